@@ -1,0 +1,19 @@
+# Warnings and sanitizer flags for every target of the project.
+add_compile_options(-Wall -Wextra -Wnon-virtual-dtor -Wimplicit-fallthrough
+                    $<$<COMPILE_LANGUAGE:CXX>:-Wsuggest-override>)
+
+if(IMBREL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
+endif()
+
+# Adds a GoogleTest executable made of the given sources, linked to the given
+# libraries, and registers its tests with CTest.
+function(imbrel_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;IMBREL_TESTDATA=${PROJECT_SOURCE_DIR}/../shared/testdata;IMBREL_SOURCE=${PROJECT_SOURCE_DIR}")
+endfunction()
