@@ -1,0 +1,5 @@
+#include "Formats.h"
+
+// Placeholder until this group's format classes exist; replaced by their
+// registration rows.
+void RegisterIconMetaFormats() {}

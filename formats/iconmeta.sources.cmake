@@ -1,0 +1,1 @@
+list(APPEND FORMATS_SOURCES ${CMAKE_CURRENT_LIST_DIR}/RegisterIconMeta.cpp)
