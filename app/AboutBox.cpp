@@ -1,0 +1,141 @@
+#include "AboutBox.h"
+
+#include <QDesktopServices>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPushButton>
+#include <QUrl>
+
+const char* const TAboutBox::ProductUrl = "https://www.tobbins-imbrel.org/";
+
+QString TAboutBox::Info2Text() {
+  const QStringList lines = {
+      QString(),
+      QString(),
+      QStringLiteral("Keyboard shortcuts:"),
+      QString(),
+      QStringLiteral("<Page-Down>, <right arrow>  next image"),
+      QStringLiteral("<Page-U[>, <left arrow>          previous image"),
+      QStringLiteral("<up arror>                               speed up slides"),
+      QStringLiteral("<down arrow>                        slow down slides"),
+      QStringLiteral("<esc>                                     exit"),
+  };
+  return lines.join(QLatin1Char('\n'));
+}
+
+QString TAboutBox::Info3Text() {
+  const QStringList lines = {
+      QStringLiteral("Command line options:"),
+      QString(),
+      QStringLiteral("-slideshow                starts TobbinsImbrel in slide show mode"),
+      QStringLiteral("-Dir:<folder name>    opens a particular directory at startup"),
+      QString(),
+      QStringLiteral("For example, an autorun.inf file on your cd might contain:"),
+      QString(),
+      QStringLiteral("[autorun]"),
+      QStringLiteral("open=TobbinsImbrel.exe -Dir:\".\\MyImages\""),
+      QString(),
+      QStringLiteral("to start TobbinsImbrel in the MyImages folder on your cd."),
+  };
+  return lines.join(QLatin1Char('\n'));
+}
+
+namespace {
+QLabel* MakeLabel(QWidget* Parent, const QString& Text, int Left, int Top) {
+  auto* l = new QLabel(Text, Parent);
+  l->setTextFormat(Qt::PlainText);
+  l->move(Left, Top);
+  l->adjustSize();
+  return l;
+}
+} // namespace
+
+TAboutBox::TAboutBox(QWidget* Parent) : QDialog(Parent) {
+  setWindowTitle(QStringLiteral("About Tobbins' Imbrel"));
+  setObjectName(QStringLiteral("AboutBox"));
+  QFont f(QStringLiteral("Sans Serif"));
+  f.setStyleHint(QFont::SansSerif);
+  f.setPointSize(8);
+  setFont(f);
+  setFixedSize(351, 433);  // fixed dialog border: not resizable
+  setAutoFillBackground(true);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, pal.color(QPalette::Button));  // button-face background
+  setPalette(pal);
+
+  Panel1 = new QFrame(this);
+  Panel1->setGeometry(5, 4, 340, 389);
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  Panel1->setLineWidth(1);
+  auto* inner = new QFrame(Panel1);  // the raised inner bevel
+  inner->setGeometry(1, 1, 338, 387);
+  inner->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  inner->setLineWidth(1);
+
+  ProgramIcon = new QLabel(Panel1);
+  ProgramIcon->setGeometry(4, 4, 33, 37);
+  ProgramIcon->setPixmap(QPixmap(QStringLiteral(":/icon/tobbins-imbrel-32.png")));
+  ProgramIcon->setScaledContents(true);  // stretched to the image's size
+
+  ProductName = MakeLabel(Panel1, QStringLiteral("Tobbins' Imbrel"), 52, 8);
+  Version = MakeLabel(Panel1, QStringLiteral("2.0"), 52, 24);
+  lbVisit = MakeLabel(Panel1, QStringLiteral("Visit"), 12, 48);
+
+  lbURL = MakeLabel(Panel1, QString::fromLatin1(ProductUrl), 40, 48);
+  lbURL->resize(233, lbURL->height());
+  QFont uf = lbURL->font();
+  uf.setUnderline(true);
+  lbURL->setFont(uf);
+  QPalette up = lbURL->palette();
+  up.setColor(QPalette::WindowText, Qt::blue);
+  lbURL->setPalette(up);
+  lbURL->setCursor(Qt::PointingHandCursor);
+  lbURL->installEventFilter(this);
+
+  lbInfo1 = MakeLabel(Panel1, QStringLiteral("for the latest version or information."), 12, 64);
+  lbInfo2 = MakeLabel(Panel1, Info2Text(), 14, 88);
+  lbInfo2->resize(273, 117);
+  lbInfo2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  lbInfo3 = MakeLabel(Panel1, Info3Text(), 14, 220);
+  lbInfo3->resize(299, 143);
+  lbInfo3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+  OKButton = new QPushButton(QStringLiteral("OK"), this);
+  OKButton->setGeometry(138, 400, 75, 25);
+  OKButton->setDefault(true);
+  OKButton->setAutoDefault(true);
+  connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+
+  OpenUrl = [](const QString& Url) { return QDesktopServices::openUrl(QUrl(Url)); };
+  ShowMessage = [this](const QString& Text) {
+    QMessageBox::information(this, QString(), Text, QMessageBox::Ok);
+  };
+}
+
+void TAboutBox::lbURLClick() {
+  if (!OpenUrl(QString::fromLatin1(ProductUrl)))
+    ShowMessage(QStringLiteral("Unable to start web browser."));
+}
+
+void TAboutBox::keyPressEvent(QKeyEvent* Event) {
+  // There is no cancel button, so Esc does not close the box.
+  if (Event->key() == Qt::Key_Escape) {
+    Event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(Event);
+}
+
+bool TAboutBox::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == lbURL && Event->type() == QEvent::MouseButtonRelease) {
+    auto* me = static_cast<QMouseEvent*>(Event);
+    if (me->button() == Qt::LeftButton && lbURL->rect().contains(me->position().toPoint())) {
+      lbURLClick();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(Watched, Event);
+}

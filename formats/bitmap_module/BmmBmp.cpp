@@ -1,0 +1,407 @@
+// The bitmap module's BMP reader and writer: OS/2 1.x (12-byte info header),
+// Windows 3.0 and OS/2 2.x info headers of 16 to 64 bytes, uncompressed, RLE8
+// and RLE4 data, and the first bitmap of a bitmap array.
+
+#include "BmmFormat.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+
+constexpr uint16_t kMagicBM = 0x4D42;  // "BM"
+constexpr uint16_t kMagicBA = 0x4142;  // "BA", a bitmap array
+
+enum : uint32_t { kCompNone = 0, kCompRle8 = 1, kCompRle4 = 2 };
+
+// What the header step hands on to the palette and data steps.
+struct BmpState {
+  int64_t base;         // file offset of the "BM" magic
+  uint32_t cbFix;       // size of the info header
+  uint32_t compression;
+  uint32_t coloursUsed;
+  uint32_t dataOffset;  // of the pixel data, from the start of the file
+  bool os2;             // 12-byte info header
+  bool inv;             // keep a 1-bit palette in file order
+  bool invb;            // invert every decoded byte
+};
+
+bool ValidBitCount(uint32_t n) { return n == 1 || n == 4 || n == 8 || n == 24; }
+
+int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt) {
+  BmpState st{};
+  st.inv = bmm_option_present(opt, "inv");
+  st.invb = bmm_option_present(opt, "invb");
+
+  uint16_t magic = 0;
+  if (!BmmReadU16(fd, magic)) return BMM_ERR_READ;
+  if (magic == kMagicBA) {
+    // Skip the rest of the 14-byte array header; the first bitmap follows.
+    if (BmmSeek(fd, 12, BMM_SEEK_CUR) < 0) return BMM_ERR_READ;
+    if (!BmmReadU16(fd, magic)) return BMM_ERR_READ;
+  }
+  if (magic != kMagicBM) return BMM_ERR_BAD_MAGIC;
+  const int64_t here = BmmSeek(fd, 0, BMM_SEEK_CUR);
+  if (here < 2) return BMM_ERR_READ;
+  st.base = here - 2;
+
+  uint32_t fileSize = 0;
+  uint16_t reserved1 = 0;
+  uint16_t reserved2 = 0;
+  bool ok = BmmReadU32(fd, fileSize);
+  ok = ok && BmmReadU16(fd, reserved1);
+  ok = ok && BmmReadU16(fd, reserved2);
+  ok = ok && BmmReadU32(fd, st.dataOffset);
+  ok = ok && BmmReadU32(fd, st.cbFix);
+  if (!ok) return BMM_ERR_READ;
+
+  int64_t width = 0;
+  int64_t height = 0;
+  uint32_t bitCount = 0;
+  if (st.cbFix == 12) {
+    uint16_t w = 0, h = 0, planes = 0, bits = 0;
+    if (!BmmReadU16(fd, w) || !BmmReadU16(fd, h) || !BmmReadU16(fd, planes) ||
+        !BmmReadU16(fd, bits))
+      return BMM_ERR_READ;
+    if (w == 0 || h == 0) return BMM_ERR_BAD_SIZE;
+    if (planes != 1) return BMM_ERR_BMP_PLANES;
+    if (!ValidBitCount(bits)) return BMM_ERR_BMP_BITCOUNT;
+    st.os2 = true;
+    st.compression = kCompNone;
+    width = w;
+    height = h;
+    bitCount = bits;
+  } else {
+    if (st.cbFix < 16 || st.cbFix > 64 ||
+        (st.cbFix % 4 != 0 && st.cbFix != 42 && st.cbFix != 46))
+      return BMM_ERR_BMP_CBFIX;
+    uint32_t w = 0, h = 0, u32 = 0, coloursUsed = 0;
+    uint16_t planes = 0, bits = 0, u16 = 0;
+    // Every field the header covers is read; a failure among them is reported
+    // once all reads are made.
+    bool good = BmmReadU32(fd, w);
+    good &= BmmReadU32(fd, h);
+    good &= BmmReadU16(fd, planes);
+    good &= BmmReadU16(fd, bits);
+    if (st.cbFix > 16) good &= BmmReadU32(fd, st.compression);
+    if (st.cbFix > 20) good &= BmmReadU32(fd, u32);  // image size
+    if (st.cbFix > 24) good &= BmmReadU32(fd, u32);  // x resolution
+    if (st.cbFix > 28) good &= BmmReadU32(fd, u32);  // y resolution
+    if (st.cbFix > 32) good &= BmmReadU32(fd, coloursUsed);
+    if (st.cbFix > 36) good &= BmmReadU32(fd, u32);  // colours important
+    if (st.cbFix > 40) good &= BmmReadU16(fd, u16);  // units
+    if (st.cbFix > 42) good &= BmmReadU16(fd, u16);  // reserved
+    if (st.cbFix > 44) good &= BmmReadU16(fd, u16);  // recording
+    if (st.cbFix > 46) good &= BmmReadU16(fd, u16);  // rendering
+    if (st.cbFix > 48) good &= BmmReadU32(fd, u32);  // size 1
+    if (st.cbFix > 52) good &= BmmReadU32(fd, u32);  // size 2
+    if (st.cbFix > 56) good &= BmmReadU32(fd, u32);  // colour encoding
+    if (st.cbFix > 60) good &= BmmReadU32(fd, u32);  // identifier
+    if (!good) return BMM_ERR_READ;
+    // Width and height are signed 32-bit values. A negative height (a top-down
+    // bitmap) or width is refused: the pixel buffer is bottom-up.
+    width = static_cast<int32_t>(w);
+    height = static_cast<int32_t>(h);
+    if (width == 0 || height == 0) return BMM_ERR_BAD_SIZE;
+    if (planes != 1) return BMM_ERR_BMP_PLANES;
+    if (!ValidBitCount(bits)) return BMM_ERR_BMP_BITCOUNT;
+    if (width < 0 || height < 0) return BMM_ERR_BAD_SIZE;
+    bitCount = bits;
+    const uint32_t maxColours = 1u << bitCount;
+    if (st.cbFix <= 32 || (coloursUsed == 0 && bitCount != 24)) coloursUsed = maxColours;
+    st.coloursUsed = std::min(coloursUsed, maxColours);
+  }
+  if (bmm_image_size(static_cast<int32_t>(width), static_cast<int32_t>(height),
+                     static_cast<int32_t>(bitCount)) < 0)
+    return BMM_ERR_BAD_SIZE;
+  hdr->width = static_cast<int32_t>(width);
+  hdr->height = static_cast<int32_t>(height);
+  hdr->bpp = static_cast<int32_t>(bitCount);
+  BmmStorePrivate(hdr, st);
+  return BMM_ERR_OK;
+}
+
+int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal) {
+  if (hdr->bpp == 24) return BMM_ERR_OK;
+  const BmpState st = BmmLoadPrivate<BmpState>(hdr);
+  const int entrySize = st.os2 ? 3 : 4;
+  const uint32_t count = st.os2 ? (1u << hdr->bpp) : std::min<uint32_t>(st.coloursUsed, 256);
+  if (BmmSeek(fd, st.base + (st.os2 ? 26 : 14 + int64_t(st.cbFix)), BMM_SEEK_SET) < 0)
+    return BMM_ERR_OK;  // entries the file can't supply stay black
+  uint8_t raw[256 * 4] = {};
+  // A palette cut short by the end of the file leaves its missing entries black.
+  BmmRead(fd, raw, int64_t(count) * entrySize);
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* e = raw + i * entrySize;
+    pal[i].r = e[2];
+    pal[i].g = e[1];
+    pal[i].b = e[0];
+  }
+  if (hdr->bpp == 1 && !st.inv) std::swap(pal[0], pal[1]);
+  return BMM_ERR_OK;
+}
+
+// Pixel buffer of the data step with bounds: every write goes through here.
+struct Target {
+  uint8_t* data;
+  int64_t size;    // height * stride
+  int64_t stride;
+  int32_t height;
+};
+
+// RLE8: two bytes per step (count, value). Positions are row * stride + x, so a
+// run that passes the end of its row continues in the memory of the next row.
+// Runs and absolute runs that would pass the end of the buffer, deltas that
+// pass the last row and data that end before the bitmap does are refused with
+// "can't read file"; zero fills are clipped at the buffer end.
+int DecodeRle8(BmmByteReader& in, const Target& t) {
+  int64_t row = 0;
+  int64_t x = 0;
+  for (;;) {
+    const int count = in.Get();
+    const int value = in.Get();
+    if (count < 0 || value < 0) return BMM_ERR_READ;
+    const int64_t pos = row * t.stride + x;
+    if (count > 0) {
+      if (pos + count > t.size) return BMM_ERR_READ;
+      std::memset(t.data + pos, value, static_cast<std::size_t>(count));
+      x += count;
+      continue;
+    }
+    switch (value) {
+    case 0:  // end of line
+      if (x < t.stride) std::memset(t.data + pos, 0, static_cast<std::size_t>(t.stride - x));
+      x = 0;
+      if (++row == t.height) return BMM_ERR_OK;
+      break;
+    case 1:  // end of bitmap: the rest stays palette entry 0
+      if (pos < t.size) std::memset(t.data + pos, 0, static_cast<std::size_t>(t.size - pos));
+      return BMM_ERR_OK;
+    case 2: {  // delta: the skipped bytes become 0
+      const int dx = in.Get();
+      const int dy = in.Get();
+      if (dx < 0 || dy < 0) return BMM_ERR_READ;
+      if (row + dy > t.height) return BMM_ERR_READ;
+      const int64_t end = std::min(pos + dx + dy * t.stride, t.size);
+      if (end > pos) std::memset(t.data + pos, 0, static_cast<std::size_t>(end - pos));
+      x += dx;
+      row += dy;
+      if (row == t.height) return BMM_ERR_OK;
+      break;
+    }
+    default:  // absolute run of `value` bytes, padded to a 16-bit boundary
+      if (pos + value > t.size) return BMM_ERR_READ;
+      if (in.GetBlock(t.data + pos, static_cast<std::size_t>(value)) !=
+          static_cast<std::size_t>(value))
+        return BMM_ERR_READ;
+      x += value;
+      if ((value & 1) && in.Get() < 0) return BMM_ERR_READ;
+      break;
+    }
+  }
+}
+
+// RLE4 on a zeroed buffer, combining nibbles with bitwise or. x counts pixels;
+// pixel x sits in byte row * stride + x / 2, the high nibble for even x. Limits
+// as for RLE8; the spare nibble of an odd-length absolute run at an odd x is
+// dropped when it would fall outside the buffer.
+int DecodeRle4(BmmByteReader& in, const Target& t) {
+  int64_t row = 0;
+  int64_t x = 0;
+  auto put = [&](int64_t px, int nibble) {
+    const int64_t at = row * t.stride + px / 2;
+    if (at >= t.size) return false;
+    t.data[at] |= static_cast<uint8_t>((px & 1) ? nibble : nibble << 4);
+    return true;
+  };
+  for (;;) {
+    const int count = in.Get();
+    const int value = in.Get();
+    if (count < 0 || value < 0) return BMM_ERR_READ;
+    if (count > 0) {
+      const int hi = value >> 4;
+      const int lo = value & 0x0F;
+      for (int i = 0; i < count; ++i)
+        if (!put(x + i, (i & 1) ? lo : hi)) return BMM_ERR_READ;
+      x += count;
+      continue;
+    }
+    switch (value) {
+    case 0:  // end of line
+      x = 0;
+      if (++row == t.height) return BMM_ERR_OK;
+      break;
+    case 1:  // end of bitmap
+      return BMM_ERR_OK;
+    case 2: {  // delta
+      const int dx = in.Get();
+      const int dy = in.Get();
+      if (dx < 0 || dy < 0) return BMM_ERR_READ;
+      if (row + dy > t.height) return BMM_ERR_READ;
+      x += dx;
+      row += dy;
+      if (row == t.height) return BMM_ERR_OK;
+      break;
+    }
+    default: {  // absolute run of `value` pixels, two per byte
+      const int bytes = (value + 1) / 2;
+      for (int i = 0; i < bytes; ++i) {
+        const int b = in.Get();
+        if (b < 0) return BMM_ERR_READ;
+        const int64_t px = x + 2 * i;
+        const bool spare = 2 * i + 1 >= value;  // the low nibble is past the run
+        if ((px & 1) == 0) {
+          // Even x: the byte is stored whole.
+          const int64_t at = row * t.stride + px / 2;
+          if (at >= t.size) return BMM_ERR_READ;
+          t.data[at] |= static_cast<uint8_t>(b);
+        } else {
+          if (!put(px, b >> 4)) return BMM_ERR_READ;
+          if (!put(px + 1, b & 0x0F) && !spare) return BMM_ERR_READ;
+        }
+      }
+      x += value;
+      if ((bytes & 1) && in.Get() < 0) return BMM_ERR_READ;
+      break;
+    }
+    }
+  }
+}
+
+int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
+  const BmpState st = BmmLoadPrivate<BmpState>(hdr);
+  const int64_t stride = bmm_stride(hdr->width, hdr->bpp);
+  const int64_t size = bmm_image_size(hdr->width, hdr->height, hdr->bpp);
+  const uint32_t compression = st.os2 ? kCompNone : st.compression;
+  if (compression != kCompNone && compression != kCompRle8 && compression != kCompRle4)
+    return BMM_ERR_BMP_COMP;
+  const bool seeked = BmmSeek(fd, st.dataOffset, BMM_SEEK_SET) >= 0;
+
+  int rc = BMM_ERR_OK;
+  if (compression == kCompNone) {
+    // The file's rows are already bottom-up and padded. A short read is not an
+    // error; what the file does not hold becomes 0.
+    int64_t got = seeked ? BmmRead(fd, data, size) : 0;
+    if (got < 0) got = 0;
+    if (got < size) std::memset(data + got, 0, static_cast<std::size_t>(size - got));
+  } else {
+    std::unique_ptr<BmmByteReader> in(BmmByteReader::Create(fd));
+    if (!in) return BMM_ERR_MEM;
+    const Target t{data, size, stride, hdr->height};
+    if (compression == kCompRle8) {
+      rc = DecodeRle8(*in, t);
+    } else {
+      std::memset(data, 0, static_cast<std::size_t>(size));
+      rc = DecodeRle4(*in, t);
+    }
+  }
+  if (rc == BMM_ERR_OK && st.invb)
+    for (int64_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(~data[i]);
+  return rc;
+}
+
+// ---- Writer
+
+int Luminance(const BmmPaletteEntry& e) { return 30 * e.r + 60 * e.g + 10 * e.b; }
+
+int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry* palIn,
+          const uint8_t* data, const char* opt) {
+  int rc = BmmCheckWriteHeader(hdr, bmm_bmp_ops.info.flags);
+  if (rc != BMM_ERR_OK) return rc;
+  const bool os2 = bmm_option_present(opt, "1.1");
+  const bool win = bmm_option_present(opt, "win") || bmm_option_present(opt, "2.0");
+  const bool inv = bmm_option_present(opt, "inv");
+  const bool invb = bmm_option_present(opt, "invb");
+  const bool darkfg = bmm_option_present(opt, "darkfg");
+  const bool lightfg = bmm_option_present(opt, "lightfg");
+  if ((os2 && win) || (darkfg && lightfg)) return BMM_ERR_BAD_OPTION;
+  if (os2 && (hdr->width > 0xFFFF || hdr->height > 0xFFFF)) return BMM_ERR_BAD_SIZE;
+
+  const int64_t stride = bmm_stride(hdr->width, hdr->bpp);
+  const int64_t size = bmm_image_size(hdr->width, hdr->height, hdr->bpp);
+  const int colours = hdr->bpp == 24 ? 0 : 1 << hdr->bpp;
+  BmmPaletteEntry pal[256];
+  std::copy(palIn, palIn + colours, pal);
+
+  // darkfg / lightfg: the foreground is the colour of set bits. When the wanted
+  // colour is at index 0, swap the entries and invert the bits, so the picture
+  // stays the same.
+  bool flipBits = false;
+  if (hdr->bpp == 1 && (darkfg || lightfg)) {
+    const bool zeroIsDarker = Luminance(pal[0]) < Luminance(pal[1]);
+    if ((darkfg && zeroIsDarker) || (lightfg && !zeroIsDarker && Luminance(pal[0]) != Luminance(pal[1]))) {
+      std::swap(pal[0], pal[1]);
+      flipBits = true;
+    }
+  }
+  // The reader swaps a 1-bit palette unless "inv" is given; the writer does the
+  // same so that reading with the writer's options gives the picture back.
+  if (hdr->bpp == 1 && !inv) std::swap(pal[0], pal[1]);
+
+  const int entrySize = os2 ? 3 : 4;
+  const uint32_t cbFix = os2 ? 12 : 40;
+  const uint32_t palBytes = static_cast<uint32_t>(colours * entrySize);
+  const uint32_t offset = 14 + cbFix + palBytes;
+  const uint64_t fileSize = uint64_t(offset) + uint64_t(size);
+
+  uint8_t head[14 + 40 + 256 * 4] = {};
+  uint8_t* p = head;
+  BmmPutU16(p, kMagicBM);
+  BmmPutU32(p + 2, fileSize > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(fileSize));
+  BmmPutU32(p + 10, offset);
+  BmmPutU32(p + 14, cbFix);
+  p += 18;
+  if (os2) {
+    BmmPutU16(p, static_cast<uint32_t>(hdr->width));
+    BmmPutU16(p + 2, static_cast<uint32_t>(hdr->height));
+    BmmPutU16(p + 4, 1);
+    BmmPutU16(p + 6, static_cast<uint32_t>(hdr->bpp));
+    p += 8;
+  } else {
+    BmmPutU32(p, static_cast<uint32_t>(hdr->width));
+    BmmPutU32(p + 4, static_cast<uint32_t>(hdr->height));
+    BmmPutU16(p + 8, 1);
+    BmmPutU16(p + 10, static_cast<uint32_t>(hdr->bpp));
+    BmmPutU32(p + 12, kCompNone);
+    BmmPutU32(p + 16, size > 0xFFFFFFFF ? 0 : static_cast<uint32_t>(size));
+    BmmPutU32(p + 28, static_cast<uint32_t>(colours));  // colours used
+    p += 36;
+  }
+  for (int i = 0; i < colours; ++i, p += entrySize) {
+    p[0] = pal[i].b;
+    p[1] = pal[i].g;
+    p[2] = pal[i].r;
+  }
+  if (!BmmWriteExact(fd, head, p - head)) return BMM_ERR_WRITE;
+
+  if (!flipBits && !invb) return BmmWriteExact(fd, data, size) ? BMM_ERR_OK : BMM_ERR_WRITE;
+  std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[static_cast<std::size_t>(stride)]);
+  if (!row) return BMM_ERR_MEM;
+  const uint8_t mask = (flipBits != invb) ? 0xFF : 0x00;
+  for (int32_t y = 0; y < hdr->height; ++y) {
+    const uint8_t* src = data + y * stride;
+    for (int64_t i = 0; i < stride; ++i) row[i] = src[i] ^ mask;
+    if (!BmmWriteExact(fd, row.get(), stride)) return BMM_ERR_WRITE;
+  }
+  return BMM_ERR_OK;
+}
+
+const char* ErrorText(int rc) {
+  switch (rc) {
+  case BMM_ERR_BMP_PLANES: return "number of bitmap planes is not 1";
+  case BMM_ERR_BMP_BITCOUNT: return "bit count not 1, 4, 8 or 24";
+  case BMM_ERR_BMP_CBFIX: return "cbFix bad";
+  case BMM_ERR_BMP_COMP: return "compression type not uncompressed, RLE4 or RLE8";
+  case BMM_ERR_BMP_OFFSET: return "less bitmaps in file than index requested";
+  default: return nullptr;
+  }
+}
+
+}  // namespace
+
+const BmmFormatOps bmm_bmp_ops = {
+    {"Bitmap", "OS/2 1.1, 1.2, 2.0 / Windows 3.0 bitmap", "BMP VGA BGA RLE DIB RL4 RL8", 0xFF},
+    ReadHeader, ReadPalette, ReadData, Write, ErrorText,
+};

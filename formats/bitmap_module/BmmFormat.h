@@ -1,0 +1,76 @@
+#pragma once
+// Internal to the bitmap module: the operations each format provides, and the
+// small helpers the format readers and writers share.
+
+#include "Bmm.h"
+
+#include <cstring>
+#include <type_traits>
+
+// Each format's six operations.
+struct BmmFormatOps {
+  BmmFormatInfo info;
+  int (*rhdr)(const char* fn, BmmHandle fd, BmmHeader* hdr, const char* opt);
+  int (*rpal)(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal);
+  int (*rdata)(BmmHandle fd, const BmmHeader* hdr, uint8_t* data);
+  int (*w)(const char* fn, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry* pal,
+           const uint8_t* data, const char* opt);
+  const char* (*err)(int rc);  // nullptr for codes the format does not own
+};
+
+extern const BmmFormatOps bmm_bmp_ops;
+extern const BmmFormatOps bmm_pcx_ops;
+extern const BmmFormatOps bmm_tga_ops;
+
+// A format reader's state in the header's private area. Stored and loaded by
+// copy, so the area needs no particular alignment.
+template <class T>
+void BmmStorePrivate(BmmHeader* hdr, const T& state) {
+  static_assert(std::is_trivially_copyable_v<T> && sizeof(T) <= kBmmPrivateSize);
+  std::memcpy(hdr->priv, &state, sizeof(T));
+}
+template <class T>
+T BmmLoadPrivate(const BmmHeader* hdr) {
+  static_assert(std::is_trivially_copyable_v<T> && sizeof(T) <= kBmmPrivateSize);
+  T state;
+  std::memcpy(&state, hdr->priv, sizeof(T));
+  return state;
+}
+
+// Calls through the I/O callbacks in force.
+inline int64_t BmmRead(BmmHandle fd, void* buf, int64_t n) { return bmm_io().read(fd, buf, n); }
+inline int64_t BmmWrite(BmmHandle fd, const void* buf, int64_t n) {
+  return bmm_io().write(fd, buf, n);
+}
+inline int64_t BmmSeek(BmmHandle fd, int64_t off, int whence) {
+  return bmm_io().seek(fd, off, whence);
+}
+
+// Reads exactly n bytes; false on a short read.
+inline bool BmmReadExact(BmmHandle fd, void* buf, int64_t n) { return BmmRead(fd, buf, n) == n; }
+inline bool BmmWriteExact(BmmHandle fd, const void* buf, int64_t n) {
+  return BmmWrite(fd, buf, n) == n;
+}
+
+// Little-endian fields read one byte at a time; each answers false on a short
+// read and leaves Value 0.
+bool BmmReadU8(BmmHandle fd, uint8_t& Value);
+bool BmmReadU16(BmmHandle fd, uint16_t& Value);
+bool BmmReadU32(BmmHandle fd, uint32_t& Value);
+
+// Little-endian stores into a byte array.
+inline void BmmPutU16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void BmmPutU32(uint8_t* p, uint32_t v) {
+  BmmPutU16(p, v & 0xFFFF);
+  BmmPutU16(p + 2, v >> 16);
+}
+inline uint16_t BmmGetU16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+// Checks a header handed to a writer: positive size, a bit depth the format
+// writes, and a pixel buffer size that fits. Answers a result code.
+int BmmCheckWriteHeader(const BmmHeader* hdr, int flags);

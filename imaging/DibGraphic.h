@@ -1,0 +1,400 @@
+#pragma once
+// The image model: TDibGraphic, a device-independent bitmap in one of six
+// pixel layouts with its own palette, resolution, canvas and optional frames,
+// and the small abstract graphic base TGraphic it descends from.
+//
+// Pixels are stored bottom-up with rows padded to 4 bytes; ScanLine(0) is the
+// top row of the picture (the last row in memory). Colours are 0x00RRGGBB.
+//
+// A format class derives from TDibGraphic and overrides LoadImageFromStream
+// (or LoadFromStream), and where its format needs it GetImageCount,
+// AppendToStream, SaveToStream and NewImage. It decodes by calling NewImage
+// and writing rows through ScanLine. Registering it:
+//     RegisterGraphicFormat("bmp", "Bitmap", ClassOf<TBmpGraphic>());
+
+#include "Bitmap.h"
+#include "Canvas.h"
+#include "Dib.h"
+#include "Exception.h"
+#include "Stream.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <typeindex>
+#include <vector>
+
+class QTimer;
+class TGraphic;
+class TDibGraphic;
+class TRgbToPaletteConverter;
+
+// Pixel layout of a bitmap, stored in one byte.
+enum TImageFormat : uint8_t {
+  ifBlackWhite = 0,  // 1 bit
+  ifGray16 = 1,      // 4 bits
+  ifGray256 = 2,     // 8 bits
+  ifColor16 = 3,     // 4 bits
+  ifColor256 = 4,    // 8 bits
+  ifTrueColor = 5    // 24 bits
+};
+
+// The exception of the image model, the transforms and the view.
+class EImageError : public Exception {
+public:
+  using Exception::Exception;
+};
+
+// The framework's invalid-graphic error ("Invalid bitmap", "Unknown clipboard format, %d").
+class EInvalidGraphic : public Exception {
+public:
+  using Exception::Exception;
+};
+
+// The framework's conversion error of Assign ("Cannot assign a %s to a %s").
+class EConvertError : public Exception {
+public:
+  using Exception::Exception;
+};
+
+// ---------------------------------------------------------------------------
+// Framework base classes.
+
+// Something that can be assigned from another object. The default Assign asks
+// Source to assign itself to this object; the default AssignTo raises
+// EConvertError "Cannot assign a <source class> to a <dest class>".
+class TPersistent {
+public:
+  virtual ~TPersistent() = default;
+  virtual void Assign(const TPersistent* Source);
+  virtual void AssignTo(TPersistent* Dest) const;
+  // The class name of the object's dynamic type, e.g. "TJpegGraphic".
+  virtual std::string ClassName() const;
+};
+
+// The abstract graphic: size, emptiness, drawing, streams and the clipboard.
+// The virtual operations keep the order of the framework's graphic class.
+class TGraphic : public TPersistent {
+public:
+  TGraphic() = default;
+  ~TGraphic() override = default;
+
+  int Width() const { return GetWidth(); }
+  int Height() const { return GetHeight(); }
+  bool Empty() const { return GetEmpty(); }
+  void SetWidth(int Value) { SetWidthValue(Value); }
+  void SetHeight(int Value) { SetHeightValue(Value); }
+  bool Transparent() const { return GetTransparent(); }
+  bool Modified() const { return FModified; }
+  void SetModified(bool Value) { FModified = Value; }
+
+  // Notified by Changed().
+  std::function<void(TGraphic* Sender)> OnChange;
+
+  // Slots in framework order.
+  void AssignTo(TPersistent* Dest) const override;   // slot 0
+  void Assign(const TPersistent* Source) override;   // slot 2
+  virtual void Changed();                              // slot 4: sets Modified, fires OnChange
+  virtual void Draw(TCanvas& Canvas, const TRect& Rect) = 0;  // slot 5
+  virtual bool Equals(const TGraphic* Graphic) const;  // slot 6: same class, both empty or same saved bytes
+  virtual bool GetEmpty() const = 0;                   // slot 7
+  virtual int GetHeight() const = 0;                   // slot 8
+  virtual const TPalette* GetPalette() const { return nullptr; }  // slot 9
+  virtual bool GetTransparent() const { return FTransparent; }    // slot 10
+  virtual int GetWidth() const = 0;                    // slot 11
+  virtual void SetHeightValue(int Value) = 0;          // slot 13
+  virtual void SetPalette(const TPalette*) {}          // slot 14
+  virtual void SetTransparent(bool Value) { FTransparent = Value; }  // slot 15
+  virtual void SetWidthValue(int Value) = 0;           // slot 16
+  virtual void LoadFromFile(const std::string& FileName);  // slot 18: read-only stream, LoadFromStream
+  virtual void SaveToFile(const std::string& FileName);    // slot 19: new file, SaveToStream
+  virtual void LoadFromStream(TStream& Stream) = 0;        // slot 20
+  virtual void SaveToStream(TStream& Stream) = 0;          // slot 21
+  virtual void LoadFromClipboardFormat(uint16_t Format, const TBitmapHandle& Data,
+                                       const TPalette* Palette) = 0;  // slot 22
+  virtual void SaveToClipboardFormat(uint16_t& Format, TBitmapHandle& Data,
+                                     const TPalette*& Palette) = 0;   // slot 23
+
+private:
+  bool FTransparent = false;
+  bool FModified = false;
+};
+
+// The framework bitmap: a graphic over a platform bitmap object, with a pixel
+// format, a handle type and a canvas. Stands in for the framework's TBitmap.
+enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+enum TBitmapHandleType { bmDIB, bmDDB };
+
+class TBitmap : public TGraphic {
+public:
+  TBitmap();
+  ~TBitmap() override;
+
+  // The bitmap object (null when empty). Setting it takes the bitmap over.
+  const TBitmapHandle& Handle() const { return FHandle; }
+  void SetHandle(TBitmapHandle Value);
+  TPixelFormat PixelFormat() const;
+  void SetPixelFormat(TPixelFormat Value);  // rebuilds the pixels in the new depth (colours kept where possible)
+  TBitmapHandleType HandleType() const;
+  void SetHandleType(TBitmapHandleType Value);
+  // Canvas over the bitmap's pixels (null when empty).
+  TCanvas* Canvas();
+
+  void Assign(const TPersistent* Source) override;
+  void Draw(TCanvas& Canvas, const TRect& Rect) override;
+  bool GetEmpty() const override;
+  int GetHeight() const override;
+  int GetWidth() const override;
+  void SetHeightValue(int Value) override;
+  void SetWidthValue(int Value) override;
+  void LoadFromStream(TStream& Stream) override;  // any picture Qt's reader knows
+  void SaveToStream(TStream& Stream) override;    // writes a BMP file
+  void LoadFromClipboardFormat(uint16_t Format, const TBitmapHandle& Data, const TPalette* Palette) override;
+  void SaveToClipboardFormat(uint16_t& Format, TBitmapHandle& Data, const TPalette*& Palette) override;
+
+private:
+  void Resize(int Width, int Height, int BitCount);
+  void FlushCanvas();
+
+  TBitmapHandle FHandle;
+  std::unique_ptr<TDibCanvas> FCanvas;
+  int FBitCount = 24;  // kept for an empty bitmap's pixel format
+};
+
+// The framework's clipboard object: Assign(&Clipboard) pastes its bitmap,
+// Clipboard.Assign(graphic) copies a graphic to it.
+class TClipboard : public TPersistent {
+public:
+  void Open() {}
+  void Close() {}
+  // Bitmap (CF_BITMAP) and palette (CF_PALETTE, none on this platform) data.
+  TBitmapHandle GetBitmapData() const { return ClipboardGetBitmap(); }
+  const TPalette* GetPaletteData() const { return nullptr; }
+  void Assign(const TPersistent* Source) override;
+};
+// The application's clipboard object.
+TClipboard& Clipboard();
+
+// ---------------------------------------------------------------------------
+// Class references: the virtual constructor of a TDibGraphic class.
+
+struct TGraphicClassInfo {
+  std::type_index Type;
+  std::string Name;                           // e.g. "TJpegGraphic"
+  std::unique_ptr<TDibGraphic> (*Create)();   // a new, empty instance
+};
+using TDibGraphicClass = const TGraphicClassInfo*;
+
+namespace imaging_detail {
+TDibGraphicClass RegisterClassInfo(std::type_index Type, std::unique_ptr<TDibGraphic> (*Create)());
+}
+
+// The class reference of T, e.g. ClassOf<TJpegGraphic>(). T needs a default
+// constructor. The first call makes T known so that images of class T can
+// create new instances of their own class (frames).
+template <class T> TDibGraphicClass ClassOf() {
+  static const TDibGraphicClass info = imaging_detail::RegisterClassInfo(
+      std::type_index(typeid(T)), []() -> std::unique_ptr<TDibGraphic> { return std::make_unique<T>(); });
+  return info;
+}
+
+// ---------------------------------------------------------------------------
+// TDibGraphic
+
+using TPixelReader = uint32_t (*)(const uint8_t* Row, int X);
+using TPixelWriter = void (*)(uint8_t* Row, int X, uint32_t Value);
+using TAfterDrawEvent = std::function<void(TDibGraphic* Graphic)>;
+// Icon export of AssignTo: set by the icon format unit; writes Source as an
+// icon into Stream. Answers false when it does not handle Dest.
+using TIconExportHook = bool (*)(const TDibGraphic& Source, TPersistent* Dest);
+void SetIconExportHook(TIconExportHook Hook);
+
+class TDibGraphic : public TGraphic {
+public:
+  TDibGraphic();
+  ~TDibGraphic() override;
+  TDibGraphic(const TDibGraphic&) = delete;
+  TDibGraphic& operator=(const TDibGraphic&) = delete;
+
+  // The class reference of this object's class (ClassOf of its dynamic type
+  // when known, else TDibGraphic's). Override only for classes never passed
+  // through ClassOf.
+  virtual TDibGraphicClass ClassType() const;
+
+  // --- TGraphic slots
+  void AssignTo(TPersistent* Dest) const override;                  // slot 0
+  void Assign(const TPersistent* Source) override;                  // slot 2
+  void Draw(TCanvas& Canvas, const TRect& Rect) override;           // slot 5
+  bool GetEmpty() const override { return FBits == nullptr; }       // slot 7
+  int GetHeight() const override { return FBitmapInfo.bmiHeader.biHeight; }  // slot 8
+  int GetWidth() const override { return FBitmapInfo.bmiHeader.biWidth; }    // slot 11
+  void SetHeightValue(int Value) override;                          // slot 13: raises
+  void SetWidthValue(int Value) override;                           // slot 16: raises
+  void LoadFromStream(TStream& Stream) override;                    // slot 20
+  void SaveToStream(TStream& Stream) override;                      // slot 21: nothing here
+  void LoadFromClipboardFormat(uint16_t Format, const TBitmapHandle& Data,
+                               const TPalette* Palette) override;   // slot 22
+  void SaveToClipboardFormat(uint16_t& Format, TBitmapHandle& Data,
+                             const TPalette*& Palette) override;    // slot 23
+
+  // --- New slots
+  virtual int GetImageCount(TStream& Stream);                       // slot 24: 1 here
+  virtual void LoadImageFromStream(TStream& Stream, int Index);     // slot 25: nothing here
+  virtual void AppendToStream(TStream& Stream);                     // slot 26: raises here
+  // Slot 27. Rebuilds the image empty-then-new: Palette (or null for the
+  // format's default palette) is read for palette formats, XDpi/YDpi 0 take
+  // the screen's. Raises EImageError "CreateDibSection failed" when the
+  // storage cannot be had (the image is then empty). Pixel values are left
+  // undefined (zero for freshly mapped memory).
+  virtual void NewImage(int Width, int Height, TImageFormat Format, const TLogPalette* Palette,
+                        uint16_t XDpi, uint16_t YDpi);
+
+  // --- Pixels
+  TImageFormat ImageFormat() const { return FImageFormat; }
+  int BitCount() const { return FBitmapInfo.bmiHeader.biBitCount; }
+  int BytesPerRow() const { return FBytesPerRow; }
+  // Address of row Row (0 = top). No range check.
+  uint8_t* ScanLine(int Row) const {
+    return FBits + static_cast<ptrdiff_t>(FBitmapInfo.bmiHeader.biHeight - Row - 1) * FBytesPerRow;
+  }
+  // First byte of the pixel storage (the bottom row); null when empty.
+  uint8_t* Bits() const { return FBits; }
+  // The pixels as a DIB view for the platform's copy and stretch routines.
+  TDibView DibView() const;
+  const TBitmapInfo& BitmapInfo() const { return FBitmapInfo; }
+
+  uint32_t GetPixelColor(int X, int Y) const;
+  void SetPixelColor(int X, int Y, uint32_t Colour);
+  int GetPixelIndex(int X, int Y) const;
+  void SetPixelIndex(int X, int Y, int Index);
+  // The reader and writer installed by NewImage for the format's bit count.
+  TPixelReader PixelReader() const { return FPixelReader; }
+  TPixelWriter PixelWriter() const { return FPixelWriter; }
+
+  // --- Resolution (dots per inch, kept as pixels per metre)
+  uint16_t XDpi() const;
+  uint16_t YDpi() const;
+  void SetXDpi(uint16_t Value);
+  void SetYDpi(uint16_t Value);
+  int XPelsPerMeter() const { return FBitmapInfo.bmiHeader.biXPelsPerMeter; }
+  int YPelsPerMeter() const { return FBitmapInfo.bmiHeader.biYPelsPerMeter; }
+
+  // --- Palette
+  const TLogPalette* LogPalette() const { return &FLogPalette; }
+  // The GDI palette of a palette image (null for true colour), made on first use.
+  const TPalette* PaletteHandle();
+  // The nearest-colour converter of a palette image (null for true colour).
+  TRgbToPaletteConverter* Converter() const { return FConverter.get(); }
+
+  // --- Canvas: drawing on it changes the pixels after Flush (see Canvas.h).
+  // Null while the image is empty.
+  TCanvas* Canvas() const { return FCanvas.get(); }
+  // Writes pending canvas drawing into the pixels.
+  void FlushCanvas() const;
+
+  void ClearImage();
+  // Copies a platform bitmap's pixels and palette (16 and 32 bits become true colour).
+  void AssignBitmapHandle(const TBitmapHandle& Bitmap);
+
+  // --- Multi-image streams and frames
+  int ImageIndex() const { return FImageIndex; }
+  void SetImageIndex(int Value) { FImageIndex = Value; }
+  bool LoadAllImages() const { return FLoadAllImages; }
+  void SetLoadAllImages(bool Value) { FLoadAllImages = Value; }
+  int FrameCount() const { return static_cast<int>(FFrames.size()); }
+  // Frame I, 1-based; raises EImageError "Frame %d does not exist".
+  TDibGraphic& Frames(int I) const;
+  // Adds a frame (taking it over).
+  void AddFrame(std::unique_ptr<TDibGraphic> Frame) { FFrames.push_back(std::move(Frame)); }
+  int CurrentFrame() const { return FCurrentFrame; }
+  void SetCurrentFrame(int Value);
+  int FrameDelay() const { return FFrameDelay; }
+  void SetFrameDelay(int Value) { FFrameDelay = Value; }
+  bool Animate() const { return FAnimate; }
+  void SetAnimate(bool Value);
+
+  // Fired at the end of every Draw.
+  TAfterDrawEvent OnAfterDraw;
+
+protected:
+  TImageFormat FImageFormat = ifBlackWhite;
+  TBitmapInfo FBitmapInfo;
+  TLogPalette FLogPalette;
+  int FBytesPerRow = 0;
+
+private:
+  void FrameTimerTick();
+  void AssignFromDib(const TDibGraphic* Source);
+  void AssignFromOther(const TGraphic& Source);
+
+  TPixelBuffer FStorage;                      // the DIB section
+  uint8_t* FBits = nullptr;
+  std::unique_ptr<TPalette> FPaletteHandle;
+  std::unique_ptr<TDibCanvas> FCanvas;
+  int FImageIndex = 1;
+  bool FLoadAllImages = false;
+  std::vector<std::unique_ptr<TDibGraphic>> FFrames;
+  int FFrameDelay = 200;
+  bool FAnimate = false;
+  std::unique_ptr<QTimer> FFrameTimer;
+  int FCurrentFrame = -1;
+  TPixelReader FPixelReader = nullptr;
+  TPixelWriter FPixelWriter = nullptr;
+  std::unique_ptr<TRgbToPaletteConverter> FConverter;
+};
+
+// ---------------------------------------------------------------------------
+// Free functions of the image model.
+
+// 1, 4, 8, 4, 8, 24; raises EImageError "Internal error: Invalid image format".
+int BitsPerPixel(TImageFormat Format);
+// "Black and white", "16 shades of gray", ...; empty for other values.
+std::string ImageFormatName(TImageFormat Format);
+// 1, 4, 8, 24 to ifBlackWhite, ifColor16, ifColor256, ifTrueColor;
+// raises EImageError "Unsupported bit count".
+TImageFormat FormatFromBitCount(int Count);
+constexpr uint32_t MakeRgb(uint8_t Red, uint8_t Green, uint8_t Blue) {
+  return (uint32_t(Red) << 16) | (uint32_t(Green) << 8) | Blue;
+}
+// The shared default palette of a palette format (null for ifTrueColor).
+const TLogPalette* DefaultPalette(TImageFormat Format);
+// The screen gamma the PNG reader uses; 2.2 from start-up.
+extern double DisplayGamma;
+
+// Dots per inch to pixels per metre and back, rounding to nearest, ties to even.
+int DpiToPelsPerMeter(double Dpi);
+int PelsPerMeterToDpi(double PelsPerMeter);
+
+// Small shared routines.
+inline int Clamp(int Value, int Low, int High) {
+  if (Value < Low) Value = Low;
+  if (Value > High) Value = High;
+  return Value;
+}
+inline void SwapInt(int& A, int& B) {
+  const int t = A;
+  A = B;
+  B = t;
+}
+// Swaps the first and third byte of every 3-byte group of Count bytes
+// (red-green-blue to blue-green-red and back); a trailing partial group is left.
+void SwapRgb(uint8_t* Buffer, size_t Count);
+// Truncate, then add 1 when the fraction is positive (Ceil) or subtract 1 when negative (Floor).
+int Ceil(double X);
+int Floor(double X);
+// True when all bits of Mask are set in Value.
+constexpr bool BitsSet(uint32_t Value, uint32_t Mask) { return (Value & Mask) == Mask; }
+// Adds a trailing "\" unless the name already ends in "\" or ":"; "" gives "\".
+std::string AddBackSlash(const std::string& Folder);
+// Formats with the given short-date (or long-time) format for the duration of
+// the call; the previous global format is restored also on failure.
+std::string FormatDate(const std::string& Format, double DateTime);
+std::string FormatTime(const std::string& Format, double DateTime);
+// The global short-date and long-time formats used by DateToStr/TimeToStr.
+extern std::string ShortDateFormat;
+extern std::string LongTimeFormat;
+std::string DateToStr(double DateTime);
+std::string TimeToStr(double DateTime);
+// Raises EImageError "LZW compression not supported".
+[[noreturn]] void LzwError();

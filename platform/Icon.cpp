@@ -1,0 +1,303 @@
+#include "Icon.h"
+
+#include "IconMetaDib.h"
+
+#include <QByteArray>
+#include <QPaintDevice>
+#include <QPainter>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Icon directory: reserved (off 0, 2 bytes, must be 0), type (off 2, 1 icon,
+// 2 cursor), count (off 4); then one 16-byte entry per image: width (off 0,
+// 1 byte, 0 = 256), height (1), colour count (2), reserved (3), planes (4, 2),
+// bit count (6, 2), data size (8, 4), data offset (12, 4).
+constexpr size_t kDirSize = 6;
+constexpr size_t kEntrySize = 16;
+const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+
+uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) {
+  const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
+  return b0 | (b1 << 8) | (b2 << 16) | (b3 << 24);
+}
+uint32_t Be32(const uint8_t* p) {
+  const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
+  return (b0 << 24) | (b1 << 16) | (b2 << 8) | b3;
+}
+
+void PutLe16(std::vector<uint8_t>& v, unsigned x) {
+  v.push_back(uint8_t(x));
+  v.push_back(uint8_t(x >> 8));
+}
+void PutLe32(std::vector<uint8_t>& v, uint32_t x) {
+  PutLe16(v, x & 0xFFFF);
+  PutLe16(v, x >> 16);
+}
+
+struct TCandidate {
+  size_t Offset = 0;
+  size_t Size = 0;
+  bool Png = false;
+  int Width = 0;
+  int Height = 0;
+  int BitCount = 0;
+};
+
+// Reads the real size and depth of one directory entry from its image data;
+// false when the entry's bytes are not inside the file or not readable.
+bool ProbeEntry(const uint8_t* Data, size_t FileSize, const uint8_t* Entry, TCandidate& C) {
+  const uint32_t size = Le32(Entry + 8);
+  const uint32_t offset = Le32(Entry + 12);
+  if (offset >= FileSize || size > FileSize - offset || size < 12) return false;
+  C.Offset = offset;
+  C.Size = size;
+  const uint8_t* p = Data + offset;
+  if (size >= 33 && std::memcmp(p, kPngSignature, 8) == 0) {
+    // IHDR: width at 16, height at 20 (big-endian).
+    const uint32_t w = Be32(p + 16), h = Be32(p + 20);
+    if (w == 0 || h == 0 || w > uint32_t(kMaxDibSide) || h > uint32_t(kMaxDibSide) ||
+        int64_t(w) * h > kMaxDibPixels)
+      return false;
+    C.Png = true;
+    C.Width = int(w);
+    C.Height = int(h);
+    C.BitCount = 32;
+    return true;
+  }
+  TDibHeader header;
+  std::string error;
+  if (!ParseDibHeader(p, size, header, error, true)) return false;
+  C.Width = header.Width;
+  C.Height = header.Height;
+  C.BitCount = header.BitCount;
+  return true;
+}
+
+}  // namespace
+
+QSize SystemIconSize() { return QSize(32, 32); }
+
+void TIcon::LoadFromStream(TStream& Stream) {
+  const int64_t pos = Stream.Position();
+  const int64_t size = Stream.Size() - pos;
+  if (size <= 0) throw EIconError("Icon file is empty");
+  if (const uint8_t* mem = Stream.Memory()) {
+    LoadFromMemory(mem + pos, size_t(size));
+    Stream.Seek(size, TSeekOrigin::soCurrent);
+    return;
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  Stream.ReadBuffer(bytes.data(), size);
+  LoadFromMemory(bytes.data(), bytes.size());
+}
+
+void TIcon::LoadFromMemory(const uint8_t* Data, size_t Size) {
+  if (Size < kDirSize || Le16(Data) != 0 || (Le16(Data + 2) != 1 && Le16(Data + 2) != 2))
+    throw EIconError("Not an icon file");
+  const unsigned count = Le16(Data + 4);
+  if (count == 0) throw EIconError("Icon file holds no image");
+  if (kDirSize + size_t(count) * kEntrySize > Size)
+    throw EIconError("Icon directory is truncated");
+
+  TCandidate best;
+  bool found = false;
+  for (unsigned i = 0; i < count; ++i) {
+    TCandidate c;
+    if (!ProbeEntry(Data, Size, Data + kDirSize + i * kEntrySize, c)) continue;
+    const int64_t area = int64_t(c.Width) * c.Height;
+    const int64_t bestArea = int64_t(best.Width) * best.Height;
+    if (!found || area > bestArea || (area == bestArea && c.BitCount > best.BitCount)) {
+      best = c;
+      found = true;
+    }
+  }
+  if (!found) throw EIconError("Icon file holds no readable image");
+
+  const uint8_t* p = Data + best.Offset;
+  QImage colour, mask;
+  bool hasAlpha = false;
+  std::string error;
+  if (best.Png) {
+    colour = QImage::fromData(
+        QByteArray::fromRawData(reinterpret_cast<const char*>(p), qsizetype(best.Size)), "PNG");
+    if (colour.isNull()) throw EIconError("Icon image: damaged PNG data");
+    colour = colour.convertToFormat(QImage::Format_ARGB32);
+    hasAlpha = true;
+  } else {
+    TDibHeader header;
+    if (!ParseDibHeader(p, best.Size, header, error, true))
+      throw EIconError("Icon image: " + error);
+    const uint8_t* bits = p + header.InfoSize;
+    const size_t available = best.Size - header.InfoSize;
+    if (!DecodeDibPixels(header, bits, available, true, colour, error))
+      throw EIconError("Icon image: " + error);
+    if (header.BitCount == 32) {
+      for (int y = 0; y < colour.height() && !hasAlpha; ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(colour.constScanLine(y));
+        for (int x = 0; x < colour.width(); ++x)
+          if (qAlpha(row[x]) != 0) {
+            hasAlpha = true;
+            break;
+          }
+      }
+    }
+    if (!hasAlpha) {
+      // The colour part is opaque; the AND mask follows it, 1 bit per pixel.
+      for (int y = 0; y < colour.height(); ++y) {
+        QRgb* row = reinterpret_cast<QRgb*>(colour.scanLine(y));
+        for (int x = 0; x < colour.width(); ++x) row[x] |= 0xFF000000u;
+      }
+      mask = QImage(colour.size(), QImage::Format_ARGB32);
+      mask.fill(qRgb(0, 0, 0));
+      const size_t xorSize = size_t(header.Stride()) * header.Height;
+      const size_t maskStride = ((size_t(header.Width) + 31) / 32) * 4;
+      const bool haveMask = header.Compression == 0 && xorSize <= available &&
+                            maskStride * header.Height <= available - xorSize;
+      // A file that stops after the colour rows has no mask: fully opaque.
+      if (haveMask) {
+        const uint8_t* maskBits = bits + xorSize;
+        for (int y = 0; y < header.Height; ++y) {
+          const uint8_t* src = maskBits + (header.TopDown ? y : header.Height - 1 - y) * maskStride;
+          QRgb* dst = reinterpret_cast<QRgb*>(mask.scanLine(y));
+          for (int x = 0; x < header.Width; ++x)
+            if ((src[x >> 3] >> (7 - (x & 7))) & 1) dst[x] = qRgb(255, 255, 255);
+        }
+      }
+    }
+  }
+  FColour = colour;
+  FMask = mask;
+  FHasAlpha = hasAlpha;
+  FBitCount = best.BitCount;
+}
+
+void TIcon::Draw(QPainter& Painter, int X, int Y) const {
+  if (Empty()) return;
+  if (FHasAlpha) {
+    Painter.drawImage(X, Y, FColour);
+    return;
+  }
+  // AND with the mask, then XOR with the colours, on the target's pixels when
+  // the painter draws straight onto an image without scaling.
+  QPaintDevice* device = Painter.device();
+  const QTransform t = Painter.worldTransform();
+  if (device && device->devType() == QInternal::Image &&
+      t.type() <= QTransform::TxTranslate) {
+    QImage& target = *static_cast<QImage*>(device);
+    const int ox = X + int(t.dx()), oy = Y + int(t.dy());
+    for (int y = 0; y < Height(); ++y) {
+      const int ty = oy + y;
+      if (ty < 0 || ty >= target.height()) continue;
+      const QRgb* c = reinterpret_cast<const QRgb*>(FColour.constScanLine(y));
+      const QRgb* m = reinterpret_cast<const QRgb*>(FMask.constScanLine(y));
+      for (int x = 0; x < Width(); ++x) {
+        const int tx = ox + x;
+        if (tx < 0 || tx >= target.width()) continue;
+        const QRgb d = target.pixel(tx, ty);
+        const QRgb result = ((d & m[x]) ^ c[x]) | 0xFF000000u;
+        target.setPixel(tx, ty, result);
+      }
+    }
+    return;
+  }
+  // Other surfaces: the mask becomes the alpha channel.
+  QImage blended = FColour;
+  for (int y = 0; y < Height(); ++y) {
+    QRgb* c = reinterpret_cast<QRgb*>(blended.scanLine(y));
+    const QRgb* m = reinterpret_cast<const QRgb*>(FMask.constScanLine(y));
+    for (int x = 0; x < Width(); ++x)
+      if (qRed(m[x])) c[x] &= 0x00FFFFFFu;
+  }
+  Painter.drawImage(X, Y, blended);
+}
+
+QImage TIcon::ToImage() const {
+  QImage image(Width(), Height(), QImage::Format_RGB32);
+  image.fill(qRgb(0, 0, 0));
+  if (!Empty()) {
+    QPainter painter(&image);
+    Draw(painter, 0, 0);
+  }
+  return image;
+}
+
+TIcon TIcon::CreateFromBitmaps(const QImage& Colour, const QImage& Mask) {
+  if (Colour.isNull() || Colour.size() != Mask.size())
+    throw EIconError("Icon bitmaps must have the same size");
+  TIcon icon;
+  icon.FColour = Colour.convertToFormat(QImage::Format_ARGB32);
+  icon.FMask = QImage(Colour.size(), QImage::Format_ARGB32);
+  for (int y = 0; y < Colour.height(); ++y) {
+    QRgb* c = reinterpret_cast<QRgb*>(icon.FColour.scanLine(y));
+    QRgb* m = reinterpret_cast<QRgb*>(icon.FMask.scanLine(y));
+    for (int x = 0; x < Colour.width(); ++x) {
+      c[x] |= 0xFF000000u;
+      m[x] = qGray(Mask.pixel(x, y)) >= 128 ? qRgb(255, 255, 255) : qRgb(0, 0, 0);
+    }
+  }
+  icon.FBitCount = 24;
+  return icon;
+}
+
+void TIcon::SaveToStream(TStream& Stream) const {
+  if (Empty()) throw EIconError("Icon is empty");
+  const int w = Width(), h = Height();
+  if (w > 256 || h > 256) throw EIconError("Icon images are at most 256 x 256 pixels");
+  const size_t colourStride = ((size_t(w) * 24 + 31) / 32) * 4;
+  const size_t maskStride = ((size_t(w) + 31) / 32) * 4;
+  const size_t imageSize = (colourStride + maskStride) * h;
+  std::vector<uint8_t> out;
+  out.reserve(22 + 40 + imageSize);
+  PutLe16(out, 0);
+  PutLe16(out, 1);
+  PutLe16(out, 1);
+  out.push_back(uint8_t(w == 256 ? 0 : w));
+  out.push_back(uint8_t(h == 256 ? 0 : h));
+  out.push_back(0);
+  out.push_back(0);
+  PutLe16(out, 1);
+  PutLe16(out, 24);
+  PutLe32(out, uint32_t(40 + imageSize));
+  PutLe32(out, 22);
+  // BITMAPINFOHEADER; the height counts colour and mask rows.
+  PutLe32(out, 40);
+  PutLe32(out, uint32_t(w));
+  PutLe32(out, uint32_t(2 * h));
+  PutLe16(out, 1);
+  PutLe16(out, 24);
+  PutLe32(out, 0);
+  PutLe32(out, uint32_t(imageSize));
+  for (int i = 0; i < 4; ++i) PutLe32(out, 0);
+  const bool alphaOnly = FHasAlpha || FMask.isNull();
+  for (int y = h - 1; y >= 0; --y) {
+    const QRgb* c = reinterpret_cast<const QRgb*>(FColour.constScanLine(y));
+    size_t written = 0;
+    for (int x = 0; x < w; ++x) {
+      // Alpha images are saved as they look over black.
+      QRgb v = c[x];
+      if (alphaOnly) {
+        const int a = qAlpha(v);
+        v = qRgb(qRed(v) * a / 255, qGreen(v) * a / 255, qBlue(v) * a / 255);
+      }
+      out.push_back(uint8_t(qBlue(v)));
+      out.push_back(uint8_t(qGreen(v)));
+      out.push_back(uint8_t(qRed(v)));
+      written += 3;
+    }
+    out.insert(out.end(), colourStride - written, 0);
+  }
+  for (int y = h - 1; y >= 0; --y) {
+    std::vector<uint8_t> row(maskStride, 0);
+    if (!alphaOnly) {
+      const QRgb* m = reinterpret_cast<const QRgb*>(FMask.constScanLine(y));
+      for (int x = 0; x < w; ++x)
+        if (qRed(m[x])) row[x >> 3] |= uint8_t(0x80 >> (x & 7));
+    }
+    out.insert(out.end(), row.begin(), row.end());
+  }
+  Stream.WriteBuffer(out.data(), int64_t(out.size()));
+}

@@ -1,0 +1,260 @@
+#include "IconMetaDib.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) {
+  const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
+  return b0 | (b1 << 8) | (b2 << 16) | (b3 << 24);
+}
+int32_t LeI32(const uint8_t* p) { return int32_t(Le32(p)); }
+
+// Position of the lowest set bit and the width of a colour mask, so that a
+// masked value can be widened to 8 bits.
+struct TMaskShift {
+  int Shift = 0;
+  int Bits = 0;
+  explicit TMaskShift(uint32_t Mask) {
+    if (Mask == 0) return;
+    while (!(Mask & 1u)) { Mask >>= 1; ++Shift; }
+    while (Mask & 1u) { Mask >>= 1; ++Bits; }
+  }
+  int Scale(uint32_t Value, uint32_t Mask) const {
+    if (Bits == 0) return 0;
+    const uint32_t v = (Value & Mask) >> Shift;
+    const uint32_t max = Bits >= 32 ? 0xFFFFFFFFu : ((1u << Bits) - 1);
+    return int((uint64_t(v) * 255 + max / 2) / max);
+  }
+};
+
+QRgb PaletteColour(const TDibHeader& H, unsigned Index) {
+  if (Index < H.Palette.size()) return H.Palette[Index];
+  return qRgb(0, 0, 0);
+}
+
+// RLE8 and RLE4: runs and escapes, every write clipped to the picture.
+bool DecodeRle(const TDibHeader& H, const uint8_t* Bits, size_t Size, QImage& Image,
+               std::string& Error) {
+  const bool four = H.Compression == 2;
+  int x = 0, y = 0;  // y counts rows from the bottom
+  size_t i = 0;
+  auto put = [&](unsigned index) {
+    if (x >= 0 && x < H.Width && y >= 0 && y < H.Height) {
+      const int row = H.TopDown ? y : H.Height - 1 - y;
+      reinterpret_cast<QRgb*>(Image.scanLine(row))[x] = PaletteColour(H, index);
+    }
+    ++x;
+  };
+  while (i + 1 < Size) {
+    const uint8_t count = Bits[i], value = Bits[i + 1];
+    i += 2;
+    if (count > 0) {
+      for (int k = 0; k < count; ++k)
+        put(four ? ((k & 1) ? (value & 0x0F) : (value >> 4)) : value);
+      continue;
+    }
+    if (value == 0) {  // end of line
+      x = 0;
+      ++y;
+    } else if (value == 1) {  // end of bitmap
+      return true;
+    } else if (value == 2) {  // delta
+      if (i + 1 >= Size) break;
+      x += Bits[i];
+      y += Bits[i + 1];
+      i += 2;
+    } else {  // absolute run of `value` pixels
+      const size_t bytes = four ? (size_t(value) + 1) / 2 : value;
+      if (i + bytes > Size) break;
+      for (int k = 0; k < value; ++k) {
+        const uint8_t b = Bits[i + (four ? k / 2 : k)];
+        put(four ? ((k & 1) ? (b & 0x0F) : (b >> 4)) : b);
+      }
+      i += (bytes + 1) & ~size_t(1);  // runs are padded to 16 bits
+    }
+    if (y >= H.Height) return true;
+  }
+  (void)Error;
+  return true;  // a run-length bitmap that stops early keeps what it has
+}
+
+}  // namespace
+
+bool ParseDibHeader(const uint8_t* Info, size_t Size, TDibHeader& H, std::string& Error,
+                    bool DoubleHeight, bool PaletteIndices) {
+  H = TDibHeader();
+  if (Size < 12) {
+    Error = "bitmap header is truncated";
+    return false;
+  }
+  const uint32_t headerSize = Le32(Info);
+  int64_t height = 0;
+  uint32_t coloursUsed = 0;
+  size_t pos = 0;
+  bool core = false;
+  if (headerSize == 12) {
+    core = true;
+    H.Width = Le16(Info + 4);
+    height = Le16(Info + 6);
+    H.BitCount = Le16(Info + 10);
+    pos = 12;
+  } else if (headerSize >= 40 && headerSize <= Size) {
+    H.Width = LeI32(Info + 4);
+    height = LeI32(Info + 8);
+    H.BitCount = Le16(Info + 14);
+    H.Compression = Le32(Info + 16);
+    H.ImageSize = Le32(Info + 20);
+    coloursUsed = Le32(Info + 32);
+    pos = headerSize;
+    if (headerSize >= 52) {  // V2 and later carry their masks in the header
+      H.Masks[0] = Le32(Info + 40);
+      H.Masks[1] = Le32(Info + 44);
+      H.Masks[2] = Le32(Info + 48);
+      if (headerSize >= 56) H.Masks[3] = Le32(Info + 52);
+    }
+  } else {
+    Error = "unknown bitmap header size " + std::to_string(headerSize);
+    return false;
+  }
+  if (height < 0) {
+    H.TopDown = true;
+    height = -height;
+  }
+  if (DoubleHeight) height /= 2;
+  if (H.Width <= 0 || height <= 0 || H.Width > kMaxDibSide || height > kMaxDibSide ||
+      int64_t(H.Width) * height > kMaxDibPixels) {
+    Error = "bitmap size " + std::to_string(H.Width) + " x " + std::to_string(height) +
+            " is out of range";
+    return false;
+  }
+  H.Height = int(height);
+  const int bc = H.BitCount;
+  if (H.Compression == 4 || H.Compression == 5) {
+    // JPEG or PNG data: the bit count says nothing about the pixels.
+  } else if (bc != 1 && bc != 4 && bc != 8 && bc != 16 && bc != 24 && bc != 32) {
+    Error = "unsupported bit count " + std::to_string(bc);
+    return false;
+  } else if (H.Compression > 3 || (H.Compression == 1 && bc != 8) ||
+             (H.Compression == 2 && bc != 4) || (H.Compression == 3 && bc != 16 && bc != 32)) {
+    Error = "unsupported bitmap compression " + std::to_string(H.Compression);
+    return false;
+  }
+  if (H.Compression == 3 && headerSize == 40) {
+    if (pos + 12 > Size) {
+      Error = "bitmap masks are truncated";
+      return false;
+    }
+    H.Masks[0] = Le32(Info + pos);
+    H.Masks[1] = Le32(Info + pos + 4);
+    H.Masks[2] = Le32(Info + pos + 8);
+    pos += 12;
+  }
+  size_t colours = 0;
+  if (bc <= 8 && H.Compression != 4 && H.Compression != 5)
+    colours = (coloursUsed > 0 && coloursUsed < (1u << bc)) ? coloursUsed : (size_t(1) << bc);
+  else if (coloursUsed > 0 && coloursUsed <= 256)
+    colours = coloursUsed;  // an optional table beside true-colour pixels: skipped
+  const size_t entry = PaletteIndices ? 2 : (core ? 3 : 4);
+  if (pos + colours * entry > Size) {
+    // Some writers give a full table size but store fewer entries; keep what fits.
+    colours = (Size - pos) / entry;
+  }
+  if (bc <= 8) {
+    H.Palette.reserve(colours);
+    for (size_t k = 0; k < colours; ++k) {
+      const uint8_t* e = Info + pos + k * entry;
+      if (PaletteIndices) {
+        const int g = Le16(e) & 0xFF;
+        H.Palette.push_back(qRgb(g, g, g));
+      } else {
+        H.Palette.push_back(qRgb(e[2], e[1], e[0]));
+      }
+    }
+  }
+  pos += colours * entry;
+  H.InfoSize = pos;
+  return true;
+}
+
+bool DecodeDibPixels(const TDibHeader& H, const uint8_t* Bits, size_t Size, bool KeepAlpha,
+                     QImage& Image, std::string& Error) {
+  if (H.Compression == 4 || H.Compression == 5) {
+    const size_t n = H.ImageSize > 0 && H.ImageSize <= Size ? H.ImageSize : Size;
+    QImage decoded = QImage::fromData(
+        QByteArray::fromRawData(reinterpret_cast<const char*>(Bits), qsizetype(n)),
+        H.Compression == 4 ? "JPG" : "PNG");
+    if (decoded.isNull()) {
+      Error = "embedded compressed bitmap cannot be decoded";
+      return false;
+    }
+    Image = decoded.convertToFormat(QImage::Format_ARGB32);
+    return true;
+  }
+  const int64_t stride = H.Stride();
+  if (H.Compression == 0 || H.Compression == 3) {
+    if (stride * H.Height > int64_t(Size)) {
+      Error = "bitmap pixel data are truncated";
+      return false;
+    }
+  }
+  Image = QImage(H.Width, H.Height, QImage::Format_ARGB32);
+  if (Image.isNull()) {
+    Error = "bitmap of " + std::to_string(H.Width) + " x " + std::to_string(H.Height) +
+            " cannot be allocated";
+    return false;
+  }
+  if (H.Compression == 1 || H.Compression == 2) {
+    Image.fill(PaletteColour(H, 0));
+    return DecodeRle(H, Bits, Size, Image, Error);
+  }
+  uint32_t masks[4] = {H.Masks[0], H.Masks[1], H.Masks[2], H.Masks[3]};
+  if (H.Compression == 0) {
+    if (H.BitCount == 16) {
+      masks[0] = 0x7C00; masks[1] = 0x03E0; masks[2] = 0x001F; masks[3] = 0;
+    } else if (H.BitCount == 32) {
+      masks[0] = 0x00FF0000; masks[1] = 0x0000FF00; masks[2] = 0x000000FF;
+      masks[3] = 0xFF000000;
+    }
+  }
+  const TMaskShift sr(masks[0]), sg(masks[1]), sb(masks[2]), sa(masks[3]);
+  for (int y = 0; y < H.Height; ++y) {
+    const uint8_t* src = Bits + (H.TopDown ? y : H.Height - 1 - y) * stride;
+    QRgb* dst = reinterpret_cast<QRgb*>(Image.scanLine(y));
+    switch (H.BitCount) {
+      case 1:
+        for (int x = 0; x < H.Width; ++x)
+          dst[x] = PaletteColour(H, (src[x >> 3] >> (7 - (x & 7))) & 1);
+        break;
+      case 4:
+        for (int x = 0; x < H.Width; ++x)
+          dst[x] = PaletteColour(H, (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4));
+        break;
+      case 8:
+        for (int x = 0; x < H.Width; ++x) dst[x] = PaletteColour(H, src[x]);
+        break;
+      case 24:
+        for (int x = 0; x < H.Width; ++x)
+          dst[x] = qRgb(src[3 * x + 2], src[3 * x + 1], src[3 * x]);
+        break;
+      case 16:
+      case 32: {
+        const int bytes = H.BitCount / 8;
+        for (int x = 0; x < H.Width; ++x) {
+          const uint32_t v = bytes == 2 ? Le16(src + 2 * x) : Le32(src + 4 * x);
+          const int a = (KeepAlpha && masks[3]) ? sa.Scale(v, masks[3]) : 255;
+          dst[x] = qRgba(sr.Scale(v, masks[0]), sg.Scale(v, masks[1]), sb.Scale(v, masks[2]), a);
+        }
+        break;
+      }
+      default:
+        Error = "unsupported bit count";
+        return false;
+    }
+  }
+  return true;
+}

@@ -1,0 +1,140 @@
+#include "BrowseFolder.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+TBrowseFolderDialog::TBrowseFolderDialog(TBrowseFolder& Owner, QWidget* Parent)
+    : QDialog(Parent), FOwner(Owner) {
+  setWindowTitle(QStringLiteral("Browse for Folder"));
+  setModal(true);
+  resize(340, 420);
+
+  FTitle = new QLabel(QString::fromStdString(Owner.Title), this);
+  FTitle->setWordWrap(true);
+
+  FModel = new QFileSystemModel(this);
+  FModel->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+  FModel->setReadOnly(true);
+  FModel->setRootPath(QStringLiteral("/"));
+
+  FTree = new QTreeView(this);
+  FTree->setModel(FModel);
+  FTree->setHeaderHidden(true);
+  for (int c = 1; c < FModel->columnCount(); ++c) FTree->hideColumn(c);
+  FTree->setAnimated(false);
+  FTree->setUniformRowHeights(true);
+
+  // The user's home folder is expanded and reachable with one click.
+  const QString home = QDir::homePath();
+  for (QModelIndex i = FModel->index(home); i.isValid(); i = i.parent()) FTree->expand(i);
+
+  FStatus = new QLabel(this);
+  FStatus->setVisible((Owner.Flags & bfStatusText) != 0);
+
+  auto* homeButton = new QPushButton(QStringLiteral("Home"), this);
+  FOk = new QPushButton(QStringLiteral("OK"), this);
+  FCancel = new QPushButton(QStringLiteral("Cancel"), this);
+  FOk->setDefault(true);
+  FOk->setEnabled(false);
+  connect(homeButton, &QPushButton::clicked, this, [this, home] { SelectPath(home.toStdString()); });
+  connect(FOk, &QPushButton::clicked, this, &QDialog::accept);
+  connect(FCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(homeButton);
+  buttons->addStretch(1);
+  buttons->addWidget(FOk);
+  buttons->addWidget(FCancel);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(FTitle);
+  layout->addWidget(FTree, 1);
+  layout->addWidget(FStatus);
+  layout->addLayout(buttons);
+
+  connect(FTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current, const QModelIndex&) { SelectionChanged(current); });
+}
+
+bool TBrowseFolderDialog::SelectPath(const std::string& Path) {
+  QString p = QString::fromStdString(Path);
+  if (p.isEmpty() || !QFileInfo(p).isDir()) return false;
+  p = QDir::cleanPath(QFileInfo(p).absoluteFilePath());
+  const QModelIndex index = FModel->index(p);
+  if (!index.isValid()) return false;
+  for (QModelIndex i = index.parent(); i.isValid(); i = i.parent()) FTree->expand(i);
+  FTree->setCurrentIndex(index);
+  FTree->scrollTo(index, QAbstractItemView::PositionAtCenter);
+  return true;
+}
+
+std::string TBrowseFolderDialog::SelectedPath() const {
+  const QModelIndex index = FTree->currentIndex();
+  if (!index.isValid()) return {};
+  return FModel->filePath(index).toStdString();
+}
+
+void TBrowseFolderDialog::SetOkEnabled(bool Enable) { FOk->setEnabled(Enable); }
+bool TBrowseFolderDialog::OkEnabled() const { return FOk->isEnabled(); }
+void TBrowseFolderDialog::SetStatusText(const QString& Text) { FStatus->setText(Text); }
+QString TBrowseFolderDialog::StatusText() const { return FStatus->text(); }
+QString TBrowseFolderDialog::TitleText() const { return FTitle->text(); }
+
+void TBrowseFolderDialog::SelectionChanged(const QModelIndex& Current) {
+  const std::string path = Current.isValid() ? FModel->filePath(Current).toStdString() : "";
+  FOwner.SelectionChanged(*this, path);
+}
+
+void TBrowseFolder::SelectionChanged(TBrowseFolderDialog& Dialog, const std::string& Path) {
+  // OK follows whether the item is a file-system folder; the program's
+  // handler then has the last word.
+  Dialog.SetOkEnabled(!Path.empty());
+  if (ShowPathInStatusArea) Dialog.SetStatusText(QString::fromStdString(Path));
+  if (OnSelectionChanged) OnSelectionChanged(*this, &Dialog, Path);
+}
+
+bool TBrowseFolder::Execute() {
+  TBrowseFolderDialog dialog(*this, FOwner);
+  FDialog = &dialog;
+
+  // Centred horizontally over the foreground window, its top a quarter of that
+  // window's height below the window's top edge.
+  QWidget* fg = QApplication::activeWindow();
+  if (!fg) fg = FOwner ? FOwner->window() : nullptr;
+  if (fg && fg->isVisible()) {
+    const QRect r = fg->frameGeometry();
+    dialog.move(r.left() + (r.width() - dialog.width()) / 2, r.top() + r.height() / 4);
+  } else if (QScreen* s = QGuiApplication::primaryScreen()) {
+    const QRect r = s->availableGeometry();
+    dialog.move(r.left() + (r.width() - dialog.width()) / 2, r.top() + r.height() / 4);
+  }
+
+  if (!dialog.SelectPath(Directory)) dialog.SetOkEnabled(false);
+  if (OnDialogShown) {
+    QTimer::singleShot(0, &dialog, [this, &dialog] { OnDialogShown(dialog); });
+  }
+  const bool ok = dialog.exec() == QDialog::Accepted;
+  const std::string chosen = dialog.SelectedPath();
+  FDialog = nullptr;
+  if (!ok || chosen.empty()) return false;
+  Directory = chosen;
+  return true;
+}
+
+void TBrowseFolder::EnableOK(QWidget* DialogHandle, bool Enable) {
+  if (auto* d = dynamic_cast<TBrowseFolderDialog*>(DialogHandle)) d->SetOkEnabled(Enable);
+}
+
+void TBrowseFolder::SetStatusText(QWidget* DialogHandle, const QString& Text) {
+  if (auto* d = dynamic_cast<TBrowseFolderDialog*>(DialogHandle)) d->SetStatusText(Text);
+}

@@ -1,0 +1,119 @@
+#include "DropFileSource.h"
+
+#include <QApplication>
+#include <QDrag>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QRect>
+#include <QUrl>
+#include <QWidget>
+
+QMimeData* TDropFileSource::CreateMimeData() const {
+  auto* data = new QMimeData;
+  if (Files.empty()) return data;
+  QList<QUrl> urls;
+  urls.reserve(static_cast<qsizetype>(Files.size()));
+  for (const std::string& f : Files) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(f)));
+  data->setUrls(urls);
+  data->setText(QString::fromStdString(Files.front()));
+  return data;
+}
+
+TDragResult TDropFileSource::Execute(QWidget* Source) {
+  QMimeData* data = CreateMimeData();
+  if (ExecuteHook) {
+    const TDragResult r = ExecuteHook(data);
+    delete data;
+    return r;
+  }
+  Qt::DropActions allowed;
+  if (DragTypes & dtCopy) allowed |= Qt::CopyAction;
+  if (DragTypes & dtMove) allowed |= Qt::MoveAction;
+  if (DragTypes & dtLink) allowed |= Qt::LinkAction;
+  auto* drag = new QDrag(Source);  // owned by Source; Qt deletes it after exec
+  drag->setMimeData(data);
+  switch (drag->exec(allowed, Qt::CopyAction)) {
+  case Qt::CopyAction: return TDragResult::drDropCopy;
+  case Qt::MoveAction: return TDragResult::drDropMove;
+  case Qt::LinkAction: return TDragResult::drDropLink;
+  case Qt::IgnoreAction: return TDragResult::drCancel;
+  default: return TDragResult::drUnknown;
+  }
+}
+
+namespace {
+
+// Application-wide filter that runs the drag detection's loop: it watches
+// every mouse event while the detection runs and ends the loop on a decision.
+class TDragDetector : public QObject {
+public:
+  TDragDetector(QRect Threshold, QEventLoop& Loop) : FThreshold(Threshold), FLoop(Loop) {
+    FClock.start();
+  }
+  bool Dragging = false;
+
+  bool eventFilter(QObject*, QEvent* Event) override {
+    switch (Event->type()) {
+    case QEvent::MouseMove: {
+      auto* me = static_cast<QMouseEvent*>(Event);
+      if (!(me->buttons() & (Qt::LeftButton | Qt::RightButton))) {
+        Finish(false);
+        return false;
+      }
+      const QPoint p = me->globalPosition().toPoint();
+      if (!FThreshold.contains(p) && FClock.elapsed() >= 200) Finish(true);
+      return false;
+    }
+    case QEvent::MouseButtonRelease: {
+      auto* me = static_cast<QMouseEvent*>(Event);
+      if (me->button() == Qt::LeftButton || me->button() == Qt::RightButton) Finish(false);
+      return false;
+    }
+    case QEvent::Quit:
+    case QEvent::Close:
+    case QEvent::WindowDeactivate:
+    case QEvent::UngrabMouse:
+      Finish(false);
+      return false;
+    default: return false;
+    }
+  }
+
+private:
+  void Finish(bool Drag) {
+    if (FDone) return;
+    FDone = true;
+    Dragging = Drag;
+    FLoop.quit();
+  }
+
+  QRect FThreshold;
+  QEventLoop& FLoop;
+  QElapsedTimer FClock;
+  bool FDone = false;
+};
+
+} // namespace
+
+bool DragDetect(QWidget* W, QPoint Point) {
+  if (!W) return false;
+  if (!(QApplication::mouseButtons() & (Qt::LeftButton | Qt::RightButton))) return false;
+  const int d = QApplication::startDragDistance();
+  const QPoint p = W->mapToGlobal(Point);
+  const QRect threshold(p.x() - d, p.y() - d, 2 * d + 1, 2 * d + 1);
+
+  QEventLoop loop;
+  TDragDetector detector(threshold, loop);
+  QPointer<QWidget> previous = QWidget::mouseGrabber();
+  QPointer<QWidget> guard = W;
+  W->grabMouse();
+  qApp->installEventFilter(&detector);
+  loop.exec();
+  qApp->removeEventFilter(&detector);
+  if (guard) guard->releaseMouse();
+  if (previous && previous != W) previous->grabMouse();
+  return detector.Dragging;
+}

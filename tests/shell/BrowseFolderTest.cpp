@@ -1,0 +1,100 @@
+#include "BrowseFolder.h"
+#include "TestApp.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Tree {
+  QTemporaryDir root;
+  Tree() {
+    QDir(root.path()).mkpath("a/b");
+    QDir(root.path()).mkpath("c");
+  }
+  std::string Path(const char* rel) const {
+    return QDir::cleanPath(root.path() + "/" + rel).toStdString();
+  }
+};
+
+} // namespace
+
+TEST(BrowseFolder, PreselectsDirectoryAndReportsEverySelection) {
+  TestApp();
+  Tree t;
+  TBrowseFolder bf(nullptr);
+  bf.Title = "Pick one";
+  bf.Directory = t.Path("a");
+  std::vector<std::string> reported;
+  QWidget* handle = nullptr;
+  bf.OnSelectionChanged = [&](TBrowseFolder& sender, QWidget* dialog, const std::string& dir) {
+    EXPECT_EQ(&sender, &bf);
+    handle = dialog;
+    reported.push_back(dir);
+  };
+  bool okWasEnabled = false;
+  bf.OnDialogShown = [&](TBrowseFolderDialog& d) {
+    EXPECT_EQ(d.TitleText(), "Pick one");
+    EXPECT_EQ(d.SelectedPath(), t.Path("a"));
+    d.SelectPath(t.Path("a/b"));
+    okWasEnabled = d.OkEnabled();
+    d.accept();
+  };
+  ASSERT_TRUE(bf.Execute());
+  EXPECT_TRUE(okWasEnabled) << "a file-system folder enables OK before the handler speaks";
+  ASSERT_GE(reported.size(), 2u);
+  EXPECT_EQ(reported.front(), t.Path("a"));
+  EXPECT_EQ(reported.back(), t.Path("a/b"));
+  EXPECT_NE(handle, nullptr);
+  EXPECT_EQ(bf.Directory, t.Path("a/b"));
+  EXPECT_EQ(bf.Dialog(), nullptr);
+}
+
+TEST(BrowseFolder, HandlerHasTheLastWordOnOk) {
+  TestApp();
+  Tree t;
+  TBrowseFolder bf(nullptr);
+  bf.Directory = t.Path("c");
+  bf.OnSelectionChanged = [&](TBrowseFolder& sender, QWidget* dialog, const std::string&) {
+    sender.EnableOK(dialog, false);
+  };
+  bool ok = true;
+  bf.OnDialogShown = [&](TBrowseFolderDialog& d) {
+    ok = d.OkEnabled();
+    d.reject();
+  };
+  EXPECT_FALSE(bf.Execute());
+  EXPECT_FALSE(ok);
+}
+
+TEST(BrowseFolder, CancelLeavesDirectoryUnchanged) {
+  TestApp();
+  Tree t;
+  TBrowseFolder bf(nullptr);
+  bf.Directory = t.Path("a");
+  bf.OnDialogShown = [&](TBrowseFolderDialog& d) {
+    d.SelectPath(t.Path("c"));
+    d.reject();
+  };
+  EXPECT_FALSE(bf.Execute());
+  EXPECT_EQ(bf.Directory, t.Path("a"));
+}
+
+TEST(BrowseFolder, MissingDirectoryPreselectsNothingAndOkStaysOff) {
+  TestApp();
+  TBrowseFolder bf(nullptr);
+  bf.Directory = "/no/such/folder/here";
+  bool ok = true;
+  std::string selected = "x";
+  bf.OnDialogShown = [&](TBrowseFolderDialog& d) {
+    ok = d.OkEnabled();
+    selected = d.SelectedPath();
+    d.reject();
+  };
+  EXPECT_FALSE(bf.Execute());
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(selected, "");
+}

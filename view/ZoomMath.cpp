@@ -1,0 +1,36 @@
+#include "ZoomMath.h"
+
+#include <cmath>
+
+float FitPercent(int ClientExtent, int PictureExtent) {
+  const float Ratio = static_cast<float>(static_cast<long double>(ClientExtent) /
+                                         static_cast<long double>(PictureExtent));
+  return static_cast<float>(100.0L * static_cast<long double>(Ratio));
+}
+
+float FullPagePercent(int ClientWidth, int ClientHeight, int Width, int Height, bool CapAt100) {
+  const float Rx = static_cast<float>(static_cast<long double>(ClientWidth) / Width);
+  const float Ry = static_cast<float>(static_cast<long double>(ClientHeight) / Height);
+  float Percent = static_cast<float>(100.0L * static_cast<long double>(Rx >= Ry ? Ry : Rx));
+  if (CapAt100 && Percent > 100.0f) Percent = 100.0f;
+  return Percent;
+}
+
+int DisplayExtent(int Extent, float Percent) {
+  const long double Scaled =
+      static_cast<long double>(Extent) * (static_cast<long double>(Percent) / 100.0L);
+  // Truncation toward zero; anything below one pixel (or a value that does
+  // not fit an int) is clamped rather than overflowing.
+  if (!(Scaled >= 1.0L)) return 1;
+  if (Scaled >= 2147483647.0L) return 2147483647;
+  return static_cast<int>(Scaled);
+}
+
+bool ZoomChanged(float Old, float New) {
+  // nearbyint rounds with the current mode, ties to even by default.
+  return static_cast<float>(std::nearbyint(static_cast<double>(Old))) != New;
+}
+
+int CenteredOffset(int ControlExtent, int DisplayExtent) {
+  return DisplayExtent < ControlExtent ? (ControlExtent - DisplayExtent) / 2 : 0;
+}
