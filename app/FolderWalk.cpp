@@ -63,6 +63,7 @@ bool WalkPictureTree(std::string_view Folder, const TWalkCallback& OnPicture,
   std::set<std::pair<dev_t, ino_t>> Walked;
 
   while (!Stack.empty()) {
+    if (Options.Stop && Options.Stop->load(std::memory_order_relaxed)) return false;
     const std::string Current = std::move(Stack.back());
     Stack.pop_back();
 
@@ -75,6 +76,7 @@ bool WalkPictureTree(std::string_view Folder, const TWalkCallback& OnPicture,
 
     // Subfolders are pushed in the order found; the stack pops the last first.
     while (const dirent* Entry = ::readdir(Closer.Dir)) {
+      if (Options.Stop && Options.Stop->load(std::memory_order_relaxed)) return false;
       const std::string_view Name(Entry->d_name);
       if (Name.empty() || Name.front() == '.') continue;  // hidden, "." and ".."
 

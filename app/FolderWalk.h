@@ -4,6 +4,7 @@
 // calls here, so the walk may run on a worker thread.
 
 #include <array>
+#include <atomic>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -47,6 +48,9 @@ struct TWalkOptions {
   // Read each picture's last-write time (one stat per picture). The folder
   // picker only asks whether a picture exists and switches this off.
   bool ReadTimes = true;
+  // When set, the walk ends (answering false) as soon as the flag turns true;
+  // lets a search on a worker thread be abandoned.
+  const std::atomic<bool>* Stop = nullptr;
 };
 
 // Returns false to stop the walk at once.

@@ -14,6 +14,10 @@ function(imbrel_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;IMBREL_TESTDATA=${PROJECT_SOURCE_DIR}/../shared/testdata;IMBREL_SOURCE=${PROJECT_SOURCE_DIR}")
+  # The test environment goes through `env`: a list given as the ENVIRONMENT
+  # property of discovered tests is split into separate properties, so only its
+  # first variable would arrive.
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
+    "env;QT_QPA_PLATFORM=offscreen;IMBREL_TESTDATA=${PROJECT_SOURCE_DIR}/../shared/testdata;IMBREL_SOURCE=${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
 endfunction()

@@ -16,6 +16,9 @@ public:
 class TJpegGraphic : public TDibGraphic {
 public:
   TJpegGraphic() = default;
+  // Known to the image model even before registration, so that frames of
+  // this class can be made.
+  TDibGraphicClass ClassType() const override { return ClassOf<TJpegGraphic>(); }
 
   void LoadImageFromStream(TStream& Stream, int Index) override;
   void SaveToStream(TStream& Stream) override;

@@ -1,5 +1,17 @@
 #include "Formats.h"
 
-// Placeholder until this group's format classes exist; replaced by their
-// registration rows.
-void RegisterBmmFormats() {}
+#include "BitmapGraphic.h"
+#include "DcxGraphic.h"
+#include "GraphicRegistry.h"
+#include "PcxGraphic.h"
+#include "TgaGraphic.h"
+
+void RegisterBmmFormats() {
+  RegisterGraphicFormat("BMP", "Bitmap file", ClassOf<TBitmapGraphic>());
+  RegisterGraphicFormat("PCX", "ZSoft PC Paintbrush", ClassOf<TPcxGraphic>());
+  RegisterGraphicFormat("PCC", "ZSoft PC Paintbrush", ClassOf<TPcxGraphic>());
+  RegisterGraphicFormat("DCX", "DCX file", ClassOf<TDcxGraphic>());
+  RegisterGraphicFormat("TGA", "Truevision Targa", ClassOf<TTgaGraphic>());
+  RegisterGraphicFormat("VST", "Truevision Vista", ClassOf<TTgaGraphic>());
+  RegisterGraphicFormat("AFI", "Truevision Targa", ClassOf<TTgaGraphic>());
+}

@@ -1,5 +1,13 @@
 #include "Formats.h"
 
-// Placeholder until this group's format classes exist; replaced by their
-// registration rows.
-void RegisterIconMetaFormats() {}
+#include "GraphicRegistry.h"
+#include "IconGraphic.h"
+#include "MetaFileGraphic.h"
+
+void RegisterIconMetaFormats() {
+  RegisterGraphicFormat("ICO", "Windows icon", ClassOf<TIconGraphic>());
+  RegisterGraphicFormat("WMF", "Windows meta file", ClassOf<TMetaFileGraphic>());
+  RegisterGraphicFormat("EMF", "Enhanced meta file", ClassOf<TMetaFileGraphic>());
+  // Images assigned to an icon graphic are written through TIconGraphic.
+  SetIconExportHook(&AssignDibToIcon);
+}

@@ -1,5 +1,14 @@
 #include "Formats.h"
 
-// Placeholder until this group's format classes exist; replaced by their
-// registration rows.
-void RegisterLibraryFormats() {}
+#include "GraphicRegistry.h"
+#include "JpegGraphic.h"
+#include "PngGraphic.h"
+#include "TiffGraphic.h"
+
+void RegisterLibraryFormats() {
+  RegisterGraphicFormat("JPG", "JPEG", ClassOf<TJpegGraphic>());
+  RegisterGraphicFormat("JPEG", "JPEG", ClassOf<TJpegGraphic>());
+  RegisterGraphicFormat("PNG", "Portable Network Graphic", ClassOf<TPngGraphic>());
+  RegisterGraphicFormat("TIF", "TIFF file", ClassOf<TTiffGraphic>());
+  RegisterGraphicFormat("TIFF", "TIFF file", ClassOf<TTiffGraphic>());
+}

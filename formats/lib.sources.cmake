@@ -1,1 +1,4 @@
-list(APPEND FORMATS_SOURCES ${CMAKE_CURRENT_LIST_DIR}/RegisterLib.cpp)
+list(APPEND FORMATS_SOURCES ${CMAKE_CURRENT_LIST_DIR}/RegisterLib.cpp
+                            ${CMAKE_CURRENT_LIST_DIR}/JpegGraphic.cpp
+                            ${CMAKE_CURRENT_LIST_DIR}/PngGraphic.cpp
+                            ${CMAKE_CURRENT_LIST_DIR}/TiffGraphic.cpp)

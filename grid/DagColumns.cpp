@@ -91,6 +91,11 @@ void TdagColumn::Changed(bool layout) {
 }
 
 TdagColumn& TdagColumns::Add() {
+  // Columns made from the fields give way to the owner's own.
+  if (FGrid && FGrid->FAutoColumns) {
+    FItems.clear();
+    FGrid->FAutoColumns = false;
+  }
   FItems.push_back(std::make_unique<TdagColumn>(FGrid));
   if (FGrid) FGrid->ColumnChanged(true);
   return *FItems.back();

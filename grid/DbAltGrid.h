@@ -21,6 +21,8 @@ class QScrollBar;
 class TCustomDbAltGrid;
 class TdagGridDataLink;
 class TDataSource;
+class TmtbCustomMemTable;
+class TmtbIndex;
 
 // The selected rows: bookmarks kept sorted by the table's bookmark order.
 class TdagBookmarkList {
@@ -47,7 +49,8 @@ public:
 private:
   friend class TCustomDbAltGrid;
   void Changed() { FCacheValid = false; }
-  std::string CurrentRow() const;
+  void Resort();  // after a change of the table's order
+  TmtbCustomMemTable& CheckedDataSet() const;
 
   TCustomDbAltGrid& FGrid;
   std::vector<std::string> FList;
@@ -161,7 +164,6 @@ protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
-  bool event(QEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
   void changeEvent(QEvent* event) override;
@@ -172,6 +174,9 @@ private:
   friend class TdagBookmarkList;
   friend class TdagColumn;
   friend class TdagColumnTitle;
+  friend class TdagColumns;
+
+  TmtbCustomMemTable* ActiveDataSet() const;  // the table while the link is active, else nullptr
 
   // Notifications from the link.
   void LinkActive(bool active);
@@ -230,6 +235,7 @@ private:
   int FActiveRow = 0;
   int FRecNo = -1;
   int FRecordCount = 0;
+  const TmtbIndex* FLastIndex = nullptr;
 
   // Range selection (Shift+Up/Down).
   bool FSelecting = false;

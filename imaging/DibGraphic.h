@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 #include <typeindex>
+#include <typeinfo>
 #include <vector>
 
 class QTimer;
@@ -92,9 +93,7 @@ public:
   // Notified by Changed().
   std::function<void(TGraphic* Sender)> OnChange;
 
-  // Slots in framework order.
-  void AssignTo(TPersistent* Dest) const override;   // slot 0
-  void Assign(const TPersistent* Source) override;   // slot 2
+  // Slots in framework order (0 AssignTo and 2 Assign come from TPersistent).
   virtual void Changed();                              // slot 4: sets Modified, fires OnChange
   virtual void Draw(TCanvas& Canvas, const TRect& Rect) = 0;  // slot 5
   virtual bool Equals(const TGraphic* Graphic) const;  // slot 6: same class, both empty or same saved bytes
@@ -160,6 +159,8 @@ private:
   TBitmapHandle FHandle;
   std::unique_ptr<TDibCanvas> FCanvas;
   int FBitCount = 24;  // kept for an empty bitmap's pixel format
+  int FWidth = 0;      // kept while the other dimension is still 0
+  int FHeight = 0;
 };
 
 // The framework's clipboard object: Assign(&Clipboard) pastes its bitmap,
@@ -396,5 +397,7 @@ extern std::string ShortDateFormat;
 extern std::string LongTimeFormat;
 std::string DateToStr(double DateTime);
 std::string TimeToStr(double DateTime);
+// The unqualified class name of a type, e.g. "EImageError" for typeid(e) of an EImageError.
+std::string DemangledClassName(const std::type_info& Type);
 // Raises EImageError "LZW compression not supported".
 [[noreturn]] void LzwError();

@@ -5,6 +5,7 @@
 #include "Dib.h"
 
 #include <cstdint>
+#include <vector>
 
 class TRgbToPaletteConverter final : public TPaletteMapper {
 public:
@@ -31,6 +32,7 @@ private:
     int16_t Index = -1;
   };
   int16_t Search(uint32_t Colour, Slot& S);
+  void BuildCells();
 
   const TLogPalette* FPalette;
   int FCount = 0;
@@ -40,4 +42,9 @@ private:
   int32_t FBlue[256];
   Slot FCache[CacheSize];
   uint64_t FSearches = 0;
+  // After a number of searches: for each cell of an 8 x 8 x 8 division of
+  // the colour cube, the entries that can be nearest to some colour in it
+  // (in index order), so a search scans a few entries instead of all.
+  std::vector<uint8_t> FCellEntries;
+  std::vector<uint32_t> FCellStart;  // 513 offsets into FCellEntries
 };

@@ -81,7 +81,7 @@ bool ProbeEntry(const uint8_t* Data, size_t FileSize, const uint8_t* Entry, TCan
 
 QSize SystemIconSize() { return QSize(32, 32); }
 
-void TIcon::LoadFromStream(TStream& Stream) {
+void TPlatformIcon::LoadFromStream(TStream& Stream) {
   const int64_t pos = Stream.Position();
   const int64_t size = Stream.Size() - pos;
   if (size <= 0) throw EIconError("Icon file is empty");
@@ -95,7 +95,7 @@ void TIcon::LoadFromStream(TStream& Stream) {
   LoadFromMemory(bytes.data(), bytes.size());
 }
 
-void TIcon::LoadFromMemory(const uint8_t* Data, size_t Size) {
+void TPlatformIcon::LoadFromMemory(const uint8_t* Data, size_t Size) {
   if (Size < kDirSize || Le16(Data) != 0 || (Le16(Data + 2) != 1 && Le16(Data + 2) != 2))
     throw EIconError("Not an icon file");
   const unsigned count = Le16(Data + 4);
@@ -175,7 +175,7 @@ void TIcon::LoadFromMemory(const uint8_t* Data, size_t Size) {
   FBitCount = best.BitCount;
 }
 
-void TIcon::Draw(QPainter& Painter, int X, int Y) const {
+void TPlatformIcon::Draw(QPainter& Painter, int X, int Y) const {
   if (Empty()) return;
   if (FHasAlpha) {
     Painter.drawImage(X, Y, FColour);
@@ -215,7 +215,7 @@ void TIcon::Draw(QPainter& Painter, int X, int Y) const {
   Painter.drawImage(X, Y, blended);
 }
 
-QImage TIcon::ToImage() const {
+QImage TPlatformIcon::ToImage() const {
   QImage image(Width(), Height(), QImage::Format_RGB32);
   image.fill(qRgb(0, 0, 0));
   if (!Empty()) {
@@ -225,10 +225,10 @@ QImage TIcon::ToImage() const {
   return image;
 }
 
-TIcon TIcon::CreateFromBitmaps(const QImage& Colour, const QImage& Mask) {
+TPlatformIcon TPlatformIcon::CreateFromBitmaps(const QImage& Colour, const QImage& Mask) {
   if (Colour.isNull() || Colour.size() != Mask.size())
     throw EIconError("Icon bitmaps must have the same size");
-  TIcon icon;
+  TPlatformIcon icon;
   icon.FColour = Colour.convertToFormat(QImage::Format_ARGB32);
   icon.FMask = QImage(Colour.size(), QImage::Format_ARGB32);
   for (int y = 0; y < Colour.height(); ++y) {
@@ -243,7 +243,7 @@ TIcon TIcon::CreateFromBitmaps(const QImage& Colour, const QImage& Mask) {
   return icon;
 }
 
-void TIcon::SaveToStream(TStream& Stream) const {
+void TPlatformIcon::SaveToStream(TStream& Stream) const {
   if (Empty()) throw EIconError("Icon is empty");
   const int w = Width(), h = Height();
   if (w > 256 || h > 256) throw EIconError("Icon images are at most 256 x 256 pixels");

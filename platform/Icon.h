@@ -26,9 +26,9 @@ public:
 // icon): 32 x 32 pixels.
 QSize SystemIconSize();
 
-class TIcon {
+class TPlatformIcon {
 public:
-  TIcon() = default;
+  TPlatformIcon() = default;
 
   // Reads an icon file from the stream's current position to its end.
   // Raises EIconError when the bytes are not a usable icon file.
@@ -55,7 +55,7 @@ public:
 
   // Makes an icon from a colour bitmap and a mask bitmap of the same size;
   // mask pixels that are black (value 0) are opaque, white ones transparent.
-  static TIcon CreateFromBitmaps(const QImage& Colour, const QImage& Mask);
+  static TPlatformIcon CreateFromBitmaps(const QImage& Colour, const QImage& Mask);
 
   // Writes the icon as an icon file with one 24-bit image and its AND mask.
   void SaveToStream(TStream& Stream) const;

@@ -202,6 +202,13 @@ bool DecodeDibPixels(const TDibHeader& H, const uint8_t* Bits, size_t Size, bool
       return false;
     }
   }
+  // Run-length data can skip over large areas with a few bytes; a bitmap far
+  // larger than its data could ever fill is refused.
+  if ((H.Compression == 1 || H.Compression == 2) &&
+      int64_t(H.Width) * H.Height > std::max<int64_t>(int64_t(1) << 20, int64_t(Size) * 256)) {
+    Error = "run-length bitmap is too large for its data";
+    return false;
+  }
   Image = QImage(H.Width, H.Height, QImage::Format_ARGB32);
   if (Image.isNull()) {
     Error = "bitmap of " + std::to_string(H.Width) + " x " + std::to_string(H.Height) +

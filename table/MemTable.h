@@ -6,11 +6,13 @@
 // operation.
 
 #include "Exception.h"
+#include "IndexStore.h"
 #include "Stream.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -85,6 +87,7 @@ using TBookmark = std::string;
 
 class TmtbCustomMemTable;
 class TmtbCommon;
+class TCollator;
 struct TmtbRecord;
 
 // ---------------------------------------------------------------------------
@@ -192,8 +195,6 @@ private:
   std::vector<TItem> FItems;
 };
 
-class TmtbIndexStore;  // the ordered reference list (internal)
-
 class TmtbIndex {
 public:
   TmtbIndex(std::string Name, std::string FieldsText, unsigned Options, bool BuiltIn);
@@ -221,7 +222,10 @@ private:
   bool FMaintained = true;
   TmtbFieldList FFieldList;
   std::unique_ptr<TmtbIndexStore> FStore;
-  int FKeyPrefixField = -1;  // internal: how the first key field feeds the entry prefix
+  // Order labels of the distinct values of the first field, while there are
+  // few of them: they make the entries' key prefixes decisive.
+  struct TLabels;
+  std::unique_ptr<TLabels> FLabels;
 };
 
 class TmtbIndexes {
@@ -343,6 +347,8 @@ public:
   int FreeSlotCount() const { return static_cast<int>(FFreeSlots.size()); }
   int NextSlot() const { return static_cast<int>(FSlots.size()); }
   int64_t SequenceCounter() const { return FSequence; }
+  // Moves the sequence counter (for checks of its upper limit).
+  void SetSequenceCounter(int64_t Value) { FSequence = Value; }
   uint32_t Generation() const { return FGeneration; }
 
   // Locale of the collation: LocaleID = LanguageID + SubLanguageID * 1024 + SortID * 65536.
@@ -352,6 +358,9 @@ public:
   // Bytes held by the store for its records (records, out-of-line text and
   // sort keys, slot and identity arrays); the indexes report their own.
   size_t MemoryUsed() const;
+
+  // The store's re-entrant lock.
+  std::recursive_mutex& Lock();
 
 private:
   friend class TmtbCustomMemTable;
@@ -388,6 +397,8 @@ public:
   // decide the record at open.
   TField& AddField(std::string ComponentName, std::string FieldName, TFieldType DataType, int Size = 0,
                    TFieldKind Kind = fkData);
+  // Removes every field object (the table must be closed).
+  void ClearFields();
   std::string IndexName() const;
   void SetIndexName(std::string Value);
   std::string IndexFieldNames() const;
@@ -477,17 +488,18 @@ public:
   // A stream over a blob field of the current record; writing needs insert state.
   std::unique_ptr<TStream> CreateBlobStream(TField& Field, bool ForWrite);
 
-protected:
   // Raises EDatabaseError "<Name>: <Text>".
   [[noreturn]] void DatabaseError(const std::string& Text) const;
+
+  // Internal state (defined in the implementation).
+  struct TBuffer;
+  struct TImpl;
 
 private:
   friend class TField;
   friend class TDataSource;
   friend class TDataLink;
   friend class TmtbBlobStream;
-  struct TBuffer;
-  struct TImpl;
 
   void CheckActive() const;
   void DoAfterScroll();
@@ -499,16 +511,28 @@ private:
   void FillWindowAround(int Position, int ActiveIndex);
   void ClearWindow();
   void SwitchIndex(TmtbIndex* Index);
-  void BuildIndexes();
   void CreateIndexes();
+  void BuildIndex(TmtbIndex& Index);
   void ParseFieldList(TmtbIndex& Index, const std::string& FieldsText, unsigned DefOptions);
   int PositionOf(const TmtbRecord* Record, const TmtbIndex& Index) const;
+  TmtbIndexStore::TLocation FindLocation(const TmtbIndex& Index, const TmtbRecord* Record) const;
   const TmtbRecord* RecordAt(int Position) const;
   const TmtbRecord* FindBookmarkRecord(const TBookmark& Value) const;
-  const uint8_t* ActiveData() const;
-  const TmtbRecord* BufferRecord(int BufferIndex) const;
-  uint8_t* EditData();
   void FreeRecords();
+  void WriteField(TField& Field, std::string_view Bytes, bool Null);
+  TCollator& CollatorFor(bool CaseInsensitive) const;
+  std::string_view SortKeyOf(const TmtbRecord* Record, int Slot) const;
+  int CompareRecords(const TmtbIndex& Index, const TmtbRecord* A, const TmtbRecord* B) const;
+  uint64_t KeyPrefix(const TmtbIndex& Index, const TmtbRecord* Record) const;
+  bool TryKeyPrefix(const TmtbIndex& Index, const TmtbRecord* Record, uint64_t& Prefix) const;
+  uint64_t FieldPrefix(const TmtbFieldList::TItem& Item, const TmtbRecord* Record) const;
+  std::string LabelKey(const TmtbIndex& Index, const TmtbRecord* Record) const;
+  void EnsureLabel(TmtbIndex& Index, const TmtbRecord* Record);
+  void ResetLabels(TmtbIndex& Index);
+  TmtbIndexStore::TLocation FindLocation(const TmtbIndex& Index, const TmtbRecord* Record,
+                                         uint64_t Prefix) const;
+  TmtbRecord* BuildRecord();
+  void PlaceInBuiltIn(TmtbRecord* Record);
 
   std::string FName;
   std::vector<TFieldDef> FFieldDefs;

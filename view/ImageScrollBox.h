@@ -129,14 +129,15 @@ public:
     bool operator==(const TOutline&) const = default;
   };
 
-  explicit TViewOverlay(QWidget* Parent);
+  TViewOverlay(TImageScrollBox& View, QWidget* Parent);
   // Toggles an xor outline through the corners (X1, Y1) and (X2, Y2): dotted,
   // inverting the pixels under the pen's gaps.
   void XorOutline(const TOutline& Outline);
   const std::vector<TOutline>& XorOutlines() const { return FXor; }
   void ClearXor();
-  // The band: drawn with Colour (0x00BBGGRR) on its dashes and Background on
-  // the gaps of its pen style.
+  // The band, corners in picture coordinates: drawn shifted by minus the
+  // view's scroll positions, with Colour (0x00BBGGRR) on the dashes of its pen
+  // style and Background on the gaps.
   void SetBand(const TOutline& Band, uint32_t Colour, uint32_t Background, TPenStyle Style);
   void RemoveBand();
   bool HasBand() const { return FHasBand; }
@@ -156,6 +157,7 @@ protected:
   void paintEvent(QPaintEvent* Event) override;
 
 private:
+  TImageScrollBox& FView;
   std::vector<TOutline> FXor;
   bool FHasBand = false;
   TOutline FBand{};
@@ -177,6 +179,9 @@ public:
   void LoadFromFile(const std::string& FileName, int Index);
   // As LoadFromFile from a stream; FileNameOrExt picks the format class.
   void LoadFromStream(TStream& Stream, const std::string& FileNameOrExt, int Index);
+  // Makes an already decoded picture the Graphic, as LoadFromStream does after
+  // its decoding (the main window decodes the next picture ahead).
+  void LoadFromGraphic(std::unique_ptr<TDibGraphic> New);
   // Empties the picture and the file name.
   void Clear();
 

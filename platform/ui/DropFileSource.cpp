@@ -50,12 +50,17 @@ namespace {
 // every mouse event while the detection runs and ends the loop on a decision.
 class TDragDetector : public QObject {
 public:
-  TDragDetector(QRect Threshold, QEventLoop& Loop) : FThreshold(Threshold), FLoop(Loop) {
+  TDragDetector(QRect Threshold, QEventLoop& Loop, QWidget* Target, bool KeepRelease)
+      : FThreshold(Threshold), FLoop(Loop), FTarget(Target), FKeepRelease(KeepRelease) {
     FClock.start();
   }
   bool Dragging = false;
+  std::unique_ptr<QMouseEvent> Release;
 
-  bool eventFilter(QObject*, QEvent* Event) override {
+  bool eventFilter(QObject* Watched, QEvent* Event) override {
+    // Mouse events reach a window first and then its widget; the widget's
+    // copy is the one that counts.
+    if (!Watched->isWidgetType() && Event->type() != QEvent::Quit) return false;
     switch (Event->type()) {
     case QEvent::MouseMove: {
       auto* me = static_cast<QMouseEvent*>(Event);
@@ -69,7 +74,14 @@ public:
     }
     case QEvent::MouseButtonRelease: {
       auto* me = static_cast<QMouseEvent*>(Event);
-      if (me->button() == Qt::LeftButton || me->button() == Qt::RightButton) Finish(false);
+      if (me->button() == Qt::LeftButton || me->button() == Qt::RightButton) {
+        const bool first = !FDone;
+        Finish(false);
+        if (first && FKeepRelease && Watched == FTarget) {
+          Release.reset(static_cast<QMouseEvent*>(me->clone()));
+          return true;
+        }
+      }
       return false;
     }
     case QEvent::Quit:
@@ -92,21 +104,22 @@ private:
 
   QRect FThreshold;
   QEventLoop& FLoop;
+  QWidget* FTarget;
+  bool FKeepRelease;
   QElapsedTimer FClock;
   bool FDone = false;
 };
 
 } // namespace
 
-bool DragDetect(QWidget* W, QPoint Point) {
+bool DragDetect(QWidget* W, QPoint Point, std::unique_ptr<QMouseEvent>* EndingRelease) {
   if (!W) return false;
-  if (!(QApplication::mouseButtons() & (Qt::LeftButton | Qt::RightButton))) return false;
   const int d = QApplication::startDragDistance();
   const QPoint p = W->mapToGlobal(Point);
   const QRect threshold(p.x() - d, p.y() - d, 2 * d + 1, 2 * d + 1);
 
   QEventLoop loop;
-  TDragDetector detector(threshold, loop);
+  TDragDetector detector(threshold, loop, W, EndingRelease != nullptr);
   QPointer<QWidget> previous = QWidget::mouseGrabber();
   QPointer<QWidget> guard = W;
   W->grabMouse();
@@ -115,5 +128,6 @@ bool DragDetect(QWidget* W, QPoint Point) {
   qApp->removeEventFilter(&detector);
   if (guard) guard->releaseMouse();
   if (previous && previous != W) previous->grabMouse();
+  if (EndingRelease) *EndingRelease = std::move(detector.Release);
   return detector.Dragging;
 }

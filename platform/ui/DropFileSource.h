@@ -8,10 +8,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 class QMimeData;
+class QMouseEvent;
 class QWidget;
 
 enum TDragType : uint32_t { dtCopy = 1, dtMove = 2, dtLink = 4 };
@@ -44,5 +46,7 @@ public:
 // platform's drag distance in every direction) at least 200 ms after the
 // detection started, with a button still down; false when a button is
 // released or the detection is cancelled first. Runs a local event loop;
-// every other event is dispatched as usual.
-bool DragDetect(QWidget* W, QPoint Point);
+// every other event is dispatched as usual. When EndingRelease is given, the
+// button release that ends a detection without a drag is kept from W and
+// handed back, so the caller can deliver it after the press it belongs to.
+bool DragDetect(QWidget* W, QPoint Point, std::unique_ptr<QMouseEvent>* EndingRelease = nullptr);

@@ -41,7 +41,7 @@ scene() {
 scene 640 480 3 '#3a6ea5' '#f6d7a7' '#ffe89a' '#4d6b3c' '#2f4f25' 1 "Evening hills (JPEG)" "$out/Landscapes/Evening hills.jpg"
 scene 480 640 11 '#1d3557' '#e9c46a' '#fff3b0' '#6b705c' '#3a3a2e' 1 "Tall (JPEG)" "$out/Landscapes/Portrait.JPEG"
 scene 480 360 5 '#87bfff' '#ffffff' '#ffffff' '#a8c5e0' '#e8f0f8' 1 "Snow (TIFF)" "$tmp/snow.png"
-convert "$tmp/snow.png" -compress Zip "TIFF:$out/Landscapes/Winter/snow.tif"
+convert "$tmp/snow.png" -compress JPEG -quality 90 "TIFF:$out/Landscapes/Winter/snow.tif"
 scene 400 300 9 '#0b1d3a' '#3d5a80' '#f1faee' '#98c1d9' '#e0fbfc' 1 "Moonlight (TIFF)" "$tmp/moon.png"
 convert "$tmp/moon.png" -compress RLE "TIFF:$out/Landscapes/Winter/Moonlight.tiff"
 scene 400 300 21 '#ff7e5f' '#feb47b' '#fff1c1' '#6a4c93' '#2d1e4a' 1 "Dusk (PNG)" "$out/Landscapes/dusk.png"

@@ -1,0 +1,867 @@
+#include "MainForm.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QResizeEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QStyle>
+#include <QTimer>
+#include <QToolButton>
+
+#include <cmath>
+#include <ctime>
+
+#include "AboutBox.h"
+#include "Application.h"
+#include "BrowseFolder.h"
+#include "DbAltGrid.h"
+#include "DibGraphic.h"
+#include "DropFileSource.h"
+#include "FolderWalk.h"
+#include "ImageScrollBox.h"
+#include "PicturePrefetch.h"
+
+std::function<void(TfrmMain&)> TfrmMain::OnComponentsCreated;
+
+namespace {
+
+// Designed bounds of the window and sizes of the panes.
+constexpr int DesignedLeft = 356;
+constexpr int DesignedTop = 159;
+constexpr int DesignedWidth = 607;
+constexpr int DesignedHeight = 446;
+constexpr int DesignedListWidth = 201;
+constexpr int DefaultListWidth = 200;  // windowed pane width when none was saved
+constexpr int SplitterWidth = 5;
+constexpr int StatusBarHeight = 19;
+constexpr int ListTopHeight = 25;
+constexpr int SplitterMinSize = 30;
+
+const char* const MainCaption = "Tobbins' Imbrel";
+
+// The busy cursor for the whole application while an object lives.
+class TBusyCursor {
+public:
+  TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
+  TBusyCursor(const TBusyCursor&) = delete;
+  TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
+
+QString Num(long long Value) { return QString::number(Value); }
+
+// Column title -> index and sort marker.
+struct TSortEntry {
+  const char* Title;
+  const char* IndexName;
+  unsigned Marker;
+};
+constexpr TSortEntry SortTable[] = {
+    {"Name", "mtbidxNameLocation", 1},
+    {"Location", "mtbidxLocationName", 1},
+    {"Date", "mtbidxDateLocationName", 2},
+    {"Type", "mtbidxTypeName", 1},
+};
+
+// The file's last-write time in local time, to the second, as the table's
+// date-and-time value. False when it cannot be expressed.
+bool LocalDateTime(std::time_t Time, TDateTime& Result) {
+  std::tm Tm{};
+  if (::localtime_r(&Time, &Tm) == nullptr) return false;
+  try {
+    Result = EncodeDateTime(Tm.tm_year + 1900, Tm.tm_mon + 1, Tm.tm_mday, Tm.tm_hour, Tm.tm_min,
+                            Tm.tm_sec > 59 ? 59 : Tm.tm_sec);
+  } catch (const EDatabaseError&) {
+    return false;
+  }
+  return true;
+}
+
+// Forwards every event of the application to the main window's message hook.
+class TAppMessageFilter : public QObject {
+public:
+  explicit TAppMessageFilter(TfrmMain& Form) : FForm(Form) {}
+  bool eventFilter(QObject* Watched, QEvent* Event) override { return FForm.AppMessage(Watched, Event); }
+
+private:
+  TfrmMain& FForm;
+};
+
+bool IsInside(const QObject* Object, const QWidget* Ancestor) {
+  for (const QObject* O = Object; O != nullptr; O = O->parent())
+    if (O == Ancestor) return true;
+  return false;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Panels, splitter, status bar
+
+TPanel::TPanel(QWidget* Parent) : QWidget(Parent) {}
+
+void TPanel::resizeEvent(QResizeEvent* Event) {
+  QWidget::resizeEvent(Event);
+  if (OnResize) OnResize();
+}
+
+TSplitter::TSplitter(QWidget* Parent) : QWidget(Parent) { setCursor(Qt::SplitHCursor); }
+
+void TSplitter::mousePressEvent(QMouseEvent* Event) {
+  if (Event->button() != Qt::LeftButton) return;
+  FPressed = true;
+  FPressX = static_cast<int>(Event->globalPosition().x());
+}
+
+void TSplitter::mouseMoveEvent(QMouseEvent* Event) {
+  if (!FPressed) return;
+  const int X = static_cast<int>(Event->globalPosition().x());
+  if (X != FPressX && OnMoved) OnMoved(X - FPressX);
+  FPressX = X;
+}
+
+void TSplitter::mouseReleaseEvent(QMouseEvent*) { FPressed = false; }
+
+TStatusBar::TStatusBar(QWidget* Parent, std::vector<int> Widths) : QWidget(Parent), FWidths(std::move(Widths)) {
+  for (std::size_t i = 0; i < FWidths.size(); ++i) {
+    auto* L = new QLabel(this);
+    L->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    L->setTextFormat(Qt::PlainText);
+    L->setMargin(1);
+    FLabels.push_back(L);
+  }
+}
+
+QString TStatusBar::PanelText(int Index) const { return FLabels.at(static_cast<std::size_t>(Index))->text(); }
+
+void TStatusBar::SetPanelText(int Index, const QString& Text) {
+  FLabels.at(static_cast<std::size_t>(Index))->setText(Text);
+}
+
+void TStatusBar::resizeEvent(QResizeEvent* Event) {
+  QWidget::resizeEvent(Event);
+  int Left = 0;
+  for (std::size_t i = 0; i < FLabels.size(); ++i) {
+    const bool Last = i + 1 == FLabels.size();
+    const int W = Last ? std::max(0, width() - Left) : FWidths[i];
+    FLabels[i]->setGeometry(Left, 0, W, height());
+    Left += W;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Construction
+
+TfrmMain::TfrmMain(std::vector<std::string> Args, QWidget* Parent)
+    : QWidget(Parent), FArgs(std::move(Args)), FPrefetch(std::make_unique<TPicturePrefetch>()) {
+  CreateComponents();
+  if (OnComponentsCreated) OnComponentsCreated(*this);
+  try {
+    FormCreate();
+  } catch (const std::exception& E) {
+    HandleException(E);
+  } catch (...) {
+    HandleUnknownException();
+  }
+}
+
+TfrmMain::~TfrmMain() {
+  qApp->removeEventFilter(this);
+  if (FAppMessageFilter) qApp->removeEventFilter(FAppMessageFilter.get());
+  FDestroyed = true;
+  tmMainTimer->stop();
+  try {
+    FormDestroy();
+  } catch (...) {
+    // The window goes away regardless.
+  }
+  // The grid's link and the view must not outlive the table and data source.
+  dbgPictures->SetDataSource(nullptr);
+  mtbPictures->AfterScroll = nullptr;
+  delete pnlLHS;
+  pnlLHS = nullptr;
+  dbgPictures = nullptr;
+}
+
+void TfrmMain::CreateComponents() {
+  setObjectName("frmMain");
+  setWindowTitle(MainCaption);
+  QFont F(QStringLiteral("Sans Serif"));
+  F.setStyleHint(QFont::SansSerif);
+  F.setPointSize(8);
+  setFont(F);
+  setAutoFillBackground(true);
+  QPalette Black = palette();
+  Black.setColor(QPalette::Window, Qt::black);
+  setPalette(Black);
+  setGeometry(DesignedLeft, DesignedTop, DesignedWidth, DesignedHeight);
+
+  // The picture table and its data source.
+  mtbPictures = CreatePictureTable();
+  mtbPicturesName = &mtbPictures->FieldByName("Name");
+  mtbPicturesLocation = &mtbPictures->FieldByName("Location");
+  mtbPicturesDate = &mtbPictures->FieldByName("Date");
+  mtbPicturesThumb = &mtbPictures->FieldByName("Thumb");
+  mtbPicturesType = &mtbPictures->FieldByName("Type");
+  mtbPicturesName->SetDisplayWidth(20);
+  mtbPicturesLocation->SetDisplayWidth(30);
+  mtbPicturesType->SetDisplayWidth(7);
+  mtbPictures->AfterScroll = [this](TmtbCustomMemTable& DataSet) { mtbPicturesAfterScroll(DataSet); };
+  dsPictures = std::make_unique<TDataSource>("dsPictures");
+  dsPictures->SetDataSet(mtbPictures.get());
+
+  // Left pane: folder line and the list.
+  pnlLHS = new QWidget(this);
+  pnlLHS->setObjectName("pnlLHS");
+  // The panes keep the usual light colours; only the window and the picture
+  // pane are black. Every role is set so that nothing is taken from the window.
+  QPalette Light = QApplication::palette();
+  for (int Role = 0; Role < QPalette::NColorRoles; ++Role)
+    for (auto Group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+      Light.setColor(Group, static_cast<QPalette::ColorRole>(Role),
+                     QApplication::palette().color(Group, static_cast<QPalette::ColorRole>(Role)));
+  pnlLHS->setAutoFillBackground(true);
+  pnlLHS->setPalette(Light);
+  pnlLHSTop = new QWidget(pnlLHS);
+  pnlLHSTop->setObjectName("pnlLHSTop");
+  lbDir = new QLabel(pnlLHSTop);
+  lbDir->setObjectName("lbDir");
+  lbDir->setTextFormat(Qt::PlainText);
+  btnOpenDir = new QToolButton(pnlLHSTop);
+  btnOpenDir->setObjectName("btnOpenDir");
+  btnOpenDir->setAutoRaise(true);
+  btnOpenDir->setIcon(style()->standardIcon(QStyle::SP_DirIcon));
+  btnOpenDir->setFocusPolicy(Qt::NoFocus);
+  QObject::connect(btnOpenDir, &QToolButton::clicked, this, Guarded([this] { btnOpenDirClick(); }));
+
+  dbgPictures = new TDbAltGrid(pnlLHS);
+  dbgPictures->setObjectName("dbgPictures");
+  dbgPictures->SetOptions(PictureListOptions);
+  TdagColors Colors = dbgPictures->AltColors();
+  Colors.Stripe1 = 16776176;
+  dbgPictures->SetAltColors(Colors);
+  for (const char* FieldName : {"Name", "Location", "Date", "Type"})
+    dbgPictures->Columns().Add().SetFieldName(FieldName);
+  dbgPictures->SetDataSource(dsPictures.get());
+  dbgPictures->OnTitleClick = [this](TdagColumn& Column) { dbgPicturesTitleClick(Column); };
+  dbgPictures->OnCellClick = [this](TdagColumn& Column) { dbgPicturesCellClick(Column); };
+
+  splMain = new TSplitter(this);
+  splMain->setObjectName("splMain");
+  splMain->OnMoved = [this](int Delta) {
+    const int Max = std::max(SplitterMinSize, width() - FSplitterWidth - SplitterMinSize);
+    SetListWidth(std::clamp(FListWidth + Delta, SplitterMinSize, Max));
+  };
+
+  // Right pane: the picture view.
+  pnlRHS = new TPanel(this);
+  pnlRHS->setObjectName("pnlRHS");
+  pnlRHS->setAutoFillBackground(true);
+  pnlRHS->setPalette(Black);
+  imgMain = new TImageScrollBox(pnlRHS);
+  imgMain->setObjectName("imgMain");
+  imgMain->HorzScrollBar().SetVisible(false);
+  imgMain->VertScrollBar().SetVisible(false);
+  imgMain->HorzScrollBar().SetTracking(true);
+  imgMain->VertScrollBar().SetTracking(true);
+  imgMain->SetZoomMode(zmFullPage);
+  imgMain->SetZoomPercent(100);
+  imgMain->SetCentered(true);
+  imgMain->setFocusPolicy(Qt::StrongFocus);
+  imgMain->OnZoomChange = [this](TImageScrollBox&, float) { imgMainZoomChange(); };
+  pnlRHS->OnResize = [this] { pnlRHSResize(); };
+
+  sbMain = new TStatusBar(this, {120, 120, 50});
+  sbMain->setObjectName("sbMain");
+  sbMain->setAutoFillBackground(true);
+  sbMain->setPalette(Light);
+
+  CreateMenu();
+
+  tmMainTimer = new QTimer(this);
+  tmMainTimer->setObjectName("tmMainTimer");
+  tmMainTimer->setInterval(4000);
+  QObject::connect(tmMainTimer, &QTimer::timeout, this, Guarded([this] { tmMainTimerTimer(); }));
+
+  brfldMain = std::make_unique<TBrowseFolder>(this);
+  brfldMain->Flags = bfFileSysDirsOnly | bfStatusText;
+  brfldMain->ShowPathInStatusArea = false;
+  brfldMain->OnSelectionChanged = [this](TBrowseFolder& Sender, QWidget* Dialog, const std::string& Directory) {
+    brfldMainSelectionChanged(Sender, Dialog, Directory);
+  };
+  dropSourceImages = std::make_unique<TDropFileSource>();
+  dropSourceImages->DragTypes = dtCopy;
+
+  // Key preview and the window's double-click: the window sees these before
+  // the control that receives them.
+  qApp->installEventFilter(this);
+  LayoutPanes();
+}
+
+void TfrmMain::CreateMenu() {
+  mnuMainPopup = new QMenu(this);
+  mnuMainPopup->setObjectName("mnuMainPopup");
+  auto Item = [this](QMenu* Menu, const char* Name, const char* Caption, auto Handler) {
+    QAction* A = Menu->addAction(QString::fromUtf8(Caption));
+    A->setObjectName(Name);
+    QObject::connect(A, &QAction::triggered, this, Guarded([Handler] { Handler(); }));
+    return A;
+  };
+  auto Separator = [](QMenu* Menu, const char* Name) {
+    QAction* A = Menu->addSeparator();
+    A->setObjectName(Name);
+    return A;
+  };
+  mnuCurrentFile = Item(mnuMainPopup, "mnuCurrentFile", "(current file)", [] {});
+  mnuSelectAll = Item(mnuMainPopup, "mnuSelectAll", "Select All", [this] { mnuSelectAllClick(); });
+  N2 = Separator(mnuMainPopup, "N2");
+  mnuFullScreen = Item(mnuMainPopup, "mnuFullScreen", "Full Screen", [this] { mnuFullScreenClick(); });
+  mnuFullScreen->setCheckable(true);
+  mnuFullScreen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+  mnuFullScreen->setShortcutContext(Qt::WindowShortcut);
+  addAction(mnuFullScreen);  // the shortcut works whatever control has the focus
+  mnuSlideShow = Item(mnuMainPopup, "mnuSlideShow", "Slide Show", [this] { mnuSlideShowClick(); });
+  mnuSlideShow->setCheckable(true);
+  mnuNext = Item(mnuMainPopup, "mnuNext", "Next        (Page Down)", [this] { mnuNextClick(); });
+  mnuPrevious = Item(mnuMainPopup, "mnuPrevious", "Previous  (Page Up)", [this] { mnuPreviousClick(); });
+  N3 = Separator(mnuMainPopup, "N3");
+  mnuZoomMainMenu = mnuMainPopup->addMenu("Zoom");
+  mnuZoomMainMenu->setObjectName("mnuZoomMainMenu");
+  mnuZoomMain = mnuZoomMainMenu->menuAction();
+  mnuZoomMain->setObjectName("mnuZoomMain");
+  mnuAutosize = Item(mnuZoomMainMenu, "mnuAutosize", "Autosize", [this] { mnuAutosizeClick(); });
+  mnuAutosize->setCheckable(true);
+  mnuAutosize->setChecked(true);
+  N4 = Separator(mnuZoomMainMenu, "N4");
+  mnuZoomIn = Item(mnuZoomMainMenu, "mnuZoomIn", "In  (+)", [this] { mnuZoomInClick(); });
+  mnuZoomOut = Item(mnuZoomMainMenu, "mnuZoomOut", "Out (-)", [this] { mnuZoomOutClick(); });
+  mnuZoom100 = Item(mnuZoomMainMenu, "mnuZoom100", "100", [this] { mnuZoom100Click(); });
+  N1 = Separator(mnuMainPopup, "N1");
+  mnuDirectory = Item(mnuMainPopup, "mnuDirectory", "Open...", [this] { btnOpenDirClick(); });
+  mnuAbout = Item(mnuMainPopup, "mnuAbout", "About...", [this] { mnuAboutClick(); });
+  mnuExit = Item(mnuMainPopup, "mnuExit", "Exit          (Esc)", [this] { mnuExitClick(); });
+  QObject::connect(mnuMainPopup, &QMenu::aboutToShow, this, Guarded([this] { mnuMainPopupPopup(); }));
+}
+
+// Puts the status bar at the bottom, the left pane and the splitter at the
+// left and the right pane in the rest, as the panes' alignments ask.
+void TfrmMain::LayoutPanes() {
+  const int W = width();
+  const int H = std::max(0, height() - FStatusHeight);
+  sbMain->setGeometry(0, H, W, FStatusHeight);
+  sbMain->setVisible(FStatusHeight > 0);
+  const int ListW = std::min(FListWidth, W);
+  pnlLHS->setGeometry(0, 0, ListW, H);
+  pnlLHS->setVisible(ListW > 0);
+  pnlLHSTop->setGeometry(0, 0, ListW, ListTopHeight);
+  lbDir->setGeometry(4, 6, std::max(0, ListW - 36), 13);            // stretches with the pane
+  btnOpenDir->setGeometry(ListW - 27, 1, 23, 22);                   // anchored to the right edge
+  dbgPictures->setGeometry(0, ListTopHeight, ListW, std::max(0, H - ListTopHeight));
+  const int SplitW = std::min(FSplitterWidth, W - ListW);
+  splMain->setGeometry(ListW, 0, SplitW, H);
+  splMain->setVisible(SplitW > 0);
+  const int RightLeft = ListW + SplitW;
+  pnlRHS->setGeometry(RightLeft, 0, std::max(0, W - RightLeft), H);
+}
+
+void TfrmMain::SetListWidth(int Width) {
+  FListWidth = std::max(0, Width);
+  LayoutPanes();
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* Event) {
+  QWidget::resizeEvent(Event);
+  LayoutPanes();
+}
+
+// ---------------------------------------------------------------------------
+// Start-up and lifetime
+
+void TfrmMain::FormCreate() {
+  FFullScreen = false;
+  mtbPictures->Open();
+  const TCommandLine CommandLine = ParseCommandLine(FArgs, ProgramFolder());
+  // Double buffering: every widget paints through a back buffer here.
+  if (CommandLine.FolderFound)
+    ScanFolder(CommandLine.FolderText);
+  else
+    ScanFolder(ProgramFolder());
+  if (mtbPictures->RecordCount() == 0) btnOpenDirClick();
+  SetFullScreen(true);
+  FZoom = imgMain->ZoomPercent();
+  if (CommandLine.SlideShow) SetSlideShow(true);
+  InstallAppMessage();
+}
+
+void TfrmMain::InstallAppMessage() {
+  FAppMessageFilter = std::make_unique<TAppMessageFilter>(*this);
+  qApp->installEventFilter(FAppMessageFilter.get());
+}
+
+void TfrmMain::showEvent(QShowEvent* Event) {
+  QWidget::showEvent(Event);
+  if (Event->spontaneous()) return;
+  if (!FShownOnce) {
+    FShownOnce = true;
+    // Placed at the screen centre when first shown in the windowed layout.
+    if (!FFullScreen) {
+      if (const QScreen* S = screen()) {
+        const QRect R = S->geometry();
+        move(R.x() + (R.width() - width()) / 2, R.y() + (R.height() - height()) / 2);
+      }
+    }
+    try {
+      FormShow();
+    } catch (const std::exception& E) {
+      HandleException(E);
+    }
+  }
+}
+
+void TfrmMain::FormShow() {
+  if (FFullScreen)
+    imgMain->setFocus();
+  else
+    dbgPictures->setFocus();
+}
+
+void TfrmMain::FormDestroy() { mtbPictures->Close(); }
+
+// ---------------------------------------------------------------------------
+// Catalogue scan
+
+void TfrmMain::SetPanel(int Index, const QString& Text) { sbMain->SetPanelText(Index, Text); }
+
+void TfrmMain::ScanFolder(const std::string& Folder) {
+  if (FScanning) {
+    // Asked from a message pump of the running scan: that walk ends, and this
+    // folder is catalogued after its clean-up.
+    FPendingScan = Folder;
+    FAbortScan = true;
+    return;
+  }
+  FPrefetch->Clear();
+  SetPanel(0, "0 files added...");
+  SetPanel(1, "Reading directories...");
+  SetPanel(2, "");
+  imgMain->Clear();
+  QCoreApplication::processEvents();
+
+  bool Completed = false;
+  {
+    TBusyCursor Busy;
+    dsPictures->SetEnabled(false);
+    mtbPictures->DisableControls();
+    // Clean-up on every path out of the walk.
+    struct TCleanup {
+      TfrmMain& F;
+      ~TCleanup() {
+        F.mtbPictures->EnableControls();
+        F.dsPictures->SetEnabled(true);
+        F.FScanning = false;
+        F.FAbortScan = false;
+      }
+    } Cleanup{*this};
+    FScanning = true;
+    mtbPictures->ClearRecords();
+
+    const std::string Root = MakeRootPath(Folder);
+    lbDir->setText(QString::fromStdString(Folder));
+    long long Count = 0;
+    Completed = WalkPictureTree(Root, [&](const TWalkPicture& P) {
+      TDateTime Date = 0;
+      if (!P.HasTime || !LocalDateTime(P.MTime, Date)) return true;  // time unreadable: skipped
+      mtbPictures->Insert();
+      mtbPicturesName->SetAsString(P.Name);
+      mtbPicturesLocation->SetAsString(P.Folder);
+      mtbPicturesDate->SetAsDateTime(Date);
+      mtbPicturesType->SetAsString(P.Extension.substr(1));
+      mtbPictures->Post();
+      ++Count;
+      if (Count % 100 == 0) {
+        SetPanel(0, Num(Count) + " files added...");
+        QCoreApplication::processEvents();
+      }
+      return !FAbortScan;
+    });
+  }
+
+  if (FPendingScan) {
+    const std::string Next = std::move(*FPendingScan);
+    FPendingScan.reset();
+    ScanFolder(Next);
+    return;
+  }
+  if (!Completed) return;
+  SetSortColumn(FSortColumn.empty() ? std::string("Name") : FSortColumn);
+  mtbPictures->First();
+  UpdateStatusBar();
+}
+
+// ---------------------------------------------------------------------------
+// Sort order
+
+void TfrmMain::SetSortColumn(const std::string& ColumnTitle) {
+  const TSortEntry* Entry = nullptr;
+  for (const auto& E : SortTable)
+    if (ColumnTitle == E.Title) Entry = &E;
+  if (Entry == nullptr) return;
+  mtbPictures->SetIndexName(Entry->IndexName);
+  FSortColumn = ColumnTitle;
+  const QString Title = QString::fromStdString(ColumnTitle);
+  TdagColumns& Columns = dbgPictures->Columns();
+  TdagColumn* Sorted = nullptr;
+  for (int i = 0; i < Columns.Count() && Sorted == nullptr; ++i)
+    if (Columns[i].Title().Caption() == Title) Sorted = &Columns[i];
+  for (int i = 0; i < Columns.Count(); ++i)
+    if (&Columns[i] != Sorted) Columns[i].SetSortMarker(0);
+  if (Sorted != nullptr) Sorted->SetSortMarker(Entry->Marker);
+}
+
+void TfrmMain::dbgPicturesTitleClick(TdagColumn& Column) {
+  SetSortColumn(Column.Title().Caption().toStdString());
+}
+
+// ---------------------------------------------------------------------------
+// Display and zoom
+
+bool TfrmMain::Autosize() const { return mnuAutosize->isChecked(); }
+
+void TfrmMain::mtbPicturesAfterScroll(TmtbCustomMemTable& DataSet) {
+  if (DataSet.ControlsDisabled()) return;
+  if (mtbPicturesName->IsNull()) return;
+  const int H = imgMain->HorzScrollBar().Position();
+  const int V = imgMain->VertScrollBar().Position();
+  try {
+    const std::string Path = mtbPicturesLocation->AsString() + mtbPicturesName->AsString();
+    // The picture decoded ahead when it is this one; otherwise (and after a
+    // failed decode ahead) the file is loaded here, failing here as well.
+    if (std::unique_ptr<TDibGraphic> Ready = FPrefetch->Take(Path))
+      imgMain->LoadFromGraphic(std::move(Ready));
+    else
+      imgMain->LoadFromFile(Path, 1);
+    FitView();
+    UpdateStatusBar();
+    SchedulePrefetch();
+  } catch (...) {
+    // A picture that cannot be shown leaves the view empty, silently; the
+    // status bar keeps the texts of the picture before.
+    imgMain->Clear();
+  }
+  imgMain->HorzScrollBar().SetPosition(H);
+  imgMain->VertScrollBar().SetPosition(V);
+}
+
+void TfrmMain::FitView() {
+  const int AreaW = FFullScreen ? width() : pnlRHS->width();
+  const int AreaH = FFullScreen ? height() : pnlRHS->height();
+  if (Autosize()) {
+    imgMain->SetMouseMode(mmQuickSelect);
+  } else {
+    TDibGraphic& G = imgMain->Graphic();
+    const int Gw = G.Empty() ? 0 : G.Width();
+    const int Gh = G.Empty() ? 0 : G.Height();
+    const auto DisplayH = static_cast<long long>(std::trunc(Gh * FZoom / 100));
+    const auto DisplayW = static_cast<long long>(std::trunc(Gw * FZoom / 100));
+    imgMain->SetMouseMode(DisplayH >= AreaH || DisplayW >= AreaW ? mmDrag : mmQuickSelect);
+  }
+  imgMain->setGeometry(0, 0, pnlRHS->width(), pnlRHS->height());
+  // A hidden window defers size changes until it is shown; the view lays
+  // itself out with its new size now, as the start-up takes its percent.
+  if (imgMain->testAttribute(Qt::WA_PendingResizeEvent)) {
+    imgMain->setAttribute(Qt::WA_PendingResizeEvent, false);
+    QResizeEvent Resize(imgMain->size(), QSize());
+    QApplication::sendEvent(imgMain, &Resize);
+  }
+}
+
+void TfrmMain::ZoomBy(int32_t Percent) {
+  const int H = imgMain->HorzScrollBar().Position();
+  const int V = imgMain->VertScrollBar().Position();
+  const double Z = imgMain->ZoomPercent();
+  const double F = Percent / 100.0;
+  FZoom = Z + F * Z;
+  mnuAutosize->setChecked(false);
+  if (imgMain->ZoomMode() != zmPercent) imgMain->SetZoomMode(zmPercent);
+  imgMain->SetZoomPercent(static_cast<float>(FZoom));
+  FitView();
+  imgMain->HorzScrollBar().SetPosition(static_cast<int>(std::trunc(H + F * H)));
+  imgMain->VertScrollBar().SetPosition(static_cast<int>(std::trunc(V + F * V)));
+  // The view reports a new percent only when it is not a whole number (it
+  // compares the rounded old percent with the new one after storing the new
+  // one), so the status bar would keep naming the old zoom: rewrite it here.
+  UpdateStatusBar();
+}
+
+void TfrmMain::mnuAutosizeClick() {
+  mnuAutosize->setChecked(!mnuAutosize->isChecked());
+  if (mnuAutosize->isChecked() && imgMain->ZoomMode() != zmFullPage) imgMain->SetZoomMode(zmFullPage);
+  FitView();
+  UpdateStatusBar();
+}
+
+void TfrmMain::mnuZoom100Click() {
+  FZoom = 100;
+  mnuAutosize->setChecked(false);
+  imgMain->SetZoomMode(zmOriginalSize);
+  FitView();
+}
+
+void TfrmMain::imgMainZoomChange() {
+  UpdateStatusBar();
+  imgMain->SetMouseMode(Autosize() ? mmQuickSelect : mmDrag);
+}
+
+void TfrmMain::pnlRHSResize() {
+  if (imgMain != nullptr) FitView();
+}
+
+void TfrmMain::UpdateStatusBar() {
+  const long long N = static_cast<long long>(std::trunc(imgMain->ZoomPercent()));
+  SetPanel(0, Autosize() ? "Autosize (" + Num(N) + ")" : "Zoom: " + Num(N));
+  const int Selected = dbgPictures->SelectedRows().Count();
+  const int Count = mtbPictures->RecordCount();
+  if (Selected > 1)
+    SetPanel(1, Num(Selected) + " of " + Num(Count) + " selected");
+  else
+    SetPanel(1, Num(mtbPictures->RecNo()) + " of " + Num(Count));
+  const QString Name = mtbPictures->IsEmpty() || mtbPicturesName->IsNull()
+                           ? QString()
+                           : QString::fromStdString(mtbPicturesName->AsString());
+  TDibGraphic& G = imgMain->Graphic();
+  if (!G.Empty())
+    SetPanel(2, Name + " (" + Num(G.Width()) + "x" + Num(G.Height()) + ")");
+  else
+    SetPanel(2, Name);
+}
+
+// ---------------------------------------------------------------------------
+// Navigation, slide show, full screen
+
+// On the last row Next would re-show that row's picture before First shows
+// the first one; going to First at once shows the same, one load sooner.
+// Previous on the first row likewise.
+void TfrmMain::NextPicture() {
+  const int Count = mtbPictures->RecordCount();
+  if (Count > 0 && mtbPictures->RecNo() == Count) {
+    mtbPictures->First();
+    return;
+  }
+  mtbPictures->Next();
+  if (mtbPictures->Eof()) mtbPictures->First();
+}
+
+void TfrmMain::PreviousPicture() {
+  if (mtbPictures->RecordCount() > 0 && mtbPictures->RecNo() == 1) {
+    mtbPictures->Last();
+    return;
+  }
+  mtbPictures->Prior();
+  if (mtbPictures->Bof()) mtbPictures->Last();
+}
+
+// After a picture is shown, the one Page Down (and the slide show) would show
+// next is decoded ahead. Done from the event loop, never inside a move of the
+// table, and only in full screen: finding the next row moves the table's
+// cursor forth and back, which the hidden list does not show.
+void TfrmMain::SchedulePrefetch() {
+  if (!FPrefetchEnabled || FPrefetchScheduled || !FFullScreen) return;
+  FPrefetchScheduled = true;
+  QTimer::singleShot(0, this, Guarded([this] {
+    FPrefetchScheduled = false;
+    PrefetchNext();
+  }));
+}
+
+void TfrmMain::PrefetchNext() {
+  if (FDestroyed || FScanning || !FFullScreen || !mtbPictures->Active() || mtbPictures->ControlsDisabled()) return;
+  const int Count = mtbPictures->RecordCount();
+  const int Current = mtbPictures->RecNo();
+  if (Count < 2 || Current < 1) return;
+  std::string Path;
+  mtbPictures->DisableControls();
+  struct TEnable {
+    TmtbMemTable& T;
+    ~TEnable() { T.EnableControls(); }
+  } Enable{*mtbPictures};
+  if (Current == Count) {
+    mtbPictures->First();
+    Path = mtbPicturesLocation->AsString() + mtbPicturesName->AsString();
+    mtbPictures->Last();
+  } else {
+    mtbPictures->Next();
+    Path = mtbPicturesLocation->AsString() + mtbPicturesName->AsString();
+    mtbPictures->Prior();
+  }
+  FPrefetch->Request(Path);
+}
+
+void TfrmMain::SetSlideShow(bool Value) {
+  if (Value)
+    tmMainTimer->start();
+  else
+    tmMainTimer->stop();
+  FSlideShow = Value;
+  mnuSlideShow->setChecked(Value);
+}
+
+void TfrmMain::SetFullScreen(bool Value) {
+  const bool WasVisible = isVisible();
+  if (Value) {
+    setWindowFlag(Qt::FramelessWindowHint, true);  // border style none
+    setWindowTitle(QString());
+    if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))) {
+      // Bounds of the window's area (without a window manager's frame).
+      const QRect G = geometry();
+      FSavedTop = G.y();
+      FSavedLeft = G.x();
+      FSavedHeight = G.height();
+      FSavedWidth = G.width();
+      FSavedListWidth = FListWidth;
+    }
+    const QScreen* S = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    const QRect R = S != nullptr ? S->geometry() : QRect(0, 0, 800, 600);
+    setGeometry(0, 0, R.width(), R.height());
+    FStatusHeight = 0;
+    FListWidth = 0;
+    FSplitterWidth = 0;
+    FFullScreen = true;
+  } else {
+    setWindowFlag(Qt::FramelessWindowHint, false);  // sizeable border
+    setWindowTitle(MainCaption);
+    setGeometry(FSavedLeft, FSavedTop, FSavedWidth, FSavedHeight);
+    FSplitterWidth = SplitterWidth;
+    FListWidth = FSavedListWidth > 0 ? FSavedListWidth : DefaultListWidth;
+    FStatusHeight = StatusBarHeight;
+    FFullScreen = false;
+  }
+  LayoutPanes();
+  if (WasVisible && !isVisible()) {
+    // Changing the border hides the window: show it again, active as before.
+    show();
+    activateWindow();
+  }
+  FitView();
+  mnuFullScreen->setChecked(FFullScreen);
+  UpdateStatusBar();
+  SchedulePrefetch();
+}
+
+void TfrmMain::mnuFullScreenClick() {
+  SetFullScreen(!FFullScreen);
+  if (FFullScreen)
+    imgMain->setFocus();
+  else
+    dbgPictures->setFocus();
+}
+
+// ---------------------------------------------------------------------------
+// Keyboard and popup menu
+
+int TfrmMain::VirtualKey(int QtKey, Qt::KeyboardModifiers Modifiers) {
+  switch (QtKey) {
+    case Qt::Key_Escape: return VK_ESCAPE;
+    case Qt::Key_PageUp: return VK_PRIOR;
+    case Qt::Key_PageDown: return VK_NEXT;
+    case Qt::Key_Left: return VK_LEFT;
+    case Qt::Key_Up: return VK_UP;
+    case Qt::Key_Right: return VK_RIGHT;
+    case Qt::Key_Down: return VK_DOWN;
+    // Only the numeric keypad's + and - are zoom keys.
+    case Qt::Key_Plus: return (Modifiers & Qt::KeypadModifier) ? VK_ADD : 0;
+    case Qt::Key_Minus: return (Modifiers & Qt::KeypadModifier) ? VK_SUBTRACT : 0;
+    default: return 0;
+  }
+}
+
+void TfrmMain::FormKeyUp(int Key, Qt::KeyboardModifiers) {
+  if (dbgPictures->hasFocus()) return;  // the list handles its own keys
+  switch (Key) {
+    case VK_ESCAPE: close(); break;
+    case VK_PRIOR:
+    case VK_LEFT: PreviousPicture(); break;
+    case VK_NEXT:
+    case VK_RIGHT: NextPicture(); break;
+    case VK_UP:
+      if (FSlideShow && tmMainTimer->interval() > 1000) tmMainTimer->setInterval(tmMainTimer->interval() - 500);
+      break;
+    case VK_DOWN:
+      if (FSlideShow) tmMainTimer->setInterval(tmMainTimer->interval() + 500);
+      break;
+    case VK_ADD: ZoomBy(20); break;
+    case VK_SUBTRACT: ZoomBy(-20); break;
+    default: break;
+  }
+}
+
+bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
+  const QEvent::Type T = Event->type();
+  if (T != QEvent::KeyRelease && T != QEvent::MouseButtonDblClick) return false;
+  if (FDestroyed || !Watched->isWidgetType()) return false;
+  const auto* W = static_cast<QWidget*>(Watched);
+  if (W->window() != this) return false;
+  // An event the framework passes on to the parents reaches this filter once
+  // per widget; the window acts on its first delivery only.
+  if (T == QEvent::KeyRelease) {
+    QWidget* First = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : this;
+    if (W != First) return false;
+    auto* Key = static_cast<QKeyEvent*>(Event);
+    if (Key->isAutoRepeat()) return false;
+    FormKeyUp(VirtualKey(Key->key(), Key->modifiers()), Key->modifiers());
+    return false;
+  }
+  auto* Mouse = static_cast<QMouseEvent*>(Event);
+  if (Mouse->button() != Qt::LeftButton) return false;
+  if (W != this && !IsInside(W, pnlRHS)) return false;
+  if (Event == FLastFiltered && Mouse->timestamp() == FLastFilteredTime) return false;
+  FLastFiltered = Event;
+  FLastFilteredTime = Mouse->timestamp();
+  imgMainDblClick();
+  return false;
+}
+
+void TfrmMain::contextMenuEvent(QContextMenuEvent* Event) {
+  mnuMainPopup->popup(Event->globalPos());
+  Event->accept();
+}
+
+void TfrmMain::mnuMainPopupPopup() {
+  if (Autosize())
+    mnuZoomMain->setText("Zoom");
+  else
+    mnuZoomMain->setText("Zoom  (" + Num(static_cast<long long>(std::trunc(FZoom))) + ")");
+  mnuCurrentFile->setText(mtbPictures->IsEmpty() || mtbPicturesName->IsNull()
+                              ? QString()
+                              : QString::fromStdString(mtbPicturesName->AsString()));
+  mnuSelectAll->setVisible(!FFullScreen);
+}
+
+void TfrmMain::mnuSelectAllClick() {
+  struct TCleanup {
+    TfrmMain& F;
+    ~TCleanup() {
+      F.mtbPictures->EnableControls();
+      QApplication::restoreOverrideCursor();
+      try {
+        F.UpdateStatusBar();
+      } catch (...) {
+        // The status bar keeps its texts; the walk's own error passes on.
+      }
+    }
+  };
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  mtbPictures->DisableControls();
+  TCleanup Cleanup{*this};
+  mtbPictures->First();
+  while (!mtbPictures->Eof()) {
+    dbgPictures->SelectedRows().SetCurrentRowSelected(true);
+    mtbPictures->Next();
+  }
+}
+
+void TfrmMain::dbgPicturesCellClick(TdagColumn&) { UpdateStatusBar(); }

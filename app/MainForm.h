@@ -1,0 +1,234 @@
+#pragma once
+// The main window: a picture list on the left, the picture view on the right,
+// the status bar below, the popup menu and the slide-show timer. It owns the
+// picture table and every component, reads the command line, catalogues the
+// start folder and carries the user's commands (navigation, zoom, full screen,
+// sorting, slide show).
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "MemTable.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QTimer;
+class QToolButton;
+class TAboutBox;
+class TBrowseFolder;
+class TDbAltGrid;
+class TDropFileSource;
+class TImageScrollBox;
+class TPicturePrefetch;
+class TdagColumn;
+
+// A plain panel: a widget that reports its size changes.
+class TPanel : public QWidget {
+public:
+  explicit TPanel(QWidget* Parent = nullptr);
+  std::function<void()> OnResize;
+
+protected:
+  void resizeEvent(QResizeEvent* Event) override;
+};
+
+// The splitter between the panes: dragging it changes the left pane's width.
+class TSplitter : public QWidget {
+public:
+  explicit TSplitter(QWidget* Parent = nullptr);
+  std::function<void(int Delta)> OnMoved;  // pixels moved since the press
+
+protected:
+  void mousePressEvent(QMouseEvent* Event) override;
+  void mouseMoveEvent(QMouseEvent* Event) override;
+  void mouseReleaseEvent(QMouseEvent* Event) override;
+
+private:
+  int FPressX = 0;
+  bool FPressed = false;
+};
+
+// The status bar: text panels of fixed widths, the last one reaching to the
+// right edge of the bar.
+class TStatusBar : public QWidget {
+public:
+  TStatusBar(QWidget* Parent, std::vector<int> Widths);
+  int PanelCount() const { return static_cast<int>(FLabels.size()); }
+  QString PanelText(int Index) const;
+  void SetPanelText(int Index, const QString& Text);
+  int PanelWidth(int Index) const { return FWidths.at(static_cast<std::size_t>(Index)); }
+
+protected:
+  void resizeEvent(QResizeEvent* Event) override;
+
+private:
+  std::vector<int> FWidths;
+  std::vector<QLabel*> FLabels;
+};
+
+class TfrmMain : public QWidget {
+public:
+  // Builds every component with its designed properties, then runs FormCreate
+  // (an exception leaving it is shown in the error box and skips the rest of
+  // it). Args are the program's arguments as delivered, Args[0] its name.
+  explicit TfrmMain(std::vector<std::string> Args, QWidget* Parent = nullptr);
+  ~TfrmMain() override;
+
+  // Runs after the components exist and before FormCreate; tests use it to
+  // stub the folder picker and the drag loop.
+  static std::function<void(TfrmMain&)> OnComponentsCreated;
+
+  // --- Components
+  QWidget* pnlLHS = nullptr;
+  QWidget* pnlLHSTop = nullptr;
+  QLabel* lbDir = nullptr;
+  QToolButton* btnOpenDir = nullptr;
+  TDbAltGrid* dbgPictures = nullptr;
+  TSplitter* splMain = nullptr;
+  TPanel* pnlRHS = nullptr;
+  TImageScrollBox* imgMain = nullptr;
+  TStatusBar* sbMain = nullptr;
+  QMenu* mnuMainPopup = nullptr;
+  QAction* mnuCurrentFile = nullptr;
+  QAction* mnuSelectAll = nullptr;
+  QAction* N2 = nullptr;
+  QAction* mnuFullScreen = nullptr;
+  QAction* mnuSlideShow = nullptr;
+  QAction* mnuNext = nullptr;
+  QAction* mnuPrevious = nullptr;
+  QAction* N3 = nullptr;
+  QMenu* mnuZoomMainMenu = nullptr;  // the Zoom submenu; mnuZoomMain is its entry
+  QAction* mnuZoomMain = nullptr;
+  QAction* mnuAutosize = nullptr;
+  QAction* N4 = nullptr;
+  QAction* mnuZoomIn = nullptr;
+  QAction* mnuZoomOut = nullptr;
+  QAction* mnuZoom100 = nullptr;
+  QAction* N1 = nullptr;
+  QAction* mnuDirectory = nullptr;
+  QAction* mnuAbout = nullptr;
+  QAction* mnuExit = nullptr;
+  QTimer* tmMainTimer = nullptr;
+  std::unique_ptr<TmtbMemTable> mtbPictures;
+  TField* mtbPicturesName = nullptr;
+  TField* mtbPicturesLocation = nullptr;
+  TField* mtbPicturesDate = nullptr;
+  TField* mtbPicturesThumb = nullptr;
+  TField* mtbPicturesType = nullptr;
+  std::unique_ptr<TDataSource> dsPictures;
+  std::unique_ptr<TBrowseFolder> brfldMain;
+  std::unique_ptr<TDropFileSource> dropSourceImages;
+  std::unique_ptr<TAboutBox> AboutBox;
+
+  // --- State
+  bool FFullScreen = false;
+  bool FSlideShow = false;
+  int32_t FSavedLeft = 0, FSavedTop = 0, FSavedWidth = 0, FSavedHeight = 0;
+  int32_t FSavedListWidth = 0;
+  std::string FSortColumn;
+  double FZoom = 0;
+
+  // --- Start-up and lifetime
+  void FormCreate();
+  void FormShow();
+  void FormDestroy();
+  // The command line as read by FormCreate.
+  const std::vector<std::string>& Arguments() const { return FArgs; }
+
+  // --- Catalogue and sort order
+  void ScanFolder(const std::string& Folder);
+  void SetSortColumn(const std::string& ColumnTitle);
+  void dbgPicturesTitleClick(TdagColumn& Column);
+
+  // --- Display and zoom
+  void mtbPicturesAfterScroll(TmtbCustomMemTable& DataSet);
+  void FitView();
+  void ZoomBy(int32_t Percent);
+  void mnuAutosizeClick();
+  void mnuZoomInClick() { ZoomBy(20); }
+  void mnuZoomOutClick() { ZoomBy(-20); }
+  void mnuZoom100Click();
+  void imgMainZoomChange();
+  void pnlRHSResize();
+  void UpdateStatusBar();
+  bool Autosize() const;
+
+  // --- Navigation, slide show, full screen, keyboard, popup
+  void NextPicture();
+  void PreviousPicture();
+  void SetSlideShow(bool Value);
+  void SetFullScreen(bool Value);
+  void FormKeyUp(int Key, Qt::KeyboardModifiers Shift);
+  void mnuMainPopupPopup();
+  void mnuSelectAllClick();
+  void dbgPicturesCellClick(TdagColumn& Column);
+  void mnuFullScreenClick();
+  void imgMainDblClick() { mnuFullScreenClick(); }
+  void mnuSlideShowClick() { SetSlideShow(!FSlideShow); }
+  void mnuNextClick() { NextPicture(); }
+  void mnuPreviousClick() { PreviousPicture(); }
+  void tmMainTimerTimer() { NextPicture(); }
+  void mnuExitClick() { close(); }
+
+  // Virtual-key codes of the key map.
+  enum : int {
+    VK_ESCAPE = 27, VK_PRIOR = 33, VK_NEXT = 34, VK_LEFT = 37, VK_UP = 38, VK_RIGHT = 39,
+    VK_DOWN = 40, VK_ADD = 107, VK_SUBTRACT = 109
+  };
+  // The virtual-key code of a key event, 0 for keys the map does not know.
+  static int VirtualKey(int QtKey, Qt::KeyboardModifiers Modifiers);
+
+  // --- Folder picker, drag out, About box (MainFormFolder.cpp, MainFormDrag.cpp)
+  void btnOpenDirClick();
+  void brfldMainSelectionChanged(TBrowseFolder& Sender, QWidget* DialogHandle, const std::string& Directory);
+  bool AppMessage(QObject* Target, QEvent* Event);  // the message hook; returns Handled
+  void mnuAboutClick();
+
+  // Decoding the next picture ahead (in full screen, where the list is hidden).
+  TPicturePrefetch& Prefetch() { return *FPrefetch; }
+  void SetPrefetchEnabled(bool Value) { FPrefetchEnabled = Value; }
+
+  // True once FormCreate has installed the message hook.
+  bool AppMessageInstalled() const { return FAppMessageFilter != nullptr; }
+
+protected:
+  void showEvent(QShowEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
+  void contextMenuEvent(QContextMenuEvent* Event) override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+  void CreateComponents();
+  void CreateMenu();
+  void LayoutPanes();
+  void InstallAppMessage();
+  void SetPanel(int Index, const QString& Text);
+  int ListWidth() const { return FListWidth; }
+  void SetListWidth(int Width);
+  void SchedulePrefetch();
+  void PrefetchNext();
+
+  std::vector<std::string> FArgs;
+  int FListWidth = 201;    // pnlLHS width
+  int FSplitterWidth = 5;  // splMain width
+  int FStatusHeight = 19;  // sbMain height
+  bool FShownOnce = false;
+  bool FDestroyed = false;
+  // Scans: a scan asked for from inside a running scan's message pump ends the
+  // running walk and runs after its clean-up.
+  bool FScanning = false;
+  bool FAbortScan = false;
+  std::optional<std::string> FPendingScan;
+  std::unique_ptr<QObject> FAppMessageFilter;
+  QEvent* FLastFiltered = nullptr;  // the last double-click acted on
+  unsigned long long FLastFilteredTime = 0;
+  std::unique_ptr<TPicturePrefetch> FPrefetch;
+  bool FPrefetchEnabled = true;
+  bool FPrefetchScheduled = false;
+};

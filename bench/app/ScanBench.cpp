@@ -1,0 +1,180 @@
+// The catalogue scan against the floor: a bare opendir/readdir/stat walk of
+// the same tree (100,000 files in 2,000 folders, 70 % pictures with mixed-case
+// extensions), side by side in one run, with the ratio printed at the end.
+// The scan's responsiveness is reported as the number of pictures and the
+// longest time between two passes of the event loop during the scan.
+//
+// The tree is made once under the temporary folder (or IMBREL_BENCH_TREE when
+// set, which is then kept) and removed at the end.
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Application.h"
+#include "BrowseFolder.h"
+#include "FolderWalk.h"
+#include "Formats.h"
+#include "MainForm.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int FolderCount = 2000;
+constexpr int FileCount = 100000;
+std::string TreeRoot;
+bool RemoveTree = false;
+TfrmMain* Form = nullptr;
+
+// 40 folders at the top, each with 49 subfolders below it: 2,000 folders;
+// 50 files in each. 70 % carry one of the picture extensions in a random
+// letter case; the rest other extensions.
+void MakeTree(const std::string& Root) {
+  const char* const Pictures[] = {"jpg", "jpeg", "png", "bmp", "tif", "tiff", "tga", "pcx", "ico", "gif2"};
+  const char* const Others[] = {"txt", "doc", "jpe", "bak", "xml", "tif2"};
+  std::mt19937 Rng(12345);
+  std::vector<std::string> Folders;
+  for (int t = 0; t < 40; ++t) {
+    const std::string Top = Root + "album" + std::to_string(t) + "/";
+    Folders.push_back(Top);
+    for (int s = 0; s < 49; ++s) Folders.push_back(Top + "Event " + std::to_string(s) + "/");
+  }
+  int Made = 0;
+  for (const auto& F : Folders) {
+    fs::create_directories(F);
+    for (int i = 0; i < FileCount / FolderCount; ++i, ++Made) {
+      std::string Ext;
+      if (Made % 10 < 7) {
+        Ext = Pictures[Rng() % 9];  // never "gif2": every picture is catalogued
+      } else {
+        Ext = Others[Rng() % 6];
+      }
+      for (char& C : Ext)
+        if (Rng() % 3 == 0) C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
+      std::ofstream(F + "IMG_" + std::to_string(100000 + Made) + "." + Ext);
+    }
+  }
+}
+
+long long BareWalk(const std::string& Root) {
+  long long Entries = 0;
+  std::vector<std::string> Stack{Root};
+  struct stat St {};
+  while (!Stack.empty()) {
+    const std::string Folder = std::move(Stack.back());
+    Stack.pop_back();
+    DIR* D = ::opendir(Folder.c_str());
+    if (D == nullptr) continue;
+    while (const dirent* E = ::readdir(D)) {
+      if (E->d_name[0] == '.') continue;
+      const std::string Path = Folder + E->d_name;
+      if (::stat(Path.c_str(), &St) != 0) continue;
+      ++Entries;
+      if (S_ISDIR(St.st_mode)) Stack.push_back(Path + "/");
+    }
+    ::closedir(D);
+  }
+  return Entries;
+}
+
+void BM_BareWalk(benchmark::State& State) {
+  long long Entries = 0;
+  for (auto _ : State) Entries = BareWalk(TreeRoot);
+  State.counters["entries"] = static_cast<double>(Entries);
+}
+
+void BM_ScanFolder(benchmark::State& State) {
+  // A zero-interval timer ticks on every pass of the event loop: the longest
+  // gap between ticks is how long the window could not react.
+  QTimer Probe;
+  Probe.setInterval(0);
+  QElapsedTimer Clock;
+  qint64 Last = 0, MaxGap = 0;
+  long long Ticks = 0;
+  QObject::connect(&Probe, &QTimer::timeout, [&] {
+    const qint64 Now = Clock.nsecsElapsed();
+    if (Ticks > 0) MaxGap = std::max(MaxGap, Now - Last);
+    Last = Now;
+    ++Ticks;
+  });
+  for (auto _ : State) {
+    Ticks = 0;
+    MaxGap = 0;
+    Clock.start();
+    Probe.start();
+    Form->ScanFolder(TreeRoot);
+    Probe.stop();
+  }
+  State.counters["pictures"] = Form->mtbPictures->RecordCount();
+  State.counters["pumps"] = static_cast<double>(Ticks);
+  State.counters["max_gap_ms"] = static_cast<double>(MaxGap) / 1e6;
+}
+
+BENCHMARK(BM_BareWalk)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(false);
+BENCHMARK(BM_ScanFolder)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(false);
+
+// Prints every result as usual and keeps the medians for the ratio.
+class TRatioReporter : public benchmark::ConsoleReporter {
+public:
+  std::map<std::string, double> Medians;
+  void ReportRuns(const std::vector<Run>& Runs) override {
+    ConsoleReporter::ReportRuns(Runs);
+    for (const auto& R : Runs)
+      if (R.aggregate_name == "median") Medians[R.run_name.function_name] = R.GetAdjustedRealTime();
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  TImbrelApplication App(argc, argv);
+  RegisterImageFormats();
+  benchmark::Initialize(&argc, argv);
+
+  if (const char* Given = std::getenv("IMBREL_BENCH_TREE")) {
+    TreeRoot = MakeRootPath(Given);
+  } else {
+    TreeRoot = (fs::temp_directory_path() / ("imbrel-scan-bench-" + std::to_string(::getpid()))).string() + "/";
+    RemoveTree = true;
+  }
+  if (!fs::exists(TreeRoot + "album0")) {
+    std::cerr << "making " << FileCount << " files in " << FolderCount << " folders under " << TreeRoot << "\n";
+    MakeTree(TreeRoot);
+  }
+
+  // The window starts on an empty folder; its picker is cancelled at once.
+  const std::string Empty = TreeRoot + "album0/Event 0/";
+  TfrmMain::OnComponentsCreated = [](TfrmMain& F) {
+    F.brfldMain->OnDialogShown = [](TBrowseFolderDialog& D) { D.reject(); };
+  };
+  TfrmMain Window({"TobbinsImbrel", "-Dir:" + Empty});
+  Window.show();
+  Form = &Window;
+  BareWalk(TreeRoot);  // warm the file-system caches for both
+
+  TRatioReporter Reporter;
+  benchmark::RunSpecifiedBenchmarks(&Reporter);
+  if (Reporter.Medians.count("BM_BareWalk") && Reporter.Medians.count("BM_ScanFolder")) {
+    std::cout << "ScanFolder / bare walk (medians): "
+              << Reporter.Medians["BM_ScanFolder"] / Reporter.Medians["BM_BareWalk"] << "\n";
+  }
+  Form = nullptr;
+  if (RemoveTree) fs::remove_all(TreeRoot);
+  benchmark::Shutdown();
+  return 0;
+}

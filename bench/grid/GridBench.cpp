@@ -1,0 +1,293 @@
+// The picture list grid over a table of 1,000,000 records: a full repaint of a
+// 1080-pixel-high grid, a Page Down and a thumb drag to the middle, each beside
+// the same work without the grid's share (a plain widget's repaint, the table's
+// move with a plain link of the same buffer count); and the grid's heap use at
+// 10,000 and 1,000,000 records.
+//
+// Run: grid_bench (QT_QPA_PLATFORM=offscreen is set when unset).
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "DbAltGrid.h"
+#include "MemTable.h"
+
+namespace {
+
+constexpr int BigCount = 1000000;
+constexpr int SmallCount = 10000;
+constexpr int GridWidth = 900;
+constexpr int GridHeight = 1080;
+
+QApplication* TheApp = nullptr;
+
+// Tables are built once per program: posting a million records takes seconds.
+TmtbMemTable& Table(int count) {
+  static std::map<int, std::unique_ptr<TmtbMemTable>> tables;
+  auto& slot = tables[count];
+  if (!slot) {
+    slot = CreatePictureTable();
+    slot->Open();
+    slot->DisableControls();
+    char name[32];
+    for (int i = 0; i < count; ++i) {
+      std::snprintf(name, sizeof name, "IMG_%07d.jpg", i);
+      slot->Insert();
+      slot->FieldByName("Name").SetAsString(name);
+      slot->FieldByName("Location").SetAsString("/home/user/Pictures/2023 summer/");
+      slot->FieldByName("Date").SetAsDateTime(EncodeDateTime(2023, 1 + i % 12, 1 + i % 28, i % 24, i % 60, 0));
+      slot->FieldByName("Type").SetAsString("jpg");
+      slot->Post();
+    }
+    slot->EnableControls();
+    slot->First();
+  }
+  return *slot;
+}
+
+struct TGridSetup {
+  explicit TGridSetup(TmtbMemTable& table) {
+    source.SetDataSet(&table);
+    for (const char* field : {"Name", "Location", "Date", "Type"})
+      grid.Columns().Add().SetFieldName(QString::fromLatin1(field));
+    grid.Columns()[0].SetSortMarker(1);
+    grid.SetDataSource(&source);
+    grid.resize(GridWidth, GridHeight);
+    grid.show();
+    grid.setFocus();
+    QApplication::processEvents();
+  }
+  TDataSource source;
+  TDbAltGrid grid;
+};
+
+// The same table work as a grid's, seen through a do-nothing view.
+class TPlainLink : public TDataLink {};
+
+struct TPlainSetup {
+  TPlainSetup(TmtbMemTable& table, int buffers) {
+    source.SetDataSet(&table);
+    link.SetDataSource(&source);
+    link.SetBufferCount(buffers);
+  }
+  ~TPlainSetup() { link.SetDataSource(nullptr); }
+  TDataSource source;
+  TPlainLink link;
+};
+
+// A widget of the same size that only fills itself: the framework's share of a repaint.
+class TPlainWidget : public QWidget {
+protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+  }
+};
+
+int PageRows() {
+  static int rows = [] {
+    TGridSetup setup(Table(SmallCount));
+    return setup.grid.VisibleRowCount();
+  }();
+  return rows;
+}
+
+void BM_Repaint_Grid(benchmark::State& state) {
+  TGridSetup setup(Table(BigCount));
+  setup.grid.VertScroll(TCustomDbAltGrid::TScrollCode::ThumbPosition, BigCount / 3);
+  for (auto _ : state) setup.grid.repaint();
+  state.counters["rows"] = setup.grid.RowCount();
+  state.counters["height"] = setup.grid.height();
+}
+
+void BM_Repaint_PlainWidget(benchmark::State& state) {
+  TPlainWidget widget;
+  widget.resize(GridWidth, GridHeight);
+  widget.show();
+  QApplication::processEvents();
+  for (auto _ : state) widget.repaint();
+}
+
+void BM_PageDown_Grid(benchmark::State& state) {
+  TmtbMemTable& table = Table(BigCount);
+  TGridSetup setup(table);
+  table.First();
+  const int limit = BigCount - 2 * setup.grid.VisibleRowCount();
+  int moved = 0;
+  for (auto _ : state) {
+    const int before = table.RecNo();
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
+    QApplication::sendEvent(&setup.grid, &press);
+    moved += table.RecNo() - before == setup.grid.VisibleRowCount() &&
+             setup.grid.CellText(0, setup.grid.CurrentRow()) ==
+                 QString::fromStdString(table.FieldByName("Name").AsString());
+    if (table.RecNo() > limit) {
+      state.PauseTiming();
+      table.First();
+      state.ResumeTiming();
+    }
+  }
+  // Every Page Down moved a page, and the grid shows the record reached.
+  if (moved != static_cast<int>(state.iterations())) state.SkipWithError("a Page Down did not move a page");
+}
+
+void BM_PageDownAndRepaint_Grid(benchmark::State& state) {
+  TmtbMemTable& table = Table(BigCount);
+  TGridSetup setup(table);
+  table.First();
+  const int limit = BigCount - 2 * setup.grid.VisibleRowCount();
+  for (auto _ : state) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
+    QApplication::sendEvent(&setup.grid, &press);
+    setup.grid.repaint();
+    if (table.RecNo() > limit) {
+      state.PauseTiming();
+      table.First();
+      state.ResumeTiming();
+    }
+  }
+}
+
+void BM_PageDown_TableOnly(benchmark::State& state) {
+  TmtbMemTable& table = Table(BigCount);
+  TPlainSetup setup(table, PageRows());
+  table.First();
+  const int limit = BigCount - 2 * PageRows();
+  for (auto _ : state) {
+    table.MoveBy(PageRows());
+    if (table.RecNo() > limit) {
+      state.PauseTiming();
+      table.First();
+      state.ResumeTiming();
+    }
+  }
+}
+
+void BM_ThumbToMiddle_Grid(benchmark::State& state) {
+  TmtbMemTable& table = Table(BigCount);
+  TGridSetup setup(table);
+  QScrollBar* bar = setup.grid.VertScrollBar();
+  for (auto _ : state) {
+    state.PauseTiming();
+    table.First();
+    state.ResumeTiming();
+    bar->setSliderDown(true);
+    bar->setSliderPosition(BigCount / 2);
+    bar->setSliderDown(false);
+  }
+  if (table.RecNo() != BigCount / 2) state.SkipWithError("the thumb did not reach the middle");
+}
+
+void BM_ThumbToMiddle_TableOnly(benchmark::State& state) {
+  TmtbMemTable& table = Table(BigCount);
+  TPlainSetup setup(table, PageRows());
+  for (auto _ : state) {
+    state.PauseTiming();
+    table.First();
+    state.ResumeTiming();
+    table.SetRecNo(BigCount / 2);
+  }
+}
+
+size_t HeapInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+// Heap bytes held by a shown, painted and scrolled grid over a table of n records.
+void BM_GridHeap(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  TmtbMemTable& table = Table(count);
+  {
+    TGridSetup warm(Table(SmallCount));  // font and glyph caches are the framework's, shared
+    warm.grid.repaint();
+  }
+  size_t used = 0;
+  for (auto _ : state) {
+    table.First();
+    const size_t before = HeapInUse();
+    {
+      TGridSetup setup(table);
+      setup.grid.repaint();
+      for (int i = 0; i < 10; ++i) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_PageDown, Qt::NoModifier);
+        QApplication::sendEvent(&setup.grid, &press);
+      }
+      setup.grid.VertScroll(TCustomDbAltGrid::TScrollCode::ThumbPosition, count / 2);
+      setup.grid.repaint();
+      used = HeapInUse() - before;
+    }
+  }
+  state.counters["grid_heap_KiB"] = static_cast<double>(used) / 1024.0;
+}
+
+BENCHMARK(BM_Repaint_Grid)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Repaint_PlainWidget)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PageDown_Grid)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PageDownAndRepaint_Grid)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PageDown_TableOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ThumbToMiddle_Grid)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ThumbToMiddle_TableOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GridHeap)->Arg(SmallCount)->Arg(BigCount)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// Keeps each run's time per iteration to print the comparisons at the end.
+class TCollectingReporter : public benchmark::ConsoleReporter {
+public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration) continue;
+      Times[run.benchmark_name()] = run.GetAdjustedRealTime();
+      CpuTimes[run.benchmark_name()] = run.GetAdjustedCPUTime();
+      for (const auto& [name, counter] : run.counters) Counters[run.benchmark_name() + " " + name] = counter.value;
+    }
+  }
+  std::map<std::string, double> Times;
+  std::map<std::string, double> CpuTimes;
+  std::map<std::string, double> Counters;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  TheApp = &app;
+  benchmark::Initialize(&argc, argv);
+  TCollectingReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  // Wall time and CPU time: on a loaded machine the CPU time is the fairer
+  // measure of the work done.
+  auto line = [&](const char* what, const std::string& grid, const std::string& base) {
+    for (auto* times : {&reporter.Times, &reporter.CpuTimes}) {
+      auto& t = *times;
+      if (!t.count(grid) || !t.count(base)) return;
+      std::printf("%-30s %s: grid %.3f ms, without the grid %.3f ms, grid's own %.3f ms, ratio %.2f\n",
+                  what, times == &reporter.Times ? "wall" : "cpu ", t[grid], t[base], t[grid] - t[base],
+                  t[base] > 0 ? t[grid] / t[base] : 0.0);
+    }
+  };
+  std::printf("\n");
+  line("full repaint (1080 px high):", "BM_Repaint_Grid", "BM_Repaint_PlainWidget");
+  line("Page Down:", "BM_PageDown_Grid", "BM_PageDown_TableOnly");
+  line("Page Down with its repaint:", "BM_PageDownAndRepaint_Grid", "BM_PageDown_TableOnly");
+  line("thumb drag to the middle:", "BM_ThumbToMiddle_Grid", "BM_ThumbToMiddle_TableOnly");
+  const std::string small = "BM_GridHeap/" + std::to_string(SmallCount) + "/iterations:1 grid_heap_KiB";
+  const std::string big = "BM_GridHeap/" + std::to_string(BigCount) + "/iterations:1 grid_heap_KiB";
+  if (reporter.Counters.count(small) && reporter.Counters.count(big))
+    std::printf("grid heap: %.1f KiB at %d records, %.1f KiB at %d records, ratio %.3f\n",
+                reporter.Counters[small], SmallCount, reporter.Counters[big], BigCount,
+                reporter.Counters[big] / reporter.Counters[small]);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,112 @@
+#include "DcxGraphic.h"
+
+#include <vector>
+
+namespace {
+
+const char* const kHeaderNotValid = "The DCX file header is not valid";
+const char* const kHeaderFull = "The DCX file header is full";
+
+uint32_t Get32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Reads the magic; a stream shorter than it fails with the stream's read error.
+void CheckMagic(TStream& Stream) {
+  uint8_t b[4];
+  Stream.ReadBuffer(b, 4);
+  if (Get32(b) != TDcxGraphic::kMagic) throw EDcxError(kHeaderNotValid);
+}
+
+// The next offset entry; false when it can't be read in full.
+bool ReadEntry(TStream& Stream, uint32_t& Value) {
+  uint8_t b[4];
+  if (Stream.Read(b, 4) != 4) return false;
+  Value = Get32(b);
+  return true;
+}
+
+}  // namespace
+
+// Page offsets count from the first byte of the DCX file, which is where the
+// stream stands when these are called.
+
+int TDcxGraphic::GetImageCount(TStream& Stream) {
+  CheckMagic(Stream);
+  int count = 0;
+  for (;;) {
+    uint32_t entry = 0;
+    if (!ReadEntry(Stream, entry)) throw EDcxError(kHeaderNotValid);
+    if (entry == 0) return count;
+    ++count;
+  }
+}
+
+void TDcxGraphic::LoadImageFromStream(TStream& Stream, int Index) {
+  const int64_t base = Stream.Position();
+  CheckMagic(Stream);
+  if (Index < 1) throw EDcxError(kHeaderNotValid);
+  uint32_t start = 0;
+  for (int i = 0; i < Index; ++i)
+    if (!ReadEntry(Stream, start) || start == 0) throw EDcxError(kHeaderNotValid);
+  uint32_t end = 0;
+  if (!ReadEntry(Stream, end)) throw EDcxError(kHeaderNotValid);
+
+  // A page must start after the part of the table read so far and inside the
+  // stream, and end after it starts; the last page runs to the end.
+  const int64_t size = Stream.Size() - base;
+  const int64_t tableEnd = Stream.Position() - base;
+  if (start < tableEnd || start >= size) throw EDcxError(kHeaderNotValid);
+  const int64_t pageEnd = end == 0 ? size : int64_t(end);
+  if (pageEnd <= int64_t(start) || pageEnd > size) throw EDcxError(kHeaderNotValid);
+
+  TMemoryStream page;
+  Stream.SetPosition(base + start);
+  const int64_t count = pageEnd - start;
+  if (const uint8_t* mem = Stream.Memory()) {
+    page.WriteBuffer(mem + base + start, count);
+  } else {
+    std::vector<uint8_t> bytes(static_cast<size_t>(count));
+    if (Stream.Read(bytes.data(), count) != count) throw EDcxError(kHeaderNotValid);
+    page.WriteBuffer(bytes.data(), count);
+  }
+  page.SetPosition(0);
+  TPcxGraphic::LoadImageFromStream(page, 1);
+}
+
+void TDcxGraphic::SaveToStream(TStream& Stream) {
+  std::vector<uint8_t> head(kFirstPage, 0);
+  Put32(head.data(), kMagic);
+  Put32(head.data() + 4, kFirstPage);
+  Stream.WriteBuffer(head.data(), static_cast<int64_t>(head.size()));
+  TPcxGraphic::SaveToStream(Stream);
+}
+
+void TDcxGraphic::AppendToStream(TStream& Stream) {
+  if (Stream.Size() == 0) {
+    SaveToStream(Stream);
+    return;
+  }
+  Stream.SetPosition(0);
+  CheckMagic(Stream);
+  uint32_t first = 0;
+  if (!ReadEntry(Stream, first) || first == 0) throw EDcxError(kHeaderNotValid);
+  uint32_t entry = first;
+  while (entry != 0)
+    if (!ReadEntry(Stream, entry)) throw EDcxError(kHeaderNotValid);
+  // The free entry and the 0 that ends the table must both lie before the
+  // first page, or the new entries would overwrite it.
+  const int64_t slot = Stream.Position() - 4;
+  if (slot + 8 > int64_t(first)) throw EDcxError(kHeaderFull);
+  const int64_t pageStart = Stream.Size();
+  if (pageStart > 0xFFFFFFFF) throw EDcxError(kHeaderFull);
+  uint8_t entries[8] = {};
+  Put32(entries, static_cast<uint32_t>(pageStart));
+  Stream.SetPosition(slot);
+  Stream.WriteBuffer(entries, sizeof entries);
+  Stream.SetPosition(pageStart);
+  TPcxGraphic::SaveToStream(Stream);
+}

@@ -1,0 +1,29 @@
+#include "MetaFileGraphic.h"
+
+#include "MetaFile.h"
+
+#include <QRect>
+
+#include <cstring>
+
+void TMetaFileGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
+  TMetafile metafile;
+  metafile.LoadFromStream(Stream);
+  NewImage(metafile.Width(), metafile.Height(), ifTrueColor, nullptr, 0, 0);
+  std::memset(Bits(), 0xFF, BitmapInfo().bmiHeader.biSizeImage);
+  TCanvas* canvas = Canvas();
+  if (!canvas) throw EImageError("Metafile image has no canvas");
+  metafile.Draw(canvas->Painter(), QRect(0, 0, Width(), Height()));
+  canvas->Flush();
+}
+
+void TMetaFileGraphic::SaveToStream(TStream& Stream) {
+  TMetafile metafile;
+  {
+    TMetafileCanvas canvas(metafile, Width(), Height());
+    FlushCanvas();
+    canvas.DrawImage(0, 0, DibToImage(DibView()));
+    canvas.Finish();
+  }
+  metafile.SaveToStream(Stream);
+}

@@ -1,0 +1,88 @@
+#include "BmmBridge.h"
+
+#include "Bmm.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+int BppOfFormat(TImageFormat Format) {
+  switch (Format) {
+  case ifBlackWhite: return 1;
+  case ifGray16:
+  case ifColor16: return 4;
+  case ifGray256:
+  case ifColor256: return 8;
+  case ifTrueColor: return 24;
+  }
+  throw EBmmError("Internal error: Invalid image format");
+}
+
+}  // namespace
+
+void ReadBmmImage(TStream& Stream, TDibGraphic& Image, const std::string& FileName,
+                  const std::string& Options) {
+  int ft = 0;
+  if (bmm_guess_filetype(FileName.c_str(), &ft) != BMM_ERR_OK)
+    throw EBmmError("bmm_guess_filetype failed.");
+
+  BmmHeader hdr{};
+  if (bmm_read_header(FileName.c_str(), &Stream, ft, &hdr, Options.c_str()) != BMM_ERR_OK)
+    throw EBmmError("bmm_read_header failed.");
+
+  TImageFormat format;
+  switch (hdr.bpp) {
+  case 1: format = ifBlackWhite; break;
+  case 4: format = ifColor16; break;
+  case 8: format = ifColor256; break;
+  case 24: format = ifTrueColor; break;
+  default: throw EBmmError("Internal error: Invalid image format");
+  }
+
+  TLogPalette logPalette{};
+  if (format != ifTrueColor) {
+    BmmPaletteEntry pal[256] = {};
+    if (bmm_read_colours(&Stream, ft, &hdr, pal) != BMM_ERR_OK)
+      throw EBmmError("bmm_read_header failed.");
+    const int count = 1 << hdr.bpp;
+    logPalette.palVersion = 0x300;
+    logPalette.palNumEntries = static_cast<uint16_t>(count);
+    for (int i = 0; i < count; ++i)
+      logPalette.palPalEntry[i] = {pal[i].r, pal[i].g, pal[i].b, 0};
+  }
+
+  Image.NewImage(hdr.width, hdr.height, format, format == ifTrueColor ? nullptr : &logPalette,
+                 0, 0);
+  if (bmm_read_data(&Stream, ft, &hdr, Image.Bits()) != BMM_ERR_OK)
+    throw EBmmError("bmm_read_data failed.");
+}
+
+void WriteBmmImage(TStream& Stream, const TDibGraphic& Image, const std::string& FileName) {
+  int ft = 0;
+  if (bmm_guess_filetype(FileName.c_str(), &ft) != BMM_ERR_OK)
+    throw EBmmError("bmm_guess_filetype failed.");
+  BmmHeader hdr{};
+  hdr.width = Image.Width();
+  hdr.height = Image.Height();
+  hdr.bpp = BppOfFormat(Image.ImageFormat());
+  BmmPaletteEntry pal[256] = {};
+  if (Image.ImageFormat() != ifTrueColor) {
+    const TLogPalette* log = Image.LogPalette();
+    const int count = std::min<int>(log->palNumEntries, 256);
+    for (int i = 0; i < count; ++i)
+      pal[i] = {log->palPalEntry[i].peRed, log->palPalEntry[i].peGreen, log->palPalEntry[i].peBlue};
+  }
+  const uint8_t* bits = Image.Bits();
+  if (!bits || bmm_write(FileName.c_str(), &Stream, ft, &hdr, pal, bits, "") != BMM_ERR_OK)
+    throw EBmmError("bmm_write failed.");
+}
+
+TStream& BmmRewoundStream(TStream& Stream, TMemoryStream& Temp) {
+  const int64_t pos = Stream.Position();
+  if (pos == 0) return Stream;
+  const int64_t rest = Stream.Size() - pos;
+  if (rest > 0) Temp.CopyFrom(Stream, rest);
+  Temp.SetPosition(0);
+  return Temp;
+}

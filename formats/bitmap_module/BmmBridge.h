@@ -1,0 +1,33 @@
+#pragma once
+// The bridge between the bitmap module and the image classes: drives the
+// module's header, palette and data steps for a format class and decodes
+// straight into the image's pixel storage, or writes an image through the
+// module's writer.
+
+#include "DibGraphic.h"
+#include "Exception.h"
+#include "Stream.h"
+
+#include <string>
+
+// The bridge's exception. Its messages are fixed texts; the module's result
+// codes are not passed on.
+class EBmmError : public Exception {
+public:
+  using Exception::Exception;
+};
+
+// Decodes Stream into Image. The format is guessed from FileName's extension
+// ("File.bmp", "File.pcx", "File.tga"); Options go to the module's reader.
+// Offset 0 of Stream must be the file's first byte: the readers seek to
+// absolute offsets.
+void ReadBmmImage(TStream& Stream, TDibGraphic& Image, const std::string& FileName,
+                  const std::string& Options);
+
+// Encodes Image into Stream with the module's writer for FileName's extension.
+void WriteBmmImage(TStream& Stream, const TDibGraphic& Image, const std::string& FileName);
+
+// Copies the rest of Stream, from its position to its end, into Temp when the
+// position is not 0; answers the stream to decode (Stream itself or Temp),
+// positioned at 0.
+TStream& BmmRewoundStream(TStream& Stream, TMemoryStream& Temp);

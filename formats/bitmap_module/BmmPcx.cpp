@@ -1,0 +1,329 @@
+// The bitmap module's PCX reader and writer: run-length encoded ZSoft files
+// with 1 bit x 1 or 4 planes, 4 bits x 1 plane, 8 bits x 1 or 3 planes.
+
+#include "BmmFormat.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+
+// Offsets in the 128-byte file header.
+enum : int {
+  kOffManufacturer = 0,  // always 10
+  kOffVersion = 1,
+  kOffEncoding = 2,      // 1 = run-length
+  kOffBitsPerPixel = 3,  // per plane
+  kOffXMin = 4,
+  kOffYMin = 6,
+  kOffXMax = 8,
+  kOffYMax = 10,
+  kOffHDpi = 12,
+  kOffVDpi = 14,
+  kOffPalette = 16,      // 16 x (red, green, blue)
+  kOffPlanes = 65,
+  kOffBytesPerLine = 66,  // per plane
+  kOffPaletteInfo = 68,
+  kHeaderRead = 70,       // the part the reader looks at
+  kHeaderSize = 128,      // pixel data start here
+};
+
+constexpr uint8_t kManufacturer = 10;
+constexpr uint8_t kTrailerMark = 12;  // before the 256-colour palette at the end
+constexpr int kTrailerSize = 1 + 256 * 3;
+
+struct PcxState {
+  uint8_t version;
+  uint8_t bitsPerPixel;
+  uint8_t planes;
+  uint16_t bytesPerLine;
+  bool trunc;  // runs end with each line
+};
+
+int DecodedBpp(int bits, int planes) {
+  if (bits == 1 && planes == 1) return 1;
+  if (bits == 1 && planes == 4) return 4;
+  if (bits == 4 && planes == 1) return 4;
+  if (bits == 8 && planes == 1) return 8;
+  if (bits == 8 && planes == 3) return 24;
+  return 0;
+}
+
+int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt) {
+  PcxState st{};
+  st.trunc = bmm_option_present(opt, "trunc");
+  uint8_t h[kHeaderRead];
+  if (!BmmReadExact(fd, h, kHeaderRead)) return BMM_ERR_READ;
+  if (h[kOffManufacturer] != kManufacturer) return BMM_ERR_BAD_MAGIC;
+  st.version = h[kOffVersion];
+  if (st.version == 4 || st.version > 5) return BMM_ERR_PCX_BAD_VERSION;
+  if (h[kOffEncoding] != 1) return BMM_ERR_PCX_BAD_ENC;
+  st.bitsPerPixel = h[kOffBitsPerPixel];
+  st.planes = h[kOffPlanes];
+  const int bpp = DecodedBpp(st.bitsPerPixel, st.planes);
+  if (bpp == 0) return BMM_ERR_PCX_BAD_BITS;
+  const int32_t width = int32_t(BmmGetU16(h + kOffXMax)) - BmmGetU16(h + kOffXMin) + 1;
+  const int32_t height = int32_t(BmmGetU16(h + kOffYMax)) - BmmGetU16(h + kOffYMin) + 1;
+  if (width <= 0 || height <= 0) return BMM_ERR_BAD_SIZE;
+  st.bytesPerLine = BmmGetU16(h + kOffBytesPerLine);
+  // A line shorter than the width needs can't fill a row: refused as a bad size.
+  const int64_t lineNeeds = (int64_t(width) * st.bitsPerPixel + 7) / 8;
+  if (st.bytesPerLine < lineNeeds) return BMM_ERR_BAD_SIZE;
+  if (bmm_image_size(width, height, bpp) < 0) return BMM_ERR_BAD_SIZE;
+  hdr->width = width;
+  hdr->height = height;
+  hdr->bpp = bpp;
+  BmmStorePrivate(hdr, st);
+  return BMM_ERR_OK;
+}
+
+int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal) {
+  switch (hdr->bpp) {
+  case 1:
+    // Monochrome files are always black and white.
+    pal[0] = {0, 0, 0};
+    pal[1] = {255, 255, 255};
+    return BMM_ERR_OK;
+  case 4: {
+    uint8_t raw[48];
+    if (BmmSeek(fd, kOffPalette, BMM_SEEK_SET) < 0 || !BmmReadExact(fd, raw, sizeof raw))
+      return BMM_ERR_READ;
+    for (int i = 0; i < 16; ++i) pal[i] = {raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
+    return BMM_ERR_OK;
+  }
+  case 8: {
+    uint8_t mark = 0;
+    if (BmmSeek(fd, -kTrailerSize, BMM_SEEK_END) < 0 || !BmmReadU8(fd, mark) ||
+        mark != kTrailerMark)
+      return BMM_ERR_PCX_BAD_TRAILER;
+    uint8_t raw[768];
+    if (!BmmReadExact(fd, raw, sizeof raw)) return BMM_ERR_READ;
+    for (int i = 0; i < 256; ++i) pal[i] = {raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
+    return BMM_ERR_OK;
+  }
+  default:
+    return BMM_ERR_OK;
+  }
+}
+
+// Decodes lines of run-length data. A run longer than what a line still needs
+// carries over into the next line unless trunc is set. The end of the data
+// reads as runs of 63 bytes of 0xFF, so a file cut short fills with 0xFF.
+class LineDecoder {
+public:
+  LineDecoder(BmmByteReader& in, bool trunc) : FIn(in), FTrunc(trunc) {}
+
+  void Decode(uint8_t* dst, std::size_t need) {
+    std::size_t o = 0;
+    while (o < need) {
+      if (FPending > 0) {
+        const std::size_t k = std::min<std::size_t>(FPending, need - o);
+        std::memset(dst + o, FPendingValue, k);
+        o += k;
+        FPending -= static_cast<int>(k);
+        continue;
+      }
+      std::size_t avail = 0;
+      const uint8_t* p = FIn.Peek(avail);
+      if (!p) {
+        SetRun(63, 0xFF, dst, o, need);
+        continue;
+      }
+      // Fast path over the bytes at hand, while a run's value byte is there too.
+      std::size_t i = 0;
+      while (o < need && i + 1 < avail) {
+        const uint8_t b = p[i];
+        if (b < 0xC0) {
+          dst[o++] = b;
+          ++i;
+        } else {
+          i += 2;
+          if (SetRun(b & 0x3F, p[i - 1], dst, o, need)) break;
+        }
+      }
+      FIn.Skip(i);
+      if (o < need && FPending == 0 && i + 1 == avail) {
+        // One byte left in the buffer: take it, and a run's value, singly.
+        const int b = FIn.Get();
+        if (b < 0xC0) {
+          dst[o++] = static_cast<uint8_t>(b);
+        } else {
+          const int v = FIn.Get();
+          SetRun(b & 0x3F, static_cast<uint8_t>(v < 0 ? 0xFF : v), dst, o, need);
+        }
+      }
+    }
+    if (FTrunc) FPending = 0;
+  }
+
+private:
+  // Emits what of a run the line still needs; keeps the rest pending. Answers
+  // whether some is left pending.
+  bool SetRun(int count, uint8_t value, uint8_t* dst, std::size_t& o, std::size_t need) {
+    const std::size_t k = std::min<std::size_t>(count, need - o);
+    std::memset(dst + o, value, k);
+    o += k;
+    FPending = count - static_cast<int>(k);
+    FPendingValue = value;
+    return FPending > 0;
+  }
+
+  BmmByteReader& FIn;
+  bool FTrunc;
+  int FPending = 0;
+  uint8_t FPendingValue = 0;
+};
+
+int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
+  const PcxState st = BmmLoadPrivate<PcxState>(hdr);
+  if (BmmSeek(fd, kHeaderSize, BMM_SEEK_SET) < 0) return BMM_ERR_READ;
+  std::unique_ptr<BmmByteReader> in(BmmByteReader::Create(fd));
+  if (!in) return BMM_ERR_MEM;
+  const std::size_t bpl = st.bytesPerLine;
+  const std::size_t stride = static_cast<std::size_t>(bmm_stride(hdr->width, hdr->bpp));
+  const std::size_t width = static_cast<std::size_t>(hdr->width);
+  const int planes = hdr->bpp == 24 ? 3 : (hdr->bpp == 4 && st.planes == 4 ? 4 : 1);
+  std::unique_ptr<uint8_t[]> lines(new (std::nothrow) uint8_t[bpl * planes]);
+  if (!lines) return BMM_ERR_MEM;
+  LineDecoder dec(*in, st.trunc);
+
+  for (int32_t y = 0; y < hdr->height; ++y) {
+    uint8_t* row = data + std::size_t(hdr->height - 1 - y) * stride;
+    if (planes == 1) {
+      // A line longer than the row is cut at the row's end; the header step
+      // made sure it is never shorter than the pixels need.
+      if (bpl <= stride) {
+        dec.Decode(row, bpl);
+        std::memset(row + bpl, 0, stride - bpl);
+      } else {
+        dec.Decode(lines.get(), bpl);
+        std::memcpy(row, lines.get(), stride);
+      }
+    } else if (planes == 3) {
+      uint8_t* r = lines.get();
+      uint8_t* g = r + bpl;
+      uint8_t* b = g + bpl;
+      dec.Decode(r, bpl);
+      dec.Decode(g, bpl);
+      dec.Decode(b, bpl);
+      uint8_t* px = row;
+      for (std::size_t j = 0; j < width; ++j, px += 3) {
+        px[0] = b[j];
+        px[1] = g[j];
+        px[2] = r[j];
+      }
+      std::memset(row + 3 * width, 0, stride - 3 * width);
+    } else {
+      // Four bit planes: bit k of a pixel comes from plane k.
+      for (int k = 0; k < 4; ++k) dec.Decode(lines.get() + k * bpl, bpl);
+      std::memset(row, 0, stride);
+      for (std::size_t x = 0; x < width; ++x) {
+        const int shift = 7 - int(x & 7);
+        int v = 0;
+        for (int k = 0; k < 4; ++k) v |= ((lines[k * bpl + x / 8] >> shift) & 1) << k;
+        row[x / 2] |= static_cast<uint8_t>((x & 1) ? v : v << 4);
+      }
+    }
+  }
+  return BMM_ERR_OK;
+}
+
+// ---- Writer
+
+// Appends one run-length encoded line: runs of up to 63 equal bytes; a single
+// byte below 0xC0 stands for itself.
+void EncodeLine(const uint8_t* src, std::size_t n, std::vector<uint8_t>& out) {
+  std::size_t i = 0;
+  while (i < n) {
+    const uint8_t v = src[i];
+    std::size_t run = 1;
+    while (i + run < n && run < 63 && src[i + run] == v) ++run;
+    if (run > 1 || v >= 0xC0) out.push_back(static_cast<uint8_t>(0xC0 | run));
+    out.push_back(v);
+    i += run;
+  }
+}
+
+int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry* pal,
+          const uint8_t* data, const char*) {
+  int rc = BmmCheckWriteHeader(hdr, bmm_pcx_ops.info.flags);
+  if (rc != BMM_ERR_OK) return rc;
+  if (hdr->width > 0x10000 || hdr->height > 0x10000) return BMM_ERR_BAD_SIZE;
+  const int bits = hdr->bpp == 24 ? 8 : hdr->bpp;
+  const int planes = hdr->bpp == 24 ? 3 : 1;
+  std::size_t bpl = (std::size_t(hdr->width) * bits + 7) / 8;
+  bpl += bpl & 1;  // lines have an even length
+  if (bpl > 0xFFFF) return BMM_ERR_BAD_SIZE;
+  const std::size_t stride = static_cast<std::size_t>(bmm_stride(hdr->width, hdr->bpp));
+  const std::size_t width = static_cast<std::size_t>(hdr->width);
+  const std::size_t lineBytes = (width * bits + 7) / 8;  // the rest of a line stays 0
+
+  uint8_t h[kHeaderSize] = {};
+  h[kOffManufacturer] = kManufacturer;
+  h[kOffVersion] = 5;
+  h[kOffEncoding] = 1;
+  h[kOffBitsPerPixel] = static_cast<uint8_t>(bits);
+  BmmPutU16(h + kOffXMax, static_cast<uint32_t>(hdr->width - 1));
+  BmmPutU16(h + kOffYMax, static_cast<uint32_t>(hdr->height - 1));
+  if (hdr->bpp <= 4) {
+    const int n = 1 << hdr->bpp;
+    for (int i = 0; i < n; ++i) {
+      h[kOffPalette + 3 * i] = pal[i].r;
+      h[kOffPalette + 3 * i + 1] = pal[i].g;
+      h[kOffPalette + 3 * i + 2] = pal[i].b;
+    }
+  }
+  h[kOffPlanes] = static_cast<uint8_t>(planes);
+  BmmPutU16(h + kOffBytesPerLine, static_cast<uint32_t>(bpl));
+  BmmPutU16(h + kOffPaletteInfo, 1);
+  if (!BmmWriteExact(fd, h, kHeaderSize)) return BMM_ERR_WRITE;
+
+  std::vector<uint8_t> line(bpl, 0);
+  std::vector<uint8_t> out;
+  out.reserve(bpl * planes * 2 + 16);
+  for (int32_t y = hdr->height - 1; y >= 0; --y) {
+    const uint8_t* row = data + std::size_t(y) * stride;
+    out.clear();
+    if (planes == 1) {
+      std::memcpy(line.data(), row, lineBytes);
+      EncodeLine(line.data(), bpl, out);
+    } else {
+      for (int k = 0; k < 3; ++k) {
+        const int c = 2 - k;  // red, green, blue from blue-green-red pixels
+        for (std::size_t j = 0; j < width; ++j) line[j] = row[3 * j + c];
+        EncodeLine(line.data(), bpl, out);
+      }
+    }
+    if (!BmmWriteExact(fd, out.data(), static_cast<int64_t>(out.size()))) return BMM_ERR_WRITE;
+  }
+  if (hdr->bpp == 8) {
+    uint8_t t[kTrailerSize];
+    t[0] = kTrailerMark;
+    for (int i = 0; i < 256; ++i) {
+      t[1 + 3 * i] = pal[i].r;
+      t[2 + 3 * i] = pal[i].g;
+      t[3 + 3 * i] = pal[i].b;
+    }
+    if (!BmmWriteExact(fd, t, kTrailerSize)) return BMM_ERR_WRITE;
+  }
+  return BMM_ERR_OK;
+}
+
+const char* ErrorText(int rc) {
+  switch (rc) {
+  case BMM_ERR_PCX_BAD_VERSION: return "version number not 4 or 5";
+  case BMM_ERR_PCX_BAD_ENC: return "encoding mode not 1";
+  case BMM_ERR_PCX_BAD_BITS: return "unsupported bpp/plane / plane combination";
+  case BMM_ERR_PCX_BAD_TRAILER: return "corrupt file trailer";
+  default: return nullptr;
+  }
+}
+
+}  // namespace
+
+const BmmFormatOps bmm_pcx_ops = {
+    {"PCX", "ZSoft PC Paintbrush Image format", "PCX PCC", 0xFF},
+    ReadHeader, ReadPalette, ReadData, Write, ErrorText,
+};

@@ -1,0 +1,15 @@
+// Targa files through TTgaGraphic.
+
+#include "BmmFuzz.h"
+#include "TgaGraphic.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  if (!bmmfuzz::Affordable(Data, Size, BMM_FORMAT_TGA)) return 0;
+  TBytesStream s(Data, static_cast<int64_t>(Size));
+  TTgaGraphic g;
+  try {
+    g.LoadFromStream(s);
+  } catch (const std::exception&) {
+  }
+  return 0;
+}

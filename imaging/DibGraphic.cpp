@@ -1,0 +1,851 @@
+#include "DibGraphic.h"
+
+#include "PaletteConverter.h"
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QTimer>
+
+#include <cxxabi.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+double DisplayGamma = 2.2;
+
+namespace {
+
+constexpr double kInchesPerMetre = 39.37007874015748;
+
+std::string Demangle(const char* Name) {
+  int status = 0;
+  char* d = abi::__cxa_demangle(Name, nullptr, nullptr, &status);
+  std::string s = (status == 0 && d) ? d : Name;
+  std::free(d);
+  const size_t colon = s.rfind("::");
+  if (colon != std::string::npos) s.erase(0, colon + 2);
+  return s;
+}
+
+std::string Fmt(const char* Format, const std::string& A) {
+  std::string s = Format;
+  const size_t p = s.find("%s");
+  if (p != std::string::npos) s.replace(p, 2, A);
+  return s;
+}
+
+TIconExportHook gIconExportHook = nullptr;
+
+// ---- Pixel readers and writers, one pair per bit count.
+
+uint32_t Read1(const uint8_t* Row, int X) { return (Row[X >> 3] >> (7 - (X & 7))) & 1; }
+void Write1(uint8_t* Row, int X, uint32_t Value) {
+  const uint8_t mask = uint8_t(0x80 >> (X & 7));
+  if (static_cast<int32_t>(Value) > 0) Row[X >> 3] |= mask;
+  else Row[X >> 3] &= uint8_t(~mask);
+}
+uint32_t Read4(const uint8_t* Row, int X) { return (X & 1) ? (Row[X >> 1] & 0x0F) : (Row[X >> 1] >> 4); }
+void Write4(uint8_t* Row, int X, uint32_t Value) {
+  uint8_t& b = Row[X >> 1];
+  if (X & 1) b = uint8_t((b & 0xF0) | (Value & 0x0F));
+  else b = uint8_t((b & 0x0F) | ((Value & 0x0F) << 4));
+}
+uint32_t Read8(const uint8_t* Row, int X) { return Row[X]; }
+void Write8(uint8_t* Row, int X, uint32_t Value) { Row[X] = uint8_t(Value); }
+uint32_t Read24(const uint8_t* Row, int X) {
+  const uint8_t* p = Row + 3 * X;
+  return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+}
+void Write24(uint8_t* Row, int X, uint32_t Value) {
+  uint8_t* p = Row + 3 * X;
+  p[0] = uint8_t(Value);
+  p[1] = uint8_t(Value >> 8);
+  p[2] = uint8_t(Value >> 16);
+}
+
+// A deep copy of a platform bitmap.
+TBitmapHandle CloneBitmap(const TBitmapHandle& B) {
+  if (!B) return nullptr;
+  TBitmapHandle c = TPlatformBitmap::Create(B->Width(), B->Height(), B->BitCount(), B->Colors(), B->ColorCount(),
+                                            B->IsDibSection());
+  if (!c) return nullptr;
+  std::memcpy(c->Bits(), B->Bits(), size_t(B->Stride()) * size_t(B->Height()));
+  c->Header().biXPelsPerMeter = B->Header().biXPelsPerMeter;
+  c->Header().biYPelsPerMeter = B->Header().biYPelsPerMeter;
+  return c;
+}
+
+// Class references known through ClassOf, by type.
+struct TClassTable {
+  std::mutex Lock;
+  std::map<std::type_index, TGraphicClassInfo*> Classes;
+};
+TClassTable& ClassTable() {
+  static TClassTable* t = new TClassTable;  // lives to the end: class references are static
+  return *t;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TPersistent, TGraphic
+
+void TPersistent::Assign(const TPersistent* Source) {
+  if (Source) {
+    Source->AssignTo(this);
+    return;
+  }
+  throw EConvertError("Cannot assign a nil to a " + ClassName());
+}
+
+void TPersistent::AssignTo(TPersistent* Dest) const {
+  throw EConvertError("Cannot assign a " + ClassName() + " to a " + (Dest ? Dest->ClassName() : "nil"));
+}
+
+std::string TPersistent::ClassName() const { return Demangle(typeid(*this).name()); }
+
+void TGraphic::Changed() {
+  FModified = true;
+  if (OnChange) OnChange(this);
+}
+
+bool TGraphic::Equals(const TGraphic* Graphic) const {
+  if (!Graphic || Graphic->ClassName() != ClassName()) return false;
+  if (Empty() || Graphic->Empty()) return Empty() == Graphic->Empty();
+  TMemoryStream a, b;
+  const_cast<TGraphic*>(this)->SaveToStream(a);
+  const_cast<TGraphic*>(Graphic)->SaveToStream(b);
+  return a.Size() == b.Size() && (a.Size() == 0 || std::memcmp(a.Memory(), b.Memory(), size_t(a.Size())) == 0);
+}
+
+void TGraphic::LoadFromFile(const std::string& FileName) {
+  TFileStream stream(FileName, TFileMode::fmOpenRead);
+  LoadFromStream(stream);
+}
+
+void TGraphic::SaveToFile(const std::string& FileName) {
+  TFileStream stream(FileName, TFileMode::fmCreate);
+  SaveToStream(stream);
+}
+
+// ---------------------------------------------------------------------------
+// TBitmap
+
+TBitmap::TBitmap() = default;
+TBitmap::~TBitmap() = default;
+
+void TBitmap::FlushCanvas() {
+  if (FCanvas) FCanvas->Flush();
+}
+
+void TBitmap::SetHandle(TBitmapHandle Value) {
+  FCanvas.reset();
+  FHandle = std::move(Value);
+  if (FHandle) {
+    FBitCount = FHandle->BitCount();
+    FWidth = FHandle->Width();
+    FHeight = FHandle->Height();
+  }
+  Changed();
+}
+
+TPixelFormat TBitmap::PixelFormat() const {
+  if (FHandle && !FHandle->IsDibSection()) return pfDevice;
+  switch (FBitCount) {
+  case 1: return pf1bit;
+  case 4: return pf4bit;
+  case 8: return pf8bit;
+  case 16: return pf16bit;
+  case 24: return pf24bit;
+  case 32: return pf32bit;
+  default: return pfCustom;
+  }
+}
+
+void TBitmap::SetPixelFormat(TPixelFormat Value) {
+  int bits = 24;
+  switch (Value) {
+  case pf1bit: bits = 1; break;
+  case pf4bit: bits = 4; break;
+  case pf8bit: bits = 8; break;
+  case pf15bit:
+  case pf16bit: bits = 16; break;
+  case pf24bit: bits = 24; break;
+  case pf32bit:
+  case pfDevice: bits = 32; break;
+  case pfCustom: return;
+  }
+  if (FHandle && FHandle->BitCount() == bits && FHandle->IsDibSection()) return;
+  if (!FHandle) {
+    FBitCount = bits;
+    return;
+  }
+  Resize(FWidth, FHeight, bits);
+}
+
+TBitmapHandleType TBitmap::HandleType() const { return FHandle && !FHandle->IsDibSection() ? bmDDB : bmDIB; }
+
+void TBitmap::SetHandleType(TBitmapHandleType Value) {
+  if (!FHandle || Value == HandleType()) return;
+  FlushCanvas();
+  FCanvas.reset();
+  if (Value == bmDDB) {
+    FHandle->MakeDeviceDependent();
+  } else {
+    TBitmapHandle dib = TPlatformBitmap::Create(FHandle->Width(), FHandle->Height(), FHandle->BitCount(),
+                                                FHandle->Colors(), FHandle->ColorCount(), true);
+    if (!dib) throw EInvalidGraphic("Out of system resources");
+    std::memcpy(dib->Bits(), FHandle->Bits(), size_t(FHandle->Stride()) * size_t(FHandle->Height()));
+    FHandle = dib;
+  }
+  FBitCount = FHandle->BitCount();
+}
+
+TCanvas* TBitmap::Canvas() {
+  if (!FHandle) return nullptr;
+  if (!FCanvas) FCanvas = std::make_unique<TDibCanvas>(FHandle->View());
+  return FCanvas.get();
+}
+
+void TBitmap::Resize(int Width, int Height, int BitCount) {
+  FlushCanvas();
+  FCanvas.reset();
+  FBitCount = BitCount;
+  FWidth = std::max(Width, 0);
+  FHeight = std::max(Height, 0);
+  if (Width <= 0 || Height <= 0) {
+    FHandle.reset();
+    return;
+  }
+  const TRgbQuad* colors = nullptr;
+  int count = 0;
+  TRgbQuad table[256];
+  if (BitCount <= 8) {
+    // Keep the old colour table when the depth allows it, else a grey ramp.
+    count = 1 << BitCount;
+    for (int i = 0; i < count; ++i) {
+      const uint8_t v = uint8_t(i * 255 / (count - 1));
+      table[i] = TRgbQuad{v, v, v, 0};
+    }
+    if (FHandle && FHandle->BitCount() == BitCount)
+      std::memcpy(table, FHandle->Colors(), sizeof(TRgbQuad) * size_t(FHandle->ColorCount()));
+    colors = table;
+  }
+  TBitmapHandle b = TPlatformBitmap::Create(Width, Height, BitCount, colors, count);
+  if (!b) throw EInvalidGraphic("Out of system resources");
+  if (FHandle) {
+    DibCopy(FHandle->View(), 0, 0, std::min(Width, FHandle->Width()), std::min(Height, FHandle->Height()), b->View(),
+            0, 0);
+    b->Header().biXPelsPerMeter = FHandle->Header().biXPelsPerMeter;
+    b->Header().biYPelsPerMeter = FHandle->Header().biYPelsPerMeter;
+  }
+  FHandle = b;
+  Changed();
+}
+
+void TBitmap::Assign(const TPersistent* Source) {
+  if (const auto* b = dynamic_cast<const TBitmap*>(Source)) {
+    if (b == this) return;
+    const_cast<TBitmap*>(b)->FlushCanvas();
+    FCanvas.reset();
+    FHandle = CloneBitmap(b->FHandle);
+    FBitCount = b->FBitCount;
+    FWidth = b->FWidth;
+    FHeight = b->FHeight;
+    Changed();
+    return;
+  }
+  if (!Source) {
+    FCanvas.reset();
+    FHandle.reset();
+    FWidth = FHeight = 0;
+    Changed();
+    return;
+  }
+  TGraphic::Assign(Source);
+}
+
+void TBitmap::Draw(TCanvas& Canvas, const TRect& Rect) {
+  if (!FHandle) return;
+  FlushCanvas();
+  const TDibView v = FHandle->View();
+  if (Rect.Width() == v.Width && Rect.Height() == v.Height)
+    SetDIBitsToDevice(Canvas, Rect.Left, Rect.Top, v.Width, v.Height, 0, 0, v);
+  else
+    StretchDIBits(Canvas, Rect, TRect{0, 0, v.Width, v.Height}, v);
+}
+
+bool TBitmap::GetEmpty() const { return !FHandle; }
+int TBitmap::GetHeight() const { return FHandle ? FHandle->Height() : FHeight; }
+int TBitmap::GetWidth() const { return FHandle ? FHandle->Width() : FWidth; }
+void TBitmap::SetHeightValue(int Value) {
+  if (Value != GetHeight()) Resize(GetWidth(), Value, FBitCount);
+}
+void TBitmap::SetWidthValue(int Value) {
+  if (Value != GetWidth()) Resize(Value, GetHeight(), FBitCount);
+}
+
+void TBitmap::LoadFromStream(TStream& Stream) {
+  const int64_t left = Stream.Size() - Stream.Position();
+  if (left <= 0 || left > int64_t(1) << 31) throw EInvalidGraphic("Bitmap image is not valid");
+  QImage img;
+  if (const uint8_t* mem = Stream.Memory()) {
+    img.loadFromData(mem + Stream.Position(), int(left));
+    Stream.Seek(left, TSeekOrigin::soCurrent);
+  } else {
+    std::string bytes(size_t(left), '\0');
+    Stream.ReadBuffer(bytes.data(), left);
+    img.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), int(left));
+  }
+  TBitmapHandle b = BitmapFromImage(img);
+  if (!b) throw EInvalidGraphic("Bitmap image is not valid");
+  SetHandle(b);
+}
+
+void TBitmap::SaveToStream(TStream& Stream) {
+  if (!FHandle) return;
+  FlushCanvas();
+  const TPlatformBitmap& b = *FHandle;
+  const uint32_t colors = uint32_t(b.ColorCount());
+  const uint32_t bits = uint32_t(b.Stride()) * uint32_t(b.Height());
+  const uint32_t offset = 14 + 40 + 4 * colors;
+  uint8_t file[14] = {'B', 'M'};
+  const uint32_t total = offset + bits;
+  std::memcpy(file + 2, &total, 4);
+  std::memcpy(file + 10, &offset, 4);
+  Stream.WriteBuffer(file, 14);
+  TBitmapInfoHeader h = b.Header();
+  h.biSize = 40;
+  h.biCompression = BI_RGB;
+  h.biSizeImage = bits;
+  h.biClrUsed = colors;
+  Stream.WriteBuffer(&h, 40);
+  Stream.WriteBuffer(b.Colors(), 4 * int64_t(colors));
+  Stream.WriteBuffer(b.Bits(), bits);
+}
+
+void TBitmap::LoadFromClipboardFormat(uint16_t Format, const TBitmapHandle& Data, const TPalette*) {
+  if (Format != CF_BITMAP || !Data) throw EInvalidGraphic("Unknown clipboard format, " + std::to_string(Format));
+  SetHandle(CloneBitmap(Data));
+}
+
+void TBitmap::SaveToClipboardFormat(uint16_t& Format, TBitmapHandle& Data, const TPalette*& Palette) {
+  FlushCanvas();
+  Format = CF_BITMAP;
+  Data = CloneBitmap(FHandle);
+  Palette = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// TClipboard
+
+void TClipboard::Assign(const TPersistent* Source) {
+  if (const auto* g = dynamic_cast<const TGraphic*>(Source)) {
+    uint16_t format = 0;
+    TBitmapHandle data;
+    const TPalette* palette = nullptr;
+    Open();
+    const_cast<TGraphic*>(g)->SaveToClipboardFormat(format, data, palette);
+    if (data) ClipboardSetBitmap(*data);
+    Close();
+    return;
+  }
+  TPersistent::Assign(Source);
+}
+
+TClipboard& Clipboard() {
+  static TClipboard clipboard;
+  return clipboard;
+}
+
+// ---------------------------------------------------------------------------
+// Class references
+
+TDibGraphicClass imaging_detail::RegisterClassInfo(std::type_index Type, std::unique_ptr<TDibGraphic> (*Create)()) {
+  TClassTable& t = ClassTable();
+  std::lock_guard<std::mutex> guard(t.Lock);
+  auto it = t.Classes.find(Type);
+  if (it != t.Classes.end()) return it->second;
+  auto* info = new TGraphicClassInfo{Type, Demangle(Type.name()), Create};
+  t.Classes.emplace(Type, info);
+  return info;
+}
+
+void SetIconExportHook(TIconExportHook Hook) { gIconExportHook = Hook; }
+
+// ---------------------------------------------------------------------------
+// TDibGraphic
+
+TDibGraphic::TDibGraphic() {
+  FBitmapInfo = TBitmapInfo{};
+  FLogPalette = TLogPalette{};
+}
+
+TDibGraphic::~TDibGraphic() {
+  if (FFrameTimer) FFrameTimer->stop();
+  FFrameTimer.reset();
+  FFrames.clear();
+  ClearImage();
+}
+
+TDibGraphicClass TDibGraphic::ClassType() const {
+  {
+    TClassTable& t = ClassTable();
+    std::lock_guard<std::mutex> guard(t.Lock);
+    auto it = t.Classes.find(std::type_index(typeid(*this)));
+    if (it != t.Classes.end()) return it->second;
+  }
+  return ClassOf<TDibGraphic>();
+}
+
+void TDibGraphic::SetHeightValue(int) { throw EImageError("Dimensions must be change with the NewImage method"); }
+void TDibGraphic::SetWidthValue(int) { throw EImageError("Dimensions must be change with the NewImage method"); }
+
+TDibView TDibGraphic::DibView() const {
+  const TBitmapInfoHeader& h = FBitmapInfo.bmiHeader;
+  return TDibView{h.biWidth, h.biHeight, h.biBitCount, FBytesPerRow, FBits, FBitmapInfo.bmiColors,
+                  FImageFormat == ifTrueColor ? 0 : int(h.biClrUsed)};
+}
+
+void TDibGraphic::FlushCanvas() const {
+  if (FCanvas) FCanvas->Flush();
+}
+
+void TDibGraphic::ClearImage() {
+  FCanvas.reset();  // flushes pending drawing while the pixels still exist
+  FConverter.reset();
+  FPaletteHandle.reset();
+  FStorage.Release();
+  FBits = nullptr;
+  FBitmapInfo = TBitmapInfo{};
+}
+
+void TDibGraphic::NewImage(int Width, int Height, TImageFormat Format, const TLogPalette* Palette, uint16_t XDpi,
+                           uint16_t YDpi) {
+  ClearImage();
+  try {
+    if (Format > ifTrueColor) throw EImageError("Internal error: Invalid image format");
+    FImageFormat = Format;
+    if (Format != ifTrueColor && !Palette) Palette = DefaultPalette(Format);
+    const int bits = BitsPerPixel(Format);
+
+    // Storage first: sizes are checked before anything is computed from them.
+    const int64_t stride = Width > 0 && Height > 0 ? DibStride(Width, bits) : -1;
+    if (stride <= 0 || uint64_t(stride) * uint64_t(Height) > 0xFFFFFFFFull)
+      throw EImageError("CreateDibSection failed");
+    const size_t size = size_t(stride) * size_t(Height);
+    // Small images start black; big ones come from fresh (zero) or reused pages.
+    TPixelBuffer storage = size < (size_t(1) << 20) ? TPixelBuffer::AllocateZeroed(size) : TPixelBuffer::Allocate(size);
+    if (!storage) throw EImageError("CreateDibSection failed");
+
+    TBitmapInfoHeader& h = FBitmapInfo.bmiHeader;
+    h.biSize = 40;
+    h.biWidth = Width;
+    h.biHeight = Height;
+    h.biPlanes = 1;
+    h.biBitCount = uint16_t(bits);
+    h.biCompression = BI_RGB;
+    FBytesPerRow = int(stride);
+    h.biSizeImage = uint32_t(size);
+    h.biClrImportant = 0;
+
+    FLogPalette = TLogPalette{};
+    if (Format == ifTrueColor) {
+      h.biClrUsed = 0;
+    } else {
+      const int count = std::min<int>(Palette->palNumEntries, 256);
+      h.biClrUsed = uint32_t(count);
+      FLogPalette.palVersion = 0x300;
+      FLogPalette.palNumEntries = uint16_t(count);
+      for (int i = 0; i < count; ++i) {
+        const TPaletteEntry& e = Palette->palPalEntry[i];
+        FLogPalette.palPalEntry[i] = e;
+        FBitmapInfo.bmiColors[i] = TRgbQuad{e.peBlue, e.peGreen, e.peRed, 0};
+      }
+      FConverter = std::make_unique<TRgbToPaletteConverter>(&FLogPalette);
+    }
+    h.biXPelsPerMeter = DpiToPelsPerMeter(XDpi > 0 ? XDpi : ScreenLogPixelsX());
+    h.biYPelsPerMeter = DpiToPelsPerMeter(YDpi > 0 ? YDpi : ScreenLogPixelsY());
+
+    FStorage = std::move(storage);
+    FBits = FStorage.Data();
+    switch (bits) {
+    case 1: FPixelReader = Read1; FPixelWriter = Write1; break;
+    case 4: FPixelReader = Read4; FPixelWriter = Write4; break;
+    case 8: FPixelReader = Read8; FPixelWriter = Write8; break;
+    default: FPixelReader = Read24; FPixelWriter = Write24; break;
+    }
+    FCanvas = std::make_unique<TDibCanvas>(DibView(), FConverter.get());
+  } catch (...) {
+    ClearImage();
+    throw;
+  }
+}
+
+uint32_t TDibGraphic::GetPixelColor(int X, int Y) const {
+  if (X < 0 || Y < 0 || X >= GetWidth() || Y >= GetHeight()) throw EImageError("Pixel coordinates out of range");
+  const uint32_t v = FPixelReader(ScanLine(Y), X);
+  if (FImageFormat == ifTrueColor) return v;
+  const TPaletteEntry& e = FLogPalette.palPalEntry[v & 0xFF];
+  return MakeRgb(e.peRed, e.peGreen, e.peBlue);
+}
+
+void TDibGraphic::SetPixelColor(int X, int Y, uint32_t Colour) {
+  if (X < 0 || Y < 0 || X >= GetWidth() || Y >= GetHeight()) throw EImageError("Pixel coordinates out of range");
+  if (FImageFormat == ifTrueColor) FPixelWriter(ScanLine(Y), X, Colour);
+  else FPixelWriter(ScanLine(Y), X, uint32_t(FConverter->NearestIndex(Colour)));
+}
+
+int TDibGraphic::GetPixelIndex(int X, int Y) const {
+  if (FImageFormat == ifTrueColor) throw EImageError("The image does not have a palette");
+  if (X < 0 || Y < 0 || X >= GetWidth() || Y >= GetHeight()) throw EImageError("Pixel coordinates out of range");
+  return int(FPixelReader(ScanLine(Y), X));
+}
+
+void TDibGraphic::SetPixelIndex(int X, int Y, int Index) {
+  if (FImageFormat == ifTrueColor) throw EImageError("The image does not have a palette");
+  if (X < 0 || Y < 0 || X >= GetWidth() || Y >= GetHeight()) throw EImageError("Pixel coordinates out of range");
+  FPixelWriter(ScanLine(Y), X, uint32_t(Index & 0xFF));
+}
+
+uint16_t TDibGraphic::XDpi() const { return uint16_t(PelsPerMeterToDpi(FBitmapInfo.bmiHeader.biXPelsPerMeter)); }
+uint16_t TDibGraphic::YDpi() const { return uint16_t(PelsPerMeterToDpi(FBitmapInfo.bmiHeader.biYPelsPerMeter)); }
+void TDibGraphic::SetXDpi(uint16_t Value) { FBitmapInfo.bmiHeader.biXPelsPerMeter = DpiToPelsPerMeter(Value); }
+void TDibGraphic::SetYDpi(uint16_t Value) { FBitmapInfo.bmiHeader.biYPelsPerMeter = DpiToPelsPerMeter(Value); }
+
+const TPalette* TDibGraphic::PaletteHandle() {
+  if (FImageFormat == ifTrueColor || GetEmpty()) return nullptr;
+  if (!FPaletteHandle) FPaletteHandle = std::make_unique<TPalette>(FLogPalette);
+  return FPaletteHandle.get();
+}
+
+// --- Assign
+
+void TDibGraphic::AssignFromDib(const TDibGraphic* Source) {
+  if (Source == this) return;
+  ClearImage();
+  if (!Source || Source->GetWidth() <= 0 || Source->GetHeight() <= 0) return;
+  Source->FlushCanvas();
+  try {
+    NewImage(Source->GetWidth(), Source->GetHeight(), Source->ImageFormat(), Source->LogPalette(), Source->XDpi(),
+             Source->YDpi());
+    SetXDpi(Source->XDpi());
+    SetYDpi(Source->YDpi());
+    FFrameDelay = Source->FFrameDelay;
+    std::memcpy(FBits, Source->FBits, size_t(GetHeight()) * size_t(FBytesPerRow));
+  } catch (...) {
+    ClearImage();
+    throw;
+  }
+}
+
+void TDibGraphic::AssignFromOther(const TGraphic& Source) {
+  const int w = Source.Width(), h = Source.Height();
+  NewImage(w, h, ifTrueColor, nullptr, 0, 0);
+  std::memset(FBits, 0, size_t(h) * size_t(FBytesPerRow));
+  const_cast<TGraphic&>(Source).Draw(*FCanvas, Rect(0, 0, w, h));
+  FlushCanvas();
+}
+
+void TDibGraphic::Assign(const TPersistent* Source) {
+  if (!Source) {
+    AssignFromDib(nullptr);
+    return;
+  }
+  if (const auto* dib = dynamic_cast<const TDibGraphic*>(Source)) {
+    AssignFromDib(dib);
+    return;
+  }
+  if (const auto* clip = dynamic_cast<const TClipboard*>(Source)) {
+    const_cast<TClipboard*>(clip)->Open();
+    try {
+      LoadFromClipboardFormat(CF_BITMAP, clip->GetBitmapData(), clip->GetPaletteData());
+    } catch (...) {
+      const_cast<TClipboard*>(clip)->Close();
+      throw;
+    }
+    const_cast<TClipboard*>(clip)->Close();
+    return;
+  }
+  if (const auto* bmp = dynamic_cast<const TBitmap*>(Source)) {
+    // A 16-bit bitmap goes through a device-dependent copy (the screen's
+    // depth), every other one as the device-independent bitmap it is.
+    TBitmapHandle handle = bmp->Handle();
+    if (handle) {
+      const_cast<TBitmap*>(bmp)->Canvas()->Flush();
+      if (handle->BitCount() == 16) {
+        handle = TPlatformBitmap::Create(handle->Width(), handle->Height(), 16, nullptr, 0, true);
+        if (handle) {
+          std::memcpy(handle->Bits(), bmp->Handle()->Bits(), size_t(handle->Stride()) * size_t(handle->Height()));
+          handle->Header().biXPelsPerMeter = bmp->Handle()->Header().biXPelsPerMeter;
+          handle->Header().biYPelsPerMeter = bmp->Handle()->Header().biYPelsPerMeter;
+          handle->MakeDeviceDependent();
+        }
+      }
+    }
+    AssignBitmapHandle(handle);
+    return;
+  }
+  if (const auto* g = dynamic_cast<const TGraphic*>(Source)) {
+    AssignFromOther(*g);
+    return;
+  }
+  TGraphic::Assign(Source);
+}
+
+void TDibGraphic::AssignTo(TPersistent* Dest) const {
+  if (auto* dib = dynamic_cast<TDibGraphic*>(Dest)) {
+    dib->Assign(this);
+    return;
+  }
+  if (auto* bmp = dynamic_cast<TBitmap*>(Dest)) {
+    bmp->SetPixelFormat(pf24bit);
+    bmp->SetWidth(GetWidth());
+    bmp->SetHeight(GetHeight());
+    if (TCanvas* c = bmp->Canvas()) {
+      const_cast<TDibGraphic*>(this)->Draw(*c, Rect(0, 0, GetWidth(), GetHeight()));
+      c->Flush();
+    }
+    return;
+  }
+  if (gIconExportHook && gIconExportHook(*this, Dest)) return;
+  throw EImageError("Cannot assign a TDibGraphic to a " + (Dest ? Dest->ClassName() : std::string("nil")));
+}
+
+void TDibGraphic::AssignBitmapHandle(const TBitmapHandle& Bitmap) {
+  TBitmapDescription desc;
+  if (!GetBitmapObject(Bitmap.get(), desc)) throw EInvalidGraphic("Invalid bitmap");
+
+  TBitmapInfoHeader header{};
+  if (desc.IsDibSection && desc.DibHeader.biSize >= 40) {
+    header = desc.DibHeader;
+    header.biSize = 40;
+  } else {
+    header.biSize = 40;
+    header.biWidth = desc.Width;
+    header.biHeight = desc.Height;
+  }
+  header.biBitCount = uint16_t(desc.Planes * desc.BitsPixel);
+  header.biPlanes = 1;
+  if (header.biBitCount == 16 || header.biBitCount == 32) {
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = 0;
+  }
+  if (header.biCompression != BI_RGB) throw EImageError("Unsupported compression");
+  const int width = header.biWidth, height = std::abs(header.biHeight);
+  const int64_t stride = DibStride(width, header.biBitCount);
+  if (stride <= 0 || height <= 0 || uint64_t(stride) * uint64_t(height) > 0xFFFFFFFFull)
+    throw EImageError("GetDIB failed");
+  header.biSizeImage = uint32_t(stride * height);
+
+  TBitmapInfo info{};
+  info.bmiHeader = header;
+  TPixelBuffer pixels = TPixelBuffer::Allocate(size_t(stride) * size_t(height));
+  if (!pixels || !GetDIBits(*Bitmap, info, pixels.Data())) throw EImageError("GetDIB failed");
+  info.bmiHeader = header;  // only the colour table keeps what GetDIBits wrote
+
+  TLogPalette palette{};
+  const TLogPalette* pal = nullptr;
+  if (header.biClrUsed >= 1 && header.biClrUsed <= 256) {
+    palette.palVersion = 0x300;
+    palette.palNumEntries = uint16_t(header.biClrUsed);
+    for (uint32_t i = 0; i < header.biClrUsed; ++i)
+      palette.palPalEntry[i] = TPaletteEntry{info.bmiColors[i].rgbRed, info.bmiColors[i].rgbGreen,
+                                             info.bmiColors[i].rgbBlue, 0};
+    pal = &palette;
+  }
+  auto dpi = [](int32_t ppm) -> uint16_t {
+    if (ppm <= 0) return 0;
+    const int d = PelsPerMeterToDpi(ppm);
+    return d > 65535 ? 0 : uint16_t(d);
+  };
+  NewImage(width, height, FormatFromBitCount(header.biBitCount), pal, dpi(header.biXPelsPerMeter),
+           dpi(header.biYPelsPerMeter));
+  std::memcpy(FBits, pixels.Data(), size_t(stride) * size_t(height));
+}
+
+// --- Drawing and the clipboard
+
+void TDibGraphic::Draw(TCanvas& Canvas, const TRect& Rect) {
+  FlushCanvas();
+  if (!GetEmpty()) {
+    const bool halftone = FImageFormat != ifTrueColor;
+    Canvas.SetStretchBltMode(halftone ? HALFTONE : COLORONCOLOR);
+    if (halftone) Canvas.SetBrushOrg(0, 0);
+    std::unique_ptr<TPalette> halftonePalette;
+    const TPalette* previous = nullptr;
+    if (Canvas.PaletteDevice()) {
+      halftonePalette = CreateHalftonePalette();
+      previous = Canvas.SelectPalette(halftonePalette.get(), false);
+      Canvas.RealizePalette();
+    }
+    const TDibView v = DibView();
+    try {
+      if (Rect.Width() == v.Width && Rect.Height() == v.Height)
+        SetDIBitsToDevice(Canvas, Rect.Left, Rect.Top, Rect.Width(), Rect.Height(), 0, 0, v);
+      else
+        StretchDIBits(Canvas, Rect, TRect{0, 0, v.Width, v.Height}, v);
+    } catch (...) {
+      if (halftonePalette) Canvas.SelectPalette(previous, false);
+      throw;
+    }
+    if (halftonePalette) Canvas.SelectPalette(previous, false);
+  }
+  if (OnAfterDraw) OnAfterDraw(this);
+}
+
+void TDibGraphic::SaveToClipboardFormat(uint16_t& Format, TBitmapHandle& Data, const TPalette*&) {
+  Format = CF_BITMAP;
+  FlushCanvas();
+  TBitmapHandle b = FImageFormat == ifBlackWhite ? TPlatformBitmap::CreateMonochrome(GetWidth(), GetHeight())
+                                                 : TPlatformBitmap::CreateCompatible(GetWidth(), GetHeight());
+  if (!b) throw EImageError("CopyBitmap: CreateBitmap failed");
+  DibCopy(DibView(), 0, 0, GetWidth(), GetHeight(), b->View(), 0, 0);
+  Data = b;
+}
+
+void TDibGraphic::LoadFromClipboardFormat(uint16_t Format, const TBitmapHandle& Data, const TPalette* Palette) {
+  if (Format != CF_BITMAP || !Data) throw EInvalidGraphic("Unknown clipboard format, " + std::to_string(Format));
+  if (ScreenIsPaletteDevice()) {
+    TBitmap bmp;
+    bmp.LoadFromClipboardFormat(Format, Data, Palette);
+    NewImage(bmp.Width(), bmp.Height(), ifTrueColor, nullptr, 0, 0);
+    bmp.Draw(*FCanvas, Rect(0, 0, bmp.Width(), bmp.Height()));
+    return;
+  }
+  AssignBitmapHandle(Data);
+}
+
+// --- Streams and frames
+
+void TDibGraphic::SaveToStream(TStream&) {}
+
+int TDibGraphic::GetImageCount(TStream&) { return 1; }
+
+void TDibGraphic::LoadImageFromStream(TStream&, int) {}
+
+void TDibGraphic::AppendToStream(TStream&) {
+  throw EImageError(Fmt("The %s format does not support multiple images", ClassName()));
+}
+
+void TDibGraphic::LoadFromStream(TStream& Stream) {
+  const bool animate = FAnimate;
+  SetAnimate(false);
+  try {
+    int count = 0;
+    int64_t start = 0;
+    if (FLoadAllImages) {
+      start = Stream.Position();
+      count = GetImageCount(Stream);
+      if (count == 1) FLoadAllImages = false;
+    }
+    if (FLoadAllImages) {
+      const TDibGraphicClass cls = ClassType();
+      for (int i = 1; i <= count; ++i) {
+        std::unique_ptr<TDibGraphic> frame = cls->Create();
+        Stream.SetPosition(start);
+        frame->LoadImageFromStream(Stream, i);
+        FFrames.push_back(std::move(frame));
+      }
+      SetCurrentFrame(1);
+    } else {
+      LoadImageFromStream(Stream, FImageIndex);
+    }
+  } catch (...) {
+    SetAnimate(animate);
+    throw;
+  }
+  SetAnimate(animate);
+}
+
+TDibGraphic& TDibGraphic::Frames(int I) const {
+  if (I < 1 || I > FrameCount()) throw EImageError("Frame " + std::to_string(I) + " does not exist");
+  return *FFrames[size_t(I - 1)];
+}
+
+void TDibGraphic::SetCurrentFrame(int Value) {
+  if (Value == FCurrentFrame) return;
+  TDibGraphic& frame = Frames(Value);
+  AssignFromDib(&frame);
+  Changed();
+  if (QCoreApplication::instance()) QCoreApplication::processEvents();
+  FCurrentFrame = Value;
+}
+
+void TDibGraphic::SetAnimate(bool Value) {
+  FAnimate = Value;
+  if (FAnimate && !FFrames.empty()) {
+    if (!FFrameTimer) {
+      FFrameTimer = std::make_unique<QTimer>();
+      QObject::connect(FFrameTimer.get(), &QTimer::timeout, [this] { FrameTimerTick(); });
+    }
+    FFrameTimer->setInterval(FFrameDelay);
+    FFrameTimer->start();
+  } else if (FFrameTimer) {
+    FFrameTimer->stop();
+  }
+}
+
+void TDibGraphic::FrameTimerTick() {
+  if (FFrames.empty()) return;
+  FFrameTimer->stop();
+  try {
+    SetCurrentFrame(FCurrentFrame == FrameCount() ? 1 : FCurrentFrame + 1);
+  } catch (...) {
+    // A failed frame step must not unwind into the event loop; the next tick tries again.
+  }
+  FFrameTimer->setInterval(FFrameDelay);
+  FFrameTimer->start();
+}
+
+// ---------------------------------------------------------------------------
+// Free functions
+
+int BitsPerPixel(TImageFormat Format) {
+  switch (Format) {
+  case ifBlackWhite: return 1;
+  case ifGray16: return 4;
+  case ifGray256: return 8;
+  case ifColor16: return 4;
+  case ifColor256: return 8;
+  case ifTrueColor: return 24;
+  }
+  throw EImageError("Internal error: Invalid image format");
+}
+
+std::string ImageFormatName(TImageFormat Format) {
+  switch (Format) {
+  case ifBlackWhite: return "Black and white";
+  case ifGray16: return "16 shades of gray";
+  case ifGray256: return "256 shades of gray";
+  case ifColor16: return "16 color";
+  case ifColor256: return "256 color";
+  case ifTrueColor: return "True color";
+  }
+  return "";
+}
+
+TImageFormat FormatFromBitCount(int Count) {
+  switch (Count) {
+  case 1: return ifBlackWhite;
+  case 4: return ifColor16;
+  case 8: return ifColor256;
+  case 24: return ifTrueColor;
+  default: throw EImageError("Unsupported bit count");
+  }
+}
+
+std::string DemangledClassName(const std::type_info& Type) { return Demangle(Type.name()); }
+
+int DpiToPelsPerMeter(double Dpi) { return int(std::nearbyint(Dpi * kInchesPerMetre)); }
+
+int PelsPerMeterToDpi(double PelsPerMeter) {
+  const double d = std::nearbyint(PelsPerMeter / kInchesPerMetre);
+  if (d < 0 || d > 65535) return 0;
+  return int(d);
+}

@@ -1,0 +1,238 @@
+#include "Bitmap.h"
+#include "Canvas.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageReader>
+#include <QScreen>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+// ---- TPlatformBitmap
+
+TBitmapHandle TPlatformBitmap::Create(int Width, int Height, int BitCount, const TRgbQuad* Colors, int ColorCount,
+                                      bool DibSection) {
+  if (Width <= 0 || Height <= 0) return nullptr;
+  if (BitCount != 1 && BitCount != 2 && BitCount != 4 && BitCount != 8 && BitCount != 16 && BitCount != 24 &&
+      BitCount != 32)
+    return nullptr;
+  const int64_t stride = DibStride(Width, BitCount);
+  if (stride < 0) return nullptr;
+  const uint64_t size = uint64_t(stride) * uint64_t(Height);
+  if (size > 0xFFFFFFFFull) return nullptr;
+  TBitmapHandle b(new TPlatformBitmap());
+  b->FPixels = TPixelBuffer::AllocateZeroed(size_t(size));
+  if (!b->FPixels) return nullptr;
+  TBitmapInfoHeader& h = b->FInfo.bmiHeader;
+  h.biSize = 40;
+  h.biWidth = Width;
+  h.biHeight = Height;
+  h.biPlanes = 1;
+  h.biBitCount = uint16_t(BitCount);
+  h.biCompression = BI_RGB;
+  h.biSizeImage = uint32_t(size);
+  b->FStride = int(stride);
+  b->FDibSection = DibSection;
+  if (BitCount <= 8) {
+    const int n = std::clamp(ColorCount, 0, 1 << BitCount);
+    if (Colors && n > 0) std::memcpy(b->FInfo.bmiColors, Colors, sizeof(TRgbQuad) * size_t(n));
+    h.biClrUsed = uint32_t(n);
+  }
+  return b;
+}
+
+TBitmapHandle TPlatformBitmap::CreateCompatible(int Width, int Height) {
+  return Create(Width, Height, 32, nullptr, 0, false);
+}
+
+TBitmapHandle TPlatformBitmap::CreateMonochrome(int Width, int Height) {
+  const TRgbQuad bw[2] = {{0, 0, 0, 0}, {255, 255, 255, 0}};
+  return Create(Width, Height, 1, bw, 2, false);
+}
+
+int TPlatformBitmap::ColorCount() const {
+  if (BitCount() > 8) return 0;
+  return FInfo.bmiHeader.biClrUsed ? int(std::min<uint32_t>(FInfo.bmiHeader.biClrUsed, 1u << BitCount()))
+                                   : 1 << BitCount();
+}
+
+TDibView TPlatformBitmap::View() const {
+  return TDibView{Width(), Height(), BitCount(), FStride, FPixels.Data(), FInfo.bmiColors, ColorCount()};
+}
+
+void TPlatformBitmap::MakeDeviceDependent() {
+  if (!FDibSection) return;
+  if (BitCount() == 32 || BitCount() == 1) {
+    FDibSection = false;
+    return;
+  }
+  // Convert to the screen's depth.
+  TBitmapHandle ddb = Create(Width(), Height(), 32, nullptr, 0, false);
+  if (!ddb) return;
+  DibCopy(View(), 0, 0, Width(), Height(), ddb->View(), 0, 0);
+  const TBitmapInfoHeader old = FInfo.bmiHeader;
+  FInfo = ddb->FInfo;
+  FInfo.bmiHeader.biXPelsPerMeter = old.biXPelsPerMeter;
+  FInfo.bmiHeader.biYPelsPerMeter = old.biYPelsPerMeter;
+  FStride = ddb->FStride;
+  FPixels = std::move(ddb->FPixels);
+  FDibSection = false;
+}
+
+bool GetBitmapObject(const TPlatformBitmap* Bitmap, TBitmapDescription& Out) {
+  if (!Bitmap || !Bitmap->Bits() || Bitmap->Width() <= 0 || Bitmap->Height() <= 0) return false;
+  Out = TBitmapDescription{};
+  Out.Width = Bitmap->Width();
+  Out.Height = Bitmap->Height();
+  Out.WidthBytes = Bitmap->Stride();
+  Out.Planes = 1;
+  Out.BitsPixel = Bitmap->BitCount();
+  Out.IsDibSection = Bitmap->IsDibSection();
+  if (Out.IsDibSection) Out.DibHeader = Bitmap->Header();
+  return true;
+}
+
+bool GetDIBits(const TPlatformBitmap& Bitmap, TBitmapInfo& Info, uint8_t* Bits) {
+  TBitmapInfoHeader& h = Info.bmiHeader;
+  if (!Bitmap.Bits() || !Bits || h.biCompression != BI_RGB) return false;
+  if (h.biWidth != Bitmap.Width() || std::abs(h.biHeight) != Bitmap.Height()) return false;
+  const int want = h.biBitCount;
+  const int have = Bitmap.BitCount();
+  const bool same = want == have;
+  const bool toTrue = want == 24 && (have == 16 || have == 32);
+  if (!same && !toTrue) return false;
+  const int64_t stride = DibStride(h.biWidth, want);
+  if (stride < 0) return false;
+  const TDibView src = Bitmap.View();
+  if (same) {
+    for (int y = 0; y < src.Height; ++y)
+      std::memcpy(Bits + size_t(y) * size_t(stride), src.Bits + size_t(y) * size_t(src.Stride),
+                  size_t(std::min<int64_t>(stride, src.Stride)));
+  } else {
+    const TDibView dst{h.biWidth, src.Height, 24, int(stride), Bits, nullptr, 0};
+    DibCopy(src, 0, 0, src.Width, src.Height, dst, 0, 0);
+  }
+  if (want <= 8) {
+    const int n = 1 << want;
+    std::fill_n(Info.bmiColors, n, TRgbQuad{});
+    std::memcpy(Info.bmiColors, Bitmap.Colors(), sizeof(TRgbQuad) * size_t(Bitmap.ColorCount()));
+    h.biClrUsed = uint32_t(Bitmap.ColorCount());
+  }
+  h.biSizeImage = uint32_t(stride * src.Height);
+  return true;
+}
+
+TBitmapHandle BitmapFromImage(const QImage& Image) {
+  if (Image.isNull()) return nullptr;
+  const int w = Image.width(), h = Image.height();
+  TBitmapHandle b;
+  if (Image.format() == QImage::Format_Indexed8 || Image.format() == QImage::Format_Mono ||
+      Image.format() == QImage::Format_MonoLSB) {
+    const QList<QRgb> table = Image.colorTable();
+    const int n = std::min<int>(int(table.size()), 256);
+    TRgbQuad quads[256];
+    for (int i = 0; i < n; ++i)
+      quads[i] = TRgbQuad{uint8_t(qBlue(table[i])), uint8_t(qGreen(table[i])), uint8_t(qRed(table[i])), 0};
+    const int bits = Image.format() == QImage::Format_Indexed8 ? 8 : 1;
+    b = TPlatformBitmap::Create(w, h, bits, quads, std::max(n, 1));
+    if (!b) return nullptr;
+    const QImage src = bits == 1 ? Image.convertToFormat(QImage::Format_Mono) : Image;
+    const TDibView v = b->View();
+    const size_t rowBytes = bits == 8 ? size_t(w) : size_t((w + 7) / 8);
+    for (int y = 0; y < h; ++y) std::memcpy(v.Row(y), src.constScanLine(y), rowBytes);
+  } else {
+    const QImage src = Image.convertToFormat(QImage::Format_RGB888);
+    b = TPlatformBitmap::Create(w, h, 24);
+    if (!b) return nullptr;
+    const TDibView v = b->View();
+    for (int y = 0; y < h; ++y) {
+      const uchar* s = src.constScanLine(y);
+      uint8_t* d = v.Row(y);
+      for (int x = 0; x < w; ++x) {
+        d[3 * x] = s[3 * x + 2]; d[3 * x + 1] = s[3 * x + 1]; d[3 * x + 2] = s[3 * x];
+      }
+    }
+  }
+  const int xppm = Image.dotsPerMeterX(), yppm = Image.dotsPerMeterY();
+  b->Header().biXPelsPerMeter = xppm > 0 ? xppm : 0;
+  b->Header().biYPelsPerMeter = yppm > 0 ? yppm : 0;
+  return b;
+}
+
+QImage ImageFromBitmap(const TPlatformBitmap& Bitmap) {
+  QImage img = DibToImage(Bitmap.View());
+  if (!img.isNull()) {
+    if (Bitmap.Header().biXPelsPerMeter > 0) img.setDotsPerMeterX(Bitmap.Header().biXPelsPerMeter);
+    if (Bitmap.Header().biYPelsPerMeter > 0) img.setDotsPerMeterY(Bitmap.Header().biYPelsPerMeter);
+  }
+  return img;
+}
+
+// ---- Screen
+
+namespace {
+QScreen* PrimaryScreen() {
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return nullptr;
+  return QGuiApplication::primaryScreen();
+}
+}  // namespace
+
+int ScreenLogPixelsX() {
+  QScreen* s = PrimaryScreen();
+  const int v = s ? int(s->logicalDotsPerInchX() + 0.5) : 96;
+  return v > 0 ? v : 96;
+}
+
+int ScreenLogPixelsY() {
+  QScreen* s = PrimaryScreen();
+  const int v = s ? int(s->logicalDotsPerInchY() + 0.5) : 96;
+  return v > 0 ? v : 96;
+}
+
+bool ScreenIsPaletteDevice() { return false; }
+
+// ---- Clipboard
+
+TBitmapHandle ClipboardGetBitmap() {
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return nullptr;
+  QClipboard* cb = QGuiApplication::clipboard();
+  if (!cb) return nullptr;
+  const QImage img = cb->image();
+  if (img.isNull()) return nullptr;
+  TBitmapHandle b = BitmapFromImage(img);
+  if (b) b->MakeDeviceDependent();
+  return b;
+}
+
+bool ClipboardSetBitmap(const TPlatformBitmap& Bitmap) {
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return false;
+  QClipboard* cb = QGuiApplication::clipboard();
+  if (!cb) return false;
+  cb->setImage(ImageFromBitmap(Bitmap));
+  return true;
+}
+
+// ---- Picture files and folders
+
+TBitmapHandle ReadPictureFile(const std::string& FileName, std::string& Error) {
+  QImageReader reader(QString::fromStdString(FileName));
+  reader.setDecideFormatFromContent(false);
+  QImage img;
+  if (!reader.read(&img)) {
+    Error = reader.errorString().toStdString();
+    return nullptr;
+  }
+  TBitmapHandle b = BitmapFromImage(img);
+  if (!b) Error = "Out of memory";
+  return b;
+}
+
+std::string TempFolder() {
+  const QString p = QDir::tempPath();
+  return p.toStdString();
+}

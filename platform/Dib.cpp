@@ -1,0 +1,851 @@
+#include "Dib.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <sys/mman.h>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <tmmintrin.h>
+#endif
+
+// ---- Strides
+
+int64_t DibStride(int64_t Width, int BitCount) {
+  if (Width < 0 || BitCount <= 0 || BitCount > 32) return -1;
+  const int64_t bits = Width * BitCount;  // Width < 2^31, BitCount <= 32: no overflow
+  const int64_t stride = ((bits + 31) / 32) * 4;
+  if (stride > std::numeric_limits<int32_t>::max()) return -1;
+  return stride;
+}
+
+// ---- Pixel buffers
+
+namespace {
+
+constexpr size_t kMapThreshold = size_t(1) << 20;   // below: heap memory
+constexpr size_t kHugePage = size_t(2) << 20;
+constexpr size_t kPoolLimitBytes = size_t(320) << 20;
+constexpr size_t kPoolLimitCount = 2;
+
+struct TFreeBuffer {
+  uint8_t* Data;
+  size_t Capacity;
+};
+
+struct TBufferPool {
+  std::mutex Lock;
+  std::vector<TFreeBuffer> Free;  // most recent last
+  size_t Bytes = 0;
+};
+
+TBufferPool& Pool() {
+  static TBufferPool* pool = new TBufferPool;  // never destroyed: buffers may be released at exit
+  return *pool;
+}
+
+uint8_t* MapBuffer(size_t Capacity) noexcept {
+  // Map one huge page more than needed and cut the start to a huge-page
+  // boundary so that the whole buffer can be backed by huge pages.
+  if (Capacity > std::numeric_limits<size_t>::max() - kHugePage) return nullptr;
+  const size_t total = Capacity + kHugePage;
+  void* p = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  const uintptr_t start = reinterpret_cast<uintptr_t>(p);
+  const uintptr_t aligned = (start + kHugePage - 1) & ~(uintptr_t(kHugePage) - 1);
+  const size_t head = aligned - start;
+  if (head > 0) munmap(p, head);
+  const size_t tail = total - head - Capacity;
+  if (tail > 0) munmap(reinterpret_cast<void*>(aligned + Capacity), tail);
+#ifdef MADV_HUGEPAGE
+  madvise(reinterpret_cast<void*>(aligned), Capacity, MADV_HUGEPAGE);
+#endif
+  return reinterpret_cast<uint8_t*>(aligned);
+}
+
+}  // namespace
+
+TPixelBuffer::~TPixelBuffer() { Release(); }
+
+TPixelBuffer::TPixelBuffer(TPixelBuffer&& Other) noexcept
+    : FData(Other.FData), FSize(Other.FSize), FCapacity(Other.FCapacity) {
+  Other.FData = nullptr;
+  Other.FSize = Other.FCapacity = 0;
+}
+
+TPixelBuffer& TPixelBuffer::operator=(TPixelBuffer&& Other) noexcept {
+  if (this != &Other) {
+    Release();
+    FData = Other.FData;
+    FSize = Other.FSize;
+    FCapacity = Other.FCapacity;
+    Other.FData = nullptr;
+    Other.FSize = Other.FCapacity = 0;
+  }
+  return *this;
+}
+
+TPixelBuffer TPixelBuffer::Allocate(size_t Size) noexcept {
+  TPixelBuffer b;
+  if (Size == 0) return b;
+  if (Size < kMapThreshold) {
+    b.FData = static_cast<uint8_t*>(std::malloc(Size));
+    if (b.FData) b.FSize = Size;
+    return b;
+  }
+  if (Size > std::numeric_limits<size_t>::max() - kHugePage) return b;
+  const size_t capacity = (Size + kHugePage - 1) & ~(kHugePage - 1);
+  {
+    // A kept buffer of the same capacity, or up to a quarter bigger.
+    TBufferPool& pool = Pool();
+    std::lock_guard<std::mutex> guard(pool.Lock);
+    for (size_t i = pool.Free.size(); i-- > 0;) {
+      const TFreeBuffer f = pool.Free[i];
+      if (f.Capacity >= capacity && f.Capacity - capacity <= capacity / 4) {
+        pool.Free.erase(pool.Free.begin() + static_cast<ptrdiff_t>(i));
+        pool.Bytes -= f.Capacity;
+        b.FData = f.Data;
+        b.FSize = Size;
+        b.FCapacity = f.Capacity;
+        return b;
+      }
+    }
+  }
+  b.FData = MapBuffer(capacity);
+  if (b.FData) {
+    b.FSize = Size;
+    b.FCapacity = capacity;
+  }
+  return b;
+}
+
+TPixelBuffer TPixelBuffer::AllocateZeroed(size_t Size) noexcept {
+  if (Size == 0) return TPixelBuffer();
+  if (Size < kMapThreshold) {
+    TPixelBuffer b;
+    b.FData = static_cast<uint8_t*>(std::calloc(1, Size));
+    if (b.FData) b.FSize = Size;
+    return b;
+  }
+  TPixelBuffer b = Allocate(Size);
+  if (b) std::memset(b.FData, 0, Size);
+  return b;
+}
+
+void TPixelBuffer::Release() noexcept {
+  if (!FData) return;
+  if (FCapacity == 0) {
+    std::free(FData);
+  } else {
+    TBufferPool& pool = Pool();
+    std::unique_lock<std::mutex> guard(pool.Lock);
+    if (FCapacity <= kPoolLimitBytes) {
+      pool.Free.push_back({FData, FCapacity});
+      pool.Bytes += FCapacity;
+      FData = nullptr;
+    }
+    std::vector<TFreeBuffer> drop;
+    while (!pool.Free.empty() && (pool.Free.size() > kPoolLimitCount || pool.Bytes > kPoolLimitBytes)) {
+      drop.push_back(pool.Free.front());
+      pool.Bytes -= pool.Free.front().Capacity;
+      pool.Free.erase(pool.Free.begin());
+    }
+    guard.unlock();
+    for (const TFreeBuffer& f : drop) munmap(f.Data, f.Capacity);
+    if (FData) munmap(FData, FCapacity);
+  }
+  FData = nullptr;
+  FSize = FCapacity = 0;
+}
+
+void TPixelBuffer::TrimCache() noexcept {
+  TBufferPool& pool = Pool();
+  std::vector<TFreeBuffer> drop;
+  {
+    std::lock_guard<std::mutex> guard(pool.Lock);
+    drop.swap(pool.Free);
+    pool.Bytes = 0;
+  }
+  for (const TFreeBuffer& f : drop) munmap(f.Data, f.Capacity);
+}
+
+// ---- Pixel access
+
+namespace {
+
+inline uint32_t QuadColor(const TRgbQuad& q) {
+  return (uint32_t(q.rgbRed) << 16) | (uint32_t(q.rgbGreen) << 8) | q.rgbBlue;
+}
+
+inline bool IsPaletteDepth(int BitCount) { return BitCount == 1 || BitCount == 2 || BitCount == 4 || BitCount == 8; }
+
+inline int IndexAt(const uint8_t* Row, int x, int BitCount) {
+  switch (BitCount) {
+  case 1: return (Row[x >> 3] >> (7 - (x & 7))) & 1;
+  case 2: return (Row[x >> 2] >> (6 - 2 * (x & 3))) & 3;
+  case 4: return (x & 1) ? (Row[x >> 1] & 0x0F) : (Row[x >> 1] >> 4);
+  default: return Row[x];
+  }
+}
+
+inline void SetIndexAt(uint8_t* Row, int x, int BitCount, int Index) {
+  switch (BitCount) {
+  case 1: {
+    const uint8_t mask = uint8_t(0x80 >> (x & 7));
+    if (Index > 0) Row[x >> 3] |= mask; else Row[x >> 3] &= uint8_t(~mask);
+    break;
+  }
+  case 2: {
+    const int shift = 6 - 2 * (x & 3);
+    Row[x >> 2] = uint8_t((Row[x >> 2] & ~(3 << shift)) | ((Index & 3) << shift));
+    break;
+  }
+  case 4:
+    if (x & 1) Row[x >> 1] = uint8_t((Row[x >> 1] & 0xF0) | (Index & 0x0F));
+    else Row[x >> 1] = uint8_t((Row[x >> 1] & 0x0F) | ((Index & 0x0F) << 4));
+    break;
+  default: Row[x] = uint8_t(Index); break;
+  }
+}
+
+inline uint32_t TableColor(const TDibView& V, int Index) {
+  if (V.Colors && Index < V.ColorCount) return QuadColor(V.Colors[Index]);
+  return 0;
+}
+
+// Colours of N pixels of row y from column X0 as blue, green, red bytes.
+void FetchBgr(const TDibView& V, int y, int X0, int N, uint8_t* Out) {
+  const uint8_t* row = V.Row(y);
+  switch (V.BitCount) {
+  case 24: std::memcpy(Out, row + 3 * static_cast<size_t>(X0), 3 * static_cast<size_t>(N)); return;
+  case 32:
+    for (int i = 0; i < N; ++i) {
+      const uint8_t* p = row + 4 * static_cast<size_t>(X0 + i);
+      Out[3 * i] = p[0]; Out[3 * i + 1] = p[1]; Out[3 * i + 2] = p[2];
+    }
+    return;
+  case 16:
+    for (int i = 0; i < N; ++i) {
+      const uint8_t* p = row + 2 * static_cast<size_t>(X0 + i);
+      const unsigned v = unsigned(p[0]) | (unsigned(p[1]) << 8);
+      const unsigned r = (v >> 10) & 31, g = (v >> 5) & 31, b = v & 31;
+      Out[3 * i] = uint8_t((b << 3) | (b >> 2));
+      Out[3 * i + 1] = uint8_t((g << 3) | (g >> 2));
+      Out[3 * i + 2] = uint8_t((r << 3) | (r >> 2));
+    }
+    return;
+  default: {
+    uint8_t lut[256 * 3];
+    const int n = std::min(V.ColorCount, 1 << V.BitCount);
+    std::memset(lut, 0, sizeof lut);
+    for (int i = 0; i < n; ++i) {
+      lut[3 * i] = V.Colors[i].rgbBlue; lut[3 * i + 1] = V.Colors[i].rgbGreen; lut[3 * i + 2] = V.Colors[i].rgbRed;
+    }
+    if (V.BitCount == 8) {
+      for (int i = 0; i < N; ++i) std::memcpy(Out + 3 * i, lut + 3 * row[X0 + i], 3);
+    } else {
+      for (int i = 0; i < N; ++i) std::memcpy(Out + 3 * i, lut + 3 * IndexAt(row, X0 + i, V.BitCount), 3);
+    }
+    return;
+  }
+  }
+}
+
+// Palette indexes of N pixels of row y from column X0.
+void FetchIndexes(const TDibView& V, int y, int X0, int N, uint8_t* Out) {
+  const uint8_t* row = V.Row(y);
+  if (V.BitCount == 8) {
+    std::memcpy(Out, row + X0, static_cast<size_t>(N));
+    return;
+  }
+  for (int i = 0; i < N; ++i) Out[i] = uint8_t(IndexAt(row, X0 + i, V.BitCount));
+}
+
+void StoreIndexes(const TDibView& V, int y, int X0, int N, const uint8_t* In) {
+  uint8_t* row = V.Row(y);
+  if (V.BitCount == 8) {
+    std::memcpy(row + X0, In, static_cast<size_t>(N));
+    return;
+  }
+  for (int i = 0; i < N; ++i) SetIndexAt(row, X0 + i, V.BitCount, In[i]);
+}
+
+// Maps colours to a destination's indexes, remembering the last answer.
+struct TColorToIndex {
+  TPaletteMapper* Mapper;
+  uint32_t LastColour = 0xFFFFFFFFu;
+  int LastIndex = 0;
+  int operator()(uint32_t c) {
+    if (c != LastColour) {
+      LastColour = c;
+      LastIndex = Mapper->MapColor(c);
+    }
+    return LastIndex;
+  }
+};
+
+void StoreBgr(const TDibView& V, int y, int X0, int N, const uint8_t* In, TColorToIndex& Map) {
+  uint8_t* row = V.Row(y);
+  switch (V.BitCount) {
+  case 24: std::memcpy(row + 3 * static_cast<size_t>(X0), In, 3 * static_cast<size_t>(N)); return;
+  case 32:
+    for (int i = 0; i < N; ++i) {
+      uint8_t* p = row + 4 * static_cast<size_t>(X0 + i);
+      p[0] = In[3 * i]; p[1] = In[3 * i + 1]; p[2] = In[3 * i + 2]; p[3] = 0;
+    }
+    return;
+  case 16:
+    for (int i = 0; i < N; ++i) {
+      const unsigned v = ((unsigned(In[3 * i + 2]) >> 3) << 10) | ((unsigned(In[3 * i + 1]) >> 3) << 5) |
+                         (unsigned(In[3 * i]) >> 3);
+      row[2 * (X0 + i)] = uint8_t(v);
+      row[2 * (X0 + i) + 1] = uint8_t(v >> 8);
+    }
+    return;
+  default:
+    for (int i = 0; i < N; ++i) {
+      const uint32_t c = (uint32_t(In[3 * i + 2]) << 16) | (uint32_t(In[3 * i + 1]) << 8) | In[3 * i];
+      SetIndexAt(row, X0 + i, V.BitCount, Map(c));
+    }
+    return;
+  }
+}
+
+// Translation of Src's colour table into Dst's indexes; identity when the tables are equal.
+void BuildTranslation(const TDibView& Src, const TDibView& Dst, TPaletteMapper& Mapper, uint8_t* Table,
+                      bool& Identity) {
+  const int n = 1 << Src.BitCount;
+  Identity = Src.ColorCount == Dst.ColorCount && Src.Colors && Dst.Colors &&
+             std::memcmp(Src.Colors, Dst.Colors, sizeof(TRgbQuad) * static_cast<size_t>(Src.ColorCount)) == 0;
+  for (int i = 0; i < n; ++i) {
+    if (Identity && i < Src.ColorCount) Table[i] = uint8_t(i);
+    else Table[i] = uint8_t(Mapper.MapColor(TableColor(Src, i)));
+  }
+  if (Identity && Src.ColorCount < n) Identity = false;
+}
+
+// Runs Body(first, last) over [0, Count) in bands on up to the machine's cores.
+template <class F> void ParallelRows(int Count, int64_t Work, F&& Body) {
+  unsigned threads = std::thread::hardware_concurrency();
+  if (threads == 0) threads = 1;
+  threads = std::min(threads, 8u);
+  if (Work < (int64_t(1) << 19) || Count < 16) threads = 1;
+  threads = std::min<unsigned>(threads, static_cast<unsigned>(std::max(1, Count / 8)));
+  if (threads <= 1) {
+    Body(0, Count);
+    return;
+  }
+  std::vector<std::thread> pool;
+  const int band = (Count + int(threads) - 1) / int(threads);
+  for (unsigned t = 1; t < threads; ++t) {
+    const int a = int(t) * band, b = std::min(Count, a + band);
+    if (a < b) {
+      try {
+        pool.emplace_back([&Body, a, b] { Body(a, b); });
+      } catch (...) {
+        Body(a, b);  // no thread to be had: do the band here
+      }
+    }
+  }
+  Body(0, std::min(Count, band));
+  for (std::thread& t : pool) t.join();
+}
+
+}  // namespace
+
+uint32_t TDibView::PixelColor(int x, int y) const {
+  const uint8_t* row = Row(y);
+  switch (BitCount) {
+  case 24: { const uint8_t* p = row + 3 * x; return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0]; }
+  case 32: { const uint8_t* p = row + 4 * x; return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0]; }
+  case 16: {
+    uint8_t bgr[3];
+    FetchBgr(*this, y, x, 1, bgr);
+    return (uint32_t(bgr[2]) << 16) | (uint32_t(bgr[1]) << 8) | bgr[0];
+  }
+  default: return TableColor(*this, IndexAt(row, x, BitCount));
+  }
+}
+
+TNearestColorMapper::TNearestColorMapper(const TRgbQuad* Colors, int Count) : FColors(Colors), FCount(Count) {}
+
+int TNearestColorMapper::MapColor(uint32_t Colour) {
+  const int r = (Colour >> 16) & 0xFF, g = (Colour >> 8) & 0xFF, b = Colour & 0xFF;
+  int best = 0, bestD = std::numeric_limits<int>::max();
+  for (int i = 0; i < FCount; ++i) {
+    const int dr = r - FColors[i].rgbRed, dg = g - FColors[i].rgbGreen, db = b - FColors[i].rgbBlue;
+    const int d = dr * dr + dg * dg + db * db;
+    if (d < bestD) {
+      bestD = d;
+      best = i;
+      if (d == 0) break;
+    }
+  }
+  return best;
+}
+
+TRect IntersectRect(const TRect& A, const TRect& B) {
+  TRect r{std::max(A.Left, B.Left), std::max(A.Top, B.Top), std::min(A.Right, B.Right),
+          std::min(A.Bottom, B.Bottom)};
+  if (r.IsEmpty()) return TRect{};
+  return r;
+}
+
+// ---- 1:1 copy
+
+void DibCopy(const TDibView& Src, int SrcX, int SrcY, int W, int H, const TDibView& Dst, int DstX, int DstY,
+             TPaletteMapper* Mapper) {
+  if (Src.Empty() || Dst.Empty() || W <= 0 || H <= 0) return;
+  // Clip against the source, then against the destination (64-bit to avoid overflow).
+  int64_t sx = SrcX, sy = SrcY, dx = DstX, dy = DstY, w = W, h = H;
+  auto clip = [&](int64_t& a, int64_t& b, int64_t& len, int64_t limitA) {
+    if (a < 0) { b -= a; len += a; a = 0; }
+    if (a + len > limitA) len = limitA - a;
+  };
+  clip(sx, dx, w, Src.Width);
+  clip(sy, dy, h, Src.Height);
+  clip(dx, sx, w, Dst.Width);
+  clip(dy, sy, h, Dst.Height);
+  if (w <= 0 || h <= 0) return;
+  const int n = int(w);
+
+  std::unique_ptr<TNearestColorMapper> own;
+  const bool dstPalette = IsPaletteDepth(Dst.BitCount);
+  if (dstPalette && !Mapper) {
+    own = std::make_unique<TNearestColorMapper>(Dst.Colors, Dst.ColorCount);
+    Mapper = own.get();
+  }
+  // Same layout and byte-aligned columns: plain row copies.
+  const bool sameTable = !dstPalette || (Src.ColorCount == Dst.ColorCount && Src.Colors && Dst.Colors &&
+                                         std::memcmp(Src.Colors, Dst.Colors, 4 * size_t(Src.ColorCount)) == 0);
+  if (Src.BitCount == Dst.BitCount && sameTable && Src.BitCount >= 8) {
+    const size_t bpp = size_t(Src.BitCount / 8);
+    for (int64_t r = 0; r < h; ++r)
+      std::memmove(Dst.Row(int(dy + r)) + bpp * size_t(dx), Src.Row(int(sy + r)) + bpp * size_t(sx), bpp * size_t(n));
+    return;
+  }
+  std::vector<uint8_t> buf(3 * size_t(n));
+  if (dstPalette && IsPaletteDepth(Src.BitCount)) {
+    uint8_t table[256];
+    bool identity = false;
+    BuildTranslation(Src, Dst, *Mapper, table, identity);
+    for (int64_t r = 0; r < h; ++r) {
+      FetchIndexes(Src, int(sy + r), int(sx), n, buf.data());
+      if (!identity) for (int i = 0; i < n; ++i) buf[size_t(i)] = table[buf[size_t(i)]];
+      StoreIndexes(Dst, int(dy + r), int(dx), n, buf.data());
+    }
+    return;
+  }
+  TColorToIndex map{Mapper};
+  for (int64_t r = 0; r < h; ++r) {
+    FetchBgr(Src, int(sy + r), int(sx), n, buf.data());
+    StoreBgr(Dst, int(dy + r), int(dx), n, buf.data(), map);
+  }
+}
+
+// ---- Stretching
+
+namespace {
+
+// Geometry of one stretch: the destination columns and rows to compute and,
+// for each, where it falls in the source. Coordinates relative to the rects.
+struct TAxis {
+  int SrcStart = 0;   // first source pixel of the source rect
+  int SrcCount = 0;   // source rect size (positive)
+  int DstCount = 0;   // destination rect size (positive)
+  bool Mirror = false;
+  int First = 0;      // first destination pixel computed (relative to the rect)
+  int Last = 0;       // one past the last
+};
+
+// Nearest source pixel (absolute) of destination pixel i (relative).
+inline int NearestSource(const TAxis& A, int i) {
+  const int k = A.Mirror ? A.DstCount - 1 - i : i;
+  return A.SrcStart + int(((2 * int64_t(k) + 1) * A.SrcCount) / (2 * int64_t(A.DstCount)));
+}
+
+// Area weights of one axis: for each computed destination pixel, the first
+// source pixel (absolute), how many follow and their weights, summing to Total.
+struct TAreaWeights {
+  std::vector<int> Start, Count, Offset;
+  std::vector<uint32_t> Weights;
+  int MinSrc = 0, MaxSrc = 0;  // source pixels touched, inclusive
+};
+
+TAreaWeights AreaWeights(const TAxis& A, int64_t Total) {
+  TAreaWeights W;
+  const int n = A.Last - A.First;
+  W.Start.resize(size_t(n));
+  W.Count.resize(size_t(n));
+  W.Offset.resize(size_t(n));
+  W.MinSrc = std::numeric_limits<int>::max();
+  W.MaxSrc = std::numeric_limits<int>::min();
+  const int64_t SN = A.SrcCount, DN = A.DstCount;
+  for (int t = 0; t < n; ++t) {
+    const int i = A.First + t;
+    const int k = A.Mirror ? A.DstCount - 1 - i : i;
+    // Destination pixel k covers [k*SN, (k+1)*SN) in units of 1/DN source pixels.
+    const int64_t a = k * SN, b = (k + 1) * SN;
+    const int64_t j0 = a / DN, j1 = (b - 1) / DN;
+    W.Start[size_t(t)] = A.SrcStart + int(j0);
+    W.Count[size_t(t)] = int(j1 - j0 + 1);
+    W.Offset[size_t(t)] = int(W.Weights.size());
+    int64_t cum = 0;
+    uint32_t given = 0;
+    for (int64_t j = j0; j <= j1; ++j) {
+      const int64_t overlap = std::min(b, (j + 1) * DN) - std::max(a, j * DN);
+      cum += overlap;
+      const uint32_t upto = uint32_t((cum * Total + SN / 2) / SN);
+      W.Weights.push_back(upto - given);
+      given = upto;
+    }
+    W.MinSrc = std::min(W.MinSrc, A.SrcStart + int(j0));
+    W.MaxSrc = std::max(W.MaxSrc, A.SrcStart + int(j1));
+  }
+  return W;
+}
+
+bool SetupAxis(int SrcStart, int SrcEnd, int SrcLimit, int DstStart, int DstEnd, int ClipStart, int ClipEnd,
+               TAxis& A) {
+  // Source rect: normalised and required inside the source.
+  if (SrcEnd < SrcStart) std::swap(SrcStart, SrcEnd);
+  if (SrcStart < 0 || SrcEnd > SrcLimit || SrcEnd <= SrcStart) return false;
+  A.SrcStart = SrcStart;
+  A.SrcCount = SrcEnd - SrcStart;
+  A.Mirror = DstEnd < DstStart;
+  if (A.Mirror) std::swap(DstStart, DstEnd);
+  const int64_t dn = int64_t(DstEnd) - DstStart;
+  if (dn <= 0 || dn > std::numeric_limits<int32_t>::max()) return false;
+  A.DstCount = int(dn);
+  const int64_t first = std::max<int64_t>(0, int64_t(ClipStart) - DstStart);
+  const int64_t last = std::min<int64_t>(dn, int64_t(ClipEnd) - DstStart);
+  if (last <= first) return false;
+  A.First = int(first);
+  A.Last = int(last);
+  return true;
+}
+
+void StretchNearest(const TDibView& Src, const TDibView& Dst, const TAxis& X, const TAxis& Y, int DstLeft,
+                    int DstTop, TPaletteMapper* Mapper) {
+  const int n = X.Last - X.First;
+  std::vector<int> xs(static_cast<size_t>(n));
+  int minX = std::numeric_limits<int>::max(), maxX = 0;
+  for (int t = 0; t < n; ++t) {
+    xs[size_t(t)] = NearestSource(X, X.First + t);
+    minX = std::min(minX, xs[size_t(t)]);
+    maxX = std::max(maxX, xs[size_t(t)]);
+  }
+  const int dx0 = DstLeft + X.First;
+  const int rows = Y.Last - Y.First;
+  const bool dstPalette = IsPaletteDepth(Dst.BitCount);
+
+  if (Src.BitCount == 24 && Dst.BitCount == 24) {
+    std::vector<int> offs(static_cast<size_t>(n));
+    for (int t = 0; t < n; ++t) offs[size_t(t)] = 3 * xs[size_t(t)];
+    ParallelRows(rows, int64_t(rows) * n, [&](int r0, int r1) {
+      int prevSy = -1;
+      uint8_t* prevRow = nullptr;
+      for (int r = r0; r < r1; ++r) {
+        const int sy = NearestSource(Y, Y.First + r);
+        uint8_t* d = Dst.Row(DstTop + Y.First + r) + 3 * size_t(dx0);
+        if (sy == prevSy) {
+          std::memcpy(d, prevRow, 3 * size_t(n));
+          continue;
+        }
+        const uint8_t* s = Src.Row(sy);
+        const int* o = offs.data();
+        int t = 0;
+        // Four-byte moves; the fourth byte is overwritten by the next pixel.
+        // Not on the last row in memory, where a fourth byte may not exist,
+        // and not for the last pixel of the destination row.
+        if (sy != 0) {
+          for (; t + 1 < n; ++t) {
+            uint32_t v;
+            std::memcpy(&v, s + o[t], 4);
+            std::memcpy(d, &v, 4);
+            d += 3;
+          }
+        }
+        for (; t < n; ++t) {
+          const uint8_t* p = s + o[t];
+          d[0] = p[0]; d[1] = p[1]; d[2] = p[2];
+          d += 3;
+        }
+        prevSy = sy;
+        prevRow = d - 3 * size_t(n);
+      }
+    });
+    return;
+  }
+  const int span = maxX - minX + 1;
+  if (dstPalette && IsPaletteDepth(Src.BitCount)) {
+    uint8_t table[256];
+    bool identity = false;
+    BuildTranslation(Src, Dst, *Mapper, table, identity);
+    std::vector<uint8_t> line(static_cast<size_t>(span)), out(static_cast<size_t>(n));
+    for (int r = 0; r < rows; ++r) {
+      const int sy = NearestSource(Y, Y.First + r);
+      FetchIndexes(Src, sy, minX, span, line.data());
+      for (int t = 0; t < n; ++t) out[size_t(t)] = table[line[size_t(xs[size_t(t)] - minX)]];
+      StoreIndexes(Dst, DstTop + Y.First + r, dx0, n, out.data());
+    }
+    return;
+  }
+  std::vector<uint8_t> line(3 * size_t(span)), out(3 * size_t(n));
+  TColorToIndex map{Mapper};
+  for (int r = 0; r < rows; ++r) {
+    const int sy = NearestSource(Y, Y.First + r);
+    FetchBgr(Src, sy, minX, span, line.data());
+    for (int t = 0; t < n; ++t) std::memcpy(&out[3 * size_t(t)], &line[3 * size_t(xs[size_t(t)] - minX)], 3);
+    StoreBgr(Dst, DstTop + Y.First + r, dx0, n, out.data(), map);
+  }
+}
+
+// Vertical step of the area average: Acc = (First ? 0 : Acc) + W * S over N
+// bytes. Weights of one destination row sum to 256, so a sum never exceeds
+// 255 * 256 and fits 16 bits.
+void AccumulateRow(uint16_t* Acc, const uint8_t* S, size_t N, uint16_t W, bool First) {
+  size_t i = 0;
+#ifdef __SSE2__
+  const __m128i vw = _mm_set1_epi16(short(W));
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= N; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + i));
+    __m128i lo = _mm_mullo_epi16(_mm_unpacklo_epi8(v, zero), vw);
+    __m128i hi = _mm_mullo_epi16(_mm_unpackhi_epi8(v, zero), vw);
+    if (!First) {
+      lo = _mm_add_epi16(lo, _mm_loadu_si128(reinterpret_cast<const __m128i*>(Acc + i)));
+      hi = _mm_add_epi16(hi, _mm_loadu_si128(reinterpret_cast<const __m128i*>(Acc + i + 8)));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Acc + i), lo);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Acc + i + 8), hi);
+  }
+#endif
+  for (; i < N; ++i) Acc[i] = uint16_t((First ? 0 : Acc[i]) + W * S[i]);
+}
+
+// As AccumulateRow for a source row shared by two destination rows: adds
+// WA * S into A and starts B with WB * S, reading S once.
+void AccumulateRow2(uint16_t* A, uint16_t* B, const uint8_t* S, size_t N, uint16_t WA, uint16_t WB, bool FirstA) {
+  size_t i = 0;
+#ifdef __SSE2__
+  const __m128i va = _mm_set1_epi16(short(WA)), vb = _mm_set1_epi16(short(WB));
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 16 <= N; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(S + i));
+    const __m128i lo = _mm_unpacklo_epi8(v, zero), hi = _mm_unpackhi_epi8(v, zero);
+    __m128i alo = _mm_mullo_epi16(lo, va), ahi = _mm_mullo_epi16(hi, va);
+    if (!FirstA) {
+      alo = _mm_add_epi16(alo, _mm_loadu_si128(reinterpret_cast<const __m128i*>(A + i)));
+      ahi = _mm_add_epi16(ahi, _mm_loadu_si128(reinterpret_cast<const __m128i*>(A + i + 8)));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(A + i), alo);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(A + i + 8), ahi);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(B + i), _mm_mullo_epi16(lo, vb));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(B + i + 8), _mm_mullo_epi16(hi, vb));
+  }
+#endif
+  for (; i < N; ++i) {
+    A[i] = uint16_t((FirstA ? 0 : A[i]) + WA * S[i]);
+    B[i] = uint16_t(WB * S[i]);
+  }
+}
+
+// Horizontal step: for each destination pixel, the weighted sum (weights
+// summing to 4096) of its source pixels in Acc (3 channels, 8 fractional
+// bits), rounded to bytes. Acc has one readable element past its end.
+void ReduceRow(const uint16_t* Acc, const TAreaWeights& W, int MinX, int N, uint8_t* Out) {
+#ifdef __SSE2__
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i round = _mm_set1_epi32(1 << 18);
+  for (int t = 0; t < N; ++t) {
+    const size_t ti = size_t(t);
+    const uint16_t* a = Acc + 3 * size_t(W.Start[ti] - MinX);
+    const uint32_t* w = &W.Weights[size_t(W.Offset[ti])];
+    __m128i sum = zero;
+    for (int k = 0, c = W.Count[ti]; k < c; ++k) {
+      // Four 16-bit lanes (blue, green, red, next): halved to fit signed
+      // 16 bits, widened to (value, 0) pairs, multiplied by (w, 0) pairs.
+      __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + 3 * k));
+      v = _mm_unpacklo_epi16(_mm_srli_epi16(v, 1), zero);
+      sum = _mm_add_epi32(sum, _mm_madd_epi16(v, _mm_set1_epi32(int(w[k]))));
+    }
+    sum = _mm_srli_epi32(_mm_add_epi32(sum, round), 19);
+    alignas(16) uint32_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sum);
+    Out[3 * t] = uint8_t(lanes[0]);
+    Out[3 * t + 1] = uint8_t(lanes[1]);
+    Out[3 * t + 2] = uint8_t(lanes[2]);
+  }
+#else
+  for (int t = 0; t < N; ++t) {
+    const size_t ti = size_t(t);
+    const uint16_t* a = Acc + 3 * size_t(W.Start[ti] - MinX);
+    const uint32_t* w = &W.Weights[size_t(W.Offset[ti])];
+    uint32_t b = 0, g = 0, r = 0;
+    for (int k = 0, c = W.Count[ti]; k < c; ++k) {
+      b += w[k] * (a[3 * k] >> 1);
+      g += w[k] * (a[3 * k + 1] >> 1);
+      r += w[k] * (a[3 * k + 2] >> 1);
+    }
+    Out[3 * t] = uint8_t((b + (1u << 18)) >> 19);
+    Out[3 * t + 1] = uint8_t((g + (1u << 18)) >> 19);
+    Out[3 * t + 2] = uint8_t((r + (1u << 18)) >> 19);
+  }
+#endif
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// ReduceRow with SSSE3: two source pixels per multiply-add. W16 holds the
+// horizontal weights as 16-bit values with one spare zero at the end of every
+// destination pixel's list (so pairs never reach into the next list).
+__attribute__((target("ssse3"))) void ReduceRowSsse3(const uint16_t* Acc, const TAreaWeights& W,
+                                                     const std::vector<int16_t>& W16, const std::vector<int>& Off16,
+                                                     int MinX, int N, uint8_t* Out) {
+  // Lanes b0 g0 r0 b1 g1 r1 b2 g2 (16-bit) to pairs (b0,b1) (g0,g1) (r0,r1) (0,0).
+  const __m128i pairs = _mm_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1);
+  const __m128i round = _mm_set1_epi32(1 << 18);
+  for (int t = 0; t < N; ++t) {
+    const size_t ti = size_t(t);
+    const uint16_t* a = Acc + 3 * size_t(W.Start[ti] - MinX);
+    const int16_t* w = &W16[size_t(Off16[ti])];
+    __m128i sum = _mm_setzero_si128();
+    const int c = W.Count[ti];
+    for (int k = 0; k < c; k += 2) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 3 * k));
+      v = _mm_shuffle_epi8(_mm_srli_epi16(v, 1), pairs);
+      int32_t wp;
+      std::memcpy(&wp, w + k, 4);
+      sum = _mm_add_epi32(sum, _mm_madd_epi16(v, _mm_set1_epi32(wp)));
+    }
+    sum = _mm_srli_epi32(_mm_add_epi32(sum, round), 19);
+    alignas(16) uint32_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sum);
+    Out[3 * t] = uint8_t(lanes[0]);
+    Out[3 * t + 1] = uint8_t(lanes[1]);
+    Out[3 * t + 2] = uint8_t(lanes[2]);
+  }
+}
+bool HasSsse3() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+#else
+bool HasSsse3() { return false; }
+#endif
+
+void StretchArea(const TDibView& Src, const TDibView& Dst, const TAxis& X, const TAxis& Y, int DstLeft, int DstTop,
+                 TPaletteMapper* Mapper) {
+  // Every source pixel under a destination pixel counts by the area it
+  // covers: vertical weights in 1/256, horizontal weights in 1/4096.
+  const TAreaWeights wx = AreaWeights(X, 4096);
+  const TAreaWeights wy = AreaWeights(Y, 256);
+  const int n = X.Last - X.First;
+  const int rows = Y.Last - Y.First;
+  const int minX = wx.MinSrc, span = wx.MaxSrc - wx.MinSrc + 1;
+  const size_t spanBytes = 3 * size_t(span);
+  const int dx0 = DstLeft + X.First;
+  const bool direct24 = Src.BitCount == 24;
+  const bool dstPalette = IsPaletteDepth(Dst.BitCount);
+
+  // 16-bit weight lists, each padded to an even length, for the SSSE3 path
+  // (which also reads up to 8 elements from a list's first pixel: Acc is
+  // padded for that).
+  const bool ssse3 = HasSsse3();
+  std::vector<int16_t> w16;
+  std::vector<int> off16;
+  if (ssse3) {
+    off16.resize(size_t(n));
+    for (int t = 0; t < n; ++t) {
+      off16[size_t(t)] = int(w16.size());
+      const int c = wx.Count[size_t(t)];
+      for (int k = 0; k < c; ++k) w16.push_back(int16_t(wx.Weights[size_t(wx.Offset[size_t(t)] + k)]));
+      if (c & 1) w16.push_back(0);
+    }
+  }
+
+  auto band = [&](int r0, int r1) {
+    std::vector<uint16_t> acc(spanBytes + 8, 0), carry(spanBytes + 8, 0);
+    std::vector<uint8_t> line(direct24 ? 0 : spanBytes);
+    std::vector<uint8_t> out(3 * size_t(n));
+    TColorToIndex map{Mapper};
+    bool carried = false;  // carry holds the first source row of row r, weighted
+    auto sourceRow = [&](int sy) -> const uint8_t* {
+      if (direct24) return Src.Row(sy) + 3 * size_t(minX);
+      FetchBgr(Src, sy, minX, span, line.data());
+      return line.data();
+    };
+    for (int r = r0; r < r1; ++r) {
+      const size_t ri = size_t(r);
+      const uint32_t* w = &wy.Weights[size_t(wy.Offset[ri])];
+      const int count = wy.Count[ri];
+      bool first = true;
+      int k0 = 0;
+      if (carried) {
+        acc.swap(carry);
+        first = false;
+        k0 = 1;
+        carried = false;
+      }
+      for (int k = k0; k < count; ++k) {
+        const int sy = wy.Start[ri] + k;
+        // The last source row of this destination row is often the first of
+        // the next one: weigh it for both with one read.
+        const bool share = k == count - 1 && r + 1 < r1 && wy.Start[ri + 1] == sy &&
+                           wy.Weights[size_t(wy.Offset[ri + 1])] > 0;
+        if (w[k] == 0 && !share) continue;
+        const uint8_t* s = sourceRow(sy);
+        if (share) {
+          AccumulateRow2(acc.data(), carry.data(), s, spanBytes, uint16_t(w[k]),
+                         uint16_t(wy.Weights[size_t(wy.Offset[ri + 1])]), first);
+          carried = true;
+        } else {
+          AccumulateRow(acc.data(), s, spanBytes, uint16_t(w[k]), first);
+        }
+        first = false;
+      }
+      if (first) std::fill(acc.begin(), acc.end(), uint16_t(0));
+      uint8_t* d = Dst.BitCount == 24 ? Dst.Row(DstTop + Y.First + r) + 3 * size_t(dx0) : out.data();
+#if defined(__x86_64__) || defined(__i386__)
+      if (ssse3) ReduceRowSsse3(acc.data(), wx, w16, off16, minX, n, d);
+      else
+#endif
+        ReduceRow(acc.data(), wx, minX, n, d);
+      if (Dst.BitCount != 24) StoreBgr(Dst, DstTop + Y.First + r, dx0, n, out.data(), map);
+    }
+  };
+  if (dstPalette) band(0, rows);  // the mapper is not shared between threads
+  else ParallelRows(rows, int64_t(wy.MaxSrc - wy.MinSrc + 1) * span, band);
+}
+
+}  // namespace
+
+void DibStretch(const TDibView& Src, const TRect& SrcRect, const TDibView& Dst, const TRect& DstRect,
+                TStretchMode Mode, TPaletteMapper* Mapper, const TRect* Clip) {
+  if (Src.Empty() || Dst.Empty()) return;
+  TRect clip{0, 0, Dst.Width, Dst.Height};
+  if (Clip) clip = IntersectRect(clip, *Clip);
+  if (clip.IsEmpty()) return;
+  TAxis x, y;
+  if (!SetupAxis(SrcRect.Left, SrcRect.Right, Src.Width, DstRect.Left, DstRect.Right, clip.Left, clip.Right, x))
+    return;
+  if (!SetupAxis(SrcRect.Top, SrcRect.Bottom, Src.Height, DstRect.Top, DstRect.Bottom, clip.Top, clip.Bottom, y))
+    return;
+  const int left = std::min(DstRect.Left, DstRect.Right);
+  const int top = std::min(DstRect.Top, DstRect.Bottom);
+  std::unique_ptr<TNearestColorMapper> own;
+  if (IsPaletteDepth(Dst.BitCount) && !Mapper) {
+    own = std::make_unique<TNearestColorMapper>(Dst.Colors, Dst.ColorCount);
+    Mapper = own.get();
+  }
+  if (Mode == TStretchMode::smHalftone) StretchArea(Src, Dst, x, y, left, top, Mapper);
+  else StretchNearest(Src, Dst, x, y, left, top, Mapper);
+}

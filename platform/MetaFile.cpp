@@ -1,0 +1,192 @@
+#include "MetaFile.h"
+
+#include "Bitmap.h"
+#include "MetaFilePlayer.h"
+
+#include <QPainter>
+#include <QRect>
+
+#include <cmath>
+
+namespace {
+
+void Put16(std::vector<uint8_t>& v, unsigned x) {
+  v.push_back(uint8_t(x));
+  v.push_back(uint8_t(x >> 8));
+}
+void Put32(std::vector<uint8_t>& v, uint32_t x) {
+  Put16(v, x & 0xFFFF);
+  Put16(v, x >> 16);
+}
+void PutI32(std::vector<uint8_t>& v, int32_t x) { Put32(v, uint32_t(x)); }
+
+}  // namespace
+
+void TMetafile::LoadFromStream(TStream& Stream) {
+  const int64_t pos = Stream.Position();
+  const int64_t size = Stream.Size() - pos;
+  if (size <= 0) throw EMetafileError("Metafile is empty");
+  if (const uint8_t* mem = Stream.Memory()) {
+    LoadFromMemory(mem + pos, size_t(size));
+    Stream.Seek(size, TSeekOrigin::soCurrent);
+    return;
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  Stream.ReadBuffer(bytes.data(), size);
+  LoadFromMemory(bytes.data(), bytes.size());
+}
+
+void TMetafile::LoadFromMemory(const uint8_t* Data, size_t Size) { SetBytes(Data, Size); }
+
+void TMetafile::SetBytes(const uint8_t* Data, size_t Size) {
+  auto data = std::make_shared<TMetafileData>(ParseMetafile(Data, Size));
+  // Each axis at its own resolution of the screen.
+  int w = 0, h = 0, unusedW = 0, unusedH = 0;
+  MetafilePixelSize(*data, ScreenLogPixelsX(), w, unusedH);
+  MetafilePixelSize(*data, ScreenLogPixelsY(), unusedW, h);
+  FData = std::move(data);
+  FWidth = w;
+  FHeight = h;
+}
+
+void TMetafile::Draw(QPainter& Painter, const QRect& Rect) const {
+  if (!FData) return;
+  PlayMetafile(*FData, Painter, QRectF(Rect));
+}
+
+void TMetafile::SaveToStream(TStream& Stream) const {
+  if (!FData) throw EMetafileError("Metafile is empty");
+  Stream.WriteBuffer(FData->Bytes.data(), int64_t(FData->Bytes.size()));
+}
+
+TMetafileCanvas::TMetafileCanvas(TMetafile& Target, int Width, int Height)
+    : FTarget(Target), FWidth(Width), FHeight(Height) {
+  if (Width <= 0 || Height <= 0 || Width > kMaxMetafileSide || Height > kMaxMetafileSide)
+    throw EMetafileError("Metafile picture size " + std::to_string(Width) + " x " +
+                         std::to_string(Height) + " is out of range");
+}
+
+TMetafileCanvas::~TMetafileCanvas() {
+  try {
+    Finish();
+  } catch (...) {
+    // A destructor must not throw; Finish() called explicitly reports errors.
+  }
+}
+
+void TMetafileCanvas::DrawImage(int X, int Y, const QImage& Image) {
+  if (FFinished) throw EMetafileError("Metafile recording has finished");
+  if (Image.isNull()) return;
+  const QImage rgb = Image.convertToFormat(QImage::Format_RGB888);
+  const int w = rgb.width(), h = rgb.height();
+  const uint32_t stride = ((uint32_t(w) * 24 + 31) / 32) * 4;
+  const uint64_t bitsSize = uint64_t(stride) * h;
+  if (bitsSize > 0x7FFFFFFF - 200) throw EMetafileError("Image too large for a metafile record");
+  // EMR_STRETCHDIBITS: type, size, bounds (8), xDest (24), yDest (28), xSrc,
+  // ySrc, cxSrc, cySrc (32-44), offBmi (48), cbBmi (52), offBits (56),
+  // cbBits (60), usage (64), rop (68), cxDest (72), cyDest (76), then the
+  // 40-byte header (80) and the bottom-up pixel rows (120).
+  const uint32_t recordSize = 80 + 40 + uint32_t(bitsSize);
+  std::vector<uint8_t>& v = FRecords;
+  v.reserve(v.size() + recordSize);
+  Put32(v, 81);
+  Put32(v, recordSize);
+  PutI32(v, X);
+  PutI32(v, Y);
+  PutI32(v, X + w - 1);
+  PutI32(v, Y + h - 1);
+  PutI32(v, X);
+  PutI32(v, Y);
+  PutI32(v, 0);
+  PutI32(v, 0);
+  PutI32(v, w);
+  PutI32(v, h);
+  Put32(v, 80);
+  Put32(v, 40);
+  Put32(v, 120);
+  Put32(v, uint32_t(bitsSize));
+  Put32(v, 0);           // DIB_RGB_COLORS
+  Put32(v, 0x00CC0020);  // SRCCOPY
+  PutI32(v, w);
+  PutI32(v, h);
+  Put32(v, 40);
+  PutI32(v, w);
+  PutI32(v, h);
+  Put16(v, 1);
+  Put16(v, 24);
+  Put32(v, 0);
+  Put32(v, uint32_t(bitsSize));
+  for (int i = 0; i < 4; ++i) Put32(v, 0);
+  for (int y = h - 1; y >= 0; --y) {
+    const uint8_t* row = rgb.constScanLine(y);
+    for (int x = 0; x < w; ++x) {
+      v.push_back(row[3 * x + 2]);
+      v.push_back(row[3 * x + 1]);
+      v.push_back(row[3 * x]);
+    }
+    v.insert(v.end(), stride - uint32_t(3 * w), 0);
+  }
+  ++FRecordCount;
+}
+
+void TMetafileCanvas::Finish() {
+  if (FFinished) return;
+  FFinished = true;
+  // The reference device is the screen: its pixels and its size in
+  // millimetres at the screen's resolution, so that the picture reloads at
+  // Width x Height pixels.
+  const double dpiX = ScreenLogPixelsX(), dpiY = ScreenLogPixelsY();
+  // 254 mm of the device are ten inches, so its pixels per millimetre are exact.
+  const int32_t devW = int32_t(dpiX * 10), devH = int32_t(dpiY * 10);
+  const int32_t mmW = 254, mmH = 254;
+  const int32_t frameR = int32_t(std::lround(FWidth * 2540.0 / dpiX));
+  const int32_t frameB = int32_t(std::lround(FHeight * 2540.0 / dpiY));
+  std::vector<uint8_t> out;
+  const uint32_t headerSize = 108;
+  const uint32_t eofSize = 20;
+  const uint64_t total = uint64_t(headerSize) + FRecords.size() + eofSize;
+  if (total > 0xFFFFFFFFu) throw EMetafileError("Metafile too large");
+  out.reserve(size_t(total));
+  // EMR_HEADER: type (0), size (4), bounds (8), frame (24), signature (40),
+  // version (44), bytes (48), records (52), handles (56), reserved (58),
+  // description length and offset (60, 64), palette entries (68), device
+  // size (72), device millimetres (80), pixel format size and offset (88,
+  // 92), OpenGL flag (96), device micrometres (100).
+  Put32(out, 1);
+  Put32(out, headerSize);
+  PutI32(out, 0);
+  PutI32(out, 0);
+  PutI32(out, FWidth - 1);
+  PutI32(out, FHeight - 1);
+  PutI32(out, 0);
+  PutI32(out, 0);
+  PutI32(out, frameR);
+  PutI32(out, frameB);
+  Put32(out, 0x464D4520);
+  Put32(out, 0x00010000);
+  Put32(out, uint32_t(total));
+  Put32(out, FRecordCount + 2);
+  Put16(out, 1);
+  Put16(out, 0);
+  Put32(out, 0);
+  Put32(out, 0);
+  Put32(out, 0);
+  PutI32(out, devW);
+  PutI32(out, devH);
+  PutI32(out, mmW);
+  PutI32(out, mmH);
+  Put32(out, 0);
+  Put32(out, 0);
+  Put32(out, 0);
+  PutI32(out, mmW * 1000);
+  PutI32(out, mmH * 1000);
+  out.insert(out.end(), FRecords.begin(), FRecords.end());
+  // EMR_EOF: type, size, palette entries, palette offset, size again.
+  Put32(out, 14);
+  Put32(out, eofSize);
+  Put32(out, 0);
+  Put32(out, 16);
+  Put32(out, eofSize);
+  FRecords.clear();
+  FTarget.SetBytes(out.data(), out.size());
+}

@@ -1,0 +1,2100 @@
+#include "MemTable.h"
+
+#include "Collation.h"
+#include "IndexStore.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <new>
+#include <random>
+
+// ---------------------------------------------------------------------------
+// Stored records: one allocation each. A fixed header, then the data area
+// (per field a null indicator byte, 0 = null, 2 = stored, followed by the
+// value), then the key directory (offset and length of each sort key), then
+// the variable part holding text, bytes, blob contents and sort keys. Text is
+// kept out of line so that a record costs its real length, not its field size.
+
+struct TmtbRecord {
+  int32_t PositionHint = -1;  // position in the selected order when last placed there
+  int32_t Slot = -1;
+  int32_t Sequence = -1;
+  uint8_t Flags = 0;
+  uint8_t UpdateStatus = 0;  // always "unmodified": no change log is kept
+  uint16_t Reserved = 0;
+  uint64_t RowOrder = 0;  // order label in the built-in insertion-order index
+  uint32_t Size = 0;      // bytes of the whole allocation
+  uint32_t Reserved2 = 0;
+
+  uint8_t* Bytes() { return reinterpret_cast<uint8_t*>(this); }
+  const uint8_t* Bytes() const { return reinterpret_cast<const uint8_t*>(this); }
+  uint8_t* Data() { return Bytes() + sizeof(TmtbRecord); }
+  const uint8_t* Data() const { return Bytes() + sizeof(TmtbRecord); }
+};
+static_assert(sizeof(TmtbRecord) == 32);
+
+namespace {
+
+constexpr uint8_t NotNull = 2;
+constexpr int64_t MaxSequence = 0x7FFFFFCF;
+constexpr uint64_t RowOrderStep = uint64_t(1) << 32;
+constexpr uint32_t MaxGeneration = 0x80000000u;
+
+uint32_t LoadU32(const uint8_t* P) {
+  uint32_t V;
+  std::memcpy(&V, P, 4);
+  return V;
+}
+void StoreU32(uint8_t* P, uint32_t V) { std::memcpy(P, &V, 4); }
+
+int Sign(int64_t V) { return (V > 0) - (V < 0); }
+int CompareDoubles(double A, double B) { return A < B ? -1 : A > B ? 1 : 0; }
+
+bool EqualsIgnoreCase(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (size_t I = 0; I < A.size(); ++I) {
+    const unsigned char X = static_cast<unsigned char>(A[I]), Y = static_cast<unsigned char>(B[I]);
+    if (std::tolower(X) != std::tolower(Y)) return false;
+  }
+  return true;
+}
+
+std::string Trim(std::string_view S) {
+  size_t B = 0, E = S.size();
+  while (B < E && static_cast<unsigned char>(S[B]) <= ' ') ++B;
+  while (E > B && static_cast<unsigned char>(S[E - 1]) <= ' ') --E;
+  return std::string(S.substr(B, E - B));
+}
+
+bool IsTextType(TFieldType T) { return T == ftString || T == ftFixedChar; }
+bool IsBlobType(TFieldType T) {
+  return T == ftBlob || T == ftMemo || T == ftGraphic || T == ftFmtMemo || T == ftParadoxOle ||
+         T == ftDBaseOle || T == ftTypedBinary;
+}
+bool IsSupportedType(TFieldType T) {
+  switch (T) {
+    case ftString: case ftSmallint: case ftInteger: case ftWord: case ftBoolean: case ftFloat:
+    case ftCurrency: case ftBCD: case ftDate: case ftTime: case ftDateTime: case ftBytes:
+    case ftVarBytes: case ftAutoInc: case ftBlob: case ftMemo: case ftGraphic: case ftFmtMemo:
+    case ftParadoxOle: case ftDBaseOle: case ftTypedBinary: case ftFixedChar: case ftLargeint:
+    case ftADT: case ftArray:
+      return true;
+    default:
+      return false;
+  }
+}
+bool IsIndexableType(TFieldType T) {
+  switch (T) {
+    case ftString: case ftFixedChar: case ftSmallint: case ftInteger: case ftWord: case ftBoolean:
+    case ftFloat: case ftCurrency: case ftBCD: case ftDate: case ftTime: case ftDateTime:
+    case ftAutoInc: case ftLargeint: case ftADT: case ftArray:
+      return true;
+    default:
+      return false;
+  }
+}
+bool IsFloatType(TFieldType T) {
+  return T == ftFloat || T == ftCurrency || T == ftDate || T == ftTime || T == ftDateTime;
+}
+bool IsIntegerType(TFieldType T) {
+  return T == ftSmallint || T == ftInteger || T == ftWord || T == ftAutoInc || T == ftLargeint || T == ftBoolean;
+}
+// Bytes of a value held in the data area; 0 for values held out of line
+// (text, bytes, blobs), whose data-area slot is an offset and a length.
+uint32_t InlineSize(TFieldType T) {
+  switch (T) {
+    case ftSmallint: case ftWord: case ftBoolean: return 2;
+    case ftInteger: case ftAutoInc: return 4;
+    case ftFloat: case ftCurrency: case ftDate: case ftTime: case ftDateTime: case ftLargeint: return 8;
+    case ftBCD: return 34;
+    default: return 0;
+  }
+}
+bool IsOutOfLine(TFieldType T) {
+  return IsTextType(T) || IsBlobType(T) || T == ftBytes || T == ftVarBytes;
+}
+
+// Cuts text at its first zero byte and at Size bytes, never inside a
+// well-formed UTF-8 sequence.
+std::string_view CutText(std::string_view Text, int Size) {
+  const size_t Zero = Text.find('\0');
+  if (Zero != std::string_view::npos) Text = Text.substr(0, Zero);
+  if (Size <= 0 || Text.size() <= static_cast<size_t>(Size)) return Text;
+  size_t Cut = static_cast<size_t>(Size);
+  // Step back over continuation bytes to the lead byte of the character at the cut.
+  size_t Lead = Cut;
+  int Back = 0;
+  while (Lead > 0 && Back < 3 && (static_cast<unsigned char>(Text[Lead]) & 0xC0) == 0x80) {
+    --Lead;
+    ++Back;
+  }
+  if (Back > 0) {
+    const unsigned char L = static_cast<unsigned char>(Text[Lead]);
+    const int Len = L >= 0xF0 && L < 0xF8 ? 4 : L >= 0xE0 ? 3 : L >= 0xC0 ? 2 : 1;
+    if (Len > Back) Cut = Lead;  // the character would be split: drop it whole
+  }
+  return Text.substr(0, Cut);
+}
+
+uint64_t PrefixOfBytes(const uint8_t* P, size_t Len) {
+  uint8_t B[8] = {};
+  std::memcpy(B, P, std::min<size_t>(8, Len));
+  uint64_t V = 0;
+  for (int I = 0; I < 8; ++I) V = V << 8 | B[I];
+  return V;
+}
+
+// Makes room for one more element, growing geometrically.
+template <class T> void GrowFor(std::vector<T>& V) {
+  if (V.size() == V.capacity()) V.reserve(std::max<size_t>(16, V.size() * 2));
+}
+
+uint64_t OrderedDouble(double D) {
+  if (D == 0) D = 0;  // -0 and +0 are equal
+  const uint64_t Bits = std::bit_cast<uint64_t>(D);
+  return (Bits >> 63) ? ~Bits : Bits | (uint64_t(1) << 63);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Table internals.
+
+struct TValueRef {
+  bool Null = true;
+  const uint8_t* P = nullptr;
+  size_t Len = 0;
+  std::string_view Text() const { return {reinterpret_cast<const char*>(P), Len}; }
+};
+
+struct TmtbCustomMemTable::TBuffer {
+  TmtbRecord* Record = nullptr;  // nullptr: the new record being inserted
+  int Position = -1;
+};
+
+struct TmtbCustomMemTable::TImpl {
+  struct TFieldLayout {
+    uint32_t Offset = 0;  // of the null indicator in the data area
+    uint32_t Size = 0;    // inline value bytes
+    bool OutOfLine = false;
+    int KeySlot = -1;    // sort key of the case-sensitive collation
+    int KeySlotCI = -1;  // sort key of the case-insensitive collation
+  };
+  struct TKeySlot {
+    int Field = 0;
+    bool CaseInsensitive = false;
+  };
+  struct TEditValue {
+    bool Null = true;
+    std::string Bytes;
+  };
+
+  std::vector<TFieldLayout> Layout;
+  std::vector<TKeySlot> KeySlots;
+  uint32_t DataSize = 0;      // data area
+  uint32_t KeyDirOffset = 0;  // from the start of the data area
+  uint32_t FixedSize = 0;     // header + data area + key directory
+
+  std::vector<TBuffer> Window;
+  int WindowTop = -1;  // position of the first buffer's record
+  std::vector<TEditValue> Edit;
+  int InsertPosition = -1;         // cursor position when the insert began
+  TmtbRecord* InsertBefore = nullptr;  // record current when the insert began
+  int CursorPosition = -1;
+
+  std::unique_ptr<TCollator> Collator, CollatorCI;
+  int CollatorLocale = -1;
+};
+
+struct TmtbCommon::TImpl {
+  std::recursive_mutex Lock;
+  std::vector<TmtbRecord*> BySequence;  // record of each sequence number, nullptr once deleted
+  size_t RecordBytes = 0;
+  std::mt19937 Random{std::random_device{}()};
+};
+
+namespace {
+using TLock = std::lock_guard<std::recursive_mutex>;
+}
+
+// ---------------------------------------------------------------------------
+// TmtbCommon
+
+TmtbCommon::TmtbCommon() : FImpl(std::make_unique<TImpl>()) {
+  FGeneration = static_cast<uint32_t>(FImpl->Random() % (uint64_t(MaxGeneration) + 1));
+}
+
+TmtbCommon::~TmtbCommon() {
+  for (TmtbRecord* R : FSlots) std::free(R);
+}
+
+void TmtbCommon::SetLocaleID(int Value) { FLocaleID = Value; }
+
+std::recursive_mutex& TmtbCommon::Lock() { return FImpl->Lock; }
+
+size_t TmtbCommon::MemoryUsed() const {
+  return FImpl->RecordBytes + FSlots.capacity() * sizeof(void*) + FFreeSlots.capacity() * sizeof(int32_t) +
+         FImpl->BySequence.capacity() * sizeof(void*);
+}
+
+// ---------------------------------------------------------------------------
+// TmtbIndex, TmtbIndexes
+
+TmtbIndex::TmtbIndex(std::string Name, std::string FieldsText, unsigned Options, bool BuiltIn)
+    : FName(std::move(Name)), FFieldsText(std::move(FieldsText)), FOptions(Options), FBuiltIn(BuiltIn),
+      FMaintained((Options & ixNonMaintained) == 0), FStore(std::make_unique<TmtbIndexStore>()) {}
+
+TmtbIndex::~TmtbIndex() = default;
+
+int TmtbIndex::Count() const { return FStore->Count(); }
+
+TmtbIndex* TmtbIndexes::Find(std::string_view Name) const {
+  for (const auto& I : FItems)
+    if (EqualsIgnoreCase(I->Name(), Name)) return I.get();
+  return nullptr;
+}
+
+TmtbIndex* TmtbIndexes::FindByFields(std::string_view FieldsText) const {
+  for (const auto& I : FItems)
+    if (!I->BuiltIn() && EqualsIgnoreCase(I->FieldsText(), FieldsText)) return I.get();
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// TField
+
+TField::TField(TmtbCustomMemTable& DataSet, std::string ComponentName, std::string FieldName,
+               TFieldType DataType, int Size, TFieldKind Kind)
+    : FDataSet(&DataSet), FName(std::move(ComponentName)), FFieldName(std::move(FieldName)),
+      FDataType(DataType), FFieldKind(Kind), FSize(Size) {}
+
+const std::string& TField::DisplayName() const { return FDisplayLabel.empty() ? FFieldName : FDisplayLabel; }
+
+bool TField::IsBlob() const { return IsBlobType(FDataType); }
+
+int TField::DisplayWidth() const {
+  if (FDisplayWidth >= 0) return FDisplayWidth;
+  switch (FDataType) {
+    case ftString: case ftFixedChar: return FSize;
+    case ftSmallint: return 6;
+    case ftInteger: case ftAutoInc: return 11;
+    case ftWord: return 5;
+    case ftLargeint: return 15;
+    case ftBoolean: return 5;
+    case ftDate: case ftTime: return 10;
+    case ftDateTime: return 2 * 8 + 2;  // twice the data size plus 2
+    default: return 10;
+  }
+}
+
+namespace {
+
+TValueRef ReadRecordValue(const TmtbRecord* R, const TmtbCustomMemTable::TImpl::TFieldLayout& L) {
+  TValueRef V;
+  const uint8_t* D = R->Data() + L.Offset;
+  if (D[0] == 0) return V;
+  V.Null = false;
+  if (L.OutOfLine) {
+    V.P = R->Bytes() + LoadU32(D + 1);
+    V.Len = LoadU32(D + 5);
+  } else {
+    V.P = D + 1;
+    V.Len = L.Size;
+  }
+  return V;
+}
+
+}  // namespace
+
+// Reads the value of field FieldIndex in buffer BufferIndex of the window
+// (-1: the active buffer); a null value when there is no record.
+static TValueRef BufferValue(const TmtbCustomMemTable::TImpl& Impl, int BufferIndex, int FieldIndex) {
+  if (BufferIndex < 0 || static_cast<size_t>(BufferIndex) >= Impl.Window.size()) return {};
+  if (static_cast<size_t>(FieldIndex) >= Impl.Layout.size()) return {};
+  const auto& B = Impl.Window[static_cast<size_t>(BufferIndex)];
+  if (!B.Record) {
+    const auto& E = Impl.Edit[static_cast<size_t>(FieldIndex)];
+    if (E.Null) return {};
+    TValueRef V;
+    V.Null = false;
+    V.P = reinterpret_cast<const uint8_t*>(E.Bytes.data());
+    V.Len = E.Bytes.size();
+    return V;
+  }
+  return ReadRecordValue(B.Record, Impl.Layout[static_cast<size_t>(FieldIndex)]);
+}
+
+namespace {
+
+std::string ValueToString(const TField& F, const TValueRef& V, bool Display) {
+  if (V.Null) return {};
+  const TFieldType T = F.DataType();
+  if (IsTextType(T) || T == ftBytes || T == ftVarBytes || IsBlobType(T)) {
+    if (Display && IsBlobType(T) && T != ftMemo && T != ftFmtMemo) return "(BLOB)";
+    return std::string(V.Text());
+  }
+  if (T == ftDate || T == ftTime || T == ftDateTime) {
+    double D;
+    std::memcpy(&D, V.P, 8);
+    std::string S = DateTimeDisplayText(D);
+    if (T == ftDate) {
+      const double Day = std::trunc(D);
+      S = DateTimeDisplayText(Day);
+    } else if (T == ftTime) {
+      const std::string Full = DateTimeDisplayText(D - std::trunc(D) + 2);  // any date; keep the time part
+      const std::string DateOnly = DateTimeDisplayText(2);
+      S = Full.size() > DateOnly.size() ? Full.substr(DateOnly.size() + 1) : std::string();
+    }
+    return S;
+  }
+  if (T == ftFloat || T == ftCurrency) {
+    double D;
+    std::memcpy(&D, V.P, 8);
+    char Buf[64];
+    std::snprintf(Buf, sizeof Buf, "%.15g", D);
+    return Buf;
+  }
+  if (T == ftBoolean) {
+    int16_t B;
+    std::memcpy(&B, V.P, 2);
+    return B ? "True" : "False";
+  }
+  if (IsIntegerType(T)) return std::to_string(F.AsLargeInt());
+  return {};  // BCD, ADT and array values have no text here
+}
+
+}  // namespace
+
+bool TField::IsNull() const {
+  const auto& Impl = *FDataSet->FImpl;
+  if (FIndex < 0 || !FDataSet->Active()) return true;
+  return BufferValue(Impl, FDataSet->FActive, FIndex).Null;
+}
+
+std::string TField::AsString() const {
+  if (FIndex < 0 || !FDataSet->Active()) return {};
+  TLock Guard(FDataSet->FCommon->Lock());
+  return ValueToString(*this, BufferValue(*FDataSet->FImpl, FDataSet->FActive, FIndex), false);
+}
+
+std::string TField::DisplayText() const {
+  if (FIndex < 0 || !FDataSet->Active()) return {};
+  TLock Guard(FDataSet->FCommon->Lock());
+  return ValueToString(*this, BufferValue(*FDataSet->FImpl, FDataSet->FActive, FIndex), true);
+}
+
+std::string TField::DisplayTextOf(int BufferIndex) const {
+  if (FIndex < 0 || !FDataSet->Active()) return {};
+  TLock Guard(FDataSet->FCommon->Lock());
+  return ValueToString(*this, BufferValue(*FDataSet->FImpl, BufferIndex, FIndex), true);
+}
+
+TDateTime TField::AsDateTime() const {
+  if (FIndex < 0 || !FDataSet->Active()) return 0;
+  const TValueRef V = BufferValue(*FDataSet->FImpl, FDataSet->FActive, FIndex);
+  if (V.Null) return 0;
+  if (!IsFloatType(FDataType)) throw EDatabaseError("Cannot access field '" + FFieldName + "' as type DateTime");
+  double D;
+  std::memcpy(&D, V.P, 8);
+  return D;
+}
+
+double TField::AsFloat() const {
+  if (FIndex < 0 || !FDataSet->Active()) return 0;
+  const TValueRef V = BufferValue(*FDataSet->FImpl, FDataSet->FActive, FIndex);
+  if (V.Null) return 0;
+  if (IsFloatType(FDataType)) {
+    double D;
+    std::memcpy(&D, V.P, 8);
+    return D;
+  }
+  if (IsIntegerType(FDataType)) return static_cast<double>(AsLargeInt());
+  throw EDatabaseError("Cannot access field '" + FFieldName + "' as type Float");
+}
+
+int64_t TField::AsLargeInt() const {
+  if (FIndex < 0 || !FDataSet->Active()) return 0;
+  const TValueRef V = BufferValue(*FDataSet->FImpl, FDataSet->FActive, FIndex);
+  if (V.Null) return 0;
+  switch (FDataType) {
+    case ftSmallint: case ftBoolean: {
+      int16_t X;
+      std::memcpy(&X, V.P, 2);
+      return X;
+    }
+    case ftWord: {
+      uint16_t X;
+      std::memcpy(&X, V.P, 2);
+      return X;
+    }
+    case ftInteger: case ftAutoInc: {
+      int32_t X;
+      std::memcpy(&X, V.P, 4);
+      return X;
+    }
+    case ftLargeint: {
+      int64_t X;
+      std::memcpy(&X, V.P, 8);
+      return X;
+    }
+    default:
+      throw EDatabaseError("Cannot access field '" + FFieldName + "' as type Integer");
+  }
+}
+
+bool TField::AsBoolean() const { return AsLargeInt() != 0; }
+
+void TField::SetAsString(std::string_view Value) {
+  if (IsTextType(FDataType) || FDataType == ftVarBytes || IsBlobType(FDataType)) {
+    FDataSet->WriteField(*this, IsTextType(FDataType) ? CutText(Value, FSize) : Value, false);
+    return;
+  }
+  if (FDataType == ftBytes) {
+    std::string B(Value.substr(0, static_cast<size_t>(std::max(FSize, 0))));
+    B.resize(static_cast<size_t>(std::max(FSize, 0)), '\0');
+    FDataSet->WriteField(*this, B, false);
+    return;
+  }
+  if (IsIntegerType(FDataType)) {
+    const std::string S = Trim(Value);
+    if (FDataType == ftBoolean) {
+      if (EqualsIgnoreCase(S, "true")) return SetAsBoolean(true);
+      if (EqualsIgnoreCase(S, "false")) return SetAsBoolean(false);
+    } else {
+      char* End = nullptr;
+      const long long X = std::strtoll(S.c_str(), &End, 10);
+      if (!S.empty() && End && *End == '\0') return SetAsLargeInt(X);
+    }
+    throw EDatabaseError("'" + std::string(Value) + "' is not a valid value for field '" + FFieldName + "'");
+  }
+  if (FDataType == ftFloat || FDataType == ftCurrency) {
+    const std::string S = Trim(Value);
+    char* End = nullptr;
+    const double X = std::strtod(S.c_str(), &End);
+    if (!S.empty() && End && *End == '\0') return SetAsFloat(X);
+    throw EDatabaseError("'" + std::string(Value) + "' is not a valid floating point value");
+  }
+  throw EDatabaseError("Cannot access field '" + FFieldName + "' as type String");
+}
+
+void TField::SetAsDateTime(TDateTime Value) {
+  if (!IsFloatType(FDataType) || FDataType == ftFloat || FDataType == ftCurrency)
+    throw EDatabaseError("Cannot access field '" + FFieldName + "' as type DateTime");
+  SetAsFloat(Value);
+}
+
+void TField::SetAsFloat(double Value) {
+  if (!IsFloatType(FDataType)) {
+    if (IsIntegerType(FDataType)) return SetAsLargeInt(std::llround(Value));
+    throw EDatabaseError("Cannot access field '" + FFieldName + "' as type Float");
+  }
+  // Values that have no order (NaN) or no date would break the indexes.
+  if (!std::isfinite(Value)) throw EDatabaseError("Invalid floating point value for field '" + FFieldName + "'");
+  if (Value == 0) Value = 0;
+  std::string B(8, '\0');
+  std::memcpy(B.data(), &Value, 8);
+  FDataSet->WriteField(*this, B, false);
+}
+
+void TField::SetAsLargeInt(int64_t Value) {
+  std::string B;
+  switch (FDataType) {
+    case ftSmallint: case ftBoolean: case ftWord: {
+      const int64_t Low = FDataType == ftWord ? 0 : FDataType == ftBoolean ? 0 : -32768;
+      const int64_t High = FDataType == ftWord ? 65535 : FDataType == ftBoolean ? 1 : 32767;
+      if (FDataType == ftBoolean) Value = Value != 0;
+      if (Value < Low || Value > High)
+        throw EDatabaseError(std::to_string(Value) + " is not a valid value for field '" + FFieldName +
+                             "'. The allowed range is " + std::to_string(Low) + " to " + std::to_string(High));
+      const uint16_t X = static_cast<uint16_t>(Value);
+      B.assign(2, '\0');
+      std::memcpy(B.data(), &X, 2);
+      break;
+    }
+    case ftInteger: case ftAutoInc: {
+      if (Value < INT32_MIN || Value > INT32_MAX)
+        throw EDatabaseError(std::to_string(Value) + " is not a valid value for field '" + FFieldName + "'");
+      const int32_t X = static_cast<int32_t>(Value);
+      B.assign(4, '\0');
+      std::memcpy(B.data(), &X, 4);
+      break;
+    }
+    case ftLargeint:
+      B.assign(8, '\0');
+      std::memcpy(B.data(), &Value, 8);
+      break;
+    default:
+      if (IsFloatType(FDataType)) return SetAsFloat(static_cast<double>(Value));
+      throw EDatabaseError("Cannot access field '" + FFieldName + "' as type Integer");
+  }
+  FDataSet->WriteField(*this, B, false);
+}
+
+void TField::SetAsBoolean(bool Value) {
+  if (FDataType != ftBoolean) return SetAsLargeInt(Value ? 1 : 0);
+  SetAsLargeInt(Value ? 1 : 0);
+}
+
+void TField::Clear() { FDataSet->WriteField(*this, {}, true); }
+
+// ---------------------------------------------------------------------------
+// TDataSource and TDataLink
+
+TDataSource::TDataSource(std::string Name) : FName(std::move(Name)) {}
+
+TDataSource::~TDataSource() {
+  SetDataSet(nullptr);
+  for (TDataLink* L : std::vector<TDataLink*>(FLinks)) L->SetDataSource(nullptr);
+}
+
+void TDataSource::SetDataSet(TmtbCustomMemTable* DataSet) {
+  if (DataSet == FDataSet) return;
+  if (FDataSet) {
+    auto& V = FDataSet->FDataSources;
+    V.erase(std::remove(V.begin(), V.end(), this), V.end());
+  }
+  FDataSet = DataSet;
+  if (FDataSet) FDataSet->FDataSources.push_back(this);
+  NotifyLinksActive();
+}
+
+void TDataSource::SetEnabled(bool Value) {
+  if (FEnabled == Value) return;
+  FEnabled = Value;
+  NotifyLinksActive();
+}
+
+TDataSetState TDataSource::State() const {
+  return FEnabled && FDataSet ? FDataSet->State() : dsInactive;
+}
+
+void TDataSource::NotifyLinksActive() {
+  FState = State();
+  for (TDataLink* L : std::vector<TDataLink*>(FLinks)) L->SetActive(FState != dsInactive);
+  if (FDataSet) FDataSet->UpdateWindowSize();
+}
+
+void TDataSource::DataEvent(TDataEvent Event, intptr_t Info) {
+  if (Event == deUpdateState) {
+    const TDataSetState Old = FState;
+    FState = State();
+    if ((Old == dsInactive) != (FState == dsInactive)) {
+      NotifyLinksActive();
+      return;
+    }
+  }
+  if (!FEnabled) return;
+  for (TDataLink* L : std::vector<TDataLink*>(FLinks)) L->DataEvent(Event, Info);
+}
+
+void TDataSource::AddLink(TDataLink* Link) { FLinks.push_back(Link); }
+
+void TDataSource::RemoveLink(TDataLink* Link) { FLinks.erase(std::remove(FLinks.begin(), FLinks.end(), Link), FLinks.end()); }
+
+TDataLink::~TDataLink() {
+  if (FDataSource) {
+    FDataSource->RemoveLink(this);
+    TDataSource* Source = FDataSource;
+    FDataSource = nullptr;
+    if (Source->FDataSet) Source->FDataSet->UpdateWindowSize();
+  }
+}
+
+void TDataLink::SetDataSource(TDataSource* Source) {
+  if (Source == FDataSource) return;
+  if (FDataSource) {
+    FDataSource->RemoveLink(this);
+    TDataSource* Old = FDataSource;
+    FDataSource = nullptr;
+    SetActive(false);
+    if (Old->FDataSet) Old->FDataSet->UpdateWindowSize();
+  }
+  FDataSource = Source;
+  if (FDataSource) {
+    FDataSource->AddLink(this);
+    SetActive(FDataSource->State() != dsInactive);
+  }
+}
+
+TmtbCustomMemTable* TDataLink::DataSet() const { return FDataSource ? FDataSource->DataSet() : nullptr; }
+
+void TDataLink::SetActive(bool Value) {
+  if (FActive == Value) return;
+  FActive = Value;
+  FFirstRecord = 0;
+  FEditing = Value && DataSet() && (DataSet()->State() == dsInsert || DataSet()->State() == dsEdit);
+  if (TmtbCustomMemTable* T = DataSet()) T->UpdateWindowSize();
+  if (FActive) UpdateRange();
+  ActiveChanged();
+}
+
+void TDataLink::SetBufferCount(int Value) {
+  Value = std::max(Value, 1);
+  if (Value == FBufferCount) return;
+  FBufferCount = Value;
+  if (FActive) {
+    if (TmtbCustomMemTable* T = DataSet()) T->UpdateWindowSize();
+    UpdateRange();
+  }
+}
+
+void TDataLink::UpdateRange() {
+  const TmtbCustomMemTable* T = DataSet();
+  if (!T) return;
+  const int Count = T->WindowCount();
+  const int Active = T->WindowActive();
+  int First = FFirstRecord;
+  if (Active >= 0) {
+    if (Active < First) First = Active;
+    if (Active >= First + FBufferCount) First = Active - FBufferCount + 1;
+  }
+  First = std::min(First, std::max(0, Count - FBufferCount));
+  FFirstRecord = std::max(First, 0);
+}
+
+int TDataLink::RecordCount() const {
+  const TmtbCustomMemTable* T = DataSet();
+  if (!FActive || !T) return 0;
+  return std::clamp(T->WindowCount() - FFirstRecord, 0, FBufferCount);
+}
+
+int TDataLink::ActiveRecord() const {
+  const TmtbCustomMemTable* T = DataSet();
+  if (!FActive || !T || T->WindowActive() < 0) return 0;
+  return T->WindowActive() - FFirstRecord;
+}
+
+std::string TDataLink::DisplayText(int K, const TField& Field) const {
+  if (!FActive || K < 0 || K >= RecordCount()) return {};
+  return Field.DisplayTextOf(FFirstRecord + K);
+}
+
+TBookmark TDataLink::RecordBookmark(int K) const {
+  const TmtbCustomMemTable* T = DataSet();
+  if (!FActive || !T || K < 0 || K >= RecordCount()) return {};
+  return T->WindowBookmark(FFirstRecord + K);
+}
+
+bool TDataLink::Editing() const { return FEditing; }
+
+void TDataLink::DataEvent(TDataEvent Event, intptr_t Info) {
+  if (Event == deUpdateState) {
+    const TmtbCustomMemTable* T = DataSet();
+    const bool Now = FActive && T && (T->State() == dsInsert || T->State() == dsEdit);
+    if (Now != FEditing) {
+      FEditing = Now;
+      EditingChanged();
+    }
+    return;
+  }
+  if (!FActive) return;
+  switch (Event) {
+    case deFieldChange:
+      FieldChanged(reinterpret_cast<TField*>(Info));
+      RecordChanged(reinterpret_cast<TField*>(Info));
+      break;
+    case deRecordChange:
+      RecordChanged(reinterpret_cast<TField*>(Info));
+      break;
+    case deDataSetChange:
+    case deLayoutChange:
+      UpdateRange();
+      if (Event == deDataSetChange)
+        DataSetChanged();
+      else
+        LayoutChanged();
+      break;
+    case deDataSetScroll: {
+      // The table's window moved by Info records; keep this link's rows on
+      // the same records where possible and report how far they moved.
+      const int Old = FFirstRecord;
+      FFirstRecord = Old - static_cast<int>(Info);
+      UpdateRange();
+      DataSetScrolled(static_cast<int>(Info) + FFirstRecord - Old);
+      break;
+    }
+    case deUpdateRecord:
+      UpdateData();
+      break;
+    case deCheckBrowseMode:
+      CheckBrowseMode();
+      break;
+    default:
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TmtbCustomMemTable: configuration
+
+TmtbCustomMemTable::TmtbCustomMemTable(std::string Name)
+    : FName(std::move(Name)), FCommon(std::make_unique<TmtbCommon>()), FImpl(std::make_unique<TImpl>()) {
+  FIndexes.FItems.push_back(std::make_unique<TmtbIndex>("__MT__ROWORDER", "", 0, true));
+  FSelected = FIndexes.FItems.front().get();
+}
+
+TmtbCustomMemTable::~TmtbCustomMemTable() {
+  try {
+    if (Active()) Close();
+  } catch (...) {
+  }
+  for (TDataSource* S : std::vector<TDataSource*>(FDataSources)) S->SetDataSet(nullptr);
+}
+
+void TmtbCustomMemTable::DatabaseError(const std::string& Text) const {
+  throw EDatabaseError(FName.empty() ? Text : FName + ": " + Text);
+}
+
+TField& TmtbCustomMemTable::AddField(std::string ComponentName, std::string FieldName, TFieldType DataType,
+                                     int Size, TFieldKind Kind) {
+  if (Active()) throw EMemTableError("Table must be closed for this operation.");
+  FFields.push_back(std::make_unique<TField>(*this, std::move(ComponentName), std::move(FieldName), DataType, Size, Kind));
+  FPersistentFields = true;
+  FFields.back()->FIndex = static_cast<int>(FFields.size()) - 1;
+  return *FFields.back();
+}
+
+void TmtbCustomMemTable::ClearFields() {
+  if (Active()) throw EMemTableError("Table must be closed for this operation.");
+  FFields.clear();
+  FPersistentFields = false;
+}
+
+TField* TmtbCustomMemTable::FindField(std::string_view FieldName) const {
+  for (const auto& F : FFields)
+    if (EqualsIgnoreCase(F->FieldName(), FieldName)) return F.get();
+  return nullptr;
+}
+
+TField& TmtbCustomMemTable::FieldByName(std::string_view FieldName) const {
+  if (TField* F = FindField(FieldName)) return *F;
+  DatabaseError("Field '" + std::string(FieldName) + "' not found");
+}
+
+std::string TmtbCustomMemTable::IndexName() const {
+  if (!Active()) return FIndexName;
+  return FSelected->BuiltIn() ? std::string() : FSelected->Name();
+}
+
+void TmtbCustomMemTable::SetIndexName(std::string Value) {
+  if (!Active()) {
+    FIndexName = std::move(Value);
+    if (!FIndexName.empty()) FIndexFieldNames.clear();
+    return;
+  }
+  TmtbIndex* Index = Value.empty() ? &FIndexes.BuiltIn() : FIndexes.Find(Value);
+  if (!Index) return;  // no such index: nothing changes
+  SwitchIndex(Index);
+}
+
+std::string TmtbCustomMemTable::IndexFieldNames() const { return FIndexFieldNames; }
+
+void TmtbCustomMemTable::SetIndexFieldNames(std::string Value) {
+  if (!Active()) {
+    FIndexFieldNames = std::move(Value);
+    if (!FIndexFieldNames.empty()) FIndexName.clear();
+    return;
+  }
+  TmtbIndex* Index = Value.empty() ? &FIndexes.BuiltIn() : FIndexes.FindByFields(Value);
+  if (!Index) return;
+  SwitchIndex(Index);
+}
+
+int TmtbCustomMemTable::LocaleID() const { return FCommon->LocaleID(); }
+
+void TmtbCustomMemTable::SetLocaleID(int Value) {
+  if (Value == FCommon->LocaleID()) return;
+  // Stored sort keys belong to one locale: the locale changes only while closed.
+  if (Active()) throw EMemTableError("Table must be closed for this operation.");
+  FCommon->SetLocaleID(Value);
+}
+
+void TmtbCustomMemTable::SetLanguageID(int Value) {
+  SetLocaleID((Value & 0xFF) + SubLanguageID() * 1024 + SortID() * 65536);
+}
+void TmtbCustomMemTable::SetSubLanguageID(int Value) {
+  SetLocaleID(LanguageID() + (Value & 0x3F) * 1024 + SortID() * 65536);
+}
+void TmtbCustomMemTable::SetSortID(int Value) {
+  SetLocaleID(LanguageID() + SubLanguageID() * 1024 + (Value & 0xF) * 65536);
+}
+
+void TmtbCustomMemTable::SetAttachMaxCount(int Value) {
+  if (Value <= 0) throw EMemTableError("Invalid argument.");
+  if (Active()) throw EMemTableError("Table must be closed for this operation.");
+  FAttachMaxCount = Value;
+}
+
+// ---------------------------------------------------------------------------
+// Opening and closing
+
+void TmtbCustomMemTable::SetActive(bool Value) {
+  if (Value == Active()) return;
+  if (Value)
+    Open();
+  else
+    Close();
+}
+
+void TmtbCustomMemTable::ParseFieldList(TmtbIndex& Index, const std::string& FieldsText, unsigned DefOptions) {
+  Index.FFieldList.Clear();
+  std::vector<std::string> Pieces;
+  size_t Start = 0;
+  while (true) {
+    const size_t Semi = FieldsText.find(';', Start);
+    Pieces.push_back(Trim(std::string_view(FieldsText).substr(Start, Semi == std::string::npos ? std::string::npos : Semi - Start)));
+    if (Semi == std::string::npos) break;
+    Start = Semi + 1;
+  }
+  if (Pieces.size() > 1 && Pieces.back().empty()) Pieces.pop_back();  // a ";" at the very end
+  for (const std::string& Piece : Pieces) {
+    std::string Name = Piece;
+    unsigned Options = 0;
+    const size_t Colon = Piece.rfind(':');
+    if (Colon != std::string::npos) {
+      bool Letters = true;
+      unsigned O = 0;
+      for (char C : Piece.substr(Colon + 1)) {
+        switch (std::toupper(static_cast<unsigned char>(C))) {
+          case 'D': O |= mtfoDescending; break;
+          case 'C': O |= mtfoCaseInsensitive; break;
+          case 'P': O |= mtfoPartial; break;
+          case 'N': O |= mtfoIgnoreNull; break;
+          case 'L': O |= mtfoOrdinal; break;
+          default: Letters = false; break;
+        }
+      }
+      if (Letters) {
+        Name = Trim(Piece.substr(0, Colon));
+        Options = O;
+      }
+    }
+    TField* F = FindField(Name);
+    if (!F) DatabaseError("Field '" + Name + "' not found");
+    if ((F->FieldKind() != fkData && F->FieldKind() != fkCalculated && F->FieldKind() != fkInternalCalc) ||
+        !IsIndexableType(F->DataType()))
+      throw EDatabaseError("Can't index on field " + F->DisplayName());
+    if (DefOptions & ixDescending) Options |= mtfoDescending;
+    if (DefOptions & ixCaseInsensitive) Options |= mtfoCaseInsensitive;
+    Index.FFieldList.Add(F, Options);
+  }
+}
+
+void TmtbCustomMemTable::Open() {
+  if (Active()) return;
+  TImpl& I = *FImpl;
+  try {
+    // 1. The field definitions: rebuilt from persistent fields when there are any.
+    if (FPersistentFields) {
+      std::vector<TFieldDef> Defs;
+      for (const auto& F : FFields)
+        if (F->FieldKind() == fkData || F->FieldKind() == fkInternalCalc)
+          Defs.push_back({F->FieldName(), F->DataType(), F->Size(), F->Required()});
+      FFieldDefs = std::move(Defs);
+    } else {
+      if (FFieldDefs.empty()) throw EMemTableError("There must be at least one field");
+    }
+    if (FFieldDefs.empty()) throw EMemTableError("There must be at least one field");
+    if (FFieldDefs.size() > 256) throw EMemTableError("Too many fields: at most 256 per record");
+    // 2. Types.
+    for (const TFieldDef& D : FFieldDefs)
+      if (!IsSupportedType(D.DataType))
+        throw EMemTableError("Fielddef " + D.Name + " (" + D.Name + ") Datatype " +
+                             std::to_string(static_cast<int>(D.DataType)) + " not supported.");
+    if (!FPersistentFields) {
+      FFields.clear();
+      for (const TFieldDef& D : FFieldDefs) {
+        FFields.push_back(std::make_unique<TField>(*this, "", D.Name, D.DataType, D.Size));
+        FFields.back()->SetRequired(D.Required);
+      }
+    }
+    for (size_t K = 0; K < FFields.size(); ++K) FFields[K]->FIndex = static_cast<int>(K);
+    // Only data fields hold values; other kinds keep no storage.
+    // 3./5. Indexes, then the record layout with the sort keys they need.
+    CreateIndexes();
+    I.Layout.assign(FFields.size(), {});
+    I.KeySlots.clear();
+    uint32_t Offset = 0;
+    for (size_t K = 0; K < FFields.size(); ++K) {
+      auto& L = I.Layout[K];
+      L.Offset = Offset;
+      L.OutOfLine = IsOutOfLine(FFields[K]->DataType());
+      L.Size = L.OutOfLine ? 8 : InlineSize(FFields[K]->DataType());
+      Offset += 1 + L.Size;
+    }
+    for (int X = 1; X < FIndexes.Count(); ++X) {
+      const TmtbFieldList& FL = FIndexes.Items(X).FieldList();
+      for (int K = 0; K < FL.Count(); ++K) {
+        const auto& Item = FL.Items(K);
+        if (!IsTextType(Item.Field->DataType()) || (Item.Options & mtfoOrdinal)) continue;
+        auto& L = I.Layout[static_cast<size_t>(Item.Field->Index())];
+        const bool CI = (Item.Options & mtfoCaseInsensitive) != 0;
+        int& Slot = CI ? L.KeySlotCI : L.KeySlot;
+        if (Slot < 0) {
+          Slot = static_cast<int>(I.KeySlots.size());
+          I.KeySlots.push_back({Item.Field->Index(), CI});
+        }
+      }
+    }
+    I.DataSize = Offset;
+    I.KeyDirOffset = (Offset + 3) & ~3u;
+    I.FixedSize = static_cast<uint32_t>(sizeof(TmtbRecord)) + I.KeyDirOffset +
+                  8 * static_cast<uint32_t>(I.KeySlots.size());
+    // 4. The store, empty, and the cursor before the first record.
+    FreeRecords();
+    I.Window.clear();
+    I.WindowTop = -1;
+    I.CursorPosition = -1;
+    FActive = -1;
+    FBof = FEof = true;
+    I.Edit.assign(FFields.size(), {});
+    // 6. The selected index.
+    TmtbIndex* Wanted = nullptr;
+    if (!FIndexName.empty())
+      Wanted = FIndexes.Find(FIndexName);
+    else if (!FIndexFieldNames.empty())
+      Wanted = FIndexes.FindByFields(FIndexFieldNames);
+    FSelected = Wanted ? Wanted : &FIndexes.BuiltIn();
+    if (!Wanted) {
+      FIndexName.clear();
+      FIndexFieldNames.clear();
+    } else {
+      FIndexName = Wanted->Name();
+      FIndexFieldNames = Wanted->FieldsText();
+    }
+  } catch (...) {
+    FIndexes.FItems.resize(1);
+    FSelected = &FIndexes.BuiltIn();
+    if (!FPersistentFields) FFields.clear();
+    throw;
+  }
+  // 7. Browse state; the views become active.
+  SetState(dsBrowse);
+  DoAfterScroll();
+}
+
+void TmtbCustomMemTable::CreateIndexes() {
+  std::vector<std::unique_ptr<TmtbIndex>> Items;
+  Items.push_back(std::make_unique<TmtbIndex>("__MT__ROWORDER", "", 0, true));
+  for (const TIndexDef& D : FIndexDefs) {
+    if (Trim(D.Fields).empty() || D.Name.empty()) throw EMemTableError("Missing Name or FieldNames in IndexDef!");
+    auto Index = std::make_unique<TmtbIndex>(D.Name, D.Fields, D.Options, false);
+    ParseFieldList(*Index, D.Fields, D.Options);
+    Items.push_back(std::move(Index));
+  }
+  FSelected = nullptr;
+  FIndexes.FItems = std::move(Items);
+  FSelected = &FIndexes.BuiltIn();
+  // The store is empty when the indexes are made: every index starts not
+  // ordered and becomes ordered with its first placement.
+}
+
+void TmtbCustomMemTable::Close() {
+  if (!Active()) return;
+  TImpl& I = *FImpl;
+  I.Edit.assign(FFields.size(), {});
+  FModified = false;
+  I.Window.clear();
+  I.WindowTop = -1;
+  I.CursorPosition = -1;
+  FActive = -1;
+  FBof = FEof = true;
+  FreeRecords();
+  // The selected index's name is applied again at the next open.
+  if (FSelected && !FSelected->BuiltIn()) FIndexName = FSelected->Name();
+  FSelected = &FIndexes.BuiltIn();
+  FIndexes.FItems.resize(1);
+  FIndexes.BuiltIn().FStore->Clear();
+  FIndexes.BuiltIn().FOrdered = false;
+  I.Collator.reset();
+  I.CollatorCI.reset();
+  if (!FPersistentFields) FFields.clear();
+  SetState(dsInactive);
+}
+
+void TmtbCustomMemTable::FreeRecords() {
+  TmtbCommon& C = *FCommon;
+  TLock Guard(C.FImpl->Lock);
+  for (auto& Index : FIndexes.FItems) {
+    Index->FStore->Clear();
+    Index->FOrdered = false;
+    ResetLabels(*Index);
+  }
+  for (TmtbRecord*& R : C.FSlots) {
+    std::free(R);
+    R = nullptr;
+  }
+  C.FSlots.clear();
+  C.FSlots.shrink_to_fit();
+  C.FFreeSlots.clear();
+  C.FFreeSlots.shrink_to_fit();
+  C.FImpl->BySequence.clear();
+  C.FImpl->BySequence.shrink_to_fit();
+  C.FImpl->RecordBytes = 0;
+  C.FRecordCount = 0;
+  C.FSequence = 0;
+  // A new generation, different from the previous one: old bookmarks die.
+  uint32_t G;
+  do {
+    G = static_cast<uint32_t>(C.FImpl->Random() % (uint64_t(MaxGeneration) + 1));
+  } while (G == C.FGeneration);
+  C.FGeneration = G;
+}
+
+void TmtbCustomMemTable::CheckActive() const {
+  if (!Active()) DatabaseError("Cannot perform this operation on a closed dataset");
+}
+
+// ---------------------------------------------------------------------------
+// Notification
+
+void TmtbCustomMemTable::SetState(TDataSetState Value) {
+  if (FState == Value) return;
+  FState = Value;
+  FModified = false;
+  DataEvent(deUpdateState);
+}
+
+void TmtbCustomMemTable::DataEvent(TDataEvent Event, intptr_t Info) {
+  if (FDisableCount > 0) {
+    if (Event == deLayoutChange || (Event == deUpdateState && FState == dsInactive)) FPendingEvent = deLayoutChange;
+    return;
+  }
+  for (TDataSource* S : std::vector<TDataSource*>(FDataSources)) S->DataEvent(Event, Info);
+}
+
+void TmtbCustomMemTable::DisableControls() {
+  if (FDisableCount == 0) {
+    FDisableState = FState;
+    FPendingEvent = deDataSetChange;
+  }
+  ++FDisableCount;
+}
+
+void TmtbCustomMemTable::EnableControls() {
+  if (FDisableCount == 0) return;
+  --FDisableCount;
+  if (FDisableCount > 0) return;
+  if (FState != FDisableState) DataEvent(deUpdateState);
+  if (FDisableState != dsInactive && FState != dsInactive) DataEvent(FPendingEvent);
+}
+
+void TmtbCustomMemTable::DoAfterScroll() {
+  if (AfterScroll) AfterScroll(*this);
+}
+
+void TmtbCustomMemTable::DoBeforeScroll() {
+  if (BeforeScroll) BeforeScroll(*this);
+}
+
+// ---------------------------------------------------------------------------
+// Record window
+
+int TmtbCustomMemTable::WindowCount() const { return static_cast<int>(FImpl->Window.size()); }
+
+TBookmark TmtbCustomMemTable::WindowBookmark(int BufferIndex) const {
+  const TImpl& I = *FImpl;
+  if (!Active() || BufferIndex < 0 || static_cast<size_t>(BufferIndex) >= I.Window.size()) return {};
+  const TmtbRecord* R = I.Window[static_cast<size_t>(BufferIndex)].Record;
+  if (!R) return {};
+  std::string B(8, '\0');
+  StoreU32(reinterpret_cast<uint8_t*>(B.data()), static_cast<uint32_t>(R->Sequence));
+  StoreU32(reinterpret_cast<uint8_t*>(B.data()) + 4, FCommon->Generation());
+  return B;
+}
+
+const TmtbRecord* TmtbCustomMemTable::RecordAt(int Position) const {
+  TLock Guard(FCommon->FImpl->Lock);
+  if (Position < 0 || Position >= FSelected->FStore->Count()) return nullptr;
+  return FSelected->FStore->At(Position).Record;
+}
+
+void TmtbCustomMemTable::ClearWindow() {
+  FImpl->Window.clear();
+  FImpl->WindowTop = -1;
+  FActive = -1;
+}
+
+// Fills the window with the record at Position as the active buffer at index
+// ActiveIndex where enough records precede it; the rest of the window is
+// filled with the following records, then (at the end of the order) with
+// more preceding ones.
+void TmtbCustomMemTable::FillWindowAround(int Position, int ActiveIndex) {
+  TImpl& I = *FImpl;
+  TLock Guard(FCommon->FImpl->Lock);
+  const int N = FSelected->FStore->Count();
+  I.Window.clear();
+  if (N == 0 || Position < 0 || Position >= N) {
+    ClearWindow();
+    return;
+  }
+  ActiveIndex = std::clamp(ActiveIndex, 0, FWindowSize - 1);
+  int Top = Position - std::min(ActiveIndex, Position);
+  int Count = std::min(FWindowSize, N - Top);
+  if (Count < FWindowSize && Top > 0) {
+    const int Extra = std::min(FWindowSize - Count, Top);
+    Top -= Extra;
+    Count += Extra;
+  }
+  I.Window.resize(static_cast<size_t>(Count));
+  for (int K = 0; K < Count; ++K) I.Window[static_cast<size_t>(K)] = {FSelected->FStore->At(Top + K).Record, Top + K};
+  I.WindowTop = Top;
+  FActive = Position - Top;
+  I.CursorPosition = Position;
+}
+
+// Re-reads the window after a change: the record at the cursor position, else
+// the following, else the preceding one; the active row keeps its place.
+void TmtbCustomMemTable::Resync(bool KeepRow) {
+  TImpl& I = *FImpl;
+  const int N = FSelected->FStore->Count();
+  if (N == 0) {
+    ClearWindow();
+    I.CursorPosition = -1;
+    FBof = FEof = true;
+  } else {
+    const int Position = std::clamp(I.CursorPosition, 0, N - 1);
+    FillWindowAround(Position, KeepRow ? std::max(FActive, 0) : 0);
+  }
+  DataEvent(deDataSetChange);
+}
+
+void TmtbCustomMemTable::UpdateWindowSize() {
+  int Size = 1;
+  for (const TDataSource* S : FDataSources)
+    if (S->FEnabled)
+      for (const TDataLink* L : S->FLinks)
+        if (L->FActive) Size = std::max(Size, L->FBufferCount);
+  if (Size == FWindowSize) return;
+  FWindowSize = Size;
+  if (!Active()) return;
+  TImpl& I = *FImpl;
+  if (FState == dsInsert) {
+    // Keep the new record's buffer; only trim a window that became too large.
+    while (static_cast<int>(I.Window.size()) > FWindowSize) {
+      if (FActive < static_cast<int>(I.Window.size()) - 1) {
+        I.Window.pop_back();
+      } else {
+        I.Window.erase(I.Window.begin());
+        --FActive;
+        ++I.WindowTop;
+      }
+    }
+  } else if (FActive >= 0) {
+    FillWindowAround(I.Window[static_cast<size_t>(FActive)].Position, FActive);
+  }
+  for (const TDataSource* S : FDataSources)
+    for (TDataLink* L : S->FLinks)
+      if (L->FActive) L->UpdateRange();
+}
+
+// ---------------------------------------------------------------------------
+// Cursor
+
+int TmtbCustomMemTable::RecordCount() const {
+  CheckActive();
+  TLock Guard(FCommon->FImpl->Lock);
+  return FSelected->FStore->Count();
+}
+
+bool TmtbCustomMemTable::IsEmpty() const {
+  if (!Active() || FActive < 0) return true;
+  return false;
+}
+
+int TmtbCustomMemTable::RecNo() const {
+  if (!Active() || FActive < 0) return -1;
+  const TBuffer& B = FImpl->Window[static_cast<size_t>(FActive)];
+  if (!B.Record) return -1;
+  return B.Position + 1;
+}
+
+void TmtbCustomMemTable::SetRecNo(int Value) {
+  CheckActive();
+  const int Current = RecNo();
+  if (Value < 1 || Value > RecordCount() || Value == Current) return;
+  if (Current < 0) return;
+  MoveBy(Value - Current);
+}
+
+void TmtbCustomMemTable::CheckBrowseMode() {
+  CheckActive();
+  DataEvent(deCheckBrowseMode);
+  if (FState == dsInsert || FState == dsEdit) {
+    if (FModified) {
+      Post();
+    } else {
+      // Drop the untouched new record without raising after-scroll.
+      FImpl->Edit.assign(FFields.size(), {});
+      SetState(dsBrowse);
+      Resync(true);
+    }
+  }
+}
+
+void TmtbCustomMemTable::First() {
+  CheckActive();
+  CheckBrowseMode();
+  DoBeforeScroll();
+  TImpl& I = *FImpl;
+  ClearWindow();
+  FBof = FEof = true;
+  I.CursorPosition = -1;
+  if (RecordAt(0)) {
+    FBof = FEof = false;
+    FillWindowAround(0, 0);
+  }
+  FBof = true;
+  DataEvent(deDataSetChange);
+  DoAfterScroll();
+}
+
+void TmtbCustomMemTable::Last() {
+  CheckActive();
+  CheckBrowseMode();
+  DoBeforeScroll();
+  TImpl& I = *FImpl;
+  ClearWindow();
+  FBof = FEof = true;
+  const int N = FSelected->FStore->Count();
+  I.CursorPosition = N;
+  if (N > 0) {
+    FBof = FEof = false;
+    FillWindowAround(N - 1, FWindowSize - 1);
+  }
+  FEof = true;
+  DataEvent(deDataSetChange);
+  DoAfterScroll();
+}
+
+int TmtbCustomMemTable::MoveBy(int Distance) {
+  CheckActive();
+  CheckBrowseMode();
+  DoBeforeScroll();
+  if ((Distance > 0 && FEof) || (Distance < 0 && FBof)) return 0;
+  FBof = FEof = false;
+  TImpl& I = *FImpl;
+  const size_t OldCount = I.Window.size();
+  const int OldTop = I.WindowTop;
+  int Moved = 0;
+  TLock Guard(FCommon->FImpl->Lock);
+  if (I.Window.empty()) {
+    // No record buffered (an empty table): nothing to step to.
+    if (Distance > 0) FEof = true;
+    if (Distance < 0) FBof = true;
+  }
+  while (Distance > 0 && !I.Window.empty()) {
+    if (FActive < static_cast<int>(I.Window.size()) - 1) {
+      ++FActive;
+    } else {
+      const int Next = I.Window.back().Position + 1;
+      const TmtbRecord* R = RecordAt(Next);
+      if (!R) {
+        FEof = true;
+        break;
+      }
+      if (static_cast<int>(I.Window.size()) >= FWindowSize) {
+        I.Window.erase(I.Window.begin());
+        ++I.WindowTop;
+      }
+      I.Window.push_back({const_cast<TmtbRecord*>(R), Next});
+      FActive = static_cast<int>(I.Window.size()) - 1;
+    }
+    --Distance;
+    ++Moved;
+  }
+  while (Distance < 0 && !I.Window.empty()) {
+    if (FActive > 0) {
+      --FActive;
+    } else {
+      const int Prev = I.Window.front().Position - 1;
+      const TmtbRecord* R = RecordAt(Prev);
+      if (!R) {
+        FBof = true;
+        break;
+      }
+      if (static_cast<int>(I.Window.size()) >= FWindowSize) I.Window.pop_back();
+      I.Window.insert(I.Window.begin(), {const_cast<TmtbRecord*>(R), Prev});
+      I.WindowTop = Prev;
+      FActive = 0;
+    }
+    ++Distance;
+    --Moved;
+  }
+  if (FActive >= 0) I.CursorPosition = I.Window[static_cast<size_t>(FActive)].Position;
+  if (I.Window.size() != OldCount)
+    DataEvent(deDataSetChange);
+  else
+    DataEvent(deDataSetScroll, I.WindowTop - OldTop);
+  DoAfterScroll();
+  return Moved;
+}
+
+// ---------------------------------------------------------------------------
+// Bookmarks
+
+TBookmark TmtbCustomMemTable::Bookmark() const {
+  if (!Active() || FActive < 0) return {};
+  return WindowBookmark(FActive);
+}
+
+const TmtbRecord* TmtbCustomMemTable::FindBookmarkRecord(const TBookmark& Value) const {
+  if (!Active() || Value.size() != 8) return nullptr;
+  const uint8_t* P = reinterpret_cast<const uint8_t*>(Value.data());
+  if (LoadU32(P + 4) != FCommon->Generation()) return nullptr;
+  const uint32_t Sequence = LoadU32(P);
+  const auto& BySequence = FCommon->FImpl->BySequence;
+  if (Sequence >= BySequence.size()) return nullptr;
+  return BySequence[Sequence];
+}
+
+bool TmtbCustomMemTable::BookmarkValid(const TBookmark& Value) const {
+  TLock Guard(FCommon->FImpl->Lock);
+  return FindBookmarkRecord(Value) != nullptr;
+}
+
+namespace {
+// Order of two different records with equal keys: the newer one first.
+int SequenceOrder(const TmtbRecord* A, const TmtbRecord* B) {
+  return A->Sequence > B->Sequence ? -1 : A->Sequence < B->Sequence ? 1 : 0;
+}
+}  // namespace
+
+int TmtbCustomMemTable::CompareBookmarks(const TBookmark& A, const TBookmark& B) const {
+  TLock Guard(FCommon->FImpl->Lock);
+  const TmtbRecord* RA = FindBookmarkRecord(A);
+  const TmtbRecord* RB = FindBookmarkRecord(B);
+  if (!RA || !RB) return 0;
+  if (RA == RB) return 0;
+  if (FSelected->BuiltIn()) return RA->Slot < RB->Slot ? -1 : 1;
+  const int C = CompareRecords(*FSelected, RA, RB);
+  return C != 0 ? C : SequenceOrder(RA, RB);
+}
+
+void TmtbCustomMemTable::GotoBookmark(const TBookmark& Value) {
+  if (Value.empty()) return;
+  CheckActive();
+  CheckBrowseMode();
+  DoBeforeScroll();
+  TImpl& I = *FImpl;
+  {
+    TLock Guard(FCommon->FImpl->Lock);
+    if (const TmtbRecord* R = FindBookmarkRecord(Value)) {
+      const int Position = PositionOf(R, *FSelected);
+      if (Position >= 0) I.CursorPosition = Position;
+    }
+    if (!RecordAt(I.CursorPosition)) DatabaseError("Record not found");
+    FillWindowAround(I.CursorPosition, (FWindowSize - 1) / 2);
+  }
+  FBof = FEof = false;
+  DataEvent(deDataSetChange);
+  DoAfterScroll();
+}
+
+int TmtbCustomMemTable::CurrentRecordSlot() const {
+  if (!Active() || FActive < 0) return -1;
+  const TmtbRecord* R = FImpl->Window[static_cast<size_t>(FActive)].Record;
+  return R ? R->Slot : -1;
+}
+
+int64_t TmtbCustomMemTable::CurrentRecordSequence() const {
+  if (!Active() || FActive < 0) return -1;
+  const TmtbRecord* R = FImpl->Window[static_cast<size_t>(FActive)].Record;
+  return R ? R->Sequence : -1;
+}
+
+size_t TmtbCustomMemTable::IndexMemoryUsed() const {
+  size_t Sum = 0;
+  for (const auto& I : FIndexes.FItems) Sum += I->FStore->MemoryUsed();
+  return Sum;
+}
+
+// ---------------------------------------------------------------------------
+// Comparison
+
+TCollator& TmtbCustomMemTable::CollatorFor(bool CaseInsensitive) const {
+  TImpl& I = *FImpl;
+  auto& C = CaseInsensitive ? I.CollatorCI : I.Collator;
+  if (!C || C->LocaleID() != LocaleID()) {
+    try {
+      C = std::make_unique<TCollator>(LocaleID(), CaseInsensitive);
+    } catch (const ECollationError&) {
+      throw EMemTableError("Invalid locale. " + std::to_string(LocaleID()));
+    }
+  }
+  return *C;
+}
+
+std::string_view TmtbCustomMemTable::SortKeyOf(const TmtbRecord* R, int Slot) const {
+  const uint8_t* Dir = R->Data() + FImpl->KeyDirOffset + 8 * static_cast<size_t>(Slot);
+  return {reinterpret_cast<const char*>(R->Bytes() + LoadU32(Dir)), LoadU32(Dir + 4)};
+}
+
+int TmtbCustomMemTable::CompareRecords(const TmtbIndex& Index, const TmtbRecord* A, const TmtbRecord* B) const {
+  const TImpl& I = *FImpl;
+  const TmtbFieldList& List = Index.FieldList();
+  for (int K = 0; K < List.Count(); ++K) {
+    const auto& Item = List.Items(K);
+    const auto& L = I.Layout[static_cast<size_t>(Item.Field->Index())];
+    const TValueRef VA = ReadRecordValue(A, L);
+    if ((Item.Options & mtfoIgnoreNull) && VA.Null) continue;
+    const TValueRef VB = ReadRecordValue(B, L);
+    int C = 0;
+    if (VA.Null || VB.Null) {
+      C = VA.Null && VB.Null ? 0 : VA.Null ? -1 : 1;
+      if (C != 0) return C;
+      continue;
+    }
+    const TFieldType T = Item.Field->DataType();
+    if (IsTextType(T)) {
+      std::string_view TA = VA.Text(), TB = VB.Text();
+      const bool CI = (Item.Options & mtfoCaseInsensitive) != 0;
+      bool PartialEnd = false;
+      if ((Item.Options & mtfoPartial) && TA.size() < TB.size()) {
+        TB = TB.substr(0, TA.size());
+        PartialEnd = true;
+      }
+      if (Item.Options & mtfoOrdinal) {
+        const size_t N = std::min(TA.size(), TB.size());
+        for (size_t P = 0; P < N && C == 0; ++P) {
+          unsigned char X = static_cast<unsigned char>(TA[P]), Y = static_cast<unsigned char>(TB[P]);
+          if (CI) {
+            if (X >= 'a' && X <= 'z') X = static_cast<unsigned char>(X - 32);
+            if (Y >= 'a' && Y <= 'z') Y = static_cast<unsigned char>(Y - 32);
+          }
+          C = X < Y ? -1 : X > Y ? 1 : 0;
+        }
+        if (C == 0) C = TA.size() < TB.size() ? -1 : TA.size() > TB.size() ? 1 : 0;
+      } else if (PartialEnd) {
+        C = CollatorFor(CI).Compare(TA, TB);
+      } else {
+        const int Slot = CI ? L.KeySlotCI : L.KeySlot;
+        const std::string_view KA = SortKeyOf(A, Slot), KB = SortKeyOf(B, Slot);
+        const int M = std::memcmp(KA.data(), KB.data(), std::min(KA.size(), KB.size()));
+        C = M != 0 ? Sign(M) : KA.size() < KB.size() ? -1 : KA.size() > KB.size() ? 1 : 0;
+        if (C == 0 && !CI && TA != TB) {
+          // Equal under the collation: fewer hyphens and apostrophes first, then the bytes.
+          const int NA = TCollator::IgnorableCount(TA), NB = TCollator::IgnorableCount(TB);
+          if (NA != NB) {
+            C = NA < NB ? -1 : 1;
+          } else {
+            const int R = std::memcmp(TA.data(), TB.data(), std::min(TA.size(), TB.size()));
+            C = R != 0 ? Sign(R) : TA.size() < TB.size() ? -1 : TA.size() > TB.size() ? 1 : 0;
+          }
+        }
+      }
+      if (Item.Options & mtfoDescending) C = -C;
+      if (C == 0 && PartialEnd) return 0;
+    } else if (IsFloatType(T)) {
+      double X, Y;
+      std::memcpy(&X, VA.P, 8);
+      std::memcpy(&Y, VB.P, 8);
+      C = CompareDoubles(X, Y);
+    } else if (T == ftBoolean) {
+      int16_t X, Y;
+      std::memcpy(&X, VA.P, 2);
+      std::memcpy(&Y, VB.P, 2);
+      C = (X != 0) - (Y != 0);
+    } else if (T == ftSmallint) {
+      int16_t X, Y;
+      std::memcpy(&X, VA.P, 2);
+      std::memcpy(&Y, VB.P, 2);
+      C = Sign(int64_t(X) - Y);
+    } else if (T == ftWord) {
+      uint16_t X, Y;
+      std::memcpy(&X, VA.P, 2);
+      std::memcpy(&Y, VB.P, 2);
+      C = Sign(int64_t(X) - Y);
+    } else if (T == ftInteger || T == ftAutoInc) {
+      int32_t X, Y;
+      std::memcpy(&X, VA.P, 4);
+      std::memcpy(&Y, VB.P, 4);
+      C = Sign(int64_t(X) - Y);
+    } else if (T == ftLargeint) {
+      int64_t X, Y;
+      std::memcpy(&X, VA.P, 8);
+      std::memcpy(&Y, VB.P, 8);
+      C = X < Y ? -1 : X > Y ? 1 : 0;
+    }
+    // BCD, ADT and array values compare equal.
+    if (!IsTextType(T) && (Item.Options & mtfoDescending)) C = -C;
+    if (C != 0) return C;
+  }
+  return 0;
+}
+
+// A 64-bit summary of a record's first key field, ordered like the field:
+// prefix(A) < prefix(B) implies A before B; equal prefixes decide nothing.
+uint64_t TmtbCustomMemTable::FieldPrefix(const TmtbFieldList::TItem& Item, const TmtbRecord* R) const {
+  if (Item.Options & (mtfoIgnoreNull | mtfoPartial)) return 0;
+  const auto& L = FImpl->Layout[static_cast<size_t>(Item.Field->Index())];
+  const TValueRef V = ReadRecordValue(R, L);
+  if (V.Null) return 0;
+  const TFieldType T = Item.Field->DataType();
+  uint64_t P = 0;
+  if (IsTextType(T)) {
+    if (Item.Options & mtfoOrdinal) {
+      uint8_t B[8] = {};
+      for (size_t K = 0; K < 8 && K < V.Len; ++K) {
+        uint8_t X = V.P[K];
+        if ((Item.Options & mtfoCaseInsensitive) && X >= 'a' && X <= 'z') X = static_cast<uint8_t>(X - 32);
+        B[K] = X;
+      }
+      P = PrefixOfBytes(B, 8);
+    } else {
+      const std::string_view Key = SortKeyOf(R, (Item.Options & mtfoCaseInsensitive) ? L.KeySlotCI : L.KeySlot);
+      P = PrefixOfBytes(reinterpret_cast<const uint8_t*>(Key.data()), Key.size());
+    }
+  } else if (IsFloatType(T)) {
+    double D;
+    std::memcpy(&D, V.P, 8);
+    P = OrderedDouble(D);
+  } else if (T == ftLargeint || T == ftInteger || T == ftAutoInc || T == ftSmallint || T == ftWord) {
+    int64_t X = 0;
+    if (T == ftLargeint) {
+      std::memcpy(&X, V.P, 8);
+    } else if (T == ftInteger || T == ftAutoInc) {
+      int32_t Y;
+      std::memcpy(&Y, V.P, 4);
+      X = Y;
+    } else if (T == ftSmallint) {
+      int16_t Y;
+      std::memcpy(&Y, V.P, 2);
+      X = Y;
+    } else {
+      uint16_t Y;
+      std::memcpy(&Y, V.P, 2);
+      X = Y;
+    }
+    P = static_cast<uint64_t>(X) ^ (uint64_t(1) << 63);
+  } else {
+    return 0;  // boolean, BCD, ADT, array: decided by the full comparison
+  }
+  if (Item.Options & mtfoDescending) P = ~P;
+  return P;
+}
+
+namespace {
+constexpr size_t MaxLabelledValues = 8192;
+constexpr uint32_t MaxLabel = 0xFFFFFFFEu;
+}  // namespace
+
+struct TmtbIndex::TLabels {
+  bool Active = true;
+  std::map<std::string, uint32_t> Labels;  // dictionary key of a value -> its order label
+};
+
+// Whether an index's first field can carry order labels: locale-collated text
+// compared whole.
+static bool LabelsEligible(const TmtbIndex& Index) {
+  if (Index.BuiltIn() || Index.FieldList().Count() == 0) return false;
+  const auto& Item = Index.FieldList().Items(0);
+  return (Item.Field->DataType() == ftString || Item.Field->DataType() == ftFixedChar) &&
+         (Item.Options & (mtfoOrdinal | mtfoPartial | mtfoIgnoreNull)) == 0;
+}
+
+// The first field's value as bytes whose memcmp order is the field's order:
+// the sort key (ends in its only zero byte), then for case-sensitive
+// collation the number of hyphens and apostrophes and the raw text.
+std::string TmtbCustomMemTable::LabelKey(const TmtbIndex& Index, const TmtbRecord* R) const {
+  const auto& Item = Index.FieldList().Items(0);
+  const auto& L = FImpl->Layout[static_cast<size_t>(Item.Field->Index())];
+  const bool CI = (Item.Options & mtfoCaseInsensitive) != 0;
+  std::string Key(SortKeyOf(R, CI ? L.KeySlotCI : L.KeySlot));
+  if (!CI) {
+    const TValueRef V = ReadRecordValue(R, L);
+    const int Count = TCollator::IgnorableCount(V.Text());
+    Key.push_back(static_cast<char>(Count >> 8));
+    Key.push_back(static_cast<char>(Count & 0xFF));
+    Key.append(V.Text());
+  }
+  return Key;
+}
+
+void TmtbCustomMemTable::ResetLabels(TmtbIndex& Index) {
+  if (LabelsEligible(Index)) {
+    if (!Index.FLabels) Index.FLabels = std::make_unique<TmtbIndex::TLabels>();
+    Index.FLabels->Active = true;
+    Index.FLabels->Labels.clear();
+  } else {
+    Index.FLabels.reset();
+  }
+}
+
+// Gives the record's first-field value an order label if it has none yet.
+// When the labels run out of room they are spread evenly again and the
+// entries' prefixes remapped; with too many distinct values the index goes
+// back to plain key prefixes.
+void TmtbCustomMemTable::EnsureLabel(TmtbIndex& Index, const TmtbRecord* R) {
+  TmtbIndex::TLabels* D = Index.FLabels.get();
+  if (!D || !D->Active) return;
+  const auto& Item = Index.FieldList().Items(0);
+  if (ReadRecordValue(R, FImpl->Layout[static_cast<size_t>(Item.Field->Index())]).Null) return;
+  auto [It, Inserted] = D->Labels.emplace(LabelKey(Index, R), 0);
+  if (!Inserted) return;
+  const uint32_t Low = It == D->Labels.begin() ? 0 : std::prev(It)->second;
+  const uint32_t High = std::next(It) == D->Labels.end() ? MaxLabel + 1 : std::next(It)->second;
+  if (High - Low >= 2) {
+    // Values arriving in order take small steps at the ends, so that a
+    // sorted run does not use up the room by halving it.
+    constexpr uint32_t EndStep = 1u << 20;
+    uint32_t Gap = (High - Low) / 2;
+    if (Low == 0 || High == MaxLabel + 1) Gap = std::min(Gap, EndStep);
+    It->second = High == MaxLabel + 1 || Low != 0 ? Low + Gap : High - Gap;
+    return;
+  }
+  const bool Descending = (Item.Options & mtfoDescending) != 0;
+  auto High32 = [Descending](uint32_t Label) { return Descending ? MaxLabel + 1 - Label : Label; };
+  if (D->Labels.size() > MaxLabelledValues) {
+    D->Active = false;
+    D->Labels.clear();
+    Index.FStore->ForEachEntry([&](TmtbIndexEntry& E) { E.Prefix = FieldPrefix(Item, E.Record); });
+    return;
+  }
+  std::map<uint32_t, uint32_t> Remap;  // old high half -> new high half
+  const uint64_t Step = MaxLabel / (D->Labels.size() + 1);
+  uint64_t Next = Step;
+  for (auto& [Key, Label] : D->Labels) {
+    const uint32_t New = static_cast<uint32_t>(Next);
+    if (Label != 0) Remap[High32(Label)] = High32(New);
+    Label = New;
+    Next += Step;
+  }
+  Index.FStore->ForEachEntry([&](TmtbIndexEntry& E) {
+    const uint32_t Old = static_cast<uint32_t>(E.Prefix >> 32);
+    const auto Found = Remap.find(Old);
+    if (Found != Remap.end()) E.Prefix = (uint64_t(Found->second) << 32) | (E.Prefix & 0xFFFFFFFFu);
+  });
+}
+
+bool TmtbCustomMemTable::TryKeyPrefix(const TmtbIndex& Index, const TmtbRecord* R, uint64_t& Prefix) const {
+  if (Index.BuiltIn()) {
+    Prefix = R->RowOrder;
+    return true;
+  }
+  const TmtbFieldList& List = Index.FieldList();
+  if (List.Count() == 0) {
+    Prefix = 0;
+    return true;
+  }
+  const TmtbIndex::TLabels* D = Index.FLabels.get();
+  if (!D || !D->Active) {
+    Prefix = FieldPrefix(List.Items(0), R);
+    return true;
+  }
+  // Label of the first field in the high half (0 for null, mirrored when
+  // descending), the second field's prefix in the low half.
+  const auto& Item = List.Items(0);
+  uint32_t High = 0;
+  if (!ReadRecordValue(R, FImpl->Layout[static_cast<size_t>(Item.Field->Index())]).Null) {
+    const auto Found = D->Labels.find(LabelKey(Index, R));
+    if (Found == D->Labels.end()) return false;
+    High = (Item.Options & mtfoDescending) ? MaxLabel + 1 - Found->second : Found->second;
+  }
+  const uint64_t Low = List.Count() > 1 ? FieldPrefix(List.Items(1), R) >> 32 : 0;
+  Prefix = (uint64_t(High) << 32) | Low;
+  return true;
+}
+
+uint64_t TmtbCustomMemTable::KeyPrefix(const TmtbIndex& Index, const TmtbRecord* R) const {
+  uint64_t Prefix = 0;
+  if (!TryKeyPrefix(Index, R, Prefix)) throw EMemTableError("Index " + Index.Name() + " has no label for a record");
+  return Prefix;
+}
+
+int TmtbCustomMemTable::PositionOf(const TmtbRecord* Record, const TmtbIndex& Index) const {
+  TLock Guard(FCommon->FImpl->Lock);
+  const TmtbIndexStore& S = *Index.FStore;
+  if (Index.BuiltIn() || Index.Ordered()) {
+    const TmtbIndexStore::TLocation Where = FindLocation(Index, Record);
+    if (Where.Position < S.Count() && S.EntryAt(Where).Record == Record) return Where.Position;
+  }
+  // Not ordered (or not found by key): a linear scan by identity.
+  for (int P = 0; P < S.Count(); ++P)
+    if (S.At(P).Record == Record) return P;
+  return -1;
+}
+
+TmtbIndexStore::TLocation TmtbCustomMemTable::FindLocation(const TmtbIndex& Index, const TmtbRecord* Record) const {
+  return FindLocation(Index, Record, KeyPrefix(Index, Record));
+}
+
+TmtbIndexStore::TLocation TmtbCustomMemTable::FindLocation(const TmtbIndex& Index, const TmtbRecord* Record,
+                                                           uint64_t Prefix) const {
+  const TmtbIndexStore& S = *Index.FStore;
+  if (Index.BuiltIn())
+    return S.LowerBound([&](const TmtbIndexEntry& E) { return E.Prefix < Prefix; });
+  return S.LowerBound([&](const TmtbIndexEntry& E) {
+    if (E.Prefix != Prefix) return E.Prefix < Prefix;
+    if (E.Record == Record) return false;
+    const int C = CompareRecords(Index, E.Record, Record);
+    return C != 0 ? C < 0 : SequenceOrder(E.Record, Record) < 0;
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Editing
+
+void TmtbCustomMemTable::WriteField(TField& Field, std::string_view Bytes, bool Null) {
+  CheckActive();
+  if (FState != dsInsert && FState != dsEdit) DatabaseError("Dataset is not in edit mode.");
+  if (FReadOnly || Field.ReadOnly()) throw EDatabaseError("Field " + Field.DisplayName() + " is read only");
+  if (Field.FIndex < 0 || static_cast<size_t>(Field.FIndex) >= FImpl->Edit.size()) return;
+  auto& E = FImpl->Edit[static_cast<size_t>(Field.FIndex)];
+  E.Null = Null;
+  E.Bytes.assign(Null ? std::string_view() : Bytes);
+  FModified = true;
+  DataEvent(deFieldChange, reinterpret_cast<intptr_t>(&Field));
+}
+
+void TmtbCustomMemTable::Insert() {
+  CheckActive();
+  CheckBrowseMode();
+  DoBeforeScroll();
+  TImpl& I = *FImpl;
+  I.InsertPosition = I.CursorPosition;
+  I.InsertBefore = FActive >= 0 ? I.Window[static_cast<size_t>(FActive)].Record : nullptr;
+  I.Edit.assign(FFields.size(), {});
+  // The new buffer takes the active record's place in the window.
+  if (I.Window.empty()) {
+    I.Window.push_back({nullptr, -1});
+    FActive = 0;
+  } else {
+    I.Window.insert(I.Window.begin() + FActive, TBuffer{nullptr, -1});
+    if (static_cast<int>(I.Window.size()) > FWindowSize) I.Window.pop_back();
+  }
+  FBof = FEof = false;
+  SetState(dsInsert);
+  FModified = false;
+  DataEvent(deDataSetChange);
+  DoAfterScroll();
+}
+
+void TmtbCustomMemTable::Cancel() {
+  CheckActive();
+  if (FState != dsInsert && FState != dsEdit) return;
+  TImpl& I = *FImpl;
+  I.Edit.assign(FFields.size(), {});
+  // Back to the records around the cursor, without the new buffer.
+  if (FActive >= 0 && !I.Window[static_cast<size_t>(FActive)].Record) I.Window.erase(I.Window.begin() + FActive);
+  SetState(dsBrowse);
+  I.CursorPosition = I.InsertPosition;
+  Resync(true);
+  if (FSelected->FStore->Count() > 0) FBof = FEof = false;
+  DoAfterScroll();
+}
+
+TmtbRecord* TmtbCustomMemTable::BuildRecord() {
+  TImpl& I = *FImpl;
+  // Sizes: fixed part, then out-of-line values and sort keys.
+  std::vector<std::string> Keys(I.KeySlots.size());
+  for (size_t K = 0; K < I.KeySlots.size(); ++K) {
+    const auto& E = I.Edit[static_cast<size_t>(I.KeySlots[K].Field)];
+    if (E.Null) continue;
+    CollatorFor(I.KeySlots[K].CaseInsensitive).AppendSortKey(E.Bytes, Keys[K]);
+  }
+  size_t Size = I.FixedSize;
+  for (size_t F = 0; F < I.Layout.size(); ++F)
+    if (I.Layout[F].OutOfLine && !I.Edit[F].Null) Size += I.Edit[F].Bytes.size();
+  for (const std::string& K : Keys) Size += K.size();
+  if (Size > 0xFFFFFFF0u) throw EMemTableError("Record too large");
+  void* Memory = std::malloc(Size);
+  if (!Memory) throw std::bad_alloc();
+  TmtbRecord* R = new (Memory) TmtbRecord();
+  R->Size = static_cast<uint32_t>(Size);
+  uint8_t* D = R->Data();
+  std::memset(D, 0, Size - sizeof(TmtbRecord));
+  // Sort keys first: comparisons then touch the fewest cache lines.
+  uint32_t Tail = I.FixedSize;
+  for (size_t K = 0; K < Keys.size(); ++K) {
+    uint8_t* Dir = D + I.KeyDirOffset + 8 * K;
+    StoreU32(Dir, Tail);
+    StoreU32(Dir + 4, static_cast<uint32_t>(Keys[K].size()));
+    std::memcpy(R->Bytes() + Tail, Keys[K].data(), Keys[K].size());
+    Tail += static_cast<uint32_t>(Keys[K].size());
+  }
+  for (size_t F = 0; F < I.Layout.size(); ++F) {
+    const auto& L = I.Layout[F];
+    const auto& E = I.Edit[F];
+    if (E.Null) continue;
+    D[L.Offset] = NotNull;
+    if (L.OutOfLine) {
+      StoreU32(D + L.Offset + 1, Tail);
+      StoreU32(D + L.Offset + 5, static_cast<uint32_t>(E.Bytes.size()));
+      std::memcpy(R->Bytes() + Tail, E.Bytes.data(), E.Bytes.size());
+      Tail += static_cast<uint32_t>(E.Bytes.size());
+    } else {
+      std::memcpy(D + L.Offset + 1, E.Bytes.data(), std::min<size_t>(L.Size, E.Bytes.size()));
+    }
+  }
+  return R;
+}
+
+void TmtbCustomMemTable::PlaceInBuiltIn(TmtbRecord* R) {
+  TmtbIndex& Index = FIndexes.BuiltIn();
+  TmtbIndexStore& S = *Index.FStore;
+  const TmtbRecord* Before = nullptr;
+  if (FSelected == &Index && FImpl->InsertBefore) Before = FImpl->InsertBefore;
+  if (Before) {
+    int P = PositionOf(Before, Index);
+    if (P >= 0) {
+      const uint64_t High = Before->RowOrder;
+      uint64_t Low = P > 0 ? S.At(P - 1).Prefix : 0;
+      if (High - Low < 2) {
+        // No room between the neighbours: renumber the whole order.
+        for (int K = 0; K < S.Count(); ++K) {
+          const TmtbIndexStore::TLocation Where = S.Select(K);
+          TmtbIndexEntry E = S.EntryAt(Where);
+          E.Record->RowOrder = (static_cast<uint64_t>(K) + 1) * RowOrderStep;
+          E.Prefix = E.Record->RowOrder;
+          S.ReplaceAt(Where, E);
+        }
+        Low = P > 0 ? S.At(P - 1).Prefix : 0;
+      }
+      R->RowOrder = Low + (Before->RowOrder - Low) / 2;
+      S.InsertAt(S.Select(P), {R->RowOrder, R});
+      return;
+    }
+  }
+  R->RowOrder = (S.Count() > 0 ? S.At(S.Count() - 1).Prefix : 0) + RowOrderStep;
+  TmtbIndexStore::TLocation End;
+  if (S.Count() > 0) {
+    End = S.Select(S.Count() - 1);
+    ++End.Offset;
+    ++End.Position;
+  }
+  S.InsertAt(End, {R->RowOrder, R});
+}
+
+void TmtbCustomMemTable::Post() {
+  CheckActive();
+  if (FState != dsInsert && FState != dsEdit) DatabaseError("Dataset is not in edit mode.");
+  TImpl& I = *FImpl;
+  TmtbCommon& C = *FCommon;
+  TLock Guard(C.FImpl->Lock);
+  DataEvent(deUpdateRecord);
+  for (size_t F = 0; F < FFields.size(); ++F)
+    if (FFields[F]->Required() && I.Edit[F].Null)
+      throw EDatabaseError("Field '" + FFields[F]->DisplayName() + "' must have a value");
+  if (C.FSequence + 1 > MaxSequence)
+    throw EMemTableError("Bookmark counter is out of range. Please close and reopen table.");
+  TmtbRecord* R = BuildRecord();
+  R->Sequence = static_cast<int32_t>(C.FSequence);
+  try {
+    for (int X = 1; X < FIndexes.Count(); ++X) {
+      const TmtbIndex& Index = FIndexes.Items(X);
+      if (!Index.Unique() || !Index.Maintained() || Index.Count() == 0) continue;
+      uint64_t Prefix = 0;
+      if (!TryKeyPrefix(Index, R, Prefix)) continue;  // a first value never seen: no duplicate
+      const TmtbIndexStore::TLocation Where = FindLocation(Index, R, Prefix);
+      const TmtbIndexStore& S = *Index.FStore;
+      bool Duplicate = Where.Position < S.Count() && CompareRecords(Index, R, S.EntryAt(Where).Record) == 0;
+      if (!Duplicate && Where.Position > 0) Duplicate = CompareRecords(Index, R, S.At(Where.Position - 1).Record) == 0;
+      if (Duplicate) throw EMemTableError("Duplicate index value. Operation aborted.");
+    }
+    // Reserve room first so that nothing below fails half-way.
+    GrowFor(C.FImpl->BySequence);
+    if (C.FFreeSlots.empty()) GrowFor(C.FSlots);
+  } catch (...) {
+    std::free(R);
+    throw;
+  }
+  if (!C.FFreeSlots.empty()) {
+    R->Slot = C.FFreeSlots.back();
+    C.FFreeSlots.pop_back();
+    C.FSlots[static_cast<size_t>(R->Slot)] = R;
+  } else {
+    R->Slot = static_cast<int32_t>(C.FSlots.size());
+    C.FSlots.push_back(R);
+  }
+  ++C.FSequence;
+  C.FImpl->BySequence.push_back(R);
+  ++C.FRecordCount;
+  C.FImpl->RecordBytes += R->Size;
+  // Every maintained index: defined ones at their key, before equal keys;
+  // the built-in one at its end (or before the record current at Insert).
+  PlaceInBuiltIn(R);
+  FIndexes.BuiltIn().FOrdered = true;
+  for (int X = 1; X < FIndexes.Count(); ++X) {
+    TmtbIndex& Index = FIndexes.Items(X);
+    if (!Index.Maintained()) {
+      Index.FOrdered = false;
+      continue;
+    }
+    if (Index.Count() == 0) Index.FOrdered = true;
+    if (!Index.FOrdered) {
+      BuildIndex(Index);
+      continue;
+    }
+    EnsureLabel(Index, R);
+    const uint64_t Prefix = KeyPrefix(Index, R);
+    const TmtbIndexStore::TLocation Where = FindLocation(Index, R, Prefix);
+    Index.FStore->InsertAt(Where, {Prefix, R});
+    if (&Index == FSelected) R->PositionHint = Where.Position;
+  }
+  if (FSelected->BuiltIn()) R->PositionHint = PositionOf(R, *FSelected);
+  I.Edit.assign(FFields.size(), {});
+  // Back to browse at the cursor's unchanged position number.
+  if (FActive >= 0 && !I.Window[static_cast<size_t>(FActive)].Record) I.Window.erase(I.Window.begin() + FActive);
+  SetState(dsBrowse);
+  I.CursorPosition = I.InsertPosition;
+  Resync(true);
+  FBof = FEof = false;
+}
+
+void TmtbCustomMemTable::BuildIndex(TmtbIndex& Index) {
+  TmtbCommon& C = *FCommon;
+  std::vector<TmtbRecord*> Records;
+  Records.reserve(static_cast<size_t>(C.FRecordCount));
+  for (TmtbRecord* R : C.FSlots)
+    if (R) Records.push_back(R);
+  if (Index.BuiltIn()) {
+    std::sort(Records.begin(), Records.end(), [](auto* A, auto* B) { return A->RowOrder < B->RowOrder; });
+  } else {
+    std::sort(Records.begin(), Records.end(), [&](const TmtbRecord* A, const TmtbRecord* B) {
+      const int Cmp = CompareRecords(Index, A, B);
+      return Cmp != 0 ? Cmp < 0 : SequenceOrder(A, B) < 0;
+    });
+    if (Index.Unique())
+      for (size_t K = 1; K < Records.size(); ++K)
+        if (CompareRecords(Index, Records[K - 1], Records[K]) == 0)
+          throw EMemTableError("Duplicate index value. Operation aborted.");
+  }
+  Index.FStore->Clear();
+  ResetLabels(Index);
+  for (TmtbRecord* R : Records) EnsureLabel(Index, R);
+  TmtbIndexStore::TLocation End;
+  for (TmtbRecord* R : Records) {
+    Index.FStore->InsertAt(End, {KeyPrefix(Index, R), R});
+    End = Index.FStore->Select(Index.FStore->Count() - 1);
+    ++End.Offset;
+    ++End.Position;
+  }
+  Index.FOrdered = !Records.empty();
+}
+
+void TmtbCustomMemTable::Delete() {
+  CheckActive();
+  if (FState == dsInsert) {
+    Cancel();
+    return;
+  }
+  if (IsEmpty()) DatabaseError("Cannot perform this operation on an empty dataset");
+  DataEvent(deCheckBrowseMode);
+  DoBeforeScroll();
+  TImpl& I = *FImpl;
+  TmtbCommon& C = *FCommon;
+  {
+    TLock Guard(C.FImpl->Lock);
+    TmtbRecord* R = I.Window[static_cast<size_t>(FActive)].Record;
+    for (auto& Index : FIndexes.FItems) {
+      const int P = PositionOf(R, *Index);
+      if (P >= 0) Index->FStore->EraseAt(Index->FStore->Select(P));
+    }
+    C.FSlots[static_cast<size_t>(R->Slot)] = nullptr;
+    C.FFreeSlots.push_back(R->Slot);
+    C.FImpl->BySequence[static_cast<size_t>(R->Sequence)] = nullptr;
+    --C.FRecordCount;
+    C.FImpl->RecordBytes -= R->Size;
+    std::free(R);
+    I.Window[static_cast<size_t>(FActive)].Record = nullptr;
+  }
+  Resync(true);
+  if (FSelected->FStore->Count() > 0) FBof = FEof = false;
+  DoAfterScroll();
+}
+
+void TmtbCustomMemTable::ClearRecords() {
+  CheckActive();
+  DisableControls();
+  try {
+    TImpl& I = *FImpl;
+    I.Edit.assign(FFields.size(), {});
+    if (FState == dsInsert || FState == dsEdit) SetState(dsBrowse);
+    ClearWindow();
+    DataEvent(deDataSetChange);
+    I.CursorPosition = -1;
+    FBof = FEof = true;
+    FreeRecords();
+  } catch (...) {
+    EnableControls();
+    throw;
+  }
+  EnableControls();
+}
+
+void TmtbCustomMemTable::SwitchIndex(TmtbIndex* Index) {
+  if (Index == FSelected) return;
+  CheckBrowseMode();
+  TImpl& I = *FImpl;
+  try {
+    const TmtbRecord* Current = FActive >= 0 ? I.Window[static_cast<size_t>(FActive)].Record : nullptr;
+    if (!Index->BuiltIn() && !Index->Ordered() && Index->Count() != FCommon->FRecordCount) BuildIndex(*Index);
+    FSelected = Index;
+    FIndexName = Index->BuiltIn() ? std::string() : Index->Name();
+    FIndexFieldNames = Index->BuiltIn() ? std::string() : Index->FieldsText();
+    const int N = Index->Count();
+    if (I.CursorPosition >= N) I.CursorPosition = N - 1;
+    if (Current) {
+      const int P = PositionOf(Current, *Index);
+      if (P >= 0) {
+        I.CursorPosition = P;
+        FillWindowAround(P, FActive);
+        DataEvent(deDataSetChange);
+        return;
+      }
+      First();
+    } else {
+      Resync(true);
+    }
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Blob streams
+
+class TmtbBlobStream : public TMemoryStream {
+public:
+  TmtbBlobStream(TField& Field, bool ForWrite) : FField(Field), FForWrite(ForWrite) {
+    if (ForWrite) {
+      auto& T = Field.DataSet();
+      if (T.State() != dsInsert && T.State() != dsEdit) T.DatabaseError("Dataset is not in edit mode.");
+    }
+    const std::string Bytes = Field.IsNull() ? std::string() : Field.AsString();
+    if (!Bytes.empty()) TMemoryStream::Write(Bytes.data(), static_cast<int64_t>(Bytes.size()));
+    Seek(0, TSeekOrigin::soBeginning);
+  }
+  int64_t Write(const void* Buffer, int64_t Count) override {
+    if (!FForWrite) throw EStreamError("Stream write error");
+    const int64_t N = TMemoryStream::Write(Buffer, Count);
+    Store();
+    return N;
+  }
+  void SetSize(int64_t NewSize) override {
+    if (!FForWrite) throw EStreamError("Stream write error");
+    TMemoryStream::SetSize(NewSize);
+    Store();
+  }
+
+private:
+  void Store() {
+    FField.DataSet().WriteField(
+        FField, std::string_view(reinterpret_cast<const char*>(Memory()), static_cast<size_t>(Size())), false);
+  }
+  TField& FField;
+  bool FForWrite;
+};
+
+std::unique_ptr<TStream> TmtbCustomMemTable::CreateBlobStream(TField& Field, bool ForWrite) {
+  CheckActive();
+  if (!Field.IsBlob()) throw EDatabaseError("Field '" + Field.FieldName() + "' is not a blob field");
+  return std::make_unique<TmtbBlobStream>(Field, ForWrite);
+}

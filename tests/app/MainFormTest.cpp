@@ -1,0 +1,623 @@
+// The main window end to end on the offscreen platform, against folder trees
+// made by each test: start-up, scan, sort, display and zoom, navigation,
+// slide show, full screen, keys, popup and error handling.
+
+#include "MainForm.h"
+
+#include <QAction>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+
+#include "Application.h"
+#include "BrowseFolder.h"
+#include "DbAltGrid.h"
+#include "DibGraphic.h"
+#include "DropFileSource.h"
+#include "FolderWalk.h"
+#include "Formats.h"
+#include "ImageScrollBox.h"
+#include "TempTree.h"
+
+namespace {
+
+std::vector<std::string> ShownErrors;
+
+void WritePng(const std::string& Path, int W, int H, QRgb Colour = qRgb(200, 120, 40)) {
+  std::filesystem::create_directories(std::filesystem::path(Path).parent_path());
+  QImage Image(W, H, QImage::Format_RGB32);
+  Image.fill(Colour);
+  ASSERT_TRUE(Image.save(QString::fromStdString(Path), "PNG")) << Path;
+}
+
+class MainFormTest : public ::testing::Test {
+protected:
+  void SetUp() override { ShownErrors.clear(); }
+
+  void TearDown() override {
+    Form.reset();
+    TfrmMain::OnComponentsCreated = nullptr;
+    SetProgramFolderOverride("");
+  }
+
+  // Starts the window on the tree (or on the given arguments); the folder
+  // picker, when it opens, is cancelled and counted.
+  void Start(std::vector<std::string> Args = {}) {
+    if (Args.empty()) Args = {"-Dir:" + Tree.Root()};
+    Args.insert(Args.begin(), "TobbinsImbrel");
+    TfrmMain::OnComponentsCreated = [this](TfrmMain& F) {
+      F.brfldMain->OnDialogShown = [this](TBrowseFolderDialog& D) {
+        ++DialogCount;
+        D.reject();
+      };
+      F.dropSourceImages->ExecuteHook = [](QMimeData*) { return TDragResult::drCancel; };
+      if (BeforeCreate) BeforeCreate(F);
+    };
+    Form = std::make_unique<TfrmMain>(Args);
+    Form->show();
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  }
+
+  // Changing the border re-creates the window; activating it again is the
+  // window system's (or the user's) part.
+  void Reactivate() {
+    QApplication::setActiveWindow(Form.get());
+    Form->activateWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == Form.get(), 2000);
+  }
+
+  QString Panel(int I) const { return Form->sbMain->PanelText(I); }
+  std::string CurrentName() const { return Form->mtbPicturesName->AsString(); }
+  TDibGraphic& Shown() const { return Form->imgMain->Graphic(); }
+
+  // The names in the table's current order.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> Result;
+    auto& T = *Form->mtbPictures;
+    T.DisableControls();
+    T.First();
+    while (!T.Eof()) {
+      Result.push_back(Form->mtbPicturesName->AsString());
+      T.Next();
+    }
+    T.First();
+    T.EnableControls();
+    return Result;
+  }
+
+  std::vector<unsigned> Markers() const {
+    std::vector<unsigned> M;
+    auto& C = Form->dbgPictures->Columns();
+    for (int i = 0; i < C.Count(); ++i) M.push_back(C[i].SortMarker());
+    return M;
+  }
+
+  void KeyUp(Qt::Key Key, Qt::KeyboardModifiers Mods = Qt::NoModifier) {
+    QWidget* Target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : Form.get();
+    QTest::keyClick(Target, Key, Mods);
+  }
+
+  TTempTree Tree;
+  std::unique_ptr<TfrmMain> Form;
+  int DialogCount = 0;
+  std::function<void(TfrmMain&)> BeforeCreate;
+};
+
+// Three decodable pictures of distinct sizes, named so that Name order is a, b, c.
+class ThreePictures : public MainFormTest {
+protected:
+  void SetUp() override {
+    MainFormTest::SetUp();
+    WritePng(Tree.Path("a.png"), 40, 30);
+    WritePng(Tree.Path("b.png"), 50, 40);
+    WritePng(Tree.Path("c.png"), 60, 50);
+  }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+TEST_F(MainFormTest, EmptyTreeOpensPickerThenRunsEmptyFullScreen) {
+  Tree.File("notes.txt");
+  Start();
+  EXPECT_EQ(DialogCount, 1);
+  EXPECT_EQ(Form->mtbPictures->RecordCount(), 0);
+  EXPECT_EQ(Panel(1), "-1 of 0");
+  EXPECT_EQ(Panel(2), "");
+  EXPECT_EQ(Panel(0), "Autosize (100)");
+  EXPECT_TRUE(Shown().Empty());
+  EXPECT_TRUE(Form->FFullScreen);
+  EXPECT_EQ(Form->windowTitle(), "");
+  EXPECT_TRUE(Form->windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_EQ(Form->FZoom, 100);
+  EXPECT_FALSE(Form->FSlideShow);
+  EXPECT_TRUE(Form->AppMessageInstalled());
+  EXPECT_EQ(Form->lbDir->text().toStdString(), Tree.Root());
+  // Full screen hides the list, the splitter and the status bar.
+  EXPECT_FALSE(Form->pnlLHS->isVisible());
+  EXPECT_FALSE(Form->sbMain->isVisible());
+  EXPECT_EQ(Form->geometry().size(), Form->screen()->geometry().size());
+}
+
+TEST_F(ThreePictures, StartShowsFirstPictureSortedByNameWithSlideShow) {
+  Start({"-Dir:" + Tree.Root(), "-slideshow"});
+  EXPECT_EQ(DialogCount, 0);
+  EXPECT_EQ(Panel(1), "1 of 3");
+  EXPECT_EQ(Panel(2), "a.png (40x30)");
+  EXPECT_EQ(Shown().Width(), 40);
+  EXPECT_EQ(Form->FSortColumn, "Name");
+  EXPECT_EQ(Markers(), (std::vector<unsigned>{1, 0, 0, 0}));
+  EXPECT_TRUE(Form->FSlideShow);
+  EXPECT_TRUE(Form->tmMainTimer->isActive());
+  EXPECT_EQ(Form->tmMainTimer->interval(), 4000);
+  EXPECT_TRUE(Form->mnuSlideShow->isChecked());
+  // The view fitted the picture to the screen; the shell took its percent.
+  EXPECT_FLOAT_EQ(static_cast<float>(Form->FZoom), Form->imgMain->ZoomPercent());
+  EXPECT_GT(Form->FZoom, 100);
+  EXPECT_EQ(Panel(0), "Autosize (" + QString::number(static_cast<int>(Form->imgMain->ZoomPercent())) + ")");
+  EXPECT_TRUE(Form->imgMain->hasFocus());
+}
+
+TEST_F(ThreePictures, CommandLineFolderRelativeToProgramAndFallback) {
+  // A folder text beginning with '.' names a folder below the program's own.
+  Tree.Folder("prog/MyImages/deeper");
+  WritePng(Tree.Path("prog/MyImages/deeper/x.png"), 10, 10);
+  SetProgramFolderOverride(Tree.Path("prog"));
+  Start({"-Dir:./MyImages"});
+  EXPECT_EQ(Form->lbDir->text().toStdString(), Tree.Path("prog/MyImages/"));
+  EXPECT_EQ(Form->mtbPictures->RecordCount(), 1);
+  Form.reset();
+
+  // A missing folder or a lower-case dir: falls back to the program's folder.
+  for (const char* Arg : {"-Dir:/no/such/folder", "-dir:/tmp", "-Dir:"}) {
+    Start({Arg});
+    EXPECT_EQ(Form->lbDir->text().toStdString(), Tree.Path("prog/")) << Arg;
+    EXPECT_EQ(Form->mtbPictures->RecordCount(), 1) << Arg;
+    Form.reset();
+  }
+  EXPECT_EQ(DialogCount, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Scan
+
+TEST_F(MainFormTest, ScanCataloguesByWholeExtensionAndSkipsHidden) {
+  const std::time_t When = 1'600'000'123;  // an odd second: kept as it is
+  Tree.File("PHOTO.JPG", "not really a jpeg", When);
+  Tree.File("sub/a.Tiff", "", When);
+  for (const char* Skipped : {"b.jpe", "c.jpg.bak", "README", ".png", ".hidden/x.png", "sub/.h.bmp"})
+    Tree.File(Skipped);
+  Start();
+  ASSERT_EQ(Form->mtbPictures->RecordCount(), 2);
+  // PHOTO.JPG fails to decode: the view stays empty, silently.
+  EXPECT_TRUE(Shown().Empty());
+  EXPECT_TRUE(ShownErrors.empty());
+  std::vector<std::tuple<std::string, std::string, std::string>> Rows;
+  auto& T = *Form->mtbPictures;
+  T.First();
+  while (!T.Eof()) {
+    Rows.emplace_back(Form->mtbPicturesName->AsString(), Form->mtbPicturesLocation->AsString(),
+                      Form->mtbPicturesType->AsString());
+    std::tm Tm{};
+    localtime_r(&When, &Tm);
+    EXPECT_DOUBLE_EQ(Form->mtbPicturesDate->AsDateTime(),
+                     EncodeDateTime(Tm.tm_year + 1900, Tm.tm_mon + 1, Tm.tm_mday, Tm.tm_hour, Tm.tm_min, Tm.tm_sec));
+    T.Next();
+  }
+  std::sort(Rows.begin(), Rows.end());
+  EXPECT_EQ(Rows, (std::vector<std::tuple<std::string, std::string, std::string>>{
+                      {"PHOTO.JPG", Tree.Root(), "JPG"}, {"a.Tiff", Tree.Path("sub/"), "Tiff"}}));
+}
+
+TEST_F(MainFormTest, ScanReportsProgressEveryHundredAndPumpsThen) {
+  Tree.File("seed.png");
+  Start();
+  for (int i = 0; i < 250; ++i) Tree.File("d" + std::to_string(i % 7) + "/p" + std::to_string(i) + ".png");
+  Tree.File("seed.png");  // 251 with the seed: progress at 100 and 200 only
+
+  std::vector<QString> Seen;
+  int Ticks = 0;
+  QTimer Probe;
+  Probe.setInterval(0);
+  QObject::connect(&Probe, &QTimer::timeout, [&] {
+    ++Ticks;
+    Seen.push_back(Panel(0));
+    // Row moves made inside the pumps show no picture: the controls are off.
+    EXPECT_TRUE(Form->mtbPictures->ControlsDisabled() || Panel(0) == "0 files added...");
+  });
+  Probe.start();
+  Form->ScanFolder(Tree.Root());
+  Probe.stop();
+  EXPECT_EQ(Seen, (std::vector<QString>{"0 files added...", "100 files added...", "200 files added..."}));
+  EXPECT_EQ(Ticks, 3);
+  EXPECT_EQ(Panel(1), "1 of 251");
+  EXPECT_FALSE(Form->mtbPictures->ControlsDisabled());
+  EXPECT_TRUE(Form->dsPictures->Enabled());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainFormTest, LinkLoopScanEnds) {
+  WritePng(Tree.Path("a/p.png"), 8, 8);
+  Tree.Link("..", "a/loop");
+  Tree.Link(Tree.Root(), "a/root");
+  Start();
+  EXPECT_EQ(Form->mtbPictures->RecordCount(), 1);
+  EXPECT_EQ(Panel(1), "1 of 1");
+}
+
+TEST_F(MainFormTest, ScanFromInsideAScanPumpRunsAfterIt) {
+  for (int i = 0; i < 300; ++i) Tree.File("one/p" + std::to_string(i) + ".png");
+  TTempTree Other;
+  WritePng(Other.Path("only.png"), 20, 10);
+  Tree.File("seed.png");
+  Start();
+  bool Asked = false;
+  QTimer Probe;
+  Probe.setInterval(0);
+  QObject::connect(&Probe, &QTimer::timeout, [&] {
+    if (!Asked && Panel(0) == "100 files added...") {
+      Asked = true;
+      Form->ScanFolder(Other.Root());
+    }
+  });
+  Probe.start();
+  Form->ScanFolder(Tree.Root());
+  Probe.stop();
+  ASSERT_TRUE(Asked);
+  EXPECT_EQ(Form->mtbPictures->RecordCount(), 1);
+  EXPECT_EQ(Panel(2), "only.png (20x10)");
+  EXPECT_EQ(Form->lbDir->text().toStdString(), Other.Root());
+  EXPECT_FALSE(Form->mtbPictures->ControlsDisabled());
+}
+
+// ---------------------------------------------------------------------------
+// Sort order
+
+TEST_F(MainFormTest, TitleClickSortsWithMarkersAndRescanKeepsIt) {
+  // Names, folders, dates and types chosen so that each order differs.
+  Tree.File("z/b.png", "", 1'000'000'000);
+  Tree.File("y/c.BMP", "", 1'200'000'000);
+  Tree.File("x/a.tga", "", 1'100'000'000);
+  Start();
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a.tga", "b.png", "c.BMP"}));
+  const struct {
+    const char* Title;
+    std::vector<std::string> Order;
+    std::vector<unsigned> Markers;
+  } Cases[] = {
+      {"Location", {"a.tga", "c.BMP", "b.png"}, {0, 1, 0, 0}},
+      {"Date", {"b.png", "a.tga", "c.BMP"}, {0, 0, 2, 0}},
+      {"Type", {"c.BMP", "b.png", "a.tga"}, {0, 0, 0, 1}},
+      {"Name", {"a.tga", "b.png", "c.BMP"}, {1, 0, 0, 0}},
+  };
+  auto& Columns = Form->dbgPictures->Columns();
+  for (const auto& C : Cases) {
+    TdagColumn* Column = nullptr;
+    for (int i = 0; i < Columns.Count(); ++i)
+      if (Columns[i].Title().Caption() == C.Title) Column = &Columns[i];
+    ASSERT_NE(Column, nullptr) << C.Title;
+    Form->dbgPicturesTitleClick(*Column);
+    Form->dbgPicturesTitleClick(*Column);  // a second click changes nothing
+    EXPECT_EQ(Form->FSortColumn, C.Title);
+    EXPECT_EQ(Names(), C.Order) << C.Title;
+    EXPECT_EQ(Markers(), C.Markers) << C.Title;
+  }
+
+  // An unknown title changes nothing.
+  Form->SetSortColumn("Type");
+  Form->SetSortColumn("Size");
+  EXPECT_EQ(Form->FSortColumn, "Type");
+  EXPECT_EQ(Markers(), (std::vector<unsigned>{0, 0, 0, 1}));
+
+  // A moved column still gets its marker; a rescan keeps the order.
+  Columns.Move(3, 0);
+  Tree.File("w/d.AFI", "", 1'300'000'000);
+  Form->ScanFolder(Tree.Root());
+  EXPECT_EQ(Names(), (std::vector<std::string>{"d.AFI", "c.BMP", "b.png", "a.tga"}));
+  EXPECT_EQ(Markers(), (std::vector<unsigned>{1, 0, 0, 0}));
+  EXPECT_EQ(Columns[0].Title().Caption(), "Type");
+}
+
+// ---------------------------------------------------------------------------
+// Navigation
+
+TEST_F(ThreePictures, PageKeysStepOneRowAndWrapBothWays) {
+  Start();
+  const struct {
+    Qt::Key Key;
+    const char* Name;
+    int RecNo;
+  } Steps[] = {
+      {Qt::Key_PageDown, "b.png", 2}, {Qt::Key_Right, "c.png", 3}, {Qt::Key_PageDown, "a.png", 1},
+      {Qt::Key_PageUp, "c.png", 3},   {Qt::Key_Left, "b.png", 2},  {Qt::Key_Left, "a.png", 1},
+      {Qt::Key_Left, "c.png", 3},
+  };
+  for (const auto& S : Steps) {
+    KeyUp(S.Key);
+    EXPECT_EQ(CurrentName(), S.Name);
+    EXPECT_EQ(Panel(1), QString::number(S.RecNo) + " of 3");
+    EXPECT_TRUE(Panel(2).startsWith(S.Name));
+    EXPECT_EQ(Shown().Width(), 40 + 10 * (S.Name[0] - 'a'));
+  }
+}
+
+TEST_F(MainFormTest, OneRowReshownAndEmptyTableDoesNothing) {
+  WritePng(Tree.Path("only.png"), 30, 20);
+  Start();
+  int Loads = 0;
+  auto Previous = Form->mtbPictures->AfterScroll;
+  Form->mtbPictures->AfterScroll = [&](TmtbCustomMemTable& T) {
+    ++Loads;
+    Previous(T);
+  };
+  Form->NextPicture();
+  Form->PreviousPicture();
+  EXPECT_GE(Loads, 2);
+  EXPECT_EQ(Panel(2), "only.png (30x20)");
+  EXPECT_EQ(Panel(1), "1 of 1");
+
+  std::filesystem::remove(Tree.Path("only.png"));
+  Form->ScanFolder(Tree.Root());
+  Form->NextPicture();
+  Form->PreviousPicture();
+  EXPECT_EQ(Panel(1), "-1 of 0");
+  EXPECT_TRUE(Shown().Empty());
+}
+
+TEST_F(ThreePictures, FailedLoadClearsViewAndKeepsStatusTexts) {
+  Tree.File("b2.png", "this is not a PNG");
+  Start();
+  Form->NextPicture();  // a.png -> b.png
+  ASSERT_EQ(Panel(2), "b.png (50x40)");
+  Form->NextPicture();  // b2.png cannot be decoded
+  EXPECT_EQ(CurrentName(), "b2.png");
+  EXPECT_TRUE(Shown().Empty());
+  EXPECT_EQ(Panel(1), "2 of 4");
+  EXPECT_EQ(Panel(2), "b.png (50x40)");
+  EXPECT_TRUE(ShownErrors.empty());
+  Form->NextPicture();  // and the next good one shows again
+  EXPECT_EQ(Panel(2), "c.png (60x50)");
+  EXPECT_EQ(Panel(1), "4 of 4");
+}
+
+// ---------------------------------------------------------------------------
+// Zoom and display
+
+TEST_F(ThreePictures, ZoomStepsComeFromTheViewsPercent) {
+  Start();
+  Form->mnuZoom100Click();
+  EXPECT_FALSE(Form->mnuAutosize->isChecked());
+  EXPECT_EQ(Form->imgMain->ZoomMode(), zmOriginalSize);
+  EXPECT_EQ(Panel(0), "Zoom: 100");
+  const float Expected[] = {120.0f, 144.0f, 172.8f, 207.36f, 248.832f};
+  for (float E : Expected) {
+    KeyUp(Qt::Key_Plus, Qt::KeypadModifier);
+    EXPECT_FLOAT_EQ(Form->imgMain->ZoomPercent(), E);
+    EXPECT_NEAR(Form->FZoom, E, 1e-3);
+  }
+  EXPECT_EQ(Form->imgMain->ZoomMode(), zmPercent);
+  EXPECT_EQ(Panel(0), "Zoom: 248");
+  Form->mnuMainPopupPopup();
+  EXPECT_EQ(Form->mnuZoomMain->text(), "Zoom  (248)");
+
+  // Out then in from 100 gives 96, not 100.
+  Form->mnuZoom100Click();
+  KeyUp(Qt::Key_Minus, Qt::KeypadModifier);
+  EXPECT_FLOAT_EQ(Form->imgMain->ZoomPercent(), 80.0f);
+  Form->mnuZoomInClick();
+  EXPECT_FLOAT_EQ(Form->imgMain->ZoomPercent(), 96.0f);
+  EXPECT_EQ(Panel(0), "Zoom: 96");
+  // The main keyboard's + is not a zoom key.
+  KeyUp(Qt::Key_Plus);
+  EXPECT_FLOAT_EQ(Form->imgMain->ZoomPercent(), 96.0f);
+
+  // Autosize back on fits the picture again.
+  Form->mnuAutosizeClick();
+  EXPECT_TRUE(Form->mnuAutosize->isChecked());
+  EXPECT_EQ(Form->imgMain->ZoomMode(), zmFullPage);
+  EXPECT_TRUE(Panel(0).startsWith("Autosize ("));
+  Form->mnuMainPopupPopup();
+  EXPECT_EQ(Form->mnuZoomMain->text(), "Zoom");
+}
+
+TEST_F(MainFormTest, ZoomWithoutPictureChangesOnlyTheShellsPercent) {
+  Start();
+  Form->mnuZoomInClick();
+  EXPECT_DOUBLE_EQ(Form->FZoom, 120);
+  EXPECT_FLOAT_EQ(Form->imgMain->ZoomPercent(), 100.0f);
+  EXPECT_EQ(Panel(0), "Zoom: 100");  // Autosize is off; the view's percent is unchanged
+}
+
+TEST_F(MainFormTest, MouseModeRuleAtExactlyThePaneSize) {
+  const QSize Screen = QGuiApplication::primaryScreen()->geometry().size();
+  WritePng(Tree.Path("a-exact.png"), Screen.width(), Screen.height() / 2);
+  WritePng(Tree.Path("b-smaller.png"), Screen.width() - 1, Screen.height() - 1);
+  Start();
+  Form->mnuZoom100Click();
+  EXPECT_EQ(Form->imgMain->MouseMode(), mmDrag);  // as wide as the area: counts as larger
+  Form->NextPicture();
+  EXPECT_EQ(CurrentName(), "b-smaller.png");
+  EXPECT_EQ(Form->imgMain->MouseMode(), mmQuickSelect);
+  Form->mnuZoomInClick();
+  EXPECT_EQ(Form->imgMain->MouseMode(), mmDrag);
+  Form->mnuAutosizeClick();
+  EXPECT_EQ(Form->imgMain->MouseMode(), mmQuickSelect);
+  // Unchecking Autosize leaves the picture fitted and says Zoom.
+  const float Fitted = Form->imgMain->ZoomPercent();
+  Form->mnuAutosizeClick();
+  EXPECT_EQ(Form->imgMain->ZoomMode(), zmFullPage);
+  EXPECT_EQ(Panel(0), "Zoom: " + QString::number(static_cast<int>(Fitted)));
+}
+
+TEST_F(ThreePictures, ScrollPositionsKeptAcrossPictures) {
+  WritePng(Tree.Path("d.png"), 3000, 3000);
+  WritePng(Tree.Path("e.png"), 3000, 3000, qRgb(10, 20, 30));
+  Start();
+  Form->mtbPictures->Last();  // e.png
+  Form->PreviousPicture();    // d.png
+  Form->mnuZoom100Click();
+  Form->imgMain->HorzScrollBar().SetPosition(700);
+  Form->imgMain->VertScrollBar().SetPosition(500);
+  Form->NextPicture();
+  EXPECT_EQ(CurrentName(), "e.png");
+  EXPECT_EQ(Form->imgMain->HorzScrollBar().Position(), 700);
+  EXPECT_EQ(Form->imgMain->VertScrollBar().Position(), 500);
+  Form->ZoomBy(20);  // the positions scale with the zoom
+  EXPECT_EQ(Form->imgMain->HorzScrollBar().Position(), 840);
+  EXPECT_EQ(Form->imgMain->VertScrollBar().Position(), 600);
+}
+
+// ---------------------------------------------------------------------------
+// Slide show, full screen, keys, popup
+
+TEST_F(ThreePictures, SlideShowSpeedKeys) {
+  Start();
+  for (int i = 0; i < 3; ++i) KeyUp(Qt::Key_Up);
+  EXPECT_EQ(Form->tmMainTimer->interval(), 4000);  // stopped: nothing
+  Form->mnuSlideShowClick();
+  ASSERT_TRUE(Form->tmMainTimer->isActive());
+  for (int i = 0; i < 6; ++i) KeyUp(Qt::Key_Up);
+  EXPECT_EQ(Form->tmMainTimer->interval(), 1000);
+  KeyUp(Qt::Key_Up);
+  EXPECT_EQ(Form->tmMainTimer->interval(), 1000);
+  for (int i = 0; i < 20; ++i) KeyUp(Qt::Key_Down);
+  EXPECT_EQ(Form->tmMainTimer->interval(), 11000);
+  Form->mnuSlideShowClick();
+  EXPECT_FALSE(Form->tmMainTimer->isActive());
+  KeyUp(Qt::Key_Down);
+  EXPECT_EQ(Form->tmMainTimer->interval(), 11000);
+  Form->SetSlideShow(true);
+  EXPECT_EQ(Form->tmMainTimer->interval(), 11000);  // kept across stop and start
+}
+
+TEST_F(ThreePictures, SlideShowTicksStepTheCatalogue) {
+  Start({"-Dir:" + Tree.Root(), "/slideshow"});
+  Form->tmMainTimer->setInterval(10);
+  QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(CurrentName()), QString("c.png"), 3000);
+  QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(CurrentName()), QString("a.png"), 3000);
+}
+
+TEST_F(ThreePictures, FullScreenSavesAndRestoresBounds) {
+  Start();
+  EXPECT_EQ(Form->FSavedLeft, 356);
+  EXPECT_EQ(Form->FSavedTop, 159);
+  EXPECT_EQ(Form->FSavedWidth, 607);
+  EXPECT_EQ(Form->FSavedHeight, 446);
+  EXPECT_EQ(Form->FSavedListWidth, 201);
+  EXPECT_TRUE(Form->mnuFullScreen->isChecked());
+
+  Form->mnuFullScreenClick();  // leave
+  Reactivate();
+  EXPECT_FALSE(Form->FFullScreen);
+  EXPECT_EQ(Form->geometry(), QRect(356, 159, 607, 446));
+  EXPECT_EQ(Form->windowTitle(), "Tobbins' Imbrel");
+  EXPECT_FALSE(Form->windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_EQ(Form->pnlLHS->width(), 201);
+  EXPECT_EQ(Form->splMain->geometry(), QRect(201, 0, 5, 446 - 19));
+  EXPECT_EQ(Form->pnlRHS->geometry(), QRect(206, 0, 607 - 206, 446 - 19));
+  EXPECT_EQ(Form->sbMain->geometry(), QRect(0, 446 - 19, 607, 19));
+  EXPECT_EQ(Form->imgMain->geometry(), QRect(0, 0, 607 - 206, 446 - 19));
+  EXPECT_TRUE(Form->dbgPictures->hasFocus());
+  EXPECT_FALSE(Form->mnuFullScreen->isChecked());
+  EXPECT_EQ(Panel(1), "1 of 3");  // the status bar is rewritten
+
+  // Entering again from the normal state saves the new bounds.
+  Form->setGeometry(100, 120, 500, 400);
+  QCoreApplication::processEvents();
+  const QRect Windowed = Form->geometry();
+  KeyUp(Qt::Key_F, Qt::ControlModifier);  // the shortcut works with the list focused
+  EXPECT_TRUE(Form->FFullScreen);
+  EXPECT_TRUE(Form->imgMain->hasFocus() || QApplication::focusWidget() == nullptr);
+  EXPECT_EQ(Form->geometry().size(), Form->screen()->geometry().size());
+  // A double-click on the picture leaves full screen like the menu entry.
+  QTest::mouseDClick(&Form->imgMain->ImageControl(), Qt::LeftButton);
+  EXPECT_FALSE(Form->FFullScreen);
+  EXPECT_EQ(Form->size(), QSize(500, 400));
+  // The offscreen platform places a re-framed window by its frame margins.
+  EXPECT_LE((Form->geometry().topLeft() - Windowed.topLeft()).manhattanLength(), 4);
+}
+
+TEST_F(ThreePictures, EscClosesOnlyWhenTheListHasNoFocus) {
+  Start();
+  Form->mnuFullScreenClick();  // windowed, list focused
+  Reactivate();
+  ASSERT_TRUE(Form->dbgPictures->hasFocus());
+  KeyUp(Qt::Key_PageDown);  // the list's own key: moves the list, no wrap handling here
+  KeyUp(Qt::Key_Escape);
+  EXPECT_TRUE(Form->isVisible());
+  Form->imgMain->setFocus();
+  KeyUp(Qt::Key_Escape);
+  EXPECT_FALSE(Form->isVisible());
+}
+
+TEST_F(ThreePictures, PopupCaptionsAndSelectAll) {
+  Start();
+  Form->mnuMainPopupPopup();
+  EXPECT_EQ(Form->mnuCurrentFile->text(), "a.png");
+  EXPECT_FALSE(Form->mnuSelectAll->isVisible());  // not in full screen
+  EXPECT_EQ(Form->mnuZoomMain->text(), "Zoom");
+  const QStringList Captions = [&] {
+    QStringList L;
+    for (QAction* A : Form->mnuMainPopup->actions()) L << (A->isSeparator() ? "-" : A->text());
+    return L;
+  }();
+  EXPECT_EQ(Captions, (QStringList{"a.png", "Select All", "-", "Full Screen", "Slide Show",
+                                   "Next        (Page Down)", "Previous  (Page Up)", "-", "Zoom", "-",
+                                   "Open...", "About...", "Exit          (Esc)"}));
+  EXPECT_EQ(Form->mnuFullScreen->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+
+  Form->mnuFullScreenClick();
+  Form->mnuMainPopupPopup();
+  EXPECT_TRUE(Form->mnuSelectAll->isVisible());
+  Form->mnuSelectAll->trigger();
+  EXPECT_EQ(Panel(1), "3 of 3 selected");
+  EXPECT_EQ(CurrentName(), "c.png");   // the table ends on the last row
+  EXPECT_EQ(Panel(2), "c.png (40x30)");  // ... while the view keeps the picture before
+  EXPECT_EQ(Form->dbgPictures->SelectedRows().Count(), 3);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Errors
+
+TEST_F(ThreePictures, ErrorLeavingFormCreateSkipsTheRest) {
+  BeforeCreate = [](TfrmMain& F) {
+    F.mtbPictures->AfterScroll = [](TmtbCustomMemTable&) { throw Exception("broken after scroll"); };
+  };
+  Start({"-Dir:" + Tree.Root(), "-slideshow"});
+  EXPECT_EQ(ShownErrors, (std::vector<std::string>{"broken after scroll"}));
+  EXPECT_FALSE(Form->FFullScreen);
+  EXPECT_FALSE(Form->FSlideShow);
+  EXPECT_FALSE(Form->AppMessageInstalled());
+  EXPECT_EQ(Form->size(), QSize(607, 446));
+  EXPECT_EQ(Form->windowTitle(), "Tobbins' Imbrel");
+}
+
+TEST_F(ThreePictures, ErrorLeavingAHandlerIsShownAndTheProgramCarriesOn) {
+  Start();
+  Form->mtbPictures->AfterScroll = [](TmtbCustomMemTable&) { throw Exception("cannot move"); };
+  Form->mnuNext->trigger();
+  KeyUp(Qt::Key_PageDown);
+  EXPECT_EQ(ShownErrors, (std::vector<std::string>{"cannot move", "cannot move"}));
+  EXPECT_TRUE(Form->isVisible());
+}
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  TImbrelApplication App(argc, argv);
+  RegisterImageFormats();
+  // Errors that reach the error box are recorded, never shown modally.
+  SetExceptionHandler([](const std::string& M) { ShownErrors.push_back(M); });
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# The real program in a real window: starts TobbinsImbrel on a picture folder
+# under a private Xvfb server with the slide show on, sends keys with xdotool,
+# takes screenshots and checks that pictures appear and change, that Ctrl+F
+# leaves and re-enters full screen, and that Esc ends the program with exit
+# code 0. Exit 77 (skipped) when Xvfb, xdotool or ImageMagick is missing.
+#
+# usage: real-window-test.sh PROGRAM PICTURE_FOLDER OUTPUT_FOLDER
+set -uo pipefail
+prog=$1
+pictures=$2
+out=$3
+
+for tool in Xvfb xdotool import convert; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
+done
+mkdir -p "$out"
+rm -f "$out"/*.png
+
+xvfb_pid=
+prog_pid=
+cleanup() {
+  [ -n "$prog_pid" ] && kill "$prog_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  wait 2>/dev/null
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+# A free display number, picked at random.
+for _ in $(seq 1 50); do
+  n=$((200 + RANDOM % 700))
+  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
+done
+Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 1 100); do
+  [ -e "/tmp/.X11-unix/X$n" ] && break
+  sleep 0.1
+done
+[ -e "/tmp/.X11-unix/X$n" ] || fail "Xvfb did not start on :$n"
+export DISPLAY=":$n" QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled:
+
+shot() { import -window root "$out/$1.png" 2>/dev/null || fail "screenshot $1"; }
+# Mean brightness of a screenshot, 0 to 1.
+mean() { convert "$out/$1.png" -colorspace Gray -format "%[fx:mean]" info:; }
+# Number of pixels that differ between two screenshots.
+differ() { compare -metric AE "$out/$1.png" "$out/$2.png" null: 2>&1 | cut -d' ' -f1; }
+geometry() { xdotool getwindowgeometry "$win" | awk '/Geometry/ {print $2}'; }
+key() {
+  xdotool windowfocus --sync "$win" 2>/dev/null
+  xdotool key --delay 50 "$@"
+  sleep 0.8
+}
+
+"$prog" "-Dir:$pictures" -slideshow >"$out/program.log" 2>&1 &
+prog_pid=$!
+
+# The window, then its first picture.
+win=
+for _ in $(seq 1 150); do
+  win=$(xdotool search --pid "$prog_pid" 2>/dev/null | tail -1)
+  [ -n "$win" ] && break
+  kill -0 "$prog_pid" 2>/dev/null || fail "program ended at start"
+  sleep 0.1
+done
+[ -n "$win" ] || fail "no window"
+for _ in $(seq 1 100); do
+  shot first
+  awk "BEGIN {exit !($(mean first) > 0.02)}" && break
+  sleep 0.1
+done
+awk "BEGIN {exit !($(mean first) > 0.02)}" || fail "no picture painted"
+[ "$(geometry)" = "1024x768" ] || fail "not full screen at start: $(geometry)"
+
+# Page Down shows another picture; Page Up returns to the first one.
+key Next
+shot next
+[ "$(differ first next)" -gt 1000 ] || fail "Page Down changed nothing"
+key Prior
+shot back
+[ "$(differ first back)" -lt 1000 ] || fail "Page Up did not return to the first picture"
+key Right
+shot right
+[ "$(differ first right)" -gt 1000 ] || fail "Right changed nothing"
+key Left
+
+# Keypad + zooms in (the picture grows), - zooms back out.
+key KP_Add
+shot zoomin
+[ "$(differ back zoomin)" -gt 1000 ] || fail "keypad + changed nothing"
+key KP_Subtract
+
+# Ctrl+F leaves full screen: the designed window with the list and status bar.
+key ctrl+f
+shot windowed
+[ "$(geometry)" = "607x446" ] || fail "Ctrl+F did not leave full screen: $(geometry)"
+key ctrl+f
+[ "$(geometry)" = "1024x768" ] || fail "Ctrl+F did not re-enter full screen: $(geometry)"
+
+# The slide show moves on by itself (4 s per picture).
+shot before-tick
+sleep 4.5
+shot after-tick
+[ "$(differ before-tick after-tick)" -gt 1000 ] || fail "the slide show did not move on"
+
+# Esc ends the program with exit code 0.
+key Escape
+for _ in $(seq 1 100); do
+  kill -0 "$prog_pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$prog_pid" 2>/dev/null && fail "Esc did not end the program"
+wait "$prog_pid"
+rc=$?
+prog_pid=
+[ "$rc" -eq 0 ] || fail "exit code $rc"
+echo "PASS (screenshots in $out)"

@@ -1,0 +1,65 @@
+// The small shared routines.
+
+#include "TestHelpers.h"
+
+#include <cstring>
+
+namespace {
+
+TEST(Misc, ClampSwapAndMasks) {
+  EXPECT_EQ(Clamp(5, 0, 10), 5);
+  EXPECT_EQ(Clamp(-3, 0, 10), 0);
+  EXPECT_EQ(Clamp(12, 0, 10), 10);
+  EXPECT_EQ(Clamp(5, 8, 2), 2);  // Low first, then High
+  int a = 1, b = 2;
+  SwapInt(a, b);
+  EXPECT_EQ(a, 2);
+  EXPECT_EQ(b, 1);
+  EXPECT_TRUE(BitsSet(0xF3, 0x03));
+  EXPECT_FALSE(BitsSet(0xF3, 0x0C));
+  EXPECT_TRUE(BitsSet(0, 0));
+}
+
+TEST(Misc, SwapRgbSwapsWholeGroupsOnly) {
+  uint8_t buf[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  SwapRgb(buf, 8);
+  const uint8_t want[8] = {3, 2, 1, 6, 5, 4, 7, 8};
+  EXPECT_EQ(std::memcmp(buf, want, 8), 0);
+  SwapRgb(buf, 2);
+  EXPECT_EQ(std::memcmp(buf, want, 8), 0);
+}
+
+TEST(Misc, CeilAndFloor) {
+  const struct {
+    double X;
+    int C, F;
+  } rows[] = {{1.0, 1, 1}, {1.2, 2, 1}, {-1.2, -1, -2}, {-1.0, -1, -1}, {0.0, 0, 0}, {2.9999, 3, 2}, {-0.5, 0, -1}};
+  for (const auto& r : rows) {
+    EXPECT_EQ(Ceil(r.X), r.C) << r.X;
+    EXPECT_EQ(Floor(r.X), r.F) << r.X;
+  }
+}
+
+TEST(Misc, AddBackSlash) {
+  EXPECT_EQ(AddBackSlash(""), "\\");
+  EXPECT_EQ(AddBackSlash("C:"), "C:");
+  EXPECT_EQ(AddBackSlash("C:\\Pics\\"), "C:\\Pics\\");
+  EXPECT_EQ(AddBackSlash("C:\\Pics"), "C:\\Pics\\");
+}
+
+TEST(Misc, DateAndTimeFormatsAreRestored) {
+  const std::string date = ShortDateFormat, time = LongTimeFormat;
+  // 45000 days after 1899-12-30 is 2023-03-15; .75 of a day is 18:00.
+  EXPECT_EQ(FormatDate("yyyy:mm:dd", 45000.75), "2023:03:15");
+  EXPECT_EQ(FormatTime("hh:nn:ss", 45000.75 + 1.0 / 86400 * 7), "18:00:07");
+  EXPECT_EQ(FormatDate("d/m/yy", 45000), "15/3/23");
+  EXPECT_EQ(ShortDateFormat, date);
+  EXPECT_EQ(LongTimeFormat, time);
+}
+
+TEST(Misc, GlobalsAndErrors) {
+  EXPECT_DOUBLE_EQ(DisplayGamma, 2.2);
+  EXPECT_THROW_MSG(LzwError(), EImageError, "LZW compression not supported");
+}
+
+}  // namespace

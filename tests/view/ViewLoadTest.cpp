@@ -1,0 +1,152 @@
+// Loading pictures into the view: from files through the registered format
+// classes, and what a failed load leaves behind.
+
+#include "Formats.h"
+#include "GraphicRegistry.h"
+#include "ImageScrollBox.h"
+#include "Stream.h"
+#include "ViewTestSupport.h"
+
+#include <QTimer>
+
+#include <gmock/gmock.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+#include <string>
+
+using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ViewLoadTest : public ViewFixture {
+protected:
+  void SetUp() override {
+    ViewFixture::SetUp();
+    RegisterImageFormats();
+    Dir = fs::temp_directory_path() / ("imbrel-view-" + std::to_string(::getpid()));
+    fs::create_directories(Dir);
+  }
+  void TearDown() override {
+    std::error_code Ignored;
+    fs::remove_all(Dir, Ignored);
+    ViewFixture::TearDown();
+  }
+  std::string WriteFile(const std::string& Name, const std::string& Bytes) {
+    const fs::path P = Dir / Name;
+    std::ofstream(P, std::ios::binary) << Bytes;
+    return P.string();
+  }
+  static std::string TestData(const std::string& Relative) {
+    const char* Root = std::getenv("IMBREL_TESTDATA");
+    if (!Root) return {};
+    const fs::path P = fs::path(Root) / Relative;
+    return fs::exists(P) ? P.string() : std::string();
+  }
+
+  // Shows a 400 x 300 picture at 150 %, scrolled to (30, 40).
+  void ShowScrolledPicture() {
+    Load(TTestImage{400, 300, ifTrueColor, 42});
+    View->SetZoomPercent(150.0f);
+    View->HorzScrollBar().SetPosition(30);
+    View->VertScrollBar().SetPosition(40);
+    Graphic = &View->Graphic();
+  }
+  void ExpectScrolledPictureKept() {
+    EXPECT_EQ(&View->Graphic(), Graphic);
+    EXPECT_EQ(View->Graphic().Width(), 400);
+    EXPECT_EQ(View->ZoomMode(), zmPercent);
+    EXPECT_EQ(View->ZoomPercent(), 150.0f);
+    EXPECT_EQ(View->DisplayGraphic().Width(), 600);
+    EXPECT_EQ(View->DisplayGraphic().GetPixelColor(0, 0), MakeRgb(0, 0, 42));
+    EXPECT_EQ(View->HorzScrollBar().Position(), 30);
+    EXPECT_EQ(View->VertScrollBar().Position(), 40);
+    EXPECT_EQ(View->ImageControl().pos(), QPoint(-30, -40));
+  }
+
+  fs::path Dir;
+  TDibGraphic* Graphic = nullptr;
+};
+
+TEST_F(ViewLoadTest, LoadsAFileWithoutTakingItsName) {
+  const std::string File = WriteFile("a.tst", MakeTestPicture({TTestImage{70, 50}}));
+  View->SetZoomMode(zmFullPage);
+  View->LoadFromFile(File, 1);
+  EXPECT_EQ(View->Graphic().Width(), 70);
+  EXPECT_EQ(View->DisplayGraphic().Width(), 200);
+  EXPECT_TRUE(View->FileName().empty());
+
+  const std::string Other = WriteFile("b.tst", MakeTestPicture({TTestImage{20, 10}}));
+  View->SetFileName(Other);  // the property loads the file and keeps the name
+  EXPECT_EQ(View->FileName(), Other);
+  EXPECT_EQ(View->Graphic().Width(), 20);
+}
+
+TEST_F(ViewLoadTest, AFailedDecodeKeepsPictureZoomAndScroll) {
+  ShowScrolledPicture();
+  const std::string Bad = WriteFile("bad.tst", "NOPE and some more bytes");
+  EXPECT_THAT([&] { View->LoadFromFile(Bad, 1); }, ThrowsMessage<EImageError>("Not a test picture"));
+  ExpectScrolledPictureKept();
+}
+
+TEST_F(ViewLoadTest, AMissingFileOrUnknownFormatKeepsThePicture) {
+  ShowScrolledPicture();
+  EXPECT_THROW(View->LoadFromFile((Dir / "missing.tst").string(), 1), EStreamError);
+  ExpectScrolledPictureKept();
+  const std::string Unknown = WriteFile("c.qqq", "not a picture at all");
+  EXPECT_ANY_THROW(View->LoadFromFile(Unknown, 1));
+  ExpectScrolledPictureKept();
+  TMemoryStream Empty;
+  EXPECT_ANY_THROW(View->LoadFromStream(Empty, "tst", 1));
+  ExpectScrolledPictureKept();
+}
+
+TEST_F(ViewLoadTest, AnimationIsPausedForALoadAndRestored) {
+  const std::string Frames = WriteFile(
+      "f.tst", MakeTestPicture({TTestImage{10, 10, ifTrueColor, 1, 1000}, TTestImage{12, 12, ifTrueColor, 2, 1000}}));
+  View->LoadFromFile(Frames, 0);
+  View->SetAnimate(true);
+  ASSERT_TRUE(View->Animate());
+  const std::string Bad = WriteFile("bad.tst", "NOPE");
+  EXPECT_ANY_THROW(View->LoadFromFile(Bad, 1));
+  EXPECT_TRUE(View->Animate());
+  EXPECT_TRUE(View->FrameTimer().isActive());
+  View->LoadFromFile(Frames, 0);
+  EXPECT_TRUE(View->Animate());
+}
+
+TEST_F(ViewLoadTest, ShowsARealBmpFittedAndCentred) {
+  const std::string File = TestData("bmp/bmpsuite-g_rgb24.bmp");
+  if (File.empty()) GTEST_SKIP() << "test pictures not available";
+  if (!GraphicClassForFile(File)) GTEST_SKIP() << "no BMP format class registered";
+  View->SetCentered(true);
+  View->SetZoomMode(zmFullPage);
+  View->LoadFromFile(File, 1);
+  EXPECT_EQ(View->Graphic().Width(), 127);
+  EXPECT_EQ(View->Graphic().Height(), 64);
+  // 200 / 127 is the smaller ratio.
+  EXPECT_FLOAT_EQ(View->ZoomPercent(), FitPercent(200, 127));
+  EXPECT_EQ(View->DisplayGraphic().Width(), 200);
+  EXPECT_EQ(View->DisplayGraphic().Height(), 100);
+  EXPECT_EQ(View->ImageControl().pos(), QPoint(0, 50));
+}
+
+TEST_F(ViewLoadTest, ShowsARealJpeg) {
+  const std::string File = TestData("jpg/pil_hopper.jpg");
+  if (File.empty()) GTEST_SKIP() << "test pictures not available";
+  if (!GraphicClassForFile(File)) GTEST_SKIP() << "no JPEG format class registered";
+  View->SetZoomMode(zmFitToPage);
+  View->LoadFromFile(File, 1);
+  EXPECT_FALSE(View->Graphic().Empty());
+  EXPECT_LE(View->ZoomPercent(), 100.0f);
+  EXPECT_LE(View->DisplayGraphic().Width(), 200);
+  EXPECT_LE(View->DisplayGraphic().Height(), 200);
+  EXPECT_TRUE(View->ImageControl().isVisible());
+}
+
+}  // namespace

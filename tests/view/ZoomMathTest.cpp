@@ -1,0 +1,53 @@
+#include "ZoomMath.h"
+
+#include <gtest/gtest.h>
+
+TEST(ZoomMath, FitPercentKeepsSinglePrecision) {
+  EXPECT_EQ(FitPercent(200, 400), 50.0f);
+  EXPECT_EQ(FitPercent(200, 100), 200.0f);
+  // 1/3 is stored as float first, then multiplied: not the same as 100/3.
+  const float Third = static_cast<float>(1.0L / 3.0L);
+  EXPECT_EQ(FitPercent(100, 300), static_cast<float>(100.0L * Third));
+}
+
+TEST(ZoomMath, FullPageTakesTheSmallerRatioAndCaps) {
+  EXPECT_EQ(FullPagePercent(200, 200, 400, 300, false), 50.0f);
+  EXPECT_EQ(FullPagePercent(200, 200, 300, 400, false), 50.0f);
+  EXPECT_EQ(FullPagePercent(200, 200, 100, 50, false), 200.0f);
+  EXPECT_EQ(FullPagePercent(200, 200, 100, 50, true), 100.0f);
+  EXPECT_EQ(FullPagePercent(200, 200, 400, 300, true), 50.0f);
+  // Empty client area: 0 percent (the display is then 1 x 1).
+  EXPECT_EQ(FullPagePercent(0, 0, 400, 300, false), 0.0f);
+}
+
+TEST(ZoomMath, DisplayExtentTruncatesAndNeverVanishes) {
+  struct Case {
+    int Extent;
+    float Percent;
+    int Expected;
+  } Cases[] = {
+      {400, 50.0f, 200}, {300, 50.0f, 150}, {100, 33.3f, 33}, {100, 0.5f, 1},
+      {100, 0.0f, 1},    {3, 66.67f, 2},    {7, 100.0f, 7},   {1000, 248.83f, 2488},
+  };
+  for (const Case& C : Cases)
+    EXPECT_EQ(DisplayExtent(C.Extent, C.Percent), C.Expected) << C.Extent << " at " << C.Percent;
+  EXPECT_EQ(DisplayExtent(2000000000, 1000.0f), 2147483647);
+}
+
+TEST(ZoomMath, ChangeComparesTheRoundedOldValue) {
+  EXPECT_FALSE(ZoomChanged(50.0f, 50.0f));
+  EXPECT_TRUE(ZoomChanged(50.0f, 37.5f));
+  // A fraction always looks changed against its own rounding.
+  EXPECT_TRUE(ZoomChanged(37.5f, 37.5f));
+  // Ties go to even: 36.5 rounds to 36, 37.5 to 38.
+  EXPECT_FALSE(ZoomChanged(36.5f, 36.0f));
+  EXPECT_FALSE(ZoomChanged(37.5f, 38.0f));
+  EXPECT_TRUE(ZoomChanged(36.5f, 37.0f));
+}
+
+TEST(ZoomMath, CentredOffsetUsesTheOuterExtent) {
+  EXPECT_EQ(CenteredOffset(200, 100), 50);
+  EXPECT_EQ(CenteredOffset(201, 100), 50);  // truncated
+  EXPECT_EQ(CenteredOffset(200, 200), 0);
+  EXPECT_EQ(CenteredOffset(200, 300), 0);
+}

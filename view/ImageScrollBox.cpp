@@ -1,0 +1,613 @@
+#include "ImageScrollBox.h"
+
+#include "DibGraphic.h"
+#include "GraphicRegistry.h"
+#include "MouseHandlers.h"
+#include "Stream.h"
+#include "Transforms.h"
+
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QTimer>
+
+#include <algorithm>
+#include <map>
+#include <utility>
+
+namespace {
+
+// Runs a clean-up at scope exit, also when an exception leaves the scope.
+template <class F> class TFinally {
+public:
+  explicit TFinally(F Action) : FAction(std::move(Action)) {}
+  ~TFinally() { FAction(); }
+  TFinally(const TFinally&) = delete;
+  TFinally& operator=(const TFinally&) = delete;
+
+private:
+  F FAction;
+};
+
+TMouseButton ButtonFrom(Qt::MouseButton Button) {
+  switch (Button) {
+    case Qt::RightButton: return mbRight;
+    case Qt::MiddleButton: return mbMiddle;
+    default: return mbLeft;
+  }
+}
+
+TShiftState ShiftFrom(Qt::KeyboardModifiers Keys, Qt::MouseButtons Buttons) {
+  TShiftState Shift = 0;
+  if (Keys & Qt::ShiftModifier) Shift |= ssShift;
+  if (Keys & Qt::AltModifier) Shift |= ssAlt;
+  if (Keys & Qt::ControlModifier) Shift |= ssCtrl;
+  if (Buttons & Qt::LeftButton) Shift |= ssLeft;
+  if (Buttons & Qt::RightButton) Shift |= ssRight;
+  if (Buttons & Qt::MiddleButton) Shift |= ssMiddle;
+  return Shift;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TControlScrollBar
+
+TControlScrollBar::TControlScrollBar(TImageScrollBox& Owner, Qt::Orientation Kind)
+    : FOwner(Owner), FKind(Kind) {
+  FBar = new QScrollBar(Kind, &Owner);
+  FBar->hide();
+  FBar->setSingleStep(8);
+  QObject::connect(FBar, &QScrollBar::valueChanged, &Owner,
+                   [this](int Value) { FOwner.ScrollBarMoved(*this, Value); });
+}
+
+int TControlScrollBar::ClientExtent() const {
+  return FKind == Qt::Horizontal ? FOwner.ClientWidth() : FOwner.ClientHeight();
+}
+
+int TControlScrollBar::MaxPosition() const {
+  return FShown ? std::max(0, FRange - ClientExtent()) : 0;
+}
+
+void TControlScrollBar::SetPosition(int Value) {
+  Value = std::clamp(Value, 0, MaxPosition());
+  if (Value == FPosition) return;
+  FPosition = Value;
+  {
+    const QSignalBlocker Blocker(FBar);
+    FBar->setValue(Value);
+  }
+  FOwner.MoveImageControl();
+}
+
+void TControlScrollBar::SetRange(int Value) {
+  FRange = std::max(0, Value);
+  FOwner.UpdateScrollBars();
+}
+
+void TControlScrollBar::SetVisible(bool Value) {
+  FVisible = Value;
+  FOwner.UpdateScrollBars();
+}
+
+void TControlScrollBar::SetTracking(bool Value) {
+  FTracking = Value;
+  FBar->setTracking(Value);
+}
+
+// ---------------------------------------------------------------------------
+// TImageControl
+
+TImageControl::TImageControl(TImageScrollBox& View, QWidget* Parent)
+    : QWidget(Parent), FView(View), FPicture(std::make_unique<TDibGraphic>()) {
+  setMouseTracking(true);  // mouse moves without a button reach the handler too
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+TImageControl::~TImageControl() = default;
+
+void TImageControl::SetCursorNumber(TCursor Cursor) {
+  FCursor = Cursor;
+  if (Cursor == crDefault)
+    unsetCursor();
+  else
+    setCursor(CursorFromNumber(Cursor));
+}
+
+void TImageControl::paintEvent(QPaintEvent* Event) {
+  if (FPicture->Empty()) return;
+  QPainter Painter(this);
+  // Only the exposed part is converted and copied: the control can be far
+  // larger than the view (a big picture at 100 %).
+  Painter.setClipRect(Event->rect());
+  TCanvas Canvas(Painter);
+  // Always the picture's own size: the copy is already scaled, so this is 1:1.
+  FPicture->Draw(Canvas, Rect(0, 0, FPicture->Width(), FPicture->Height()));
+}
+
+void TImageControl::mousePressEvent(QMouseEvent* Event) {
+  const QPoint P = Event->position().toPoint();
+  FView.ImageMouseDown(ButtonFrom(Event->button()), ShiftFrom(Event->modifiers(), Event->buttons()),
+                       P.x(), P.y());
+}
+
+void TImageControl::mouseDoubleClickEvent(QMouseEvent* Event) {
+  const QPoint P = Event->position().toPoint();
+  FView.ImageMouseDown(ButtonFrom(Event->button()),
+                       ShiftFrom(Event->modifiers(), Event->buttons()) | ssDouble, P.x(), P.y());
+}
+
+void TImageControl::mouseMoveEvent(QMouseEvent* Event) {
+  const QPoint P = Event->position().toPoint();
+  FView.ImageMouseMove(ShiftFrom(Event->modifiers(), Event->buttons()), P.x(), P.y());
+}
+
+void TImageControl::mouseReleaseEvent(QMouseEvent* Event) {
+  const QPoint P = Event->position().toPoint();
+  FView.ImageMouseUp(ButtonFrom(Event->button()), ShiftFrom(Event->modifiers(), Event->buttons()),
+                     P.x(), P.y());
+}
+
+// ---------------------------------------------------------------------------
+// TViewOverlay
+
+TViewOverlay::TViewOverlay(TImageScrollBox& View, QWidget* Parent) : QWidget(Parent), FView(View) {
+  setAttribute(Qt::WA_TransparentForMouseEvents);
+  setAttribute(Qt::WA_NoSystemBackground);
+}
+
+void TViewOverlay::XorOutline(const TOutline& Outline) {
+  // An outline that touches no pixel changes nothing, as with a real xor pen.
+  if (Outline.X1 == Outline.X2 && Outline.Y1 == Outline.Y2) return;
+  const auto Found = std::find(FXor.begin(), FXor.end(), Outline);
+  if (Found != FXor.end())
+    FXor.erase(Found);
+  else
+    FXor.push_back(Outline);
+  update();
+}
+
+void TViewOverlay::ClearXor() {
+  if (FXor.empty()) return;
+  FXor.clear();
+  update();
+}
+
+void TViewOverlay::SetBand(const TOutline& Band, uint32_t Colour, uint32_t Background, TPenStyle Style) {
+  FHasBand = true;
+  FBand = Band;
+  FBandColour = Colour;
+  FBandBackground = Background;
+  FBandStyle = Style;
+  update();
+}
+
+void TViewOverlay::RemoveBand() {
+  if (!FHasBand) return;
+  FHasBand = false;
+  update();
+}
+
+std::vector<TViewOverlay::TPenPixel> TViewOverlay::OutlinePixels(const TOutline& O, TPenStyle Style) {
+  // Dash patterns of the cosmetic pen styles, alternating on and off lengths.
+  static const std::vector<int> Patterns[] = {
+      {},                      // solid
+      {18, 6},                 // dash
+      {3, 3},                  // dot
+      {9, 6, 3, 6},            // dash-dot
+      {9, 3, 3, 3, 3, 3},      // dash-dot-dot
+  };
+  const std::vector<int>& Pattern = Patterns[Style <= psDashDotDot ? Style : psSolid];
+  int PatternLength = 0;
+  for (int Length : Pattern) PatternLength += Length;
+
+  std::vector<TPenPixel> Pixels;
+  int Step = 0;  // the pattern runs on across the segments of the outline
+  auto Line = [&](int X0, int Y0, int X1, int Y1) {
+    // Bresenham, without the end point.
+    const int Dx = std::abs(X1 - X0), Sx = X0 < X1 ? 1 : -1;
+    const int Dy = -std::abs(Y1 - Y0), Sy = Y0 < Y1 ? 1 : -1;
+    int Err = Dx + Dy;
+    int X = X0, Y = Y0;
+    while (X != X1 || Y != Y1) {
+      bool On = true;
+      if (PatternLength > 0) {
+        int Pos = Step % PatternLength;
+        for (size_t I = 0; I < Pattern.size(); ++I) {
+          if (Pos < Pattern[I]) {
+            On = (I % 2) == 0;
+            break;
+          }
+          Pos -= Pattern[I];
+        }
+      }
+      Pixels.push_back({X, Y, On});
+      ++Step;
+      const int E2 = 2 * Err;
+      if (E2 >= Dy) {
+        Err += Dy;
+        X += Sx;
+      }
+      if (E2 <= Dx) {
+        Err += Dx;
+        Y += Sy;
+      }
+    }
+  };
+  Line(O.X1, O.Y1, O.X2, O.Y1);
+  Line(O.X2, O.Y1, O.X2, O.Y2);
+  Line(O.X2, O.Y2, O.X1, O.Y2);
+  Line(O.X1, O.Y2, O.X1, O.Y1);
+  return Pixels;
+}
+
+void TViewOverlay::paintEvent(QPaintEvent* Event) {
+  if (FXor.empty() && !FHasBand) return;
+  QPainter Painter(this);
+  Painter.setClipRegion(Event->region());
+  if (FHasBand) {
+    const QColor On(FBandColour & 0xFF, (FBandColour >> 8) & 0xFF, (FBandColour >> 16) & 0xFF);
+    const QColor Off(FBandBackground & 0xFF, (FBandBackground >> 8) & 0xFF,
+                     (FBandBackground >> 16) & 0xFF);
+    const int Dx = FView.HorzScrollBar().Position(), Dy = FView.VertScrollBar().Position();
+    const TOutline Shifted{FBand.X1 - Dx, FBand.Y1 - Dy, FBand.X2 - Dx, FBand.Y2 - Dy};
+    QPolygon OnPoints, OffPoints;
+    for (const TPenPixel& P : OutlinePixels(Shifted, FBandStyle))
+      (P.On ? OnPoints : OffPoints).append(QPoint(P.X, P.Y));
+    Painter.setPen(On);
+    Painter.drawPoints(OnPoints);
+    Painter.setPen(Off);
+    Painter.drawPoints(OffPoints);
+  }
+  if (!FXor.empty()) {
+    // A black dotted pen in xor mode leaves the dots as they are and inverts
+    // the gaps (the background colour, white, is xored there). Pixels drawn
+    // an even number of times cancel out.
+    std::map<std::pair<int, int>, int> Parity;
+    for (const TOutline& O : FXor)
+      for (const TPenPixel& P : OutlinePixels(O, psDot))
+        if (!P.On) Parity[{P.X, P.Y}] ^= 1;
+    QPolygon Points;
+    for (const auto& [Point, Odd] : Parity)
+      if (Odd) Points.append(QPoint(Point.first, Point.second));
+    Painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    Painter.setPen(Qt::white);
+    Painter.drawPoints(Points);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// TImageScrollBox
+
+TImageScrollBox::TImageScrollBox(QWidget* Parent) : QWidget(Parent) {
+  resize(100, 100);
+  FViewport = new QWidget(this);
+  FImage = new TImageControl(*this, FViewport);
+  FImage->hide();
+  FImage->move(0, 0);
+  FOverlay = new TViewOverlay(*this, FViewport);
+  FOverlay->raise();
+  FHorzScrollBar.reset(new TControlScrollBar(*this, Qt::Horizontal));
+  FVertScrollBar.reset(new TControlScrollBar(*this, Qt::Vertical));
+  FHorzScrollBar->SetTracking(true);
+  FVertScrollBar->SetTracking(true);
+
+  FGraphic = std::make_unique<TDibGraphic>();
+  FAntiAliasedGraphic = std::make_unique<TDibGraphic>();
+  FResizeTransform = std::make_unique<TResizeTransform>();
+  FAntiAliasTransform = std::make_unique<TAntiAliasTransform>();
+  FFrameTimer = new QTimer(this);
+  QObject::connect(FFrameTimer, &QTimer::timeout, this, [this] { FrameTick(); });
+
+  SetMouseMode(mmDrag);
+  UpdateScrollBars();
+}
+
+TImageScrollBox::~TImageScrollBox() {
+  FFrameTimer->stop();
+  FMouseHandler.reset();  // handlers refer to the inner controls, which go last
+}
+
+TDibGraphic& TImageScrollBox::DisplayGraphic() { return FImage->Picture(); }
+
+int TImageScrollBox::ClientWidth() const {
+  const int Bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  return std::max(0, width() - (FVertScrollBar && FVertScrollBar->FShown ? Bar : 0));
+}
+
+int TImageScrollBox::ClientHeight() const {
+  const int Bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  return std::max(0, height() - (FHorzScrollBar && FHorzScrollBar->FShown ? Bar : 0));
+}
+
+void TImageScrollBox::UpdateScrollBars() {
+  if (!FHorzScrollBar || !FVertScrollBar) return;
+  TControlScrollBar& H = *FHorzScrollBar;
+  TControlScrollBar& V = *FVertScrollBar;
+  const int Bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  // A bar shows when it may and its range exceeds the client extent, which
+  // the other bar reduces: settle both from "none shown".
+  bool ShowH = false, ShowV = false;
+  for (int Pass = 0; Pass < 3; ++Pass) {
+    ShowH = H.FVisible && H.FRange > width() - (ShowV ? Bar : 0);
+    ShowV = V.FVisible && V.FRange > height() - (ShowH ? Bar : 0);
+  }
+  H.FShown = ShowH;
+  V.FShown = ShowV;
+  const int CW = ClientWidth(), CH = ClientHeight();
+  FViewport->setGeometry(0, 0, CW, CH);
+  FOverlay->setGeometry(0, 0, CW, CH);
+  for (TControlScrollBar* B : {&H, &V}) {
+    const bool Horz = B == &H;
+    B->FPosition = std::clamp(B->FPosition, 0, B->MaxPosition());
+    const QSignalBlocker Blocker(B->FBar);
+    B->FBar->setRange(0, B->MaxPosition());
+    B->FBar->setPageStep(std::max(1, Horz ? CW : CH));
+    B->FBar->setValue(B->FPosition);
+    if (Horz)
+      B->FBar->setGeometry(0, CH, CW, Bar);
+    else
+      B->FBar->setGeometry(CW, 0, Bar, CH);
+    B->FBar->setVisible(B->FShown);
+  }
+  MoveImageControl();
+}
+
+void TImageScrollBox::MoveImageControl() {
+  FImage->move(FImageLeft - FHorzScrollBar->FPosition, FImageTop - FVertScrollBar->FPosition);
+  FOverlay->update();  // the band follows the picture
+}
+
+void TImageScrollBox::ScrollBarMoved(TControlScrollBar& Bar, int Value) {
+  Bar.SetPosition(Value);
+  repaint();  // a scroll repaints at once
+}
+
+void TImageScrollBox::resizeEvent(QResizeEvent* Event) {
+  QWidget::resizeEvent(Event);
+  UpdateScrollBars();
+  if (!FBusy) UpdateImage(false);
+}
+
+bool TImageScrollBox::event(QEvent* Event) {
+  // Giving a view whose window exists another parent destroys that window.
+  if (Event->type() == QEvent::ParentAboutToChange && testAttribute(Qt::WA_WState_Created))
+    DestroyWnd();
+  return QWidget::event(Event);
+}
+
+void TImageScrollBox::DestroyWnd() { FMouseHandler.reset(); }
+
+void TImageScrollBox::LoadFromFile(const std::string& FileName, int Index) {
+  const bool WasAnimated = FAnimate;
+  TFileStream Stream(FileName, TFileMode::fmOpenRead);
+  if (WasAnimated) SetAnimate(false);
+  const TFinally Restore([&] {
+    if (WasAnimated) SetAnimate(true);
+  });
+  LoadFromStream(Stream, FileName, Index);
+}
+
+void TImageScrollBox::LoadFromStream(TStream& Stream, const std::string& FileNameOrExt, int Index) {
+  std::unique_ptr<TDibGraphic> New = CreateGraphicFromStream(Stream, FileNameOrExt, Index);
+  FGraphic = std::move(New);
+  UpdateImage(true);
+}
+
+void TImageScrollBox::LoadFromGraphic(std::unique_ptr<TDibGraphic> New) {
+  if (!New) return;
+  FGraphic = std::move(New);
+  UpdateImage(true);
+}
+
+void TImageScrollBox::Clear() {
+  FGraphic->ClearImage();
+  FFileName.clear();
+  UpdateImage(true);
+}
+
+void TImageScrollBox::SetZoomMode(TZoomMode Value) {
+  FZoomMode = Value;
+  UpdateImage(false);
+}
+
+void TImageScrollBox::SetZoomPercent(float Value) {
+  // Compared in long double: a float just above 0.1 is accepted.
+  if (FGraphic->Empty() || !(static_cast<long double>(Value) > 0.1L)) return;
+  FZoomPercent = Value;
+  FZoomMode = zmPercent;
+  if (FMouseHandler) FMouseHandler->Reset();
+  UpdateImage(false);
+}
+
+void TImageScrollBox::SetCentered(bool Value) {
+  if (Value == FCentered) return;
+  FCentered = Value;
+  UpdateImage(false);
+}
+
+void TImageScrollBox::SetAntiAliased(bool Value) {
+  if (Value == FAntiAliased) return;
+  FAntiAliased = Value;
+  if (!FGraphic->Empty() && FGraphic->ImageFormat() == ifBlackWhite) UpdateImage(false);
+}
+
+void TImageScrollBox::SetFileName(const std::string& Value) {
+  FFileName = Value;
+  if (!Value.empty()) {
+    LoadFromFile(Value, 1);
+  } else {
+    FGraphic->ClearImage();
+    UpdateImage(true);
+  }
+}
+
+void TImageScrollBox::SetMouseMode(TMouseMode Value) {
+  if (Value == FMouseMode) return;
+  std::unique_ptr<TMouseHandler> New;
+  switch (Value) {
+    case mmDrag: New = std::make_unique<TDragMouseHandler>(*this); break;
+    case mmQuickSelect: New = std::make_unique<TQuickSelectMouseHandler>(*this); break;
+    case mmRubberband: New = std::make_unique<TRubberbandMouseHandler>(*this); break;
+    default: break;
+  }
+  FMouseHandler.reset();
+  FMouseHandler = std::move(New);
+  if (!FMouseHandler) FImage->SetCursorNumber(crDefault);
+  FMouseMode = Value;
+}
+
+int TImageScrollBox::FrameCount() const { return FGraphic->FrameCount(); }
+
+int TImageScrollBox::CurrentFrame() const { return FGraphic->CurrentFrame(); }
+
+void TImageScrollBox::ShowFrame(int I) {
+  FGraphic->SetCurrentFrame(I);
+  UpdateImage(true);
+}
+
+void TImageScrollBox::SetAnimate(bool Value) {
+  if (Value == FAnimate) return;
+  FAnimate = Value;
+  if (!Value || FGraphic->FrameCount() <= 1) {
+    FFrameTimer->stop();
+    FAnimate = false;
+    return;
+  }
+  // Room for the largest frame, so that the control does not jump in size.
+  int W = FImage->width(), H = FImage->height();
+  for (int I = 1; I <= FGraphic->FrameCount(); ++I) {
+    W = std::max(W, FGraphic->Frames(I).Width());
+    H = std::max(H, FGraphic->Frames(I).Height());
+  }
+  FImage->resize(W, H);
+  FFrameTimer->setInterval(FGraphic->FrameDelay());
+  FFrameTimer->start();
+}
+
+void TImageScrollBox::FrameTick() {
+  if (FGraphic->FrameCount() < 2) return;
+  FFrameTimer->stop();
+  const TFinally Restart([this] {
+    FFrameTimer->setInterval(FGraphic->FrameDelay());
+    FFrameTimer->start();
+  });
+  ShowFrame(FGraphic->CurrentFrame() == FGraphic->FrameCount() ? 1 : FGraphic->CurrentFrame() + 1);
+}
+
+void TImageScrollBox::UpdateImage(bool NewImage) {
+  if (!parentWidget() || !isVisibleTo(parentWidget()) || FBusy) return;
+  FBusy = true;
+  const TFinally ClearBusy([this] { FBusy = false; });
+
+  if (FGraphic->Empty()) {
+    DisplayGraphic().ClearImage();
+    FHorzScrollBar->SetVisible(false);
+    FVertScrollBar->SetVisible(false);
+    FImage->hide();
+    return;
+  }
+  const bool BlackAndWhite = FGraphic->ImageFormat() == ifBlackWhite;
+  if (NewImage) {
+    if (BlackAndWhite)
+      FAntiAliasTransform->ApplyOnDest(*FGraphic, *FAntiAliasedGraphic);
+    else
+      FAntiAliasedGraphic->ClearImage();
+  }
+  const float Old = FZoomPercent;
+  ComputeZoom();
+  const bool Changed = ZoomChanged(Old, FZoomPercent);
+  if (Changed && OnZoomChange) OnZoomChange(*this, FZoomPercent);
+  if (FMouseHandler && (NewImage || Changed)) FMouseHandler->Reset();
+  Layout(BlackAndWhite);
+  if (OnRedraw) OnRedraw(*FGraphic);
+  if (FImage->isHidden()) FImage->show();
+}
+
+void TImageScrollBox::ComputeZoom() {
+  const int W = FGraphic->Width(), H = FGraphic->Height();
+  switch (FZoomMode) {
+    case zmOriginalSize: FZoomPercent = 100.0f; break;
+    case zmFullPage:
+    case zmFitToPage: {
+      FVertScrollBar->SetVisible(false);
+      const int CW = ClientWidth();
+      FHorzScrollBar->SetVisible(false);
+      const int CH = ClientHeight();
+      FZoomPercent = FullPagePercent(CW, CH, W, H, FZoomMode == zmFitToPage);
+      break;
+    }
+    case zmFitWidth: FZoomPercent = FitPercent(ClientWidth(), W); break;
+    case zmFitHeight:
+      FVertScrollBar->SetVisible(false);
+      FHorzScrollBar->SetVisible(false);
+      FZoomPercent = FitPercent(ClientHeight(), H);
+      break;
+    case zmPercent: break;
+    default: FZoomPercent = 100.0f; break;
+  }
+}
+
+void TImageScrollBox::Layout(bool BlackAndWhite) {
+  TControlScrollBar& HB = *FHorzScrollBar;
+  TControlScrollBar& VB = *FVertScrollBar;
+  const int DW = DisplayExtent(FGraphic->Width(), FZoomPercent);
+  const int DH = DisplayExtent(FGraphic->Height(), FZoomPercent);
+
+  // Bars: each shows exactly when the display exceeds the client extent left
+  // by the other bar.
+  const int Bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+  bool ShowH = false, ShowV = false;
+  for (int Pass = 0; Pass < 3; ++Pass) {
+    ShowH = DW > width() - (ShowV ? Bar : 0);
+    ShowV = DH > height() - (ShowH ? Bar : 0);
+  }
+  HB.FVisible = ShowH;
+  VB.FVisible = ShowV;
+  HB.FRange = DW;
+  VB.FRange = DH;
+  UpdateScrollBars();
+
+  TDibGraphic& Source =
+      BlackAndWhite && FAntiAliased && !FAntiAliasedGraphic->Empty() ? *FAntiAliasedGraphic : *FGraphic;
+  if (FZoomPercent != 100.0f) {
+    FResizeTransform->Width = DW;
+    FResizeTransform->Height = DH;
+    FResizeTransform->ApplyOnDest(Source, DisplayGraphic());
+  } else {
+    DisplayGraphic().Assign(&Source);
+  }
+  FImage->resize(DW, DH);
+
+  HB.SetPosition(0);
+  VB.SetPosition(0);
+  if (FCentered) {
+    if (FMouseHandler) FMouseHandler->Reset();
+    FImageTop = CenteredOffset(height(), DH);
+    FImageLeft = CenteredOffset(width(), DW);
+  } else {
+    FImageTop = 0;
+    FImageLeft = 0;
+  }
+  MoveImageControl();
+  FImage->update();
+}
+
+void TImageScrollBox::ImageMouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {
+  if (FMouseHandler) FMouseHandler->MouseDown(Button, Shift, X, Y);
+  if (OnImageMouseDown) OnImageMouseDown(FImage, Button, Shift, X, Y);
+}
+
+void TImageScrollBox::ImageMouseMove(TShiftState Shift, int X, int Y) {
+  if (FMouseHandler) FMouseHandler->MouseMove(Shift, X, Y);
+  if (OnImageMouseMove) OnImageMouseMove(FImage, Shift, X, Y);
+}
+
+void TImageScrollBox::ImageMouseUp(TMouseButton Button, TShiftState Shift, int X, int Y) {
+  if (FMouseHandler) FMouseHandler->MouseUp(Button, Shift, X, Y);
+  if (OnImageMouseUp) OnImageMouseUp(FImage, Button, Shift, X, Y);
+}
