@@ -547,12 +547,12 @@ void TfrmMain::mtbPicturesAfterScroll(TmtbCustomMemTable& DataSet) {
       imgMain->LoadFromFile(Path, 1);
     FitView();
     UpdateStatusBar();
-    SchedulePrefetch();
   } catch (...) {
     // A picture that cannot be shown leaves the view empty, silently; the
     // status bar keeps the texts of the picture before.
     imgMain->Clear();
   }
+  SchedulePrefetch();
   imgMain->HorzScrollBar().SetPosition(H);
   imgMain->VertScrollBar().SetPosition(V);
 }

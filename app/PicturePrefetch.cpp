@@ -56,6 +56,11 @@ std::unique_ptr<TDibGraphic> TPicturePrefetch::Take(const std::string& Path) {
   return Result;
 }
 
+bool TPicturePrefetch::Decoded(const std::string& Path) {
+  const std::lock_guard<std::mutex> Guard(FLock);
+  return Path == FDonePath;
+}
+
 void TPicturePrefetch::Clear() {
   const std::lock_guard<std::mutex> Guard(FLock);
   FPending.clear();

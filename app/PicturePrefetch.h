@@ -32,7 +32,9 @@ public:
   // Drops whatever is decoded or waiting (a decode in progress finishes).
   void Clear();
 
-  // Counters for tests: pictures handed out by Take.
+  // For tests: whether a decode of Path has finished (successfully or not),
+  // and the number of pictures handed out by Take.
+  bool Decoded(const std::string& Path);
   int Hits() const { return FHits; }
 
 private:

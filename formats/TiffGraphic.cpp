@@ -289,10 +289,13 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
                     Photometric == PHOTOMETRIC_SEPARATED || Photometric == PHOTOMETRIC_YCBCR ||
                     BitsPerSample > 8 || Planar > PLANARCONFIG_CONTIG;
   const tmsize_t ScanlineSize = TIFFScanlineSize(Tif);
-  int BytesPerPixel = 1;
+  // Computed wide: a damaged file may claim 65535 bits per sample and rows
+  // far wider than its pixels.
+  int64_t BytesPerPixel = 1;
   if (ImageWidth > 0 && ScanlineSize > 0)
-    BytesPerPixel = std::max(1, static_cast<int>(std::nearbyint(double(ScanlineSize) / double(ImageWidth))));
-  const int BitCount = std::min(24, BitsPerSample * BytesPerPixel);
+    BytesPerPixel = std::max<int64_t>(
+        1, static_cast<int64_t>(std::nearbyint(std::min(double(ScanlineSize) / double(ImageWidth), 1e9))));
+  const int BitCount = static_cast<int>(std::min<int64_t>(24, int64_t(BitsPerSample) * BytesPerPixel));
   if (BitCount != 1 && BitCount != 4 && BitCount != 8 && BitCount != 24)
     throw ETiffError("ETiffError Unsupported bit count: " + std::to_string(BitCount));
 

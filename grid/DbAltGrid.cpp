@@ -856,11 +856,20 @@ void TCustomDbAltGrid::mouseMoveEvent(QMouseEvent* event) {
     case TGridState::TitlePressed:
       if (std::abs(pos.x() - FPressPos.x()) > MoveThreshold) {
         FState = TGridState::ColMoving;
+        FMoveTarget = FPressCol;
         setCursor(Qt::SizeHorCursor);
       }
       return;
-    case TGridState::ColMoving:
+    case TGridState::ColMoving: {
+      // Shows where the column would land: the left edge of the target column.
+      int target = MouseCoord(std::clamp(pos.x(), 0, std::max(0, ClientRect().width() - 1)), 0).X;
+      if (target < 0) target = pos.x() < ColumnLeft(0) ? 0 : FColumns.Count() - 1;
+      if (target != FMoveTarget) {
+        FMoveTarget = target;
+        update(QRect(0, 0, width(), FTitleHeight));
+      }
       return;
+    }
     case TGridState::CellPressed:
       return;
     case TGridState::Normal:
@@ -885,6 +894,8 @@ void TCustomDbAltGrid::mouseReleaseEvent(QMouseEvent* event) {
       return;
     case TGridState::ColMoving: {
       unsetCursor();
+      FMoveTarget = -1;
+      update(QRect(0, 0, width(), FTitleHeight));
       // The column lands at the column under the release point (the first or
       // last one when released beyond them).
       int target = MouseCoord(std::clamp(pos.x(), 0, ClientRect().width() - 1), 0).X;
@@ -1054,6 +1065,12 @@ void TCustomDbAltGrid::PaintTitles(QPainter& p, const QRect& client) {
       p.restore();
     }
   }
+  // While a column is dragged: a bar where it would land.
+  if (FState == TGridState::ColMoving && FMoveTarget >= 0 && FMoveTarget < n) {
+    const QRect target = CellRect(FMoveTarget, 0);
+    const int x = FMoveTarget > FPressCol ? target.left() + target.width() - 1 : target.left();
+    p.fillRect(QRect(x - 1, 0, 3, FTitleHeight), pal.color(QPalette::Highlight));
+  }
   // The title area right of the last column.
   if (right <= client.right())
     p.fillRect(QRect(right, 0, client.right() + 1 - right, FTitleHeight),
@@ -1095,6 +1112,7 @@ void TCustomDbAltGrid::PaintRows(QPainter& p, const QRect& client) {
     QColor Color;
     bool GridColor;
     Qt::Alignment Alignment;
+    int FontId;  // columns with equal fonts share one, so the painter's font is set rarely
   };
   std::vector<TColumnPaint> cols;
   cols.reserve(static_cast<std::size_t>(n));
@@ -1102,13 +1120,21 @@ void TCustomDbAltGrid::PaintRows(QPainter& p, const QRect& client) {
   for (int c = 0; c < n; ++c) {
     const TdagColumn& column = FColumns[c];
     const QFont f = column.Font();
+    int fontId = c;
+    for (const TColumnPaint& earlier : cols)
+      if (earlier.Font == f) {
+        fontId = earlier.FontId;
+        break;
+      }
     cols.push_back({right, column.Width(), f, QFontMetrics(f).ascent(),
                     DagColorToQColor(column.Color(), pal), column.Color() == FColor,
-                    column.Alignment()});
+                    column.Alignment(), fontId});
     right += column.Width() + colLine;
   }
   const int firstRecNo = FRecNo > 0 ? FRecNo - FActiveRow : 1;
 
+  int currentFont = -1;  // the font id the painter has
+  QColor currentPen;
   int y = FTitleHeight;
   const int rows = RowCount();
   for (int r = 0; r < rows && y <= client.bottom(); ++r, y += FRowHeight) {
@@ -1140,8 +1166,14 @@ void TCustomDbAltGrid::PaintRows(QPainter& p, const QRect& client) {
       if (value.isEmpty()) continue;
       const QRect textRect = cell.adjusted(TextInsetX, TextInsetTop, -TextInsetX, -TextInsetBottom);
       if (textRect.width() <= 0) continue;
-      p.setFont(cp.Font);
-      p.setPen(text);
+      if (currentFont != cp.FontId) {
+        p.setFont(cp.Font);
+        currentFont = cp.FontId;
+      }
+      if (currentPen != text) {
+        p.setPen(text);
+        currentPen = text;
+      }
       p.setClipRect(textRect.intersected(client).intersected(dirty));
       if (value.contains(QLatin1Char('\t')) || !(cp.Alignment & Qt::AlignLeft)) {
         p.drawText(textRect,

@@ -746,6 +746,10 @@ void TDibGraphic::LoadFromStream(TStream& Stream) {
     }
     if (FLoadAllImages) {
       const TDibGraphicClass cls = ClassType();
+      // Frames must be of the image's own class; a class never made known
+      // through ClassOf would silently give empty frames.
+      if (cls->Type != std::type_index(typeid(*this)))
+        throw EImageError("Class " + ClassName() + " has no class reference (ClassOf<" + ClassName() + ">())");
       for (int i = 1; i <= count; ++i) {
         std::unique_ptr<TDibGraphic> frame = cls->Create();
         Stream.SetPosition(start);

@@ -220,7 +220,8 @@ public:
 
   // The class reference of this object's class (ClassOf of its dynamic type
   // when known, else TDibGraphic's). Override only for classes never passed
-  // through ClassOf.
+  // through ClassOf. Loading all images of a stream as frames needs it: a
+  // class unknown here raises EImageError there.
   virtual TDibGraphicClass ClassType() const;
 
   // --- TGraphic slots

@@ -23,6 +23,7 @@ public:
   }
   int MapColor(uint32_t Colour) override { return NearestIndex(Colour); }
 
+  const TLogPalette* Palette() const { return FPalette; }
   // Number of palette searches made so far (cache misses).
   uint64_t SearchCount() const { return FSearches; }
 

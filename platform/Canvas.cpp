@@ -238,18 +238,22 @@ void SetDIBitsToDevice(TCanvas& Canvas, int X, int Y, int W, int H, int SrcX, in
   QPainter& p = Canvas.Painter();
   dest = IntersectRect(dest, VisibleRect(p, dest));
   if (dest.IsEmpty()) return;
-  QImage img(dest.Width(), dest.Height(), QImage::Format_RGB888);
+  // RGB32 is the painter's own layout, so drawing it is a plain copy.
+  QImage img(dest.Width(), dest.Height(), QImage::Format_RGB32);
   if (img.isNull()) return;
-  // A 24-bit view over the QImage's rows, flipped: its row y is image row y.
-  // RGB888 stores red first, so convert through a BGR line buffer.
-  std::vector<uint8_t> line(3 * size_t(dest.Width()));
+  std::vector<uint8_t> line(Src.BitCount == 24 ? 0 : 3 * size_t(dest.Width()));
   TDibView lv{dest.Width(), 1, 24, int(line.size()), line.data(), nullptr, 0};
   for (int y = 0; y < dest.Height(); ++y) {
-    DibCopy(Src, SrcX + dest.Left - X, SrcY + dest.Top - Y + y, dest.Width(), 1, lv, 0, 0);
-    uchar* d = img.scanLine(y);
-    for (int x = 0; x < dest.Width(); ++x) {
-      d[3 * x] = line[3 * size_t(x) + 2]; d[3 * x + 1] = line[3 * size_t(x) + 1]; d[3 * x + 2] = line[3 * size_t(x)];
+    const int sy = SrcY + dest.Top - Y + y, sx = SrcX + dest.Left - X;
+    const uint8_t* s;
+    if (Src.BitCount == 24) {
+      s = Src.Row(sy) + 3 * size_t(sx);
+    } else {
+      DibCopy(Src, sx, sy, dest.Width(), 1, lv, 0, 0);
+      s = line.data();
     }
+    QRgb* d = reinterpret_cast<QRgb*>(img.scanLine(y));
+    for (int x = 0; x < dest.Width(); ++x) d[x] = 0xFF000000u | (uint32_t(s[3 * x + 2]) << 16) | (uint32_t(s[3 * x + 1]) << 8) | s[3 * x];
   }
   p.drawImage(QPoint(dest.Left, dest.Top), img);
 }
@@ -275,14 +279,12 @@ void StretchDIBits(TCanvas& Canvas, const TRect& Dest, const TRect& SrcRect, con
   TDibView tmp{vis.Width(), vis.Height(), 24, int(stride), buf.Data(), nullptr, 0};
   const TRect local{Dest.Left - vis.Left, Dest.Top - vis.Top, Dest.Right - vis.Left, Dest.Bottom - vis.Top};
   DibStretch(Src, SrcRect, tmp, local, mode);
-  QImage img(vis.Width(), vis.Height(), QImage::Format_RGB888);
+  QImage img(vis.Width(), vis.Height(), QImage::Format_RGB32);
   if (img.isNull()) return;
   for (int y = 0; y < vis.Height(); ++y) {
     const uint8_t* s = tmp.Row(y);
-    uchar* d = img.scanLine(y);
-    for (int x = 0; x < vis.Width(); ++x) {
-      d[3 * x] = s[3 * x + 2]; d[3 * x + 1] = s[3 * x + 1]; d[3 * x + 2] = s[3 * x];
-    }
+    QRgb* d = reinterpret_cast<QRgb*>(img.scanLine(y));
+    for (int x = 0; x < vis.Width(); ++x) d[x] = 0xFF000000u | (uint32_t(s[3 * x + 2]) << 16) | (uint32_t(s[3 * x + 1]) << 8) | s[3 * x];
   }
   p.drawImage(QPoint(vis.Left, vis.Top), img);
 }

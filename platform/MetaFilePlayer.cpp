@@ -1559,6 +1559,8 @@ private:
           S.HasClip = false;
           S.Clip = QRegion();
           FClipDirty = true;
+        } else if (cb == 0) {
+          // No region with another mode: nothing to combine.
         } else {
           CombineClip(ReadRegion(r, 16, cb), mode);
         }

@@ -1586,7 +1586,8 @@ constexpr uint32_t MaxLabel = 0xFFFFFFFEu;
 
 struct TmtbIndex::TLabels {
   bool Active = true;
-  std::map<std::string, uint32_t> Labels;  // dictionary key of a value -> its order label
+  std::map<std::string, uint32_t, std::less<>> Labels;  // dictionary key of a value -> its order label
+  std::string Scratch;                                  // the key being looked up
 };
 
 // Whether an index's first field can carry order labels: locale-collated text
@@ -1601,11 +1602,12 @@ static bool LabelsEligible(const TmtbIndex& Index) {
 // The first field's value as bytes whose memcmp order is the field's order:
 // the sort key (ends in its only zero byte), then for case-sensitive
 // collation the number of hyphens and apostrophes and the raw text.
-std::string TmtbCustomMemTable::LabelKey(const TmtbIndex& Index, const TmtbRecord* R) const {
+std::string& TmtbCustomMemTable::LabelKey(const TmtbIndex& Index, const TmtbRecord* R) const {
   const auto& Item = Index.FieldList().Items(0);
   const auto& L = FImpl->Layout[static_cast<size_t>(Item.Field->Index())];
   const bool CI = (Item.Options & mtfoCaseInsensitive) != 0;
-  std::string Key(SortKeyOf(R, CI ? L.KeySlotCI : L.KeySlot));
+  std::string& Key = Index.FLabels->Scratch;
+  Key.assign(SortKeyOf(R, CI ? L.KeySlotCI : L.KeySlot));
   if (!CI) {
     const TValueRef V = ReadRecordValue(R, L);
     const int Count = TCollator::IgnorableCount(V.Text());
@@ -1630,13 +1632,15 @@ void TmtbCustomMemTable::ResetLabels(TmtbIndex& Index) {
 // When the labels run out of room they are spread evenly again and the
 // entries' prefixes remapped; with too many distinct values the index goes
 // back to plain key prefixes.
-void TmtbCustomMemTable::EnsureLabel(TmtbIndex& Index, const TmtbRecord* R) {
+uint32_t TmtbCustomMemTable::EnsureLabel(TmtbIndex& Index, const TmtbRecord* R) {
   TmtbIndex::TLabels* D = Index.FLabels.get();
-  if (!D || !D->Active) return;
+  if (!D || !D->Active) return 0;
   const auto& Item = Index.FieldList().Items(0);
-  if (ReadRecordValue(R, FImpl->Layout[static_cast<size_t>(Item.Field->Index())]).Null) return;
-  auto [It, Inserted] = D->Labels.emplace(LabelKey(Index, R), 0);
-  if (!Inserted) return;
+  if (ReadRecordValue(R, FImpl->Layout[static_cast<size_t>(Item.Field->Index())]).Null) return 0;
+  const std::string& Key = LabelKey(Index, R);
+  auto It = D->Labels.find(std::string_view(Key));
+  if (It != D->Labels.end()) return It->second;
+  It = D->Labels.emplace(Key, 0).first;
   const uint32_t Low = It == D->Labels.begin() ? 0 : std::prev(It)->second;
   const uint32_t High = std::next(It) == D->Labels.end() ? MaxLabel + 1 : std::next(It)->second;
   if (High - Low >= 2) {
@@ -1646,7 +1650,7 @@ void TmtbCustomMemTable::EnsureLabel(TmtbIndex& Index, const TmtbRecord* R) {
     uint32_t Gap = (High - Low) / 2;
     if (Low == 0 || High == MaxLabel + 1) Gap = std::min(Gap, EndStep);
     It->second = High == MaxLabel + 1 || Low != 0 ? Low + Gap : High - Gap;
-    return;
+    return It->second;
   }
   const bool Descending = (Item.Options & mtfoDescending) != 0;
   auto High32 = [Descending](uint32_t Label) { return Descending ? MaxLabel + 1 - Label : Label; };
@@ -1654,7 +1658,7 @@ void TmtbCustomMemTable::EnsureLabel(TmtbIndex& Index, const TmtbRecord* R) {
     D->Active = false;
     D->Labels.clear();
     Index.FStore->ForEachEntry([&](TmtbIndexEntry& E) { E.Prefix = FieldPrefix(Item, E.Record); });
-    return;
+    return 0;
   }
   std::map<uint32_t, uint32_t> Remap;  // old high half -> new high half
   const uint64_t Step = MaxLabel / (D->Labels.size() + 1);
@@ -1670,6 +1674,7 @@ void TmtbCustomMemTable::EnsureLabel(TmtbIndex& Index, const TmtbRecord* R) {
     const auto Found = Remap.find(Old);
     if (Found != Remap.end()) E.Prefix = (uint64_t(Found->second) << 32) | (E.Prefix & 0xFFFFFFFFu);
   });
+  return It->second;
 }
 
 bool TmtbCustomMemTable::TryKeyPrefix(const TmtbIndex& Index, const TmtbRecord* R, uint64_t& Prefix) const {
@@ -1687,18 +1692,25 @@ bool TmtbCustomMemTable::TryKeyPrefix(const TmtbIndex& Index, const TmtbRecord* 
     Prefix = FieldPrefix(List.Items(0), R);
     return true;
   }
-  // Label of the first field in the high half (0 for null, mirrored when
-  // descending), the second field's prefix in the low half.
   const auto& Item = List.Items(0);
-  uint32_t High = 0;
+  uint32_t Label = 0;
   if (!ReadRecordValue(R, FImpl->Layout[static_cast<size_t>(Item.Field->Index())]).Null) {
-    const auto Found = D->Labels.find(LabelKey(Index, R));
+    const auto Found = D->Labels.find(std::string_view(LabelKey(Index, R)));
     if (Found == D->Labels.end()) return false;
-    High = (Item.Options & mtfoDescending) ? MaxLabel + 1 - Found->second : Found->second;
+    Label = Found->second;
   }
-  const uint64_t Low = List.Count() > 1 ? FieldPrefix(List.Items(1), R) >> 32 : 0;
-  Prefix = (uint64_t(High) << 32) | Low;
+  Prefix = LabelledPrefix(Index, R, Label);
   return true;
+}
+
+// Label of the first field in the high half (0 for null, mirrored when
+// descending), the second field's prefix in the low half.
+uint64_t TmtbCustomMemTable::LabelledPrefix(const TmtbIndex& Index, const TmtbRecord* R, uint32_t Label) const {
+  const TmtbFieldList& List = Index.FieldList();
+  uint32_t High = Label;
+  if (Label != 0 && (List.Items(0).Options & mtfoDescending)) High = MaxLabel + 1 - Label;
+  const uint64_t Low = List.Count() > 1 ? FieldPrefix(List.Items(1), R) >> 32 : 0;
+  return (uint64_t(High) << 32) | Low;
 }
 
 uint64_t TmtbCustomMemTable::KeyPrefix(const TmtbIndex& Index, const TmtbRecord* R) const {
@@ -1931,8 +1943,8 @@ void TmtbCustomMemTable::Post() {
       BuildIndex(Index);
       continue;
     }
-    EnsureLabel(Index, R);
-    const uint64_t Prefix = KeyPrefix(Index, R);
+    const uint32_t Label = EnsureLabel(Index, R);
+    const uint64_t Prefix = Label ? LabelledPrefix(Index, R, Label) : KeyPrefix(Index, R);
     const TmtbIndexStore::TLocation Where = FindLocation(Index, R, Prefix);
     Index.FStore->InsertAt(Where, {Prefix, R});
     if (&Index == FSelected) R->PositionHint = Where.Position;

@@ -78,7 +78,9 @@ enum TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey, dsCalcFie
                      dsNewValue, dsOldValue, dsCurValue, dsBlockRead, dsInternalCalc };
 
 // Notification kinds sent to attached views. deDataSetScroll carries the number
-// of rows the window moved; deFieldChange and deRecordChange may carry a field.
+// of records the window moved: positive when it moved towards the end (its
+// rows shift up), negative towards the start, 0 when only the active row
+// changed inside the window. deFieldChange and deRecordChange may carry a field.
 enum TDataEvent { deFieldChange, deRecordChange, deDataSetChange, deDataSetScroll, deLayoutChange,
                   deUpdateRecord, deUpdateState, deCheckBrowseMode };
 
@@ -309,6 +311,7 @@ protected:
   // Notification hooks for the view.
   virtual void ActiveChanged() {}
   virtual void DataSetChanged() { RecordChanged(nullptr); }
+  // Distance: records this link's first row moved (positive towards the end).
   virtual void DataSetScrolled(int Distance) { (void)Distance; DataSetChanged(); }
   virtual void LayoutChanged() { DataSetChanged(); }
   virtual void RecordChanged(TField* Field) { (void)Field; }
@@ -526,8 +529,9 @@ private:
   uint64_t KeyPrefix(const TmtbIndex& Index, const TmtbRecord* Record) const;
   bool TryKeyPrefix(const TmtbIndex& Index, const TmtbRecord* Record, uint64_t& Prefix) const;
   uint64_t FieldPrefix(const TmtbFieldList::TItem& Item, const TmtbRecord* Record) const;
-  std::string LabelKey(const TmtbIndex& Index, const TmtbRecord* Record) const;
-  void EnsureLabel(TmtbIndex& Index, const TmtbRecord* Record);
+  std::string& LabelKey(const TmtbIndex& Index, const TmtbRecord* Record) const;
+  uint32_t EnsureLabel(TmtbIndex& Index, const TmtbRecord* Record);  // 0: no label
+  uint64_t LabelledPrefix(const TmtbIndex& Index, const TmtbRecord* Record, uint32_t Label) const;
   void ResetLabels(TmtbIndex& Index);
   TmtbIndexStore::TLocation FindLocation(const TmtbIndex& Index, const TmtbRecord* Record,
                                          uint64_t Prefix) const;

@@ -105,7 +105,6 @@ void TControlScrollBar::SetTracking(bool Value) {
 TImageControl::TImageControl(TImageScrollBox& View, QWidget* Parent)
     : QWidget(Parent), FView(View), FPicture(std::make_unique<TDibGraphic>()) {
   setMouseTracking(true);  // mouse moves without a button reach the handler too
-  setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 TImageControl::~TImageControl() = default;

@@ -3,8 +3,10 @@
 // slide show, full screen, keys, popup and error handling.
 
 #include "MainForm.h"
+#include "PicturePrefetch.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
@@ -29,6 +31,17 @@
 namespace {
 
 std::vector<std::string> ShownErrors;
+
+// Runs the event loop until Condition holds or Ms milliseconds have passed.
+bool WaitFor(const std::function<bool()>& Condition, int Ms = 5000) {
+  QElapsedTimer Clock;
+  Clock.start();
+  while (!Condition()) {
+    if (Clock.elapsed() > Ms) return false;
+    QTest::qWait(5);
+  }
+  return true;
+}
 
 void WritePng(const std::string& Path, int W, int H, QRgb Colour = qRgb(200, 120, 40)) {
   std::filesystem::create_directories(std::filesystem::path(Path).parent_path());
@@ -71,7 +84,7 @@ protected:
   void Reactivate() {
     QApplication::setActiveWindow(Form.get());
     Form->activateWindow();
-    QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeWindow() == Form.get(), 2000);
+    ASSERT_TRUE(WaitFor([&] { return QApplication::activeWindow() == Form.get(); }, 2000));
   }
 
   QString Panel(int I) const { return Form->sbMain->PanelText(I); }
@@ -390,6 +403,40 @@ TEST_F(ThreePictures, FailedLoadClearsViewAndKeepsStatusTexts) {
   EXPECT_EQ(Panel(1), "4 of 4");
 }
 
+TEST_F(ThreePictures, DecodedAheadShowsTheSamePictureAndNoticesChanges) {
+  Tree.File("d.png", "not a picture at all");
+  Start();
+  ASSERT_TRUE(Form->FFullScreen);
+  auto& Ahead = Form->Prefetch();
+  ASSERT_TRUE(WaitFor([&] { return Ahead.Decoded(Tree.Path("b.png")); }));
+  Form->NextPicture();
+  EXPECT_EQ(Ahead.Hits(), 1);
+  EXPECT_EQ(Panel(2), "b.png (50x40)");
+  EXPECT_EQ(Shown().Width(), 50);
+
+  // c.png is decoded ahead, then replaced: the new file is shown.
+  ASSERT_TRUE(WaitFor([&] { return Ahead.Decoded(Tree.Path("c.png")); }));
+  WritePng(Tree.Path("c.png"), 70, 20);
+  Form->NextPicture();
+  EXPECT_EQ(Ahead.Hits(), 1);
+  EXPECT_EQ(Panel(2), "c.png (70x20)");
+
+  // A picture that failed ahead fails again on its turn, silently.
+  ASSERT_TRUE(WaitFor([&] { return Ahead.Decoded(Tree.Path("d.png")); }));
+  Form->NextPicture();
+  EXPECT_EQ(CurrentName(), "d.png");
+  EXPECT_TRUE(Shown().Empty());
+  EXPECT_EQ(Panel(2), "c.png (70x20)");
+  EXPECT_TRUE(ShownErrors.empty());
+
+  // The wrap-around is decoded ahead as well.
+  ASSERT_TRUE(WaitFor([&] { return Ahead.Decoded(Tree.Path("a.png")); }));
+  Form->NextPicture();
+  EXPECT_EQ(Ahead.Hits(), 2);
+  EXPECT_EQ(Panel(2), "a.png (40x30)");
+  EXPECT_EQ(Panel(1), "1 of 4");
+}
+
 // ---------------------------------------------------------------------------
 // Zoom and display
 
@@ -503,8 +550,8 @@ TEST_F(ThreePictures, SlideShowSpeedKeys) {
 TEST_F(ThreePictures, SlideShowTicksStepTheCatalogue) {
   Start({"-Dir:" + Tree.Root(), "/slideshow"});
   Form->tmMainTimer->setInterval(10);
-  QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(CurrentName()), QString("c.png"), 3000);
-  QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(CurrentName()), QString("a.png"), 3000);
+  EXPECT_TRUE(WaitFor([&] { return CurrentName() == "c.png"; }, 3000));
+  EXPECT_TRUE(WaitFor([&] { return CurrentName() == "a.png"; }, 3000));
 }
 
 TEST_F(ThreePictures, FullScreenSavesAndRestoresBounds) {

@@ -473,12 +473,11 @@ TEST(MetaFileTest, HatchedAndPatternBrushes) {
   for (uint32_t v : {1u, 0u, 32u, 40u, 72u, 16u}) Put32(p, v);  // handle, usage, offBmi, cbBmi, offBits, cbBits
   Put32(p, 40); Put32(p, 2); Put32(p, 2); Put16(p, 1); Put16(p, 24); Put32(p, 0); Put32(p, 16);
   for (int i = 0; i < 4; ++i) Put32(p, 0);
-  for (uint8_t v : {0, 0, 255, 255, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0, 0, 0}) p.push_back(v);
+  for (uint8_t v : {0, 0, 255, 255, 0, 0, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0}) p.push_back(v);  // red blue / blue red
   TEmfBuilder b;
   b.Raw(94, p).Rec(EMR_SELECTOBJECT, {1}).Rec(EMR_SELECTOBJECT, {kStockNullPen});
   b.Rec(EMR_RECTANGLE, {0, 0, 40, 40});
   const QImage checker = Render(b.Finish(40, 40), 40, 40);
-  for (int y = 8; y < 12; ++y) { for (int x = 8; x < 14; ++x) std::printf("%08x ", checker.pixel(x, y)); std::printf("\n"); }
   EXPECT_NE(checker.pixel(10, 10), checker.pixel(11, 10));
   EXPECT_EQ(checker.pixel(10, 10), checker.pixel(11, 11));
   for (QRgb c : {checker.pixel(10, 10), checker.pixel(11, 10)})

@@ -68,8 +68,11 @@ TEST(RealFilesTest, EveryIconAndMetafileLoadsOrFailsAsExpected) {
     }
     if (corrupt) {
       EXPECT_FALSE(error.empty()) << "a damaged file loaded";
+      std::printf("%s: fails as expected: %s\n", row.File.c_str(), error.c_str());
       continue;
     }
+    if (row.Type != "ico")
+      std::printf("%s: %dx%d\n", row.File.c_str(), g->Width(), g->Height());
     ASSERT_TRUE(error.empty()) << error;
     ASSERT_GT(g->Width(), 0);
     ASSERT_GT(g->Height(), 0);

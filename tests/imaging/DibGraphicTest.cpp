@@ -686,9 +686,20 @@ TEST(DibFrames, ImageIndexSelectsTheImage) {
 TEST(DibFrames, NoImagesWithLoadAllImagesEndsInFrameOneMissing) {
   const uint8_t bytes[] = {0};
   TBytesStream stream(bytes, 1);
+  ClassOf<TMultiGraphic>();
   TMultiGraphic g;
   g.SetLoadAllImages(true);
   EXPECT_THROW_MSG(g.LoadFromStream(stream), EImageError, "Frame 1 does not exist");
+}
+
+TEST(DibFrames, AClassWithoutReferenceCannotMakeFrames) {
+  class TUnknownGraphic : public TMultiGraphic {};
+  const uint8_t bytes[] = {2};
+  TBytesStream stream(bytes, 1);
+  TUnknownGraphic g;
+  g.SetLoadAllImages(true);
+  EXPECT_THROW(g.LoadFromStream(stream), EImageError);
+  EXPECT_EQ(g.FrameCount(), 0);
 }
 
 TEST(DibFrames, CurrentFrameWithItsOwnValueDoesNothingEvenWithoutFrames) {
@@ -710,6 +721,7 @@ TEST(DibFrames, LoadFromStreamRestoresAnimateAlsoOnFailure) {
 TEST(DibFrames, AnimationCyclesThroughTheFramesAndWraps) {
   const uint8_t bytes[] = {3};
   TBytesStream stream(bytes, 1);
+  ClassOf<TMultiGraphic>();
   TMultiGraphic g;
   g.SetLoadAllImages(true);
   g.LoadFromStream(stream);

@@ -51,6 +51,8 @@ struct ZoomCase {
   int ExpectedWidth, ExpectedHeight;
 };
 
+void PrintTo(const ZoomCase& C, std::ostream* Out) { *Out << C.Name; }
+
 class ZoomTable : public ViewFixture, public ::testing::WithParamInterface<ZoomCase> {};
 
 TEST_P(ZoomTable, LaysOutTheDisplayCopy) {
@@ -182,6 +184,8 @@ struct BarCase {
   int Width, Height;  // picture size shown at 100 % in a 200 x 200 view
   bool Horz, Vert;
 };
+
+void PrintTo(const BarCase& C, std::ostream* Out) { *Out << C.Name; }
 
 class ScrollBarTable : public ViewFixture, public ::testing::WithParamInterface<BarCase> {};
 

@@ -120,6 +120,19 @@ TEST_F(ViewLoadTest, AnimationIsPausedForALoadAndRestored) {
   EXPECT_TRUE(View->Animate());
 }
 
+TEST_F(ViewLoadTest, TakesAPictureDecodedElsewhere) {
+  ShowScrolledPicture();
+  View->LoadFromGraphic(nullptr);  // nothing to show: nothing changes
+  ExpectScrolledPictureKept();
+  auto Stream = TestPictureStream({TTestImage{30, 20}});
+  std::unique_ptr<TDibGraphic> Ready = CreateGraphicFromStream(*Stream, "x.tst", 1);
+  TDibGraphic* Raw = Ready.get();
+  View->LoadFromGraphic(std::move(Ready));
+  EXPECT_EQ(&View->Graphic(), Raw);
+  EXPECT_EQ(View->DisplayGraphic().Width(), 45);  // still at 150 %
+  EXPECT_EQ(View->HorzScrollBar().Position(), 0);
+}
+
 TEST_F(ViewLoadTest, ShowsARealBmpFittedAndCentred) {
   const std::string File = TestData("bmp/bmpsuite-g_rgb24.bmp");
   if (File.empty()) GTEST_SKIP() << "test pictures not available";

@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# A real drop between two programs: TobbinsImbrel runs on a small picture
+# folder under a private Xvfb server; the list's first three rows are selected
+# with the keyboard and dragged with xdotool onto the project's drop-target
+# program, which writes the paths it received. Exit 77 (skipped) when Xvfb or
+# xdotool is missing.
+#
+# usage: real-drop-test.sh PROGRAM DROPTARGET OUTPUT_FOLDER
+set -uo pipefail
+prog=$1
+target=$2
+out=$3
+
+for tool in Xvfb xdotool convert; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
+done
+rm -rf "$out"
+mkdir -p "$out/pictures/sub"
+convert -size 64x48 xc:red "$out/pictures/a.png"
+convert -size 64x48 xc:green "$out/pictures/b.png"
+convert -size 64x48 xc:blue "$out/pictures/sub/c.png"
+
+xvfb_pid= prog_pid= target_pid=
+cleanup() {
+  [ -n "$target_pid" ] && kill "$target_pid" 2>/dev/null
+  [ -n "$prog_pid" ] && kill "$prog_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  wait 2>/dev/null
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+for _ in $(seq 1 50); do
+  n=$((200 + RANDOM % 700))
+  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
+done
+Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 1 100); do
+  [ -e "/tmp/.X11-unix/X$n" ] && break
+  sleep 0.1
+done
+[ -e "/tmp/.X11-unix/X$n" ] || fail "Xvfb did not start on :$n"
+export DISPLAY=":$n" QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled:
+
+"$prog" "-Dir:$out/pictures/" >"$out/program.log" 2>&1 &
+prog_pid=$!
+win=
+for _ in $(seq 1 150); do
+  win=$(xdotool search --pid "$prog_pid" 2>/dev/null | tail -1)
+  [ -n "$win" ] && break
+  kill -0 "$prog_pid" 2>/dev/null || fail "program ended at start"
+  sleep 0.1
+done
+[ -n "$win" ] || fail "no window"
+sleep 1.5
+
+# Leave full screen: the designed window with the list on the left.
+xdotool windowfocus --sync "$win" 2>/dev/null
+xdotool key ctrl+f
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$win")"
+[ "$WIDTH" = 607 ] || fail "Ctrl+F did not leave full screen (width $WIDTH)"
+wx=$X wy=$Y
+
+# Select the first three rows from the keyboard: click a cell, Ctrl+Home,
+# then Shift+Down twice.
+xdotool mousemove $((wx + 60)) $((wy + 60)) click 1
+sleep 0.5
+xdotool key ctrl+Home
+sleep 0.3
+xdotool key shift+Down shift+Down
+sleep 0.5
+
+"$target" "$out/dropped.txt" 800 200 300 300 >"$out/target.log" 2>&1 &
+target_pid=$!
+for _ in $(seq 1 100); do
+  grep -q ready "$out/target.log" 2>/dev/null && break
+  sleep 0.1
+done
+grep -q ready "$out/target.log" || fail "drop target did not start"
+
+# Press on a data row, move beyond the drag distance after 200 ms, carry the
+# drag onto the target and release there.
+px=$((wx + 60)) py=$((wy + 60))
+xdotool mousemove $px $py
+sleep 0.2
+xdotool mousedown 1
+sleep 0.1
+xdotool mousemove $((px + 20)) $py
+sleep 0.3
+xdotool mousemove $((px + 30)) $((py + 5))
+sleep 0.3
+xdotool mousemove 950 350
+sleep 0.3
+xdotool mousemove 955 355
+sleep 0.3
+xdotool mouseup 1
+
+for _ in $(seq 1 50); do
+  [ -s "$out/dropped.txt" ] && break
+  sleep 0.1
+done
+[ -s "$out/dropped.txt" ] || fail "nothing was dropped"
+cat "$out/dropped.txt"
+
+expected="$out/pictures/a.png
+$out/pictures/b.png
+$out/pictures/sub/c.png
+text: $out/pictures/a.png
+action: copy"
+[ "$(cat "$out/dropped.txt")" = "$expected" ] || fail "dropped paths differ from the three selected rows"
+echo "PASS"
