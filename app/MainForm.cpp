@@ -35,7 +35,6 @@ constexpr int DesignedLeft = 356;
 constexpr int DesignedTop = 159;
 constexpr int DesignedWidth = 607;
 constexpr int DesignedHeight = 446;
-constexpr int DesignedListWidth = 201;
 constexpr int DefaultListWidth = 200;  // windowed pane width when none was saved
 constexpr int SplitterWidth = 5;
 constexpr int StatusBarHeight = 19;

@@ -17,8 +17,9 @@
 //                                      // top-down drawing surface
 //        c->Flush();                   // writes the surface back into the DIB
 //    Until Flush() the DIB's rows do not show the drawing. TDibGraphic flushes
-//    its canvas itself before it copies, draws or releases its pixels, and
-//    before ScanLine-free reads (GetPixelColor does not flush: call Flush()).
+//    its canvas itself before it copies, draws or releases its pixels (Assign,
+//    Draw, the transforms, NewImage, ClearImage); ScanLine and the pixel
+//    getters do not (they must stay trivial): call Flush() first.
 //    Colours written into a palette DIB are mapped to the nearest entry.
 //    Drawing the image of one DIB onto a DIB canvas (SetDIBitsToDevice,
 //    StretchDIBits) writes straight into the pixels, without a surface.

@@ -636,6 +636,16 @@ private:
     if (WholeIfOutside && !QRectF(0, 0, Image.width(), Image.height()).contains(Src.normalized()))
       Src = QRectF(0, 0, Image.width(), Image.height());
     if (DestL.width() == 0 || DestL.height() == 0 || Src.width() == 0 || Src.height() == 0) return;
+    // Source pixel coordinates to logical ones, mirrored when a size is negative.
+    const double sx = DestL.width() / Src.width(), sy = DestL.height() / Src.height();
+    const QTransform toLogical(sx, 0, 0, sy, DestL.x() - Src.x() * sx, DestL.y() - Src.y() * sy);
+    DrawImageMapped(std::move(Image), Src, toLogical, Rop, Blend, Extra);
+  }
+
+  // Draws the Src part of Image with ToLogical taking source pixels to
+  // logical coordinates.
+  void DrawImageMapped(QImage Image, const QRectF& Src, const QTransform& ToLogical, uint32_t Rop,
+                       TBlend Blend, uint32_t Extra) {
     Prepare();
     FP.save();
     if (Blend == TBlend::Alpha) {
@@ -662,10 +672,7 @@ private:
       }
     }
     if (S.StretchMode == 4) FP.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    // Source pixel coordinates to logical ones, mirrored when a size is negative.
-    const double sx = DestL.width() / Src.width(), sy = DestL.height() / Src.height();
-    const QTransform toLogical(sx, 0, 0, sy, DestL.x() - Src.x() * sx, DestL.y() - Src.y() * sy);
-    FP.setWorldTransform(toLogical * Transform() * FBase);
+    FP.setWorldTransform(ToLogical * Transform() * FBase);
     const QRectF clipped = Src.intersected(QRectF(0, 0, Image.width(), Image.height()));
     if (!clipped.isEmpty()) FP.drawImage(clipped, Image, clipped);
     FP.restore();
@@ -926,9 +933,42 @@ private:
     FInPath = false;
     QPainterPath path = FPath;
     path.setFillRule(S.PolyFill == 2 ? Qt::WindingFill : Qt::OddEvenFill);
-    const QPolygon poly = Transform().map(path).toFillPolygon().toPolygon();
-    CombineClip(QRegion(poly, S.PolyFill == 2 ? Qt::WindingFill : Qt::OddEvenFill), Mode);
+    CombineClip(PathRegion(Transform().map(path)), Mode);
     EndPathUse();
+  }
+
+  // The pixels a path in the destination's space covers, within the device.
+  // The path is rasterised into a mask rather than handed to QRegion's
+  // polygon code, which mishandles some degenerate polygons.
+  QRegion PathRegion(const QPainterPath& Path) const {
+    QRect device;
+    if (const QPaintDevice* d = FP.device())
+      device = FBase.inverted().mapRect(QRect(0, 0, d->width(), d->height()));
+    const QRect bounds = Path.boundingRect().toAlignedRect().intersected(device);
+    if (bounds.isEmpty()) return QRegion();
+    QImage mask(bounds.size(), QImage::Format_Grayscale8);
+    mask.fill(0);
+    {
+      QPainter painter(&mask);
+      painter.translate(-bounds.topLeft());
+      painter.fillPath(Path, Qt::white);
+    }
+    std::vector<QRect> rects;
+    for (int y = 0; y < mask.height(); ++y) {
+      const uchar* row = mask.constScanLine(y);
+      for (int x = 0; x < mask.width();) {
+        if (row[x] < 128) {
+          ++x;
+          continue;
+        }
+        const int start = x;
+        while (x < mask.width() && row[x] >= 128) ++x;
+        rects.emplace_back(bounds.left() + start, bounds.top() + y, x - start, 1);
+      }
+    }
+    QRegion region;
+    region.setRects(rects.data(), int(rects.size()));
+    return region;
   }
 
   // ---- WMF records ----
@@ -1294,6 +1334,64 @@ private:
             rop, blend, rop, Type == 76);
   }
 
+  // A DIB of a record given by its header and pixel offsets and sizes; null
+  // when absent or not decodable.
+  QImage RecordDib(const TRecordReader& r, size_t OffBmi, size_t CbBmi, size_t OffBits, size_t CbBits,
+                   uint32_t Usage, bool KeepAlpha) {
+    if (CbBmi == 0 || !r.Has(OffBmi, CbBmi) || !r.Has(OffBits, CbBits)) return QImage();
+    TDibHeader header;
+    std::string error;
+    QImage image;
+    if (!ParseDibHeader(r.Data() + OffBmi, CbBmi, header, error, false, Usage == 1) ||
+        !DecodeDibPixels(header, r.Data() + OffBits, CbBits, KeepAlpha, image, error))
+      return QImage();
+    return image;
+  }
+
+  // Source pixels where the mask bit is 0 are left out (the usual background
+  // operation keeps the destination there).
+  static void ApplyMask(QImage& Image, const QImage& Mask, int MaskX, int MaskY, const QRectF& Src) {
+    if (Mask.isNull()) return;
+    for (int y = 0; y < Image.height(); ++y) {
+      QRgb* row = reinterpret_cast<QRgb*>(Image.scanLine(y));
+      for (int x = 0; x < Image.width(); ++x) {
+        const int mx = MaskX + x - int(Src.x()), my = MaskY + y - int(Src.y());
+        if (mx >= 0 && my >= 0 && mx < Mask.width() && my < Mask.height() && qGray(Mask.pixel(mx, my)) < 128)
+          row[x] &= 0x00FFFFFFu;
+      }
+    }
+  }
+
+  void EmfMaskBlt(const TRecordReader& r) {
+    if (FInPath) return;
+    const QRectF dst(r.I32(24), r.I32(28), r.I32(32), r.I32(36));
+    const uint32_t rop = r.U32(40) & 0x00FFFFFF;  // the foreground operation
+    QImage image = RecordDib(r, r.U32(84), r.U32(88), r.U32(92), r.U32(96), r.U32(80), false);
+    if (image.isNull()) return;
+    const QRectF src(r.I32(44), r.I32(48), dst.width(), dst.height());
+    const QImage mask = RecordDib(r, r.U32(112), r.U32(116), r.U32(120), r.U32(124), r.U32(108), false);
+    ApplyMask(image, mask, r.I32(100), r.I32(104), src);
+    DrawImage(image, src, dst, mask.isNull() ? rop : R_SRCCOPY, TBlend::Rop, 0, true);
+  }
+
+  // PlgBlt: the source rectangle onto the parallelogram of three points
+  // (top-left, top-right, bottom-left).
+  void EmfPlgBlt(const TRecordReader& r) {
+    if (FInPath) return;
+    const QPointF p0(r.I32(24), r.I32(28)), p1(r.I32(32), r.I32(36)), p2(r.I32(40), r.I32(44));
+    const QRectF src(r.I32(48), r.I32(52), r.I32(56), r.I32(60));
+    if (src.width() == 0 || src.height() == 0) return;
+    QImage image = RecordDib(r, r.U32(96), r.U32(100), r.U32(104), r.U32(108), r.U32(92), false);
+    if (image.isNull()) return;
+    const QImage mask = RecordDib(r, r.U32(124), r.U32(128), r.U32(132), r.U32(136), r.U32(120), false);
+    ApplyMask(image, mask, r.I32(112), r.I32(116), src);
+    const double m11 = (p1.x() - p0.x()) / src.width(), m12 = (p1.y() - p0.y()) / src.width();
+    const double m21 = (p2.x() - p0.x()) / src.height(), m22 = (p2.y() - p0.y()) / src.height();
+    const QTransform toLogical(m11, m12, m21, m22, p0.x() - src.x() * m11 - src.y() * m21,
+                               p0.y() - src.x() * m12 - src.y() * m22);
+    DrawImageMapped(image, src, toLogical, R_SRCCOPY, TBlend::Rop, 0);
+  }
+
   void EmfGradient(const TRecordReader& r) {
     const uint32_t nVer = r.U32(24), nTri = r.U32(28), mode = r.U32(32);
     if (nVer > r.Size() / 16 || nTri > r.Size() / 8) return;
@@ -1569,6 +1667,8 @@ private:
       case 76: case 77: case 114: case 116:
         EmfBlt(Type, r);
         break;
+      case 78: EmfMaskBlt(r); break;
+      case 79: EmfPlgBlt(r); break;
       case 80: {  // SetDIBitsToDevice
         const QRectF src(r.I32(32), r.I32(36), r.I32(40), r.I32(44));
         const QRectF dst(r.I32(24), r.I32(28), src.width(), src.height());

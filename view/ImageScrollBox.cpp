@@ -34,9 +34,12 @@ private:
 
 TMouseButton ButtonFrom(Qt::MouseButton Button) {
   switch (Button) {
-    case Qt::RightButton: return mbRight;
-    case Qt::MiddleButton: return mbMiddle;
-    default: return mbLeft;
+  case Qt::RightButton:
+    return mbRight;
+  case Qt::MiddleButton:
+    return mbMiddle;
+  default:
+    return mbLeft;
   }
 }
 
@@ -51,7 +54,7 @@ TShiftState ShiftFrom(Qt::KeyboardModifiers Keys, Qt::MouseButtons Buttons) {
   return Shift;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // TControlScrollBar
@@ -104,7 +107,7 @@ void TControlScrollBar::SetTracking(bool Value) {
 
 TImageControl::TImageControl(TImageScrollBox& View, QWidget* Parent)
     : QWidget(Parent), FView(View), FPicture(std::make_unique<TDibGraphic>()) {
-  setMouseTracking(true);  // mouse moves without a button reach the handler too
+  setMouseTracking(true); // mouse moves without a button reach the handler too
 }
 
 TImageControl::~TImageControl() = default;
@@ -176,7 +179,8 @@ void TViewOverlay::ClearXor() {
   update();
 }
 
-void TViewOverlay::SetBand(const TOutline& Band, uint32_t Colour, uint32_t Background, TPenStyle Style) {
+void TViewOverlay::SetBand(const TOutline& Band, uint32_t Colour, uint32_t Background,
+                           TPenStyle Style) {
   FHasBand = true;
   FBand = Band;
   FBandColour = Colour;
@@ -191,21 +195,23 @@ void TViewOverlay::RemoveBand() {
   update();
 }
 
-std::vector<TViewOverlay::TPenPixel> TViewOverlay::OutlinePixels(const TOutline& O, TPenStyle Style) {
+std::vector<TViewOverlay::TPenPixel> TViewOverlay::OutlinePixels(const TOutline& O,
+                                                                 TPenStyle Style) {
   // Dash patterns of the cosmetic pen styles, alternating on and off lengths.
   static const std::vector<int> Patterns[] = {
-      {},                      // solid
-      {18, 6},                 // dash
-      {3, 3},                  // dot
-      {9, 6, 3, 6},            // dash-dot
-      {9, 3, 3, 3, 3, 3},      // dash-dot-dot
+      {},                 // solid
+      {18, 6},            // dash
+      {3, 3},             // dot
+      {9, 6, 3, 6},       // dash-dot
+      {9, 3, 3, 3, 3, 3}, // dash-dot-dot
   };
   const std::vector<int>& Pattern = Patterns[Style <= psDashDotDot ? Style : psSolid];
   int PatternLength = 0;
-  for (int Length : Pattern) PatternLength += Length;
+  for (int Length : Pattern)
+    PatternLength += Length;
 
   std::vector<TPenPixel> Pixels;
-  int Step = 0;  // the pattern runs on across the segments of the outline
+  int Step = 0; // the pattern runs on across the segments of the outline
   auto Line = [&](int X0, int Y0, int X1, int Y1) {
     // Bresenham, without the end point.
     const int Dx = std::abs(X1 - X0), Sx = X0 < X1 ? 1 : -1;
@@ -308,10 +314,12 @@ TImageScrollBox::TImageScrollBox(QWidget* Parent) : QWidget(Parent) {
 
 TImageScrollBox::~TImageScrollBox() {
   FFrameTimer->stop();
-  FMouseHandler.reset();  // handlers refer to the inner controls, which go last
+  FMouseHandler.reset(); // handlers refer to the inner controls, which go last
 }
 
-TDibGraphic& TImageScrollBox::DisplayGraphic() { return FImage->Picture(); }
+TDibGraphic& TImageScrollBox::DisplayGraphic() {
+  return FImage->Picture();
+}
 
 int TImageScrollBox::ClientWidth() const {
   const int Bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
@@ -358,12 +366,12 @@ void TImageScrollBox::UpdateScrollBars() {
 
 void TImageScrollBox::MoveImageControl() {
   FImage->move(FImageLeft - FHorzScrollBar->FPosition, FImageTop - FVertScrollBar->FPosition);
-  FOverlay->update();  // the band follows the picture
+  FOverlay->update(); // the band follows the picture
 }
 
 void TImageScrollBox::ScrollBarMoved(TControlScrollBar& Bar, int Value) {
   Bar.SetPosition(Value);
-  repaint();  // a scroll repaints at once
+  repaint(); // a scroll repaints at once
 }
 
 void TImageScrollBox::resizeEvent(QResizeEvent* Event) {
@@ -379,7 +387,9 @@ bool TImageScrollBox::event(QEvent* Event) {
   return QWidget::event(Event);
 }
 
-void TImageScrollBox::DestroyWnd() { FMouseHandler.reset(); }
+void TImageScrollBox::DestroyWnd() {
+  FMouseHandler.reset();
+}
 
 void TImageScrollBox::LoadFromFile(const std::string& FileName, int Index) {
   const bool WasAnimated = FAnimate;
@@ -449,10 +459,17 @@ void TImageScrollBox::SetMouseMode(TMouseMode Value) {
   if (Value == FMouseMode) return;
   std::unique_ptr<TMouseHandler> New;
   switch (Value) {
-    case mmDrag: New = std::make_unique<TDragMouseHandler>(*this); break;
-    case mmQuickSelect: New = std::make_unique<TQuickSelectMouseHandler>(*this); break;
-    case mmRubberband: New = std::make_unique<TRubberbandMouseHandler>(*this); break;
-    default: break;
+  case mmDrag:
+    New = std::make_unique<TDragMouseHandler>(*this);
+    break;
+  case mmQuickSelect:
+    New = std::make_unique<TQuickSelectMouseHandler>(*this);
+    break;
+  case mmRubberband:
+    New = std::make_unique<TRubberbandMouseHandler>(*this);
+    break;
+  default:
+    break;
   }
   FMouseHandler.reset();
   FMouseHandler = std::move(New);
@@ -460,9 +477,13 @@ void TImageScrollBox::SetMouseMode(TMouseMode Value) {
   FMouseMode = Value;
 }
 
-int TImageScrollBox::FrameCount() const { return FGraphic->FrameCount(); }
+int TImageScrollBox::FrameCount() const {
+  return FGraphic->FrameCount();
+}
 
-int TImageScrollBox::CurrentFrame() const { return FGraphic->CurrentFrame(); }
+int TImageScrollBox::CurrentFrame() const {
+  return FGraphic->CurrentFrame();
+}
 
 void TImageScrollBox::ShowFrame(int I) {
   FGraphic->SetCurrentFrame(I);
@@ -530,24 +551,31 @@ void TImageScrollBox::UpdateImage(bool NewImage) {
 void TImageScrollBox::ComputeZoom() {
   const int W = FGraphic->Width(), H = FGraphic->Height();
   switch (FZoomMode) {
-    case zmOriginalSize: FZoomPercent = 100.0f; break;
-    case zmFullPage:
-    case zmFitToPage: {
-      FVertScrollBar->SetVisible(false);
-      const int CW = ClientWidth();
-      FHorzScrollBar->SetVisible(false);
-      const int CH = ClientHeight();
-      FZoomPercent = FullPagePercent(CW, CH, W, H, FZoomMode == zmFitToPage);
-      break;
-    }
-    case zmFitWidth: FZoomPercent = FitPercent(ClientWidth(), W); break;
-    case zmFitHeight:
-      FVertScrollBar->SetVisible(false);
-      FHorzScrollBar->SetVisible(false);
-      FZoomPercent = FitPercent(ClientHeight(), H);
-      break;
-    case zmPercent: break;
-    default: FZoomPercent = 100.0f; break;
+  case zmOriginalSize:
+    FZoomPercent = 100.0f;
+    break;
+  case zmFullPage:
+  case zmFitToPage: {
+    FVertScrollBar->SetVisible(false);
+    const int CW = ClientWidth();
+    FHorzScrollBar->SetVisible(false);
+    const int CH = ClientHeight();
+    FZoomPercent = FullPagePercent(CW, CH, W, H, FZoomMode == zmFitToPage);
+    break;
+  }
+  case zmFitWidth:
+    FZoomPercent = FitPercent(ClientWidth(), W);
+    break;
+  case zmFitHeight:
+    FVertScrollBar->SetVisible(false);
+    FHorzScrollBar->SetVisible(false);
+    FZoomPercent = FitPercent(ClientHeight(), H);
+    break;
+  case zmPercent:
+    break;
+  default:
+    FZoomPercent = 100.0f;
+    break;
   }
 }
 
@@ -571,8 +599,9 @@ void TImageScrollBox::Layout(bool BlackAndWhite) {
   VB.FRange = DH;
   UpdateScrollBars();
 
-  TDibGraphic& Source =
-      BlackAndWhite && FAntiAliased && !FAntiAliasedGraphic->Empty() ? *FAntiAliasedGraphic : *FGraphic;
+  TDibGraphic& Source = BlackAndWhite && FAntiAliased && !FAntiAliasedGraphic->Empty()
+                            ? *FAntiAliasedGraphic
+                            : *FGraphic;
   if (FZoomPercent != 100.0f) {
     FResizeTransform->Width = DW;
     FResizeTransform->Height = DH;

@@ -12,9 +12,13 @@
 // ---------------------------------------------------------------------------
 // TMouseHandler
 
-void TMouseHandler::MouseDown(TMouseButton, TShiftState, int, int) { FMouseDown = true; }
+void TMouseHandler::MouseDown(TMouseButton, TShiftState, int, int) {
+  FMouseDown = true;
+}
 
-void TMouseHandler::MouseUp(TMouseButton, TShiftState, int, int) { FMouseDown = false; }
+void TMouseHandler::MouseUp(TMouseButton, TShiftState, int, int) {
+  FMouseDown = false;
+}
 
 void TMouseHandler::MouseMove(TShiftState, int, int) {}
 
@@ -62,7 +66,7 @@ TQuickSelectMouseHandler::TQuickSelectMouseHandler(TImageScrollBox& View) : TMou
 }
 
 TQuickSelectMouseHandler::~TQuickSelectMouseHandler() {
-  if (FDrawing) DrawOutline();  // freed during a drag: take the outline away
+  if (FDrawing) DrawOutline(); // freed during a drag: take the outline away
 }
 
 void TQuickSelectMouseHandler::DrawOutline() {
@@ -100,7 +104,7 @@ void TQuickSelectMouseHandler::MouseUp(TMouseButton, TShiftState, int X, int Y) 
     }
   } CleanUp{*this};
 
-  DrawOutline();  // xor once more: the outline goes
+  DrawOutline(); // xor once more: the outline goes
   TDibGraphic& Display = FView.DisplayGraphic();
   const int W = Display.Width(), H = Display.Height();
   TRect R;
@@ -136,8 +140,8 @@ TCursor GrabHandleToCursor(int Handle) {
 }
 
 TBandMovement GrabHandleToBandMovement(int Handle) {
-  static constexpr TBandMovement Movements[8] = {bmFree,       bmVertical, bmFree, bmHorizontal,
-                                                 bmFree,       bmVertical, bmFree, bmHorizontal};
+  static constexpr TBandMovement Movements[8] = {bmFree, bmVertical, bmFree, bmHorizontal,
+                                                 bmFree, bmVertical, bmFree, bmHorizontal};
   if (Handle < 0 || Handle >= 8) throw Exception("Invalid GrabHandle, GrabHandleToBandMovement");
   return Movements[Handle];
 }
@@ -214,12 +218,20 @@ void TRubberbandMouseHandler::MouseDown(TMouseButton, TShiftState, int X, int Y)
     FGrabHandle = static_cast<TGrabHandle>(Handle);
     // The grabbed side becomes the (x2, y2) side.
     switch (Handle) {
-      case 0: std::swap(FX1, FX2); std::swap(FY1, FY2); break;
-      case 1:
-      case 2: std::swap(FY1, FY2); break;
-      case 6:
-      case 7: std::swap(FX1, FX2); break;
-      default: break;
+    case 0:
+      std::swap(FX1, FX2);
+      std::swap(FY1, FY2);
+      break;
+    case 1:
+    case 2:
+      std::swap(FY1, FY2);
+      break;
+    case 6:
+    case 7:
+      std::swap(FX1, FX2);
+      break;
+    default:
+      break;
     }
     FMovesRight = !(Handle == 0 || Handle == 6 || Handle == 7);
     FMovesDown = !(Handle == 0 || Handle == 1 || Handle == 2);
@@ -247,10 +259,23 @@ void TRubberbandMouseHandler::MouseMove(TShiftState Shift, int X, int Y) {
   // To picture coordinates, by the axes the current handle moves.
   const int H = FView.HorzScrollBar().Position(), V = FView.VertScrollBar().Position();
   switch (FGrabHandle) {
-    case 0: case 2: case 4: case 6: Px += H; Py += V; break;
-    case 1: case 5: Py += V; break;
-    case 3: case 7: Px += H; break;
-    default: break;
+  case 0:
+  case 2:
+  case 4:
+  case 6:
+    Px += H;
+    Py += V;
+    break;
+  case 1:
+  case 5:
+    Py += V;
+    break;
+  case 3:
+  case 7:
+    Px += H;
+    break;
+  default:
+    break;
   }
   const TDibGraphic& Display = FView.DisplayGraphic();
   Px = std::max(0, std::min(Px, Display.Width() - 1));
@@ -285,9 +310,9 @@ void TRubberbandMouseHandler::MouseUp(TMouseButton, TShiftState, int, int) {
     if (FX1 > FX2) std::swap(FX1, FX2);
     if (FY1 > FY2) std::swap(FY1, FY2);
     if (FX1 == FX2 && FY1 == FY2)
-      EraseBand();  // collapsed to a point: nothing left to show
+      EraseBand(); // collapsed to a point: nothing left to show
     else
-      DrawBand();  // same band, corners ordered
+      DrawBand(); // same band, corners ordered
   }
   FMouseDown = false;
 }

@@ -71,7 +71,7 @@ private:
   void DrawOutline();
 
   int FStartX = 0, FStartY = 0, FEndX = 0, FEndY = 0;
-  bool FDrawing = false;  // the "canvas" is bound between mouse-down and mouse-up
+  bool FDrawing = false; // the "canvas" is bound between mouse-down and mouse-up
 };
 
 // Grab handles of the rubber band: 0 top-left, 1 top, 2 top-right, 3 right,

@@ -18,7 +18,7 @@ namespace {
 QCursor LoadHandCursor(const char* Path) {
   InitViewResources();
   QPixmap Pixmap(QString::fromLatin1(Path));
-  if (Pixmap.isNull()) return QCursor(Qt::OpenHandCursor);  // resources missing
+  if (Pixmap.isNull()) return QCursor(Qt::OpenHandCursor); // resources missing
   return QCursor(Pixmap, 0, 0);
 }
 
@@ -38,13 +38,13 @@ struct TShapeEntry {
 };
 
 constexpr TShapeEntry Shapes[] = {
-    {crArrow, Qt::ArrowCursor},         {crCross, Qt::CrossCursor},
-    {crSizeNESW, Qt::SizeBDiagCursor},  {crSizeNS, Qt::SizeVerCursor},
-    {crSizeNWSE, Qt::SizeFDiagCursor},  {crSizeWE, Qt::SizeHorCursor},
+    {crArrow, Qt::ArrowCursor},        {crCross, Qt::CrossCursor},
+    {crSizeNESW, Qt::SizeBDiagCursor}, {crSizeNS, Qt::SizeVerCursor},
+    {crSizeNWSE, Qt::SizeFDiagCursor}, {crSizeWE, Qt::SizeHorCursor},
     {crHourGlass, Qt::WaitCursor},
 };
 
-}  // namespace
+} // namespace
 
 QCursor CursorFromNumber(TCursor Cursor) {
   if (Cursor == crHandOpened) return HandOpened();
@@ -71,7 +71,8 @@ void SetScreenCursor(TCursor Cursor) {
   const bool HasOverride = QGuiApplication::overrideCursor() != nullptr;
   if (Cursor == crDefault) {
     // Qt keeps a stack of override cursors; the screen cursor is one value.
-    while (QGuiApplication::overrideCursor()) QGuiApplication::restoreOverrideCursor();
+    while (QGuiApplication::overrideCursor())
+      QGuiApplication::restoreOverrideCursor();
     return;
   }
   if (HasOverride)

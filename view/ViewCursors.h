@@ -14,8 +14,8 @@ constexpr TCursor crSizeNS = -7;
 constexpr TCursor crSizeNWSE = -8;
 constexpr TCursor crSizeWE = -9;
 constexpr TCursor crHourGlass = -11;
-constexpr TCursor crHandOpened = 100;  // open hand, 32 x 32, hot spot (0, 0)
-constexpr TCursor crHandClosed = 101;  // closed, grabbing hand
+constexpr TCursor crHandOpened = 100; // open hand, 32 x 32, hot spot (0, 0)
+constexpr TCursor crHandClosed = 101; // closed, grabbing hand
 
 // The Qt cursor for a cursor number; crDefault and unknown numbers give the
 // arrow. The two hand cursors are loaded from the program's resources on

@@ -6,12 +6,12 @@
 #include <cstdint>
 
 enum TZoomMode : uint8_t {
-  zmOriginalSize,  // 100 percent
-  zmFullPage,      // the whole picture fits the client area, enlarged or reduced
-  zmFitWidth,      // the picture's width fills the client width
-  zmFitHeight,     // the picture's height fills the client height
-  zmPercent,       // the percent set by the caller
-  zmFitToPage      // as zmFullPage, but never above 100
+  zmOriginalSize, // 100 percent
+  zmFullPage,     // the whole picture fits the client area, enlarged or reduced
+  zmFitWidth,     // the picture's width fills the client width
+  zmFitHeight,    // the picture's height fills the client height
+  zmPercent,      // the percent set by the caller
+  zmFitToPage     // as zmFullPage, but never above 100
 };
 
 // 100 x (ClientExtent / PictureExtent): the ratio is stored as float first,

@@ -63,8 +63,10 @@ void WritePhoto(const std::string& FileName) {
     for (int X = 0; X < PhotoWidth; ++X) {
       const double U = X / 6000.0, V = Y / 4000.0;
       const int Texture = static_cast<int>(18 * std::sin(X * 0.71) * std::cos(Y * 0.53));
-      const int R = static_cast<int>(128 + 100 * std::sin(6.0 * U + 2.0 * V)) + Texture + Noise(Random);
-      const int G = static_cast<int>(128 + 90 * std::cos(4.0 * V - 3.0 * U)) - Texture + Noise(Random);
+      const int R =
+          static_cast<int>(128 + 100 * std::sin(6.0 * U + 2.0 * V)) + Texture + Noise(Random);
+      const int G =
+          static_cast<int>(128 + 90 * std::cos(4.0 * V - 3.0 * U)) - Texture + Noise(Random);
       const int B = static_cast<int>(128 + 80 * std::sin(9.0 * U * V + 1.0)) + Noise(Random);
       Row[X * 3] = static_cast<uint8_t>(std::clamp(R, 0, 255));
       Row[X * 3 + 1] = static_cast<uint8_t>(std::clamp(G, 0, 255));
@@ -106,7 +108,10 @@ void BM_LoadFromFileFitted(benchmark::State& State) {
   State.counters["display_w"] = Host.View->DisplayGraphic().Width();
   State.counters["display_h"] = Host.View->DisplayGraphic().Height();
 }
-BENCHMARK(BM_LoadFromFileFitted)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_LoadFromFileFitted)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
 // One full re-layout per iteration, alternating between two fitting modes so
 // that every iteration builds a new display copy.
@@ -146,11 +151,14 @@ void BM_PaintOriginalSize(benchmark::State& State) {
   QApplication::processEvents();
   int Step = 0;
   for (auto _ : State) {
-    Host.View->HorzScrollBar().SetPosition((++Step % 2) * 300);  // a drag step
+    Host.View->HorzScrollBar().SetPosition((++Step % 2) * 300); // a drag step
     Host.View->repaint();
   }
 }
-BENCHMARK(BM_PaintOriginalSize)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_PaintOriginalSize)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
 // Collects the median of every benchmark while printing as usual.
 class TMedianReporter : public benchmark::ConsoleReporter {
@@ -178,24 +186,27 @@ void MeasureMemory() {
   TViewHost Host;
   TPixelBuffer::TrimCache();
   const long Before = StatusKiB("VmRSS");
-  std::ofstream("/proc/self/clear_refs") << "5";  // restart the peak count here
+  std::ofstream("/proc/self/clear_refs") << "5"; // restart the peak count here
   Host.View->LoadFromFile(PhotoFile, 1);
   const long Peak = StatusKiB("VmHWM");
   const double Decoded = double(PhotoWidth) * PhotoHeight * 3 / 1024.0;
   const TDibGraphic& D = Host.View->DisplayGraphic();
   const double Display = double(D.BytesPerRow()) * D.Height() / 1024.0;
   const double Added = double(Peak - Before);
-  std::printf("memory: peak added %.1f MiB; decoded picture %.1f MiB; display copy %.1f MiB (%dx%d)\n",
-              Added / 1024, Decoded / 1024, Display / 1024, D.Width(), D.Height());
-  std::printf("memory: peak / (decoded + display) = %.3f; allowed 1.3 x decoded + display = %.1f MiB -> %s\n",
+  std::printf(
+      "memory: peak added %.1f MiB; decoded picture %.1f MiB; display copy %.1f MiB (%dx%d)\n",
+      Added / 1024, Decoded / 1024, Display / 1024, D.Width(), D.Height());
+  std::printf("memory: peak / (decoded + display) = %.3f; allowed 1.3 x decoded + display = %.1f "
+              "MiB -> %s\n",
               Added / (Decoded + Display), (1.3 * Decoded + Display) / 1024,
               Added <= 1.3 * Decoded + Display ? "within" : "OVER");
 }
 
-}  // namespace
+} // namespace
 
 int main(int Argc, char** Argv) {
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  qputenv("QT_QPA_PLATFORM",
+          qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   QApplication App(Argc, Argv);
   RegisterImageFormats();
   if (!GraphicClassForFile("photo.jpg")) {
@@ -232,15 +243,18 @@ int main(int Argc, char** Argv) {
   auto Has = [&](const char* Name) { return M.count(Name) != 0; };
   if (Has("BM_DecodeAlone") && Has("BM_LoadFromFileFitted")) {
     const double Decode = M.at("BM_DecodeAlone"), Load = M.at("BM_LoadFromFileFitted");
-    std::printf("\nLoadFromFile fitted %.1f ms vs decode alone %.1f ms: ratio %.3f (layout adds %.1f %%, "
-                "allowed 15 %%)\n",
-                Load, Decode, Load / Decode, (Load / Decode - 1) * 100);
+    std::printf(
+        "\nLoadFromFile fitted %.1f ms vs decode alone %.1f ms: ratio %.3f (layout adds %.1f %%, "
+        "allowed 15 %%)\n",
+        Load, Decode, Load / Decode, (Load / Decode - 1) * 100);
   }
   if (Has("BM_ZoomModeSwitch"))
-    std::printf("zoom mode switch (full re-layout, fitted copy): median %.1f ms\n", M.at("BM_ZoomModeSwitch"));
+    std::printf("zoom mode switch (full re-layout, fitted copy): median %.1f ms\n",
+                M.at("BM_ZoomModeSwitch"));
   if (Has("BM_PaintOriginalSize"))
     std::printf("scroll and repaint at 100 %%: median %.1f ms\n", M.at("BM_PaintOriginalSize"));
   if (Has("BM_ZoomTo100"))
-    std::printf("zoom switch between 100 %% and fitted: median %.1f ms per switch\n", M.at("BM_ZoomTo100"));
+    std::printf("zoom switch between 100 %% and fitted: median %.1f ms per switch\n",
+                M.at("BM_ZoomTo100"));
   return 0;
 }

@@ -4,6 +4,7 @@
 #include "BmmFormat.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <new>
 #include <vector>
@@ -41,6 +42,20 @@ struct PcxState {
   uint16_t bytesPerLine;
   bool trunc;  // runs end with each line
 };
+
+// The 8 bits of a plane byte spread over 4 bytes of 4-bit pixels: bit 7
+// (pixel 0) to bit 4 of byte 0, bit 6 (pixel 1) to bit 0 of byte 0, and so on;
+// byte j of the row is byte j of the little-endian value.
+constexpr auto kSpread = [] {
+  std::array<uint32_t, 256> t{};
+  for (unsigned b = 0; b < 256; ++b) {
+    uint32_t v = 0;
+    for (unsigned p = 0; p < 8; ++p)
+      if (b & (0x80u >> p)) v |= 1u << (8 * (p / 2) + ((p & 1) ? 0 : 4));
+    t[b] = v;
+  }
+  return t;
+}();
 
 int DecodedBpp(int bits, int planes) {
   if (bits == 1 && planes == 1) return 1;
@@ -158,6 +173,14 @@ public:
     if (FTrunc) FPending = 0;
   }
 
+  // Whether every further byte decodes as 0xFF: the data have ended and no
+  // run of another value is pending.
+  bool AtEnd() {
+    if (FPending > 0 && FPendingValue != 0xFF) return false;
+    std::size_t avail = 0;
+    return FIn.Peek(avail) == nullptr;
+  }
+
 private:
   // Emits what of a run the line still needs; keeps the rest pending. Answers
   // whether some is left pending.
@@ -189,25 +212,32 @@ int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
   if (!lines) return BMM_ERR_MEM;
   LineDecoder dec(*in, st.trunc);
 
-  for (int32_t y = 0; y < hdr->height; ++y) {
-    uint8_t* row = data + std::size_t(hdr->height - 1 - y) * stride;
+  // Decodes one file row into Row. With Fill the data have ended: every line
+  // reads as 0xFF bytes, which is what decoding would give, without the work.
+  auto decodeRow = [&](uint8_t* row, bool fill) {
+    auto line = [&](uint8_t* dst, std::size_t n) {
+      if (fill)
+        std::memset(dst, 0xFF, n);
+      else
+        dec.Decode(dst, n);
+    };
     if (planes == 1) {
       // A line longer than the row is cut at the row's end; the header step
       // made sure it is never shorter than the pixels need.
       if (bpl <= stride) {
-        dec.Decode(row, bpl);
+        line(row, bpl);
         std::memset(row + bpl, 0, stride - bpl);
       } else {
-        dec.Decode(lines.get(), bpl);
+        line(lines.get(), bpl);
         std::memcpy(row, lines.get(), stride);
       }
     } else if (planes == 3) {
       uint8_t* r = lines.get();
       uint8_t* g = r + bpl;
       uint8_t* b = g + bpl;
-      dec.Decode(r, bpl);
-      dec.Decode(g, bpl);
-      dec.Decode(b, bpl);
+      line(r, bpl);
+      line(g, bpl);
+      line(b, bpl);
       uint8_t* px = row;
       for (std::size_t j = 0; j < width; ++j, px += 3) {
         px[0] = b[j];
@@ -216,16 +246,34 @@ int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
       }
       std::memset(row + 3 * width, 0, stride - 3 * width);
     } else {
-      // Four bit planes: bit k of a pixel comes from plane k.
-      for (int k = 0; k < 4; ++k) dec.Decode(lines.get() + k * bpl, bpl);
-      std::memset(row, 0, stride);
-      for (std::size_t x = 0; x < width; ++x) {
-        const int shift = 7 - int(x & 7);
-        int v = 0;
-        for (int k = 0; k < 4; ++k) v |= ((lines[k * bpl + x / 8] >> shift) & 1) << k;
-        row[x / 2] |= static_cast<uint8_t>((x & 1) ? v : v << 4);
+      // Four bit planes: bit k of a pixel comes from plane k. A plane byte
+      // covers 8 pixels, which are 4 bytes of the row; the stride holds 4
+      // bytes for every plane byte the width needs.
+      for (int k = 0; k < 4; ++k) line(lines.get() + k * bpl, bpl);
+      const std::size_t groups = (width + 7) / 8;
+      for (std::size_t i = 0; i < groups; ++i) {
+        uint32_t v = 0;
+        for (int k = 0; k < 4; ++k) v |= kSpread[lines[k * bpl + i]] << k;
+        BmmPutU32(row + 4 * i, v);
       }
+      // Bits past the width in the last plane byte are not pixels.
+      for (std::size_t x = width; x < 8 * groups; ++x) row[x / 2] &= (x & 1) ? 0xF0 : 0x0F;
+      std::memset(row + 4 * groups, 0, stride - 4 * groups);
     }
+  };
+
+  for (int32_t y = 0; y < hdr->height; ++y) {
+    uint8_t* row = data + std::size_t(hdr->height - 1 - y) * stride;
+    if (!dec.AtEnd()) {
+      decodeRow(row, false);
+      continue;
+    }
+    // The data have ended (a file cut short): the rest of the rows are all
+    // alike, so a long bytes-per-line value costs no decoding per row.
+    decodeRow(row, true);
+    for (int32_t z = y + 1; z < hdr->height; ++z)
+      std::memcpy(data + std::size_t(hdr->height - 1 - z) * stride, row, stride);
+    break;
   }
   return BMM_ERR_OK;
 }

@@ -145,7 +145,9 @@ TEST(FolderWalk, LinksFollowedButLoopsWalkedOnce) {
   // A dangling link's time cannot be read: reported without a time.
   ASSERT_EQ(Count["dangling.jpg"], 1);
   for (const auto& V : Visits) {
-    if (V.Name == "dangling.jpg") EXPECT_FALSE(V.HasTime);
+    if (V.Name == "dangling.jpg") {
+      EXPECT_FALSE(V.HasTime);
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 #include "PicturePrefetch.h"
 
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
@@ -507,8 +508,8 @@ TEST_F(MainFormTest, MouseModeRuleAtExactlyThePaneSize) {
 }
 
 TEST_F(ThreePictures, ScrollPositionsKeptAcrossPictures) {
-  WritePng(Tree.Path("d.png"), 3000, 3000);
-  WritePng(Tree.Path("e.png"), 3000, 3000, qRgb(10, 20, 30));
+  WritePng(Tree.Path("d.png"), 1600, 1600);
+  WritePng(Tree.Path("e.png"), 1600, 1600, qRgb(10, 20, 30));
   Start();
   Form->mtbPictures->Last();  // e.png
   Form->PreviousPicture();    // d.png
@@ -609,6 +610,14 @@ TEST_F(ThreePictures, EscClosesOnlyWhenTheListHasNoFocus) {
 
 TEST_F(ThreePictures, PopupCaptionsAndSelectAll) {
   Start();
+  // A right click on the picture opens the window's popup with live captions.
+  Form->mnuCurrentFile->setText("(current file)");
+  const QPoint At(20, 20);
+  QContextMenuEvent Click(QContextMenuEvent::Mouse, At, Form->imgMain->mapToGlobal(At));
+  QApplication::sendEvent(Form->imgMain, &Click);
+  EXPECT_TRUE(Form->mnuMainPopup->isVisible());
+  EXPECT_EQ(Form->mnuCurrentFile->text(), "a.png");
+  Form->mnuMainPopup->close();
   Form->mnuMainPopupPopup();
   EXPECT_EQ(Form->mnuCurrentFile->text(), "a.png");
   EXPECT_FALSE(Form->mnuSelectAll->isVisible());  // not in full screen

@@ -738,6 +738,40 @@ TEST(PcxReader, TruncatedDataFillWithFF) {
   EXPECT_EQ(d.At(0, 6), 0);  // row padding
 }
 
+TEST(PcxReader, RunPendingAtTheDataEndThenFF) {
+  // 24 bits, width 4, one row of three lines: a run of 9 sevens covers the red
+  // and green lines and the first blue byte; the data then end, so the rest
+  // of the blue line is 0xFF.
+  PcxSpec s;
+  s.planes = 3;  // 24 bits: no palette step
+  s.xmax = 3;
+  s.ymax = 0;
+  s.bytesPerLine = 4;
+  s.data = {0xC9, 7};
+  const Decoded d = Decode(PcxFile(s), 1);
+  ASSERT_EQ(d.rc, 0);
+  // Red line 7 7 7 7, green 7 7 7 7, blue 7 then 0xFF.
+  EXPECT_EQ(Bytes(d.data.begin(), d.data.begin() + 12),
+            (Bytes{7, 7, 7, 0xFF, 7, 7, 0xFF, 7, 7, 0xFF, 7, 7}));
+}
+
+TEST(PcxReader, CutShortWithLongLinesFillsFast) {
+  // 1 x 60000 pixels with 60000 bytes per line and no data: every row is the
+  // 0xFF fill; decoding them all byte by byte would take billions of steps.
+  PcxSpec s;
+  s.planes = 3;
+  s.xmax = 0;
+  s.ymax = 59999;
+  s.bytesPerLine = 60000;
+  s.data = {0xC2, 0x10};
+  const Decoded d = Decode(PcxFile(s), 1);
+  ASSERT_EQ(d.rc, 0);
+  EXPECT_EQ(d.At(59999, 2), 0x10);  // top row: red from the run
+  EXPECT_EQ(d.At(59999, 1), 0xFF);
+  EXPECT_EQ(d.At(0, 0), 0xFF);
+  EXPECT_EQ(d.At(0, 3), 0);  // padding
+}
+
 TEST(PcxReader, OneBitIsAlwaysBlackAndWhite) {
   PcxSpec s;
   s.bitsPerPixel = 1;

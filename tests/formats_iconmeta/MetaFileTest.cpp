@@ -240,6 +240,17 @@ TEST(MetaFileTest, ClippingLimitsDrawing) {
   EXPECT_EQ(img.pixel(20, 5), kWhite);
   EXPECT_EQ(img.pixel(5, 20), kWhite);
 
+  // A clip path: a diamond, only its inside is painted.
+  TEmfBuilder d = RedFill();
+  d.Rec(EMR_BEGINPATH, {}).Rec(EMR_MOVETOEX, {20, 0}).Rec(EMR_LINETO, {40, 20}).Rec(EMR_LINETO, {20, 40});
+  d.Rec(EMR_LINETO, {0, 20}).Rec(61, {}).Rec(EMR_ENDPATH, {}).Rec(67, {5});
+  d.Rec(EMR_RECTANGLE, {0, 0, 60, 40});
+  const QImage diamond = Render(d.Finish(60, 40), 60, 40);
+  EXPECT_EQ(diamond.pixel(20, 20), kRedQ);
+  EXPECT_EQ(diamond.pixel(20, 3), kRedQ);
+  EXPECT_EQ(diamond.pixel(3, 3), kWhite);
+  EXPECT_EQ(diamond.pixel(45, 20), kWhite);
+
   // The clip is part of the saved state.
   TEmfBuilder s = RedFill();
   s.Rec(EMR_SAVEDC, {}).Rec(EMR_INTERSECTCLIPRECT, {0, 0, 5, 5}).Rec(EMR_RESTOREDC, {-1});

@@ -194,6 +194,25 @@ TEST(TiffGraphic, RefusedFilesRaiseTheirMessages) {
   ExpectTiffError<ETiffError>("not a TIFF at all", "ETiffError TIFFOpen");
 }
 
+TEST(TiffGraphic, DamagedPixelDataFailsOnlyOnTheStripPath) {
+  const std::vector<uint8_t> Garbage = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+  auto Tags = [](uint32_t Compression, uint32_t Bits, uint32_t Photometric) {
+    return std::vector<TRawTag>{{256, 3, {16}}, {257, 3, {4}},           {258, 3, {Bits}}, {259, 3, {Compression}},
+                                {262, 3, {Photometric}}, {277, 3, {1}}, {284, 3, {1}},    {278, 3, {4}}};
+  };
+  // Deflate strips that do not inflate.
+  ExpectTiffError<ETiffError>(RawTiff(Tags(COMPRESSION_DEFLATE, 8, 1), Garbage), "ETiffError TIFFReadEncodedStrip");
+  // Fax rows that do not decode stay blank (white after the inversion).
+  std::unique_ptr<TTiffGraphic> Fax;
+  ASSERT_NO_THROW(Fax = LoadFrom<TTiffGraphic>(RawTiff(Tags(COMPRESSION_CCITTFAX4, 1, 0), Garbage)));
+  EXPECT_EQ(Fax->Height(), 4);
+  EXPECT_EQ(Fax->GetPixelIndex(15, 3), 1);
+  // A failing RGBA read leaves a blank image, without an error.
+  std::unique_ptr<TTiffGraphic> Rgba;
+  ASSERT_NO_THROW(Rgba = LoadFrom<TTiffGraphic>(RawTiff(Tags(COMPRESSION_JPEG, 8, 1), Garbage)));
+  EXPECT_EQ(Rgba->GetPixelIndex(5, 2), 0);
+}
+
 TEST(TiffGraphic, ResolutionUnitsGiveDotsPerInch) {
   struct Case {
     uint16_t Unit;

@@ -49,6 +49,34 @@ TEST(Draw, OneToOneThroughAPainterAndItsClip) {
     }
 }
 
+TEST(Draw, ThroughAScaledPainter) {
+  TDibGraphic src;
+  FillPattern(src, 2, 2);
+  QImage target(4, 4, QImage::Format_RGB32);
+  {
+    QPainter p(&target);
+    p.scale(2, 2);
+    TCanvas canvas(p);
+    src.Draw(canvas, Rect(0, 0, 2, 2));
+  }
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(ImageColour(target, x, y), PatternColour(x / 2, y / 2));
+}
+
+TEST(Draw, EmptyImageDrawsNothingButStillReports) {
+  TDibGraphic empty;
+  int calls = 0;
+  empty.OnAfterDraw = [&](TDibGraphic*) { ++calls; };
+  QImage target(3, 3, QImage::Format_RGB32);
+  target.fill(Qt::white);
+  {
+    TCanvas canvas(target);
+    empty.Draw(canvas, Rect(0, 0, 3, 3));
+  }
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(ImageColour(target, 1, 1), 0xFFFFFFu);
+}
+
 TEST(Draw, PaletteImagesResolveTheirColours) {
   TDibGraphic src;
   FillIndexes(src, 5, 3, ifColor16);

@@ -46,12 +46,14 @@ struct ZoomCase {
   const char* Name;
   int Width, Height;
   TZoomMode Mode;
-  float Percent;  // set through ZoomPercent when Mode is zmPercent
+  float Percent; // set through ZoomPercent when Mode is zmPercent
   float ExpectedPercent;
   int ExpectedWidth, ExpectedHeight;
 };
 
-void PrintTo(const ZoomCase& C, std::ostream* Out) { *Out << C.Name; }
+void PrintTo(const ZoomCase& C, std::ostream* Out) {
+  *Out << C.Name;
+}
 
 class ZoomTable : public ViewFixture, public ::testing::WithParamInterface<ZoomCase> {};
 
@@ -98,7 +100,7 @@ TEST_F(ImageScrollBoxTest, ScaledCopyKeepsTheFormatAndShowsThePicture) {
 }
 
 TEST_F(ImageScrollBoxTest, ZoomPercentIgnoresTinyValuesAndEmptyPictures) {
-  View->SetZoomPercent(50.0f);  // nothing loaded yet
+  View->SetZoomPercent(50.0f); // nothing loaded yet
   EXPECT_EQ(View->ZoomPercent(), 100.0f);
   EXPECT_EQ(View->ZoomMode(), zmOriginalSize);
 
@@ -124,10 +126,10 @@ TEST_F(ImageScrollBoxTest, ZoomChangeFiresWhenTheRoundedOldValueDiffers) {
     EXPECT_EQ(&Sender, View);
     Reported.push_back(Zoom);
   };
-  Load(TTestImage{400, 300});  // 100 % at its own size: no change
+  Load(TTestImage{400, 300}); // 100 % at its own size: no change
   EXPECT_TRUE(Reported.empty());
-  View->SetZoomMode(zmFullPage);  // 50
-  View->SetZoomMode(zmFullPage);  // still 50: silent
+  View->SetZoomMode(zmFullPage); // 50
+  View->SetZoomMode(zmFullPage); // still 50: silent
   View->SetCentered(true);
   EXPECT_THAT(Reported, ElementsAre(50.0f));
 
@@ -181,11 +183,13 @@ TEST_F(ImageScrollBoxTest, CentresByTheOuterSize) {
 
 struct BarCase {
   const char* Name;
-  int Width, Height;  // picture size shown at 100 % in a 200 x 200 view
+  int Width, Height; // picture size shown at 100 % in a 200 x 200 view
   bool Horz, Vert;
 };
 
-void PrintTo(const BarCase& C, std::ostream* Out) { *Out << C.Name; }
+void PrintTo(const BarCase& C, std::ostream* Out) {
+  *Out << C.Name;
+}
 
 class ScrollBarTable : public ViewFixture, public ::testing::WithParamInterface<BarCase> {};
 
@@ -253,13 +257,13 @@ TEST_F(ImageScrollBoxTest, LayoutWaitsForAParentAndVisibility) {
   auto Stream = TestPictureStream({TTestImage{50, 40}});
   Orphan.LoadFromStream(*Stream, "x.tst", 1);
   EXPECT_FALSE(Orphan.Graphic().Empty());
-  EXPECT_TRUE(Orphan.DisplayGraphic().Empty());  // not laid out
+  EXPECT_TRUE(Orphan.DisplayGraphic().Empty()); // not laid out
 
   View->hide();
   Load(TTestImage{60, 30});
   EXPECT_TRUE(View->DisplayGraphic().Empty());
   View->show();
-  View->SetZoomMode(zmOriginalSize);  // the next setter lays it out
+  View->SetZoomMode(zmOriginalSize); // the next setter lays it out
   EXPECT_EQ(View->DisplayGraphic().Width(), 60);
 }
 
@@ -269,9 +273,9 @@ TEST_F(ImageScrollBoxTest, BusyFlagStopsReentryFromSizeChanges) {
   View->OnZoomChange = [&](TImageScrollBox&, float) { View->resize(150, 150); };
   Load(TTestImage{400, 400});
   View->SetZoomMode(zmFullPage);
-  EXPECT_EQ(Redraws, 2);  // one per call, none from the resize inside
+  EXPECT_EQ(Redraws, 2); // one per call, none from the resize inside
   EXPECT_EQ(View->width(), 150);
-  EXPECT_EQ(View->ZoomPercent(), 50.0f);  // computed before the resize
+  EXPECT_EQ(View->ZoomPercent(), 50.0f); // computed before the resize
 }
 
 TEST_F(ImageScrollBoxTest, ClearAndFileNameEmptyTheView) {
@@ -298,7 +302,7 @@ TEST_F(ImageScrollBoxTest, BlackAndWhitePicturesUseTheAntiAliasedCopyWhenAsked) 
   EXPECT_EQ(View->AntiAliasedGraphic().ImageFormat(), ifGray16);
   EXPECT_EQ(View->DisplayGraphic().ImageFormat(), ifBlackWhite);
 
-  View->SetAntiAliased(true);  // even at 100 % the grey copy shows
+  View->SetAntiAliased(true); // even at 100 % the grey copy shows
   EXPECT_EQ(View->DisplayGraphic().ImageFormat(), ifGray16);
   EXPECT_EQ(View->DisplayGraphic().Width(), 64);
   // A checkerboard: every 2 x 2 block holds two set pixels, 7.5 of 15 -> 8.
@@ -311,14 +315,14 @@ TEST_F(ImageScrollBoxTest, BlackAndWhitePicturesUseTheAntiAliasedCopyWhenAsked) 
   Load(TTestImage{20, 20});
   EXPECT_TRUE(View->AntiAliasedGraphic().Empty());
   Redraws = 0;
-  View->SetAntiAliased(false);  // a colour picture is not laid out again
+  View->SetAntiAliased(false); // a colour picture is not laid out again
   View->SetAntiAliased(true);
   EXPECT_EQ(Redraws, 0);
 }
 
 TEST_F(ImageScrollBoxTest, MouseModeSwitchesHandlersAndCursors) {
   TMouseHandler* Drag = View->MouseHandler();
-  View->SetMouseMode(mmDrag);  // same mode: the same handler stays
+  View->SetMouseMode(mmDrag); // same mode: the same handler stays
   EXPECT_EQ(View->MouseHandler(), Drag);
 
   View->SetMouseMode(mmQuickSelect);
@@ -336,7 +340,7 @@ TEST_F(ImageScrollBoxTest, MouseModeSwitchesHandlersAndCursors) {
 
 TEST_F(ImageScrollBoxTest, RecreatedWindowHasNoHandlerUntilTheModeChanges) {
   QWidget Other;
-  View->setParent(&Other);  // the view's window is destroyed and made again
+  View->setParent(&Other); // the view's window is destroyed and made again
   EXPECT_EQ(View->MouseHandler(), nullptr);
   EXPECT_EQ(View->MouseMode(), mmDrag);
   View->SetMouseMode(mmDrag);
@@ -348,13 +352,13 @@ TEST_F(ImageScrollBoxTest, RecreatedWindowHasNoHandlerUntilTheModeChanges) {
 
 TEST_F(ImageScrollBoxTest, MouseEventsReachHandlerThenEventsInImageCoordinates) {
   View->SetCentered(true);
-  Load(TTestImage{100, 100});  // at (50, 50)
+  Load(TTestImage{100, 100}); // at (50, 50)
   std::vector<std::string> Seen;
   View->OnImageMouseDown = [&](QObject* Sender, TMouseButton B, TShiftState S, int X, int Y) {
     EXPECT_EQ(Sender, &View->ImageControl());
     EXPECT_EQ(B, mbRight);
     EXPECT_TRUE(S & ssRight);
-    EXPECT_TRUE(View->MouseHandler()->MouseIsDown());  // the handler ran first
+    EXPECT_TRUE(View->MouseHandler()->MouseIsDown()); // the handler ran first
     Seen.push_back("down " + std::to_string(X) + "," + std::to_string(Y));
   };
   View->OnImageMouseMove = [&](QObject*, TShiftState, int X, int Y) {
@@ -362,7 +366,8 @@ TEST_F(ImageScrollBoxTest, MouseEventsReachHandlerThenEventsInImageCoordinates) 
   };
   View->OnImageMouseUp = [&](QObject*, TMouseButton B, TShiftState, int X, int Y) {
     EXPECT_FALSE(View->MouseHandler()->MouseIsDown());
-    Seen.push_back("up " + std::to_string(X) + "," + std::to_string(Y) + (B == mbRight ? " right" : ""));
+    Seen.push_back("up " + std::to_string(X) + "," + std::to_string(Y) +
+                   (B == mbRight ? " right" : ""));
   };
   Press({60, 70}, Qt::RightButton);
   Move({65, 75}, Qt::RightButton);
@@ -411,4 +416,4 @@ TEST_F(ImageScrollBoxTest, FramesShowAndAnimate) {
   EXPECT_FALSE(View->FrameTimer().isActive());
 }
 
-}  // namespace
+} // namespace

@@ -37,7 +37,7 @@ TEST_F(DragHandlerTest, DraggingScrollsByTheDistanceWithinTheRange) {
   Load(TTestImage{400, 400});
   Press({100, 100});
   EXPECT_EQ(ScreenCursor(), crHandClosed);
-  Move({70, 100});  // 30 pixels to the left
+  Move({70, 100}); // 30 pixels to the left
   EXPECT_EQ(View->HorzScrollBar().Position(), 30);
   EXPECT_EQ(View->VertScrollBar().Position(), 0);
   EXPECT_EQ(View->ImageControl().pos(), QPoint(-30, 0));
@@ -120,9 +120,10 @@ TEST_F(QuickSelectTest, DraggingUpAndLeftIsOrdered) {
 TEST_F(QuickSelectTest, BeyondThePictureTheRectangleStopsAtItsEdge) {
   Load(TTestImage{150, 120});
   Press({100, 100});
-  Move({190, 180});  // the view is larger than the picture
+  Move({190, 180}); // the view is larger than the picture
   // The outline stays on the last pixel.
-  EXPECT_THAT(View->Overlay().XorOutlines(), ElementsAre(TViewOverlay::TOutline{100, 100, 149, 119}));
+  EXPECT_THAT(View->Overlay().XorOutlines(),
+              ElementsAre(TViewOverlay::TOutline{100, 100, 149, 119}));
   Release({190, 180});
   EXPECT_THAT(Rects, ElementsAre(TRect{100, 100, 150, 120}));
   EXPECT_THAT(Sizes, ElementsAre(std::make_pair(50, 20)));
@@ -133,7 +134,7 @@ TEST_F(QuickSelectTest, AnEmptyDragReportsNothing) {
   Press({40, 40});
   Release({40, 40});
   Press({40, 40});
-  Move({70, 40});  // a line, no area
+  Move({70, 40}); // a line, no area
   Release({70, 40});
   EXPECT_TRUE(Rects.empty());
   EXPECT_TRUE(View->Overlay().XorOutlines().empty());
@@ -145,14 +146,14 @@ TEST_F(QuickSelectTest, MovesWithoutTheLeftButtonDrawNothing) {
   Move({70, 70}, Qt::RightButton);
   EXPECT_TRUE(View->Overlay().XorOutlines().empty());
   Release({70, 70}, Qt::RightButton);
-  EXPECT_THAT(Rects, ElementsAre(TRect{40, 40, 70, 70}));  // the release still selects
+  EXPECT_THAT(Rects, ElementsAre(TRect{40, 40, 70, 70})); // the release still selects
 }
 
 TEST_F(QuickSelectTest, CentredPictureCountsFromItsCorner) {
   View->SetCentered(true);
-  Load(TTestImage{100, 100});  // at (50, 50)
+  Load(TTestImage{100, 100}); // at (50, 50)
   Press({60, 70});
-  Move({20, 20});  // outside: clamped to the picture's top left
+  Move({20, 20}); // outside: clamped to the picture's top left
   EXPECT_THAT(View->Overlay().XorOutlines(), ElementsAre(TViewOverlay::TOutline{60, 70, 50, 50}));
   Release({20, 20});
   EXPECT_THAT(Rects, ElementsAre(TRect{0, 0, 10, 20}));
@@ -190,8 +191,9 @@ TEST_F(QuickSelectTest, TheOutlineInvertsDottedPixelsAndGoesAwayCleanly) {
 TEST(OverlayOutline, AClosedOutlineTouchesEachPixelOnce) {
   const auto Pixels = TViewOverlay::OutlinePixels({2, 3, 6, 5}, TViewOverlay::psSolid);
   std::set<std::pair<int, int>> Unique;
-  for (const auto& P : Pixels) Unique.insert({P.X, P.Y});
-  EXPECT_EQ(Pixels.size(), 12u);  // 2 x (4 + 2)
+  for (const auto& P : Pixels)
+    Unique.insert({P.X, P.Y});
+  EXPECT_EQ(Pixels.size(), 12u); // 2 x (4 + 2)
   EXPECT_EQ(Unique.size(), Pixels.size());
   EXPECT_TRUE(Unique.count({6, 5}));
   EXPECT_TRUE(Unique.count({2, 5}));
@@ -254,17 +256,18 @@ TEST_F(RubberbandTest, ANewBandGrowsOnlyRightAndDown) {
   Press({50, 50});
   Move({80, 90});
   EXPECT_TRUE(Band->BandVisible());
-  Move({30, 20});  // left of and above the press point
+  Move({30, 20}); // left of and above the press point
   EXPECT_EQ(Band->Band(), (TRect{50, 50, 51, 51}));
   Move({60, 40});
   EXPECT_EQ(Band->Band(), (TRect{50, 50, 60, 51}));
   Release({60, 40});
-  EXPECT_THAT(Reports, ElementsAre(TRect{50, 50, 80, 90}, TRect{50, 50, 51, 51}, TRect{50, 50, 60, 51}));
+  EXPECT_THAT(Reports,
+              ElementsAre(TRect{50, 50, 80, 90}, TRect{50, 50, 51, 51}, TRect{50, 50, 60, 51}));
 }
 
 TEST_F(RubberbandTest, TheBandStaysOnThePicture) {
   Press({150, 150});
-  Move({199, 199});  // beyond the 180 x 180 picture
+  Move({199, 199}); // beyond the 180 x 180 picture
   EXPECT_EQ(Band->Band(), (TRect{150, 150, 179, 179}));
 }
 
@@ -274,9 +277,10 @@ TEST_F(RubberbandTest, HoverShowsTheHandleCursors) {
     QPoint P;
     TCursor Cursor;
   } Cases[] = {
-      {{83, 93}, crSizeNWSE}, {{47, 47}, crSizeNWSE}, {{80, 50}, crSizeNESW}, {{50, 90}, crSizeNESW},
-      {{65, 52}, crSizeNS},   {{65, 88}, crSizeNS},   {{48, 70}, crSizeWE},   {{81, 70}, crSizeWE},
-      {{65, 70}, crDefault},  {{84, 94}, crDefault},  {{46, 70}, crDefault},
+      {{83, 93}, crSizeNWSE}, {{47, 47}, crSizeNWSE}, {{80, 50}, crSizeNESW},
+      {{50, 90}, crSizeNESW}, {{65, 52}, crSizeNS},   {{65, 88}, crSizeNS},
+      {{48, 70}, crSizeWE},   {{81, 70}, crSizeWE},   {{65, 70}, crDefault},
+      {{84, 94}, crDefault},  {{46, 70}, crDefault},
   };
   for (const auto& C : Cases) {
     Move(C.P, Qt::NoButton);
@@ -296,12 +300,12 @@ TEST_F(RubberbandTest, PressingOutsideRemovesTheBandBeforeANewOne) {
 
 TEST_F(RubberbandTest, GrabbingAnEdgeMovesOnlyThatSide) {
   MakeBand();
-  Press({65, 90});  // bottom edge
+  Press({65, 90}); // bottom edge
   EXPECT_EQ(Band->Movement(), bmVertical);
   Move({10, 120});
   EXPECT_EQ(Band->Band(), (TRect{50, 50, 80, 120}));
   Release({10, 120});
-  Press({80, 70});  // right edge
+  Press({80, 70}); // right edge
   EXPECT_EQ(Band->Movement(), bmHorizontal);
   Move({100, 5});
   Release({100, 5});
@@ -310,14 +314,14 @@ TEST_F(RubberbandTest, GrabbingAnEdgeMovesOnlyThatSide) {
 
 TEST_F(RubberbandTest, ALeftOrTopSideStopsBeforeTheFixedSide) {
   MakeBand();
-  Press({50, 50});  // top-left corner: the far corner stays
+  Press({50, 50}); // top-left corner: the far corner stays
   EXPECT_EQ(Band->GrabHandle(), 0);
   Move({40, 45});
   EXPECT_THAT(Reports.back(), (TRect{40, 45, 80, 90}));
-  Move({120, 150});  // past the right and bottom sides
+  Move({120, 150}); // past the right and bottom sides
   EXPECT_THAT(Reports.back(), (TRect{79, 89, 80, 90}));
   Release({120, 150});
-  EXPECT_EQ(Band->Band(), (TRect{79, 89, 80, 90}));  // ordered again
+  EXPECT_EQ(Band->Band(), (TRect{79, 89, 80, 90})); // ordered again
 
   // Top edge, moved below the bottom.
   MakeBand();
@@ -364,7 +368,7 @@ TEST_F(RubberbandTest, TheBandIsDrawnInItsColoursAndFollowsTheScroll) {
   EXPECT_EQ(Shot.pixel(23, 20) & 0xFFFFFF, 0xFFFFFFu);
 
   Band->SetBandStyle(0);
-  Band->SetBandColor(0x0000FF);  // red in the platform's order
+  Band->SetBandColor(0x0000FF); // red in the platform's order
   View->HorzScrollBar().SetPosition(10);
   Shot = View->grab().toImage().convertToFormat(QImage::Format_RGB32);
   EXPECT_EQ(Shot.pixel(13, 20) & 0xFFFFFF, 0xFF0000u);
@@ -374,4 +378,4 @@ TEST_F(RubberbandTest, TheBandIsDrawnInItsColoursAndFollowsTheScroll) {
   EXPECT_EQ(View->ImageControl().CursorNumber(), crSizeNWSE);
 }
 
-}  // namespace
+} // namespace

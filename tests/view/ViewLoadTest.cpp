@@ -14,8 +14,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 #include <string>
+#include <unistd.h>
 
 using ::testing::HasSubstr;
 using ::testing::ThrowsMessage;
@@ -82,7 +82,7 @@ TEST_F(ViewLoadTest, LoadsAFileWithoutTakingItsName) {
   EXPECT_TRUE(View->FileName().empty());
 
   const std::string Other = WriteFile("b.tst", MakeTestPicture({TTestImage{20, 10}}));
-  View->SetFileName(Other);  // the property loads the file and keeps the name
+  View->SetFileName(Other); // the property loads the file and keeps the name
   EXPECT_EQ(View->FileName(), Other);
   EXPECT_EQ(View->Graphic().Width(), 20);
 }
@@ -90,7 +90,8 @@ TEST_F(ViewLoadTest, LoadsAFileWithoutTakingItsName) {
 TEST_F(ViewLoadTest, AFailedDecodeKeepsPictureZoomAndScroll) {
   ShowScrolledPicture();
   const std::string Bad = WriteFile("bad.tst", "NOPE and some more bytes");
-  EXPECT_THAT([&] { View->LoadFromFile(Bad, 1); }, ThrowsMessage<EImageError>("Not a test picture"));
+  EXPECT_THAT([&] { View->LoadFromFile(Bad, 1); },
+              ThrowsMessage<EImageError>("Not a test picture"));
   ExpectScrolledPictureKept();
 }
 
@@ -107,8 +108,9 @@ TEST_F(ViewLoadTest, AMissingFileOrUnknownFormatKeepsThePicture) {
 }
 
 TEST_F(ViewLoadTest, AnimationIsPausedForALoadAndRestored) {
-  const std::string Frames = WriteFile(
-      "f.tst", MakeTestPicture({TTestImage{10, 10, ifTrueColor, 1, 1000}, TTestImage{12, 12, ifTrueColor, 2, 1000}}));
+  const std::string Frames =
+      WriteFile("f.tst", MakeTestPicture({TTestImage{10, 10, ifTrueColor, 1, 1000},
+                                          TTestImage{12, 12, ifTrueColor, 2, 1000}}));
   View->LoadFromFile(Frames, 0);
   View->SetAnimate(true);
   ASSERT_TRUE(View->Animate());
@@ -122,14 +124,14 @@ TEST_F(ViewLoadTest, AnimationIsPausedForALoadAndRestored) {
 
 TEST_F(ViewLoadTest, TakesAPictureDecodedElsewhere) {
   ShowScrolledPicture();
-  View->LoadFromGraphic(nullptr);  // nothing to show: nothing changes
+  View->LoadFromGraphic(nullptr); // nothing to show: nothing changes
   ExpectScrolledPictureKept();
   auto Stream = TestPictureStream({TTestImage{30, 20}});
   std::unique_ptr<TDibGraphic> Ready = CreateGraphicFromStream(*Stream, "x.tst", 1);
   TDibGraphic* Raw = Ready.get();
   View->LoadFromGraphic(std::move(Ready));
   EXPECT_EQ(&View->Graphic(), Raw);
-  EXPECT_EQ(View->DisplayGraphic().Width(), 45);  // still at 150 %
+  EXPECT_EQ(View->DisplayGraphic().Width(), 45); // still at 150 %
   EXPECT_EQ(View->HorzScrollBar().Position(), 0);
 }
 
@@ -162,4 +164,4 @@ TEST_F(ViewLoadTest, ShowsARealJpeg) {
   EXPECT_TRUE(View->ImageControl().isVisible());
 }
 
-}  // namespace
+} // namespace

@@ -4,9 +4,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QMouseEvent>
 #include <QStyle>
+#include <QThread>
 
 #include <cstring>
 
@@ -56,7 +56,7 @@ public:
   }
 };
 
-}  // namespace
+} // namespace
 
 uint32_t TestPixel(const TTestImage& Image, int X, int Y) {
   if (Image.Format != ifTrueColor) return (X + Y) % 2 == 0 ? 0xFFFFFF : 0;
@@ -104,7 +104,7 @@ void EnsureTestEnvironment() {
   static char Name[] = "view_test";
   static char* Argv[] = {Name, nullptr};
   static QApplication* App = [] {
-    auto* A = new QApplication(Argc, Argv);  // lives until the process ends
+    auto* A = new QApplication(Argc, Argv); // lives until the process ends
     RegisterGraphicFormat("tst", "Test pictures", ClassOf<TTestGraphic>());
     return A;
   }();
@@ -123,7 +123,8 @@ void ViewFixture::SetUp() {
 
 void ViewFixture::TearDown() {
   Window.reset();
-  while (QGuiApplication::overrideCursor()) QGuiApplication::restoreOverrideCursor();
+  while (QGuiApplication::overrideCursor())
+    QGuiApplication::restoreOverrideCursor();
 }
 
 int ViewFixture::BarExtent() const {
@@ -151,7 +152,7 @@ void Send(TImageScrollBox* View, QEvent::Type Type, QPoint ClientPos, Qt::MouseB
   QApplication::sendEvent(&Image, &Event);
 }
 
-}  // namespace
+} // namespace
 
 void ViewFixture::Press(QPoint ClientPos, Qt::MouseButton Button) {
   Send(View, QEvent::MouseButtonPress, ClientPos, Button, Button);

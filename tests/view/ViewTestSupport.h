@@ -25,7 +25,7 @@ struct TTestImage {
   int Height = 0;
   TImageFormat Format = ifTrueColor;
   uint8_t Blue = 0;
-  int Delay = 200;  // frame delay in milliseconds
+  int Delay = 200; // frame delay in milliseconds
 };
 
 // Bytes of a test picture holding the given images.

@@ -47,7 +47,7 @@ TEST(ZoomMath, ChangeComparesTheRoundedOldValue) {
 
 TEST(ZoomMath, CentredOffsetUsesTheOuterExtent) {
   EXPECT_EQ(CenteredOffset(200, 100), 50);
-  EXPECT_EQ(CenteredOffset(201, 100), 50);  // truncated
+  EXPECT_EQ(CenteredOffset(201, 100), 50); // truncated
   EXPECT_EQ(CenteredOffset(200, 200), 0);
   EXPECT_EQ(CenteredOffset(200, 300), 0);
 }

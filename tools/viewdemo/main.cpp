@@ -23,13 +23,14 @@
 namespace {
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: viewdemo [--size WxH] [--mode fullpage|fittopage|original|width|height|PERCENT]\n"
-               "                [--centered] [--antialiased] [--select] [--grab OUT.png] PICTURE\n");
+  std::fprintf(
+      stderr,
+      "usage: viewdemo [--size WxH] [--mode fullpage|fittopage|original|width|height|PERCENT]\n"
+      "                [--centered] [--antialiased] [--select] [--grab OUT.png] PICTURE\n");
   return 2;
 }
 
-}  // namespace
+} // namespace
 
 int main(int Argc, char** Argv) {
   QApplication App(Argc, Argv);
@@ -76,15 +77,21 @@ int main(int Argc, char** Argv) {
                 G.Height());
     std::fflush(stdout);
   };
-  if (Mode == "fullpage") View->SetZoomMode(zmFullPage);
-  else if (Mode == "fittopage") View->SetZoomMode(zmFitToPage);
-  else if (Mode == "original") View->SetZoomMode(zmOriginalSize);
-  else if (Mode == "width") View->SetZoomMode(zmFitWidth);
-  else if (Mode == "height") View->SetZoomMode(zmFitHeight);
+  if (Mode == "fullpage")
+    View->SetZoomMode(zmFullPage);
+  else if (Mode == "fittopage")
+    View->SetZoomMode(zmFitToPage);
+  else if (Mode == "original")
+    View->SetZoomMode(zmOriginalSize);
+  else if (Mode == "width")
+    View->SetZoomMode(zmFitWidth);
+  else if (Mode == "height")
+    View->SetZoomMode(zmFitHeight);
   Window.show();
   try {
     View->LoadFromFile(Picture, 1);
-    if (std::atof(Mode.c_str()) > 0) View->SetZoomPercent(static_cast<float>(std::atof(Mode.c_str())));
+    if (std::atof(Mode.c_str()) > 0)
+      View->SetZoomPercent(static_cast<float>(std::atof(Mode.c_str())));
   } catch (const std::exception& E) {
     std::fprintf(stderr, "viewdemo: %s\n", E.what());
     return 1;
