@@ -300,6 +300,7 @@ void TfrmMain::CreateComponents() {
   // the control that receives them.
   qApp->installEventFilter(this);
   LayoutPanes();
+  FitView();  // the view has its pane's size before the first picture is laid out
 }
 
 void TfrmMain::CreateMenu() {
@@ -419,6 +420,8 @@ void TfrmMain::showEvent(QShowEvent* Event) {
     } catch (const std::exception& E) {
       HandleException(E);
     }
+    // Decoding ahead starts once the first picture has had time to be painted.
+    QTimer::singleShot(250, this, Guarded([this] { SchedulePrefetch(); }));
   }
 }
 
@@ -449,10 +452,20 @@ void TfrmMain::ScanFolder(const std::string& Folder) {
   SetPanel(1, "Reading directories...");
   SetPanel(2, "");
   imgMain->Clear();
-  QCoreApplication::processEvents();
 
   bool Completed = false;
   {
+    // From here a scan asked for in a message pump waits for this one.
+    FScanning = true;
+    struct TScanning {
+      TfrmMain& F;
+      ~TScanning() {
+        F.FScanning = false;
+        F.FAbortScan = false;
+      }
+    } Scanning{*this};
+    QCoreApplication::processEvents();
+
     TBusyCursor Busy;
     dsPictures->SetEnabled(false);
     mtbPictures->DisableControls();
@@ -462,17 +475,14 @@ void TfrmMain::ScanFolder(const std::string& Folder) {
       ~TCleanup() {
         F.mtbPictures->EnableControls();
         F.dsPictures->SetEnabled(true);
-        F.FScanning = false;
-        F.FAbortScan = false;
       }
     } Cleanup{*this};
-    FScanning = true;
     mtbPictures->ClearRecords();
 
     const std::string Root = MakeRootPath(Folder);
     lbDir->setText(QString::fromStdString(Folder));
     long long Count = 0;
-    Completed = WalkPictureTree(Root, [&](const TWalkPicture& P) {
+    Completed = !FAbortScan && WalkPictureTree(Root, [&](const TWalkPicture& P) {
       TDateTime Date = 0;
       if (!P.HasTime || !LocalDateTime(P.MTime, Date)) return true;  // time unreadable: skipped
       mtbPictures->Insert();
@@ -669,7 +679,9 @@ void TfrmMain::PreviousPicture() {
 // table, and only in full screen: finding the next row moves the table's
 // cursor forth and back, which the hidden list does not show.
 void TfrmMain::SchedulePrefetch() {
-  if (!FPrefetchEnabled || FPrefetchScheduled || !FFullScreen) return;
+  // Before the window is first shown nothing is decoded ahead: the start-up
+  // picture's first paint comes first (see showEvent).
+  if (!FPrefetchEnabled || FPrefetchScheduled || !FFullScreen || !FShownOnce) return;
   FPrefetchScheduled = true;
   QTimer::singleShot(0, this, Guarded([this] {
     FPrefetchScheduled = false;

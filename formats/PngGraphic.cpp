@@ -5,7 +5,6 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <vector>
 
@@ -35,9 +34,10 @@ void PngErrorHandler(png_structp Png, png_const_charp Text) {
 // or interrupt anything.
 void PngWarningHandler(png_structp Png, png_const_charp) { ++ContextOf(Png).Warnings; }
 
-// Reads the requested bytes from the stream. A stream that ends early leaves
-// zeros behind, on which libpng's own checks then fail; a stream that raises
-// ends the decoding with that exception.
+// Reads the requested bytes from the stream. A stream that ends early stops
+// the decoding with libpng's own read error at once (libpng asks only for
+// bytes it needs, so a picture whose image data are complete still loads);
+// a stream that raises ends the decoding with that exception.
 void PngReadData(png_structp Png, png_bytep Data, size_t Length) {
   TPngContext& Ctx = ContextOf(Png);
   int64_t Got = 0;
@@ -48,9 +48,7 @@ void PngReadData(png_structp Png, png_bytep Data, size_t Length) {
     Ctx.StreamFailure = std::current_exception();
     Failed = true;
   }
-  if (Failed) png_error(Png, "Read Error");
-  if (Got < 0) Got = 0;
-  if (static_cast<size_t>(Got) < Length) std::memset(Data + Got, 0, Length - static_cast<size_t>(Got));
+  if (Failed || Got < 0 || static_cast<size_t>(Got) < Length) png_error(Png, "Read Error");
 }
 
 void PngWriteData(png_structp Png, png_bytep Data, size_t Length) {

@@ -290,7 +290,8 @@ public:
   TRgbToPaletteConverter* Converter() const { return FConverter.get(); }
 
   // --- Canvas: drawing on it changes the pixels after Flush (see Canvas.h).
-  // Null while the image is empty.
+  // Null while the image is empty. NewImage and ClearImage replace it: do not
+  // keep the pointer across them.
   TCanvas* Canvas() const { return FCanvas.get(); }
   // Writes pending canvas drawing into the pixels.
   void FlushCanvas() const;

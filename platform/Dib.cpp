@@ -1,6 +1,7 @@
 #include "Dib.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -333,8 +334,10 @@ void BuildTranslation(const TDibView& Src, const TDibView& Dst, TPaletteMapper& 
   if (Identity && Src.ColorCount < n) Identity = false;
 }
 
-// Runs Body(first, last) over [0, Count) in bands on up to the machine's
-// cores, when Work is at least MinWork (else on this thread).
+// Runs Body(first, last) over [0, Count) in bands, on up to the machine's
+// cores when Work is at least MinWork (else on this thread). The rows are
+// cut into small chunks taken in turn, so a thread that the system holds
+// back (a busy machine) leaves its share to the others.
 template <class F> void ParallelRows(int Count, int64_t Work, F&& Body, int64_t MinWork = int64_t(1) << 19) {
   unsigned threads = std::thread::hardware_concurrency();
   if (threads == 0) threads = 1;
@@ -345,19 +348,24 @@ template <class F> void ParallelRows(int Count, int64_t Work, F&& Body, int64_t 
     Body(0, Count);
     return;
   }
+  const int chunk = std::max(8, Count / int(threads * 8));
+  std::atomic<int> next{0};
+  auto worker = [&] {
+    for (;;) {
+      const int a = next.fetch_add(chunk);
+      if (a >= Count) return;
+      Body(a, std::min(Count, a + chunk));
+    }
+  };
   std::vector<std::thread> pool;
-  const int band = (Count + int(threads) - 1) / int(threads);
   for (unsigned t = 1; t < threads; ++t) {
-    const int a = int(t) * band, b = std::min(Count, a + band);
-    if (a < b) {
-      try {
-        pool.emplace_back([&Body, a, b] { Body(a, b); });
-      } catch (...) {
-        Body(a, b);  // no thread to be had: do the band here
-      }
+    try {
+      pool.emplace_back(worker);
+    } catch (...) {
+      break;  // no thread to be had: the others do the work
     }
   }
-  Body(0, std::min(Count, band));
+  worker();
   for (std::thread& t : pool) t.join();
 }
 

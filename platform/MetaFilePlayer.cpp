@@ -1318,6 +1318,23 @@ private:
     Text(ref, s, dx, opts, box);
   }
 
+  // The blits give their source rectangle in the source's logical units; the
+  // source transform at Off takes them to the bitmap's pixels. A transform
+  // that is not a plain scale and offset is ignored.
+  static QRectF SourcePixels(const TRecordReader& r, size_t Off, const QRectF& Src) {
+    QTransform x;
+    try {
+      x = ReadXform(r, Off);
+    } catch (const ERecordTruncated&) {
+      return Src;
+    }
+    if (x.m12() != 0 || x.m21() != 0 || x.m11() == 0 || x.m22() == 0 || std::abs(x.m11()) > 1e6 ||
+        std::abs(x.m22()) > 1e6)
+      return Src;
+    const QPointF p = x.map(Src.topLeft());
+    return QRectF(p.x(), p.y(), Src.width() * x.m11(), Src.height() * x.m22());
+  }
+
   void EmfBlt(uint32_t Type, const TRecordReader& r) {
     const QRectF dst(r.I32(24), r.I32(28), r.I32(32), r.I32(36));
     const uint32_t rop = r.U32(40);
@@ -1329,6 +1346,7 @@ private:
     }
     QRectF src(r.I32(44), r.I32(48), dst.width(), dst.height());
     if (Type != 76) src.setSize(QSizeF(r.I32(100), r.I32(104)));
+    src = SourcePixels(r, 52, src);
     const TBlend blend = Type == 114 ? TBlend::Alpha : Type == 116 ? TBlend::Transparent : TBlend::Rop;
     DrawDib(r.Bytes(offBmi, cbBmi), cbBmi, r.Bytes(offBits, cbBits), cbBits, usage, src, false, dst,
             rop, blend, rop, Type == 76);
@@ -1368,7 +1386,7 @@ private:
     const uint32_t rop = r.U32(40) & 0x00FFFFFF;  // the foreground operation
     QImage image = RecordDib(r, r.U32(84), r.U32(88), r.U32(92), r.U32(96), r.U32(80), false);
     if (image.isNull()) return;
-    const QRectF src(r.I32(44), r.I32(48), dst.width(), dst.height());
+    const QRectF src = SourcePixels(r, 52, QRectF(r.I32(44), r.I32(48), dst.width(), dst.height()));
     const QImage mask = RecordDib(r, r.U32(112), r.U32(116), r.U32(120), r.U32(124), r.U32(108), false);
     ApplyMask(image, mask, r.I32(100), r.I32(104), src);
     DrawImage(image, src, dst, mask.isNull() ? rop : R_SRCCOPY, TBlend::Rop, 0, true);

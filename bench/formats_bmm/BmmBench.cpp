@@ -60,6 +60,16 @@ Bytes Written(int ft, int bpp, const BmmPaletteEntry* pal, const Bytes& dib, con
   return Bytes(s.Memory(), s.Memory() + s.Size());
 }
 
+// The TGA 2.0 footer (no extension or developer area): Qt's Targa reader
+// wants it; ours reads past it.
+Bytes WithTgaFooter(Bytes b) {
+  U32(b, 0);
+  U32(b, 0);
+  const char sig[] = "TRUEVISION-XFILE.";
+  b.insert(b.end(), sig, sig + sizeof sig);  // with its final 0
+  return b;
+}
+
 void MakeFiles() {
   const Bytes photo = PhotoRgb(kWidth, kHeight);  // top row first, BGR
   const int64_t stride24 = Stride(kWidth, 24);
@@ -101,12 +111,13 @@ void MakeFiles() {
   t.height = kHeight;
   t.descriptor = 0x20;  // photo rows top first
   t.data = EncodeTgaRle(photo.data(), std::size_t(kWidth) * kHeight, 3);
-  const Bytes rle = TgaFile(t);
+  const Bytes rle = WithTgaFooter(TgaFile(t));
   t.imageType = 2;
   t.data = photo;
-  Files().push_back({"TGA 24-bit RLE", BMM_FORMAT_TGA, "tga", rle, decoded24, TgaFile(t)});
+  Files().push_back({"TGA 24-bit RLE", BMM_FORMAT_TGA, "tga", rle, decoded24, WithTgaFooter(TgaFile(t))});
 
-  Files().push_back({"TGA 32-bit raw", BMM_FORMAT_TGA, "tga", Written(2, 24, pal, dib24, "32"), decoded24});
+  Files().push_back({"TGA 32-bit raw", BMM_FORMAT_TGA, "tga", WithTgaFooter(Written(2, 24, pal, dib24, "32")),
+                     decoded24});
 }
 
 void SetBytes(benchmark::State& state, const TestFile& f) {

@@ -5,6 +5,10 @@
 
 #include <algorithm>
 #include <array>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <memory>
 #include <new>
 #include <vector>
@@ -149,10 +153,27 @@ public:
       // Fast path over the bytes at hand, while a run's value byte is there too.
       std::size_t i = 0;
       while (o < need && i + 1 < avail) {
+#if defined(__SSE2__)
+        // Sixteen bytes at a time: those before the first byte that starts a
+        // run (0xC0 or above) stand for themselves.
+        if (need - o >= 16 && avail - i >= 17) {
+          const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+          const __m128i high = _mm_cmpeq_epi8(_mm_max_epu8(x, _mm_set1_epi8(char(0xC0))), x);
+          const unsigned mask = unsigned(_mm_movemask_epi8(high));
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + o), x);
+          const unsigned n = mask ? unsigned(__builtin_ctz(mask)) : 16u;
+          o += n;
+          i += n;
+          if (n == 16) continue;
+        }
+#endif
         const uint8_t b = p[i];
         if (b < 0xC0) {
           dst[o++] = b;
           ++i;
+        } else if (b == 0xC1) {  // a run of one: how bytes of 0xC0 and above are stored
+          dst[o++] = p[i + 1];
+          i += 2;
         } else {
           i += 2;
           if (SetRun(b & 0x3F, p[i - 1], dst, o, need)) break;
@@ -186,7 +207,12 @@ private:
   // whether some is left pending.
   bool SetRun(int count, uint8_t value, uint8_t* dst, std::size_t& o, std::size_t need) {
     const std::size_t k = std::min<std::size_t>(count, need - o);
-    std::memset(dst + o, value, k);
+    if (k <= 8) {
+      // Short runs are the common ones in pictures: no call for them.
+      for (std::size_t j = 0; j < k; ++j) dst[o + j] = value;
+    } else {
+      std::memset(dst + o, value, k);
+    }
     o += k;
     FPending = count - static_cast<int>(k);
     FPendingValue = value;

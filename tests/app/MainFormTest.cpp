@@ -269,6 +269,26 @@ TEST_F(MainFormTest, LinkLoopScanEnds) {
   EXPECT_EQ(Panel(1), "1 of 1");
 }
 
+TEST_F(MainFormTest, ScanAskedInTheFirstPumpReplacesTheRunningOne) {
+  Tree.File("one/p.png");
+  TTempTree Other;
+  WritePng(Other.Path("only.png"), 20, 10);
+  Start();
+  bool Asked = false;
+  QTimer::singleShot(0, [&] {
+    Asked = true;
+    Form->ScanFolder(Other.Root());
+  });
+  Form->ScanFolder(Tree.Root());
+  ASSERT_TRUE(Asked);
+  EXPECT_EQ(Form->mtbPictures->RecordCount(), 1);
+  EXPECT_EQ(Panel(2), "only.png (20x10)");
+  EXPECT_EQ(Form->lbDir->text().toStdString(), Other.Root());
+  // Afterwards scans run as usual.
+  Form->ScanFolder(Tree.Root());
+  EXPECT_EQ(Form->lbDir->text().toStdString(), Tree.Root());
+}
+
 TEST_F(MainFormTest, ScanFromInsideAScanPumpRunsAfterIt) {
   for (int i = 0; i < 300; ++i) Tree.File("one/p" + std::to_string(i) + ".png");
   TTempTree Other;

@@ -51,10 +51,22 @@ mean() { convert "$out/$1.png" -colorspace Gray -format "%[fx:mean]" info:; }
 # Number of pixels that differ between two screenshots.
 differ() { compare -metric AE "$out/$1.png" "$out/$2.png" null: 2>&1 | cut -d' ' -f1; }
 geometry() { xdotool getwindowgeometry "$win" | awk '/Geometry/ {print $2}'; }
+# Sends keys, then waits until the screen has settled (two equal screenshots).
 key() {
   xdotool windowfocus --sync "$win" 2>/dev/null
   xdotool key --delay 50 "$@"
-  sleep 0.8
+  settle
+}
+settle() {
+  sleep 0.3
+  import -window root "$out/settle-a.png" 2>/dev/null
+  for _ in $(seq 1 40); do
+    sleep 0.2
+    import -window root "$out/settle-b.png" 2>/dev/null
+    [ "$(differ settle-a settle-b)" = 0 ] && break
+    mv "$out/settle-b.png" "$out/settle-a.png"
+  done
+  rm -f "$out"/settle-*.png
 }
 
 "$prog" "-Dir:$pictures" -slideshow >"$out/program.log" 2>&1 &
@@ -76,6 +88,13 @@ for _ in $(seq 1 100); do
 done
 awk "BEGIN {exit !($(mean first) > 0.02)}" || fail "no picture painted"
 [ "$(geometry)" = "1024x768" ] || fail "not full screen at start: $(geometry)"
+
+# Slower slides first (Down adds 500 ms per press, from 4000 to 14000), so
+# that no tick falls between the key checks below.
+xdotool windowfocus --sync "$win" 2>/dev/null
+xdotool key --delay 20 $(for _ in $(seq 1 20); do printf 'Down '; done)
+settle
+shot first
 
 # Page Down shows another picture; Page Up returns to the first one.
 key Next
@@ -102,11 +121,20 @@ shot windowed
 key ctrl+f
 [ "$(geometry)" = "1024x768" ] || fail "Ctrl+F did not re-enter full screen: $(geometry)"
 
-# The slide show moves on by itself (4 s per picture).
+# Faster slides (Up takes 500 ms per press, down to 1000): the slide show
+# moves on by itself within a few seconds.
+key $(for _ in $(seq 1 30); do printf 'Up '; done)
 shot before-tick
-sleep 4.5
-shot after-tick
-[ "$(differ before-tick after-tick)" -gt 1000 ] || fail "the slide show did not move on"
+moved=
+for _ in $(seq 1 20); do
+  sleep 0.5
+  shot after-tick
+  if [ "$(differ before-tick after-tick)" -gt 1000 ]; then
+    moved=1
+    break
+  fi
+done
+[ -n "$moved" ] || fail "the slide show did not move on"
 
 # Esc ends the program with exit code 0.
 key Escape

@@ -206,6 +206,20 @@ TEST(MetaFileTest, MappingModesAndWindowsScaleTheDrawing) {
   EXPECT_EQ(wimg.pixel(47, 47), kRedQ);
   EXPECT_EQ(wimg.pixel(49, 49), kWhite);
 
+  // A WMF that sets its viewport to its window and then moves the viewport
+  // origin 20 device units right draws there (as placeable files are played).
+  TWmfBuilder v;
+  v.Rec(META_CREATEBRUSHINDIRECT, {0, 0x00FF, 0, 0}).Rec(META_SELECTOBJECT, {0});
+  v.Rec(META_CREATEPENINDIRECT, {5, 0, 0, 0, 0}).Rec(META_SELECTOBJECT, {1});
+  v.Rec(META_SETMAPMODE, {8}).Rec(META_SETWINDOWEXT, {40, 60}).Rec(0x020E, {40, 60});  // viewport extent
+  v.Rec(META_SAVEDC, {}).Rec(0x0211, {0, 20});  // offset viewport origin by (20, 0)
+  v.Rec(META_RECTANGLE, {10, 10, 0, 0}).Rec(META_RESTOREDC, {-1});
+  v.Rec(META_RECTANGLE, {40, 10, 30, 0});
+  const QImage moved = Render(v.Finish(true, 0, 0, 60, 40, 96), 60, 40);
+  EXPECT_EQ(moved.pixel(25, 5), kRedQ);
+  EXPECT_EQ(moved.pixel(5, 5), kWhite);
+  EXPECT_EQ(moved.pixel(5, 35), kRedQ);
+
   // A world transform scaling by 2.
   TEmfBuilder s = RedFill();
   std::vector<uint8_t> xf;

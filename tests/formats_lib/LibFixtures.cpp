@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -107,8 +108,8 @@ TBytes MakePng(const TPngFixture& F) {
 
 namespace {
 std::string TempName() {
-  char Name[] = "/tmp/imbrel-libfmt-XXXXXX";
-  const int Fd = mkstemp(Name);
+  std::string Name = (std::filesystem::temp_directory_path() / "imbrel-libfmt-XXXXXX").string();
+  const int Fd = mkstemp(Name.data());
   if (Fd >= 0) close(Fd);
   return Name;
 }
