@@ -1,6 +1,9 @@
 #include "AboutBox.h"
 
 #include <QDesktopServices>
+#include <QFontMetrics>
+
+#include <algorithm>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -44,6 +47,21 @@ QString TAboutBox::Info3Text() {
 }
 
 namespace {
+// The help texts line up their second column with runs of spaces; the label
+// keeps its designed box, so its font shrinks until the widest line fits.
+void FitFontToWidth(QLabel* Label) {
+  QFont f = Label->font();
+  const QStringList lines = Label->text().split(QLatin1Char('\n'));
+  auto widest = [&lines](const QFont& font) {
+    const QFontMetrics m(font);
+    int w = 0;
+    for (const QString& line : lines) w = std::max(w, m.horizontalAdvance(line));
+    return w;
+  };
+  while (f.pointSizeF() > 5.0 && widest(f) > Label->width()) f.setPointSizeF(f.pointSizeF() - 0.25);
+  Label->setFont(f);
+}
+
 QLabel* MakeLabel(QWidget* Parent, const QString& Text, int Left, int Top) {
   auto* l = new QLabel(Text, Parent);
   l->setTextFormat(Qt::PlainText);
@@ -99,9 +117,11 @@ TAboutBox::TAboutBox(QWidget* Parent) : QDialog(Parent) {
   lbInfo2 = MakeLabel(Panel1, Info2Text(), 14, 88);
   lbInfo2->resize(273, 117);
   lbInfo2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  FitFontToWidth(lbInfo2);
   lbInfo3 = MakeLabel(Panel1, Info3Text(), 14, 220);
   lbInfo3->resize(299, 143);
   lbInfo3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  FitFontToWidth(lbInfo3);
 
   OKButton = new QPushButton(QStringLiteral("OK"), this);
   OKButton->setGeometry(138, 400, 75, 25);

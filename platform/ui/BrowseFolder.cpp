@@ -36,7 +36,12 @@ TBrowseFolderDialog::TBrowseFolderDialog(TBrowseFolder& Owner, QWidget* Parent)
 
   // The user's home folder is expanded and reachable with one click.
   const QString home = QDir::homePath();
-  for (QModelIndex i = FModel->index(home); i.isValid(); i = i.parent()) FTree->expand(i);
+  FHome = home;
+  Reveal(home, true);
+  connect(FModel, &QFileSystemModel::directoryLoaded, this, [this](const QString&) {
+    Reveal(FHome, true);
+    if (!FRevealPath.isEmpty()) Reveal(FRevealPath, false);
+  });
 
   FStatus = new QLabel(this);
   FStatus->setVisible((Owner.Flags & bfStatusText) != 0);
@@ -72,10 +77,33 @@ bool TBrowseFolderDialog::SelectPath(const std::string& Path) {
   p = QDir::cleanPath(QFileInfo(p).absoluteFilePath());
   const QModelIndex index = FModel->index(p);
   if (!index.isValid()) return false;
-  for (QModelIndex i = index.parent(); i.isValid(); i = i.parent()) FTree->expand(i);
   FTree->setCurrentIndex(index);
-  FTree->scrollTo(index, QAbstractItemView::PositionAtCenter);
+  FRevealPath = p;
+  Reveal(p, false);
   return true;
+}
+
+void TBrowseFolderDialog::showEvent(QShowEvent* Event) {
+  QDialog::showEvent(Event);
+  // Scrolling needs the laid-out tree: bring the selection into view once shown.
+  QTimer::singleShot(0, this, [this] {
+    if (!FRevealPath.isEmpty()) Reveal(FRevealPath, false);
+  });
+}
+
+void TBrowseFolderDialog::Reveal(const QString& Path, bool ExpandItself) {
+  const QModelIndex index = FModel->index(Path);
+  if (!index.isValid()) return;
+  for (QModelIndex i = index.parent(); i.isValid(); i = i.parent()) FTree->expand(i);
+  if (ExpandItself) {
+    FTree->expand(index);
+    return;
+  }
+  // After the tree has laid out the rows that just arrived.
+  QTimer::singleShot(0, this, [this] {
+    if (FTree->currentIndex().isValid())
+      FTree->scrollTo(FTree->currentIndex(), QAbstractItemView::PositionAtCenter);
+  });
 }
 
 std::string TBrowseFolderDialog::SelectedPath() const {

@@ -54,8 +54,14 @@ public:
   QString TitleText() const;
   QTreeView* Tree() const { return FTree; }
 
+protected:
+  void showEvent(QShowEvent* Event) override;
+
 private:
   void SelectionChanged(const QModelIndex& Current);
+  // Expands the folders above Path and brings it into view. The model reads
+  // folders in the background, so this runs again as each folder arrives.
+  void Reveal(const QString& Path, bool ExpandItself);
 
   TBrowseFolder& FOwner;
   QLabel* FTitle = nullptr;
@@ -64,6 +70,8 @@ private:
   QFileSystemModel* FModel = nullptr;
   QPushButton* FOk = nullptr;
   QPushButton* FCancel = nullptr;
+  QString FHome;        // expanded at the start
+  QString FRevealPath;  // the selected folder still to be brought into view
 };
 
 class TBrowseFolder {

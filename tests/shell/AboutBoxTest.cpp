@@ -2,6 +2,7 @@
 #include "TestApp.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -52,6 +53,14 @@ TEST(AboutBox, ComponentsSitWhereDesignedWithTheirTexts) {
   EXPECT_EQ(box.lbURL->cursor().shape(), Qt::PointingHandCursor);
   EXPECT_EQ(box.lbInfo2->geometry(), QRect(14, 88, 273, 117));
   EXPECT_EQ(box.lbInfo3->geometry(), QRect(14, 220, 299, 143));
+
+  // Every help line is readable whole inside the designed box.
+  for (const QLabel* info : {box.lbInfo2, box.lbInfo3}) {
+    const QFontMetrics m(info->font());
+    for (const QString& line : info->text().split('\n'))
+      EXPECT_LE(m.horizontalAdvance(line), info->width()) << line.toStdString();
+    EXPECT_LE(m.lineSpacing() * info->text().count('\n') + m.height(), info->height());
+  }
 }
 
 TEST(AboutBox, HelpTextsLineByLine) {

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -51,6 +52,26 @@ TEST(BrowseFolder, PreselectsDirectoryAndReportsEverySelection) {
   EXPECT_NE(handle, nullptr);
   EXPECT_EQ(bf.Directory, t.Path("a/b"));
   EXPECT_EQ(bf.Dialog(), nullptr);
+}
+
+TEST(BrowseFolder, PreselectedFolderIsExpandedIntoView) {
+  TestApp();
+  Tree t;
+  TBrowseFolder bf(nullptr);
+  bf.Directory = t.Path("a/b");
+  bool visible = false;
+  bf.OnDialogShown = [&](TBrowseFolderDialog& d) {
+    QTreeView* tree = d.Tree();
+    visible = QTest::qWaitFor(
+        [&] {
+          const QRect r = tree->visualRect(tree->currentIndex());
+          return r.isValid() && tree->viewport()->rect().contains(r.center());
+        },
+        5000);
+    d.reject();
+  };
+  bf.Execute();
+  EXPECT_TRUE(visible) << "the preselected folder is shown, its parents expanded";
 }
 
 TEST(BrowseFolder, HandlerHasTheLastWordOnOk) {
