@@ -1,5 +1,6 @@
 #include "IndexStore.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -115,6 +116,29 @@ void TmtbIndexStore::InsertAt(const TLocation& Where, const TmtbIndexEntry& Entr
   if (Offset == Chunk->Count - 1) RefreshLast(ChunkNo);
   FenwickAdd(ChunkNo, 1);
   ++FCount;
+}
+
+void TmtbIndexStore::Assign(const std::vector<TmtbIndexEntry>& Entries) {
+  Clear();
+  const size_t N = Entries.size();
+  const size_t Chunks = (N + ChunkCapacity - 1) / ChunkCapacity;
+  FChunks.reserve(Chunks);
+  FLast.reserve(Chunks);
+  for (size_t Start = 0; Start < N; Start += ChunkCapacity) {
+    auto Chunk = std::make_unique<TChunk>();
+    const size_t Count = std::min<size_t>(ChunkCapacity, N - Start);
+    std::memcpy(Chunk->Entries, Entries.data() + Start, sizeof(TmtbIndexEntry) * Count);
+    Chunk->Count = static_cast<int>(Count);
+    FLast.push_back(Chunk->Entries[Count - 1]);
+    FChunks.push_back(std::move(Chunk));
+  }
+  RebuildFenwick();
+  FCount = static_cast<int>(N);
+}
+
+void TmtbIndexStore::CopyTo(std::vector<TmtbIndexEntry>& Out) const {
+  Out.reserve(Out.size() + static_cast<size_t>(FCount));
+  for (const auto& Chunk : FChunks) Out.insert(Out.end(), Chunk->Entries, Chunk->Entries + Chunk->Count);
 }
 
 void TmtbIndexStore::EraseAt(const TLocation& Where) {

@@ -42,8 +42,23 @@ public:
   // The first place whose entry is not Less than the sought key (Less(entry)
   // is true for entries ordered before it), as std::lower_bound.
   template <class TLess> TLocation LowerBound(const TLess& Less) const;
+  // The place after the last entry, and the last entry (Count() > 0).
+  TLocation End() const {
+    TLocation Result;
+    if (!FChunks.empty()) {
+      Result.Chunk = FChunks.size() - 1;
+      Result.Offset = FChunks.back()->Count;
+      Result.Position = FCount;
+    }
+    return Result;
+  }
+  const TmtbIndexEntry& Back() const { return FLast.back(); }
 
   void InsertAt(const TLocation& Where, const TmtbIndexEntry& Entry);
+  // Replaces the whole list with entries already in order.
+  void Assign(const std::vector<TmtbIndexEntry>& Entries);
+  // Appends every entry, in order, to Out.
+  void CopyTo(std::vector<TmtbIndexEntry>& Out) const;
   void EraseAt(const TLocation& Where);
   // Overwrites the entry at a place (the order must not change).
   void ReplaceAt(const TLocation& Where, const TmtbIndexEntry& Entry);

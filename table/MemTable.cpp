@@ -12,6 +12,7 @@
 #include <mutex>
 #include <new>
 #include <random>
+#include <unordered_map>
 
 // ---------------------------------------------------------------------------
 // Stored records: one allocation each. A fixed header, then the data area
@@ -21,7 +22,7 @@
 // kept out of line so that a record costs its real length, not its field size.
 
 struct TmtbRecord {
-  int32_t PositionHint = -1;  // position in the selected order when last placed there
+  int32_t PositionHint = -1;  // spare (not used)
   int32_t Slot = -1;
   int32_t Sequence = -1;
   uint8_t Flags = 0;
@@ -202,6 +203,10 @@ struct TmtbCustomMemTable::TImpl {
 
   std::vector<TBuffer> Window;
   int WindowTop = -1;  // position of the first buffer's record
+  // The window's positions are always current; its records are read from the
+  // selected order only when first needed (buffers with Position >= 0 and no
+  // record yet), so that posting many records does not re-read it each time.
+  bool WindowStale = false;
   std::vector<TEditValue> Edit;
   int InsertPosition = -1;         // cursor position when the insert began
   TmtbRecord* InsertBefore = nullptr;  // record current when the insert began
@@ -209,6 +214,13 @@ struct TmtbCustomMemTable::TImpl {
 
   std::unique_ptr<TCollator> Collator, CollatorCI;
   int CollatorLocale = -1;
+
+  // Sort keys of the record being built, one per key slot; each stays valid
+  // for the text it was made from (consecutive records often share a folder).
+  std::vector<std::string> Keys, KeyTexts;
+  std::vector<char> KeyValid;
+  static constexpr size_t ShortKeyText = 8, ShortKeyCount = 256;
+  std::vector<std::unordered_map<std::string, std::string>> ShortKeys;
 };
 
 struct TmtbCommon::TImpl {
@@ -251,7 +263,7 @@ TmtbIndex::TmtbIndex(std::string Name, std::string FieldsText, unsigned Options,
 
 TmtbIndex::~TmtbIndex() = default;
 
-int TmtbIndex::Count() const { return FStore->Count(); }
+int TmtbIndex::Count() const { return FStore->Count() + static_cast<int>(FPending.size()); }
 
 TmtbIndex* TmtbIndexes::Find(std::string_view Name) const {
   for (const auto& I : FItems)
@@ -317,7 +329,7 @@ static TValueRef BufferValue(const TmtbCustomMemTable::TImpl& Impl, int BufferIn
   if (BufferIndex < 0 || static_cast<size_t>(BufferIndex) >= Impl.Window.size()) return {};
   if (static_cast<size_t>(FieldIndex) >= Impl.Layout.size()) return {};
   const auto& B = Impl.Window[static_cast<size_t>(BufferIndex)];
-  if (!B.Record) {
+  if (B.Position < 0) {
     const auto& E = Impl.Edit[static_cast<size_t>(FieldIndex)];
     if (E.Null) return {};
     TValueRef V;
@@ -326,6 +338,7 @@ static TValueRef BufferValue(const TmtbCustomMemTable::TImpl& Impl, int BufferIn
     V.Len = E.Bytes.size();
     return V;
   }
+  if (!B.Record) return {};
   return ReadRecordValue(B.Record, Impl.Layout[static_cast<size_t>(FieldIndex)]);
 }
 
@@ -373,29 +386,34 @@ std::string ValueToString(const TField& F, const TValueRef& V, bool Display) {
 bool TField::IsNull() const {
   const auto& Impl = *FDataSet->FImpl;
   if (FIndex < 0 || !FDataSet->Active()) return true;
+  FDataSet->SettleWindow();
   return BufferValue(Impl, FDataSet->FActive, FIndex).Null;
 }
 
 std::string TField::AsString() const {
   if (FIndex < 0 || !FDataSet->Active()) return {};
   TLock Guard(FDataSet->FCommon->Lock());
+  FDataSet->SettleWindow();
   return ValueToString(*this, BufferValue(*FDataSet->FImpl, FDataSet->FActive, FIndex), false);
 }
 
 std::string TField::DisplayText() const {
   if (FIndex < 0 || !FDataSet->Active()) return {};
   TLock Guard(FDataSet->FCommon->Lock());
+  FDataSet->SettleWindow();
   return ValueToString(*this, BufferValue(*FDataSet->FImpl, FDataSet->FActive, FIndex), true);
 }
 
 std::string TField::DisplayTextOf(int BufferIndex) const {
   if (FIndex < 0 || !FDataSet->Active()) return {};
   TLock Guard(FDataSet->FCommon->Lock());
+  FDataSet->SettleWindow();
   return ValueToString(*this, BufferValue(*FDataSet->FImpl, BufferIndex, FIndex), true);
 }
 
 TDateTime TField::AsDateTime() const {
   if (FIndex < 0 || !FDataSet->Active()) return 0;
+  FDataSet->SettleWindow();
   const TValueRef V = BufferValue(*FDataSet->FImpl, FDataSet->FActive, FIndex);
   if (V.Null) return 0;
   if (!IsFloatType(FDataType)) throw EDatabaseError("Cannot access field '" + FFieldName + "' as type DateTime");
@@ -406,6 +424,7 @@ TDateTime TField::AsDateTime() const {
 
 double TField::AsFloat() const {
   if (FIndex < 0 || !FDataSet->Active()) return 0;
+  FDataSet->SettleWindow();
   const TValueRef V = BufferValue(*FDataSet->FImpl, FDataSet->FActive, FIndex);
   if (V.Null) return 0;
   if (IsFloatType(FDataType)) {
@@ -419,6 +438,7 @@ double TField::AsFloat() const {
 
 int64_t TField::AsLargeInt() const {
   if (FIndex < 0 || !FDataSet->Active()) return 0;
+  FDataSet->SettleWindow();
   const TValueRef V = BufferValue(*FDataSet->FImpl, FDataSet->FActive, FIndex);
   if (V.Null) return 0;
   switch (FDataType) {
@@ -941,16 +961,18 @@ void TmtbCustomMemTable::Open() {
         }
       }
     }
+    I.Keys.assign(I.KeySlots.size(), {});
+    I.KeyTexts.assign(I.KeySlots.size(), {});
+    I.KeyValid.assign(I.KeySlots.size(), 0);
+    I.ShortKeys.assign(I.KeySlots.size(), {});
     I.DataSize = Offset;
     I.KeyDirOffset = (Offset + 3) & ~3u;
     I.FixedSize = static_cast<uint32_t>(sizeof(TmtbRecord)) + I.KeyDirOffset +
                   8 * static_cast<uint32_t>(I.KeySlots.size());
     // 4. The store, empty, and the cursor before the first record.
     FreeRecords();
-    I.Window.clear();
-    I.WindowTop = -1;
+    ClearWindow();
     I.CursorPosition = -1;
-    FActive = -1;
     FBof = FEof = true;
     I.Edit.assign(FFields.size(), {});
     // 6. The selected index.
@@ -999,10 +1021,8 @@ void TmtbCustomMemTable::Close() {
   TImpl& I = *FImpl;
   I.Edit.assign(FFields.size(), {});
   FModified = false;
-  I.Window.clear();
-  I.WindowTop = -1;
+  ClearWindow();
   I.CursorPosition = -1;
-  FActive = -1;
   FBof = FEof = true;
   FreeRecords();
   // The selected index's name is applied again at the next open.
@@ -1013,6 +1033,8 @@ void TmtbCustomMemTable::Close() {
   FIndexes.BuiltIn().FOrdered = false;
   I.Collator.reset();
   I.CollatorCI.reset();
+  I.KeyValid.assign(I.KeyValid.size(), 0);
+  I.ShortKeys.assign(I.ShortKeys.size(), {});
   if (!FPersistentFields) FFields.clear();
   SetState(dsInactive);
 }
@@ -1022,6 +1044,8 @@ void TmtbCustomMemTable::FreeRecords() {
   TLock Guard(C.FImpl->Lock);
   for (auto& Index : FIndexes.FItems) {
     Index->FStore->Clear();
+    Index->FPending.clear();
+    Index->FPending.shrink_to_fit();
     Index->FOrdered = false;
     ResetLabels(*Index);
   }
@@ -1100,6 +1124,7 @@ int TmtbCustomMemTable::WindowCount() const { return static_cast<int>(FImpl->Win
 TBookmark TmtbCustomMemTable::WindowBookmark(int BufferIndex) const {
   const TImpl& I = *FImpl;
   if (!Active() || BufferIndex < 0 || static_cast<size_t>(BufferIndex) >= I.Window.size()) return {};
+  SettleWindow();
   const TmtbRecord* R = I.Window[static_cast<size_t>(BufferIndex)].Record;
   if (!R) return {};
   std::string B(8, '\0');
@@ -1110,6 +1135,7 @@ TBookmark TmtbCustomMemTable::WindowBookmark(int BufferIndex) const {
 
 const TmtbRecord* TmtbCustomMemTable::RecordAt(int Position) const {
   TLock Guard(FCommon->FImpl->Lock);
+  if (!FSelected->FPending.empty()) const_cast<TmtbCustomMemTable*>(this)->FlushIndex(*FSelected);
   if (Position < 0 || Position >= FSelected->FStore->Count()) return nullptr;
   return FSelected->FStore->At(Position).Record;
 }
@@ -1117,7 +1143,24 @@ const TmtbRecord* TmtbCustomMemTable::RecordAt(int Position) const {
 void TmtbCustomMemTable::ClearWindow() {
   FImpl->Window.clear();
   FImpl->WindowTop = -1;
+  FImpl->WindowStale = false;
   FActive = -1;
+}
+
+// Places the records waiting for the selected order and reads the window's
+// records that are not read yet. Called before anything reads a buffer's
+// record or the selected order.
+void TmtbCustomMemTable::SettleWindow() const {
+  TImpl& I = *FImpl;
+  if (FSelected->FPending.empty() && !I.WindowStale) return;
+  TLock Guard(FCommon->FImpl->Lock);
+  auto* Self = const_cast<TmtbCustomMemTable*>(this);
+  if (!FSelected->FPending.empty()) Self->FlushIndex(*FSelected);
+  if (!I.WindowStale) return;
+  const TmtbIndexStore& S = *FSelected->FStore;
+  for (TBuffer& B : I.Window)
+    if (B.Position >= 0 && !B.Record) B.Record = S.At(B.Position).Record;
+  I.WindowStale = false;
 }
 
 // Fills the window with the record at Position as the active buffer at index
@@ -1127,7 +1170,7 @@ void TmtbCustomMemTable::ClearWindow() {
 void TmtbCustomMemTable::FillWindowAround(int Position, int ActiveIndex) {
   TImpl& I = *FImpl;
   TLock Guard(FCommon->FImpl->Lock);
-  const int N = FSelected->FStore->Count();
+  const int N = FSelected->Count();
   I.Window.clear();
   if (N == 0 || Position < 0 || Position >= N) {
     ClearWindow();
@@ -1142,7 +1185,8 @@ void TmtbCustomMemTable::FillWindowAround(int Position, int ActiveIndex) {
     Count += Extra;
   }
   I.Window.resize(static_cast<size_t>(Count));
-  for (int K = 0; K < Count; ++K) I.Window[static_cast<size_t>(K)] = {FSelected->FStore->At(Top + K).Record, Top + K};
+  for (int K = 0; K < Count; ++K) I.Window[static_cast<size_t>(K)] = {nullptr, Top + K};
+  I.WindowStale = Count > 0;
   I.WindowTop = Top;
   FActive = Position - Top;
   I.CursorPosition = Position;
@@ -1152,7 +1196,7 @@ void TmtbCustomMemTable::FillWindowAround(int Position, int ActiveIndex) {
 // the following, else the preceding one; the active row keeps its place.
 void TmtbCustomMemTable::Resync(bool KeepRow) {
   TImpl& I = *FImpl;
-  const int N = FSelected->FStore->Count();
+  const int N = FSelected->Count();
   if (N == 0) {
     ClearWindow();
     I.CursorPosition = -1;
@@ -1199,7 +1243,7 @@ void TmtbCustomMemTable::UpdateWindowSize() {
 int TmtbCustomMemTable::RecordCount() const {
   CheckActive();
   TLock Guard(FCommon->FImpl->Lock);
-  return FSelected->FStore->Count();
+  return FSelected->Count();
 }
 
 bool TmtbCustomMemTable::IsEmpty() const {
@@ -1209,8 +1253,9 @@ bool TmtbCustomMemTable::IsEmpty() const {
 
 int TmtbCustomMemTable::RecNo() const {
   if (!Active() || FActive < 0) return -1;
+  // The window's positions are current even before its records are read.
   const TBuffer& B = FImpl->Window[static_cast<size_t>(FActive)];
-  if (!B.Record) return -1;
+  if (B.Position < 0) return -1;
   return B.Position + 1;
 }
 
@@ -1230,7 +1275,7 @@ void TmtbCustomMemTable::CheckBrowseMode() {
       Post();
     } else {
       // Drop the untouched new record without raising after-scroll.
-      FImpl->Edit.assign(FFields.size(), {});
+      ResetEdit();
       SetState(dsBrowse);
       Resync(true);
     }
@@ -1261,7 +1306,7 @@ void TmtbCustomMemTable::Last() {
   TImpl& I = *FImpl;
   ClearWindow();
   FBof = FEof = true;
-  const int N = FSelected->FStore->Count();
+  const int N = FSelected->Count();
   I.CursorPosition = N;
   if (N > 0) {
     FBof = FEof = false;
@@ -1277,6 +1322,7 @@ int TmtbCustomMemTable::MoveBy(int Distance) {
   CheckBrowseMode();
   DoBeforeScroll();
   if ((Distance > 0 && FEof) || (Distance < 0 && FBof)) return 0;
+  SettleWindow();
   FBof = FEof = false;
   TImpl& I = *FImpl;
   const size_t OldCount = I.Window.size();
@@ -1384,6 +1430,7 @@ void TmtbCustomMemTable::GotoBookmark(const TBookmark& Value) {
   TImpl& I = *FImpl;
   {
     TLock Guard(FCommon->FImpl->Lock);
+    SettleWindow();
     if (const TmtbRecord* R = FindBookmarkRecord(Value)) {
       const int Position = PositionOf(R, *FSelected);
       if (Position >= 0) I.CursorPosition = Position;
@@ -1398,19 +1445,21 @@ void TmtbCustomMemTable::GotoBookmark(const TBookmark& Value) {
 
 int TmtbCustomMemTable::CurrentRecordSlot() const {
   if (!Active() || FActive < 0) return -1;
+  SettleWindow();
   const TmtbRecord* R = FImpl->Window[static_cast<size_t>(FActive)].Record;
   return R ? R->Slot : -1;
 }
 
 int64_t TmtbCustomMemTable::CurrentRecordSequence() const {
   if (!Active() || FActive < 0) return -1;
+  SettleWindow();
   const TmtbRecord* R = FImpl->Window[static_cast<size_t>(FActive)].Record;
   return R ? R->Sequence : -1;
 }
 
 size_t TmtbCustomMemTable::IndexMemoryUsed() const {
   size_t Sum = 0;
-  for (const auto& I : FIndexes.FItems) Sum += I->FStore->MemoryUsed();
+  for (const auto& I : FIndexes.FItems) Sum += I->FStore->MemoryUsed() + I->FPending.capacity() * sizeof(void*);
   return Sum;
 }
 
@@ -1628,6 +1677,16 @@ void TmtbCustomMemTable::ResetLabels(TmtbIndex& Index) {
   }
 }
 
+// Stops labelling: the entries go back to plain key prefixes.
+void TmtbCustomMemTable::DropLabels(TmtbIndex& Index) {
+  TmtbIndex::TLabels* D = Index.FLabels.get();
+  if (!D || !D->Active) return;
+  const auto& Item = Index.FieldList().Items(0);
+  D->Active = false;
+  D->Labels.clear();
+  Index.FStore->ForEachEntry([&](TmtbIndexEntry& E) { E.Prefix = FieldPrefix(Item, E.Record); });
+}
+
 // Gives the record's first-field value an order label if it has none yet.
 // When the labels run out of room they are spread evenly again and the
 // entries' prefixes remapped; with too many distinct values the index goes
@@ -1655,9 +1714,7 @@ uint32_t TmtbCustomMemTable::EnsureLabel(TmtbIndex& Index, const TmtbRecord* R) 
   const bool Descending = (Item.Options & mtfoDescending) != 0;
   auto High32 = [Descending](uint32_t Label) { return Descending ? MaxLabel + 1 - Label : Label; };
   if (D->Labels.size() > MaxLabelledValues) {
-    D->Active = false;
-    D->Labels.clear();
-    Index.FStore->ForEachEntry([&](TmtbIndexEntry& E) { E.Prefix = FieldPrefix(Item, E.Record); });
+    DropLabels(Index);
     return 0;
   }
   std::map<uint32_t, uint32_t> Remap;  // old high half -> new high half
@@ -1721,6 +1778,7 @@ uint64_t TmtbCustomMemTable::KeyPrefix(const TmtbIndex& Index, const TmtbRecord*
 
 int TmtbCustomMemTable::PositionOf(const TmtbRecord* Record, const TmtbIndex& Index) const {
   TLock Guard(FCommon->FImpl->Lock);
+  if (!Index.FPending.empty()) const_cast<TmtbCustomMemTable*>(this)->FlushIndex(const_cast<TmtbIndex&>(Index));
   const TmtbIndexStore& S = *Index.FStore;
   if (Index.BuiltIn() || Index.Ordered()) {
     const TmtbIndexStore::TLocation Where = FindLocation(Index, Record);
@@ -1770,8 +1828,14 @@ void TmtbCustomMemTable::Insert() {
   DoBeforeScroll();
   TImpl& I = *FImpl;
   I.InsertPosition = I.CursorPosition;
-  I.InsertBefore = FActive >= 0 ? I.Window[static_cast<size_t>(FActive)].Record : nullptr;
-  I.Edit.assign(FFields.size(), {});
+  // The record current at Insert matters only to the insertion order, where
+  // the new record goes before it; other orders place it by its key.
+  I.InsertBefore = nullptr;
+  if (FActive >= 0 && FSelected->BuiltIn()) {
+    SettleWindow();
+    I.InsertBefore = I.Window[static_cast<size_t>(FActive)].Record;
+  }
+  ResetEdit();
   // The new buffer takes the active record's place in the window.
   if (I.Window.empty()) {
     I.Window.push_back({nullptr, -1});
@@ -1791,29 +1855,48 @@ void TmtbCustomMemTable::Cancel() {
   CheckActive();
   if (FState != dsInsert && FState != dsEdit) return;
   TImpl& I = *FImpl;
-  I.Edit.assign(FFields.size(), {});
+  ResetEdit();
   // Back to the records around the cursor, without the new buffer.
-  if (FActive >= 0 && !I.Window[static_cast<size_t>(FActive)].Record) I.Window.erase(I.Window.begin() + FActive);
+  if (FActive >= 0 && I.Window[static_cast<size_t>(FActive)].Position < 0) I.Window.erase(I.Window.begin() + FActive);
   SetState(dsBrowse);
   I.CursorPosition = I.InsertPosition;
   Resync(true);
-  if (FSelected->FStore->Count() > 0) FBof = FEof = false;
+  if (FSelected->Count() > 0) FBof = FEof = false;
   DoAfterScroll();
 }
 
 TmtbRecord* TmtbCustomMemTable::BuildRecord() {
   TImpl& I = *FImpl;
-  // Sizes: fixed part, then out-of-line values and sort keys.
-  std::vector<std::string> Keys(I.KeySlots.size());
+  // Sizes: fixed part, then out-of-line values and sort keys. A key made for
+  // the same text as the record before is used again, and so is one of a
+  // short text (a type) made before.
+  std::vector<std::string>& Keys = I.Keys;
   for (size_t K = 0; K < I.KeySlots.size(); ++K) {
     const auto& E = I.Edit[static_cast<size_t>(I.KeySlots[K].Field)];
-    if (E.Null) continue;
-    CollatorFor(I.KeySlots[K].CaseInsensitive).AppendSortKey(E.Bytes, Keys[K]);
+    if (E.Null) {
+      Keys[K].clear();
+      I.KeyValid[K] = 0;
+      continue;
+    }
+    if (I.KeyValid[K] && I.KeyTexts[K] == E.Bytes) continue;
+    I.KeyValid[K] = 0;
+    Keys[K].clear();
+    auto& Short = I.ShortKeys[K];
+    const bool IsShort = E.Bytes.size() <= TImpl::ShortKeyText;
+    const auto Found = IsShort ? Short.find(E.Bytes) : Short.end();
+    if (Found != Short.end()) {
+      Keys[K] = Found->second;
+    } else {
+      CollatorFor(I.KeySlots[K].CaseInsensitive).AppendSortKey(E.Bytes, Keys[K]);
+      if (IsShort && Short.size() < TImpl::ShortKeyCount) Short.emplace(E.Bytes, Keys[K]);
+    }
+    I.KeyTexts[K] = E.Bytes;
+    I.KeyValid[K] = 1;
   }
   size_t Size = I.FixedSize;
   for (size_t F = 0; F < I.Layout.size(); ++F)
     if (I.Layout[F].OutOfLine && !I.Edit[F].Null) Size += I.Edit[F].Bytes.size();
-  for (const std::string& K : Keys) Size += K.size();
+  for (size_t K = 0; K < I.KeySlots.size(); ++K) Size += Keys[K].size();
   if (Size > 0xFFFFFFF0u) throw EMemTableError("Record too large");
   void* Memory = std::malloc(Size);
   if (!Memory) throw std::bad_alloc();
@@ -1823,7 +1906,7 @@ TmtbRecord* TmtbCustomMemTable::BuildRecord() {
   std::memset(D, 0, Size - sizeof(TmtbRecord));
   // Sort keys first: comparisons then touch the fewest cache lines.
   uint32_t Tail = I.FixedSize;
-  for (size_t K = 0; K < Keys.size(); ++K) {
+  for (size_t K = 0; K < I.KeySlots.size(); ++K) {
     uint8_t* Dir = D + I.KeyDirOffset + 8 * K;
     StoreU32(Dir, Tail);
     StoreU32(Dir + 4, static_cast<uint32_t>(Keys[K].size()));
@@ -1873,14 +1956,8 @@ void TmtbCustomMemTable::PlaceInBuiltIn(TmtbRecord* R) {
       return;
     }
   }
-  R->RowOrder = (S.Count() > 0 ? S.At(S.Count() - 1).Prefix : 0) + RowOrderStep;
-  TmtbIndexStore::TLocation End;
-  if (S.Count() > 0) {
-    End = S.Select(S.Count() - 1);
-    ++End.Offset;
-    ++End.Position;
-  }
-  S.InsertAt(End, {R->RowOrder, R});
+  R->RowOrder = (S.Count() > 0 ? S.Back().Prefix : 0) + RowOrderStep;
+  S.InsertAt(S.End(), {R->RowOrder, R});
 }
 
 void TmtbCustomMemTable::Post() {
@@ -1930,8 +2007,12 @@ void TmtbCustomMemTable::Post() {
   C.FImpl->RecordBytes += R->Size;
   // Every maintained index: defined ones at their key, before equal keys;
   // the built-in one at its end (or before the record current at Insert).
+  // While controls are disabled a defined index whose order is a plain total
+  // order only notes the record; it is placed with the others when the
+  // order is next needed (see FlushIndex), which gives the same order.
   PlaceInBuiltIn(R);
   FIndexes.BuiltIn().FOrdered = true;
+  const bool Defer = FDisableCount > 0 && FDeferIndexing;
   for (int X = 1; X < FIndexes.Count(); ++X) {
     TmtbIndex& Index = FIndexes.Items(X);
     if (!Index.Maintained()) {
@@ -1943,16 +2024,20 @@ void TmtbCustomMemTable::Post() {
       BuildIndex(Index);
       continue;
     }
+    if (Defer && Deferrable(Index)) {
+      GrowFor(Index.FPending);
+      Index.FPending.push_back(R);
+      continue;
+    }
+    FlushIndex(Index);
     const uint32_t Label = EnsureLabel(Index, R);
     const uint64_t Prefix = Label ? LabelledPrefix(Index, R, Label) : KeyPrefix(Index, R);
     const TmtbIndexStore::TLocation Where = FindLocation(Index, R, Prefix);
     Index.FStore->InsertAt(Where, {Prefix, R});
-    if (&Index == FSelected) R->PositionHint = Where.Position;
   }
-  if (FSelected->BuiltIn()) R->PositionHint = PositionOf(R, *FSelected);
-  I.Edit.assign(FFields.size(), {});
+  ResetEdit();
   // Back to browse at the cursor's unchanged position number.
-  if (FActive >= 0 && !I.Window[static_cast<size_t>(FActive)].Record) I.Window.erase(I.Window.begin() + FActive);
+  if (FActive >= 0 && I.Window[static_cast<size_t>(FActive)].Position < 0) I.Window.erase(I.Window.begin() + FActive);
   SetState(dsBrowse);
   I.CursorPosition = I.InsertPosition;
   Resync(true);
@@ -1961,6 +2046,7 @@ void TmtbCustomMemTable::Post() {
 
 void TmtbCustomMemTable::BuildIndex(TmtbIndex& Index) {
   TmtbCommon& C = *FCommon;
+  Index.FPending.clear();  // every record is taken from the store
   std::vector<TmtbRecord*> Records;
   Records.reserve(static_cast<size_t>(C.FRecordCount));
   for (TmtbRecord* R : C.FSlots)
@@ -1990,6 +2076,178 @@ void TmtbCustomMemTable::BuildIndex(TmtbIndex& Index) {
   Index.FOrdered = !Records.empty();
 }
 
+// The edit buffer emptied for the next record; value buffers keep their
+// room unless they grew large (a blob).
+void TmtbCustomMemTable::ResetEdit() {
+  auto& Edit = FImpl->Edit;
+  if (Edit.size() != FFields.size()) {
+    Edit.assign(FFields.size(), {});
+    return;
+  }
+  for (auto& E : Edit) {
+    E.Null = true;
+    if (E.Bytes.capacity() > 4096)
+      std::string().swap(E.Bytes);
+    else
+      E.Bytes.clear();
+  }
+}
+
+// Whether an index may collect posted records and place them later: its
+// comparison must be a total order (key, then newest first) for placing them
+// together to give the order placing them one by one gives. Unique indexes
+// check each record at Post against the placed ones, so they place at once.
+bool TmtbCustomMemTable::Deferrable(const TmtbIndex& Index) const {
+  if (Index.BuiltIn() || !Index.Maintained() || Index.Unique()) return false;
+  const TmtbFieldList& List = Index.FieldList();
+  for (int K = 0; K < List.Count(); ++K)
+    if (List.Items(K).Options & (mtfoPartial | mtfoIgnoreNull)) return false;
+  return true;
+}
+
+// Whether two records hold the same bytes (or both null) in the index's first field.
+bool TmtbCustomMemTable::SameFirstValue(const TmtbIndex& Index, const TmtbRecord* A, const TmtbRecord* B) const {
+  const auto& L = FImpl->Layout[static_cast<size_t>(Index.FieldList().Items(0).Field->Index())];
+  const TValueRef VA = ReadRecordValue(A, L), VB = ReadRecordValue(B, L);
+  if (VA.Null || VB.Null) return VA.Null == VB.Null;
+  return VA.Len == VB.Len && std::memcmp(VA.P, VB.P, VA.Len) == 0;
+}
+
+// Sorts entries by the index's order. The stored prefixes often tie (names
+// that all begin alike, one folder's pictures under one label), so the sort
+// uses its own 64-bit summary: the deciding text field's sort-key bytes after
+// the part every entry shares (behind the label when labelled).
+void TmtbCustomMemTable::SortEntries(const TmtbIndex& Index, std::vector<TmtbIndexEntry>& Entries,
+                                     bool Labelled) const {
+  struct TItem {
+    uint64_t Sort;
+    TmtbIndexEntry Entry;
+  };
+  const TmtbFieldList& List = Index.FieldList();
+  const int Decider = Labelled ? 1 : 0;  // the field whose bytes the summary takes
+  bool Summary = !Index.BuiltIn() && Decider < List.Count() && !Entries.empty();
+  const TmtbFieldList::TItem* Item = Summary ? &List.Items(Decider) : nullptr;
+  int Slot = -1;
+  if (Summary) {
+    Summary = IsTextType(Item->Field->DataType()) && (Item->Options & (mtfoOrdinal | mtfoPartial | mtfoIgnoreNull)) == 0;
+    if (Summary) {
+      const auto& L = FImpl->Layout[static_cast<size_t>(Item->Field->Index())];
+      Slot = (Item->Options & mtfoCaseInsensitive) ? L.KeySlotCI : L.KeySlot;
+    }
+  }
+  size_t Shared = 0;
+  if (Summary) {
+    // Every value present, and the length of the key bytes they all share.
+    const auto& L = FImpl->Layout[static_cast<size_t>(Item->Field->Index())];
+    const std::string_view First = SortKeyOf(Entries.front().Record, Slot);
+    Shared = First.size();
+    for (const TmtbIndexEntry& E : Entries) {
+      if (ReadRecordValue(E.Record, L).Null) {
+        Summary = false;
+        break;
+      }
+      const std::string_view Key = SortKeyOf(E.Record, Slot);
+      const size_t N = std::min(Shared, Key.size());
+      size_t P = 0;
+      while (P < N && Key[P] == First[P]) ++P;
+      Shared = P;
+    }
+  }
+  const auto Less = [&](const TItem& A, const TItem& B) {
+    if (A.Sort != B.Sort) return A.Sort < B.Sort;
+    const int C = CompareRecords(Index, A.Entry.Record, B.Entry.Record);
+    return C != 0 ? C < 0 : SequenceOrder(A.Entry.Record, B.Entry.Record) < 0;
+  };
+  std::vector<TItem> Items;
+  Items.reserve(Entries.size());
+  for (const TmtbIndexEntry& E : Entries) {
+    uint64_t Sort = E.Prefix;
+    if (Summary) {
+      const std::string_view Key = SortKeyOf(E.Record, Slot).substr(Shared);
+      uint64_t Bytes = PrefixOfBytes(reinterpret_cast<const uint8_t*>(Key.data()), Key.size());
+      if (Item->Options & mtfoDescending) Bytes = ~Bytes;
+      Sort = Labelled ? (E.Prefix & ~uint64_t(0xFFFFFFFFu)) | (Bytes >> 32) : Bytes;
+    }
+    Items.push_back({Sort, E});
+  }
+  std::sort(Items.begin(), Items.end(), Less);
+  for (size_t K = 0; K < Items.size(); ++K) Entries[K] = Items[K].Entry;
+}
+
+// Places the records an index collected. A few go in one by one; many are
+// sorted by the index's order (key, then newest first) and merged with the
+// placed entries in one pass. Either way the result is the order that
+// placing each record at its Post gives.
+void TmtbCustomMemTable::FlushIndex(TmtbIndex& Index) {
+  if (Index.FPending.empty()) return;
+  TLock Guard(FCommon->FImpl->Lock);
+  std::vector<TmtbRecord*> Pending;
+  Pending.swap(Index.FPending);
+  TmtbIndexStore& S = *Index.FStore;
+  // Order labels for new first values (records of one folder arrive
+  // together: a value like the one before needs no look-up).
+  auto LabelsActive = [&] { return Index.FLabels && Index.FLabels->Active; };
+  if (LabelsActive()) {
+    // When the values changing from one record to the next already outnumber
+    // the labels' room, the labels are dropped at once instead of after
+    // thousands of look-ups (either way the order is the same).
+    size_t Changes = 0;
+    for (size_t K = 1; K < Pending.size() && Changes <= MaxLabelledValues; ++K)
+      Changes += !SameFirstValue(Index, Pending[K - 1], Pending[K]);
+    if (Index.FLabels->Labels.size() + Changes > MaxLabelledValues) DropLabels(Index);
+  }
+  if (LabelsActive()) {
+    const TmtbRecord* Prev = nullptr;
+    for (TmtbRecord* R : Pending) {
+      if (!Prev || !SameFirstValue(Index, Prev, R)) EnsureLabel(Index, R);
+      Prev = R;
+      if (!LabelsActive()) break;
+    }
+  }
+  if (Pending.size() * 100 < static_cast<size_t>(S.Count())) {
+    for (TmtbRecord* R : Pending) {
+      const uint64_t Prefix = KeyPrefix(Index, R);
+      S.InsertAt(FindLocation(Index, R, Prefix), {Prefix, R});
+    }
+    Index.FOrdered = true;
+    return;
+  }
+  std::vector<TmtbIndexEntry> New;
+  New.reserve(Pending.size());
+  const bool Labelled = LabelsActive();
+  const TmtbFieldList& List = Index.FieldList();
+  const TmtbRecord* Prev = nullptr;
+  uint64_t PrevHigh = 0;
+  for (TmtbRecord* R : Pending) {
+    uint64_t Prefix;
+    if (Labelled && Prev && SameFirstValue(Index, Prev, R)) {
+      // Same first value: same label; the low half is the second field's.
+      const uint64_t Low = List.Count() > 1 ? FieldPrefix(List.Items(1), R) >> 32 : 0;
+      Prefix = (PrevHigh << 32) | Low;
+    } else {
+      Prefix = KeyPrefix(Index, R);
+    }
+    PrevHigh = Prefix >> 32;
+    Prev = R;
+    New.push_back({Prefix, R});
+  }
+  const auto Less = [&](const TmtbIndexEntry& A, const TmtbIndexEntry& B) {
+    if (A.Prefix != B.Prefix) return A.Prefix < B.Prefix;
+    const int C = CompareRecords(Index, A.Record, B.Record);
+    return C != 0 ? C < 0 : SequenceOrder(A.Record, B.Record) < 0;
+  };
+  SortEntries(Index, New, Labelled);
+  if (S.Count() > 0) {
+    std::vector<TmtbIndexEntry> Old;
+    S.CopyTo(Old);
+    std::vector<TmtbIndexEntry> Merged(Old.size() + New.size());
+    std::merge(Old.begin(), Old.end(), New.begin(), New.end(), Merged.begin(), Less);
+    New.swap(Merged);
+  }
+  S.Assign(New);
+  Index.FOrdered = true;
+}
+
 void TmtbCustomMemTable::Delete() {
   CheckActive();
   if (FState == dsInsert) {
@@ -2003,6 +2261,7 @@ void TmtbCustomMemTable::Delete() {
   TmtbCommon& C = *FCommon;
   {
     TLock Guard(C.FImpl->Lock);
+    SettleWindow();
     TmtbRecord* R = I.Window[static_cast<size_t>(FActive)].Record;
     for (auto& Index : FIndexes.FItems) {
       const int P = PositionOf(R, *Index);
@@ -2017,7 +2276,7 @@ void TmtbCustomMemTable::Delete() {
     I.Window[static_cast<size_t>(FActive)].Record = nullptr;
   }
   Resync(true);
-  if (FSelected->FStore->Count() > 0) FBof = FEof = false;
+  if (FSelected->Count() > 0) FBof = FEof = false;
   DoAfterScroll();
 }
 
@@ -2026,7 +2285,7 @@ void TmtbCustomMemTable::ClearRecords() {
   DisableControls();
   try {
     TImpl& I = *FImpl;
-    I.Edit.assign(FFields.size(), {});
+    ResetEdit();
     if (FState == dsInsert || FState == dsEdit) SetState(dsBrowse);
     ClearWindow();
     DataEvent(deDataSetChange);
@@ -2045,8 +2304,10 @@ void TmtbCustomMemTable::SwitchIndex(TmtbIndex* Index) {
   CheckBrowseMode();
   TImpl& I = *FImpl;
   try {
+    SettleWindow();
     const TmtbRecord* Current = FActive >= 0 ? I.Window[static_cast<size_t>(FActive)].Record : nullptr;
     if (!Index->BuiltIn() && !Index->Ordered() && Index->Count() != FCommon->FRecordCount) BuildIndex(*Index);
+    FlushIndex(*Index);
     FSelected = Index;
     FIndexName = Index->BuiltIn() ? std::string() : Index->Name();
     FIndexFieldNames = Index->BuiltIn() ? std::string() : Index->FieldsText();

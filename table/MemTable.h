@@ -212,7 +212,8 @@ public:
   bool Maintained() const { return FMaintained; }
   bool BuiltIn() const { return FBuiltIn; }
   bool Unique() const { return (FOptions & ixUnique) != 0; }
-  int Count() const;
+  int Count() const;  // records in the index, placed or waiting to be placed
+  int PendingCount() const { return static_cast<int>(FPending.size()); }  // waiting to be placed
 
 private:
   friend class TmtbCustomMemTable;
@@ -224,6 +225,9 @@ private:
   bool FMaintained = true;
   TmtbFieldList FFieldList;
   std::unique_ptr<TmtbIndexStore> FStore;
+  // Records posted while controls were disabled and not yet placed in FStore
+  // (in posting order); placed together before the order is next needed.
+  std::vector<TmtbRecord*> FPending;
   // Order labels of the distinct values of the first field, while there are
   // few of them: they make the entries' key prefixes decisive.
   struct TLabels;
@@ -469,6 +473,13 @@ public:
   void DisableControls();
   void EnableControls();
   bool ControlsDisabled() const { return FDisableCount > 0; }
+  // While controls are disabled, records posted are placed in the defined
+  // indexes (other than unique ones and those with the partial or ignore-null
+  // option) together, when an order is next needed: the cursor, RecNo,
+  // bookmarks and orders are the same as when each is placed at its Post.
+  // On by default; off places every record at its Post.
+  bool DeferIndexing() const { return FDeferIndexing; }
+  void SetDeferIndexing(bool Value) { FDeferIndexing = Value; }
 
   // Indexes and store.
   TmtbIndexes& Indexes() { return FIndexes; }
@@ -484,7 +495,7 @@ public:
 
   // The record window (what views read).
   int WindowSize() const { return FWindowSize; }      // buffers asked for by the views (at least 1)
-  int WindowCount() const;                           // buffers holding a record
+  int WindowCount() const;                           // buffers holding a record (or the new one)
   int WindowActive() const { return FActive; }       // the current record's buffer, -1 when none
   TBookmark WindowBookmark(int BufferIndex) const;
 
@@ -513,6 +524,12 @@ private:
   void Resync(bool KeepRow);
   void FillWindowAround(int Position, int ActiveIndex);
   void ClearWindow();
+  void SettleWindow() const;
+  bool Deferrable(const TmtbIndex& Index) const;
+  void FlushIndex(TmtbIndex& Index);
+  void SortEntries(const TmtbIndex& Index, std::vector<TmtbIndexEntry>& Entries, bool Labelled) const;
+  bool SameFirstValue(const TmtbIndex& Index, const TmtbRecord* A, const TmtbRecord* B) const;
+  void ResetEdit();
   void SwitchIndex(TmtbIndex* Index);
   void CreateIndexes();
   void BuildIndex(TmtbIndex& Index);
@@ -533,6 +550,7 @@ private:
   uint32_t EnsureLabel(TmtbIndex& Index, const TmtbRecord* Record);  // 0: no label
   uint64_t LabelledPrefix(const TmtbIndex& Index, const TmtbRecord* Record, uint32_t Label) const;
   void ResetLabels(TmtbIndex& Index);
+  void DropLabels(TmtbIndex& Index);
   TmtbIndexStore::TLocation FindLocation(const TmtbIndex& Index, const TmtbRecord* Record,
                                          uint64_t Prefix) const;
   TmtbRecord* BuildRecord();
@@ -559,6 +577,7 @@ private:
   int FWindowSize = 1;
   int FActive = -1;
   int FDisableCount = 0;
+  bool FDeferIndexing = true;
   TDataSetState FDisableState = dsInactive;
   TDataEvent FPendingEvent = deDataSetChange;
   std::vector<TDataSource*> FDataSources;
