@@ -55,10 +55,12 @@ void FitFontToWidth(QLabel* Label) {
   auto widest = [&lines](const QFont& font) {
     const QFontMetrics m(font);
     int w = 0;
-    for (const QString& line : lines) w = std::max(w, m.horizontalAdvance(line));
+    for (const QString& line : lines)
+      w = std::max(w, m.horizontalAdvance(line));
     return w;
   };
-  while (f.pointSizeF() > 5.0 && widest(f) > Label->width()) f.setPointSizeF(f.pointSizeF() - 0.25);
+  while (f.pointSizeF() > 5.0 && widest(f) > Label->width())
+    f.setPointSizeF(f.pointSizeF() - 0.25);
   Label->setFont(f);
 }
 
@@ -78,17 +80,17 @@ TAboutBox::TAboutBox(QWidget* Parent) : QDialog(Parent) {
   f.setStyleHint(QFont::SansSerif);
   f.setPointSize(8);
   setFont(f);
-  setFixedSize(351, 433);  // fixed dialog border: not resizable
+  setFixedSize(351, 433); // fixed dialog border: not resizable
   setAutoFillBackground(true);
   QPalette pal = palette();
-  pal.setColor(QPalette::Window, pal.color(QPalette::Button));  // button-face background
+  pal.setColor(QPalette::Window, pal.color(QPalette::Button)); // button-face background
   setPalette(pal);
 
   Panel1 = new QFrame(this);
   Panel1->setGeometry(5, 4, 340, 389);
   Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   Panel1->setLineWidth(1);
-  auto* inner = new QFrame(Panel1);  // the raised inner bevel
+  auto* inner = new QFrame(Panel1); // the raised inner bevel
   inner->setGeometry(1, 1, 338, 387);
   inner->setFrameStyle(QFrame::Panel | QFrame::Raised);
   inner->setLineWidth(1);
@@ -96,7 +98,7 @@ TAboutBox::TAboutBox(QWidget* Parent) : QDialog(Parent) {
   ProgramIcon = new QLabel(Panel1);
   ProgramIcon->setGeometry(4, 4, 33, 37);
   ProgramIcon->setPixmap(QPixmap(QStringLiteral(":/icon/tobbins-imbrel-32.png")));
-  ProgramIcon->setScaledContents(true);  // stretched to the image's size
+  ProgramIcon->setScaledContents(true); // stretched to the image's size
 
   ProductName = MakeLabel(Panel1, QStringLiteral("Tobbins' Imbrel"), 52, 8);
   Version = MakeLabel(Panel1, QStringLiteral("2.0"), 52, 24);

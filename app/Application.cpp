@@ -15,11 +15,17 @@ void Show(const std::string& Message) {
   }
   QMessageBox::critical(nullptr, QApplication::applicationName(), QString::fromStdString(Message));
 }
-}  // namespace
+} // namespace
 
-void HandleException(const std::exception& E) { Show(E.what()); }
-void HandleUnknownException() { Show("Unknown exception"); }
-void SetExceptionHandler(TExceptionHandler H) { Handler() = std::move(H); }
+void HandleException(const std::exception& E) {
+  Show(E.what());
+}
+void HandleUnknownException() {
+  Show("Unknown exception");
+}
+void SetExceptionHandler(TExceptionHandler H) {
+  Handler() = std::move(H);
+}
 
 bool TImbrelApplication::notify(QObject* Receiver, QEvent* Event) {
   try {

@@ -19,12 +19,11 @@ public:
 void HandleException(const std::exception& E);
 void HandleUnknownException();
 using TExceptionHandler = std::function<void(const std::string& Message)>;
-void SetExceptionHandler(TExceptionHandler Handler);  // empty: the message box
+void SetExceptionHandler(TExceptionHandler Handler); // empty: the message box
 
 // Wraps an event handler without arguments so that an exception leaving it
 // goes to HandleException instead of through the framework's own code.
-template <typename F>
-auto Guarded(F Handler) {
+template <typename F> auto Guarded(F Handler) {
   return [Handler]() {
     try {
       Handler();

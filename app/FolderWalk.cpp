@@ -12,7 +12,9 @@
 
 namespace {
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Closes a directory stream on every path out of the loop body.
 struct TDirCloser {
@@ -25,7 +27,7 @@ struct TDirCloser {
 std::mutex ProgramFolderLock;
 std::string ProgramFolderOverride;
 
-}  // namespace
+} // namespace
 
 std::string_view FileExtension(std::string_view Name) {
   const auto Dot = Name.rfind('.');
@@ -38,7 +40,8 @@ int PictureExtensionIndex(std::string_view Name) {
   // The longest entry is ".jpeg"/".tiff": five characters.
   if (Ext.size() < 4 || Ext.size() > 5) return -1;
   char Lower[5];
-  for (std::size_t i = 0; i < Ext.size(); ++i) Lower[i] = AsciiLower(Ext[i]);
+  for (std::size_t i = 0; i < Ext.size(); ++i)
+    Lower[i] = AsciiLower(Ext[i]);
   const std::string_view Key(Lower, Ext.size());
   for (std::size_t i = 0; i < PictureExtensions.size(); ++i)
     if (PictureExtensions[i] == Key) return static_cast<int>(i);
@@ -58,7 +61,7 @@ bool DirectoryExists(const std::string& Path) {
 
 bool WalkPictureTree(std::string_view Folder, const TWalkCallback& OnPicture,
                      const TWalkOptions& Options) {
-  std::vector<std::string> Stack;  // last in, first out
+  std::vector<std::string> Stack; // last in, first out
   Stack.push_back(MakeRootPath(Folder));
   std::set<std::pair<dev_t, ino_t>> Walked;
 
@@ -68,33 +71,34 @@ bool WalkPictureTree(std::string_view Folder, const TWalkCallback& OnPicture,
     Stack.pop_back();
 
     TDirCloser Closer{::opendir(Current.c_str())};
-    if (Closer.Dir == nullptr) continue;  // cannot be enumerated: contributes nothing
+    if (Closer.Dir == nullptr) continue; // cannot be enumerated: contributes nothing
     const int Fd = ::dirfd(Closer.Dir);
     struct stat DirInfo {};
     if (::fstat(Fd, &DirInfo) != 0) continue;
-    if (!Walked.emplace(DirInfo.st_dev, DirInfo.st_ino).second) continue;  // reached again through a link
+    if (!Walked.emplace(DirInfo.st_dev, DirInfo.st_ino).second)
+      continue; // reached again through a link
 
     // Subfolders are pushed in the order found; the stack pops the last first.
     while (const dirent* Entry = ::readdir(Closer.Dir)) {
       if (Options.Stop && Options.Stop->load(std::memory_order_relaxed)) return false;
       const std::string_view Name(Entry->d_name);
-      if (Name.empty() || Name.front() == '.') continue;  // hidden, "." and ".."
+      if (Name.empty() || Name.front() == '.') continue; // hidden, "." and ".."
 
       bool IsFolder = false;
-      bool Known = false;  // St holds the entry's (followed) status
+      bool Known = false; // St holds the entry's (followed) status
       struct stat St {};
       switch (Entry->d_type) {
-        case DT_DIR:
-          IsFolder = true;
-          break;
-        case DT_REG:
-          break;
-        default:  // links, unknown: the path decides
-          if (::fstatat(Fd, Entry->d_name, &St, 0) == 0) {
-            Known = true;
-            IsFolder = S_ISDIR(St.st_mode);
-          }
-          break;
+      case DT_DIR:
+        IsFolder = true;
+        break;
+      case DT_REG:
+        break;
+      default: // links, unknown: the path decides
+        if (::fstatat(Fd, Entry->d_name, &St, 0) == 0) {
+          Known = true;
+          IsFolder = S_ISDIR(St.st_mode);
+        }
+        break;
       }
       if (IsFolder) {
         std::string Sub;
@@ -125,7 +129,8 @@ bool WalkPictureTree(std::string_view Folder, const TWalkCallback& OnPicture,
 bool TreeHasPicture(std::string_view Folder) {
   TWalkOptions Options;
   Options.ReadTimes = false;
-  return !WalkPictureTree(Folder, [](const TWalkPicture&) { return false; }, Options);
+  return !WalkPictureTree(
+      Folder, [](const TWalkPicture&) { return false; }, Options);
 }
 
 std::string ProgramFolder() {

@@ -14,7 +14,7 @@
 // The fifteen picture extensions, leading dot, lower case, in table order.
 inline constexpr std::array<std::string_view, 15> PictureExtensions = {
     ".bmp", ".ico", ".jpg", ".jpeg", ".emf", ".wmf", ".pcx", ".pcc",
-    ".dcx", ".png", ".tga", ".vst", ".afi", ".tif", ".tiff"};
+    ".dcx", ".png", ".tga", ".vst",  ".afi", ".tif", ".tiff"};
 
 // The extension of a file name: from its last dot to the end, dot included;
 // empty when the name has no dot.
@@ -25,7 +25,9 @@ std::string_view FileExtension(std::string_view Name);
 int PictureExtensionIndex(std::string_view Name);
 
 // True when the name's whole extension is one of PictureExtensions.
-inline bool IsPictureFileName(std::string_view Name) { return PictureExtensionIndex(Name) >= 0; }
+inline bool IsPictureFileName(std::string_view Name) {
+  return PictureExtensionIndex(Name) >= 0;
+}
 
 // The folder root rule: the folder text is kept whole and a '/' is appended
 // when missing (an empty text gives "/").
@@ -36,12 +38,12 @@ bool DirectoryExists(const std::string& Path);
 
 // One picture file met by the walk.
 struct TWalkPicture {
-  const std::string& Folder;   // the folder being walked, ending in '/'
-  std::string_view Name;       // the entry's name as the file system returns it
-  std::string_view Extension;  // the matched extension with its dot, in the name's own case
-  int ExtensionIndex;          // index into PictureExtensions
-  bool HasTime;                // false when the last-write time could not be read
-  std::time_t MTime;           // last-write time (seconds since the epoch) when HasTime
+  const std::string& Folder;  // the folder being walked, ending in '/'
+  std::string_view Name;      // the entry's name as the file system returns it
+  std::string_view Extension; // the matched extension with its dot, in the name's own case
+  int ExtensionIndex;         // index into PictureExtensions
+  bool HasTime;               // false when the last-write time could not be read
+  std::time_t MTime;          // last-write time (seconds since the epoch) when HasTime
 };
 
 struct TWalkOptions {
@@ -75,13 +77,13 @@ bool TreeHasPicture(std::string_view Folder);
 // The program's own folder, ending in '/': the folder of /proc/self/exe (or the
 // application's folder when that cannot be read). Tests may override it.
 std::string ProgramFolder();
-void SetProgramFolderOverride(std::string Folder);  // empty: no override
+void SetProgramFolderOverride(std::string Folder); // empty: no override
 
 // The command line as the start-up reads it.
 struct TCommandLine {
-  std::string FolderText;    // text after the last "Dir:" (resolved when it began with '.')
-  bool FolderFound = false;  // set once any "Dir:" folder existed; stays set
-  bool SlideShow = false;    // some argument contained "slideshow"
+  std::string FolderText;   // text after the last "Dir:" (resolved when it began with '.')
+  bool FolderFound = false; // set once any "Dir:" folder existed; stays set
+  bool SlideShow = false;   // some argument contained "slideshow"
 };
 
 // Reads arguments 1..N (Args[0] is the program name). Both tests apply to every

@@ -35,7 +35,7 @@ constexpr int DesignedLeft = 356;
 constexpr int DesignedTop = 159;
 constexpr int DesignedWidth = 607;
 constexpr int DesignedHeight = 446;
-constexpr int DefaultListWidth = 200;  // windowed pane width when none was saved
+constexpr int DefaultListWidth = 200; // windowed pane width when none was saved
 constexpr int SplitterWidth = 5;
 constexpr int StatusBarHeight = 19;
 constexpr int ListTopHeight = 25;
@@ -52,7 +52,9 @@ public:
   TBusyCursor& operator=(const TBusyCursor&) = delete;
 };
 
-QString Num(long long Value) { return QString::number(Value); }
+QString Num(long long Value) {
+  return QString::number(Value);
+}
 
 // Column title -> index and sort marker.
 struct TSortEntry {
@@ -85,7 +87,9 @@ bool LocalDateTime(std::time_t Time, TDateTime& Result) {
 class TAppMessageFilter : public QObject {
 public:
   explicit TAppMessageFilter(TfrmMain& Form) : FForm(Form) {}
-  bool eventFilter(QObject* Watched, QEvent* Event) override { return FForm.AppMessage(Watched, Event); }
+  bool eventFilter(QObject* Watched, QEvent* Event) override {
+    return FForm.AppMessage(Watched, Event);
+  }
 
 private:
   TfrmMain& FForm;
@@ -97,7 +101,7 @@ bool IsInside(const QObject* Object, const QWidget* Ancestor) {
   return false;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // Panels, splitter, status bar
@@ -109,7 +113,9 @@ void TPanel::resizeEvent(QResizeEvent* Event) {
   if (OnResize) OnResize();
 }
 
-TSplitter::TSplitter(QWidget* Parent) : QWidget(Parent) { setCursor(Qt::SplitHCursor); }
+TSplitter::TSplitter(QWidget* Parent) : QWidget(Parent) {
+  setCursor(Qt::SplitHCursor);
+}
 
 void TSplitter::mousePressEvent(QMouseEvent* Event) {
   if (Event->button() != Qt::LeftButton) return;
@@ -124,9 +130,12 @@ void TSplitter::mouseMoveEvent(QMouseEvent* Event) {
   FPressX = X;
 }
 
-void TSplitter::mouseReleaseEvent(QMouseEvent*) { FPressed = false; }
+void TSplitter::mouseReleaseEvent(QMouseEvent*) {
+  FPressed = false;
+}
 
-TStatusBar::TStatusBar(QWidget* Parent, std::vector<int> Widths) : QWidget(Parent), FWidths(std::move(Widths)) {
+TStatusBar::TStatusBar(QWidget* Parent, std::vector<int> Widths)
+    : QWidget(Parent), FWidths(std::move(Widths)) {
   for (std::size_t i = 0; i < FWidths.size(); ++i) {
     auto* L = new QLabel(this);
     L->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -136,7 +145,9 @@ TStatusBar::TStatusBar(QWidget* Parent, std::vector<int> Widths) : QWidget(Paren
   }
 }
 
-QString TStatusBar::PanelText(int Index) const { return FLabels.at(static_cast<std::size_t>(Index))->text(); }
+QString TStatusBar::PanelText(int Index) const {
+  return FLabels.at(static_cast<std::size_t>(Index))->text();
+}
 
 void TStatusBar::SetPanelText(int Index, const QString& Text) {
   FLabels.at(static_cast<std::size_t>(Index))->setText(Text);
@@ -210,7 +221,9 @@ void TfrmMain::CreateComponents() {
   mtbPicturesName->SetDisplayWidth(20);
   mtbPicturesLocation->SetDisplayWidth(30);
   mtbPicturesType->SetDisplayWidth(7);
-  mtbPictures->AfterScroll = [this](TmtbCustomMemTable& DataSet) { mtbPicturesAfterScroll(DataSet); };
+  mtbPictures->AfterScroll = [this](TmtbCustomMemTable& DataSet) {
+    mtbPicturesAfterScroll(DataSet);
+  };
   dsPictures = std::make_unique<TDataSource>("dsPictures");
   dsPictures->SetDataSet(mtbPictures.get());
 
@@ -290,7 +303,8 @@ void TfrmMain::CreateComponents() {
   brfldMain = std::make_unique<TBrowseFolder>(this);
   brfldMain->Flags = bfFileSysDirsOnly | bfStatusText;
   brfldMain->ShowPathInStatusArea = false;
-  brfldMain->OnSelectionChanged = [this](TBrowseFolder& Sender, QWidget* Dialog, const std::string& Directory) {
+  brfldMain->OnSelectionChanged = [this](TBrowseFolder& Sender, QWidget* Dialog,
+                                         const std::string& Directory) {
     brfldMainSelectionChanged(Sender, Dialog, Directory);
   };
   dropSourceImages = std::make_unique<TDropFileSource>();
@@ -300,7 +314,7 @@ void TfrmMain::CreateComponents() {
   // the control that receives them.
   qApp->installEventFilter(this);
   LayoutPanes();
-  FitView();  // the view has its pane's size before the first picture is laid out
+  FitView(); // the view has its pane's size before the first picture is laid out
 }
 
 void TfrmMain::CreateMenu() {
@@ -320,15 +334,17 @@ void TfrmMain::CreateMenu() {
   mnuCurrentFile = Item(mnuMainPopup, "mnuCurrentFile", "(current file)", [] {});
   mnuSelectAll = Item(mnuMainPopup, "mnuSelectAll", "Select All", [this] { mnuSelectAllClick(); });
   N2 = Separator(mnuMainPopup, "N2");
-  mnuFullScreen = Item(mnuMainPopup, "mnuFullScreen", "Full Screen", [this] { mnuFullScreenClick(); });
+  mnuFullScreen =
+      Item(mnuMainPopup, "mnuFullScreen", "Full Screen", [this] { mnuFullScreenClick(); });
   mnuFullScreen->setCheckable(true);
   mnuFullScreen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
   mnuFullScreen->setShortcutContext(Qt::WindowShortcut);
-  addAction(mnuFullScreen);  // the shortcut works whatever control has the focus
+  addAction(mnuFullScreen); // the shortcut works whatever control has the focus
   mnuSlideShow = Item(mnuMainPopup, "mnuSlideShow", "Slide Show", [this] { mnuSlideShowClick(); });
   mnuSlideShow->setCheckable(true);
   mnuNext = Item(mnuMainPopup, "mnuNext", "Next        (Page Down)", [this] { mnuNextClick(); });
-  mnuPrevious = Item(mnuMainPopup, "mnuPrevious", "Previous  (Page Up)", [this] { mnuPreviousClick(); });
+  mnuPrevious =
+      Item(mnuMainPopup, "mnuPrevious", "Previous  (Page Up)", [this] { mnuPreviousClick(); });
   N3 = Separator(mnuMainPopup, "N3");
   mnuZoomMainMenu = mnuMainPopup->addMenu("Zoom");
   mnuZoomMainMenu->setObjectName("mnuZoomMainMenu");
@@ -345,7 +361,8 @@ void TfrmMain::CreateMenu() {
   mnuDirectory = Item(mnuMainPopup, "mnuDirectory", "Open...", [this] { btnOpenDirClick(); });
   mnuAbout = Item(mnuMainPopup, "mnuAbout", "About...", [this] { mnuAboutClick(); });
   mnuExit = Item(mnuMainPopup, "mnuExit", "Exit          (Esc)", [this] { mnuExitClick(); });
-  QObject::connect(mnuMainPopup, &QMenu::aboutToShow, this, Guarded([this] { mnuMainPopupPopup(); }));
+  QObject::connect(mnuMainPopup, &QMenu::aboutToShow, this,
+                   Guarded([this] { mnuMainPopupPopup(); }));
 }
 
 // Puts the status bar at the bottom, the left pane and the splitter at the
@@ -359,8 +376,8 @@ void TfrmMain::LayoutPanes() {
   pnlLHS->setGeometry(0, 0, ListW, H);
   pnlLHS->setVisible(ListW > 0);
   pnlLHSTop->setGeometry(0, 0, ListW, ListTopHeight);
-  lbDir->setGeometry(4, 6, std::max(0, ListW - 36), 13);            // stretches with the pane
-  btnOpenDir->setGeometry(ListW - 27, 1, 23, 22);                   // anchored to the right edge
+  lbDir->setGeometry(4, 6, std::max(0, ListW - 36), 13); // stretches with the pane
+  btnOpenDir->setGeometry(ListW - 27, 1, 23, 22);        // anchored to the right edge
   dbgPictures->setGeometry(0, ListTopHeight, ListW, std::max(0, H - ListTopHeight));
   const int SplitW = std::min(FSplitterWidth, W - ListW);
   splMain->setGeometry(ListW, 0, SplitW, H);
@@ -432,12 +449,16 @@ void TfrmMain::FormShow() {
     dbgPictures->setFocus();
 }
 
-void TfrmMain::FormDestroy() { mtbPictures->Close(); }
+void TfrmMain::FormDestroy() {
+  mtbPictures->Close();
+}
 
 // ---------------------------------------------------------------------------
 // Catalogue scan
 
-void TfrmMain::SetPanel(int Index, const QString& Text) { sbMain->SetPanelText(Index, Text); }
+void TfrmMain::SetPanel(int Index, const QString& Text) {
+  sbMain->SetPanelText(Index, Text);
+}
 
 void TfrmMain::ScanFolder(const std::string& Folder) {
   if (FScanning) {
@@ -484,7 +505,7 @@ void TfrmMain::ScanFolder(const std::string& Folder) {
     long long Count = 0;
     Completed = !FAbortScan && WalkPictureTree(Root, [&](const TWalkPicture& P) {
       TDateTime Date = 0;
-      if (!P.HasTime || !LocalDateTime(P.MTime, Date)) return true;  // time unreadable: skipped
+      if (!P.HasTime || !LocalDateTime(P.MTime, Date)) return true; // time unreadable: skipped
       mtbPictures->Insert();
       mtbPicturesName->SetAsString(P.Name);
       mtbPicturesLocation->SetAsString(P.Folder);
@@ -539,7 +560,9 @@ void TfrmMain::dbgPicturesTitleClick(TdagColumn& Column) {
 // ---------------------------------------------------------------------------
 // Display and zoom
 
-bool TfrmMain::Autosize() const { return mnuAutosize->isChecked(); }
+bool TfrmMain::Autosize() const {
+  return mnuAutosize->isChecked();
+}
 
 void TfrmMain::mtbPicturesAfterScroll(TmtbCustomMemTable& DataSet) {
   if (DataSet.ControlsDisabled()) return;
@@ -609,7 +632,8 @@ void TfrmMain::ZoomBy(int32_t Percent) {
 
 void TfrmMain::mnuAutosizeClick() {
   mnuAutosize->setChecked(!mnuAutosize->isChecked());
-  if (mnuAutosize->isChecked() && imgMain->ZoomMode() != zmFullPage) imgMain->SetZoomMode(zmFullPage);
+  if (mnuAutosize->isChecked() && imgMain->ZoomMode() != zmFullPage)
+    imgMain->SetZoomMode(zmFullPage);
   FitView();
   UpdateStatusBar();
 }
@@ -684,13 +708,15 @@ void TfrmMain::SchedulePrefetch() {
   if (!FPrefetchEnabled || FPrefetchScheduled || !FFullScreen || !FShownOnce) return;
   FPrefetchScheduled = true;
   QTimer::singleShot(0, this, Guarded([this] {
-    FPrefetchScheduled = false;
-    PrefetchNext();
-  }));
+                       FPrefetchScheduled = false;
+                       PrefetchNext();
+                     }));
 }
 
 void TfrmMain::PrefetchNext() {
-  if (FDestroyed || FScanning || !FFullScreen || !mtbPictures->Active() || mtbPictures->ControlsDisabled()) return;
+  if (FDestroyed || FScanning || !FFullScreen || !mtbPictures->Active() ||
+      mtbPictures->ControlsDisabled())
+    return;
   const int Count = mtbPictures->RecordCount();
   const int Current = mtbPictures->RecNo();
   if (Count < 2 || Current < 1) return;
@@ -724,7 +750,7 @@ void TfrmMain::SetSlideShow(bool Value) {
 void TfrmMain::SetFullScreen(bool Value) {
   const bool WasVisible = isVisible();
   if (Value) {
-    setWindowFlag(Qt::FramelessWindowHint, true);  // border style none
+    setWindowFlag(Qt::FramelessWindowHint, true); // border style none
     setWindowTitle(QString());
     if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))) {
       // Bounds of the window's area (without a window manager's frame).
@@ -743,7 +769,7 @@ void TfrmMain::SetFullScreen(bool Value) {
     FSplitterWidth = 0;
     FFullScreen = true;
   } else {
-    setWindowFlag(Qt::FramelessWindowHint, false);  // sizeable border
+    setWindowFlag(Qt::FramelessWindowHint, false); // sizeable border
     setWindowTitle(MainCaption);
     setGeometry(FSavedLeft, FSavedTop, FSavedWidth, FSavedHeight);
     FSplitterWidth = SplitterWidth;
@@ -776,37 +802,59 @@ void TfrmMain::mnuFullScreenClick() {
 
 int TfrmMain::VirtualKey(int QtKey, Qt::KeyboardModifiers Modifiers) {
   switch (QtKey) {
-    case Qt::Key_Escape: return VK_ESCAPE;
-    case Qt::Key_PageUp: return VK_PRIOR;
-    case Qt::Key_PageDown: return VK_NEXT;
-    case Qt::Key_Left: return VK_LEFT;
-    case Qt::Key_Up: return VK_UP;
-    case Qt::Key_Right: return VK_RIGHT;
-    case Qt::Key_Down: return VK_DOWN;
-    // Only the numeric keypad's + and - are zoom keys.
-    case Qt::Key_Plus: return (Modifiers & Qt::KeypadModifier) ? VK_ADD : 0;
-    case Qt::Key_Minus: return (Modifiers & Qt::KeypadModifier) ? VK_SUBTRACT : 0;
-    default: return 0;
+  case Qt::Key_Escape:
+    return VK_ESCAPE;
+  case Qt::Key_PageUp:
+    return VK_PRIOR;
+  case Qt::Key_PageDown:
+    return VK_NEXT;
+  case Qt::Key_Left:
+    return VK_LEFT;
+  case Qt::Key_Up:
+    return VK_UP;
+  case Qt::Key_Right:
+    return VK_RIGHT;
+  case Qt::Key_Down:
+    return VK_DOWN;
+  // Only the numeric keypad's + and - are zoom keys.
+  case Qt::Key_Plus:
+    return (Modifiers & Qt::KeypadModifier) ? VK_ADD : 0;
+  case Qt::Key_Minus:
+    return (Modifiers & Qt::KeypadModifier) ? VK_SUBTRACT : 0;
+  default:
+    return 0;
   }
 }
 
 void TfrmMain::FormKeyUp(int Key, Qt::KeyboardModifiers) {
-  if (dbgPictures->hasFocus()) return;  // the list handles its own keys
+  if (dbgPictures->hasFocus()) return; // the list handles its own keys
   switch (Key) {
-    case VK_ESCAPE: close(); break;
-    case VK_PRIOR:
-    case VK_LEFT: PreviousPicture(); break;
-    case VK_NEXT:
-    case VK_RIGHT: NextPicture(); break;
-    case VK_UP:
-      if (FSlideShow && tmMainTimer->interval() > 1000) tmMainTimer->setInterval(tmMainTimer->interval() - 500);
-      break;
-    case VK_DOWN:
-      if (FSlideShow) tmMainTimer->setInterval(tmMainTimer->interval() + 500);
-      break;
-    case VK_ADD: ZoomBy(20); break;
-    case VK_SUBTRACT: ZoomBy(-20); break;
-    default: break;
+  case VK_ESCAPE:
+    close();
+    break;
+  case VK_PRIOR:
+  case VK_LEFT:
+    PreviousPicture();
+    break;
+  case VK_NEXT:
+  case VK_RIGHT:
+    NextPicture();
+    break;
+  case VK_UP:
+    if (FSlideShow && tmMainTimer->interval() > 1000)
+      tmMainTimer->setInterval(tmMainTimer->interval() - 500);
+    break;
+  case VK_DOWN:
+    if (FSlideShow) tmMainTimer->setInterval(tmMainTimer->interval() + 500);
+    break;
+  case VK_ADD:
+    ZoomBy(20);
+    break;
+  case VK_SUBTRACT:
+    ZoomBy(-20);
+    break;
+  default:
+    break;
   }
 }
 
@@ -875,4 +923,6 @@ void TfrmMain::mnuSelectAllClick() {
   }
 }
 
-void TfrmMain::dbgPicturesCellClick(TdagColumn&) { UpdateStatusBar(); }
+void TfrmMain::dbgPicturesCellClick(TdagColumn&) {
+  UpdateStatusBar();
+}

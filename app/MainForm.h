@@ -42,7 +42,7 @@ protected:
 class TSplitter : public QWidget {
 public:
   explicit TSplitter(QWidget* Parent = nullptr);
-  std::function<void(int Delta)> OnMoved;  // pixels moved since the press
+  std::function<void(int Delta)> OnMoved; // pixels moved since the press
 
 protected:
   void mousePressEvent(QMouseEvent* Event) override;
@@ -103,7 +103,7 @@ public:
   QAction* mnuNext = nullptr;
   QAction* mnuPrevious = nullptr;
   QAction* N3 = nullptr;
-  QMenu* mnuZoomMainMenu = nullptr;  // the Zoom submenu; mnuZoomMain is its entry
+  QMenu* mnuZoomMainMenu = nullptr; // the Zoom submenu; mnuZoomMain is its entry
   QAction* mnuZoomMain = nullptr;
   QAction* mnuAutosize = nullptr;
   QAction* N4 = nullptr;
@@ -178,16 +178,24 @@ public:
 
   // Virtual-key codes of the key map.
   enum : int {
-    VK_ESCAPE = 27, VK_PRIOR = 33, VK_NEXT = 34, VK_LEFT = 37, VK_UP = 38, VK_RIGHT = 39,
-    VK_DOWN = 40, VK_ADD = 107, VK_SUBTRACT = 109
+    VK_ESCAPE = 27,
+    VK_PRIOR = 33,
+    VK_NEXT = 34,
+    VK_LEFT = 37,
+    VK_UP = 38,
+    VK_RIGHT = 39,
+    VK_DOWN = 40,
+    VK_ADD = 107,
+    VK_SUBTRACT = 109
   };
   // The virtual-key code of a key event, 0 for keys the map does not know.
   static int VirtualKey(int QtKey, Qt::KeyboardModifiers Modifiers);
 
   // --- Folder picker, drag out, About box (MainFormFolder.cpp, MainFormDrag.cpp)
   void btnOpenDirClick();
-  void brfldMainSelectionChanged(TBrowseFolder& Sender, QWidget* DialogHandle, const std::string& Directory);
-  bool AppMessage(QObject* Target, QEvent* Event);  // the message hook; returns Handled
+  void brfldMainSelectionChanged(TBrowseFolder& Sender, QWidget* DialogHandle,
+                                 const std::string& Directory);
+  bool AppMessage(QObject* Target, QEvent* Event); // the message hook; returns Handled
   void mnuAboutClick();
 
   // Decoding the next picture ahead (in full screen, where the list is hidden).
@@ -215,9 +223,9 @@ private:
   void PrefetchNext();
 
   std::vector<std::string> FArgs;
-  int FListWidth = 201;    // pnlLHS width
-  int FSplitterWidth = 5;  // splMain width
-  int FStatusHeight = 19;  // sbMain height
+  int FListWidth = 201;   // pnlLHS width
+  int FSplitterWidth = 5; // splMain width
+  int FStatusHeight = 19; // sbMain height
   bool FShownOnce = false;
   bool FDestroyed = false;
   // Scans: a scan asked for from inside a running scan's message pump ends the
@@ -226,7 +234,7 @@ private:
   bool FAbortScan = false;
   std::optional<std::string> FPendingScan;
   std::unique_ptr<QObject> FAppMessageFilter;
-  QEvent* FLastFiltered = nullptr;  // the last double-click acted on
+  QEvent* FLastFiltered = nullptr; // the last double-click acted on
   unsigned long long FLastFilteredTime = 0;
   std::unique_ptr<TPicturePrefetch> FPrefetch;
   bool FPrefetchEnabled = true;

@@ -38,7 +38,8 @@ bool TfrmMain::AppMessage(QObject* Target, QEvent* Event) {
   dropSourceImages->Files.clear();
   for (int i = 0; i < count; ++i) {
     mtbPictures->SetBookmark(dbgPictures->SelectedRows().Items(i));
-    dropSourceImages->Files.push_back(mtbPicturesLocation->AsString() + mtbPicturesName->AsString());
+    dropSourceImages->Files.push_back(mtbPicturesLocation->AsString() +
+                                      mtbPicturesName->AsString());
   }
   dropSourceImages->Execute(dbgPictures);
   return true;

@@ -55,6 +55,7 @@ void TfrmMain::brfldMainSelectionChanged(TBrowseFolder& Sender, QWidget* DialogH
   gSearch->Start(Directory, [dialog, sender](bool found) {
     if (!dialog) return;
     sender->EnableOK(dialog, found);
-    sender->SetStatusText(dialog, found ? QString() : QStringLiteral("No pictures in this folder."));
+    sender->SetStatusText(dialog,
+                          found ? QString() : QStringLiteral("No pictures in this folder."));
   });
 }

@@ -32,7 +32,7 @@ void TPicturePrefetch::Request(const std::string& Path) {
     const std::lock_guard<std::mutex> Guard(FLock);
     if (Path.empty() || Path == FBusy || Path == FPending || (Path == FDonePath && FDone)) return;
     FPending = Path;
-    FDone.reset();  // one picture at a time: free the old one first
+    FDone.reset(); // one picture at a time: free the old one first
     FDonePath.clear();
   }
   FChanged.notify_all();
@@ -41,7 +41,7 @@ void TPicturePrefetch::Request(const std::string& Path) {
 std::unique_ptr<TDibGraphic> TPicturePrefetch::Take(const std::string& Path) {
   std::unique_lock<std::mutex> Guard(FLock);
   if (Path == FPending) {
-    FPending.clear();  // not started: the caller decodes it at once instead
+    FPending.clear(); // not started: the caller decodes it at once instead
     return nullptr;
   }
   FChanged.wait(Guard, [&] { return FBusy != Path; });
@@ -51,7 +51,7 @@ std::unique_ptr<TDibGraphic> TPicturePrefetch::Take(const std::string& Path) {
   FDonePath.clear();
   Guard.unlock();
   TFileId Now;
-  if (!Identify(Path, Now) || !(Now == Then)) return nullptr;  // changed since: decode again
+  if (!Identify(Path, Now) || !(Now == Then)) return nullptr; // changed since: decode again
   ++FHits;
   return Result;
 }
@@ -86,7 +86,7 @@ void TPicturePrefetch::Run() {
         Picture = CreateGraphicFromStream(Stream, Path, 1);
       }
     } catch (...) {
-      Picture.reset();  // the main window meets the failure itself when it loads the file
+      Picture.reset(); // the main window meets the failure itself when it loads the file
     }
 
     Guard.lock();

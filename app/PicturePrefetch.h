@@ -17,7 +17,7 @@ class TDibGraphic;
 class TPicturePrefetch {
 public:
   TPicturePrefetch();
-  ~TPicturePrefetch();  // waits for a decode in progress
+  ~TPicturePrefetch(); // waits for a decode in progress
   TPicturePrefetch(const TPicturePrefetch&) = delete;
   TPicturePrefetch& operator=(const TPicturePrefetch&) = delete;
 
@@ -51,11 +51,11 @@ private:
   std::mutex FLock;
   std::condition_variable FChanged;
   bool FStop = false;
-  std::string FPending;  // to decode next; empty: none
-  std::string FBusy;     // being decoded now; empty: none
+  std::string FPending; // to decode next; empty: none
+  std::string FBusy;    // being decoded now; empty: none
   std::string FDonePath;
   std::unique_ptr<TDibGraphic> FDone;
   TFileId FDoneId;
   int FHits = 0;
-  std::thread FWorker;  // last: starts after the fields above exist
+  std::thread FWorker; // last: starts after the fields above exist
 };

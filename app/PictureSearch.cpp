@@ -11,7 +11,9 @@ struct TPictureSearch::TState {
   std::atomic<bool> Stop{false};
 };
 
-TPictureSearch::~TPictureSearch() { Cancel(); }
+TPictureSearch::~TPictureSearch() {
+  Cancel();
+}
 
 void TPictureSearch::Cancel() {
   if (FState) FState->Stop = true;

@@ -13,7 +13,7 @@
 class TPictureSearch {
 public:
   TPictureSearch() = default;
-  ~TPictureSearch();  // cancels and waits for the worker
+  ~TPictureSearch(); // cancels and waits for the worker
   TPictureSearch(const TPictureSearch&) = delete;
   TPictureSearch& operator=(const TPictureSearch&) = delete;
 

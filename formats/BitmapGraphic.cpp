@@ -43,7 +43,8 @@ TBitmapHandle DecodeWithPlatform(TStream& Stream) {
   const int64_t size = Stream.Size();
   QByteArray bytes;
   if (const uint8_t* mem = Stream.Memory()) {
-    bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(mem), static_cast<qsizetype>(size));
+    bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(mem), static_cast<qsizetype>(size));
   } else {
     bytes.resize(static_cast<qsizetype>(size));
     Stream.ReadBuffer(bytes.data(), size);
@@ -58,7 +59,7 @@ TBitmapHandle DecodeWithPlatform(TStream& Stream) {
   return bitmap;
 }
 
-}  // namespace
+} // namespace
 
 void TBitmapGraphic::LoadImageFromStream(TStream& Stream, int) {
   TMemoryStream temp;
@@ -90,9 +91,9 @@ void TBitmapGraphic::SaveToStream(TStream& Stream) {
 
   std::vector<uint8_t> head(54 + paletteBytes, 0);
   uint8_t* p = head.data();
-  Put16(p, 0x4D42);  // "BM"
+  Put16(p, 0x4D42); // "BM"
   Put32(p + 2, fileSize > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(fileSize));
-  Put32(p + 10, 54 + paletteBytes);  // offset of the pixel data
+  Put32(p + 10, 54 + paletteBytes); // offset of the pixel data
   p += 14;
   Put32(p, 40);
   Put32(p + 4, static_cast<uint32_t>(h.biWidth));

@@ -11,7 +11,8 @@ uint32_t Get32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 // Reads the magic; a stream shorter than it fails with the stream's read error.
@@ -29,7 +30,7 @@ bool ReadEntry(TStream& Stream, uint32_t& Value) {
   return true;
 }
 
-}  // namespace
+} // namespace
 
 // Page offsets count from the first byte of the DCX file, which is where the
 // stream stands when these are called.

@@ -23,7 +23,7 @@ public:
   // stream gets a new file).
   void AppendToStream(TStream& Stream) override;
 
-  static constexpr uint32_t kMagic = 987654321;  // 0x3ADE68B1
+  static constexpr uint32_t kMagic = 987654321; // 0x3ADE68B1
   static constexpr int kSlots = 1024;
-  static constexpr uint32_t kFirstPage = 4 + 4 * kSlots;  // 4100
+  static constexpr uint32_t kFirstPage = 4 + 4 * kSlots; // 4100
 };

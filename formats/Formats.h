@@ -4,6 +4,6 @@
 void RegisterImageFormats();
 
 // The three groups of format classes, each registering its own rows.
-void RegisterBmmFormats();       // BMP, PCX, PCC, DCX, TGA, VST, AFI
-void RegisterLibraryFormats();   // JPG, JPEG, PNG, TIF, TIFF
-void RegisterIconMetaFormats();  // ICO, WMF, EMF
+void RegisterBmmFormats();      // BMP, PCX, PCC, DCX, TGA, VST, AFI
+void RegisterLibraryFormats();  // JPG, JPEG, PNG, TIF, TIFF
+void RegisterIconMetaFormats(); // ICO, WMF, EMF

@@ -20,7 +20,7 @@ void TIconGraphic::SaveToStream(TStream& Stream) {
   QImage colour(size, QImage::Format_RGB32);
   colour.fill(qRgb(0, 0, 0));
   QImage mask(size, QImage::Format_RGB32);
-  mask.fill(qRgb(0, 0, 0));  // black: every pixel opaque
+  mask.fill(qRgb(0, 0, 0)); // black: every pixel opaque
   if (!Empty()) {
     FlushCanvas();
     QPainter painter(&colour);
@@ -33,8 +33,12 @@ void TIcon::Draw(TCanvas& Canvas, const TRect& Rect) {
   FIcon.Draw(Canvas.Painter(), Rect.Left, Rect.Top);
 }
 
-void TIcon::SetHeightValue(int) { throw EInvalidGraphic("Cannot change the size of an icon"); }
-void TIcon::SetWidthValue(int) { throw EInvalidGraphic("Cannot change the size of an icon"); }
+void TIcon::SetHeightValue(int) {
+  throw EInvalidGraphic("Cannot change the size of an icon");
+}
+void TIcon::SetWidthValue(int) {
+  throw EInvalidGraphic("Cannot change the size of an icon");
+}
 
 void TIcon::LoadFromStream(TStream& Stream) {
   TPlatformIcon icon;
@@ -43,7 +47,9 @@ void TIcon::LoadFromStream(TStream& Stream) {
   Changed();
 }
 
-void TIcon::SaveToStream(TStream& Stream) { FIcon.SaveToStream(Stream); }
+void TIcon::SaveToStream(TStream& Stream) {
+  FIcon.SaveToStream(Stream);
+}
 
 void TIcon::LoadFromClipboardFormat(uint16_t, const TBitmapHandle&, const TPalette*) {
   throw EInvalidGraphic("Clipboard does not support Icons");

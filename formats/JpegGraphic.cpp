@@ -45,7 +45,9 @@ void ErrorExit(j_common_ptr Info) {
 }
 
 // Any message libjpeg asks to output is treated as the fatal error.
-void OutputMessage(j_common_ptr Info) { ErrorExit(Info); }
+void OutputMessage(j_common_ptr Info) {
+  ErrorExit(Info);
+}
 
 // Warnings (level below 0) are counted; trace messages are never shown.
 void EmitMessage(j_common_ptr Info, int Level) {
@@ -64,8 +66,7 @@ void InstallErrorManager(TJpegErrorManager& Err) {
 // Runs Step, which calls into libjpeg, under a fresh recovery point. Answers
 // false when libjpeg left through the error manager. Step must own no object
 // with a destructor: a fatal error jumps over its frame.
-template <class TStep>
-bool Guarded(TJpegErrorManager& Err, TStep&& Step) {
+template <class TStep> bool Guarded(TJpegErrorManager& Err, TStep&& Step) {
   if (setjmp(Err.Recovery) != 0) return false;
   Step();
   return true;
@@ -79,8 +80,7 @@ bool Guarded(TJpegErrorManager& Err, TStep&& Step) {
 // Calls a stream operation from inside a libjpeg callback; an exception is
 // kept and libjpeg is left through the recovery point once the handler has
 // finished.
-template <class TCall>
-int64_t CallStream(j_common_ptr Info, TCall&& Call) {
+template <class TCall> int64_t CallStream(j_common_ptr Info, TCall&& Call) {
   int64_t Result = 0;
   bool Failed = false;
   try {
@@ -103,9 +103,9 @@ int64_t CallStream(j_common_ptr Info, TCall&& Call) {
 struct TJpegSource {
   jpeg_source_mgr Pub;
   TStream* Stream;
-  const uint8_t* Memory;  // the data in memory, or null
-  int64_t Start;          // stream position of the first JPEG byte
-  int64_t Length;         // bytes from Start to the end of the stream (memory)
+  const uint8_t* Memory; // the data in memory, or null
+  int64_t Start;         // stream position of the first JPEG byte
+  int64_t Length;        // bytes from Start to the end of the stream (memory)
   bool StartOfFile;
   JOCTET Buffer[kBlockSize];
 };
@@ -122,9 +122,8 @@ boolean FillInputBuffer(j_decompress_ptr Info) {
   TJpegSource& Src = SourceOf(Info);
   int64_t Got = 0;
   if (Src.Memory == nullptr) {
-    Got = CallStream(reinterpret_cast<j_common_ptr>(Info), [&] {
-      return Src.Stream->Read(Src.Buffer, kBlockSize);
-    });
+    Got = CallStream(reinterpret_cast<j_common_ptr>(Info),
+                     [&] { return Src.Stream->Read(Src.Buffer, kBlockSize); });
   }
   if (Got <= 0) {
     if (Src.StartOfFile) ERREXIT(Info, JERR_INPUT_EMPTY);
@@ -260,7 +259,7 @@ uint16_t CentimetreDensityToDpi(unsigned Density) {
   return Dpi <= 65535.0 ? static_cast<uint16_t>(Dpi) : 0;
 }
 
-}  // namespace
+} // namespace
 
 void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   TJpegDecompression D;
@@ -279,10 +278,14 @@ void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
 
   TImageFormat Format;
   switch (Info.output_components) {
-    case 1: Format = ifGray256; break;
-    case 3: Format = ifTrueColor; break;
-    default:
-      throw EJpegError("Invalid number of samples, " + std::to_string(Info.output_components));
+  case 1:
+    Format = ifGray256;
+    break;
+  case 3:
+    Format = ifTrueColor;
+    break;
+  default:
+    throw EJpegError("Invalid number of samples, " + std::to_string(Info.output_components));
   }
 
   uint16_t XRes = 0;
@@ -295,8 +298,8 @@ void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
     YRes = CentimetreDensityToDpi(Info.Y_density);
   }
 
-  NewImage(static_cast<int>(Info.output_width), static_cast<int>(Info.output_height), Format, nullptr,
-           XRes, YRes);
+  NewImage(static_cast<int>(Info.output_width), static_cast<int>(Info.output_height), Format,
+           nullptr, XRes, YRes);
 
   // Each row is decoded straight into the image's own row.
   if (!Guarded(D.Err, [&] {

@@ -24,7 +24,7 @@ public:
   void SaveToStream(TStream& Stream) override;
 
   // Settings used only when saving.
-  uint8_t Quality = 80;         // 0..100, libjpeg's quality scale
-  bool Progressive = false;     // write a progressive (multi-scan) file
-  bool OptimizeCoding = false;  // compute optimal Huffman tables
+  uint8_t Quality = 80;        // 0..100, libjpeg's quality scale
+  bool Progressive = false;    // write a progressive (multi-scan) file
+  bool OptimizeCoding = false; // compute optimal Huffman tables
 };

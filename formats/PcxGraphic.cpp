@@ -3,13 +3,13 @@
 #include "BmmBridge.h"
 
 namespace {
-constexpr int64_t kOffDpi = 12;  // horizontal, then vertical dpi, 16 bits each
+constexpr int64_t kOffDpi = 12; // horizontal, then vertical dpi, 16 bits each
 }
 
 void TPcxGraphic::LoadImageFromStream(TStream& Stream, int) {
   TMemoryStream temp;
   TStream& s = BmmRewoundStream(Stream, temp);
-  uint8_t dpi[4] = {};  // 0 where the file is too short
+  uint8_t dpi[4] = {}; // 0 where the file is too short
   s.SetPosition(kOffDpi);
   s.Read(dpi, sizeof dpi);
   s.SetPosition(0);

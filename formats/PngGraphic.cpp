@@ -32,7 +32,9 @@ void PngErrorHandler(png_structp Png, png_const_charp Text) {
 
 // Warnings are counted and otherwise ignored: a damaged picture must not stop
 // or interrupt anything.
-void PngWarningHandler(png_structp Png, png_const_charp) { ++ContextOf(Png).Warnings; }
+void PngWarningHandler(png_structp Png, png_const_charp) {
+  ++ContextOf(Png).Warnings;
+}
 
 // Reads the requested bytes from the stream. A stream that ends early stops
 // the decoding with libpng's own read error at once (libpng asks only for
@@ -68,8 +70,7 @@ void PngFlush(png_structp) {}
 // Runs Step, which calls into libpng, under a fresh recovery point; answers
 // false when libpng left through the error handler. Step must own no object
 // with a destructor: an error jumps over its frame.
-template <class TStep>
-bool Guarded(png_structp Png, TStep&& Step) {
+template <class TStep> bool Guarded(png_structp Png, TStep&& Step) {
   if (setjmp(png_jmpbuf(Png)) != 0) return false;
   Step();
   return true;
@@ -111,26 +112,31 @@ uint16_t PerMetreToDpi(png_uint_32 PerMetre) {
 TImageFormat FormatForDepthAndType(int BitDepth, int ColorType) {
   const char* const kBadType = "Invalid color type for bit depth";
   switch (BitDepth) {
-    case 1:
-      if (ColorType == PNG_COLOR_TYPE_GRAY || ColorType == PNG_COLOR_TYPE_PALETTE) return ifBlackWhite;
-      throw EPNGError(kBadType);
-    case 2:
-    case 4:
-      if (ColorType == PNG_COLOR_TYPE_GRAY) return ifGray16;
-      if (ColorType == PNG_COLOR_TYPE_PALETTE) return ifColor16;
-      throw EPNGError(kBadType);
-    case 8:
-    case 16:
-      switch (ColorType) {
-        case PNG_COLOR_TYPE_GRAY:
-        case PNG_COLOR_TYPE_GRAY_ALPHA: return ifGray256;
-        case PNG_COLOR_TYPE_RGB:
-        case PNG_COLOR_TYPE_RGB_ALPHA: return ifTrueColor;
-        case PNG_COLOR_TYPE_PALETTE: return ifColor256;
-        default: throw EPNGError(kBadType);
-      }
+  case 1:
+    if (ColorType == PNG_COLOR_TYPE_GRAY || ColorType == PNG_COLOR_TYPE_PALETTE)
+      return ifBlackWhite;
+    throw EPNGError(kBadType);
+  case 2:
+  case 4:
+    if (ColorType == PNG_COLOR_TYPE_GRAY) return ifGray16;
+    if (ColorType == PNG_COLOR_TYPE_PALETTE) return ifColor16;
+    throw EPNGError(kBadType);
+  case 8:
+  case 16:
+    switch (ColorType) {
+    case PNG_COLOR_TYPE_GRAY:
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+      return ifGray256;
+    case PNG_COLOR_TYPE_RGB:
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+      return ifTrueColor;
+    case PNG_COLOR_TYPE_PALETTE:
+      return ifColor256;
     default:
-      throw EPNGError("Invalid bit depth");
+      throw EPNGError(kBadType);
+    }
+  default:
+    throw EPNGError("Invalid bit depth");
   }
 }
 
@@ -157,7 +163,7 @@ int GreyOf(uint32_t Colour) {
   return (R * 299 + G * 587 + B * 114 + 500) / 1000;
 }
 
-}  // namespace
+} // namespace
 
 void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   png_byte Signature[8] = {};
@@ -181,7 +187,8 @@ void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
     png_set_read_fn(Png, &Ctx, PngReadData);
     png_set_sig_bytes(Png, 8);
     png_read_info(Png, Info);
-    png_get_IHDR(Png, Info, &ImageWidth, &ImageHeight, &BitDepth, &ColorType, &Interlace, nullptr, nullptr);
+    png_get_IHDR(Png, Info, &ImageWidth, &ImageHeight, &BitDepth, &ColorType, &Interlace, nullptr,
+                 nullptr);
   });
   WarningCount = Ctx.Warnings;
   if (!HeaderRead) RaiseLibraryError(Ctx);
@@ -239,7 +246,8 @@ void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
 
     png_uint_32 PerMetreX = 0, PerMetreY = 0;
     int Unit = 0;
-    if (png_get_pHYs(Png, Info, &PerMetreX, &PerMetreY, &Unit) != 0 && Unit == PNG_RESOLUTION_METER) {
+    if (png_get_pHYs(Png, Info, &PerMetreX, &PerMetreY, &Unit) != 0 &&
+        Unit == PNG_RESOLUTION_METER) {
       XRes = PerMetreToDpi(PerMetreX);
       YRes = PerMetreToDpi(PerMetreY);
     }
@@ -259,7 +267,8 @@ void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   TLogPalette Palette;
   const TLogPalette* ImagePalette = nullptr;
   if ((ColorType & PNG_COLOR_MASK_PALETTE) != 0) {
-    if (!HasPalette || FilePalette == nullptr || FilePaletteCount <= 0) throw EPNGError("png_get_PLTE failed");
+    if (!HasPalette || FilePalette == nullptr || FilePaletteCount <= 0)
+      throw EPNGError("png_get_PLTE failed");
     Palette.palVersion = 0x300;
     Palette.palNumEntries = static_cast<uint16_t>(FilePaletteCount < 256 ? FilePaletteCount : 256);
     for (int I = 0; I < Palette.palNumEntries; ++I) {
@@ -277,7 +286,8 @@ void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   if (OutChannels * OutDepth != RowBits)
     throw EPNGError("Unsupported pixel layout after transformation");
 
-  NewImage(static_cast<int>(ImageWidth), static_cast<int>(ImageHeight), Format, ImagePalette, XRes, YRes);
+  NewImage(static_cast<int>(ImageWidth), static_cast<int>(ImageHeight), Format, ImagePalette, XRes,
+           YRes);
   const int W = Width();
   const int H = Height();
   if (BitDepth != 2 && RowBytes > static_cast<png_size_t>(BytesPerRow()))
@@ -287,7 +297,8 @@ void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   if (BitDepth == 2) {
     std::vector<png_byte> Pixels(RowBytes * static_cast<size_t>(H));
     std::vector<png_bytep> Rows(static_cast<size_t>(H));
-    for (int Y = 0; Y < H; ++Y) Rows[static_cast<size_t>(Y)] = Pixels.data() + RowBytes * static_cast<size_t>(Y);
+    for (int Y = 0; Y < H; ++Y)
+      Rows[static_cast<size_t>(Y)] = Pixels.data() + RowBytes * static_cast<size_t>(Y);
     RowsRead = Guarded(Png, [&] { png_read_image(Png, Rows.data()); });
     if (RowsRead) {
       const int Scale = ColorType == PNG_COLOR_TYPE_GRAY ? 5 : 1;
@@ -304,7 +315,8 @@ void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
     // in every row once per pass.
     RowsRead = Guarded(Png, [&] {
       for (int Pass = 0; Pass < Passes; ++Pass)
-        for (int Y = 0; Y < H; ++Y) png_read_row(Png, ScanLine(Y), nullptr);
+        for (int Y = 0; Y < H; ++Y)
+          png_read_row(Png, ScanLine(Y), nullptr);
     });
   }
   WarningCount = Ctx.Warnings;
@@ -315,9 +327,9 @@ void TPngGraphic::SaveToStream(TStream& Stream) {
   const TImageFormat Format = ImageFormat();
   const bool GreyFormat = Format == ifGray16 || Format == ifGray256;
   if (Transparent && GreyFormat)
-    throw EPNGError(
-        "Gray scale transparent PNG images are not supported.\rUse the ifColor16 or ifColor256 image format "
-        "instead.");
+    throw EPNGError("Gray scale transparent PNG images are not supported.\rUse the ifColor16 or "
+                    "ifColor256 image format "
+                    "instead.");
   if (Empty()) throw EPNGError("Cannot save an empty image");
 
   TPngContext Ctx;
@@ -333,23 +345,36 @@ void TPngGraphic::SaveToStream(TStream& Stream) {
   int BitDepth = 8;
   int ColorType = PNG_COLOR_TYPE_PALETTE;
   switch (Format) {
-    case ifBlackWhite: BitDepth = 1; break;
-    case ifGray16: BitDepth = 4; ColorType = PNG_COLOR_TYPE_GRAY; break;
-    case ifGray256: ColorType = PNG_COLOR_TYPE_GRAY; break;
-    case ifColor16: BitDepth = 4; break;
-    case ifColor256: break;
-    case ifTrueColor: ColorType = PNG_COLOR_TYPE_RGB; break;
+  case ifBlackWhite:
+    BitDepth = 1;
+    break;
+  case ifGray16:
+    BitDepth = 4;
+    ColorType = PNG_COLOR_TYPE_GRAY;
+    break;
+  case ifGray256:
+    ColorType = PNG_COLOR_TYPE_GRAY;
+    break;
+  case ifColor16:
+    BitDepth = 4;
+    break;
+  case ifColor256:
+    break;
+  case ifTrueColor:
+    ColorType = PNG_COLOR_TYPE_RGB;
+    break;
   }
 
   const TLogPalette& Source = *LogPalette();
   std::vector<png_color> PaletteEntries;
   std::vector<png_byte> Alpha;
   if (ColorType == PNG_COLOR_TYPE_PALETTE) {
-    const int Count = Source.palNumEntries < 1 ? 1 : (Source.palNumEntries > 256 ? 256 : Source.palNumEntries);
+    const int Count =
+        Source.palNumEntries < 1 ? 1 : (Source.palNumEntries > 256 ? 256 : Source.palNumEntries);
     PaletteEntries.resize(static_cast<size_t>(Count));
     for (int I = 0; I < Count; ++I)
-      PaletteEntries[static_cast<size_t>(I)] = {Source.palPalEntry[I].peRed, Source.palPalEntry[I].peGreen,
-                                                Source.palPalEntry[I].peBlue};
+      PaletteEntries[static_cast<size_t>(I)] = {
+          Source.palPalEntry[I].peRed, Source.palPalEntry[I].peGreen, Source.palPalEntry[I].peBlue};
     if (Transparent) {
       Alpha.assign(static_cast<size_t>(Count), 255);
       Alpha[static_cast<size_t>(NearestPaletteIndex(Source, TransparentColor))] = 0;
@@ -360,7 +385,8 @@ void TPngGraphic::SaveToStream(TStream& Stream) {
   if (ColorType == PNG_COLOR_TYPE_PALETTE) {
     Back.index = static_cast<png_byte>(NearestPaletteIndex(Source, BackgroundColor));
   } else if (ColorType == PNG_COLOR_TYPE_GRAY) {
-    Back.gray = static_cast<png_uint_16>((GreyOf(BackgroundColor) * ((1 << BitDepth) - 1) + 127) / 255);
+    Back.gray =
+        static_cast<png_uint_16>((GreyOf(BackgroundColor) * ((1 << BitDepth) - 1) + 127) / 255);
   } else {
     Back.red = (BackgroundColor >> 16) & 0xFF;
     Back.green = (BackgroundColor >> 8) & 0xFF;
@@ -372,19 +398,20 @@ void TPngGraphic::SaveToStream(TStream& Stream) {
   Trans.blue = TransparentColor & 0xFF;
 
   static const int kZlibLevels[3] = {1, 5, 9};
-  const int Level = kZlibLevels[CompressionLevel < 0 ? 0 : (CompressionLevel > 2 ? 2 : CompressionLevel)];
+  const int Level =
+      kZlibLevels[CompressionLevel < 0 ? 0 : (CompressionLevel > 2 ? 2 : CompressionLevel)];
   const int W = Width();
   const int H = Height();
 
   const bool Written = Guarded(Png, [&] {
     png_set_write_fn(Png, &Ctx, PngWriteData, PngFlush);
-    png_set_IHDR(Png, Info, static_cast<png_uint_32>(W), static_cast<png_uint_32>(H), BitDepth, ColorType,
-                 Interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(Png, Info, static_cast<png_uint_32>(W), static_cast<png_uint_32>(H), BitDepth,
+                 ColorType, Interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (ColorType == PNG_COLOR_TYPE_PALETTE)
       png_set_PLTE(Png, Info, PaletteEntries.data(), static_cast<int>(PaletteEntries.size()));
-    png_set_pHYs(Png, Info, static_cast<png_uint_32>(XPelsPerMeter()), static_cast<png_uint_32>(YPelsPerMeter()),
-                 PNG_RESOLUTION_METER);
+    png_set_pHYs(Png, Info, static_cast<png_uint_32>(XPelsPerMeter()),
+                 static_cast<png_uint_32>(YPelsPerMeter()), PNG_RESOLUTION_METER);
     if (Gamma > 0.0) png_set_gAMA(Png, Info, Gamma);
     if (WriteBackground) png_set_bKGD(Png, Info, &Back);
     if (Transparent) {
@@ -398,7 +425,8 @@ void TPngGraphic::SaveToStream(TStream& Stream) {
     if (ColorType == PNG_COLOR_TYPE_RGB) png_set_bgr(Png);
     const int Passes = Interlaced ? png_set_interlace_handling(Png) : 1;
     for (int Pass = 0; Pass < Passes; ++Pass)
-      for (int Y = 0; Y < H; ++Y) png_write_row(Png, ScanLine(Y));
+      for (int Y = 0; Y < H; ++Y)
+        png_write_row(Png, ScanLine(Y));
     png_write_end(Png, Info);
   });
   WarningCount = Ctx.Warnings;

@@ -36,11 +36,11 @@ public:
   bool ForceBackground = false;
 
   // Settings used only when saving.
-  int CompressionLevel = 1;        // 0, 1, 2: zlib levels 1, 5, 9
-  bool Interlaced = true;          // Adam7 interlacing
-  bool WriteBackground = false;    // write a bKGD chunk from BackgroundColor
-  bool Transparent = false;        // write a tRNS chunk for TransparentColor
-  uint32_t TransparentColor = 0;   // 0x00RRGGBB
+  int CompressionLevel = 1;      // 0, 1, 2: zlib levels 1, 5, 9
+  bool Interlaced = true;        // Adam7 interlacing
+  bool WriteBackground = false;  // write a bKGD chunk from BackgroundColor
+  bool Transparent = false;      // write a tRNS chunk for TransparentColor
+  uint32_t TransparentColor = 0; // 0x00RRGGBB
   // Warnings libpng reported during the last load or save; they never stop
   // the work and are never shown.
   int WarningCount = 0;

@@ -25,12 +25,14 @@ namespace {
 struct TTiffClient {
   TStream* Stream = nullptr;
   int64_t Base = 0;
-  const uint8_t* Memory = nullptr;  // the bytes from Base on, or null
-  int64_t Size = 0;                 // their count (memory reading only)
-  int64_t Pos = 0;                  // the read position (memory reading only)
+  const uint8_t* Memory = nullptr; // the bytes from Base on, or null
+  int64_t Size = 0;                // their count (memory reading only)
+  int64_t Pos = 0;                 // the read position (memory reading only)
 };
 
-TTiffClient& ClientOf(thandle_t Handle) { return *static_cast<TTiffClient*>(Handle); }
+TTiffClient& ClientOf(thandle_t Handle) {
+  return *static_cast<TTiffClient*>(Handle);
+}
 
 tmsize_t TiffRead(thandle_t Handle, void* Buffer, tmsize_t Count) {
   TTiffClient& C = ClientOf(Handle);
@@ -51,7 +53,7 @@ tmsize_t TiffRead(thandle_t Handle, void* Buffer, tmsize_t Count) {
 
 tmsize_t TiffWrite(thandle_t Handle, void* Buffer, tmsize_t Count) {
   TTiffClient& C = ClientOf(Handle);
-  if (C.Memory != nullptr) return -1;  // reading only
+  if (C.Memory != nullptr) return -1; // reading only
   try {
     C.Stream->WriteBuffer(Buffer, Count);
     return Count;
@@ -68,10 +70,17 @@ toff_t TiffSeek(thandle_t Handle, toff_t Offset, int Whence) {
   if (C.Memory != nullptr) {
     int64_t Target;
     switch (Whence) {
-      case SEEK_SET: Target = Delta; break;
-      case SEEK_CUR: Target = C.Pos + Delta; break;
-      case SEEK_END: Target = C.Size + Delta; break;
-      default: return Failed;
+    case SEEK_SET:
+      Target = Delta;
+      break;
+    case SEEK_CUR:
+      Target = C.Pos + Delta;
+      break;
+    case SEEK_END:
+      Target = C.Size + Delta;
+      break;
+    default:
+      return Failed;
     }
     if (Target < 0) return Failed;
     C.Pos = Target;
@@ -80,13 +89,18 @@ toff_t TiffSeek(thandle_t Handle, toff_t Offset, int Whence) {
   try {
     int64_t Result;
     switch (Whence) {
-      case SEEK_SET:
-        if (Delta < 0 || Delta > INT64_MAX - C.Base) return Failed;
-        Result = C.Stream->Seek(C.Base + Delta, TSeekOrigin::soBeginning);
-        break;
-      case SEEK_CUR: Result = C.Stream->Seek(Delta, TSeekOrigin::soCurrent); break;
-      case SEEK_END: Result = C.Stream->Seek(Delta, TSeekOrigin::soEnd); break;
-      default: return Failed;
+    case SEEK_SET:
+      if (Delta < 0 || Delta > INT64_MAX - C.Base) return Failed;
+      Result = C.Stream->Seek(C.Base + Delta, TSeekOrigin::soBeginning);
+      break;
+    case SEEK_CUR:
+      Result = C.Stream->Seek(Delta, TSeekOrigin::soCurrent);
+      break;
+    case SEEK_END:
+      Result = C.Stream->Seek(Delta, TSeekOrigin::soEnd);
+      break;
+    default:
+      return Failed;
     }
     if (Result < C.Base) return Failed;
     return static_cast<toff_t>(Result - C.Base);
@@ -95,7 +109,9 @@ toff_t TiffSeek(thandle_t Handle, toff_t Offset, int Whence) {
   }
 }
 
-int TiffClose(thandle_t) { return 0; }
+int TiffClose(thandle_t) {
+  return 0;
+}
 
 toff_t TiffSize(thandle_t Handle) {
   TTiffClient& C = ClientOf(Handle);
@@ -109,12 +125,16 @@ toff_t TiffSize(thandle_t Handle) {
 }
 
 // No memory mapping: libtiff reads everything through TiffRead.
-int TiffMap(thandle_t, void**, toff_t*) { return 0; }
+int TiffMap(thandle_t, void**, toff_t*) {
+  return 0;
+}
 void TiffUnmap(thandle_t, void*, toff_t) {}
 
 // libtiff's diagnostics are discarded; failures reach us through return
 // values. The handlers answer 1 ("handled") so that nothing is printed.
-int DiscardMessage(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int DiscardMessage(TIFF*, void*, const char*, const char*, va_list) {
+  return 1;
+}
 
 void DiscardGlobalMessages() {
   static std::once_flag Once;
@@ -141,8 +161,8 @@ void Open(TTiffFile& File, TTiffClient& Client, const char* Mode) {
     TIFFOpenOptionsSetErrorHandlerExtR(Options, DiscardMessage, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(Options, DiscardMessage, nullptr);
   }
-  File.Tif = TIFFClientOpenExt("", Mode, &Client, TiffRead, TiffWrite, TiffSeek, TiffClose, TiffSize, TiffMap,
-                               TiffUnmap, Options);
+  File.Tif = TIFFClientOpenExt("", Mode, &Client, TiffRead, TiffWrite, TiffSeek, TiffClose,
+                               TiffSize, TiffMap, TiffUnmap, Options);
   if (Options != nullptr) TIFFOpenOptionsFree(Options);
   if (File.Tif == nullptr) throw ETiffError("ETiffError TIFFOpen");
 }
@@ -168,8 +188,8 @@ TTiffClient ReadingClient(TStream& Stream) {
 }
 
 bool IsFaxCompression(uint16_t Tag) {
-  return Tag == COMPRESSION_CCITTRLE || Tag == COMPRESSION_CCITTFAX3 || Tag == COMPRESSION_CCITTFAX4 ||
-         Tag == COMPRESSION_CCITTRLEW;
+  return Tag == COMPRESSION_CCITTRLE || Tag == COMPRESSION_CCITTFAX3 ||
+         Tag == COMPRESSION_CCITTFAX4 || Tag == COMPRESSION_CCITTRLEW;
 }
 
 // Dots per inch from a TIFF resolution; 0 (the screen's) when it is not a
@@ -179,31 +199,42 @@ uint16_t ResolutionToDpi(float Value, uint16_t Unit) {
   return Dpi >= 0.0 && Dpi <= 65535.0 ? static_cast<uint16_t>(Dpi) : 0;
 }
 
-}  // namespace
+} // namespace
 
 // ---- Settings ----------------------------------------------------------------
 
 std::string TTiffGraphic::CompressionText(int Value) {
   switch (Value) {
-    case tcNone: return "None";
-    case tcPackbits: return "Packbits";
-    case tcGroup3_1D: return "CCITT Group 3, 1D";
-    case tcGroup3_2D: return "CCITT Group 3, 2D";
-    case tcGroup4: return "CCITT Group 4";
-    case tcZLib: return "ZLib";
-    case tcJpeg: return "JPEG";
-    default: return "";
+  case tcNone:
+    return "None";
+  case tcPackbits:
+    return "Packbits";
+  case tcGroup3_1D:
+    return "CCITT Group 3, 1D";
+  case tcGroup3_2D:
+    return "CCITT Group 3, 2D";
+  case tcGroup4:
+    return "CCITT Group 4";
+  case tcZLib:
+    return "ZLib";
+  case tcJpeg:
+    return "JPEG";
+  default:
+    return "";
   }
 }
 
 bool TTiffGraphic::CompressionAllowed(TImageFormat Format, int Value) {
   switch (Format) {
-    case ifBlackWhite: return Value >= tcNone && Value <= tcZLib;
-    case ifGray256:
-    case ifTrueColor: return Value == tcNone || Value == tcPackbits || Value == tcZLib || Value == tcJpeg;
-    case ifGray16:
-    case ifColor16:
-    case ifColor256: return Value == tcNone || Value == tcPackbits || Value == tcZLib;
+  case ifBlackWhite:
+    return Value >= tcNone && Value <= tcZLib;
+  case ifGray256:
+  case ifTrueColor:
+    return Value == tcNone || Value == tcPackbits || Value == tcZLib || Value == tcJpeg;
+  case ifGray16:
+  case ifColor16:
+  case ifColor256:
+    return Value == tcNone || Value == tcPackbits || Value == tcZLib;
   }
   return false;
 }
@@ -211,22 +242,23 @@ bool TTiffGraphic::CompressionAllowed(TImageFormat Format, int Value) {
 void TTiffGraphic::SetCompression(int Value) {
   if (!CompressionAllowed(ImageFormat(), Value)) {
     char Text[160];
-    std::snprintf(Text, sizeof(Text), "%s compression not supported with %s images", CompressionText(Value).c_str(),
-                  ImageFormatName(ImageFormat()).c_str());
+    std::snprintf(Text, sizeof(Text), "%s compression not supported with %s images",
+                  CompressionText(Value).c_str(), ImageFormatName(ImageFormat()).c_str());
     throw EImageError(Text);
   }
   FCompression = Value;
 }
 
-void TTiffGraphic::NewImage(int Width, int Height, TImageFormat Format, const TLogPalette* Palette, uint16_t XDpi,
-                            uint16_t YDpi) {
+void TTiffGraphic::NewImage(int Width, int Height, TImageFormat Format, const TLogPalette* Palette,
+                            uint16_t XDpi, uint16_t YDpi) {
   TDibGraphic::NewImage(Width, Height, Format, Palette, XDpi, YDpi);
   FCompression = Format == ifBlackWhite ? tcGroup4 : tcPackbits;
 }
 
 void TTiffGraphic::Assign(const TPersistent* Source) {
   TDibGraphic::Assign(Source);
-  if (const auto* Tiff = dynamic_cast<const TTiffGraphic*>(Source)) RowsPerStrip = Tiff->RowsPerStrip;
+  if (const auto* Tiff = dynamic_cast<const TTiffGraphic*>(Source))
+    RowsPerStrip = Tiff->RowsPerStrip;
 }
 
 // ---- Reading -------------------------------------------------------------------
@@ -237,7 +269,8 @@ int TTiffGraphic::GetImageCount(TStream& Stream) {
   Open(File, Client, "r");
   TIFFSetDirectory(File.Tif, 0);
   int Count = 1;
-  while (TIFFReadDirectory(File.Tif) != 0) ++Count;
+  while (TIFFReadDirectory(File.Tif) != 0)
+    ++Count;
   return Count;
 }
 
@@ -250,12 +283,16 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
 
   // The tags, in this order, with their defaults.
   uint32_t ImageWidth = 0, ImageLength = 0;
-  if (TIFFGetField(Tif, TIFFTAG_IMAGEWIDTH, &ImageWidth) == 0) TagError("TIFFGetField: Tag = ", 256);
-  if (TIFFGetField(Tif, TIFFTAG_IMAGELENGTH, &ImageLength) == 0) TagError("TIFFGetField: Tag = ", 257);
+  if (TIFFGetField(Tif, TIFFTAG_IMAGEWIDTH, &ImageWidth) == 0)
+    TagError("TIFFGetField: Tag = ", 256);
+  if (TIFFGetField(Tif, TIFFTAG_IMAGELENGTH, &ImageLength) == 0)
+    TagError("TIFFGetField: Tag = ", 257);
   uint16_t Photometric = PHOTOMETRIC_MINISWHITE;
-  if (TIFFGetField(Tif, TIFFTAG_PHOTOMETRIC, &Photometric) == 0) Photometric = PHOTOMETRIC_MINISWHITE;
+  if (TIFFGetField(Tif, TIFFTAG_PHOTOMETRIC, &Photometric) == 0)
+    Photometric = PHOTOMETRIC_MINISWHITE;
   uint16_t CompressionTag = 0;
-  if (TIFFGetField(Tif, TIFFTAG_COMPRESSION, &CompressionTag) == 0) TagError("TIFFGetField: Tag = ", 259);
+  if (TIFFGetField(Tif, TIFFTAG_COMPRESSION, &CompressionTag) == 0)
+    TagError("TIFFGetField: Tag = ", 259);
   const bool Fax = IsFaxCompression(CompressionTag);
   uint16_t BitsPerSample = 0;
   if (TIFFGetField(Tif, TIFFTAG_BITSPERSAMPLE, &BitsPerSample) == 0) {
@@ -265,16 +302,19 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   uint16_t Planar = 0;
   if (TIFFGetField(Tif, TIFFTAG_PLANARCONFIG, &Planar) == 0) TagError("TIFFGetField: Tag = ", 284);
   uint16_t ResolutionUnit = RESUNIT_INCH;
-  if (TIFFGetField(Tif, TIFFTAG_RESOLUTIONUNIT, &ResolutionUnit) == 0) ResolutionUnit = RESUNIT_INCH;
+  if (TIFFGetField(Tif, TIFFTAG_RESOLUTIONUNIT, &ResolutionUnit) == 0)
+    ResolutionUnit = RESUNIT_INCH;
   float XResolution = 0, YResolution = 0;
   const bool HasXResolution = TIFFGetField(Tif, TIFFTAG_XRESOLUTION, &XResolution) != 0;
   const bool HasYResolution = TIFFGetField(Tif, TIFFTAG_YRESOLUTION, &YResolution) != 0;
   // T4Options is optional in TIFF: without it, 1-D coding (0).
   uint32_t T4Options = 0;
-  if (CompressionTag == COMPRESSION_CCITTFAX3 && TIFFGetField(Tif, TIFFTAG_GROUP3OPTIONS, &T4Options) == 0)
+  if (CompressionTag == COMPRESSION_CCITTFAX3 &&
+      TIFFGetField(Tif, TIFFTAG_GROUP3OPTIONS, &T4Options) == 0)
     T4Options = 0;
   uint16_t *RedMap = nullptr, *GreenMap = nullptr, *BlueMap = nullptr;
-  if (Photometric == PHOTOMETRIC_PALETTE && TIFFGetField(Tif, TIFFTAG_COLORMAP, &RedMap, &GreenMap, &BlueMap) == 0)
+  if (Photometric == PHOTOMETRIC_PALETTE &&
+      TIFFGetField(Tif, TIFFTAG_COLORMAP, &RedMap, &GreenMap, &BlueMap) == 0)
     TagError("TIFFGetField3: Tag = ", 320);
   uint32_t FileRowsPerStrip = 0;
   const bool HasRowsPerStrip = TIFFGetField(Tif, TIFFTAG_ROWSPERSTRIP, &FileRowsPerStrip) != 0;
@@ -293,9 +333,10 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   // far wider than its pixels.
   int64_t BytesPerPixel = 1;
   if (ImageWidth > 0 && ScanlineSize > 0)
-    BytesPerPixel = std::max<int64_t>(
-        1, static_cast<int64_t>(std::nearbyint(std::min(double(ScanlineSize) / double(ImageWidth), 1e9))));
-  const int BitCount = static_cast<int>(std::min<int64_t>(24, int64_t(BitsPerSample) * BytesPerPixel));
+    BytesPerPixel = std::max<int64_t>(1, static_cast<int64_t>(std::nearbyint(std::min(
+                                             double(ScanlineSize) / double(ImageWidth), 1e9))));
+  const int BitCount =
+      static_cast<int>(std::min<int64_t>(24, int64_t(BitsPerSample) * BytesPerPixel));
   if (BitCount != 1 && BitCount != 4 && BitCount != 8 && BitCount != 24)
     throw ETiffError("ETiffError Unsupported bit count: " + std::to_string(BitCount));
 
@@ -338,23 +379,38 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   if (Format != ifTrueColor && Photometric == PHOTOMETRIC_MINISWHITE && !Rgba) Invert = true;
 
   if (ImageWidth > INT_MAX || ImageLength > INT_MAX) throw EImageError("CreateDibSection failed");
-  NewImage(static_cast<int>(ImageWidth), static_cast<int>(ImageLength), Format, ImagePalette, XDpiValue, YDpiValue);
+  NewImage(static_cast<int>(ImageWidth), static_cast<int>(ImageLength), Format, ImagePalette,
+           XDpiValue, YDpiValue);
 
   int Setting;
   switch (CompressionTag) {
-    case COMPRESSION_NONE: Setting = tcNone; break;
-    case COMPRESSION_PACKBITS: Setting = tcPackbits; break;
-    case COMPRESSION_CCITTRLE:
-    case COMPRESSION_CCITTRLEW: Setting = tcGroup3_1D; break;
-    case COMPRESSION_CCITTFAX3: Setting = (T4Options & GROUP3OPT_2DENCODING) != 0 ? tcGroup3_2D : tcGroup3_1D; break;
-    case COMPRESSION_CCITTFAX4: Setting = tcGroup4; break;
-    case COMPRESSION_DEFLATE: Setting = tcZLib; break;
-    case COMPRESSION_JPEG: Setting = tcJpeg; break;
-    default: {
-      char Text[64];
-      std::snprintf(Text, sizeof(Text), "Unsupported compression tag, %d", int(CompressionTag));
-      throw ETiffError(Text);
-    }
+  case COMPRESSION_NONE:
+    Setting = tcNone;
+    break;
+  case COMPRESSION_PACKBITS:
+    Setting = tcPackbits;
+    break;
+  case COMPRESSION_CCITTRLE:
+  case COMPRESSION_CCITTRLEW:
+    Setting = tcGroup3_1D;
+    break;
+  case COMPRESSION_CCITTFAX3:
+    Setting = (T4Options & GROUP3OPT_2DENCODING) != 0 ? tcGroup3_2D : tcGroup3_1D;
+    break;
+  case COMPRESSION_CCITTFAX4:
+    Setting = tcGroup4;
+    break;
+  case COMPRESSION_DEFLATE:
+    Setting = tcZLib;
+    break;
+  case COMPRESSION_JPEG:
+    Setting = tcJpeg;
+    break;
+  default: {
+    char Text[64];
+    std::snprintf(Text, sizeof(Text), "Unsupported compression tag, %d", int(CompressionTag));
+    throw ETiffError(Text);
+  }
   }
   SetCompression(Setting);
   RowsPerStrip = HasRowsPerStrip ? FileRowsPerStrip : 16;
@@ -383,7 +439,8 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
     const size_t Pixels = size_t(W) * size_t(H);
     std::unique_ptr<uint32_t[]> Raster(new (std::nothrow) uint32_t[Pixels]);
     if (!Raster) throw EImageError("Out of memory");
-    if (TIFFReadRGBAImage(Tif, static_cast<uint32_t>(W), static_cast<uint32_t>(H), Raster.get(), 1) != 0) {
+    if (TIFFReadRGBAImage(Tif, static_cast<uint32_t>(W), static_cast<uint32_t>(H), Raster.get(),
+                          1) != 0) {
       // The raster's first row is the image's bottom row, as in the image's
       // own storage.
       for (int Bottom = 0; Bottom < H; ++Bottom) {
@@ -422,7 +479,8 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
     for (uint32_t G = 0; G < uint32_t(H); G += Band) {
       const uint32_t N = std::min(Band, uint32_t(H) - G);
       const tmsize_t Wanted = ScanlineSize * tmsize_t(N);
-      const tmsize_t Got = TIFFReadEncodedStrip(Tif, TIFFComputeStrip(Tif, G, 0), Strip.get(), Wanted);
+      const tmsize_t Got =
+          TIFFReadEncodedStrip(Tif, TIFFComputeStrip(Tif, G, 0), Strip.get(), Wanted);
       if (Got == -1) throw ETiffError("ETiffError TIFFReadEncodedStrip");
       if (Got < Wanted) std::memset(Strip.get() + Got, 0, static_cast<size_t>(Wanted - Got));
       for (uint32_t R = 0; R < N; ++R) {
@@ -438,7 +496,8 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
             Dst[2] = Src[0];
           }
         } else {
-          for (int X = 0; X < W; ++X, Src += BytesPerPixel) SetPixelColor(X, Y, MakeRgb(Src[0], Src[1], Src[2]));
+          for (int X = 0; X < W; ++X, Src += BytesPerPixel)
+            SetPixelColor(X, Y, MakeRgb(Src[0], Src[1], Src[2]));
         }
       }
     }
@@ -449,7 +508,9 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
 
 // ---- Writing -------------------------------------------------------------------
 
-void TTiffGraphic::SaveToStream(TStream& Stream) { WriteDirectory(Stream, Stream.Position(), "w"); }
+void TTiffGraphic::SaveToStream(TStream& Stream) {
+  WriteDirectory(Stream, Stream.Position(), "w");
+}
 
 void TTiffGraphic::AppendToStream(TStream& Stream) {
   if (Stream.Size() == 0)
@@ -462,53 +523,69 @@ void TTiffGraphic::WriteDirectory(TStream& Stream, int64_t Base, const char* Mod
   if (Empty()) throw ETiffError("ETiffError Cannot save an empty image");
   const TImageFormat Format = ImageFormat();
   const TLogPalette& Pal = *LogPalette();
-  const bool FaxSetting = FCompression == tcGroup3_1D || FCompression == tcGroup3_2D || FCompression == tcGroup4;
+  const bool FaxSetting =
+      FCompression == tcGroup3_1D || FCompression == tcGroup3_2D || FCompression == tcGroup4;
 
   uint16_t Photometric = PHOTOMETRIC_MINISBLACK;
   uint16_t BitsPerSample = static_cast<uint16_t>(BitsPerPixel(Format));
   uint16_t Samples = 1;
   bool InvertBits = false;
   switch (Format) {
-    case ifBlackWhite: {
-      auto Is = [&](int I, uint8_t V) {
-        const TPaletteEntry& E = Pal.palPalEntry[I];
-        return E.peRed == V && E.peGreen == V && E.peBlue == V;
-      };
-      if (Pal.palNumEntries >= 2 && Is(0, 0) && Is(1, 255)) {
-        // Fax files are written min-is-white, as fax readers expect.
-        Photometric = FaxSetting ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK;
-        InvertBits = FaxSetting;
-      } else if (Pal.palNumEntries >= 2 && Is(0, 255) && Is(1, 0)) {
-        Photometric = PHOTOMETRIC_MINISWHITE;
-      } else {
-        Photometric = PHOTOMETRIC_PALETTE;
-      }
-      break;
+  case ifBlackWhite: {
+    auto Is = [&](int I, uint8_t V) {
+      const TPaletteEntry& E = Pal.palPalEntry[I];
+      return E.peRed == V && E.peGreen == V && E.peBlue == V;
+    };
+    if (Pal.palNumEntries >= 2 && Is(0, 0) && Is(1, 255)) {
+      // Fax files are written min-is-white, as fax readers expect.
+      Photometric = FaxSetting ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK;
+      InvertBits = FaxSetting;
+    } else if (Pal.palNumEntries >= 2 && Is(0, 255) && Is(1, 0)) {
+      Photometric = PHOTOMETRIC_MINISWHITE;
+    } else {
+      Photometric = PHOTOMETRIC_PALETTE;
     }
-    case ifGray16:
-    case ifGray256: Photometric = PHOTOMETRIC_MINISBLACK; break;
-    case ifColor16:
-    case ifColor256: Photometric = PHOTOMETRIC_PALETTE; break;
-    case ifTrueColor:
-      Photometric = PHOTOMETRIC_RGB;
-      BitsPerSample = 8;
-      Samples = 3;
-      break;
+    break;
+  }
+  case ifGray16:
+  case ifGray256:
+    Photometric = PHOTOMETRIC_MINISBLACK;
+    break;
+  case ifColor16:
+  case ifColor256:
+    Photometric = PHOTOMETRIC_PALETTE;
+    break;
+  case ifTrueColor:
+    Photometric = PHOTOMETRIC_RGB;
+    BitsPerSample = 8;
+    Samples = 3;
+    break;
   }
 
   uint16_t CompressionTag = COMPRESSION_NONE;
   uint32_t T4Options = 0;
   switch (FCompression) {
-    case tcPackbits: CompressionTag = COMPRESSION_PACKBITS; break;
-    case tcGroup3_1D: CompressionTag = COMPRESSION_CCITTFAX3; break;
-    case tcGroup3_2D:
-      CompressionTag = COMPRESSION_CCITTFAX3;
-      T4Options = GROUP3OPT_2DENCODING;
-      break;
-    case tcGroup4: CompressionTag = COMPRESSION_CCITTFAX4; break;
-    case tcZLib: CompressionTag = COMPRESSION_DEFLATE; break;
-    case tcJpeg: CompressionTag = COMPRESSION_JPEG; break;
-    default: break;
+  case tcPackbits:
+    CompressionTag = COMPRESSION_PACKBITS;
+    break;
+  case tcGroup3_1D:
+    CompressionTag = COMPRESSION_CCITTFAX3;
+    break;
+  case tcGroup3_2D:
+    CompressionTag = COMPRESSION_CCITTFAX3;
+    T4Options = GROUP3OPT_2DENCODING;
+    break;
+  case tcGroup4:
+    CompressionTag = COMPRESSION_CCITTFAX4;
+    break;
+  case tcZLib:
+    CompressionTag = COMPRESSION_DEFLATE;
+    break;
+  case tcJpeg:
+    CompressionTag = COMPRESSION_JPEG;
+    break;
+  default:
+    break;
   }
 
   // The colour map holds 16-bit components; c * 257 maps 0..255 onto
@@ -549,17 +626,21 @@ void TTiffGraphic::WriteDirectory(TStream& Stream, int64_t Base, const char* Mod
     throw ETiffError("ETiffError Unsupported compression tag, " + std::to_string(CompressionTag));
   if (CompressionTag == COMPRESSION_CCITTFAX3) TIFFSetField(Tif, TIFFTAG_GROUP3OPTIONS, T4Options);
   TIFFSetField(Tif, TIFFTAG_ROWSPERSTRIP, RowsPerStrip > 0 ? RowsPerStrip : 16u);
-  if (Photometric == PHOTOMETRIC_PALETTE) TIFFSetField(Tif, TIFFTAG_COLORMAP, Red.data(), Green.data(), Blue.data());
+  if (Photometric == PHOTOMETRIC_PALETTE)
+    TIFFSetField(Tif, TIFFTAG_COLORMAP, Red.data(), Green.data(), Blue.data());
 
   const tmsize_t Scanline = TIFFScanlineSize(Tif);
-  if (Scanline <= 0 || Scanline > tmsize_t(BytesPerRow())) throw ETiffError("ETiffError TIFFScanlineSize");
+  if (Scanline <= 0 || Scanline > tmsize_t(BytesPerRow()))
+    throw ETiffError("ETiffError TIFFScanlineSize");
   std::vector<uint8_t> Row(static_cast<size_t>(Scanline));
   for (int Y = 0; Y < H; ++Y) {
     std::memcpy(Row.data(), ScanLine(Y), Row.size());
     if (Format == ifTrueColor) SwapRgb(Row.data(), Row.size());
     if (InvertBits)
-      for (uint8_t& B : Row) B = static_cast<uint8_t>(~B);
-    if (TIFFWriteScanline(Tif, Row.data(), uint32_t(Y), 0) < 0) throw ETiffError("ETiffError TIFFWriteScanline");
+      for (uint8_t& B : Row)
+        B = static_cast<uint8_t>(~B);
+    if (TIFFWriteScanline(Tif, Row.data(), uint32_t(Y), 0) < 0)
+      throw ETiffError("ETiffError TIFFWriteScanline");
   }
   if (TIFFWriteDirectory(Tif) == 0) throw ETiffError("ETiffError TIFFWriteDirectory");
 }

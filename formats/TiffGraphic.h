@@ -52,8 +52,8 @@ public:
   void AppendToStream(TStream& Stream) override;
   // Also resets Compression to the format's default (4 for ifBlackWhite,
   // 1 otherwise).
-  void NewImage(int Width, int Height, TImageFormat Format, const TLogPalette* Palette, uint16_t XDpi,
-                uint16_t YDpi) override;
+  void NewImage(int Width, int Height, TImageFormat Format, const TLogPalette* Palette,
+                uint16_t XDpi, uint16_t YDpi) override;
 
 private:
   void WriteDirectory(TStream& Stream, int64_t Base, const char* Mode);

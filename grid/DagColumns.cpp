@@ -84,7 +84,9 @@ void TdagColumn::RestoreDefaults() {
   Changed(true);
 }
 
-int TdagColumn::Index() const { return FGrid ? FGrid->Columns().IndexOf(this) : -1; }
+int TdagColumn::Index() const {
+  return FGrid ? FGrid->Columns().IndexOf(this) : -1;
+}
 
 void TdagColumn::Changed(bool layout) {
   if (FGrid) FGrid->ColumnChanged(layout);

@@ -81,7 +81,7 @@ private:
   int FDefaultWidth = 64;
   QString FDefaultCaption;
   Qt::Alignment FFieldAlignment = Qt::AlignLeft;
-  int FFieldIndex = -1;  // the bound field of the table, -1 when none
+  int FFieldIndex = -1; // the bound field of the table, -1 when none
 };
 
 // The ordered column list of a grid.

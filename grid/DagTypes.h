@@ -11,16 +11,22 @@ class QColor;
 class QPalette;
 
 // A small set over an enumeration whose values are below 32.
-template <typename E>
-class TdagSet {
+template <typename E> class TdagSet {
 public:
   constexpr TdagSet() = default;
   constexpr TdagSet(std::initializer_list<E> items) {
-    for (E e : items) FBits |= Bit(e);
+    for (E e : items)
+      FBits |= Bit(e);
   }
   constexpr bool Contains(E e) const { return (FBits & Bit(e)) != 0; }
-  constexpr TdagSet& Include(E e) { FBits |= Bit(e); return *this; }
-  constexpr TdagSet& Exclude(E e) { FBits &= ~Bit(e); return *this; }
+  constexpr TdagSet& Include(E e) {
+    FBits |= Bit(e);
+    return *this;
+  }
+  constexpr TdagSet& Exclude(E e) {
+    FBits &= ~Bit(e);
+    return *this;
+  }
   constexpr bool operator==(const TdagSet&) const = default;
   constexpr std::uint32_t Bits() const { return FBits; }
 
@@ -31,10 +37,26 @@ private:
 
 // The grid's own options. The picture list uses the defaults.
 enum class TdagAltOption {
-  dagAppendCtrlIns, dagAutoWidth, dagBandLines, dagBandResize, dagBlankCells, dagCellHint,
-  dagColumnAltResize, dagCtrlMultiSelect, dagDiscreteBandHeight, dagEnterLikeTab,
-  dagExpandedBottomBar, dagExpandIcon, dagFooter, dagLightButtons, dagMemoText, dagScaleColumns,
-  dagStripedBackground, dagStripedRows, dagTitleFocusRect, dagTitlePush
+  dagAppendCtrlIns,
+  dagAutoWidth,
+  dagBandLines,
+  dagBandResize,
+  dagBlankCells,
+  dagCellHint,
+  dagColumnAltResize,
+  dagCtrlMultiSelect,
+  dagDiscreteBandHeight,
+  dagEnterLikeTab,
+  dagExpandedBottomBar,
+  dagExpandIcon,
+  dagFooter,
+  dagLightButtons,
+  dagMemoText,
+  dagScaleColumns,
+  dagStripedBackground,
+  dagStripedRows,
+  dagTitleFocusRect,
+  dagTitlePush
 };
 using TdagAltOptions = TdagSet<TdagAltOption>;
 inline constexpr TdagAltOptions DefaultAltOptions{TdagAltOption::dagBandLines,
@@ -42,16 +64,32 @@ inline constexpr TdagAltOptions DefaultAltOptions{TdagAltOption::dagBandLines,
 
 // The data-aware grid options.
 enum class TDBGridOption {
-  dgEditing, dgAlwaysShowEditor, dgTitles, dgIndicator, dgColumnResize, dgColLines, dgRowLines,
-  dgTabs, dgRowSelect, dgAlwaysShowSelection, dgConfirmDelete, dgCancelOnExit, dgMultiSelect
+  dgEditing,
+  dgAlwaysShowEditor,
+  dgTitles,
+  dgIndicator,
+  dgColumnResize,
+  dgColLines,
+  dgRowLines,
+  dgTabs,
+  dgRowSelect,
+  dgAlwaysShowSelection,
+  dgConfirmDelete,
+  dgCancelOnExit,
+  dgMultiSelect
 };
 using TDBGridOptions = TdagSet<TDBGridOption>;
 // The options of the picture list.
-inline constexpr TDBGridOptions PictureListOptions{
-    TDBGridOption::dgTitles,     TDBGridOption::dgColumnResize,        TDBGridOption::dgColLines,
-    TDBGridOption::dgRowLines,   TDBGridOption::dgTabs,                TDBGridOption::dgRowSelect,
-    TDBGridOption::dgAlwaysShowSelection, TDBGridOption::dgConfirmDelete,
-    TDBGridOption::dgCancelOnExit, TDBGridOption::dgMultiSelect};
+inline constexpr TDBGridOptions PictureListOptions{TDBGridOption::dgTitles,
+                                                   TDBGridOption::dgColumnResize,
+                                                   TDBGridOption::dgColLines,
+                                                   TDBGridOption::dgRowLines,
+                                                   TDBGridOption::dgTabs,
+                                                   TDBGridOption::dgRowSelect,
+                                                   TDBGridOption::dgAlwaysShowSelection,
+                                                   TDBGridOption::dgConfirmDelete,
+                                                   TDBGridOption::dgCancelOnExit,
+                                                   TDBGridOption::dgMultiSelect};
 
 // Colours are Windows colour values: red in the low byte, then green, then blue.
 // Values with the top bit set name a system colour by its index in the low byte.
@@ -67,9 +105,9 @@ inline constexpr TdagColor Highlight = SystemColor | 13;
 inline constexpr TdagColor HighlightText = SystemColor | 14;
 inline constexpr TdagColor BtnFace = SystemColor | 15;
 inline constexpr TdagColor GrayText = SystemColor | 17;
-inline constexpr TdagColor Silver = 12632256;  // 0xC0C0C0
-inline constexpr TdagColor None = 0x1FFFFFFF;  // "no colour": paints nothing different
-}  // namespace dagcl
+inline constexpr TdagColor Silver = 12632256; // 0xC0C0C0
+inline constexpr TdagColor None = 0x1FFFFFFF; // "no colour": paints nothing different
+} // namespace dagcl
 
 // The colour for a colour value; system colours come from the palette.
 QColor DagColorToQColor(TdagColor color, const QPalette& palette);
@@ -86,7 +124,7 @@ struct TdagColors {
   TdagColor RowBlank = dagcl::Window;
   TdagColor RowLine = dagcl::Silver;
   TdagColor Stripe0 = dagcl::Window;
-  TdagColor Stripe1 = 16776176;  // red 240, green 251, blue 255
+  TdagColor Stripe1 = 16776176; // red 240, green 251, blue 255
   bool operator==(const TdagColors&) const = default;
 };
 

@@ -16,14 +16,18 @@
 #include "DagGridDataLink.h"
 #include "MemTable.h"
 
-static void InitGlyphResources() { Q_INIT_RESOURCE(glyphs); }
+static void InitGlyphResources() {
+  Q_INIT_RESOURCE(glyphs);
+}
 
 namespace {
 
 // Undoes DisableControls also when an operation fails.
 class TControlsDisabler {
 public:
-  explicit TControlsDisabler(TmtbCustomMemTable& table) : FTable(table) { FTable.DisableControls(); }
+  explicit TControlsDisabler(TmtbCustomMemTable& table) : FTable(table) {
+    FTable.DisableControls();
+  }
   ~TControlsDisabler() { FTable.EnableControls(); }
   TControlsDisabler(const TControlsDisabler&) = delete;
   TControlsDisabler& operator=(const TControlsDisabler&) = delete;
@@ -33,20 +37,26 @@ private:
 };
 
 constexpr int GlyphSize = 9;
-constexpr int TextInsetX = 2;       // left and right
-constexpr int TextInsetTop = 2;     // 1, plus 1 more at the top
+constexpr int TextInsetX = 2;   // left and right
+constexpr int TextInsetTop = 2; // 1, plus 1 more at the top
 constexpr int TextInsetBottom = 1;
-constexpr int GlyphGap = 6;         // caption text width + this = glyph's left edge
-constexpr int MoveThreshold = 3;    // pixels a title must be dragged before it moves
-constexpr int BorderGrip = 2;       // pixels either side of a title border that start a resize
+constexpr int GlyphGap = 6;      // caption text width + this = glyph's left edge
+constexpr int MoveThreshold = 3; // pixels a title must be dragged before it moves
+constexpr int BorderGrip = 2;    // pixels either side of a title border that start a resize
 
 bool IsNumeric(TFieldType type) {
   switch (type) {
-    case ftSmallint: case ftInteger: case ftWord: case ftFloat: case ftCurrency: case ftBCD:
-    case ftAutoInc: case ftLargeint:
-      return true;
-    default:
-      return false;
+  case ftSmallint:
+  case ftInteger:
+  case ftWord:
+  case ftFloat:
+  case ftCurrency:
+  case ftBCD:
+  case ftAutoInc:
+  case ftLargeint:
+    return true;
+  default:
+    return false;
   }
 }
 
@@ -57,16 +67,26 @@ QFont DesignFont() {
   return font;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // Link
 
-void TdagGridDataLink::ActiveChanged() { FGrid.LinkActive(Active()); }
-void TdagGridDataLink::DataSetChanged() { FGrid.DataChanged(); }
-void TdagGridDataLink::DataSetScrolled(int) { FGrid.DataChanged(); }
-void TdagGridDataLink::LayoutChanged() { FGrid.LayoutChanged(); }
-void TdagGridDataLink::RecordChanged(TField*) { FGrid.DataChanged(); }
+void TdagGridDataLink::ActiveChanged() {
+  FGrid.LinkActive(Active());
+}
+void TdagGridDataLink::DataSetChanged() {
+  FGrid.DataChanged();
+}
+void TdagGridDataLink::DataSetScrolled(int) {
+  FGrid.DataChanged();
+}
+void TdagGridDataLink::LayoutChanged() {
+  FGrid.LayoutChanged();
+}
+void TdagGridDataLink::RecordChanged(TField*) {
+  FGrid.DataChanged();
+}
 
 // ---------------------------------------------------------------------------
 // Selected rows
@@ -183,22 +203,35 @@ TCustomDbAltGrid::TCustomDbAltGrid(QWidget* parent) : QWidget(parent) {
   setMouseTracking(true);
 
   FVertBar = new QScrollBar(Qt::Vertical, this);
-  FVertBar->setTracking(false);  // the record changes when the thumb is released
+  FVertBar->setTracking(false); // the record changes when the thumb is released
   FVertBar->setFocusPolicy(Qt::NoFocus);
   FVertBar->hide();
   QObject::connect(FVertBar, &QAbstractSlider::actionTriggered, this, [this](int action) {
     switch (action) {
-      case QAbstractSlider::SliderSingleStepSub: VertScroll(TScrollCode::LineUp); break;
-      case QAbstractSlider::SliderSingleStepAdd: VertScroll(TScrollCode::LineDown); break;
-      case QAbstractSlider::SliderPageStepSub: VertScroll(TScrollCode::PageUp); break;
-      case QAbstractSlider::SliderPageStepAdd: VertScroll(TScrollCode::PageDown); break;
-      case QAbstractSlider::SliderToMinimum: VertScroll(TScrollCode::Top); break;
-      case QAbstractSlider::SliderToMaximum: VertScroll(TScrollCode::Bottom); break;
-      case QAbstractSlider::SliderMove:
-        if (!FVertBar->isSliderDown())
-          VertScroll(TScrollCode::ThumbPosition, FVertBar->sliderPosition());
-        return;  // while dragging the thumb only follows the mouse
-      default: return;
+    case QAbstractSlider::SliderSingleStepSub:
+      VertScroll(TScrollCode::LineUp);
+      break;
+    case QAbstractSlider::SliderSingleStepAdd:
+      VertScroll(TScrollCode::LineDown);
+      break;
+    case QAbstractSlider::SliderPageStepSub:
+      VertScroll(TScrollCode::PageUp);
+      break;
+    case QAbstractSlider::SliderPageStepAdd:
+      VertScroll(TScrollCode::PageDown);
+      break;
+    case QAbstractSlider::SliderToMinimum:
+      VertScroll(TScrollCode::Top);
+      break;
+    case QAbstractSlider::SliderToMaximum:
+      VertScroll(TScrollCode::Bottom);
+      break;
+    case QAbstractSlider::SliderMove:
+      if (!FVertBar->isSliderDown())
+        VertScroll(TScrollCode::ThumbPosition, FVertBar->sliderPosition());
+      return; // while dragging the thumb only follows the mouse
+    default:
+      return;
     }
     // The bar shows the record number, not where the action would have put it.
     FVertBar->setSliderPosition(std::max(1, FRecNo));
@@ -228,7 +261,9 @@ TCustomDbAltGrid::~TCustomDbAltGrid() {
   FDataLink->SetDataSource(nullptr);
 }
 
-TDataSource* TCustomDbAltGrid::DataSource() const { return FDataLink->DataSource(); }
+TDataSource* TCustomDbAltGrid::DataSource() const {
+  return FDataLink->DataSource();
+}
 
 void TCustomDbAltGrid::SetDataSource(TDataSource* source) {
   if (source == FDataLink->DataSource()) return;
@@ -349,16 +384,16 @@ void TCustomDbAltGrid::ColumnChanged(bool layout) {
 void TCustomDbAltGrid::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   switch (event->type()) {
-    case QEvent::FontChange:
-      UpdateColumnDefaults();
-      UpdateLayout();
-      break;
-    case QEvent::EnabledChange:
-    case QEvent::PaletteChange:
-      update();
-      break;
-    default:
-      break;
+  case QEvent::FontChange:
+    UpdateColumnDefaults();
+    UpdateLayout();
+    break;
+  case QEvent::EnabledChange:
+  case QEvent::PaletteChange:
+    update();
+    break;
+  default:
+    break;
   }
 }
 
@@ -411,14 +446,16 @@ int TCustomDbAltGrid::VisibleRowCount() const {
 int TCustomDbAltGrid::ColumnsWidth() const {
   const int line = FOptions.Contains(TDBGridOption::dgColLines) ? FLineWidth : 0;
   int total = 0;
-  for (int i = 0; i < FColumns.Count(); ++i) total += FColumns[i].Width() + line;
+  for (int i = 0; i < FColumns.Count(); ++i)
+    total += FColumns[i].Width() + line;
   return total;
 }
 
 int TCustomDbAltGrid::ColumnLeft(int col) const {
   const int line = FOptions.Contains(TDBGridOption::dgColLines) ? FLineWidth : 0;
   int x = -FHorzOffset;
-  for (int i = 0; i < col && i < FColumns.Count(); ++i) x += FColumns[i].Width() + line;
+  for (int i = 0; i < col && i < FColumns.Count(); ++i)
+    x += FColumns[i].Width() + line;
   return x;
 }
 
@@ -589,22 +626,34 @@ void TCustomDbAltGrid::VertScroll(TScrollCode code, int position) {
   if (!table) return;
   const int shown = RowCount();
   switch (code) {
-    case TScrollCode::LineUp: MoveBy(-FActiveRow - 1); break;
-    case TScrollCode::LineDown: MoveBy(shown - FActiveRow); break;
-    case TScrollCode::PageUp: MoveBy(-VisibleRowCount()); break;
-    case TScrollCode::PageDown: MoveBy(VisibleRowCount()); break;
-    case TScrollCode::ThumbPosition: {
-      const int count = table->RecordCount();
-      if (position <= 1)
-        table->First();
-      else if (position >= count)
-        table->Last();
-      else
-        table->SetRecNo(position);
-      break;
-    }
-    case TScrollCode::Top: table->First(); break;
-    case TScrollCode::Bottom: table->Last(); break;
+  case TScrollCode::LineUp:
+    MoveBy(-FActiveRow - 1);
+    break;
+  case TScrollCode::LineDown:
+    MoveBy(shown - FActiveRow);
+    break;
+  case TScrollCode::PageUp:
+    MoveBy(-VisibleRowCount());
+    break;
+  case TScrollCode::PageDown:
+    MoveBy(VisibleRowCount());
+    break;
+  case TScrollCode::ThumbPosition: {
+    const int count = table->RecordCount();
+    if (position <= 1)
+      table->First();
+    else if (position >= count)
+      table->Last();
+    else
+      table->SetRecNo(position);
+    break;
+  }
+  case TScrollCode::Top:
+    table->First();
+    break;
+  case TScrollCode::Bottom:
+    table->Last();
+    break;
   }
 }
 
@@ -614,13 +663,27 @@ void TCustomDbAltGrid::HorzScroll(THorzCode code, int position) {
   const int zero = QFontMetrics(font()).horizontalAdvance(QLatin1Char('0'));
   int offset = FHorzOffset;
   switch (code) {
-    case THorzCode::LineLeft: offset -= zero; break;
-    case THorzCode::LineRight: offset += zero; break;
-    case THorzCode::PageLeft: offset -= dataWidth; break;
-    case THorzCode::PageRight: offset += dataWidth; break;
-    case THorzCode::ThumbPosition: offset = position; break;
-    case THorzCode::Left: offset = 0; break;
-    case THorzCode::Right: offset = ColumnsWidth() - dataWidth; break;
+  case THorzCode::LineLeft:
+    offset -= zero;
+    break;
+  case THorzCode::LineRight:
+    offset += zero;
+    break;
+  case THorzCode::PageLeft:
+    offset -= dataWidth;
+    break;
+  case THorzCode::PageRight:
+    offset += dataWidth;
+    break;
+  case THorzCode::ThumbPosition:
+    offset = position;
+    break;
+  case THorzCode::Left:
+    offset = 0;
+    break;
+  case THorzCode::Right:
+    offset = ColumnsWidth() - dataWidth;
+    break;
   }
   SetHorzOffset(offset);
 }
@@ -704,91 +767,91 @@ void TCustomDbAltGrid::keyPressEvent(QKeyEvent* event) {
   const int lastColumn = std::max(0, FColumns.Count() - 1);
   const bool multi = FOptions.Contains(TDBGridOption::dgMultiSelect);
   switch (event->key()) {
-    case Qt::Key_Up:
-    case Qt::Key_Down: {
-      const int direction = event->key() == Qt::Key_Up ? -1 : 1;
-      if (shift && !ctrl && multi) {
-        ShiftMove(direction);
-      } else {
-        if (!shift) ClearSelection();
-        if (ctrl)
-          MoveBy(direction < 0 ? -FActiveRow : lastRow - FActiveRow);
-        else
-          MoveBy(direction);
-      }
-      break;
-    }
-    case Qt::Key_Left:
-    case Qt::Key_Right: {
-      const bool left = event->key() == Qt::Key_Left;
-      if (ctrl) {
-        SetSelectedIndex(left ? 0 : lastColumn);
-      } else {
-        ClearSelection();
-        MoveBy(left ? -1 : 1);
-      }
-      break;
-    }
-    case Qt::Key_PageUp:
-    case Qt::Key_PageDown: {
-      const bool up = event->key() == Qt::Key_PageUp;
-      ClearSelection();
+  case Qt::Key_Up:
+  case Qt::Key_Down: {
+    const int direction = event->key() == Qt::Key_Up ? -1 : 1;
+    if (shift && !ctrl && multi) {
+      ShiftMove(direction);
+    } else {
+      if (!shift) ClearSelection();
       if (ctrl)
-        MoveBy(up ? -FActiveRow : lastRow - FActiveRow);
+        MoveBy(direction < 0 ? -FActiveRow : lastRow - FActiveRow);
       else
-        MoveBy(up ? -VisibleRowCount() : VisibleRowCount());
-      break;
+        MoveBy(direction);
     }
-    case Qt::Key_Home:
+    break;
+  }
+  case Qt::Key_Left:
+  case Qt::Key_Right: {
+    const bool left = event->key() == Qt::Key_Left;
+    if (ctrl) {
+      SetSelectedIndex(left ? 0 : lastColumn);
+    } else {
       ClearSelection();
-      table->First();
-      break;
-    case Qt::Key_End:
-      ClearSelection();
-      table->Last();
-      break;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab: {
-      if (alt || !FOptions.Contains(TDBGridOption::dgTabs)) {
-        QWidget::keyPressEvent(event);
-        return;
-      }
-      const bool back = event->key() == Qt::Key_Backtab || shift;
-      if (!back) {
-        if (FSelectedIndex < lastColumn) {
-          SetSelectedIndex(FSelectedIndex + 1);
-        } else {
-          ClearSelection();
-          MoveBy(1);
-          SetSelectedIndex(0);
-        }
-      } else {
-        if (FSelectedIndex > 0) {
-          SetSelectedIndex(FSelectedIndex - 1);
-        } else {
-          ClearSelection();
-          MoveBy(-1);
-          SetSelectedIndex(lastColumn);
-        }
-      }
-      break;
+      MoveBy(left ? -1 : 1);
     }
-    case Qt::Key_Escape:
-      // No insert or edit is ever pending here; the selection is cleared.
-      ClearSelection();
-      break;
-    case Qt::Key_Delete:
-      if (ctrl)
-        DeleteRecords();
-      else
-        QWidget::keyPressEvent(event);
-      return;
-    case Qt::Key_Insert:
-    case Qt::Key_F2:
-      break;  // editing is off
-    default:
+    break;
+  }
+  case Qt::Key_PageUp:
+  case Qt::Key_PageDown: {
+    const bool up = event->key() == Qt::Key_PageUp;
+    ClearSelection();
+    if (ctrl)
+      MoveBy(up ? -FActiveRow : lastRow - FActiveRow);
+    else
+      MoveBy(up ? -VisibleRowCount() : VisibleRowCount());
+    break;
+  }
+  case Qt::Key_Home:
+    ClearSelection();
+    table->First();
+    break;
+  case Qt::Key_End:
+    ClearSelection();
+    table->Last();
+    break;
+  case Qt::Key_Tab:
+  case Qt::Key_Backtab: {
+    if (alt || !FOptions.Contains(TDBGridOption::dgTabs)) {
       QWidget::keyPressEvent(event);
       return;
+    }
+    const bool back = event->key() == Qt::Key_Backtab || shift;
+    if (!back) {
+      if (FSelectedIndex < lastColumn) {
+        SetSelectedIndex(FSelectedIndex + 1);
+      } else {
+        ClearSelection();
+        MoveBy(1);
+        SetSelectedIndex(0);
+      }
+    } else {
+      if (FSelectedIndex > 0) {
+        SetSelectedIndex(FSelectedIndex - 1);
+      } else {
+        ClearSelection();
+        MoveBy(-1);
+        SetSelectedIndex(lastColumn);
+      }
+    }
+    break;
+  }
+  case Qt::Key_Escape:
+    // No insert or edit is ever pending here; the selection is cleared.
+    ClearSelection();
+    break;
+  case Qt::Key_Delete:
+    if (ctrl)
+      DeleteRecords();
+    else
+      QWidget::keyPressEvent(event);
+    return;
+  case Qt::Key_Insert:
+  case Qt::Key_F2:
+    break; // editing is off
+  default:
+    QWidget::keyPressEvent(event);
+    return;
   }
   event->accept();
 }
@@ -849,31 +912,31 @@ void TCustomDbAltGrid::mousePressEvent(QMouseEvent* event) {
 void TCustomDbAltGrid::mouseMoveEvent(QMouseEvent* event) {
   const QPoint pos = event->position().toPoint();
   switch (FState) {
-    case TGridState::ColSizing:
-      if (FSizingCol >= 0 && FSizingCol < FColumns.Count())
-        FColumns[FSizingCol].SetWidth(std::max(1, FSizingStartWidth + pos.x() - FPressPos.x()));
-      return;
-    case TGridState::TitlePressed:
-      if (std::abs(pos.x() - FPressPos.x()) > MoveThreshold) {
-        FState = TGridState::ColMoving;
-        FMoveTarget = FPressCol;
-        setCursor(Qt::SizeHorCursor);
-      }
-      return;
-    case TGridState::ColMoving: {
-      // Shows where the column would land: the left edge of the target column.
-      int target = MouseCoord(std::clamp(pos.x(), 0, std::max(0, ClientRect().width() - 1)), 0).X;
-      if (target < 0) target = pos.x() < ColumnLeft(0) ? 0 : FColumns.Count() - 1;
-      if (target != FMoveTarget) {
-        FMoveTarget = target;
-        update(QRect(0, 0, width(), FTitleHeight));
-      }
-      return;
+  case TGridState::ColSizing:
+    if (FSizingCol >= 0 && FSizingCol < FColumns.Count())
+      FColumns[FSizingCol].SetWidth(std::max(1, FSizingStartWidth + pos.x() - FPressPos.x()));
+    return;
+  case TGridState::TitlePressed:
+    if (std::abs(pos.x() - FPressPos.x()) > MoveThreshold) {
+      FState = TGridState::ColMoving;
+      FMoveTarget = FPressCol;
+      setCursor(Qt::SizeHorCursor);
     }
-    case TGridState::CellPressed:
-      return;
-    case TGridState::Normal:
-      break;
+    return;
+  case TGridState::ColMoving: {
+    // Shows where the column would land: the left edge of the target column.
+    int target = MouseCoord(std::clamp(pos.x(), 0, std::max(0, ClientRect().width() - 1)), 0).X;
+    if (target < 0) target = pos.x() < ColumnLeft(0) ? 0 : FColumns.Count() - 1;
+    if (target != FMoveTarget) {
+      FMoveTarget = target;
+      update(QRect(0, 0, width(), FTitleHeight));
+    }
+    return;
+  }
+  case TGridState::CellPressed:
+    return;
+  case TGridState::Normal:
+    break;
   }
   const bool onBorder = FOptions.Contains(TDBGridOption::dgColumnResize) &&
                         pos.y() < FTitleHeight && ColumnBorderAt(pos.x()) >= 0;
@@ -889,35 +952,34 @@ void TCustomDbAltGrid::mouseReleaseEvent(QMouseEvent* event) {
   const TGridState state = FState;
   FState = TGridState::Normal;
   switch (state) {
-    case TGridState::ColSizing:
-      unsetCursor();
-      return;
-    case TGridState::ColMoving: {
-      unsetCursor();
-      FMoveTarget = -1;
-      update(QRect(0, 0, width(), FTitleHeight));
-      // The column lands at the column under the release point (the first or
-      // last one when released beyond them).
-      int target = MouseCoord(std::clamp(pos.x(), 0, ClientRect().width() - 1), 0).X;
-      if (target < 0) target = pos.x() < ColumnLeft(0) ? 0 : FColumns.Count() - 1;
-      if (FPressCol >= 0 && target >= 0 && target != FPressCol) {
-        const bool selectedMoves = FSelectedIndex == FPressCol;
-        FColumns.Move(FPressCol, target);
-        if (selectedMoves) SetSelectedIndex(target);
-      }
-      return;
+  case TGridState::ColSizing:
+    unsetCursor();
+    return;
+  case TGridState::ColMoving: {
+    unsetCursor();
+    FMoveTarget = -1;
+    update(QRect(0, 0, width(), FTitleHeight));
+    // The column lands at the column under the release point (the first or
+    // last one when released beyond them).
+    int target = MouseCoord(std::clamp(pos.x(), 0, ClientRect().width() - 1), 0).X;
+    if (target < 0) target = pos.x() < ColumnLeft(0) ? 0 : FColumns.Count() - 1;
+    if (FPressCol >= 0 && target >= 0 && target != FPressCol) {
+      const bool selectedMoves = FSelectedIndex == FPressCol;
+      FColumns.Move(FPressCol, target);
+      if (selectedMoves) SetSelectedIndex(target);
     }
-    case TGridState::TitlePressed:
-      if (pos == FPressPos && OnTitleClick && FPressCol >= 0 && FPressCol < FColumns.Count())
-        OnTitleClick(FColumns[FPressCol]);
-      return;
-    case TGridState::CellPressed:
-      if (pos == FPressPos && OnCellClick && FSelectedIndex >= 0 &&
-          FSelectedIndex < FColumns.Count())
-        OnCellClick(FColumns[FSelectedIndex]);
-      return;
-    case TGridState::Normal:
-      return;
+    return;
+  }
+  case TGridState::TitlePressed:
+    if (pos == FPressPos && OnTitleClick && FPressCol >= 0 && FPressCol < FColumns.Count())
+      OnTitleClick(FColumns[FPressCol]);
+    return;
+  case TGridState::CellPressed:
+    if (pos == FPressPos && OnCellClick && FSelectedIndex >= 0 && FSelectedIndex < FColumns.Count())
+      OnCellClick(FColumns[FSelectedIndex]);
+    return;
+  case TGridState::Normal:
+    return;
   }
 }
 
@@ -953,8 +1015,8 @@ const std::array<QPixmap, 9>& TCustomDbAltGrid::GlyphList() {
   static const std::array<QPixmap, 9> glyphs = [] {
     InitGlyphResources();
     static const char* const names[9] = {
-        "ARROWCOLLAPSED",  "ARROWEXPANDED",          "ICONCOLLAPSED",
-        "ICONEXPANDED",    "SORTASCENDING",          "SORTDESCENDING",
+        "ARROWCOLLAPSED",         "ARROWEXPANDED",           "ICONCOLLAPSED",
+        "ICONEXPANDED",           "SORTASCENDING",           "SORTDESCENDING",
         "SORTAVAILABLEASCENDING", "SORTAVAILABLEDESCENDING", "SORTAVAILABLEBOTH"};
     std::array<QPixmap, 9> list;
     for (int i = 0; i < 9; ++i) {
@@ -983,8 +1045,10 @@ QRect TCustomDbAltGrid::SortGlyphRect(int col) const {
   const TdagColumn& column = FColumns[col];
   const QRect area = CellRect(col, 0);
   if (column.SortMarker() == 0 || area.width() <= GlyphSize) return {};
-  const int textWidth = QFontMetrics(column.Title().Font()).horizontalAdvance(column.Title().Caption());
-  const int left = std::min(area.left() + textWidth + GlyphGap, area.left() + area.width() - GlyphSize);
+  const int textWidth =
+      QFontMetrics(column.Title().Font()).horizontalAdvance(column.Title().Caption());
+  const int left =
+      std::min(area.left() + textWidth + GlyphGap, area.left() + area.width() - GlyphSize);
   const int top = area.top() + (area.height() - GlyphSize) / 2;
   return QRect(left, top, GlyphSize, GlyphSize);
 }
@@ -1028,8 +1092,8 @@ void TCustomDbAltGrid::PaintTitles(QPainter& p, const QRect& client) {
   const QPalette& pal = palette();
   const QColor background = DagColorToQColor(FFixedColor, pal);
   const QColor lineColor = DagColorToQColor(FAltColors.FixedLine, pal);
-  const QColor textColor = isEnabled() ? pal.color(QPalette::ButtonText)
-                                       : DagColorToQColor(dagcl::GrayText, pal);
+  const QColor textColor =
+      isEnabled() ? pal.color(QPalette::ButtonText) : DagColorToQColor(dagcl::GrayText, pal);
   const QColor light = pal.color(QPalette::Light);
   const bool colLines = FOptions.Contains(TDBGridOption::dgColLines);
   const bool rowLines = FOptions.Contains(TDBGridOption::dgRowLines);
@@ -1043,7 +1107,8 @@ void TCustomDbAltGrid::PaintTitles(QPainter& p, const QRect& client) {
     // Raised look: a light edge at the top and left of the title.
     p.fillRect(QRect(cell.left(), cell.top(), cell.width(), 1), light);
     p.fillRect(QRect(cell.left(), cell.top(), 1, cell.height()), light);
-    if (colLines) p.fillRect(QRect(cell.left() + cell.width(), 0, FLineWidth, FTitleHeight), lineColor);
+    if (colLines)
+      p.fillRect(QRect(cell.left() + cell.width(), 0, FLineWidth, FTitleHeight), lineColor);
 
     const TdagColumn& column = FColumns[c];
     const QRect captionRect = TitleCaptionRect(c);
@@ -1112,7 +1177,7 @@ void TCustomDbAltGrid::PaintRows(QPainter& p, const QRect& client) {
     QColor Color;
     bool GridColor;
     Qt::Alignment Alignment;
-    int FontId;  // columns with equal fonts share one, so the painter's font is set rarely
+    int FontId; // columns with equal fonts share one, so the painter's font is set rarely
   };
   std::vector<TColumnPaint> cols;
   cols.reserve(static_cast<std::size_t>(n));
@@ -1133,7 +1198,7 @@ void TCustomDbAltGrid::PaintRows(QPainter& p, const QRect& client) {
   }
   const int firstRecNo = FRecNo > 0 ? FRecNo - FActiveRow : 1;
 
-  int currentFont = -1;  // the font id the painter has
+  int currentFont = -1; // the font id the painter has
   QColor currentPen;
   int y = FTitleHeight;
   const int rows = RowCount();
@@ -1147,8 +1212,7 @@ void TCustomDbAltGrid::PaintRows(QPainter& p, const QRect& client) {
       if (cp.Left > client.right() || cp.Left + cp.Width + colLine <= client.left()) continue;
       const QRect cell(cp.Left, y, cp.Width, cellHeight);
       QColor background = cp.Color;
-      if (striped && cp.GridColor)
-        background = ((firstRecNo + r) % 2 == 0) ? stripe1 : stripe0;
+      if (striped && cp.GridColor) background = ((firstRecNo + r) % 2 == 0) ? stripe1 : stripe0;
       QColor text = normalText;
       if (lit && !noHighlight) {
         if (focused) {
@@ -1159,7 +1223,8 @@ void TCustomDbAltGrid::PaintRows(QPainter& p, const QRect& client) {
         }
       }
       p.fillRect(cell, background);
-      if (colLines) p.fillRect(QRect(cell.left() + cell.width(), y, colLine, FRowHeight), colLineColor);
+      if (colLines)
+        p.fillRect(QRect(cell.left() + cell.width(), y, colLine, FRowHeight), colLineColor);
       const QString& value = row.Texts.size() > static_cast<std::size_t>(c)
                                  ? row.Texts[static_cast<std::size_t>(c)]
                                  : QString();
@@ -1188,8 +1253,10 @@ void TCustomDbAltGrid::PaintRows(QPainter& p, const QRect& client) {
     if (rowLines && right > 0)
       p.fillRect(QRect(client.left(), y + cellHeight, std::min(right, client.right() + 1), rowLine),
                  rowLineColor);
-    if (right <= client.right()) p.fillRect(QRect(right, y, client.right() + 1 - right, FRowHeight), blank);
+    if (right <= client.right())
+      p.fillRect(QRect(right, y, client.right() + 1 - right, FRowHeight), blank);
   }
   // The area below the last row.
-  if (y <= client.bottom()) p.fillRect(QRect(client.left(), y, client.width(), client.bottom() + 1 - y), blank);
+  if (y <= client.bottom())
+    p.fillRect(QRect(client.left(), y, client.width(), client.bottom() + 1 - y), blank);
 }

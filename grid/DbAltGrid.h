@@ -49,7 +49,7 @@ public:
 private:
   friend class TCustomDbAltGrid;
   void Changed() { FCacheValid = false; }
-  void Resort();  // after a change of the table's order
+  void Resort(); // after a change of the table's order
   TmtbCustomMemTable& CheckedDataSet() const;
 
   TCustomDbAltGrid& FGrid;
@@ -176,7 +176,7 @@ private:
   friend class TdagColumnTitle;
   friend class TdagColumns;
 
-  TmtbCustomMemTable* ActiveDataSet() const;  // the table while the link is active, else nullptr
+  TmtbCustomMemTable* ActiveDataSet() const; // the table while the link is active, else nullptr
 
   // Notifications from the link.
   void LinkActive(bool active);
@@ -185,14 +185,14 @@ private:
   void ColumnChanged(bool layout);
 
   void UpdateFonts();
-  void UpdateLayout();           // row heights, column widths, scroll bars, buffer count
-  void UpdateColumnDefaults();   // binds columns to fields, default widths and captions
+  void UpdateLayout();         // row heights, column widths, scroll bars, buffer count
+  void UpdateColumnDefaults(); // binds columns to fields, default widths and captions
   void UpdateScrollBars();
-  void ReadRows();               // re-reads the shown records from the link
+  void ReadRows(); // re-reads the shown records from the link
   void InvalidateRow(int row);
-  int ColumnLeft(int col) const;  // left edge of a column's cell, scrolled
-  int ColumnsWidth() const;       // total width of all columns with their lines
-  int ColumnBorderAt(int x) const;  // column whose right border is under x, or -1
+  int ColumnLeft(int col) const;   // left edge of a column's cell, scrolled
+  int ColumnsWidth() const;        // total width of all columns with their lines
+  int ColumnBorderAt(int x) const; // column whose right border is under x, or -1
   int DefaultColumnWidth(const TdagColumn& column) const;
   void SetHorzOffset(int offset);
 
@@ -214,14 +214,14 @@ private:
   TdagColor FFixedColor = dagcl::BtnFace;
   QFont FTitleFont;
   bool FReadOnly = false;
-  bool FAutoColumns = false;  // columns made from the fields, not by the owner
+  bool FAutoColumns = false; // columns made from the fields, not by the owner
   int FSelectedIndex = 0;
 
   // Geometry.
   int FTitleHeight = 0;
   int FRowHeight = 0;
   int FLineWidth = 1;
-  int FHorzOffset = 0;  // pixels the columns are scrolled to the left (>= 0)
+  int FHorzOffset = 0; // pixels the columns are scrolled to the left (>= 0)
   QScrollBar* FVertBar = nullptr;
   QScrollBar* FHorzBar = nullptr;
   bool FUpdatingScrollBars = false;
@@ -229,7 +229,7 @@ private:
   // The shown records, re-read on every notification.
   struct TRowCache {
     std::string Bookmark;
-    std::vector<QString> Texts;  // one per column
+    std::vector<QString> Texts; // one per column
   };
   std::vector<TRowCache> FRows;
   int FActiveRow = 0;

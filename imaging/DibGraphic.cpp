@@ -42,20 +42,32 @@ TIconExportHook gIconExportHook = nullptr;
 
 // ---- Pixel readers and writers, one pair per bit count.
 
-uint32_t Read1(const uint8_t* Row, int X) { return (Row[X >> 3] >> (7 - (X & 7))) & 1; }
+uint32_t Read1(const uint8_t* Row, int X) {
+  return (Row[X >> 3] >> (7 - (X & 7))) & 1;
+}
 void Write1(uint8_t* Row, int X, uint32_t Value) {
   const uint8_t mask = uint8_t(0x80 >> (X & 7));
-  if (static_cast<int32_t>(Value) > 0) Row[X >> 3] |= mask;
-  else Row[X >> 3] &= uint8_t(~mask);
+  if (static_cast<int32_t>(Value) > 0)
+    Row[X >> 3] |= mask;
+  else
+    Row[X >> 3] &= uint8_t(~mask);
 }
-uint32_t Read4(const uint8_t* Row, int X) { return (X & 1) ? (Row[X >> 1] & 0x0F) : (Row[X >> 1] >> 4); }
+uint32_t Read4(const uint8_t* Row, int X) {
+  return (X & 1) ? (Row[X >> 1] & 0x0F) : (Row[X >> 1] >> 4);
+}
 void Write4(uint8_t* Row, int X, uint32_t Value) {
   uint8_t& b = Row[X >> 1];
-  if (X & 1) b = uint8_t((b & 0xF0) | (Value & 0x0F));
-  else b = uint8_t((b & 0x0F) | ((Value & 0x0F) << 4));
+  if (X & 1)
+    b = uint8_t((b & 0xF0) | (Value & 0x0F));
+  else
+    b = uint8_t((b & 0x0F) | ((Value & 0x0F) << 4));
 }
-uint32_t Read8(const uint8_t* Row, int X) { return Row[X]; }
-void Write8(uint8_t* Row, int X, uint32_t Value) { Row[X] = uint8_t(Value); }
+uint32_t Read8(const uint8_t* Row, int X) {
+  return Row[X];
+}
+void Write8(uint8_t* Row, int X, uint32_t Value) {
+  Row[X] = uint8_t(Value);
+}
 uint32_t Read24(const uint8_t* Row, int X) {
   const uint8_t* p = Row + 3 * X;
   return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
@@ -70,8 +82,8 @@ void Write24(uint8_t* Row, int X, uint32_t Value) {
 // A deep copy of a platform bitmap.
 TBitmapHandle CloneBitmap(const TBitmapHandle& B) {
   if (!B) return nullptr;
-  TBitmapHandle c = TPlatformBitmap::Create(B->Width(), B->Height(), B->BitCount(), B->Colors(), B->ColorCount(),
-                                            B->IsDibSection());
+  TBitmapHandle c = TPlatformBitmap::Create(B->Width(), B->Height(), B->BitCount(), B->Colors(),
+                                            B->ColorCount(), B->IsDibSection());
   if (!c) return nullptr;
   std::memcpy(c->Bits(), B->Bits(), size_t(B->Stride()) * size_t(B->Height()));
   c->Header().biXPelsPerMeter = B->Header().biXPelsPerMeter;
@@ -85,11 +97,11 @@ struct TClassTable {
   std::map<std::type_index, TGraphicClassInfo*> Classes;
 };
 TClassTable& ClassTable() {
-  static TClassTable* t = new TClassTable;  // lives to the end: class references are static
+  static TClassTable* t = new TClassTable; // lives to the end: class references are static
   return *t;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // TPersistent, TGraphic
@@ -103,10 +115,13 @@ void TPersistent::Assign(const TPersistent* Source) {
 }
 
 void TPersistent::AssignTo(TPersistent* Dest) const {
-  throw EConvertError("Cannot assign a " + ClassName() + " to a " + (Dest ? Dest->ClassName() : "nil"));
+  throw EConvertError("Cannot assign a " + ClassName() + " to a " +
+                      (Dest ? Dest->ClassName() : "nil"));
 }
 
-std::string TPersistent::ClassName() const { return Demangle(typeid(*this).name()); }
+std::string TPersistent::ClassName() const {
+  return Demangle(typeid(*this).name());
+}
 
 void TGraphic::Changed() {
   FModified = true;
@@ -119,7 +134,8 @@ bool TGraphic::Equals(const TGraphic* Graphic) const {
   TMemoryStream a, b;
   const_cast<TGraphic*>(this)->SaveToStream(a);
   const_cast<TGraphic*>(Graphic)->SaveToStream(b);
-  return a.Size() == b.Size() && (a.Size() == 0 || std::memcmp(a.Memory(), b.Memory(), size_t(a.Size())) == 0);
+  return a.Size() == b.Size() &&
+         (a.Size() == 0 || std::memcmp(a.Memory(), b.Memory(), size_t(a.Size())) == 0);
 }
 
 void TGraphic::LoadFromFile(const std::string& FileName) {
@@ -156,28 +172,48 @@ void TBitmap::SetHandle(TBitmapHandle Value) {
 TPixelFormat TBitmap::PixelFormat() const {
   if (FHandle && !FHandle->IsDibSection()) return pfDevice;
   switch (FBitCount) {
-  case 1: return pf1bit;
-  case 4: return pf4bit;
-  case 8: return pf8bit;
-  case 16: return pf16bit;
-  case 24: return pf24bit;
-  case 32: return pf32bit;
-  default: return pfCustom;
+  case 1:
+    return pf1bit;
+  case 4:
+    return pf4bit;
+  case 8:
+    return pf8bit;
+  case 16:
+    return pf16bit;
+  case 24:
+    return pf24bit;
+  case 32:
+    return pf32bit;
+  default:
+    return pfCustom;
   }
 }
 
 void TBitmap::SetPixelFormat(TPixelFormat Value) {
   int bits = 24;
   switch (Value) {
-  case pf1bit: bits = 1; break;
-  case pf4bit: bits = 4; break;
-  case pf8bit: bits = 8; break;
+  case pf1bit:
+    bits = 1;
+    break;
+  case pf4bit:
+    bits = 4;
+    break;
+  case pf8bit:
+    bits = 8;
+    break;
   case pf15bit:
-  case pf16bit: bits = 16; break;
-  case pf24bit: bits = 24; break;
+  case pf16bit:
+    bits = 16;
+    break;
+  case pf24bit:
+    bits = 24;
+    break;
   case pf32bit:
-  case pfDevice: bits = 32; break;
-  case pfCustom: return;
+  case pfDevice:
+    bits = 32;
+    break;
+  case pfCustom:
+    return;
   }
   if (FHandle && FHandle->BitCount() == bits && FHandle->IsDibSection()) return;
   if (!FHandle) {
@@ -187,7 +223,9 @@ void TBitmap::SetPixelFormat(TPixelFormat Value) {
   Resize(FWidth, FHeight, bits);
 }
 
-TBitmapHandleType TBitmap::HandleType() const { return FHandle && !FHandle->IsDibSection() ? bmDDB : bmDIB; }
+TBitmapHandleType TBitmap::HandleType() const {
+  return FHandle && !FHandle->IsDibSection() ? bmDDB : bmDIB;
+}
 
 void TBitmap::SetHandleType(TBitmapHandleType Value) {
   if (!FHandle || Value == HandleType()) return;
@@ -196,10 +234,12 @@ void TBitmap::SetHandleType(TBitmapHandleType Value) {
   if (Value == bmDDB) {
     FHandle->MakeDeviceDependent();
   } else {
-    TBitmapHandle dib = TPlatformBitmap::Create(FHandle->Width(), FHandle->Height(), FHandle->BitCount(),
-                                                FHandle->Colors(), FHandle->ColorCount(), true);
+    TBitmapHandle dib =
+        TPlatformBitmap::Create(FHandle->Width(), FHandle->Height(), FHandle->BitCount(),
+                                FHandle->Colors(), FHandle->ColorCount(), true);
     if (!dib) throw EInvalidGraphic("Out of system resources");
-    std::memcpy(dib->Bits(), FHandle->Bits(), size_t(FHandle->Stride()) * size_t(FHandle->Height()));
+    std::memcpy(dib->Bits(), FHandle->Bits(),
+                size_t(FHandle->Stride()) * size_t(FHandle->Height()));
     FHandle = dib;
   }
   FBitCount = FHandle->BitCount();
@@ -238,8 +278,8 @@ void TBitmap::Resize(int Width, int Height, int BitCount) {
   TBitmapHandle b = TPlatformBitmap::Create(Width, Height, BitCount, colors, count);
   if (!b) throw EInvalidGraphic("Out of system resources");
   if (FHandle) {
-    DibCopy(FHandle->View(), 0, 0, std::min(Width, FHandle->Width()), std::min(Height, FHandle->Height()), b->View(),
-            0, 0);
+    DibCopy(FHandle->View(), 0, 0, std::min(Width, FHandle->Width()),
+            std::min(Height, FHandle->Height()), b->View(), 0, 0);
     b->Header().biXPelsPerMeter = FHandle->Header().biXPelsPerMeter;
     b->Header().biYPelsPerMeter = FHandle->Header().biYPelsPerMeter;
   }
@@ -279,9 +319,15 @@ void TBitmap::Draw(TCanvas& Canvas, const TRect& Rect) {
     StretchDIBits(Canvas, Rect, TRect{0, 0, v.Width, v.Height}, v);
 }
 
-bool TBitmap::GetEmpty() const { return !FHandle; }
-int TBitmap::GetHeight() const { return FHandle ? FHandle->Height() : FHeight; }
-int TBitmap::GetWidth() const { return FHandle ? FHandle->Width() : FWidth; }
+bool TBitmap::GetEmpty() const {
+  return !FHandle;
+}
+int TBitmap::GetHeight() const {
+  return FHandle ? FHandle->Height() : FHeight;
+}
+int TBitmap::GetWidth() const {
+  return FHandle ? FHandle->Width() : FWidth;
+}
 void TBitmap::SetHeightValue(int Value) {
   if (Value != GetHeight()) Resize(GetWidth(), Value, FBitCount);
 }
@@ -329,11 +375,13 @@ void TBitmap::SaveToStream(TStream& Stream) {
 }
 
 void TBitmap::LoadFromClipboardFormat(uint16_t Format, const TBitmapHandle& Data, const TPalette*) {
-  if (Format != CF_BITMAP || !Data) throw EInvalidGraphic("Unknown clipboard format, " + std::to_string(Format));
+  if (Format != CF_BITMAP || !Data)
+    throw EInvalidGraphic("Unknown clipboard format, " + std::to_string(Format));
   SetHandle(CloneBitmap(Data));
 }
 
-void TBitmap::SaveToClipboardFormat(uint16_t& Format, TBitmapHandle& Data, const TPalette*& Palette) {
+void TBitmap::SaveToClipboardFormat(uint16_t& Format, TBitmapHandle& Data,
+                                    const TPalette*& Palette) {
   FlushCanvas();
   Format = CF_BITMAP;
   Data = CloneBitmap(FHandle);
@@ -365,7 +413,8 @@ TClipboard& Clipboard() {
 // ---------------------------------------------------------------------------
 // Class references
 
-TDibGraphicClass imaging_detail::RegisterClassInfo(std::type_index Type, std::unique_ptr<TDibGraphic> (*Create)()) {
+TDibGraphicClass imaging_detail::RegisterClassInfo(std::type_index Type,
+                                                   std::unique_ptr<TDibGraphic> (*Create)()) {
   TClassTable& t = ClassTable();
   std::lock_guard<std::mutex> guard(t.Lock);
   auto it = t.Classes.find(Type);
@@ -375,7 +424,9 @@ TDibGraphicClass imaging_detail::RegisterClassInfo(std::type_index Type, std::un
   return info;
 }
 
-void SetIconExportHook(TIconExportHook Hook) { gIconExportHook = Hook; }
+void SetIconExportHook(TIconExportHook Hook) {
+  gIconExportHook = Hook;
+}
 
 // ---------------------------------------------------------------------------
 // TDibGraphic
@@ -402,12 +453,21 @@ TDibGraphicClass TDibGraphic::ClassType() const {
   return ClassOf<TDibGraphic>();
 }
 
-void TDibGraphic::SetHeightValue(int) { throw EImageError("Dimensions must be change with the NewImage method"); }
-void TDibGraphic::SetWidthValue(int) { throw EImageError("Dimensions must be change with the NewImage method"); }
+void TDibGraphic::SetHeightValue(int) {
+  throw EImageError("Dimensions must be change with the NewImage method");
+}
+void TDibGraphic::SetWidthValue(int) {
+  throw EImageError("Dimensions must be change with the NewImage method");
+}
 
 TDibView TDibGraphic::DibView() const {
   const TBitmapInfoHeader& h = FBitmapInfo.bmiHeader;
-  return TDibView{h.biWidth, h.biHeight, h.biBitCount, FBytesPerRow, FBits, FBitmapInfo.bmiColors,
+  return TDibView{h.biWidth,
+                  h.biHeight,
+                  h.biBitCount,
+                  FBytesPerRow,
+                  FBits,
+                  FBitmapInfo.bmiColors,
                   FImageFormat == ifTrueColor ? 0 : int(h.biClrUsed)};
 }
 
@@ -416,7 +476,7 @@ void TDibGraphic::FlushCanvas() const {
 }
 
 void TDibGraphic::ClearImage() {
-  FCanvas.reset();  // flushes pending drawing while the pixels still exist
+  FCanvas.reset(); // flushes pending drawing while the pixels still exist
   FConverter.reset();
   FPaletteHandle.reset();
   FStorage.Release();
@@ -424,8 +484,8 @@ void TDibGraphic::ClearImage() {
   FBitmapInfo = TBitmapInfo{};
 }
 
-void TDibGraphic::NewImage(int Width, int Height, TImageFormat Format, const TLogPalette* Palette, uint16_t XDpi,
-                           uint16_t YDpi) {
+void TDibGraphic::NewImage(int Width, int Height, TImageFormat Format, const TLogPalette* Palette,
+                           uint16_t XDpi, uint16_t YDpi) {
   ClearImage();
   try {
     if (Format > ifTrueColor) throw EImageError("Internal error: Invalid image format");
@@ -439,7 +499,8 @@ void TDibGraphic::NewImage(int Width, int Height, TImageFormat Format, const TLo
       throw EImageError("CreateDibSection failed");
     const size_t size = size_t(stride) * size_t(Height);
     // Small images start black; big ones come from fresh (zero) or reused pages.
-    TPixelBuffer storage = size < (size_t(1) << 20) ? TPixelBuffer::AllocateZeroed(size) : TPixelBuffer::Allocate(size);
+    TPixelBuffer storage = size < (size_t(1) << 20) ? TPixelBuffer::AllocateZeroed(size)
+                                                    : TPixelBuffer::Allocate(size);
     if (!storage) throw EImageError("CreateDibSection failed");
 
     TBitmapInfoHeader& h = FBitmapInfo.bmiHeader;
@@ -474,10 +535,22 @@ void TDibGraphic::NewImage(int Width, int Height, TImageFormat Format, const TLo
     FStorage = std::move(storage);
     FBits = FStorage.Data();
     switch (bits) {
-    case 1: FPixelReader = Read1; FPixelWriter = Write1; break;
-    case 4: FPixelReader = Read4; FPixelWriter = Write4; break;
-    case 8: FPixelReader = Read8; FPixelWriter = Write8; break;
-    default: FPixelReader = Read24; FPixelWriter = Write24; break;
+    case 1:
+      FPixelReader = Read1;
+      FPixelWriter = Write1;
+      break;
+    case 4:
+      FPixelReader = Read4;
+      FPixelWriter = Write4;
+      break;
+    case 8:
+      FPixelReader = Read8;
+      FPixelWriter = Write8;
+      break;
+    default:
+      FPixelReader = Read24;
+      FPixelWriter = Write24;
+      break;
     }
     FCanvas = std::make_unique<TDibCanvas>(DibView(), FConverter.get());
   } catch (...) {
@@ -487,7 +560,8 @@ void TDibGraphic::NewImage(int Width, int Height, TImageFormat Format, const TLo
 }
 
 uint32_t TDibGraphic::GetPixelColor(int X, int Y) const {
-  if (X < 0 || Y < 0 || X >= GetWidth() || Y >= GetHeight()) throw EImageError("Pixel coordinates out of range");
+  if (X < 0 || Y < 0 || X >= GetWidth() || Y >= GetHeight())
+    throw EImageError("Pixel coordinates out of range");
   const uint32_t v = FPixelReader(ScanLine(Y), X);
   if (FImageFormat == ifTrueColor) return v;
   const TPaletteEntry& e = FLogPalette.palPalEntry[v & 0xFF];
@@ -495,27 +569,40 @@ uint32_t TDibGraphic::GetPixelColor(int X, int Y) const {
 }
 
 void TDibGraphic::SetPixelColor(int X, int Y, uint32_t Colour) {
-  if (X < 0 || Y < 0 || X >= GetWidth() || Y >= GetHeight()) throw EImageError("Pixel coordinates out of range");
-  if (FImageFormat == ifTrueColor) FPixelWriter(ScanLine(Y), X, Colour);
-  else FPixelWriter(ScanLine(Y), X, uint32_t(FConverter->NearestIndex(Colour)));
+  if (X < 0 || Y < 0 || X >= GetWidth() || Y >= GetHeight())
+    throw EImageError("Pixel coordinates out of range");
+  if (FImageFormat == ifTrueColor)
+    FPixelWriter(ScanLine(Y), X, Colour);
+  else
+    FPixelWriter(ScanLine(Y), X, uint32_t(FConverter->NearestIndex(Colour)));
 }
 
 int TDibGraphic::GetPixelIndex(int X, int Y) const {
   if (FImageFormat == ifTrueColor) throw EImageError("The image does not have a palette");
-  if (X < 0 || Y < 0 || X >= GetWidth() || Y >= GetHeight()) throw EImageError("Pixel coordinates out of range");
+  if (X < 0 || Y < 0 || X >= GetWidth() || Y >= GetHeight())
+    throw EImageError("Pixel coordinates out of range");
   return int(FPixelReader(ScanLine(Y), X));
 }
 
 void TDibGraphic::SetPixelIndex(int X, int Y, int Index) {
   if (FImageFormat == ifTrueColor) throw EImageError("The image does not have a palette");
-  if (X < 0 || Y < 0 || X >= GetWidth() || Y >= GetHeight()) throw EImageError("Pixel coordinates out of range");
+  if (X < 0 || Y < 0 || X >= GetWidth() || Y >= GetHeight())
+    throw EImageError("Pixel coordinates out of range");
   FPixelWriter(ScanLine(Y), X, uint32_t(Index & 0xFF));
 }
 
-uint16_t TDibGraphic::XDpi() const { return uint16_t(PelsPerMeterToDpi(FBitmapInfo.bmiHeader.biXPelsPerMeter)); }
-uint16_t TDibGraphic::YDpi() const { return uint16_t(PelsPerMeterToDpi(FBitmapInfo.bmiHeader.biYPelsPerMeter)); }
-void TDibGraphic::SetXDpi(uint16_t Value) { FBitmapInfo.bmiHeader.biXPelsPerMeter = DpiToPelsPerMeter(Value); }
-void TDibGraphic::SetYDpi(uint16_t Value) { FBitmapInfo.bmiHeader.biYPelsPerMeter = DpiToPelsPerMeter(Value); }
+uint16_t TDibGraphic::XDpi() const {
+  return uint16_t(PelsPerMeterToDpi(FBitmapInfo.bmiHeader.biXPelsPerMeter));
+}
+uint16_t TDibGraphic::YDpi() const {
+  return uint16_t(PelsPerMeterToDpi(FBitmapInfo.bmiHeader.biYPelsPerMeter));
+}
+void TDibGraphic::SetXDpi(uint16_t Value) {
+  FBitmapInfo.bmiHeader.biXPelsPerMeter = DpiToPelsPerMeter(Value);
+}
+void TDibGraphic::SetYDpi(uint16_t Value) {
+  FBitmapInfo.bmiHeader.biYPelsPerMeter = DpiToPelsPerMeter(Value);
+}
 
 const TPalette* TDibGraphic::PaletteHandle() {
   if (FImageFormat == ifTrueColor || GetEmpty()) return nullptr;
@@ -531,8 +618,8 @@ void TDibGraphic::AssignFromDib(const TDibGraphic* Source) {
   if (!Source || Source->GetWidth() <= 0 || Source->GetHeight() <= 0) return;
   Source->FlushCanvas();
   try {
-    NewImage(Source->GetWidth(), Source->GetHeight(), Source->ImageFormat(), Source->LogPalette(), Source->XDpi(),
-             Source->YDpi());
+    NewImage(Source->GetWidth(), Source->GetHeight(), Source->ImageFormat(), Source->LogPalette(),
+             Source->XDpi(), Source->YDpi());
     SetXDpi(Source->XDpi());
     SetYDpi(Source->YDpi());
     FFrameDelay = Source->FFrameDelay;
@@ -580,7 +667,8 @@ void TDibGraphic::Assign(const TPersistent* Source) {
       if (handle->BitCount() == 16) {
         handle = TPlatformBitmap::Create(handle->Width(), handle->Height(), 16, nullptr, 0, true);
         if (handle) {
-          std::memcpy(handle->Bits(), bmp->Handle()->Bits(), size_t(handle->Stride()) * size_t(handle->Height()));
+          std::memcpy(handle->Bits(), bmp->Handle()->Bits(),
+                      size_t(handle->Stride()) * size_t(handle->Height()));
           handle->Header().biXPelsPerMeter = bmp->Handle()->Header().biXPelsPerMeter;
           handle->Header().biYPelsPerMeter = bmp->Handle()->Header().biYPelsPerMeter;
           handle->MakeDeviceDependent();
@@ -613,7 +701,8 @@ void TDibGraphic::AssignTo(TPersistent* Dest) const {
     return;
   }
   if (gIconExportHook && gIconExportHook(*this, Dest)) return;
-  throw EImageError("Cannot assign a TDibGraphic to a " + (Dest ? Dest->ClassName() : std::string("nil")));
+  throw EImageError("Cannot assign a TDibGraphic to a " +
+                    (Dest ? Dest->ClassName() : std::string("nil")));
 }
 
 void TDibGraphic::AssignBitmapHandle(const TBitmapHandle& Bitmap) {
@@ -647,7 +736,7 @@ void TDibGraphic::AssignBitmapHandle(const TBitmapHandle& Bitmap) {
   info.bmiHeader = header;
   TPixelBuffer pixels = TPixelBuffer::Allocate(size_t(stride) * size_t(height));
   if (!pixels || !GetDIBits(*Bitmap, info, pixels.Data())) throw EImageError("GetDIB failed");
-  info.bmiHeader = header;  // only the colour table keeps what GetDIBits wrote
+  info.bmiHeader = header; // only the colour table keeps what GetDIBits wrote
 
   TLogPalette palette{};
   const TLogPalette* pal = nullptr;
@@ -702,15 +791,18 @@ void TDibGraphic::Draw(TCanvas& Canvas, const TRect& Rect) {
 void TDibGraphic::SaveToClipboardFormat(uint16_t& Format, TBitmapHandle& Data, const TPalette*&) {
   Format = CF_BITMAP;
   FlushCanvas();
-  TBitmapHandle b = FImageFormat == ifBlackWhite ? TPlatformBitmap::CreateMonochrome(GetWidth(), GetHeight())
-                                                 : TPlatformBitmap::CreateCompatible(GetWidth(), GetHeight());
+  TBitmapHandle b = FImageFormat == ifBlackWhite
+                        ? TPlatformBitmap::CreateMonochrome(GetWidth(), GetHeight())
+                        : TPlatformBitmap::CreateCompatible(GetWidth(), GetHeight());
   if (!b) throw EImageError("CopyBitmap: CreateBitmap failed");
   DibCopy(DibView(), 0, 0, GetWidth(), GetHeight(), b->View(), 0, 0);
   Data = b;
 }
 
-void TDibGraphic::LoadFromClipboardFormat(uint16_t Format, const TBitmapHandle& Data, const TPalette* Palette) {
-  if (Format != CF_BITMAP || !Data) throw EInvalidGraphic("Unknown clipboard format, " + std::to_string(Format));
+void TDibGraphic::LoadFromClipboardFormat(uint16_t Format, const TBitmapHandle& Data,
+                                          const TPalette* Palette) {
+  if (Format != CF_BITMAP || !Data)
+    throw EInvalidGraphic("Unknown clipboard format, " + std::to_string(Format));
   if (ScreenIsPaletteDevice()) {
     TBitmap bmp;
     bmp.LoadFromClipboardFormat(Format, Data, Palette);
@@ -725,7 +817,9 @@ void TDibGraphic::LoadFromClipboardFormat(uint16_t Format, const TBitmapHandle& 
 
 void TDibGraphic::SaveToStream(TStream&) {}
 
-int TDibGraphic::GetImageCount(TStream&) { return 1; }
+int TDibGraphic::GetImageCount(TStream&) {
+  return 1;
+}
 
 void TDibGraphic::LoadImageFromStream(TStream&, int) {}
 
@@ -749,7 +843,8 @@ void TDibGraphic::LoadFromStream(TStream& Stream) {
       // Frames must be of the image's own class; a class never made known
       // through ClassOf would silently give empty frames.
       if (cls->Type != std::type_index(typeid(*this)))
-        throw EImageError("Class " + ClassName() + " has no class reference (ClassOf<" + ClassName() + ">())");
+        throw EImageError("Class " + ClassName() + " has no class reference (ClassOf<" +
+                          ClassName() + ">())");
       for (int i = 1; i <= count; ++i) {
         std::unique_ptr<TDibGraphic> frame = cls->Create();
         Stream.SetPosition(start);
@@ -768,7 +863,8 @@ void TDibGraphic::LoadFromStream(TStream& Stream) {
 }
 
 TDibGraphic& TDibGraphic::Frames(int I) const {
-  if (I < 1 || I > FrameCount()) throw EImageError("Frame " + std::to_string(I) + " does not exist");
+  if (I < 1 || I > FrameCount())
+    throw EImageError("Frame " + std::to_string(I) + " does not exist");
   return *FFrames[size_t(I - 1)];
 }
 
@@ -812,41 +908,62 @@ void TDibGraphic::FrameTimerTick() {
 
 int BitsPerPixel(TImageFormat Format) {
   switch (Format) {
-  case ifBlackWhite: return 1;
-  case ifGray16: return 4;
-  case ifGray256: return 8;
-  case ifColor16: return 4;
-  case ifColor256: return 8;
-  case ifTrueColor: return 24;
+  case ifBlackWhite:
+    return 1;
+  case ifGray16:
+    return 4;
+  case ifGray256:
+    return 8;
+  case ifColor16:
+    return 4;
+  case ifColor256:
+    return 8;
+  case ifTrueColor:
+    return 24;
   }
   throw EImageError("Internal error: Invalid image format");
 }
 
 std::string ImageFormatName(TImageFormat Format) {
   switch (Format) {
-  case ifBlackWhite: return "Black and white";
-  case ifGray16: return "16 shades of gray";
-  case ifGray256: return "256 shades of gray";
-  case ifColor16: return "16 color";
-  case ifColor256: return "256 color";
-  case ifTrueColor: return "True color";
+  case ifBlackWhite:
+    return "Black and white";
+  case ifGray16:
+    return "16 shades of gray";
+  case ifGray256:
+    return "256 shades of gray";
+  case ifColor16:
+    return "16 color";
+  case ifColor256:
+    return "256 color";
+  case ifTrueColor:
+    return "True color";
   }
   return "";
 }
 
 TImageFormat FormatFromBitCount(int Count) {
   switch (Count) {
-  case 1: return ifBlackWhite;
-  case 4: return ifColor16;
-  case 8: return ifColor256;
-  case 24: return ifTrueColor;
-  default: throw EImageError("Unsupported bit count");
+  case 1:
+    return ifBlackWhite;
+  case 4:
+    return ifColor16;
+  case 8:
+    return ifColor256;
+  case 24:
+    return ifTrueColor;
+  default:
+    throw EImageError("Unsupported bit count");
   }
 }
 
-std::string DemangledClassName(const std::type_info& Type) { return Demangle(Type.name()); }
+std::string DemangledClassName(const std::type_info& Type) {
+  return Demangle(Type.name());
+}
 
-int DpiToPelsPerMeter(double Dpi) { return int(std::nearbyint(Dpi * kInchesPerMetre)); }
+int DpiToPelsPerMeter(double Dpi) {
+  return int(std::nearbyint(Dpi * kInchesPerMetre));
+}
 
 int PelsPerMeterToDpi(double PelsPerMeter) {
   const double d = std::nearbyint(PelsPerMeter / kInchesPerMetre);

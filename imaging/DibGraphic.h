@@ -33,12 +33,12 @@ class TRgbToPaletteConverter;
 
 // Pixel layout of a bitmap, stored in one byte.
 enum TImageFormat : uint8_t {
-  ifBlackWhite = 0,  // 1 bit
-  ifGray16 = 1,      // 4 bits
-  ifGray256 = 2,     // 8 bits
-  ifColor16 = 3,     // 4 bits
-  ifColor256 = 4,    // 8 bits
-  ifTrueColor = 5    // 24 bits
+  ifBlackWhite = 0, // 1 bit
+  ifGray16 = 1,     // 4 bits
+  ifGray256 = 2,    // 8 bits
+  ifColor16 = 3,    // 4 bits
+  ifColor256 = 4,   // 8 bits
+  ifTrueColor = 5   // 24 bits
 };
 
 // The exception of the image model, the transforms and the view.
@@ -94,26 +94,28 @@ public:
   std::function<void(TGraphic* Sender)> OnChange;
 
   // Slots in framework order (0 AssignTo and 2 Assign come from TPersistent).
-  virtual void Changed();                              // slot 4: sets Modified, fires OnChange
-  virtual void Draw(TCanvas& Canvas, const TRect& Rect) = 0;  // slot 5
-  virtual bool Equals(const TGraphic* Graphic) const;  // slot 6: same class, both empty or same saved bytes
-  virtual bool GetEmpty() const = 0;                   // slot 7
-  virtual int GetHeight() const = 0;                   // slot 8
-  virtual const TPalette* GetPalette() const { return nullptr; }  // slot 9
-  virtual bool GetTransparent() const { return FTransparent; }    // slot 10
-  virtual int GetWidth() const = 0;                    // slot 11
-  virtual void SetHeightValue(int Value) = 0;          // slot 13
-  virtual void SetPalette(const TPalette*) {}          // slot 14
-  virtual void SetTransparent(bool Value) { FTransparent = Value; }  // slot 15
-  virtual void SetWidthValue(int Value) = 0;           // slot 16
-  virtual void LoadFromFile(const std::string& FileName);  // slot 18: read-only stream, LoadFromStream
-  virtual void SaveToFile(const std::string& FileName);    // slot 19: new file, SaveToStream
-  virtual void LoadFromStream(TStream& Stream) = 0;        // slot 20
-  virtual void SaveToStream(TStream& Stream) = 0;          // slot 21
+  virtual void Changed(); // slot 4: sets Modified, fires OnChange
+  virtual void Draw(TCanvas& Canvas, const TRect& Rect) = 0; // slot 5
+  virtual bool
+  Equals(const TGraphic* Graphic) const; // slot 6: same class, both empty or same saved bytes
+  virtual bool GetEmpty() const = 0;     // slot 7
+  virtual int GetHeight() const = 0;     // slot 8
+  virtual const TPalette* GetPalette() const { return nullptr; }    // slot 9
+  virtual bool GetTransparent() const { return FTransparent; }      // slot 10
+  virtual int GetWidth() const = 0;                                 // slot 11
+  virtual void SetHeightValue(int Value) = 0;                       // slot 13
+  virtual void SetPalette(const TPalette*) {}                       // slot 14
+  virtual void SetTransparent(bool Value) { FTransparent = Value; } // slot 15
+  virtual void SetWidthValue(int Value) = 0;                        // slot 16
+  virtual void
+  LoadFromFile(const std::string& FileName);            // slot 18: read-only stream, LoadFromStream
+  virtual void SaveToFile(const std::string& FileName); // slot 19: new file, SaveToStream
+  virtual void LoadFromStream(TStream& Stream) = 0;     // slot 20
+  virtual void SaveToStream(TStream& Stream) = 0;       // slot 21
   virtual void LoadFromClipboardFormat(uint16_t Format, const TBitmapHandle& Data,
-                                       const TPalette* Palette) = 0;  // slot 22
+                                       const TPalette* Palette) = 0; // slot 22
   virtual void SaveToClipboardFormat(uint16_t& Format, TBitmapHandle& Data,
-                                     const TPalette*& Palette) = 0;   // slot 23
+                                     const TPalette*& Palette) = 0; // slot 23
 
 private:
   bool FTransparent = false;
@@ -122,7 +124,17 @@ private:
 
 // The framework bitmap: a graphic over a platform bitmap object, with a pixel
 // format, a handle type and a canvas. Stands in for the framework's TBitmap.
-enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+enum TPixelFormat {
+  pfDevice,
+  pf1bit,
+  pf4bit,
+  pf8bit,
+  pf15bit,
+  pf16bit,
+  pf24bit,
+  pf32bit,
+  pfCustom
+};
 enum TBitmapHandleType { bmDIB, bmDDB };
 
 class TBitmap : public TGraphic {
@@ -134,7 +146,8 @@ public:
   const TBitmapHandle& Handle() const { return FHandle; }
   void SetHandle(TBitmapHandle Value);
   TPixelFormat PixelFormat() const;
-  void SetPixelFormat(TPixelFormat Value);  // rebuilds the pixels in the new depth (colours kept where possible)
+  void SetPixelFormat(
+      TPixelFormat Value); // rebuilds the pixels in the new depth (colours kept where possible)
   TBitmapHandleType HandleType() const;
   void SetHandleType(TBitmapHandleType Value);
   // Canvas over the bitmap's pixels (null when empty).
@@ -147,10 +160,12 @@ public:
   int GetWidth() const override;
   void SetHeightValue(int Value) override;
   void SetWidthValue(int Value) override;
-  void LoadFromStream(TStream& Stream) override;  // any picture Qt's reader knows
-  void SaveToStream(TStream& Stream) override;    // writes a BMP file
-  void LoadFromClipboardFormat(uint16_t Format, const TBitmapHandle& Data, const TPalette* Palette) override;
-  void SaveToClipboardFormat(uint16_t& Format, TBitmapHandle& Data, const TPalette*& Palette) override;
+  void LoadFromStream(TStream& Stream) override; // any picture Qt's reader knows
+  void SaveToStream(TStream& Stream) override;   // writes a BMP file
+  void LoadFromClipboardFormat(uint16_t Format, const TBitmapHandle& Data,
+                               const TPalette* Palette) override;
+  void SaveToClipboardFormat(uint16_t& Format, TBitmapHandle& Data,
+                             const TPalette*& Palette) override;
 
 private:
   void Resize(int Width, int Height, int BitCount);
@@ -158,8 +173,8 @@ private:
 
   TBitmapHandle FHandle;
   std::unique_ptr<TDibCanvas> FCanvas;
-  int FBitCount = 24;  // kept for an empty bitmap's pixel format
-  int FWidth = 0;      // kept while the other dimension is still 0
+  int FBitCount = 24; // kept for an empty bitmap's pixel format
+  int FWidth = 0;     // kept while the other dimension is still 0
   int FHeight = 0;
 };
 
@@ -182,8 +197,8 @@ TClipboard& Clipboard();
 
 struct TGraphicClassInfo {
   std::type_index Type;
-  std::string Name;                           // e.g. "TJpegGraphic"
-  std::unique_ptr<TDibGraphic> (*Create)();   // a new, empty instance
+  std::string Name;                         // e.g. "TJpegGraphic"
+  std::unique_ptr<TDibGraphic> (*Create)(); // a new, empty instance
 };
 using TDibGraphicClass = const TGraphicClassInfo*;
 
@@ -196,7 +211,8 @@ TDibGraphicClass RegisterClassInfo(std::type_index Type, std::unique_ptr<TDibGra
 // create new instances of their own class (frames).
 template <class T> TDibGraphicClass ClassOf() {
   static const TDibGraphicClass info = imaging_detail::RegisterClassInfo(
-      std::type_index(typeid(T)), []() -> std::unique_ptr<TDibGraphic> { return std::make_unique<T>(); });
+      std::type_index(typeid(T)),
+      []() -> std::unique_ptr<TDibGraphic> { return std::make_unique<T>(); });
   return info;
 }
 
@@ -225,25 +241,25 @@ public:
   virtual TDibGraphicClass ClassType() const;
 
   // --- TGraphic slots
-  void AssignTo(TPersistent* Dest) const override;                  // slot 0
-  void Assign(const TPersistent* Source) override;                  // slot 2
-  void Draw(TCanvas& Canvas, const TRect& Rect) override;           // slot 5
-  bool GetEmpty() const override { return FBits == nullptr; }       // slot 7
-  int GetHeight() const override { return FBitmapInfo.bmiHeader.biHeight; }  // slot 8
-  int GetWidth() const override { return FBitmapInfo.bmiHeader.biWidth; }    // slot 11
-  void SetHeightValue(int Value) override;                          // slot 13: raises
-  void SetWidthValue(int Value) override;                           // slot 16: raises
-  void LoadFromStream(TStream& Stream) override;                    // slot 20
-  void SaveToStream(TStream& Stream) override;                      // slot 21: nothing here
+  void AssignTo(TPersistent* Dest) const override;                          // slot 0
+  void Assign(const TPersistent* Source) override;                          // slot 2
+  void Draw(TCanvas& Canvas, const TRect& Rect) override;                   // slot 5
+  bool GetEmpty() const override { return FBits == nullptr; }               // slot 7
+  int GetHeight() const override { return FBitmapInfo.bmiHeader.biHeight; } // slot 8
+  int GetWidth() const override { return FBitmapInfo.bmiHeader.biWidth; }   // slot 11
+  void SetHeightValue(int Value) override;                                  // slot 13: raises
+  void SetWidthValue(int Value) override;                                   // slot 16: raises
+  void LoadFromStream(TStream& Stream) override;                            // slot 20
+  void SaveToStream(TStream& Stream) override;                              // slot 21: nothing here
   void LoadFromClipboardFormat(uint16_t Format, const TBitmapHandle& Data,
-                               const TPalette* Palette) override;   // slot 22
+                               const TPalette* Palette) override; // slot 22
   void SaveToClipboardFormat(uint16_t& Format, TBitmapHandle& Data,
-                             const TPalette*& Palette) override;    // slot 23
+                             const TPalette*& Palette) override; // slot 23
 
   // --- New slots
-  virtual int GetImageCount(TStream& Stream);                       // slot 24: 1 here
-  virtual void LoadImageFromStream(TStream& Stream, int Index);     // slot 25: nothing here
-  virtual void AppendToStream(TStream& Stream);                     // slot 26: raises here
+  virtual int GetImageCount(TStream& Stream);                   // slot 24: 1 here
+  virtual void LoadImageFromStream(TStream& Stream, int Index); // slot 25: nothing here
+  virtual void AppendToStream(TStream& Stream);                 // slot 26: raises here
   // Slot 27. Rebuilds the image empty-then-new: Palette (or null for the
   // format's default palette) is read for palette formats, XDpi/YDpi 0 take
   // the screen's. Raises EImageError "CreateDibSection failed" when the
@@ -331,7 +347,7 @@ private:
   void AssignFromDib(const TDibGraphic* Source);
   void AssignFromOther(const TGraphic& Source);
 
-  TPixelBuffer FStorage;                      // the DIB section
+  TPixelBuffer FStorage; // the DIB section
   uint8_t* FBits = nullptr;
   std::unique_ptr<TPalette> FPaletteHandle;
   std::unique_ptr<TDibCanvas> FCanvas;
@@ -387,7 +403,9 @@ void SwapRgb(uint8_t* Buffer, size_t Count);
 int Ceil(double X);
 int Floor(double X);
 // True when all bits of Mask are set in Value.
-constexpr bool BitsSet(uint32_t Value, uint32_t Mask) { return (Value & Mask) == Mask; }
+constexpr bool BitsSet(uint32_t Value, uint32_t Mask) {
+  return (Value & Mask) == Mask;
+}
 // Adds a trailing "\" unless the name already ends in "\" or ":"; "" gives "\".
 std::string AddBackSlash(const std::string& Folder);
 // Formats with the given short-date (or long-time) format for the duration of

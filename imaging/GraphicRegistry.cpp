@@ -22,7 +22,8 @@ TRegistry& Registry() {
 }
 
 std::string Upper(std::string S) {
-  for (char& c : S) c = char(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : S)
+    c = char(std::toupper(static_cast<unsigned char>(c)));
   return S;
 }
 
@@ -50,7 +51,7 @@ private:
 
 constexpr const char* kTempPrefix = "im";
 
-}  // namespace
+} // namespace
 
 std::string ExtractFileExt(const std::string& FileName) {
   const size_t slash = FileName.find_last_of('/');
@@ -95,12 +96,15 @@ std::unique_ptr<TDibGraphic> CreateGraphicForFile(const std::string& FileName) {
   return cls->Create();
 }
 
-std::unique_ptr<TDibGraphic> CreateGraphicFromStream(TStream& Stream, const std::string& FileNameOrExt, int Index) {
+std::unique_ptr<TDibGraphic> CreateGraphicFromStream(TStream& Stream,
+                                                     const std::string& FileNameOrExt, int Index) {
   if (GraphicClassForFile(FileNameOrExt)) {
     std::unique_ptr<TDibGraphic> graphic = CreateGraphicForFile(FileNameOrExt);
-    if (Index != 0) graphic->SetImageIndex(Index);
-    else graphic->SetLoadAllImages(true);
-    graphic->LoadFromStream(Stream);  // on failure the graphic is freed on the way out
+    if (Index != 0)
+      graphic->SetImageIndex(Index);
+    else
+      graphic->SetLoadAllImages(true);
+    graphic->LoadFromStream(Stream); // on failure the graphic is freed on the way out
     return graphic;
   }
 
@@ -114,7 +118,7 @@ std::unique_ptr<TDibGraphic> CreateGraphicFromStream(TStream& Stream, const std:
     tempName = CreateTempFile(kTempPrefix, ext.empty() ? FileNameOrExt : ext);
     name = tempName;
   }
-  TTempFileGuard guard(tempName);  // removes the temporary file on every way out
+  TTempFileGuard guard(tempName); // removes the temporary file on every way out
   if (!tempName.empty()) {
     TFileStream out(tempName, TFileMode::fmCreate);
     const int64_t left = Stream.Size() - Stream.Position();

@@ -28,8 +28,8 @@ std::unique_ptr<TDibGraphic> CreateGraphicForFile(const std::string& FileName);
 // on a temporary copy of the stream's bytes when no file of that name exists)
 // and its picture is assigned into a new TDibGraphic; unknown formats raise
 // EInvalidGraphic.
-std::unique_ptr<TDibGraphic> CreateGraphicFromStream(TStream& Stream, const std::string& FileNameOrExt,
-                                                     int Index);
+std::unique_ptr<TDibGraphic> CreateGraphicFromStream(TStream& Stream,
+                                                     const std::string& FileNameOrExt, int Index);
 
 // A file name in the temporary folder, Prefix + N + Extension for the first N
 // with no such file. Creates nothing. Raises Exception

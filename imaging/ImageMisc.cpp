@@ -9,7 +9,8 @@ std::string ShortDateFormat = "dd/mm/yyyy";
 std::string LongTimeFormat = "hh:nn:ss";
 
 void SwapRgb(uint8_t* Buffer, size_t Count) {
-  for (size_t i = 0; i + 3 <= Count; i += 3) std::swap(Buffer[i], Buffer[i + 2]);
+  for (size_t i = 0; i + 3 <= Count; i += 3)
+    std::swap(Buffer[i], Buffer[i + 2]);
 }
 
 int Ceil(double X) {
@@ -39,7 +40,7 @@ struct TParts {
 TParts Decode(double DateTime) {
   double days = std::floor(DateTime);
   double frac = std::fabs(DateTime - days);
-  if (DateTime < 0) {  // negative values: the time part counts forwards from the date
+  if (DateTime < 0) { // negative values: the time part counts forwards from the date
     days = std::ceil(DateTime);
     frac = std::fabs(DateTime - days);
   }
@@ -56,8 +57,9 @@ TParts Decode(double DateTime) {
   const int64_t d = doy - (153 * mp + 2) / 5 + 1;
   const int64_t m = mp < 10 ? mp + 3 : mp - 9;
   if (m <= 2) ++y;
-  return TParts{int(y), int(m), int(d), int(ms / 3600000), int(ms / 60000 % 60), int(ms / 1000 % 60),
-                int(ms % 1000)};
+  return TParts{
+      int(y),        int(m), int(d), int(ms / 3600000), int(ms / 60000 % 60), int(ms / 1000 % 60),
+      int(ms % 1000)};
 }
 
 // Formats with the letters y, m, d, h, n, s, z (doubled for leading zeros,
@@ -65,13 +67,15 @@ TParts Decode(double DateTime) {
 std::string FormatParts(const std::string& Format, double DateTime) {
   const TParts p = Decode(DateTime);
   std::string out;
-  const bool ampm = Format.find("am/pm") != std::string::npos || Format.find("AM/PM") != std::string::npos;
+  const bool ampm =
+      Format.find("am/pm") != std::string::npos || Format.find("AM/PM") != std::string::npos;
   char buf[16];
   for (size_t i = 0; i < Format.size();) {
     const char c = Format[i];
     const char lc = char(std::tolower(static_cast<unsigned char>(c)));
     size_t n = 1;
-    while (i + n < Format.size() && std::tolower(static_cast<unsigned char>(Format[i + n])) == lc) ++n;
+    while (i + n < Format.size() && std::tolower(static_cast<unsigned char>(Format[i + n])) == lc)
+      ++n;
     if (c == '"' || c == '\'') {
       const size_t end = Format.find(c, i + 1);
       out += Format.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1);
@@ -85,14 +89,31 @@ std::string FormatParts(const std::string& Format, double DateTime) {
     }
     int value = -1, width = n >= 2 ? 2 : 1;
     switch (lc) {
-    case 'y': value = n >= 3 ? p.Year : p.Year % 100; width = n >= 3 ? 4 : 2; break;
-    case 'm': value = p.Month; break;
-    case 'd': value = p.Day; break;
-    case 'h': value = ampm ? (p.Hour % 12 == 0 ? 12 : p.Hour % 12) : p.Hour; break;
-    case 'n': value = p.Minute; break;
-    case 's': value = p.Second; break;
-    case 'z': value = p.Milli; width = n >= 3 ? 3 : 1; break;
-    default: break;
+    case 'y':
+      value = n >= 3 ? p.Year : p.Year % 100;
+      width = n >= 3 ? 4 : 2;
+      break;
+    case 'm':
+      value = p.Month;
+      break;
+    case 'd':
+      value = p.Day;
+      break;
+    case 'h':
+      value = ampm ? (p.Hour % 12 == 0 ? 12 : p.Hour % 12) : p.Hour;
+      break;
+    case 'n':
+      value = p.Minute;
+      break;
+    case 's':
+      value = p.Second;
+      break;
+    case 'z':
+      value = p.Milli;
+      width = n >= 3 ? 3 : 1;
+      break;
+    default:
+      break;
     }
     if (value < 0) {
       out.append(Format, i, n);
@@ -108,7 +129,9 @@ std::string FormatParts(const std::string& Format, double DateTime) {
 // Sets a global format for the duration of a call, restoring it on every exit.
 class TFormatScope {
 public:
-  TFormatScope(std::string& Global, const std::string& Value) : FGlobal(Global), FSaved(Global) { Global = Value; }
+  TFormatScope(std::string& Global, const std::string& Value) : FGlobal(Global), FSaved(Global) {
+    Global = Value;
+  }
   ~TFormatScope() { FGlobal = FSaved; }
 
 private:
@@ -116,10 +139,14 @@ private:
   std::string FSaved;
 };
 
-}  // namespace
+} // namespace
 
-std::string DateToStr(double DateTime) { return FormatParts(ShortDateFormat, DateTime); }
-std::string TimeToStr(double DateTime) { return FormatParts(LongTimeFormat, DateTime); }
+std::string DateToStr(double DateTime) {
+  return FormatParts(ShortDateFormat, DateTime);
+}
+std::string TimeToStr(double DateTime) {
+  return FormatParts(LongTimeFormat, DateTime);
+}
 
 std::string FormatDate(const std::string& Format, double DateTime) {
   TFormatScope scope(ShortDateFormat, Format);
@@ -131,4 +158,6 @@ std::string FormatTime(const std::string& Format, double DateTime) {
   return TimeToStr(DateTime);
 }
 
-void LzwError() { throw EImageError("LZW compression not supported"); }
+void LzwError() {
+  throw EImageError("LZW compression not supported");
+}

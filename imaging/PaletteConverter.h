@@ -47,5 +47,5 @@ private:
   // the colour cube, the entries that can be nearest to some colour in it
   // (in index order), so a search scans a few entries instead of all.
   std::vector<uint8_t> FCellEntries;
-  std::vector<uint32_t> FCellStart;  // 513 offsets into FCellEntries
+  std::vector<uint32_t> FCellStart; // 513 offsets into FCellEntries
 };

@@ -10,7 +10,9 @@
 // ---------------------------------------------------------------------------
 // TImageTransform
 
-std::string TImageTransform::ClassName() const { return DemangledClassName(typeid(*this)); }
+std::string TImageTransform::ClassName() const {
+  return DemangledClassName(typeid(*this));
+}
 
 void TImageTransform::Apply(TDibGraphic& Graphic) {
   TDibGraphic temp;
@@ -49,7 +51,7 @@ template <class F> bool ViaCopyIfSame(TDibGraphic& Source, TDibGraphic& Dest, F&
   return true;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // TAntiAliasTransform
@@ -78,7 +80,8 @@ void TAntiAliasTransform::Apply(TDibGraphic& Graphic) {
 }
 
 void TAntiAliasTransform::ApplyOnDest(TDibGraphic& Source, TDibGraphic& Dest) {
-  if (ViaCopyIfSame(Source, Dest, [this](TDibGraphic& s, TDibGraphic& d) { ApplyOnDest(s, d); })) return;
+  if (ViaCopyIfSame(Source, Dest, [this](TDibGraphic& s, TDibGraphic& d) { ApplyOnDest(s, d); }))
+    return;
   BeginProgress();
   if (Source.ImageFormat() != ifBlackWhite || Source.Empty()) {
     Dest.Assign(&Source);
@@ -135,7 +138,8 @@ void TNegativeTransform::Apply(TDibGraphic& Graphic) {
     const int n = Graphic.BytesPerRow();
     for (int y = 0; y < h; ++y) {
       uint8_t* row = Graphic.ScanLine(y);
-      for (int i = 0; i < n; ++i) row[i] = uint8_t(~row[i]);
+      for (int i = 0; i < n; ++i)
+        row[i] = uint8_t(~row[i]);
       Progress(y, 0, h - 1);
     }
     break;
@@ -145,7 +149,8 @@ void TNegativeTransform::Apply(TDibGraphic& Graphic) {
     const int n = 3 * w;
     for (int y = 0; y < h; ++y) {
       uint8_t* row = Graphic.ScanLine(y);
-      for (int i = 0; i < n; ++i) row[i] = uint8_t(~row[i]);
+      for (int i = 0; i < n; ++i)
+        row[i] = uint8_t(~row[i]);
       Progress(y, 0, h - 1);
     }
     break;
@@ -160,7 +165,8 @@ void TNegativeTransform::Apply(TDibGraphic& Graphic) {
     TLogPalette pal = *Graphic.LogPalette();
     for (int i = 0; i < pal.palNumEntries; ++i) {
       TPaletteEntry& e = pal.palPalEntry[i];
-      e = TPaletteEntry{uint8_t(255 - e.peRed), uint8_t(255 - e.peGreen), uint8_t(255 - e.peBlue), 0};
+      e = TPaletteEntry{uint8_t(255 - e.peRed), uint8_t(255 - e.peGreen), uint8_t(255 - e.peBlue),
+                        0};
     }
     const uint16_t xdpi = Graphic.XDpi(), ydpi = Graphic.YDpi();
     Graphic.NewImage(w, h, Graphic.ImageFormat(), &pal, xdpi, ydpi);
@@ -183,12 +189,18 @@ void TNegativeTransform::ApplyOnDest(TDibGraphic& Source, TDibGraphic& Dest) {
 
 float ResampleFilterSupport(TResampleFilter Filter) {
   switch (Filter) {
-  case rfTriangle: return 1.0f;
-  case rfHermite: return 1.0f;
-  case rfBell: return 1.5f;
-  case rfBSpline: return 2.0f;
-  case rfLanczos3: return 3.0f;
-  case rfMitchell: return 2.0f;
+  case rfTriangle:
+    return 1.0f;
+  case rfHermite:
+    return 1.0f;
+  case rfBell:
+    return 1.5f;
+  case rfBSpline:
+    return 2.0f;
+  case rfLanczos3:
+    return 3.0f;
+  case rfMitchell:
+    return 2.0f;
   }
   return 1.0f;
 }
@@ -201,14 +213,16 @@ float Sinc(float X) {
   return std::sin(p) / p;
 }
 
-}  // namespace
+} // namespace
 
 float ResampleFilterWeight(TResampleFilter Filter, float X) {
   const float ax = std::fabs(X);
   const float x2 = X * X;
   switch (Filter) {
-  case rfTriangle: return ax < 1.0f ? 1.0f - ax : 0.0f;
-  case rfHermite: return ax < 1.0f ? (2.0f * ax - 3.0f) * x2 + 1.0f : 0.0f;
+  case rfTriangle:
+    return ax < 1.0f ? 1.0f - ax : 0.0f;
+  case rfHermite:
+    return ax < 1.0f ? (2.0f * ax - 3.0f) * x2 + 1.0f : 0.0f;
   case rfBell:
     if (ax < 0.5f) return 0.75f - x2;
     if (ax < 1.5f) return 0.5f * (ax - 1.5f) * (ax - 1.5f);
@@ -220,7 +234,8 @@ float ResampleFilterWeight(TResampleFilter Filter, float X) {
       return t * t * t / 6.0f;
     }
     return 0.0f;
-  case rfLanczos3: return ax < 3.0f ? Sinc(X) * Sinc(X / 3.0f) : 0.0f;
+  case rfLanczos3:
+    return ax < 3.0f ? Sinc(X) * Sinc(X / 3.0f) : 0.0f;
   case rfMitchell:
     if (ax < 1.0f) return (7.0f * ax * x2 - 12.0f * x2 + 16.0f / 3.0f) / 6.0f;
     if (ax < 2.0f) return (-7.0f / 3.0f * ax * x2 + 12.0f * x2 - 20.0f * ax + 32.0f / 3.0f) / 6.0f;
@@ -235,7 +250,8 @@ std::vector<std::vector<TResampleContributor>> ResampleContributions(int SrcSize
   if (SrcSize < 1 || DstSize < 1) return lists;
   const float support = ResampleFilterSupport(Filter);
   // The first and last destination pixels map onto the first and last source pixels.
-  const float scale = SrcSize == 1 ? float(DstSize) / float(SrcSize) : float(DstSize - 1) / float(SrcSize - 1);
+  const float scale =
+      SrcSize == 1 ? float(DstSize) / float(SrcSize) : float(DstSize - 1) / float(SrcSize - 1);
   for (int i = 0; i < DstSize; ++i) {
     std::vector<TResampleContributor>& list = lists[size_t(i)];
     const float center = float(i) / scale;
@@ -249,12 +265,15 @@ std::vector<std::vector<TResampleContributor>> ResampleContributions(int SrcSize
     list.reserve(size_t(2 * width + 1));
     const int left = Floor(center - width), right = Ceil(center + width);
     for (int j = left; j <= right; ++j) {
-      float weight = scale >= 1.0f ? ResampleFilterWeight(Filter, center - float(j))
-                                   : ResampleFilterWeight(Filter, (center - float(j)) / fscale) / fscale;
+      float weight = scale >= 1.0f
+                         ? ResampleFilterWeight(Filter, center - float(j))
+                         : ResampleFilterWeight(Filter, (center - float(j)) / fscale) / fscale;
       if (weight == 0.0f) continue;
       int n = j;
-      if (n < 0) n = -n;
-      else if (n >= SrcSize) n = 2 * SrcSize - n - 1;
+      if (n < 0)
+        n = -n;
+      else if (n >= SrcSize)
+        n = 2 * SrcSize - n - 1;
       if (n < 0 || n >= SrcSize) {
         // Still outside after mirroring (a source narrower than the filter): no weight.
         weight = 0.0f;
@@ -274,7 +293,7 @@ inline uint8_t ClampRound(float V) {
   return uint8_t(std::nearbyint(V));
 }
 
-}  // namespace
+} // namespace
 
 void TResizeTransform::Resampling(TDibGraphic& Source, TDibGraphic& Dest) {
   const int SW = Source.Width(), SH = Source.Height();
@@ -287,7 +306,8 @@ void TResizeTransform::Resampling(TDibGraphic& Source, TDibGraphic& Dest) {
 
   // Horizontal weights, one list per destination column.
   const auto columns = ResampleContributions(SW, DW, Filter);
-  for (int i = 0; i < DW; ++i) Progress(i, 0, 5 * int64_t(DW) - 5);
+  for (int i = 0; i < DW; ++i)
+    Progress(i, 0, 5 * int64_t(DW) - 5);
 
   // Horizontal pass: source rows into the work image.
   const bool trueColor = Source.ImageFormat() == ifTrueColor;
@@ -323,7 +343,8 @@ void TResizeTransform::Resampling(TDibGraphic& Source, TDibGraphic& Dest) {
 
   // Vertical weights, one list per destination row.
   const auto rows = ResampleContributions(SH, DH, Filter);
-  for (int i = 0; i < DH; ++i) Progress(i + 2 * int64_t(DH), 0, 5 * int64_t(DH) - 5);
+  for (int i = 0; i < DH; ++i)
+    Progress(i + 2 * int64_t(DH), 0, 5 * int64_t(DH) - 5);
 
   // Vertical pass: columns of the work image into Dest.
   const bool destTrue = Dest.ImageFormat() == ifTrueColor;
@@ -353,7 +374,8 @@ void TResizeTransform::Resampling(TDibGraphic& Source, TDibGraphic& Dest) {
 
 void TResizeTransform::Stretch(TDibGraphic& Source, TDibGraphic& Dest) {
   Progress(50, 0, 100);
-  const bool halftone = Source.ImageFormat() == ifTrueColor && int64_t(Source.Width()) * Source.Height() > 1024;
+  const bool halftone =
+      Source.ImageFormat() == ifTrueColor && int64_t(Source.Width()) * Source.Height() > 1024;
   TCanvas* canvas = Dest.Canvas();
   if (canvas && !Source.Empty()) {
     Source.FlushCanvas();
@@ -366,7 +388,8 @@ void TResizeTransform::Stretch(TDibGraphic& Source, TDibGraphic& Dest) {
 }
 
 void TResizeTransform::ApplyOnDest(TDibGraphic& Source, TDibGraphic& Dest) {
-  if (ViaCopyIfSame(Source, Dest, [this](TDibGraphic& s, TDibGraphic& d) { ApplyOnDest(s, d); })) return;
+  if (ViaCopyIfSame(Source, Dest, [this](TDibGraphic& s, TDibGraphic& d) { ApplyOnDest(s, d); }))
+    return;
   BeginProgress();
   const TImageFormat format = ConvertFormat ? TargetFormat : Source.ImageFormat();
   const TLogPalette* palette = format == Source.ImageFormat() ? Source.LogPalette() : nullptr;
@@ -383,7 +406,8 @@ void TResizeTransform::ApplyOnDest(TDibGraphic& Source, TDibGraphic& Dest) {
 // TCropTransform
 
 void TCropTransform::ApplyOnDest(TDibGraphic& Source, TDibGraphic& Dest) {
-  if (ViaCopyIfSame(Source, Dest, [this](TDibGraphic& s, TDibGraphic& d) { ApplyOnDest(s, d); })) return;
+  if (ViaCopyIfSame(Source, Dest, [this](TDibGraphic& s, TDibGraphic& d) { ApplyOnDest(s, d); }))
+    return;
   BeginProgress();
   if (CutTop == 0 && CutLeft == 0 && CutBottom == 0 && CutRight == 0) {
     Dest.Assign(&Source);
@@ -392,7 +416,8 @@ void TCropTransform::ApplyOnDest(TDibGraphic& Source, TDibGraphic& Dest) {
   }
   // Negative cuts would read outside the source: refused like an empty rectangle.
   const int64_t left = CutLeft, top = CutTop;
-  const int64_t right = int64_t(Source.Width()) - CutRight, bottom = int64_t(Source.Height()) - CutBottom;
+  const int64_t right = int64_t(Source.Width()) - CutRight,
+                bottom = int64_t(Source.Height()) - CutBottom;
   if (CutTop < 0 || CutLeft < 0 || CutBottom < 0 || CutRight < 0 || !(bottom > top && right > left))
     throw EImageError("Invalid crop parameters");
   Source.FlushCanvas();
@@ -409,7 +434,8 @@ void TCropTransform::ApplyOnDest(TDibGraphic& Source, TDibGraphic& Dest) {
     } else if (Source.BitCount() == 8) {
       std::memcpy(d, s + CutLeft, size_t(w));
     } else {
-      for (int x = 0; x < w; ++x) write(d, x, read(s, x + CutLeft));
+      for (int x = 0; x < w; ++x)
+        write(d, x, read(s, x + CutLeft));
     }
     Progress(y, 0, h - 1);
   }

@@ -15,11 +15,11 @@
 
 // ---- TPlatformBitmap
 
-TBitmapHandle TPlatformBitmap::Create(int Width, int Height, int BitCount, const TRgbQuad* Colors, int ColorCount,
-                                      bool DibSection) {
+TBitmapHandle TPlatformBitmap::Create(int Width, int Height, int BitCount, const TRgbQuad* Colors,
+                                      int ColorCount, bool DibSection) {
   if (Width <= 0 || Height <= 0) return nullptr;
-  if (BitCount != 1 && BitCount != 2 && BitCount != 4 && BitCount != 8 && BitCount != 16 && BitCount != 24 &&
-      BitCount != 32)
+  if (BitCount != 1 && BitCount != 2 && BitCount != 4 && BitCount != 8 && BitCount != 16 &&
+      BitCount != 24 && BitCount != 32)
     return nullptr;
   const int64_t stride = DibStride(Width, BitCount);
   if (stride < 0) return nullptr;
@@ -57,12 +57,14 @@ TBitmapHandle TPlatformBitmap::CreateMonochrome(int Width, int Height) {
 
 int TPlatformBitmap::ColorCount() const {
   if (BitCount() > 8) return 0;
-  return FInfo.bmiHeader.biClrUsed ? int(std::min<uint32_t>(FInfo.bmiHeader.biClrUsed, 1u << BitCount()))
-                                   : 1 << BitCount();
+  return FInfo.bmiHeader.biClrUsed
+             ? int(std::min<uint32_t>(FInfo.bmiHeader.biClrUsed, 1u << BitCount()))
+             : 1 << BitCount();
 }
 
 TDibView TPlatformBitmap::View() const {
-  return TDibView{Width(), Height(), BitCount(), FStride, FPixels.Data(), FInfo.bmiColors, ColorCount()};
+  return TDibView{Width(),        Height(),        BitCount(),  FStride,
+                  FPixels.Data(), FInfo.bmiColors, ColorCount()};
 }
 
 void TPlatformBitmap::MakeDeviceDependent() {
@@ -137,14 +139,16 @@ TBitmapHandle BitmapFromImage(const QImage& Image) {
     const int n = std::min<int>(int(table.size()), 256);
     TRgbQuad quads[256];
     for (int i = 0; i < n; ++i)
-      quads[i] = TRgbQuad{uint8_t(qBlue(table[i])), uint8_t(qGreen(table[i])), uint8_t(qRed(table[i])), 0};
+      quads[i] =
+          TRgbQuad{uint8_t(qBlue(table[i])), uint8_t(qGreen(table[i])), uint8_t(qRed(table[i])), 0};
     const int bits = Image.format() == QImage::Format_Indexed8 ? 8 : 1;
     b = TPlatformBitmap::Create(w, h, bits, quads, std::max(n, 1));
     if (!b) return nullptr;
     const QImage src = bits == 1 ? Image.convertToFormat(QImage::Format_Mono) : Image;
     const TDibView v = b->View();
     const size_t rowBytes = bits == 8 ? size_t(w) : size_t((w + 7) / 8);
-    for (int y = 0; y < h; ++y) std::memcpy(v.Row(y), src.constScanLine(y), rowBytes);
+    for (int y = 0; y < h; ++y)
+      std::memcpy(v.Row(y), src.constScanLine(y), rowBytes);
   } else {
     const QImage src = Image.convertToFormat(QImage::Format_RGB888);
     b = TPlatformBitmap::Create(w, h, 24);
@@ -154,7 +158,9 @@ TBitmapHandle BitmapFromImage(const QImage& Image) {
       const uchar* s = src.constScanLine(y);
       uint8_t* d = v.Row(y);
       for (int x = 0; x < w; ++x) {
-        d[3 * x] = s[3 * x + 2]; d[3 * x + 1] = s[3 * x + 1]; d[3 * x + 2] = s[3 * x];
+        d[3 * x] = s[3 * x + 2];
+        d[3 * x + 1] = s[3 * x + 1];
+        d[3 * x + 2] = s[3 * x];
       }
     }
   }
@@ -180,7 +186,7 @@ QScreen* PrimaryScreen() {
   if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return nullptr;
   return QGuiApplication::primaryScreen();
 }
-}  // namespace
+} // namespace
 
 int ScreenLogPixelsX() {
   QScreen* s = PrimaryScreen();
@@ -194,7 +200,9 @@ int ScreenLogPixelsY() {
   return v > 0 ? v : 96;
 }
 
-bool ScreenIsPaletteDevice() { return false; }
+bool ScreenIsPaletteDevice() {
+  return false;
+}
 
 // ---- Clipboard
 

@@ -24,7 +24,7 @@ struct TBitmapDescription {
   int Planes = 1;
   int BitsPixel = 0;
   bool IsDibSection = false;
-  TBitmapInfoHeader DibHeader;  // valid when IsDibSection
+  TBitmapInfoHeader DibHeader; // valid when IsDibSection
 };
 
 class TPlatformBitmap {

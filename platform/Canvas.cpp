@@ -24,19 +24,23 @@ std::unique_ptr<TPalette> CreateHalftonePalette() {
   auto set = [&log](int i, int r, int g, int b) {
     log.palPalEntry[i] = TPaletteEntry{uint8_t(r), uint8_t(g), uint8_t(b), 0};
   };
-  for (int i = 0; i < 10; ++i) set(i, system[i][0], system[i][1], system[i][2]);
-  for (int i = 10; i < 20; ++i) set(236 + i, system[i][0], system[i][1], system[i][2]);
+  for (int i = 0; i < 10; ++i)
+    set(i, system[i][0], system[i][1], system[i][2]);
+  for (int i = 10; i < 20; ++i)
+    set(236 + i, system[i][0], system[i][1], system[i][2]);
   int k = 10;
   for (int r = 0; r < 6; ++r)
     for (int g = 0; g < 6; ++g)
-      for (int b = 0; b < 6; ++b) set(k++, r * 51, g * 51, b * 51);
+      for (int b = 0; b < 6; ++b)
+        set(k++, r * 51, g * 51, b * 51);
   // 10 + 216 = 226; ten greys up to entry 245.
   for (int i = 0; i < 20 && k < 246; ++i) {
     const int v = 11 + i * 24;
     if (v % 51 == 0) continue;
     set(k++, v, v, v);
   }
-  while (k < 246) set(k++, 0, 0, 0);
+  while (k < 246)
+    set(k++, 0, 0, 0);
   return std::make_unique<TPalette>(log);
 }
 
@@ -48,7 +52,9 @@ TCanvas::TCanvas(QPainter& Painter) : FPainter(&Painter) {}
 
 TCanvas::TCanvas(QPaintDevice& Device) : FDevice(&Device) {}
 
-TCanvas::~TCanvas() { EndOwnPainter(); }
+TCanvas::~TCanvas() {
+  EndOwnPainter();
+}
 
 QPainter& TCanvas::Painter() {
   if (!FPainter) BeginOwnPainter(*FDevice);
@@ -84,7 +90,9 @@ const TPalette* TCanvas::SelectPalette(const TPalette* Palette, bool) {
   return old;
 }
 
-int TCanvas::RealizePalette() { return FPaletteDevice && FPalette ? FPalette->Log().palNumEntries : 0; }
+int TCanvas::RealizePalette() {
+  return FPaletteDevice && FPalette ? FPalette->Log().palNumEntries : 0;
+}
 
 int TCanvas::LogPixelsX() {
   if (FPainter && FPainter->device()) return FPainter->device()->logicalDpiX();
@@ -108,7 +116,9 @@ void TCanvas::FillRect(const TRect& R, uint32_t Colour) {
       const uint8_t b = Colour & 0xFF, g = (Colour >> 8) & 0xFF, rr = (Colour >> 16) & 0xFF;
       uint8_t* first = dib->Row(r.Top) + 3 * size_t(r.Left);
       for (int x = 0; x < r.Width(); ++x) {
-        first[3 * x] = b; first[3 * x + 1] = g; first[3 * x + 2] = rr;
+        first[3 * x] = b;
+        first[3 * x + 1] = g;
+        first[3 * x + 2] = rr;
       }
       for (int y = r.Top + 1; y < r.Bottom; ++y)
         std::memcpy(dib->Row(y) + 3 * size_t(r.Left), first, 3 * size_t(r.Width()));
@@ -192,11 +202,14 @@ QImage DibToImage(const TDibView& Src, bool AsRgb888) {
     uchar* d = img.scanLine(y);
     if (AsRgb888) {
       for (int x = 0; x < Src.Width; ++x) {
-        d[3 * x] = p[3 * x + 2]; d[3 * x + 1] = p[3 * x + 1]; d[3 * x + 2] = p[3 * x];
+        d[3 * x] = p[3 * x + 2];
+        d[3 * x + 1] = p[3 * x + 1];
+        d[3 * x + 2] = p[3 * x];
       }
     } else {
       QRgb* q = reinterpret_cast<QRgb*>(d);
-      for (int x = 0; x < Src.Width; ++x) q[x] = qRgb(p[3 * x + 2], p[3 * x + 1], p[3 * x]);
+      for (int x = 0; x < Src.Width; ++x)
+        q[x] = qRgb(p[3 * x + 2], p[3 * x + 1], p[3 * x]);
     }
   }
   return img;
@@ -212,21 +225,23 @@ TRect VisibleRect(QPainter& P, const TRect& Dest) {
   if (!P.transform().isIdentity() && P.transform().type() > QTransform::TxTranslate) return r;
   const QTransform t = P.transform();
   if (P.device()) {
-    const QRectF dev = t.inverted().mapRect(QRectF(0, 0, P.device()->width(), P.device()->height()));
-    r = IntersectRect(r, TRect{int(std::floor(dev.left())), int(std::floor(dev.top())), int(std::ceil(dev.right())),
-                               int(std::ceil(dev.bottom()))});
+    const QRectF dev =
+        t.inverted().mapRect(QRectF(0, 0, P.device()->width(), P.device()->height()));
+    r = IntersectRect(r, TRect{int(std::floor(dev.left())), int(std::floor(dev.top())),
+                               int(std::ceil(dev.right())), int(std::ceil(dev.bottom()))});
   }
   if (P.hasClipping()) {
     const QRectF c = P.clipBoundingRect();
-    r = IntersectRect(r, TRect{int(std::floor(c.left())), int(std::floor(c.top())), int(std::ceil(c.right())),
-                               int(std::ceil(c.bottom()))});
+    r = IntersectRect(r, TRect{int(std::floor(c.left())), int(std::floor(c.top())),
+                               int(std::ceil(c.right())), int(std::ceil(c.bottom()))});
   }
   return r;
 }
 
-}  // namespace
+} // namespace
 
-void SetDIBitsToDevice(TCanvas& Canvas, int X, int Y, int W, int H, int SrcX, int SrcY, const TDibView& Src) {
+void SetDIBitsToDevice(TCanvas& Canvas, int X, int Y, int W, int H, int SrcX, int SrcY,
+                       const TDibView& Src) {
   if (Src.Empty() || W <= 0 || H <= 0) return;
   if (const TDibView* dib = Canvas.Dib()) {
     DibCopy(Src, SrcX, SrcY, W, H, *dib, X, Y, Canvas.Mapper());
@@ -234,7 +249,8 @@ void SetDIBitsToDevice(TCanvas& Canvas, int X, int Y, int W, int H, int SrcX, in
   }
   // Clip to the source, then to what the painter can show, and convert only that.
   TRect dest{X, Y, X + W, Y + H};
-  dest = IntersectRect(dest, TRect{X - SrcX, Y - SrcY, X - SrcX + Src.Width, Y - SrcY + Src.Height});
+  dest =
+      IntersectRect(dest, TRect{X - SrcX, Y - SrcY, X - SrcX + Src.Width, Y - SrcY + Src.Height});
   QPainter& p = Canvas.Painter();
   dest = IntersectRect(dest, VisibleRect(p, dest));
   if (dest.IsEmpty()) return;
@@ -253,7 +269,9 @@ void SetDIBitsToDevice(TCanvas& Canvas, int X, int Y, int W, int H, int SrcX, in
       s = line.data();
     }
     QRgb* d = reinterpret_cast<QRgb*>(img.scanLine(y));
-    for (int x = 0; x < dest.Width(); ++x) d[x] = 0xFF000000u | (uint32_t(s[3 * x + 2]) << 16) | (uint32_t(s[3 * x + 1]) << 8) | s[3 * x];
+    for (int x = 0; x < dest.Width(); ++x)
+      d[x] =
+          0xFF000000u | (uint32_t(s[3 * x + 2]) << 16) | (uint32_t(s[3 * x + 1]) << 8) | s[3 * x];
   }
   p.drawImage(QPoint(dest.Left, dest.Top), img);
 }
@@ -267,8 +285,8 @@ void StretchDIBits(TCanvas& Canvas, const TRect& Dest, const TRect& SrcRect, con
   }
   // Stretch the visible part of the destination into a 24-bit buffer, then
   // hand it to the painter 1:1.
-  const TRect norm{std::min(Dest.Left, Dest.Right), std::min(Dest.Top, Dest.Bottom), std::max(Dest.Left, Dest.Right),
-                   std::max(Dest.Top, Dest.Bottom)};
+  const TRect norm{std::min(Dest.Left, Dest.Right), std::min(Dest.Top, Dest.Bottom),
+                   std::max(Dest.Left, Dest.Right), std::max(Dest.Top, Dest.Bottom)};
   QPainter& p = Canvas.Painter();
   const TRect vis = IntersectRect(norm, VisibleRect(p, norm));
   if (vis.IsEmpty()) return;
@@ -277,14 +295,17 @@ void StretchDIBits(TCanvas& Canvas, const TRect& Dest, const TRect& SrcRect, con
   TPixelBuffer buf = TPixelBuffer::Allocate(size_t(stride) * size_t(vis.Height()));
   if (!buf) return;
   TDibView tmp{vis.Width(), vis.Height(), 24, int(stride), buf.Data(), nullptr, 0};
-  const TRect local{Dest.Left - vis.Left, Dest.Top - vis.Top, Dest.Right - vis.Left, Dest.Bottom - vis.Top};
+  const TRect local{Dest.Left - vis.Left, Dest.Top - vis.Top, Dest.Right - vis.Left,
+                    Dest.Bottom - vis.Top};
   DibStretch(Src, SrcRect, tmp, local, mode);
   QImage img(vis.Width(), vis.Height(), QImage::Format_RGB32);
   if (img.isNull()) return;
   for (int y = 0; y < vis.Height(); ++y) {
     const uint8_t* s = tmp.Row(y);
     QRgb* d = reinterpret_cast<QRgb*>(img.scanLine(y));
-    for (int x = 0; x < vis.Width(); ++x) d[x] = 0xFF000000u | (uint32_t(s[3 * x + 2]) << 16) | (uint32_t(s[3 * x + 1]) << 8) | s[3 * x];
+    for (int x = 0; x < vis.Width(); ++x)
+      d[x] =
+          0xFF000000u | (uint32_t(s[3 * x + 2]) << 16) | (uint32_t(s[3 * x + 1]) << 8) | s[3 * x];
   }
   p.drawImage(QPoint(vis.Left, vis.Top), img);
 }

@@ -74,7 +74,10 @@ public:
   // Device state.
   TStretchMode StretchBltMode() const { return FStretchMode; }
   TStretchMode SetStretchBltMode(TStretchMode Mode);
-  void SetBrushOrg(int X, int Y) { FBrushOrgX = X; FBrushOrgY = Y; }
+  void SetBrushOrg(int X, int Y) {
+    FBrushOrgX = X;
+    FBrushOrgY = Y;
+  }
   int BrushOrgX() const { return FBrushOrgX; }
   int BrushOrgY() const { return FBrushOrgY; }
 
@@ -95,14 +98,14 @@ public:
   void FillRect(const TRect& R, uint32_t Colour);
 
 protected:
-  TCanvas();  // for subclasses that open their painter themselves
+  TCanvas(); // for subclasses that open their painter themselves
   // Opens FOwnPainter on Device.
   void BeginOwnPainter(QPaintDevice& Device);
   void EndOwnPainter();
 
-  QPainter* FPainter = nullptr;               // the painter in use, borrowed or own
-  std::unique_ptr<QPainter> FOwnPainter;      // the canvas's own painter while drawing
-  QPaintDevice* FDevice = nullptr;            // device for the own painter
+  QPainter* FPainter = nullptr;          // the painter in use, borrowed or own
+  std::unique_ptr<QPainter> FOwnPainter; // the canvas's own painter while drawing
+  QPaintDevice* FDevice = nullptr;       // device for the own painter
 
 private:
   TStretchMode FStretchMode = TStretchMode::smBlackOnWhite;
@@ -129,7 +132,7 @@ private:
   TDibView FDib;
   TPaletteMapper* FMapper;
   std::unique_ptr<TNearestColorMapper> FOwnMapper;
-  std::unique_ptr<QImage> FSurface;  // top-down RGB32 copy of the pixels while drawing
+  std::unique_ptr<QImage> FSurface; // top-down RGB32 copy of the pixels while drawing
 };
 
 // The 1:1 copy (SetDIBitsToDevice): W x H pixels of Src from (SrcX, SrcY)

@@ -21,9 +21,11 @@ std::string StripPosixLocale(std::string Name) {
   return Name;
 }
 
-int Sign(int Value) { return (Value > 0) - (Value < 0); }
+int Sign(int Value) {
+  return (Value > 0) - (Value < 0);
+}
 
-}  // namespace
+} // namespace
 
 std::string DefaultCollationLocale() {
   std::string Name;
@@ -41,7 +43,8 @@ std::string DefaultCollationLocale() {
   uloc_canonicalize(Name.c_str(), Canonical, sizeof Canonical, &Status);
   std::string Result = U_SUCCESS(Status) ? std::string(Canonical) : Name;
   // en_US_POSIX collates in code point order (capitals before small letters).
-  if (Result.empty() || Result == "en_US_POSIX" || Result.rfind("en_US_POSIX", 0) == 0) return "en_US";
+  if (Result.empty() || Result == "en_US_POSIX" || Result.rfind("en_US_POSIX", 0) == 0)
+    return "en_US";
   return Result;
 }
 
@@ -71,7 +74,8 @@ struct TCollator::TImpl {
 TCollator::TCollator(int LocaleID, bool CaseInsensitive)
     : FImpl(std::make_unique<TImpl>()), FLocaleID(LocaleID), FCaseInsensitive(CaseInsensitive) {
   FLocaleName = CollationLocaleName(LocaleID);
-  if (FLocaleName.empty()) throw ECollationError("No collation for locale " + std::to_string(LocaleID));
+  if (FLocaleName.empty())
+    throw ECollationError("No collation for locale " + std::to_string(LocaleID));
   UErrorCode Status = U_ZERO_ERROR;
   UCollator* Base = ucol_open(FLocaleName.c_str(), &Status);
   if (U_FAILURE(Status) || !Base)
@@ -79,22 +83,23 @@ TCollator::TCollator(int LocaleID, bool CaseInsensitive)
                           u_errorName(Status));
   int32_t BaseLength = 0;
   const UChar* BaseRules = ucol_getRules(Base, &BaseLength);
-  std::u16string Rules(reinterpret_cast<const char16_t*>(BaseRules), static_cast<size_t>(BaseLength));
+  std::u16string Rules(reinterpret_cast<const char16_t*>(BaseRules),
+                       static_cast<size_t>(BaseLength));
   ucol_close(Base);
   Rules += IgnorableRule;
   UParseError ParseError{};
   Status = U_ZERO_ERROR;
-  FImpl->Collator = ucol_openRules(reinterpret_cast<const UChar*>(Rules.data()),
-                                   static_cast<int32_t>(Rules.size()), UCOL_DEFAULT,
-                                   CaseInsensitive ? UCOL_SECONDARY : UCOL_TERTIARY, &ParseError, &Status);
+  FImpl->Collator = ucol_openRules(
+      reinterpret_cast<const UChar*>(Rules.data()), static_cast<int32_t>(Rules.size()),
+      UCOL_DEFAULT, CaseInsensitive ? UCOL_SECONDARY : UCOL_TERTIARY, &ParseError, &Status);
   if (U_FAILURE(Status) || !FImpl->Collator)
     throw ECollationError(std::string("Cannot build the collation of ") + FLocaleName + ": " +
                           u_errorName(Status));
   ucol_setAttribute(FImpl->Collator, UCOL_ALTERNATE_HANDLING, UCOL_NON_IGNORABLE, &Status);
   ucol_setAttribute(FImpl->Collator, UCOL_CASE_FIRST, UCOL_LOWER_FIRST, &Status);
   ucol_setAttribute(FImpl->Collator, UCOL_NUMERIC_COLLATION, UCOL_OFF, &Status);
-  ucol_setAttribute(FImpl->Collator, UCOL_STRENGTH, CaseInsensitive ? UCOL_SECONDARY : UCOL_TERTIARY,
-                    &Status);
+  ucol_setAttribute(FImpl->Collator, UCOL_STRENGTH,
+                    CaseInsensitive ? UCOL_SECONDARY : UCOL_TERTIARY, &Status);
   if (U_FAILURE(Status))
     throw ECollationError(std::string("Cannot set up the collation of ") + FLocaleName + ": " +
                           u_errorName(Status));
@@ -107,12 +112,14 @@ int TCollator::CollateOnly(std::string_view A, std::string_view B) const {
   const UCollationResult Result =
       ucol_strcollUTF8(FImpl->Collator, A.data(), static_cast<int32_t>(A.size()), B.data(),
                        static_cast<int32_t>(B.size()), &Status);
-  if (U_FAILURE(Status)) throw ECollationError(std::string("Collation failed: ") + u_errorName(Status));
+  if (U_FAILURE(Status))
+    throw ECollationError(std::string("Collation failed: ") + u_errorName(Status));
   return Result == UCOL_LESS ? -1 : Result == UCOL_GREATER ? 1 : 0;
 }
 
 int TCollator::IgnorableCount(std::string_view Text) {
-  return static_cast<int>(std::count_if(Text.begin(), Text.end(), [](char C) { return C == '-' || C == '\''; }));
+  return static_cast<int>(
+      std::count_if(Text.begin(), Text.end(), [](char C) { return C == '-' || C == '\''; }));
 }
 
 int TCollator::Compare(std::string_view A, std::string_view B) const {
@@ -132,7 +139,8 @@ void TCollator::AppendSortKey(std::string_view Text, std::string& Key) const {
   UErrorCode Status = U_ZERO_ERROR;
   u_strFromUTF8WithSub(Text16.data(), static_cast<int32_t>(Text16.size()), &Length16, Text.data(),
                        static_cast<int32_t>(Text.size()), 0xFFFD, nullptr, &Status);
-  if (U_FAILURE(Status)) throw ECollationError(std::string("Collation failed: ") + u_errorName(Status));
+  if (U_FAILURE(Status))
+    throw ECollationError(std::string("Collation failed: ") + u_errorName(Status));
   auto& Buffer = FImpl->Key;
   if (Buffer.size() < 64) Buffer.resize(256);
   int32_t Needed = ucol_getSortKey(FImpl->Collator, Text16.data(), Length16, Buffer.data(),

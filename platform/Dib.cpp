@@ -23,7 +23,7 @@
 
 int64_t DibStride(int64_t Width, int BitCount) {
   if (Width < 0 || BitCount <= 0 || BitCount > 32) return -1;
-  const int64_t bits = Width * BitCount;  // Width < 2^31, BitCount <= 32: no overflow
+  const int64_t bits = Width * BitCount; // Width < 2^31, BitCount <= 32: no overflow
   const int64_t stride = ((bits + 31) / 32) * 4;
   if (stride > std::numeric_limits<int32_t>::max()) return -1;
   return stride;
@@ -33,7 +33,7 @@ int64_t DibStride(int64_t Width, int BitCount) {
 
 namespace {
 
-constexpr size_t kMapThreshold = size_t(1) << 20;   // below: heap memory
+constexpr size_t kMapThreshold = size_t(1) << 20; // below: heap memory
 constexpr size_t kHugePage = size_t(2) << 20;
 constexpr size_t kPoolLimitBytes = size_t(320) << 20;
 constexpr size_t kPoolLimitCount = 2;
@@ -45,12 +45,12 @@ struct TFreeBuffer {
 
 struct TBufferPool {
   std::mutex Lock;
-  std::vector<TFreeBuffer> Free;  // most recent last
+  std::vector<TFreeBuffer> Free; // most recent last
   size_t Bytes = 0;
 };
 
 TBufferPool& Pool() {
-  static TBufferPool* pool = new TBufferPool;  // never destroyed: buffers may be released at exit
+  static TBufferPool* pool = new TBufferPool; // never destroyed: buffers may be released at exit
   return *pool;
 }
 
@@ -73,9 +73,11 @@ uint8_t* MapBuffer(size_t Capacity) noexcept {
   return reinterpret_cast<uint8_t*>(aligned);
 }
 
-}  // namespace
+} // namespace
 
-TPixelBuffer::~TPixelBuffer() { Release(); }
+TPixelBuffer::~TPixelBuffer() {
+  Release();
+}
 
 TPixelBuffer::TPixelBuffer(TPixelBuffer&& Other) noexcept
     : FData(Other.FData), FSize(Other.FSize), FCapacity(Other.FCapacity) {
@@ -155,13 +157,15 @@ void TPixelBuffer::Release() noexcept {
       FData = nullptr;
     }
     std::vector<TFreeBuffer> drop;
-    while (!pool.Free.empty() && (pool.Free.size() > kPoolLimitCount || pool.Bytes > kPoolLimitBytes)) {
+    while (!pool.Free.empty() &&
+           (pool.Free.size() > kPoolLimitCount || pool.Bytes > kPoolLimitBytes)) {
       drop.push_back(pool.Free.front());
       pool.Bytes -= pool.Free.front().Capacity;
       pool.Free.erase(pool.Free.begin());
     }
     guard.unlock();
-    for (const TFreeBuffer& f : drop) munmap(f.Data, f.Capacity);
+    for (const TFreeBuffer& f : drop)
+      munmap(f.Data, f.Capacity);
     if (FData) munmap(FData, FCapacity);
   }
   FData = nullptr;
@@ -176,7 +180,8 @@ void TPixelBuffer::TrimCache() noexcept {
     drop.swap(pool.Free);
     pool.Bytes = 0;
   }
-  for (const TFreeBuffer& f : drop) munmap(f.Data, f.Capacity);
+  for (const TFreeBuffer& f : drop)
+    munmap(f.Data, f.Capacity);
 }
 
 // ---- Pixel access
@@ -187,14 +192,20 @@ inline uint32_t QuadColor(const TRgbQuad& q) {
   return (uint32_t(q.rgbRed) << 16) | (uint32_t(q.rgbGreen) << 8) | q.rgbBlue;
 }
 
-inline bool IsPaletteDepth(int BitCount) { return BitCount == 1 || BitCount == 2 || BitCount == 4 || BitCount == 8; }
+inline bool IsPaletteDepth(int BitCount) {
+  return BitCount == 1 || BitCount == 2 || BitCount == 4 || BitCount == 8;
+}
 
 inline int IndexAt(const uint8_t* Row, int x, int BitCount) {
   switch (BitCount) {
-  case 1: return (Row[x >> 3] >> (7 - (x & 7))) & 1;
-  case 2: return (Row[x >> 2] >> (6 - 2 * (x & 3))) & 3;
-  case 4: return (x & 1) ? (Row[x >> 1] & 0x0F) : (Row[x >> 1] >> 4);
-  default: return Row[x];
+  case 1:
+    return (Row[x >> 3] >> (7 - (x & 7))) & 1;
+  case 2:
+    return (Row[x >> 2] >> (6 - 2 * (x & 3))) & 3;
+  case 4:
+    return (x & 1) ? (Row[x >> 1] & 0x0F) : (Row[x >> 1] >> 4);
+  default:
+    return Row[x];
   }
 }
 
@@ -202,7 +213,10 @@ inline void SetIndexAt(uint8_t* Row, int x, int BitCount, int Index) {
   switch (BitCount) {
   case 1: {
     const uint8_t mask = uint8_t(0x80 >> (x & 7));
-    if (Index > 0) Row[x >> 3] |= mask; else Row[x >> 3] &= uint8_t(~mask);
+    if (Index > 0)
+      Row[x >> 3] |= mask;
+    else
+      Row[x >> 3] &= uint8_t(~mask);
     break;
   }
   case 2: {
@@ -211,10 +225,14 @@ inline void SetIndexAt(uint8_t* Row, int x, int BitCount, int Index) {
     break;
   }
   case 4:
-    if (x & 1) Row[x >> 1] = uint8_t((Row[x >> 1] & 0xF0) | (Index & 0x0F));
-    else Row[x >> 1] = uint8_t((Row[x >> 1] & 0x0F) | ((Index & 0x0F) << 4));
+    if (x & 1)
+      Row[x >> 1] = uint8_t((Row[x >> 1] & 0xF0) | (Index & 0x0F));
+    else
+      Row[x >> 1] = uint8_t((Row[x >> 1] & 0x0F) | ((Index & 0x0F) << 4));
     break;
-  default: Row[x] = uint8_t(Index); break;
+  default:
+    Row[x] = uint8_t(Index);
+    break;
   }
 }
 
@@ -227,11 +245,15 @@ inline uint32_t TableColor(const TDibView& V, int Index) {
 void FetchBgr(const TDibView& V, int y, int X0, int N, uint8_t* Out) {
   const uint8_t* row = V.Row(y);
   switch (V.BitCount) {
-  case 24: std::memcpy(Out, row + 3 * static_cast<size_t>(X0), 3 * static_cast<size_t>(N)); return;
+  case 24:
+    std::memcpy(Out, row + 3 * static_cast<size_t>(X0), 3 * static_cast<size_t>(N));
+    return;
   case 32:
     for (int i = 0; i < N; ++i) {
       const uint8_t* p = row + 4 * static_cast<size_t>(X0 + i);
-      Out[3 * i] = p[0]; Out[3 * i + 1] = p[1]; Out[3 * i + 2] = p[2];
+      Out[3 * i] = p[0];
+      Out[3 * i + 1] = p[1];
+      Out[3 * i + 2] = p[2];
     }
     return;
   case 16:
@@ -249,12 +271,16 @@ void FetchBgr(const TDibView& V, int y, int X0, int N, uint8_t* Out) {
     const int n = std::min(V.ColorCount, 1 << V.BitCount);
     std::memset(lut, 0, sizeof lut);
     for (int i = 0; i < n; ++i) {
-      lut[3 * i] = V.Colors[i].rgbBlue; lut[3 * i + 1] = V.Colors[i].rgbGreen; lut[3 * i + 2] = V.Colors[i].rgbRed;
+      lut[3 * i] = V.Colors[i].rgbBlue;
+      lut[3 * i + 1] = V.Colors[i].rgbGreen;
+      lut[3 * i + 2] = V.Colors[i].rgbRed;
     }
     if (V.BitCount == 8) {
-      for (int i = 0; i < N; ++i) std::memcpy(Out + 3 * i, lut + 3 * row[X0 + i], 3);
+      for (int i = 0; i < N; ++i)
+        std::memcpy(Out + 3 * i, lut + 3 * row[X0 + i], 3);
     } else {
-      for (int i = 0; i < N; ++i) std::memcpy(Out + 3 * i, lut + 3 * IndexAt(row, X0 + i, V.BitCount), 3);
+      for (int i = 0; i < N; ++i)
+        std::memcpy(Out + 3 * i, lut + 3 * IndexAt(row, X0 + i, V.BitCount), 3);
     }
     return;
   }
@@ -268,7 +294,8 @@ void FetchIndexes(const TDibView& V, int y, int X0, int N, uint8_t* Out) {
     std::memcpy(Out, row + X0, static_cast<size_t>(N));
     return;
   }
-  for (int i = 0; i < N; ++i) Out[i] = uint8_t(IndexAt(row, X0 + i, V.BitCount));
+  for (int i = 0; i < N; ++i)
+    Out[i] = uint8_t(IndexAt(row, X0 + i, V.BitCount));
 }
 
 void StoreIndexes(const TDibView& V, int y, int X0, int N, const uint8_t* In) {
@@ -277,7 +304,8 @@ void StoreIndexes(const TDibView& V, int y, int X0, int N, const uint8_t* In) {
     std::memcpy(row + X0, In, static_cast<size_t>(N));
     return;
   }
-  for (int i = 0; i < N; ++i) SetIndexAt(row, X0 + i, V.BitCount, In[i]);
+  for (int i = 0; i < N; ++i)
+    SetIndexAt(row, X0 + i, V.BitCount, In[i]);
 }
 
 // Maps colours to a destination's indexes, remembering the last answer.
@@ -297,24 +325,30 @@ struct TColorToIndex {
 void StoreBgr(const TDibView& V, int y, int X0, int N, const uint8_t* In, TColorToIndex& Map) {
   uint8_t* row = V.Row(y);
   switch (V.BitCount) {
-  case 24: std::memcpy(row + 3 * static_cast<size_t>(X0), In, 3 * static_cast<size_t>(N)); return;
+  case 24:
+    std::memcpy(row + 3 * static_cast<size_t>(X0), In, 3 * static_cast<size_t>(N));
+    return;
   case 32:
     for (int i = 0; i < N; ++i) {
       uint8_t* p = row + 4 * static_cast<size_t>(X0 + i);
-      p[0] = In[3 * i]; p[1] = In[3 * i + 1]; p[2] = In[3 * i + 2]; p[3] = 0;
+      p[0] = In[3 * i];
+      p[1] = In[3 * i + 1];
+      p[2] = In[3 * i + 2];
+      p[3] = 0;
     }
     return;
   case 16:
     for (int i = 0; i < N; ++i) {
-      const unsigned v = ((unsigned(In[3 * i + 2]) >> 3) << 10) | ((unsigned(In[3 * i + 1]) >> 3) << 5) |
-                         (unsigned(In[3 * i]) >> 3);
+      const unsigned v = ((unsigned(In[3 * i + 2]) >> 3) << 10) |
+                         ((unsigned(In[3 * i + 1]) >> 3) << 5) | (unsigned(In[3 * i]) >> 3);
       row[2 * (X0 + i)] = uint8_t(v);
       row[2 * (X0 + i) + 1] = uint8_t(v >> 8);
     }
     return;
   default:
     for (int i = 0; i < N; ++i) {
-      const uint32_t c = (uint32_t(In[3 * i + 2]) << 16) | (uint32_t(In[3 * i + 1]) << 8) | In[3 * i];
+      const uint32_t c =
+          (uint32_t(In[3 * i + 2]) << 16) | (uint32_t(In[3 * i + 1]) << 8) | In[3 * i];
       SetIndexAt(row, X0 + i, V.BitCount, Map(c));
     }
     return;
@@ -322,14 +356,17 @@ void StoreBgr(const TDibView& V, int y, int X0, int N, const uint8_t* In, TColor
 }
 
 // Translation of Src's colour table into Dst's indexes; identity when the tables are equal.
-void BuildTranslation(const TDibView& Src, const TDibView& Dst, TPaletteMapper& Mapper, uint8_t* Table,
-                      bool& Identity) {
+void BuildTranslation(const TDibView& Src, const TDibView& Dst, TPaletteMapper& Mapper,
+                      uint8_t* Table, bool& Identity) {
   const int n = 1 << Src.BitCount;
   Identity = Src.ColorCount == Dst.ColorCount && Src.Colors && Dst.Colors &&
-             std::memcmp(Src.Colors, Dst.Colors, sizeof(TRgbQuad) * static_cast<size_t>(Src.ColorCount)) == 0;
+             std::memcmp(Src.Colors, Dst.Colors,
+                         sizeof(TRgbQuad) * static_cast<size_t>(Src.ColorCount)) == 0;
   for (int i = 0; i < n; ++i) {
-    if (Identity && i < Src.ColorCount) Table[i] = uint8_t(i);
-    else Table[i] = uint8_t(Mapper.MapColor(TableColor(Src, i)));
+    if (Identity && i < Src.ColorCount)
+      Table[i] = uint8_t(i);
+    else
+      Table[i] = uint8_t(Mapper.MapColor(TableColor(Src, i)));
   }
   if (Identity && Src.ColorCount < n) Identity = false;
 }
@@ -338,7 +375,8 @@ void BuildTranslation(const TDibView& Src, const TDibView& Dst, TPaletteMapper& 
 // cores when Work is at least MinWork (else on this thread). The rows are
 // cut into small chunks taken in turn, so a thread that the system holds
 // back (a busy machine) leaves its share to the others.
-template <class F> void ParallelRows(int Count, int64_t Work, F&& Body, int64_t MinWork = int64_t(1) << 19) {
+template <class F>
+void ParallelRows(int Count, int64_t Work, F&& Body, int64_t MinWork = int64_t(1) << 19) {
   unsigned threads = std::thread::hardware_concurrency();
   if (threads == 0) threads = 1;
   threads = std::min(threads, 8u);
@@ -362,30 +400,39 @@ template <class F> void ParallelRows(int Count, int64_t Work, F&& Body, int64_t 
     try {
       pool.emplace_back(worker);
     } catch (...) {
-      break;  // no thread to be had: the others do the work
+      break; // no thread to be had: the others do the work
     }
   }
   worker();
-  for (std::thread& t : pool) t.join();
+  for (std::thread& t : pool)
+    t.join();
 }
 
-}  // namespace
+} // namespace
 
 uint32_t TDibView::PixelColor(int x, int y) const {
   const uint8_t* row = Row(y);
   switch (BitCount) {
-  case 24: { const uint8_t* p = row + 3 * x; return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0]; }
-  case 32: { const uint8_t* p = row + 4 * x; return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0]; }
+  case 24: {
+    const uint8_t* p = row + 3 * x;
+    return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+  }
+  case 32: {
+    const uint8_t* p = row + 4 * x;
+    return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0];
+  }
   case 16: {
     uint8_t bgr[3];
     FetchBgr(*this, y, x, 1, bgr);
     return (uint32_t(bgr[2]) << 16) | (uint32_t(bgr[1]) << 8) | bgr[0];
   }
-  default: return TableColor(*this, IndexAt(row, x, BitCount));
+  default:
+    return TableColor(*this, IndexAt(row, x, BitCount));
   }
 }
 
-TNearestColorMapper::TNearestColorMapper(const TRgbQuad* Colors, int Count) : FColors(Colors), FCount(Count) {}
+TNearestColorMapper::TNearestColorMapper(const TRgbQuad* Colors, int Count)
+    : FColors(Colors), FCount(Count) {}
 
 int TNearestColorMapper::MapColor(uint32_t Colour) {
   const int r = (Colour >> 16) & 0xFF, g = (Colour >> 8) & 0xFF, b = Colour & 0xFF;
@@ -411,13 +458,17 @@ TRect IntersectRect(const TRect& A, const TRect& B) {
 
 // ---- 1:1 copy
 
-void DibCopy(const TDibView& Src, int SrcX, int SrcY, int W, int H, const TDibView& Dst, int DstX, int DstY,
-             TPaletteMapper* Mapper) {
+void DibCopy(const TDibView& Src, int SrcX, int SrcY, int W, int H, const TDibView& Dst, int DstX,
+             int DstY, TPaletteMapper* Mapper) {
   if (Src.Empty() || Dst.Empty() || W <= 0 || H <= 0) return;
   // Clip against the source, then against the destination (64-bit to avoid overflow).
   int64_t sx = SrcX, sy = SrcY, dx = DstX, dy = DstY, w = W, h = H;
   auto clip = [&](int64_t& a, int64_t& b, int64_t& len, int64_t limitA) {
-    if (a < 0) { b -= a; len += a; a = 0; }
+    if (a < 0) {
+      b -= a;
+      len += a;
+      a = 0;
+    }
     if (a + len > limitA) len = limitA - a;
   };
   clip(sx, dx, w, Src.Width);
@@ -434,12 +485,14 @@ void DibCopy(const TDibView& Src, int SrcX, int SrcY, int W, int H, const TDibVi
     Mapper = own.get();
   }
   // Same layout and byte-aligned columns: plain row copies.
-  const bool sameTable = !dstPalette || (Src.ColorCount == Dst.ColorCount && Src.Colors && Dst.Colors &&
-                                         std::memcmp(Src.Colors, Dst.Colors, 4 * size_t(Src.ColorCount)) == 0);
+  const bool sameTable =
+      !dstPalette || (Src.ColorCount == Dst.ColorCount && Src.Colors && Dst.Colors &&
+                      std::memcmp(Src.Colors, Dst.Colors, 4 * size_t(Src.ColorCount)) == 0);
   if (Src.BitCount == Dst.BitCount && sameTable && Src.BitCount >= 8) {
     const size_t bpp = size_t(Src.BitCount / 8);
     for (int64_t r = 0; r < h; ++r)
-      std::memmove(Dst.Row(int(dy + r)) + bpp * size_t(dx), Src.Row(int(sy + r)) + bpp * size_t(sx), bpp * size_t(n));
+      std::memmove(Dst.Row(int(dy + r)) + bpp * size_t(dx), Src.Row(int(sy + r)) + bpp * size_t(sx),
+                   bpp * size_t(n));
     return;
   }
   std::vector<uint8_t> buf(3 * size_t(n));
@@ -449,7 +502,9 @@ void DibCopy(const TDibView& Src, int SrcX, int SrcY, int W, int H, const TDibVi
     BuildTranslation(Src, Dst, *Mapper, table, identity);
     for (int64_t r = 0; r < h; ++r) {
       FetchIndexes(Src, int(sy + r), int(sx), n, buf.data());
-      if (!identity) for (int i = 0; i < n; ++i) buf[size_t(i)] = table[buf[size_t(i)]];
+      if (!identity)
+        for (int i = 0; i < n; ++i)
+          buf[size_t(i)] = table[buf[size_t(i)]];
       StoreIndexes(Dst, int(dy + r), int(dx), n, buf.data());
     }
     return;
@@ -468,12 +523,12 @@ namespace {
 // Geometry of one stretch: the destination columns and rows to compute and,
 // for each, where it falls in the source. Coordinates relative to the rects.
 struct TAxis {
-  int SrcStart = 0;   // first source pixel of the source rect
-  int SrcCount = 0;   // source rect size (positive)
-  int DstCount = 0;   // destination rect size (positive)
+  int SrcStart = 0; // first source pixel of the source rect
+  int SrcCount = 0; // source rect size (positive)
+  int DstCount = 0; // destination rect size (positive)
   bool Mirror = false;
-  int First = 0;      // first destination pixel computed (relative to the rect)
-  int Last = 0;       // one past the last
+  int First = 0; // first destination pixel computed (relative to the rect)
+  int Last = 0;  // one past the last
 };
 
 // Nearest source pixel (absolute) of destination pixel i (relative).
@@ -487,7 +542,7 @@ inline int NearestSource(const TAxis& A, int i) {
 struct TAreaWeights {
   std::vector<int> Start, Count, Offset;
   std::vector<uint32_t> Weights;
-  int MinSrc = 0, MaxSrc = 0;  // source pixels touched, inclusive
+  int MinSrc = 0, MaxSrc = 0; // source pixels touched, inclusive
 };
 
 TAreaWeights AreaWeights(const TAxis& A, int64_t Total) {
@@ -523,8 +578,8 @@ TAreaWeights AreaWeights(const TAxis& A, int64_t Total) {
   return W;
 }
 
-bool SetupAxis(int SrcStart, int SrcEnd, int SrcLimit, int DstStart, int DstEnd, int ClipStart, int ClipEnd,
-               TAxis& A) {
+bool SetupAxis(int SrcStart, int SrcEnd, int SrcLimit, int DstStart, int DstEnd, int ClipStart,
+               int ClipEnd, TAxis& A) {
   // Source rect: normalised and required inside the source.
   if (SrcEnd < SrcStart) std::swap(SrcStart, SrcEnd);
   if (SrcStart < 0 || SrcEnd > SrcLimit || SrcEnd <= SrcStart) return false;
@@ -543,8 +598,8 @@ bool SetupAxis(int SrcStart, int SrcEnd, int SrcLimit, int DstStart, int DstEnd,
   return true;
 }
 
-void StretchNearest(const TDibView& Src, const TDibView& Dst, const TAxis& X, const TAxis& Y, int DstLeft,
-                    int DstTop, TPaletteMapper* Mapper) {
+void StretchNearest(const TDibView& Src, const TDibView& Dst, const TAxis& X, const TAxis& Y,
+                    int DstLeft, int DstTop, TPaletteMapper* Mapper) {
   const int n = X.Last - X.First;
   std::vector<int> xs(static_cast<size_t>(n));
   int minX = std::numeric_limits<int>::max(), maxX = 0;
@@ -559,40 +614,46 @@ void StretchNearest(const TDibView& Src, const TDibView& Dst, const TAxis& X, co
 
   if (Src.BitCount == 24 && Dst.BitCount == 24) {
     std::vector<int> offs(static_cast<size_t>(n));
-    for (int t = 0; t < n; ++t) offs[size_t(t)] = 3 * xs[size_t(t)];
-    ParallelRows(rows, int64_t(rows) * n, [&](int r0, int r1) {
-      int prevSy = -1;
-      uint8_t* prevRow = nullptr;
-      for (int r = r0; r < r1; ++r) {
-        const int sy = NearestSource(Y, Y.First + r);
-        uint8_t* d = Dst.Row(DstTop + Y.First + r) + 3 * size_t(dx0);
-        if (sy == prevSy) {
-          std::memcpy(d, prevRow, 3 * size_t(n));
-          continue;
-        }
-        const uint8_t* s = Src.Row(sy);
-        const int* o = offs.data();
-        int t = 0;
-        // Four-byte moves; the fourth byte is overwritten by the next pixel.
-        // Not on the last row in memory, where a fourth byte may not exist,
-        // and not for the last pixel of the destination row.
-        if (sy != 0) {
-          for (; t + 1 < n; ++t) {
-            uint32_t v;
-            std::memcpy(&v, s + o[t], 4);
-            std::memcpy(d, &v, 4);
-            d += 3;
+    for (int t = 0; t < n; ++t)
+      offs[size_t(t)] = 3 * xs[size_t(t)];
+    ParallelRows(
+        rows, int64_t(rows) * n,
+        [&](int r0, int r1) {
+          int prevSy = -1;
+          uint8_t* prevRow = nullptr;
+          for (int r = r0; r < r1; ++r) {
+            const int sy = NearestSource(Y, Y.First + r);
+            uint8_t* d = Dst.Row(DstTop + Y.First + r) + 3 * size_t(dx0);
+            if (sy == prevSy) {
+              std::memcpy(d, prevRow, 3 * size_t(n));
+              continue;
+            }
+            const uint8_t* s = Src.Row(sy);
+            const int* o = offs.data();
+            int t = 0;
+            // Four-byte moves; the fourth byte is overwritten by the next pixel.
+            // Not on the last row in memory, where a fourth byte may not exist,
+            // and not for the last pixel of the destination row.
+            if (sy != 0) {
+              for (; t + 1 < n; ++t) {
+                uint32_t v;
+                std::memcpy(&v, s + o[t], 4);
+                std::memcpy(d, &v, 4);
+                d += 3;
+              }
+            }
+            for (; t < n; ++t) {
+              const uint8_t* p = s + o[t];
+              d[0] = p[0];
+              d[1] = p[1];
+              d[2] = p[2];
+              d += 3;
+            }
+            prevSy = sy;
+            prevRow = d - 3 * size_t(n);
           }
-        }
-        for (; t < n; ++t) {
-          const uint8_t* p = s + o[t];
-          d[0] = p[0]; d[1] = p[1]; d[2] = p[2];
-          d += 3;
-        }
-        prevSy = sy;
-        prevRow = d - 3 * size_t(n);
-      }
-    }, int64_t(1) << 24);  // memory-bound: a second thread only pays off for very big outputs
+        },
+        int64_t(1) << 24); // memory-bound: a second thread only pays off for very big outputs
     return;
   }
   const int span = maxX - minX + 1;
@@ -604,7 +665,8 @@ void StretchNearest(const TDibView& Src, const TDibView& Dst, const TAxis& X, co
     for (int r = 0; r < rows; ++r) {
       const int sy = NearestSource(Y, Y.First + r);
       FetchIndexes(Src, sy, minX, span, line.data());
-      for (int t = 0; t < n; ++t) out[size_t(t)] = table[line[size_t(xs[size_t(t)] - minX)]];
+      for (int t = 0; t < n; ++t)
+        out[size_t(t)] = table[line[size_t(xs[size_t(t)] - minX)]];
       StoreIndexes(Dst, DstTop + Y.First + r, dx0, n, out.data());
     }
     return;
@@ -614,7 +676,8 @@ void StretchNearest(const TDibView& Src, const TDibView& Dst, const TAxis& X, co
   for (int r = 0; r < rows; ++r) {
     const int sy = NearestSource(Y, Y.First + r);
     FetchBgr(Src, sy, minX, span, line.data());
-    for (int t = 0; t < n; ++t) std::memcpy(&out[3 * size_t(t)], &line[3 * size_t(xs[size_t(t)] - minX)], 3);
+    for (int t = 0; t < n; ++t)
+      std::memcpy(&out[3 * size_t(t)], &line[3 * size_t(xs[size_t(t)] - minX)], 3);
     StoreBgr(Dst, DstTop + Y.First + r, dx0, n, out.data(), map);
   }
 }
@@ -639,12 +702,14 @@ void AccumulateRow(uint16_t* Acc, const uint8_t* S, size_t N, uint16_t W, bool F
     _mm_storeu_si128(reinterpret_cast<__m128i*>(Acc + i + 8), hi);
   }
 #endif
-  for (; i < N; ++i) Acc[i] = uint16_t((First ? 0 : Acc[i]) + W * S[i]);
+  for (; i < N; ++i)
+    Acc[i] = uint16_t((First ? 0 : Acc[i]) + W * S[i]);
 }
 
 // As AccumulateRow for a source row shared by two destination rows: adds
 // WA * S into A and starts B with WB * S, reading S once.
-void AccumulateRow2(uint16_t* A, uint16_t* B, const uint8_t* S, size_t N, uint16_t WA, uint16_t WB, bool FirstA) {
+void AccumulateRow2(uint16_t* A, uint16_t* B, const uint8_t* S, size_t N, uint16_t WA, uint16_t WB,
+                    bool FirstA) {
   size_t i = 0;
 #ifdef __SSE2__
   const __m128i va = _mm_set1_epi16(short(WA)), vb = _mm_set1_epi16(short(WB));
@@ -671,8 +736,8 @@ void AccumulateRow2(uint16_t* A, uint16_t* B, const uint8_t* S, size_t N, uint16
 
 #if defined(__x86_64__) || defined(__i386__)
 // AVX2 versions of the two vertical steps: 32 source bytes per iteration.
-__attribute__((target("avx2"))) void AccumulateRowAvx2(uint16_t* Acc, const uint8_t* S, size_t N, uint16_t W,
-                                                       bool First) {
+__attribute__((target("avx2"))) void AccumulateRowAvx2(uint16_t* Acc, const uint8_t* S, size_t N,
+                                                       uint16_t W, bool First) {
   size_t i = 0;
   const __m256i vw = _mm256_set1_epi16(short(W));
   for (; i + 32 <= N; i += 32) {
@@ -686,11 +751,13 @@ __attribute__((target("avx2"))) void AccumulateRowAvx2(uint16_t* Acc, const uint
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(Acc + i), lo);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(Acc + i + 16), hi);
   }
-  for (; i < N; ++i) Acc[i] = uint16_t((First ? 0 : Acc[i]) + W * S[i]);
+  for (; i < N; ++i)
+    Acc[i] = uint16_t((First ? 0 : Acc[i]) + W * S[i]);
 }
 
-__attribute__((target("avx2"))) void AccumulateRow2Avx2(uint16_t* A, uint16_t* B, const uint8_t* S, size_t N,
-                                                        uint16_t WA, uint16_t WB, bool FirstA) {
+__attribute__((target("avx2"))) void AccumulateRow2Avx2(uint16_t* A, uint16_t* B, const uint8_t* S,
+                                                        size_t N, uint16_t WA, uint16_t WB,
+                                                        bool FirstA) {
   size_t i = 0;
   const __m256i va = _mm256_set1_epi16(short(WA)), vb = _mm256_set1_epi16(short(WB));
   for (; i + 32 <= N; i += 32) {
@@ -718,11 +785,14 @@ bool HasAvx2() {
   return has;
 }
 #else
-bool HasAvx2() { return false; }
+bool HasAvx2() {
+  return false;
+}
 void AccumulateRowAvx2(uint16_t* Acc, const uint8_t* S, size_t N, uint16_t W, bool First) {
   AccumulateRow(Acc, S, N, W, First);
 }
-void AccumulateRow2Avx2(uint16_t* A, uint16_t* B, const uint8_t* S, size_t N, uint16_t WA, uint16_t WB, bool FirstA) {
+void AccumulateRow2Avx2(uint16_t* A, uint16_t* B, const uint8_t* S, size_t N, uint16_t WA,
+                        uint16_t WB, bool FirstA) {
   AccumulateRow2(A, B, S, N, WA, WB, FirstA);
 }
 #endif
@@ -776,8 +846,9 @@ void ReduceRow(const uint16_t* Acc, const TAreaWeights& W, int MinX, int N, uint
 // horizontal weights as 16-bit values with one spare zero at the end of every
 // destination pixel's list (so pairs never reach into the next list).
 __attribute__((target("ssse3"))) void ReduceRowSsse3(const uint16_t* Acc, const TAreaWeights& W,
-                                                     const std::vector<int16_t>& W16, const std::vector<int>& Off16,
-                                                     int MinX, int N, uint8_t* Out) {
+                                                     const std::vector<int16_t>& W16,
+                                                     const std::vector<int>& Off16, int MinX, int N,
+                                                     uint8_t* Out) {
   // Lanes b0 g0 r0 b1 g1 r1 b2 g2 (16-bit) to pairs (b0,b1) (g0,g1) (r0,r1) (0,0).
   const __m128i pairs = _mm_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1);
   const __m128i round = _mm_set1_epi32(1 << 18);
@@ -807,11 +878,13 @@ bool HasSsse3() {
   return has;
 }
 #else
-bool HasSsse3() { return false; }
+bool HasSsse3() {
+  return false;
+}
 #endif
 
-void StretchArea(const TDibView& Src, const TDibView& Dst, const TAxis& X, const TAxis& Y, int DstLeft, int DstTop,
-                 TPaletteMapper* Mapper) {
+void StretchArea(const TDibView& Src, const TDibView& Dst, const TAxis& X, const TAxis& Y,
+                 int DstLeft, int DstTop, TPaletteMapper* Mapper) {
   // Every source pixel under a destination pixel counts by the area it
   // covers: vertical weights in 1/256, horizontal weights in 1/4096.
   const TAreaWeights wx = AreaWeights(X, 4096);
@@ -836,7 +909,8 @@ void StretchArea(const TDibView& Src, const TDibView& Dst, const TAxis& X, const
     for (int t = 0; t < n; ++t) {
       off16[size_t(t)] = int(w16.size());
       const int c = wx.Count[size_t(t)];
-      for (int k = 0; k < c; ++k) w16.push_back(int16_t(wx.Weights[size_t(wx.Offset[size_t(t)] + k)]));
+      for (int k = 0; k < c; ++k)
+        w16.push_back(int16_t(wx.Weights[size_t(wx.Offset[size_t(t)] + k)]));
       if (c & 1) w16.push_back(0);
     }
   }
@@ -846,7 +920,7 @@ void StretchArea(const TDibView& Src, const TDibView& Dst, const TAxis& X, const
     std::vector<uint8_t> line(direct24 ? 0 : spanBytes);
     std::vector<uint8_t> out(3 * size_t(n));
     TColorToIndex map{Mapper};
-    bool carried = false;  // carry holds the first source row of row r, weighted
+    bool carried = false; // carry holds the first source row of row r, weighted
     auto sourceRow = [&](int sy) -> const uint8_t* {
       if (direct24) return Src.Row(sy) + 3 * size_t(minX);
       FetchBgr(Src, sy, minX, span, line.data());
@@ -874,8 +948,10 @@ void StretchArea(const TDibView& Src, const TDibView& Dst, const TAxis& X, const
         const uint8_t* s = sourceRow(sy);
         if (share) {
           const uint16_t next = uint16_t(wy.Weights[size_t(wy.Offset[ri + 1])]);
-          if (avx2) AccumulateRow2Avx2(acc.data(), carry.data(), s, spanBytes, uint16_t(w[k]), next, first);
-          else AccumulateRow2(acc.data(), carry.data(), s, spanBytes, uint16_t(w[k]), next, first);
+          if (avx2)
+            AccumulateRow2Avx2(acc.data(), carry.data(), s, spanBytes, uint16_t(w[k]), next, first);
+          else
+            AccumulateRow2(acc.data(), carry.data(), s, spanBytes, uint16_t(w[k]), next, first);
           carried = true;
         } else if (avx2) {
           AccumulateRowAvx2(acc.data(), s, spanBytes, uint16_t(w[k]), first);
@@ -885,31 +961,38 @@ void StretchArea(const TDibView& Src, const TDibView& Dst, const TAxis& X, const
         first = false;
       }
       if (first) std::fill(acc.begin(), acc.end(), uint16_t(0));
-      uint8_t* d = Dst.BitCount == 24 ? Dst.Row(DstTop + Y.First + r) + 3 * size_t(dx0) : out.data();
+      uint8_t* d =
+          Dst.BitCount == 24 ? Dst.Row(DstTop + Y.First + r) + 3 * size_t(dx0) : out.data();
 #if defined(__x86_64__) || defined(__i386__)
-      if (ssse3) ReduceRowSsse3(acc.data(), wx, w16, off16, minX, n, d);
+      if (ssse3)
+        ReduceRowSsse3(acc.data(), wx, w16, off16, minX, n, d);
       else
 #endif
         ReduceRow(acc.data(), wx, minX, n, d);
       if (Dst.BitCount != 24) StoreBgr(Dst, DstTop + Y.First + r, dx0, n, out.data(), map);
     }
   };
-  if (dstPalette) band(0, rows);  // the mapper is not shared between threads
-  else ParallelRows(rows, int64_t(wy.MaxSrc - wy.MinSrc + 1) * span, band);
+  if (dstPalette)
+    band(0, rows); // the mapper is not shared between threads
+  else
+    ParallelRows(rows, int64_t(wy.MaxSrc - wy.MinSrc + 1) * span, band);
 }
 
-}  // namespace
+} // namespace
 
-void DibStretch(const TDibView& Src, const TRect& SrcRect, const TDibView& Dst, const TRect& DstRect,
-                TStretchMode Mode, TPaletteMapper* Mapper, const TRect* Clip) {
+void DibStretch(const TDibView& Src, const TRect& SrcRect, const TDibView& Dst,
+                const TRect& DstRect, TStretchMode Mode, TPaletteMapper* Mapper,
+                const TRect* Clip) {
   if (Src.Empty() || Dst.Empty()) return;
   TRect clip{0, 0, Dst.Width, Dst.Height};
   if (Clip) clip = IntersectRect(clip, *Clip);
   if (clip.IsEmpty()) return;
   TAxis x, y;
-  if (!SetupAxis(SrcRect.Left, SrcRect.Right, Src.Width, DstRect.Left, DstRect.Right, clip.Left, clip.Right, x))
+  if (!SetupAxis(SrcRect.Left, SrcRect.Right, Src.Width, DstRect.Left, DstRect.Right, clip.Left,
+                 clip.Right, x))
     return;
-  if (!SetupAxis(SrcRect.Top, SrcRect.Bottom, Src.Height, DstRect.Top, DstRect.Bottom, clip.Top, clip.Bottom, y))
+  if (!SetupAxis(SrcRect.Top, SrcRect.Bottom, Src.Height, DstRect.Top, DstRect.Bottom, clip.Top,
+                 clip.Bottom, y))
     return;
   const int left = std::min(DstRect.Left, DstRect.Right);
   const int top = std::min(DstRect.Top, DstRect.Bottom);
@@ -918,6 +1001,8 @@ void DibStretch(const TDibView& Src, const TRect& SrcRect, const TDibView& Dst, 
     own = std::make_unique<TNearestColorMapper>(Dst.Colors, Dst.ColorCount);
     Mapper = own.get();
   }
-  if (Mode == TStretchMode::smHalftone) StretchArea(Src, Dst, x, y, left, top, Mapper);
-  else StretchNearest(Src, Dst, x, y, left, top, Mapper);
+  if (Mode == TStretchMode::smHalftone)
+    StretchArea(Src, Dst, x, y, left, top, Mapper);
+  else
+    StretchNearest(Src, Dst, x, y, left, top, Mapper);
 }

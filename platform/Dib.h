@@ -91,18 +91,18 @@ public:
 
 private:
   uint8_t* FData = nullptr;
-  size_t FSize = 0;      // bytes asked for
-  size_t FCapacity = 0;  // bytes mapped (0 for heap memory)
+  size_t FSize = 0;     // bytes asked for
+  size_t FCapacity = 0; // bytes mapped (0 for heap memory)
 };
 
 // A view of DIB pixels owned by someone else.
 struct TDibView {
   int Width = 0;
-  int Height = 0;     // rows, positive: bottom-up storage
-  int BitCount = 0;   // 1, 4, 8, 24 (the copy and stretch routines also read 16 and 32)
-  int Stride = 0;     // bytes per row
-  uint8_t* Bits = nullptr;            // first byte in memory: the bottom row
-  const TRgbQuad* Colors = nullptr;   // colour table for 1, 4 and 8 bits
+  int Height = 0;          // rows, positive: bottom-up storage
+  int BitCount = 0;        // 1, 4, 8, 24 (the copy and stretch routines also read 16 and 32)
+  int Stride = 0;          // bytes per row
+  uint8_t* Bits = nullptr; // first byte in memory: the bottom row
+  const TRgbQuad* Colors = nullptr; // colour table for 1, 4 and 8 bits
   int ColorCount = 0;
 
   bool Empty() const { return Bits == nullptr || Width <= 0 || Height <= 0; }
@@ -142,15 +142,18 @@ struct TRect {
   bool IsEmpty() const { return Right <= Left || Bottom <= Top; }
   bool operator==(const TRect&) const = default;
 };
-inline TRect Rect(int Left, int Top, int Right, int Bottom) { return TRect{Left, Top, Right, Bottom}; }
+inline TRect Rect(int Left, int Top, int Right, int Bottom) {
+  return TRect{Left, Top, Right, Bottom};
+}
 TRect IntersectRect(const TRect& A, const TRect& B);
 
 // Stretch modes, with the values of the GDI constants.
 enum class TStretchMode : int {
   smBlackOnWhite = 1,
   smWhiteOnBlack = 2,
-  smColorOnColor = 3,  // nearest pixel
-  smHalftone = 4       // area average: every source pixel under a destination pixel counts by its covered area
+  smColorOnColor = 3, // nearest pixel
+  smHalftone =
+      4 // area average: every source pixel under a destination pixel counts by its covered area
 };
 constexpr TStretchMode COLORONCOLOR = TStretchMode::smColorOnColor;
 constexpr TStretchMode HALFTONE = TStretchMode::smHalftone;
@@ -167,5 +170,6 @@ void DibCopy(const TDibView& Src, int SrcX, int SrcY, int W, int H, const TDibVi
 // means all of Dst. Mode COLORONCOLOR picks the nearest source pixel (also
 // used for the black/white modes); HALFTONE averages the covered source area.
 // Big jobs are split over the machine's cores.
-void DibStretch(const TDibView& Src, const TRect& SrcRect, const TDibView& Dst, const TRect& DstRect,
-                TStretchMode Mode, TPaletteMapper* Mapper = nullptr, const TRect* Clip = nullptr);
+void DibStretch(const TDibView& Src, const TRect& SrcRect, const TDibView& Dst,
+                const TRect& DstRect, TStretchMode Mode, TPaletteMapper* Mapper = nullptr,
+                const TRect* Clip = nullptr);

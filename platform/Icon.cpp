@@ -19,7 +19,9 @@ constexpr size_t kDirSize = 6;
 constexpr size_t kEntrySize = 16;
 const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint16_t Le16(const uint8_t* p) {
+  return uint16_t(p[0] | (p[1] << 8));
+}
 uint32_t Le32(const uint8_t* p) {
   const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
   return b0 | (b1 << 8) | (b2 << 16) | (b3 << 24);
@@ -77,9 +79,11 @@ bool ProbeEntry(const uint8_t* Data, size_t FileSize, const uint8_t* Entry, TCan
   return true;
 }
 
-}  // namespace
+} // namespace
 
-QSize SystemIconSize() { return QSize(32, 32); }
+QSize SystemIconSize() {
+  return QSize(32, 32);
+}
 
 void TPlatformIcon::LoadFromStream(TStream& Stream) {
   const int64_t pos = Stream.Position();
@@ -100,8 +104,7 @@ void TPlatformIcon::LoadFromMemory(const uint8_t* Data, size_t Size) {
     throw EIconError("Not an icon file");
   const unsigned count = Le16(Data + 4);
   if (count == 0) throw EIconError("Icon file holds no image");
-  if (kDirSize + size_t(count) * kEntrySize > Size)
-    throw EIconError("Icon directory is truncated");
+  if (kDirSize + size_t(count) * kEntrySize > Size) throw EIconError("Icon directory is truncated");
 
   TCandidate best;
   bool found = false;
@@ -149,7 +152,8 @@ void TPlatformIcon::LoadFromMemory(const uint8_t* Data, size_t Size) {
       // The colour part is opaque; the AND mask follows it, 1 bit per pixel.
       for (int y = 0; y < colour.height(); ++y) {
         QRgb* row = reinterpret_cast<QRgb*>(colour.scanLine(y));
-        for (int x = 0; x < colour.width(); ++x) row[x] |= 0xFF000000u;
+        for (int x = 0; x < colour.width(); ++x)
+          row[x] |= 0xFF000000u;
       }
       mask = QImage(colour.size(), QImage::Format_ARGB32);
       mask.fill(qRgb(0, 0, 0));
@@ -185,8 +189,7 @@ void TPlatformIcon::Draw(QPainter& Painter, int X, int Y) const {
   // the painter draws straight onto an image without scaling.
   QPaintDevice* device = Painter.device();
   const QTransform t = Painter.worldTransform();
-  if (device && device->devType() == QInternal::Image &&
-      t.type() <= QTransform::TxTranslate) {
+  if (device && device->devType() == QInternal::Image && t.type() <= QTransform::TxTranslate) {
     QImage& target = *static_cast<QImage*>(device);
     const int ox = X + int(t.dx()), oy = Y + int(t.dy());
     for (int y = 0; y < Height(); ++y) {
@@ -271,7 +274,8 @@ void TPlatformIcon::SaveToStream(TStream& Stream) const {
   PutLe16(out, 24);
   PutLe32(out, 0);
   PutLe32(out, uint32_t(imageSize));
-  for (int i = 0; i < 4; ++i) PutLe32(out, 0);
+  for (int i = 0; i < 4; ++i)
+    PutLe32(out, 0);
   const bool alphaOnly = FHasAlpha || FMask.isNull();
   for (int y = h - 1; y >= 0; --y) {
     const QRgb* c = reinterpret_cast<const QRgb*>(FColour.constScanLine(y));

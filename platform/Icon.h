@@ -61,8 +61,8 @@ public:
   void SaveToStream(TStream& Stream) const;
 
 private:
-  QImage FColour;       // ARGB32; alpha meaningful only when FHasAlpha
-  QImage FMask;         // ARGB32, white where transparent, black where opaque
+  QImage FColour; // ARGB32; alpha meaningful only when FHasAlpha
+  QImage FMask;   // ARGB32, white where transparent, black where opaque
   bool FHasAlpha = false;
   int FBitCount = 0;
 };

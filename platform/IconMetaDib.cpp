@@ -7,12 +7,16 @@
 
 namespace {
 
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint16_t Le16(const uint8_t* p) {
+  return uint16_t(p[0] | (p[1] << 8));
+}
 uint32_t Le32(const uint8_t* p) {
   const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
   return b0 | (b1 << 8) | (b2 << 16) | (b3 << 24);
 }
-int32_t LeI32(const uint8_t* p) { return int32_t(Le32(p)); }
+int32_t LeI32(const uint8_t* p) {
+  return int32_t(Le32(p));
+}
 
 // Position of the lowest set bit and the width of a colour mask, so that a
 // masked value can be widened to 8 bits.
@@ -21,8 +25,14 @@ struct TMaskShift {
   int Bits = 0;
   explicit TMaskShift(uint32_t Mask) {
     if (Mask == 0) return;
-    while (!(Mask & 1u)) { Mask >>= 1; ++Shift; }
-    while (Mask & 1u) { Mask >>= 1; ++Bits; }
+    while (!(Mask & 1u)) {
+      Mask >>= 1;
+      ++Shift;
+    }
+    while (Mask & 1u) {
+      Mask >>= 1;
+      ++Bits;
+    }
   }
   int Scale(uint32_t Value, uint32_t Mask) const {
     if (Bits == 0) return 0;
@@ -41,7 +51,7 @@ QRgb PaletteColour(const TDibHeader& H, unsigned Index) {
 bool DecodeRle(const TDibHeader& H, const uint8_t* Bits, size_t Size, QImage& Image,
                std::string& Error) {
   const bool four = H.Compression == 2;
-  int x = 0, y = 0;  // y counts rows from the bottom
+  int x = 0, y = 0; // y counts rows from the bottom
   size_t i = 0;
   auto put = [&](unsigned index) {
     if (x >= 0 && x < H.Width && y >= 0 && y < H.Height) {
@@ -58,32 +68,32 @@ bool DecodeRle(const TDibHeader& H, const uint8_t* Bits, size_t Size, QImage& Im
         put(four ? ((k & 1) ? (value & 0x0F) : (value >> 4)) : value);
       continue;
     }
-    if (value == 0) {  // end of line
+    if (value == 0) { // end of line
       x = 0;
       ++y;
-    } else if (value == 1) {  // end of bitmap
+    } else if (value == 1) { // end of bitmap
       return true;
-    } else if (value == 2) {  // delta
+    } else if (value == 2) { // delta
       if (i + 1 >= Size) break;
       x += Bits[i];
       y += Bits[i + 1];
       i += 2;
-    } else {  // absolute run of `value` pixels
+    } else { // absolute run of `value` pixels
       const size_t bytes = four ? (size_t(value) + 1) / 2 : value;
       if (i + bytes > Size) break;
       for (int k = 0; k < value; ++k) {
         const uint8_t b = Bits[i + (four ? k / 2 : k)];
         put(four ? ((k & 1) ? (b & 0x0F) : (b >> 4)) : b);
       }
-      i += (bytes + 1) & ~size_t(1);  // runs are padded to 16 bits
+      i += (bytes + 1) & ~size_t(1); // runs are padded to 16 bits
     }
     if (y >= H.Height) return true;
   }
   (void)Error;
-  return true;  // a run-length bitmap that stops early keeps what it has
+  return true; // a run-length bitmap that stops early keeps what it has
 }
 
-}  // namespace
+} // namespace
 
 bool ParseDibHeader(const uint8_t* Info, size_t Size, TDibHeader& H, std::string& Error,
                     bool DoubleHeight, bool PaletteIndices) {
@@ -111,7 +121,7 @@ bool ParseDibHeader(const uint8_t* Info, size_t Size, TDibHeader& H, std::string
     H.ImageSize = Le32(Info + 20);
     coloursUsed = Le32(Info + 32);
     pos = headerSize;
-    if (headerSize >= 52) {  // V2 and later carry their masks in the header
+    if (headerSize >= 52) { // V2 and later carry their masks in the header
       H.Masks[0] = Le32(Info + 40);
       H.Masks[1] = Le32(Info + 44);
       H.Masks[2] = Le32(Info + 48);
@@ -158,7 +168,7 @@ bool ParseDibHeader(const uint8_t* Info, size_t Size, TDibHeader& H, std::string
   if (bc <= 8 && H.Compression != 4 && H.Compression != 5)
     colours = (coloursUsed > 0 && coloursUsed < (1u << bc)) ? coloursUsed : (size_t(1) << bc);
   else if (coloursUsed > 0 && coloursUsed <= 256)
-    colours = coloursUsed;  // an optional table beside true-colour pixels: skipped
+    colours = coloursUsed; // an optional table beside true-colour pixels: skipped
   const size_t entry = PaletteIndices ? 2 : (core ? 3 : 4);
   if (pos + colours * entry > Size) {
     // Some writers give a full table size but store fewer entries; keep what fits.
@@ -185,9 +195,9 @@ bool DecodeDibPixels(const TDibHeader& H, const uint8_t* Bits, size_t Size, bool
                      QImage& Image, std::string& Error) {
   if (H.Compression == 4 || H.Compression == 5) {
     const size_t n = H.ImageSize > 0 && H.ImageSize <= Size ? H.ImageSize : Size;
-    QImage decoded = QImage::fromData(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(Bits), qsizetype(n)),
-        H.Compression == 4 ? "JPG" : "PNG");
+    QImage decoded =
+        QImage::fromData(QByteArray::fromRawData(reinterpret_cast<const char*>(Bits), qsizetype(n)),
+                         H.Compression == 4 ? "JPG" : "PNG");
     if (decoded.isNull()) {
       Error = "embedded compressed bitmap cannot be decoded";
       return false;
@@ -222,9 +232,14 @@ bool DecodeDibPixels(const TDibHeader& H, const uint8_t* Bits, size_t Size, bool
   uint32_t masks[4] = {H.Masks[0], H.Masks[1], H.Masks[2], H.Masks[3]};
   if (H.Compression == 0) {
     if (H.BitCount == 16) {
-      masks[0] = 0x7C00; masks[1] = 0x03E0; masks[2] = 0x001F; masks[3] = 0;
+      masks[0] = 0x7C00;
+      masks[1] = 0x03E0;
+      masks[2] = 0x001F;
+      masks[3] = 0;
     } else if (H.BitCount == 32) {
-      masks[0] = 0x00FF0000; masks[1] = 0x0000FF00; masks[2] = 0x000000FF;
+      masks[0] = 0x00FF0000;
+      masks[1] = 0x0000FF00;
+      masks[2] = 0x000000FF;
       masks[3] = 0xFF000000;
     }
   }
@@ -233,34 +248,35 @@ bool DecodeDibPixels(const TDibHeader& H, const uint8_t* Bits, size_t Size, bool
     const uint8_t* src = Bits + (H.TopDown ? y : H.Height - 1 - y) * stride;
     QRgb* dst = reinterpret_cast<QRgb*>(Image.scanLine(y));
     switch (H.BitCount) {
-      case 1:
-        for (int x = 0; x < H.Width; ++x)
-          dst[x] = PaletteColour(H, (src[x >> 3] >> (7 - (x & 7))) & 1);
-        break;
-      case 4:
-        for (int x = 0; x < H.Width; ++x)
-          dst[x] = PaletteColour(H, (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4));
-        break;
-      case 8:
-        for (int x = 0; x < H.Width; ++x) dst[x] = PaletteColour(H, src[x]);
-        break;
-      case 24:
-        for (int x = 0; x < H.Width; ++x)
-          dst[x] = qRgb(src[3 * x + 2], src[3 * x + 1], src[3 * x]);
-        break;
-      case 16:
-      case 32: {
-        const int bytes = H.BitCount / 8;
-        for (int x = 0; x < H.Width; ++x) {
-          const uint32_t v = bytes == 2 ? Le16(src + 2 * x) : Le32(src + 4 * x);
-          const int a = (KeepAlpha && masks[3]) ? sa.Scale(v, masks[3]) : 255;
-          dst[x] = qRgba(sr.Scale(v, masks[0]), sg.Scale(v, masks[1]), sb.Scale(v, masks[2]), a);
-        }
-        break;
+    case 1:
+      for (int x = 0; x < H.Width; ++x)
+        dst[x] = PaletteColour(H, (src[x >> 3] >> (7 - (x & 7))) & 1);
+      break;
+    case 4:
+      for (int x = 0; x < H.Width; ++x)
+        dst[x] = PaletteColour(H, (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4));
+      break;
+    case 8:
+      for (int x = 0; x < H.Width; ++x)
+        dst[x] = PaletteColour(H, src[x]);
+      break;
+    case 24:
+      for (int x = 0; x < H.Width; ++x)
+        dst[x] = qRgb(src[3 * x + 2], src[3 * x + 1], src[3 * x]);
+      break;
+    case 16:
+    case 32: {
+      const int bytes = H.BitCount / 8;
+      for (int x = 0; x < H.Width; ++x) {
+        const uint32_t v = bytes == 2 ? Le16(src + 2 * x) : Le32(src + 4 * x);
+        const int a = (KeepAlpha && masks[3]) ? sa.Scale(v, masks[3]) : 255;
+        dst[x] = qRgba(sr.Scale(v, masks[0]), sg.Scale(v, masks[1]), sb.Scale(v, masks[2]), a);
       }
-      default:
-        Error = "unsupported bit count";
-        return false;
+      break;
+    }
+    default:
+      Error = "unsupported bit count";
+      return false;
     }
   }
   return true;

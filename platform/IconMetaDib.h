@@ -18,14 +18,14 @@ constexpr int64_t kMaxDibPixels = int64_t(1) << 26;
 
 struct TDibHeader {
   int Width = 0;
-  int Height = 0;          // rows of the picture, always positive
-  bool TopDown = false;    // negative height in the file
-  int BitCount = 0;        // 1, 4, 8, 16, 24 or 32
-  uint32_t Compression = 0;  // 0 none, 1 RLE8, 2 RLE4, 3 bit fields, 4 JPEG, 5 PNG
-  uint32_t Masks[4] = {0, 0, 0, 0};  // red, green, blue, alpha for bit fields
-  std::vector<QRgb> Palette;   // opaque colours of the colour table
-  size_t InfoSize = 0;       // header + masks + colour table, in bytes
-  size_t ImageSize = 0;      // biSizeImage (0 for uncompressed files allowed)
+  int Height = 0;                   // rows of the picture, always positive
+  bool TopDown = false;             // negative height in the file
+  int BitCount = 0;                 // 1, 4, 8, 16, 24 or 32
+  uint32_t Compression = 0;         // 0 none, 1 RLE8, 2 RLE4, 3 bit fields, 4 JPEG, 5 PNG
+  uint32_t Masks[4] = {0, 0, 0, 0}; // red, green, blue, alpha for bit fields
+  std::vector<QRgb> Palette;        // opaque colours of the colour table
+  size_t InfoSize = 0;              // header + masks + colour table, in bytes
+  size_t ImageSize = 0;             // biSizeImage (0 for uncompressed files allowed)
   int64_t Stride() const { return ((int64_t(Width) * BitCount + 31) / 32) * 4; }
 };
 

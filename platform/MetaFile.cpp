@@ -18,9 +18,11 @@ void Put32(std::vector<uint8_t>& v, uint32_t x) {
   Put16(v, x & 0xFFFF);
   Put16(v, x >> 16);
 }
-void PutI32(std::vector<uint8_t>& v, int32_t x) { Put32(v, uint32_t(x)); }
+void PutI32(std::vector<uint8_t>& v, int32_t x) {
+  Put32(v, uint32_t(x));
+}
 
-}  // namespace
+} // namespace
 
 void TMetafile::LoadFromStream(TStream& Stream) {
   const int64_t pos = Stream.Position();
@@ -36,7 +38,9 @@ void TMetafile::LoadFromStream(TStream& Stream) {
   LoadFromMemory(bytes.data(), bytes.size());
 }
 
-void TMetafile::LoadFromMemory(const uint8_t* Data, size_t Size) { SetBytes(Data, Size); }
+void TMetafile::LoadFromMemory(const uint8_t* Data, size_t Size) {
+  SetBytes(Data, Size);
+}
 
 void TMetafile::SetBytes(const uint8_t* Data, size_t Size) {
   auto data = std::make_shared<TMetafileData>(ParseMetafile(Data, Size));
@@ -105,8 +109,8 @@ void TMetafileCanvas::DrawImage(int X, int Y, const QImage& Image) {
   Put32(v, 40);
   Put32(v, 120);
   Put32(v, uint32_t(bitsSize));
-  Put32(v, 0);           // DIB_RGB_COLORS
-  Put32(v, 0x00CC0020);  // SRCCOPY
+  Put32(v, 0);          // DIB_RGB_COLORS
+  Put32(v, 0x00CC0020); // SRCCOPY
   PutI32(v, w);
   PutI32(v, h);
   Put32(v, 40);
@@ -116,7 +120,8 @@ void TMetafileCanvas::DrawImage(int X, int Y, const QImage& Image) {
   Put16(v, 24);
   Put32(v, 0);
   Put32(v, uint32_t(bitsSize));
-  for (int i = 0; i < 4; ++i) Put32(v, 0);
+  for (int i = 0; i < 4; ++i)
+    Put32(v, 0);
   for (int y = h - 1; y >= 0; --y) {
     const uint8_t* row = rgb.constScanLine(y);
     for (int x = 0; x < w; ++x) {

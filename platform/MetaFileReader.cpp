@@ -6,7 +6,7 @@
 namespace {
 
 constexpr uint32_t kPlaceableKey = 0x9AC6CDD7;
-constexpr uint32_t kEmfSignature = 0x464D4520;  // " EMF"
+constexpr uint32_t kEmfSignature = 0x464D4520; // " EMF"
 constexpr uint32_t kEmrHeader = 1;
 constexpr uint32_t kEmrEof = 14;
 constexpr size_t kPlaceableSize = 22;
@@ -81,7 +81,7 @@ void ParseWmf(const TRecordReader& R, TMetafileData& M) {
   while (R.Size() - pos >= 6) {
     const uint32_t words = R.U32(pos);
     const uint16_t function = R.U16(pos + 4);
-    if (function == 0) break;  // end of file record
+    if (function == 0) break; // end of file record
     if (words < 3 || words > (R.Size() - pos) / 2)
       throw EMetafileError("Damaged metafile record at offset " + Hex(pos));
     M.Records.push_back({function, pos, size_t(words) * 2});
@@ -92,9 +92,9 @@ void ParseWmf(const TRecordReader& R, TMetafileData& M) {
 void CheckSize(double W, double H, int& Width, int& Height) {
   if (!(W > 0) || !(H > 0) || W > kMaxMetafileSide + 0.5 || H > kMaxMetafileSide + 0.5 ||
       W * H > double(kMaxMetafilePixels) * 1.01) {
-    throw EMetafileError("Metafile picture size " + std::to_string(std::llround(std::min(W, 1e12))) +
-                         " x " + std::to_string(std::llround(std::min(H, 1e12))) +
-                         " is out of range");
+    throw EMetafileError("Metafile picture size " +
+                         std::to_string(std::llround(std::min(W, 1e12))) + " x " +
+                         std::to_string(std::llround(std::min(H, 1e12))) + " is out of range");
   }
   Width = std::max(1, int(std::lround(W)));
   Height = std::max(1, int(std::lround(H)));
@@ -107,16 +107,22 @@ void CheckSize(double W, double H, int& Width, int& Height) {
 // whose units are pixels or free.
 double MillimetresPerUnit(unsigned MapMode) {
   switch (MapMode) {
-    case 2: return 0.1;           // low metric
-    case 3: return 0.01;          // high metric
-    case 4: return 0.254;         // low English, 0.01 inch
-    case 5: return 0.0254;        // high English, 0.001 inch
-    case 6: return 25.4 / 1440;   // twips
-    default: return 0;
+  case 2:
+    return 0.1; // low metric
+  case 3:
+    return 0.01; // high metric
+  case 4:
+    return 0.254; // low English, 0.01 inch
+  case 5:
+    return 0.0254; // high English, 0.001 inch
+  case 6:
+    return 25.4 / 1440; // twips
+  default:
+    return 0;
   }
 }
 
-}  // namespace
+} // namespace
 
 TMetafileData ParseMetafile(const uint8_t* Data, size_t Size) {
   TMetafileData M;

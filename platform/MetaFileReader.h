@@ -33,13 +33,14 @@ public:
   TRecordReader(const uint8_t* Data, size_t Size) : FData(Data), FSize(Size) {}
   size_t Size() const { return FSize; }
   const uint8_t* Data() const { return FData; }
-  bool Has(size_t Offset, size_t Count) const {
-    return Offset <= FSize && Count <= FSize - Offset;
-  }
+  bool Has(size_t Offset, size_t Count) const { return Offset <= FSize && Count <= FSize - Offset; }
   void Need(size_t Offset, size_t Count) const {
     if (!Has(Offset, Count)) throw ERecordTruncated("record field beyond the record");
   }
-  uint8_t U8(size_t Off) const { Need(Off, 1); return FData[Off]; }
+  uint8_t U8(size_t Off) const {
+    Need(Off, 1);
+    return FData[Off];
+  }
   uint16_t U16(size_t Off) const {
     Need(Off, 2);
     const uint16_t lo = FData[Off], hi = FData[Off + 1];
@@ -59,7 +60,10 @@ public:
     return f;
   }
   // Pointer to Count bytes at Off, checked.
-  const uint8_t* Bytes(size_t Off, size_t Count) const { Need(Off, Count); return FData + Off; }
+  const uint8_t* Bytes(size_t Off, size_t Count) const {
+    Need(Off, Count);
+    return FData + Off;
+  }
 
 private:
   const uint8_t* FData;
@@ -69,9 +73,9 @@ private:
 enum class TMetafileKind { Wmf, Emf };
 
 struct TMetaRecord {
-  uint32_t Type = 0;    // WMF function number or EMF record type
-  size_t Offset = 0;    // of the record's first byte in the file
-  size_t Size = 0;      // whole record in bytes
+  uint32_t Type = 0; // WMF function number or EMF record type
+  size_t Offset = 0; // of the record's first byte in the file
+  size_t Size = 0;   // whole record in bytes
 };
 
 struct TRectL {
@@ -81,19 +85,19 @@ struct TRectL {
 struct TMetafileData {
   TMetafileKind Kind = TMetafileKind::Wmf;
   std::vector<uint8_t> Bytes;
-  std::vector<TMetaRecord> Records;  // in file order, the end record excluded
+  std::vector<TMetaRecord> Records; // in file order, the end record excluded
 
   // WMF
   bool Placeable = false;
-  TRectL BoundingBox;       // placeable header, logical units
+  TRectL BoundingBox; // placeable header, logical units
   unsigned UnitsPerInch = 0;
-  unsigned ObjectCount = 0;  // size of the object table the header asks for
+  unsigned ObjectCount = 0; // size of the object table the header asks for
 
   // EMF
-  TRectL Bounds;            // reference device pixels, inclusive
-  TRectL Frame;             // 0.01 mm, inclusive
-  int32_t DeviceWidth = 0, DeviceHeight = 0;          // reference device, pixels
-  int32_t DeviceWidthMM = 0, DeviceHeightMM = 0;      // reference device, millimetres
+  TRectL Bounds;                                 // reference device pixels, inclusive
+  TRectL Frame;                                  // 0.01 mm, inclusive
+  int32_t DeviceWidth = 0, DeviceHeight = 0;     // reference device, pixels
+  int32_t DeviceWidthMM = 0, DeviceHeightMM = 0; // reference device, millimetres
   unsigned HandleCount = 0;
 
   TRecordReader Record(const TMetaRecord& R) const {

@@ -53,9 +53,15 @@ int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
 static int64_t NewPosition(int64_t Current, int64_t Size, int64_t Offset, TSeekOrigin Origin) {
   int64_t base = 0;
   switch (Origin) {
-  case TSeekOrigin::soBeginning: base = 0; break;
-  case TSeekOrigin::soCurrent: base = Current; break;
-  case TSeekOrigin::soEnd: base = Size; break;
+  case TSeekOrigin::soBeginning:
+    base = 0;
+    break;
+  case TSeekOrigin::soCurrent:
+    base = Current;
+    break;
+  case TSeekOrigin::soEnd:
+    base = Size;
+    break;
   }
   if ((Offset > 0 && base > std::numeric_limits<int64_t>::max() - Offset) ||
       (Offset < 0 && base + Offset < 0))
@@ -86,7 +92,8 @@ int64_t TMemoryStream::Write(const void* Buffer, int64_t Count) {
   if (Count <= 0) return 0;
   const int64_t end = FPosition + Count;
   if (end > FCapacity) Reserve(end);
-  if (FPosition > FSize) std::memset(FData.get() + FSize, 0, static_cast<size_t>(FPosition - FSize));
+  if (FPosition > FSize)
+    std::memset(FData.get() + FSize, 0, static_cast<size_t>(FPosition - FSize));
   std::memcpy(FData.get() + FPosition, Buffer, static_cast<size_t>(Count));
   FPosition = end;
   FSize = std::max(FSize, end);
@@ -142,23 +149,33 @@ int64_t TBytesStream::Read(void* Buffer, int64_t Count) {
   return n;
 }
 
-int64_t TBytesStream::Write(const void*, int64_t) { return 0; }
+int64_t TBytesStream::Write(const void*, int64_t) {
+  return 0;
+}
 
 int64_t TBytesStream::Seek(int64_t Offset, TSeekOrigin Origin) {
   FPosition = NewPosition(FPosition, FSize, Offset, Origin);
   return FPosition;
 }
 
-void TBytesStream::SetSize(int64_t) { throw EStreamError("Stream write error"); }
+void TBytesStream::SetSize(int64_t) {
+  throw EStreamError("Stream write error");
+}
 
 // ---- TFileStream
 
 TFileStream::TFileStream(const std::string& FileName, TFileMode Mode) : FFileName(FileName) {
   int flags = O_CLOEXEC;
   switch (Mode) {
-  case TFileMode::fmOpenRead: flags |= O_RDONLY; break;
-  case TFileMode::fmCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-  case TFileMode::fmOpenReadWrite: flags |= O_RDWR; break;
+  case TFileMode::fmOpenRead:
+    flags |= O_RDONLY;
+    break;
+  case TFileMode::fmCreate:
+    flags |= O_RDWR | O_CREAT | O_TRUNC;
+    break;
+  case TFileMode::fmOpenReadWrite:
+    flags |= O_RDWR;
+    break;
   }
   FHandle = ::open(FileName.c_str(), flags, 0666);
   if (FHandle < 0)
@@ -166,7 +183,8 @@ TFileStream::TFileStream(const std::string& FileName, TFileMode Mode) : FFileNam
   if (Mode == TFileMode::fmOpenRead) {
     struct stat st {};
     if (::fstat(FHandle, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-      void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, FHandle, 0);
+      void* p =
+          ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, FHandle, 0);
       if (p != MAP_FAILED) {
         FMap = static_cast<const uint8_t*>(p);
         FMapSize = st.st_size;

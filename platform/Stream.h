@@ -94,8 +94,8 @@ private:
 };
 
 enum class TFileMode {
-  fmOpenRead,   // existing file, read only, shared with other readers and writers
-  fmCreate,     // create or truncate, read and write
+  fmOpenRead, // existing file, read only, shared with other readers and writers
+  fmCreate,   // create or truncate, read and write
   fmOpenReadWrite
 };
 

@@ -16,12 +16,14 @@ void TmtbIndexStore::Clear() {
 
 int TmtbIndexStore::PrefixCount(size_t Chunk) const {
   int Sum = 0;
-  for (size_t I = Chunk; I > 0; I -= I & (~I + 1)) Sum += FFenwick[I];
+  for (size_t I = Chunk; I > 0; I -= I & (~I + 1))
+    Sum += FFenwick[I];
   return Sum;
 }
 
 void TmtbIndexStore::FenwickAdd(size_t Chunk, int Delta) {
-  for (size_t I = Chunk + 1; I < FFenwick.size(); I += I & (~I + 1)) FFenwick[I] += Delta;
+  for (size_t I = Chunk + 1; I < FFenwick.size(); I += I & (~I + 1))
+    FFenwick[I] += Delta;
 }
 
 void TmtbIndexStore::RebuildFenwick() {
@@ -43,7 +45,8 @@ TmtbIndexStore::TLocation TmtbIndexStore::Select(int Position) const {
   size_t Index = 0;
   int Remaining = Position;
   size_t Step = 1;
-  while (Step * 2 < FFenwick.size()) Step *= 2;
+  while (Step * 2 < FFenwick.size())
+    Step *= 2;
   for (; Step > 0; Step /= 2) {
     const size_t Next = Index + Step;
     if (Next < FFenwick.size() && FFenwick[Next] <= Remaining) {
@@ -52,13 +55,15 @@ TmtbIndexStore::TLocation TmtbIndexStore::Select(int Position) const {
     }
   }
   TLocation Result;
-  Result.Chunk = Index;  // 0-based chunk number (Index entries' chunks lie before it)
+  Result.Chunk = Index; // 0-based chunk number (Index entries' chunks lie before it)
   Result.Offset = Remaining;
   Result.Position = Position;
   return Result;
 }
 
-const TmtbIndexEntry& TmtbIndexStore::At(int Position) const { return EntryAt(Select(Position)); }
+const TmtbIndexEntry& TmtbIndexStore::At(int Position) const {
+  return EntryAt(Select(Position));
+}
 
 void TmtbIndexStore::InsertAt(const TLocation& Where, const TmtbIndexEntry& Entry) {
   if (FChunks.empty()) {
@@ -88,7 +93,8 @@ void TmtbIndexStore::InsertAt(const TLocation& Where, const TmtbIndexEntry& Entr
     // Split in halves; the upper half moves to a new chunk after this one.
     const int Keep = ChunkCapacity / 2;
     const int Moved = Chunk->Count - Keep;
-    std::memcpy(Fresh->Entries, Chunk->Entries + Keep, sizeof(TmtbIndexEntry) * static_cast<size_t>(Moved));
+    std::memcpy(Fresh->Entries, Chunk->Entries + Keep,
+                sizeof(TmtbIndexEntry) * static_cast<size_t>(Moved));
     Fresh->Count = Moved;
     Chunk->Count = Keep;
     FChunks.insert(FChunks.begin() + static_cast<std::ptrdiff_t>(ChunkNo) + 1, std::move(Fresh));
@@ -138,12 +144,14 @@ void TmtbIndexStore::Assign(const std::vector<TmtbIndexEntry>& Entries) {
 
 void TmtbIndexStore::CopyTo(std::vector<TmtbIndexEntry>& Out) const {
   Out.reserve(Out.size() + static_cast<size_t>(FCount));
-  for (const auto& Chunk : FChunks) Out.insert(Out.end(), Chunk->Entries, Chunk->Entries + Chunk->Count);
+  for (const auto& Chunk : FChunks)
+    Out.insert(Out.end(), Chunk->Entries, Chunk->Entries + Chunk->Count);
 }
 
 void TmtbIndexStore::EraseAt(const TLocation& Where) {
   TChunk* Chunk = FChunks.at(Where.Chunk).get();
-  if (Where.Offset < 0 || Where.Offset >= Chunk->Count) throw std::out_of_range("index entry out of range");
+  if (Where.Offset < 0 || Where.Offset >= Chunk->Count)
+    throw std::out_of_range("index entry out of range");
   std::memmove(Chunk->Entries + Where.Offset, Chunk->Entries + Where.Offset + 1,
                sizeof(TmtbIndexEntry) * static_cast<size_t>(Chunk->Count - Where.Offset - 1));
   --Chunk->Count;

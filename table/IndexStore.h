@@ -66,7 +66,8 @@ public:
   // Rewrites every entry in place (the order must not change).
   template <class TFn> void ForEachEntry(const TFn& Fn) {
     for (size_t C = 0; C < FChunks.size(); ++C) {
-      for (int K = 0; K < FChunks[C]->Count; ++K) Fn(FChunks[C]->Entries[K]);
+      for (int K = 0; K < FChunks[C]->Count; ++K)
+        Fn(FChunks[C]->Entries[K]);
       RefreshLast(C);
     }
   }
@@ -78,18 +79,19 @@ private:
     int Count = 0;
     TmtbIndexEntry Entries[ChunkCapacity];
   };
-  int PrefixCount(size_t Chunk) const;  // entries before chunk Chunk
+  int PrefixCount(size_t Chunk) const; // entries before chunk Chunk
   void FenwickAdd(size_t Chunk, int Delta);
   void RebuildFenwick();
   void RefreshLast(size_t Chunk);
 
   std::vector<std::unique_ptr<TChunk>> FChunks;
-  std::vector<TmtbIndexEntry> FLast;  // last entry of each chunk, searched without touching chunks
-  std::vector<int> FFenwick;          // 1-based Fenwick tree of chunk sizes
+  std::vector<TmtbIndexEntry> FLast; // last entry of each chunk, searched without touching chunks
+  std::vector<int> FFenwick;         // 1-based Fenwick tree of chunk sizes
   int FCount = 0;
 };
 
-template <class TLess> TmtbIndexStore::TLocation TmtbIndexStore::LowerBound(const TLess& Less) const {
+template <class TLess>
+TmtbIndexStore::TLocation TmtbIndexStore::LowerBound(const TLess& Less) const {
   TLocation Result;
   if (FChunks.empty()) return Result;
   // The first chunk whose last entry is not less than the key.
@@ -109,7 +111,7 @@ template <class TLess> TmtbIndexStore::TLocation TmtbIndexStore::LowerBound(cons
     return Result;
   }
   const TChunk& Chunk = *FChunks[Low];
-  int L = 0, H = Chunk.Count - 1;  // the last entry is known not to be less
+  int L = 0, H = Chunk.Count - 1; // the last entry is known not to be less
   while (L < H) {
     const int M = (L + H) / 2;
     if (Less(Chunk.Entries[M]))

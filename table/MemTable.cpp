@@ -22,14 +22,14 @@
 // kept out of line so that a record costs its real length, not its field size.
 
 struct TmtbRecord {
-  int32_t PositionHint = -1;  // spare (not used)
+  int32_t PositionHint = -1; // spare (not used)
   int32_t Slot = -1;
   int32_t Sequence = -1;
   uint8_t Flags = 0;
-  uint8_t UpdateStatus = 0;  // always "unmodified": no change log is kept
+  uint8_t UpdateStatus = 0; // always "unmodified": no change log is kept
   uint16_t Reserved = 0;
-  uint64_t RowOrder = 0;  // order label in the built-in insertion-order index
-  uint32_t Size = 0;      // bytes of the whole allocation
+  uint64_t RowOrder = 0; // order label in the built-in insertion-order index
+  uint32_t Size = 0;     // bytes of the whole allocation
   uint32_t Reserved2 = 0;
 
   uint8_t* Bytes() { return reinterpret_cast<uint8_t*>(this); }
@@ -51,10 +51,16 @@ uint32_t LoadU32(const uint8_t* P) {
   std::memcpy(&V, P, 4);
   return V;
 }
-void StoreU32(uint8_t* P, uint32_t V) { std::memcpy(P, &V, 4); }
+void StoreU32(uint8_t* P, uint32_t V) {
+  std::memcpy(P, &V, 4);
+}
 
-int Sign(int64_t V) { return (V > 0) - (V < 0); }
-int CompareDoubles(double A, double B) { return A < B ? -1 : A > B ? 1 : 0; }
+int Sign(int64_t V) {
+  return (V > 0) - (V < 0);
+}
+int CompareDoubles(double A, double B) {
+  return A < B ? -1 : A > B ? 1 : 0;
+}
 
 bool EqualsIgnoreCase(std::string_view A, std::string_view B) {
   if (A.size() != B.size()) return false;
@@ -67,53 +73,104 @@ bool EqualsIgnoreCase(std::string_view A, std::string_view B) {
 
 std::string Trim(std::string_view S) {
   size_t B = 0, E = S.size();
-  while (B < E && static_cast<unsigned char>(S[B]) <= ' ') ++B;
-  while (E > B && static_cast<unsigned char>(S[E - 1]) <= ' ') --E;
+  while (B < E && static_cast<unsigned char>(S[B]) <= ' ')
+    ++B;
+  while (E > B && static_cast<unsigned char>(S[E - 1]) <= ' ')
+    --E;
   return std::string(S.substr(B, E - B));
 }
 
-bool IsTextType(TFieldType T) { return T == ftString || T == ftFixedChar; }
+bool IsTextType(TFieldType T) {
+  return T == ftString || T == ftFixedChar;
+}
 bool IsBlobType(TFieldType T) {
   return T == ftBlob || T == ftMemo || T == ftGraphic || T == ftFmtMemo || T == ftParadoxOle ||
          T == ftDBaseOle || T == ftTypedBinary;
 }
 bool IsSupportedType(TFieldType T) {
   switch (T) {
-    case ftString: case ftSmallint: case ftInteger: case ftWord: case ftBoolean: case ftFloat:
-    case ftCurrency: case ftBCD: case ftDate: case ftTime: case ftDateTime: case ftBytes:
-    case ftVarBytes: case ftAutoInc: case ftBlob: case ftMemo: case ftGraphic: case ftFmtMemo:
-    case ftParadoxOle: case ftDBaseOle: case ftTypedBinary: case ftFixedChar: case ftLargeint:
-    case ftADT: case ftArray:
-      return true;
-    default:
-      return false;
+  case ftString:
+  case ftSmallint:
+  case ftInteger:
+  case ftWord:
+  case ftBoolean:
+  case ftFloat:
+  case ftCurrency:
+  case ftBCD:
+  case ftDate:
+  case ftTime:
+  case ftDateTime:
+  case ftBytes:
+  case ftVarBytes:
+  case ftAutoInc:
+  case ftBlob:
+  case ftMemo:
+  case ftGraphic:
+  case ftFmtMemo:
+  case ftParadoxOle:
+  case ftDBaseOle:
+  case ftTypedBinary:
+  case ftFixedChar:
+  case ftLargeint:
+  case ftADT:
+  case ftArray:
+    return true;
+  default:
+    return false;
   }
 }
 bool IsIndexableType(TFieldType T) {
   switch (T) {
-    case ftString: case ftFixedChar: case ftSmallint: case ftInteger: case ftWord: case ftBoolean:
-    case ftFloat: case ftCurrency: case ftBCD: case ftDate: case ftTime: case ftDateTime:
-    case ftAutoInc: case ftLargeint: case ftADT: case ftArray:
-      return true;
-    default:
-      return false;
+  case ftString:
+  case ftFixedChar:
+  case ftSmallint:
+  case ftInteger:
+  case ftWord:
+  case ftBoolean:
+  case ftFloat:
+  case ftCurrency:
+  case ftBCD:
+  case ftDate:
+  case ftTime:
+  case ftDateTime:
+  case ftAutoInc:
+  case ftLargeint:
+  case ftADT:
+  case ftArray:
+    return true;
+  default:
+    return false;
   }
 }
 bool IsFloatType(TFieldType T) {
   return T == ftFloat || T == ftCurrency || T == ftDate || T == ftTime || T == ftDateTime;
 }
 bool IsIntegerType(TFieldType T) {
-  return T == ftSmallint || T == ftInteger || T == ftWord || T == ftAutoInc || T == ftLargeint || T == ftBoolean;
+  return T == ftSmallint || T == ftInteger || T == ftWord || T == ftAutoInc || T == ftLargeint ||
+         T == ftBoolean;
 }
 // Bytes of a value held in the data area; 0 for values held out of line
 // (text, bytes, blobs), whose data-area slot is an offset and a length.
 uint32_t InlineSize(TFieldType T) {
   switch (T) {
-    case ftSmallint: case ftWord: case ftBoolean: return 2;
-    case ftInteger: case ftAutoInc: return 4;
-    case ftFloat: case ftCurrency: case ftDate: case ftTime: case ftDateTime: case ftLargeint: return 8;
-    case ftBCD: return 34;
-    default: return 0;
+  case ftSmallint:
+  case ftWord:
+  case ftBoolean:
+    return 2;
+  case ftInteger:
+  case ftAutoInc:
+    return 4;
+  case ftFloat:
+  case ftCurrency:
+  case ftDate:
+  case ftTime:
+  case ftDateTime:
+  case ftLargeint:
+    return 8;
+  case ftBCD:
+    return 34;
+  default:
+    return 0;
   }
 }
 bool IsOutOfLine(TFieldType T) {
@@ -137,7 +194,7 @@ std::string_view CutText(std::string_view Text, int Size) {
   if (Back > 0) {
     const unsigned char L = static_cast<unsigned char>(Text[Lead]);
     const int Len = L >= 0xF0 && L < 0xF8 ? 4 : L >= 0xE0 ? 3 : L >= 0xC0 ? 2 : 1;
-    if (Len > Back) Cut = Lead;  // the character would be split: drop it whole
+    if (Len > Back) Cut = Lead; // the character would be split: drop it whole
   }
   return Text.substr(0, Cut);
 }
@@ -146,7 +203,8 @@ uint64_t PrefixOfBytes(const uint8_t* P, size_t Len) {
   uint8_t B[8] = {};
   std::memcpy(B, P, std::min<size_t>(8, Len));
   uint64_t V = 0;
-  for (int I = 0; I < 8; ++I) V = V << 8 | B[I];
+  for (int I = 0; I < 8; ++I)
+    V = V << 8 | B[I];
   return V;
 }
 
@@ -156,12 +214,12 @@ template <class T> void GrowFor(std::vector<T>& V) {
 }
 
 uint64_t OrderedDouble(double D) {
-  if (D == 0) D = 0;  // -0 and +0 are equal
+  if (D == 0) D = 0; // -0 and +0 are equal
   const uint64_t Bits = std::bit_cast<uint64_t>(D);
   return (Bits >> 63) ? ~Bits : Bits | (uint64_t(1) << 63);
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // Table internals.
@@ -174,17 +232,17 @@ struct TValueRef {
 };
 
 struct TmtbCustomMemTable::TBuffer {
-  TmtbRecord* Record = nullptr;  // nullptr: the new record being inserted
+  TmtbRecord* Record = nullptr; // nullptr: the new record being inserted
   int Position = -1;
 };
 
 struct TmtbCustomMemTable::TImpl {
   struct TFieldLayout {
-    uint32_t Offset = 0;  // of the null indicator in the data area
-    uint32_t Size = 0;    // inline value bytes
+    uint32_t Offset = 0; // of the null indicator in the data area
+    uint32_t Size = 0;   // inline value bytes
     bool OutOfLine = false;
-    int KeySlot = -1;    // sort key of the case-sensitive collation
-    int KeySlotCI = -1;  // sort key of the case-insensitive collation
+    int KeySlot = -1;   // sort key of the case-sensitive collation
+    int KeySlotCI = -1; // sort key of the case-insensitive collation
   };
   struct TKeySlot {
     int Field = 0;
@@ -197,19 +255,19 @@ struct TmtbCustomMemTable::TImpl {
 
   std::vector<TFieldLayout> Layout;
   std::vector<TKeySlot> KeySlots;
-  uint32_t DataSize = 0;      // data area
-  uint32_t KeyDirOffset = 0;  // from the start of the data area
-  uint32_t FixedSize = 0;     // header + data area + key directory
+  uint32_t DataSize = 0;     // data area
+  uint32_t KeyDirOffset = 0; // from the start of the data area
+  uint32_t FixedSize = 0;    // header + data area + key directory
 
   std::vector<TBuffer> Window;
-  int WindowTop = -1;  // position of the first buffer's record
+  int WindowTop = -1; // position of the first buffer's record
   // The window's positions are always current; its records are read from the
   // selected order only when first needed (buffers with Position >= 0 and no
   // record yet), so that posting many records does not re-read it each time.
   bool WindowStale = false;
   std::vector<TEditValue> Edit;
-  int InsertPosition = -1;         // cursor position when the insert began
-  TmtbRecord* InsertBefore = nullptr;  // record current when the insert began
+  int InsertPosition = -1;            // cursor position when the insert began
+  TmtbRecord* InsertBefore = nullptr; // record current when the insert began
   int CursorPosition = -1;
 
   std::unique_ptr<TCollator> Collator, CollatorCI;
@@ -225,7 +283,7 @@ struct TmtbCustomMemTable::TImpl {
 
 struct TmtbCommon::TImpl {
   std::recursive_mutex Lock;
-  std::vector<TmtbRecord*> BySequence;  // record of each sequence number, nullptr once deleted
+  std::vector<TmtbRecord*> BySequence; // record of each sequence number, nullptr once deleted
   size_t RecordBytes = 0;
   std::mt19937 Random{std::random_device{}()};
 };
@@ -242,28 +300,36 @@ TmtbCommon::TmtbCommon() : FImpl(std::make_unique<TImpl>()) {
 }
 
 TmtbCommon::~TmtbCommon() {
-  for (TmtbRecord* R : FSlots) std::free(R);
+  for (TmtbRecord* R : FSlots)
+    std::free(R);
 }
 
-void TmtbCommon::SetLocaleID(int Value) { FLocaleID = Value; }
+void TmtbCommon::SetLocaleID(int Value) {
+  FLocaleID = Value;
+}
 
-std::recursive_mutex& TmtbCommon::Lock() { return FImpl->Lock; }
+std::recursive_mutex& TmtbCommon::Lock() {
+  return FImpl->Lock;
+}
 
 size_t TmtbCommon::MemoryUsed() const {
-  return FImpl->RecordBytes + FSlots.capacity() * sizeof(void*) + FFreeSlots.capacity() * sizeof(int32_t) +
-         FImpl->BySequence.capacity() * sizeof(void*);
+  return FImpl->RecordBytes + FSlots.capacity() * sizeof(void*) +
+         FFreeSlots.capacity() * sizeof(int32_t) + FImpl->BySequence.capacity() * sizeof(void*);
 }
 
 // ---------------------------------------------------------------------------
 // TmtbIndex, TmtbIndexes
 
 TmtbIndex::TmtbIndex(std::string Name, std::string FieldsText, unsigned Options, bool BuiltIn)
-    : FName(std::move(Name)), FFieldsText(std::move(FieldsText)), FOptions(Options), FBuiltIn(BuiltIn),
-      FMaintained((Options & ixNonMaintained) == 0), FStore(std::make_unique<TmtbIndexStore>()) {}
+    : FName(std::move(Name)), FFieldsText(std::move(FieldsText)), FOptions(Options),
+      FBuiltIn(BuiltIn), FMaintained((Options & ixNonMaintained) == 0),
+      FStore(std::make_unique<TmtbIndexStore>()) {}
 
 TmtbIndex::~TmtbIndex() = default;
 
-int TmtbIndex::Count() const { return FStore->Count() + static_cast<int>(FPending.size()); }
+int TmtbIndex::Count() const {
+  return FStore->Count() + static_cast<int>(FPending.size());
+}
 
 TmtbIndex* TmtbIndexes::Find(std::string_view Name) const {
   for (const auto& I : FItems)
@@ -285,22 +351,38 @@ TField::TField(TmtbCustomMemTable& DataSet, std::string ComponentName, std::stri
     : FDataSet(&DataSet), FName(std::move(ComponentName)), FFieldName(std::move(FieldName)),
       FDataType(DataType), FFieldKind(Kind), FSize(Size) {}
 
-const std::string& TField::DisplayName() const { return FDisplayLabel.empty() ? FFieldName : FDisplayLabel; }
+const std::string& TField::DisplayName() const {
+  return FDisplayLabel.empty() ? FFieldName : FDisplayLabel;
+}
 
-bool TField::IsBlob() const { return IsBlobType(FDataType); }
+bool TField::IsBlob() const {
+  return IsBlobType(FDataType);
+}
 
 int TField::DisplayWidth() const {
   if (FDisplayWidth >= 0) return FDisplayWidth;
   switch (FDataType) {
-    case ftString: case ftFixedChar: return FSize;
-    case ftSmallint: return 6;
-    case ftInteger: case ftAutoInc: return 11;
-    case ftWord: return 5;
-    case ftLargeint: return 15;
-    case ftBoolean: return 5;
-    case ftDate: case ftTime: return 10;
-    case ftDateTime: return 2 * 8 + 2;  // twice the data size plus 2
-    default: return 10;
+  case ftString:
+  case ftFixedChar:
+    return FSize;
+  case ftSmallint:
+    return 6;
+  case ftInteger:
+  case ftAutoInc:
+    return 11;
+  case ftWord:
+    return 5;
+  case ftLargeint:
+    return 15;
+  case ftBoolean:
+    return 5;
+  case ftDate:
+  case ftTime:
+    return 10;
+  case ftDateTime:
+    return 2 * 8 + 2; // twice the data size plus 2
+  default:
+    return 10;
   }
 }
 
@@ -321,11 +403,12 @@ TValueRef ReadRecordValue(const TmtbRecord* R, const TmtbCustomMemTable::TImpl::
   return V;
 }
 
-}  // namespace
+} // namespace
 
 // Reads the value of field FieldIndex in buffer BufferIndex of the window
 // (-1: the active buffer); a null value when there is no record.
-static TValueRef BufferValue(const TmtbCustomMemTable::TImpl& Impl, int BufferIndex, int FieldIndex) {
+static TValueRef BufferValue(const TmtbCustomMemTable::TImpl& Impl, int BufferIndex,
+                             int FieldIndex) {
   if (BufferIndex < 0 || static_cast<size_t>(BufferIndex) >= Impl.Window.size()) return {};
   if (static_cast<size_t>(FieldIndex) >= Impl.Layout.size()) return {};
   const auto& B = Impl.Window[static_cast<size_t>(BufferIndex)];
@@ -359,7 +442,8 @@ std::string ValueToString(const TField& F, const TValueRef& V, bool Display) {
       const double Day = std::trunc(D);
       S = DateTimeDisplayText(Day);
     } else if (T == ftTime) {
-      const std::string Full = DateTimeDisplayText(D - std::trunc(D) + 2);  // any date; keep the time part
+      const std::string Full =
+          DateTimeDisplayText(D - std::trunc(D) + 2); // any date; keep the time part
       const std::string DateOnly = DateTimeDisplayText(2);
       S = Full.size() > DateOnly.size() ? Full.substr(DateOnly.size() + 1) : std::string();
     }
@@ -378,10 +462,10 @@ std::string ValueToString(const TField& F, const TValueRef& V, bool Display) {
     return B ? "True" : "False";
   }
   if (IsIntegerType(T)) return std::to_string(F.AsLargeInt());
-  return {};  // BCD, ADT and array values have no text here
+  return {}; // BCD, ADT and array values have no text here
 }
 
-}  // namespace
+} // namespace
 
 bool TField::IsNull() const {
   const auto& Impl = *FDataSet->FImpl;
@@ -416,7 +500,8 @@ TDateTime TField::AsDateTime() const {
   FDataSet->SettleWindow();
   const TValueRef V = BufferValue(*FDataSet->FImpl, FDataSet->FActive, FIndex);
   if (V.Null) return 0;
-  if (!IsFloatType(FDataType)) throw EDatabaseError("Cannot access field '" + FFieldName + "' as type DateTime");
+  if (!IsFloatType(FDataType))
+    throw EDatabaseError("Cannot access field '" + FFieldName + "' as type DateTime");
   double D;
   std::memcpy(&D, V.P, 8);
   return D;
@@ -442,32 +527,36 @@ int64_t TField::AsLargeInt() const {
   const TValueRef V = BufferValue(*FDataSet->FImpl, FDataSet->FActive, FIndex);
   if (V.Null) return 0;
   switch (FDataType) {
-    case ftSmallint: case ftBoolean: {
-      int16_t X;
-      std::memcpy(&X, V.P, 2);
-      return X;
-    }
-    case ftWord: {
-      uint16_t X;
-      std::memcpy(&X, V.P, 2);
-      return X;
-    }
-    case ftInteger: case ftAutoInc: {
-      int32_t X;
-      std::memcpy(&X, V.P, 4);
-      return X;
-    }
-    case ftLargeint: {
-      int64_t X;
-      std::memcpy(&X, V.P, 8);
-      return X;
-    }
-    default:
-      throw EDatabaseError("Cannot access field '" + FFieldName + "' as type Integer");
+  case ftSmallint:
+  case ftBoolean: {
+    int16_t X;
+    std::memcpy(&X, V.P, 2);
+    return X;
+  }
+  case ftWord: {
+    uint16_t X;
+    std::memcpy(&X, V.P, 2);
+    return X;
+  }
+  case ftInteger:
+  case ftAutoInc: {
+    int32_t X;
+    std::memcpy(&X, V.P, 4);
+    return X;
+  }
+  case ftLargeint: {
+    int64_t X;
+    std::memcpy(&X, V.P, 8);
+    return X;
+  }
+  default:
+    throw EDatabaseError("Cannot access field '" + FFieldName + "' as type Integer");
   }
 }
 
-bool TField::AsBoolean() const { return AsLargeInt() != 0; }
+bool TField::AsBoolean() const {
+  return AsLargeInt() != 0;
+}
 
 void TField::SetAsString(std::string_view Value) {
   if (IsTextType(FDataType) || FDataType == ftVarBytes || IsBlobType(FDataType)) {
@@ -490,7 +579,8 @@ void TField::SetAsString(std::string_view Value) {
       const long long X = std::strtoll(S.c_str(), &End, 10);
       if (!S.empty() && End && *End == '\0') return SetAsLargeInt(X);
     }
-    throw EDatabaseError("'" + std::string(Value) + "' is not a valid value for field '" + FFieldName + "'");
+    throw EDatabaseError("'" + std::string(Value) + "' is not a valid value for field '" +
+                         FFieldName + "'");
   }
   if (FDataType == ftFloat || FDataType == ftCurrency) {
     const std::string S = Trim(Value);
@@ -514,7 +604,8 @@ void TField::SetAsFloat(double Value) {
     throw EDatabaseError("Cannot access field '" + FFieldName + "' as type Float");
   }
   // Values that have no order (NaN) or no date would break the indexes.
-  if (!std::isfinite(Value)) throw EDatabaseError("Invalid floating point value for field '" + FFieldName + "'");
+  if (!std::isfinite(Value))
+    throw EDatabaseError("Invalid floating point value for field '" + FFieldName + "'");
   if (Value == 0) Value = 0;
   std::string B(8, '\0');
   std::memcpy(B.data(), &Value, 8);
@@ -524,33 +615,38 @@ void TField::SetAsFloat(double Value) {
 void TField::SetAsLargeInt(int64_t Value) {
   std::string B;
   switch (FDataType) {
-    case ftSmallint: case ftBoolean: case ftWord: {
-      const int64_t Low = FDataType == ftWord ? 0 : FDataType == ftBoolean ? 0 : -32768;
-      const int64_t High = FDataType == ftWord ? 65535 : FDataType == ftBoolean ? 1 : 32767;
-      if (FDataType == ftBoolean) Value = Value != 0;
-      if (Value < Low || Value > High)
-        throw EDatabaseError(std::to_string(Value) + " is not a valid value for field '" + FFieldName +
-                             "'. The allowed range is " + std::to_string(Low) + " to " + std::to_string(High));
-      const uint16_t X = static_cast<uint16_t>(Value);
-      B.assign(2, '\0');
-      std::memcpy(B.data(), &X, 2);
-      break;
-    }
-    case ftInteger: case ftAutoInc: {
-      if (Value < INT32_MIN || Value > INT32_MAX)
-        throw EDatabaseError(std::to_string(Value) + " is not a valid value for field '" + FFieldName + "'");
-      const int32_t X = static_cast<int32_t>(Value);
-      B.assign(4, '\0');
-      std::memcpy(B.data(), &X, 4);
-      break;
-    }
-    case ftLargeint:
-      B.assign(8, '\0');
-      std::memcpy(B.data(), &Value, 8);
-      break;
-    default:
-      if (IsFloatType(FDataType)) return SetAsFloat(static_cast<double>(Value));
-      throw EDatabaseError("Cannot access field '" + FFieldName + "' as type Integer");
+  case ftSmallint:
+  case ftBoolean:
+  case ftWord: {
+    const int64_t Low = FDataType == ftWord ? 0 : FDataType == ftBoolean ? 0 : -32768;
+    const int64_t High = FDataType == ftWord ? 65535 : FDataType == ftBoolean ? 1 : 32767;
+    if (FDataType == ftBoolean) Value = Value != 0;
+    if (Value < Low || Value > High)
+      throw EDatabaseError(std::to_string(Value) + " is not a valid value for field '" +
+                           FFieldName + "'. The allowed range is " + std::to_string(Low) + " to " +
+                           std::to_string(High));
+    const uint16_t X = static_cast<uint16_t>(Value);
+    B.assign(2, '\0');
+    std::memcpy(B.data(), &X, 2);
+    break;
+  }
+  case ftInteger:
+  case ftAutoInc: {
+    if (Value < INT32_MIN || Value > INT32_MAX)
+      throw EDatabaseError(std::to_string(Value) + " is not a valid value for field '" +
+                           FFieldName + "'");
+    const int32_t X = static_cast<int32_t>(Value);
+    B.assign(4, '\0');
+    std::memcpy(B.data(), &X, 4);
+    break;
+  }
+  case ftLargeint:
+    B.assign(8, '\0');
+    std::memcpy(B.data(), &Value, 8);
+    break;
+  default:
+    if (IsFloatType(FDataType)) return SetAsFloat(static_cast<double>(Value));
+    throw EDatabaseError("Cannot access field '" + FFieldName + "' as type Integer");
   }
   FDataSet->WriteField(*this, B, false);
 }
@@ -560,7 +656,9 @@ void TField::SetAsBoolean(bool Value) {
   SetAsLargeInt(Value ? 1 : 0);
 }
 
-void TField::Clear() { FDataSet->WriteField(*this, {}, true); }
+void TField::Clear() {
+  FDataSet->WriteField(*this, {}, true);
+}
 
 // ---------------------------------------------------------------------------
 // TDataSource and TDataLink
@@ -569,7 +667,8 @@ TDataSource::TDataSource(std::string Name) : FName(std::move(Name)) {}
 
 TDataSource::~TDataSource() {
   SetDataSet(nullptr);
-  for (TDataLink* L : std::vector<TDataLink*>(FLinks)) L->SetDataSource(nullptr);
+  for (TDataLink* L : std::vector<TDataLink*>(FLinks))
+    L->SetDataSource(nullptr);
 }
 
 void TDataSource::SetDataSet(TmtbCustomMemTable* DataSet) {
@@ -595,7 +694,8 @@ TDataSetState TDataSource::State() const {
 
 void TDataSource::NotifyLinksActive() {
   FState = State();
-  for (TDataLink* L : std::vector<TDataLink*>(FLinks)) L->SetActive(FState != dsInactive);
+  for (TDataLink* L : std::vector<TDataLink*>(FLinks))
+    L->SetActive(FState != dsInactive);
   if (FDataSet) FDataSet->UpdateWindowSize();
 }
 
@@ -609,12 +709,17 @@ void TDataSource::DataEvent(TDataEvent Event, intptr_t Info) {
     }
   }
   if (!FEnabled) return;
-  for (TDataLink* L : std::vector<TDataLink*>(FLinks)) L->DataEvent(Event, Info);
+  for (TDataLink* L : std::vector<TDataLink*>(FLinks))
+    L->DataEvent(Event, Info);
 }
 
-void TDataSource::AddLink(TDataLink* Link) { FLinks.push_back(Link); }
+void TDataSource::AddLink(TDataLink* Link) {
+  FLinks.push_back(Link);
+}
 
-void TDataSource::RemoveLink(TDataLink* Link) { FLinks.erase(std::remove(FLinks.begin(), FLinks.end(), Link), FLinks.end()); }
+void TDataSource::RemoveLink(TDataLink* Link) {
+  FLinks.erase(std::remove(FLinks.begin(), FLinks.end(), Link), FLinks.end());
+}
 
 TDataLink::~TDataLink() {
   if (FDataSource) {
@@ -641,7 +746,9 @@ void TDataLink::SetDataSource(TDataSource* Source) {
   }
 }
 
-TmtbCustomMemTable* TDataLink::DataSet() const { return FDataSource ? FDataSource->DataSet() : nullptr; }
+TmtbCustomMemTable* TDataLink::DataSet() const {
+  return FDataSource ? FDataSource->DataSet() : nullptr;
+}
 
 void TDataLink::SetActive(bool Value) {
   if (FActive == Value) return;
@@ -700,7 +807,9 @@ TBookmark TDataLink::RecordBookmark(int K) const {
   return T->WindowBookmark(FFirstRecord + K);
 }
 
-bool TDataLink::Editing() const { return FEditing; }
+bool TDataLink::Editing() const {
+  return FEditing;
+}
 
 void TDataLink::DataEvent(TDataEvent Event, intptr_t Info) {
   if (Event == deUpdateState) {
@@ -714,38 +823,38 @@ void TDataLink::DataEvent(TDataEvent Event, intptr_t Info) {
   }
   if (!FActive) return;
   switch (Event) {
-    case deFieldChange:
-      FieldChanged(reinterpret_cast<TField*>(Info));
-      RecordChanged(reinterpret_cast<TField*>(Info));
-      break;
-    case deRecordChange:
-      RecordChanged(reinterpret_cast<TField*>(Info));
-      break;
-    case deDataSetChange:
-    case deLayoutChange:
-      UpdateRange();
-      if (Event == deDataSetChange)
-        DataSetChanged();
-      else
-        LayoutChanged();
-      break;
-    case deDataSetScroll: {
-      // The table's window moved by Info records; keep this link's rows on
-      // the same records where possible and report how far they moved.
-      const int Old = FFirstRecord;
-      FFirstRecord = Old - static_cast<int>(Info);
-      UpdateRange();
-      DataSetScrolled(static_cast<int>(Info) + FFirstRecord - Old);
-      break;
-    }
-    case deUpdateRecord:
-      UpdateData();
-      break;
-    case deCheckBrowseMode:
-      CheckBrowseMode();
-      break;
-    default:
-      break;
+  case deFieldChange:
+    FieldChanged(reinterpret_cast<TField*>(Info));
+    RecordChanged(reinterpret_cast<TField*>(Info));
+    break;
+  case deRecordChange:
+    RecordChanged(reinterpret_cast<TField*>(Info));
+    break;
+  case deDataSetChange:
+  case deLayoutChange:
+    UpdateRange();
+    if (Event == deDataSetChange)
+      DataSetChanged();
+    else
+      LayoutChanged();
+    break;
+  case deDataSetScroll: {
+    // The table's window moved by Info records; keep this link's rows on
+    // the same records where possible and report how far they moved.
+    const int Old = FFirstRecord;
+    FFirstRecord = Old - static_cast<int>(Info);
+    UpdateRange();
+    DataSetScrolled(static_cast<int>(Info) + FFirstRecord - Old);
+    break;
+  }
+  case deUpdateRecord:
+    UpdateData();
+    break;
+  case deCheckBrowseMode:
+    CheckBrowseMode();
+    break;
+  default:
+    break;
   }
 }
 
@@ -753,7 +862,8 @@ void TDataLink::DataEvent(TDataEvent Event, intptr_t Info) {
 // TmtbCustomMemTable: configuration
 
 TmtbCustomMemTable::TmtbCustomMemTable(std::string Name)
-    : FName(std::move(Name)), FCommon(std::make_unique<TmtbCommon>()), FImpl(std::make_unique<TImpl>()) {
+    : FName(std::move(Name)), FCommon(std::make_unique<TmtbCommon>()),
+      FImpl(std::make_unique<TImpl>()) {
   FIndexes.FItems.push_back(std::make_unique<TmtbIndex>("__MT__ROWORDER", "", 0, true));
   FSelected = FIndexes.FItems.front().get();
 }
@@ -763,17 +873,19 @@ TmtbCustomMemTable::~TmtbCustomMemTable() {
     if (Active()) Close();
   } catch (...) {
   }
-  for (TDataSource* S : std::vector<TDataSource*>(FDataSources)) S->SetDataSet(nullptr);
+  for (TDataSource* S : std::vector<TDataSource*>(FDataSources))
+    S->SetDataSet(nullptr);
 }
 
 void TmtbCustomMemTable::DatabaseError(const std::string& Text) const {
   throw EDatabaseError(FName.empty() ? Text : FName + ": " + Text);
 }
 
-TField& TmtbCustomMemTable::AddField(std::string ComponentName, std::string FieldName, TFieldType DataType,
-                                     int Size, TFieldKind Kind) {
+TField& TmtbCustomMemTable::AddField(std::string ComponentName, std::string FieldName,
+                                     TFieldType DataType, int Size, TFieldKind Kind) {
   if (Active()) throw EMemTableError("Table must be closed for this operation.");
-  FFields.push_back(std::make_unique<TField>(*this, std::move(ComponentName), std::move(FieldName), DataType, Size, Kind));
+  FFields.push_back(std::make_unique<TField>(*this, std::move(ComponentName), std::move(FieldName),
+                                             DataType, Size, Kind));
   FPersistentFields = true;
   FFields.back()->FIndex = static_cast<int>(FFields.size()) - 1;
   return *FFields.back();
@@ -808,11 +920,13 @@ void TmtbCustomMemTable::SetIndexName(std::string Value) {
     return;
   }
   TmtbIndex* Index = Value.empty() ? &FIndexes.BuiltIn() : FIndexes.Find(Value);
-  if (!Index) return;  // no such index: nothing changes
+  if (!Index) return; // no such index: nothing changes
   SwitchIndex(Index);
 }
 
-std::string TmtbCustomMemTable::IndexFieldNames() const { return FIndexFieldNames; }
+std::string TmtbCustomMemTable::IndexFieldNames() const {
+  return FIndexFieldNames;
+}
 
 void TmtbCustomMemTable::SetIndexFieldNames(std::string Value) {
   if (!Active()) {
@@ -825,7 +939,9 @@ void TmtbCustomMemTable::SetIndexFieldNames(std::string Value) {
   SwitchIndex(Index);
 }
 
-int TmtbCustomMemTable::LocaleID() const { return FCommon->LocaleID(); }
+int TmtbCustomMemTable::LocaleID() const {
+  return FCommon->LocaleID();
+}
 
 void TmtbCustomMemTable::SetLocaleID(int Value) {
   if (Value == FCommon->LocaleID()) return;
@@ -861,17 +977,20 @@ void TmtbCustomMemTable::SetActive(bool Value) {
     Close();
 }
 
-void TmtbCustomMemTable::ParseFieldList(TmtbIndex& Index, const std::string& FieldsText, unsigned DefOptions) {
+void TmtbCustomMemTable::ParseFieldList(TmtbIndex& Index, const std::string& FieldsText,
+                                        unsigned DefOptions) {
   Index.FFieldList.Clear();
   std::vector<std::string> Pieces;
   size_t Start = 0;
   while (true) {
     const size_t Semi = FieldsText.find(';', Start);
-    Pieces.push_back(Trim(std::string_view(FieldsText).substr(Start, Semi == std::string::npos ? std::string::npos : Semi - Start)));
+    Pieces.push_back(
+        Trim(std::string_view(FieldsText)
+                 .substr(Start, Semi == std::string::npos ? std::string::npos : Semi - Start)));
     if (Semi == std::string::npos) break;
     Start = Semi + 1;
   }
-  if (Pieces.size() > 1 && Pieces.back().empty()) Pieces.pop_back();  // a ";" at the very end
+  if (Pieces.size() > 1 && Pieces.back().empty()) Pieces.pop_back(); // a ";" at the very end
   for (const std::string& Piece : Pieces) {
     std::string Name = Piece;
     unsigned Options = 0;
@@ -881,12 +1000,24 @@ void TmtbCustomMemTable::ParseFieldList(TmtbIndex& Index, const std::string& Fie
       unsigned O = 0;
       for (char C : Piece.substr(Colon + 1)) {
         switch (std::toupper(static_cast<unsigned char>(C))) {
-          case 'D': O |= mtfoDescending; break;
-          case 'C': O |= mtfoCaseInsensitive; break;
-          case 'P': O |= mtfoPartial; break;
-          case 'N': O |= mtfoIgnoreNull; break;
-          case 'L': O |= mtfoOrdinal; break;
-          default: Letters = false; break;
+        case 'D':
+          O |= mtfoDescending;
+          break;
+        case 'C':
+          O |= mtfoCaseInsensitive;
+          break;
+        case 'P':
+          O |= mtfoPartial;
+          break;
+        case 'N':
+          O |= mtfoIgnoreNull;
+          break;
+        case 'L':
+          O |= mtfoOrdinal;
+          break;
+        default:
+          Letters = false;
+          break;
         }
       }
       if (Letters) {
@@ -896,7 +1027,8 @@ void TmtbCustomMemTable::ParseFieldList(TmtbIndex& Index, const std::string& Fie
     }
     TField* F = FindField(Name);
     if (!F) DatabaseError("Field '" + Name + "' not found");
-    if ((F->FieldKind() != fkData && F->FieldKind() != fkCalculated && F->FieldKind() != fkInternalCalc) ||
+    if ((F->FieldKind() != fkData && F->FieldKind() != fkCalculated &&
+         F->FieldKind() != fkInternalCalc) ||
         !IsIndexableType(F->DataType()))
       throw EDatabaseError("Can't index on field " + F->DisplayName());
     if (DefOptions & ixDescending) Options |= mtfoDescending;
@@ -933,7 +1065,8 @@ void TmtbCustomMemTable::Open() {
         FFields.back()->SetRequired(D.Required);
       }
     }
-    for (size_t K = 0; K < FFields.size(); ++K) FFields[K]->FIndex = static_cast<int>(K);
+    for (size_t K = 0; K < FFields.size(); ++K)
+      FFields[K]->FIndex = static_cast<int>(K);
     // Only data fields hold values; other kinds keep no storage.
     // 3./5. Indexes, then the record layout with the sort keys they need.
     CreateIndexes();
@@ -1004,7 +1137,8 @@ void TmtbCustomMemTable::CreateIndexes() {
   std::vector<std::unique_ptr<TmtbIndex>> Items;
   Items.push_back(std::make_unique<TmtbIndex>("__MT__ROWORDER", "", 0, true));
   for (const TIndexDef& D : FIndexDefs) {
-    if (Trim(D.Fields).empty() || D.Name.empty()) throw EMemTableError("Missing Name or FieldNames in IndexDef!");
+    if (Trim(D.Fields).empty() || D.Name.empty())
+      throw EMemTableError("Missing Name or FieldNames in IndexDef!");
     auto Index = std::make_unique<TmtbIndex>(D.Name, D.Fields, D.Options, false);
     ParseFieldList(*Index, D.Fields, D.Options);
     Items.push_back(std::move(Index));
@@ -1086,10 +1220,12 @@ void TmtbCustomMemTable::SetState(TDataSetState Value) {
 
 void TmtbCustomMemTable::DataEvent(TDataEvent Event, intptr_t Info) {
   if (FDisableCount > 0) {
-    if (Event == deLayoutChange || (Event == deUpdateState && FState == dsInactive)) FPendingEvent = deLayoutChange;
+    if (Event == deLayoutChange || (Event == deUpdateState && FState == dsInactive))
+      FPendingEvent = deLayoutChange;
     return;
   }
-  for (TDataSource* S : std::vector<TDataSource*>(FDataSources)) S->DataEvent(Event, Info);
+  for (TDataSource* S : std::vector<TDataSource*>(FDataSources))
+    S->DataEvent(Event, Info);
 }
 
 void TmtbCustomMemTable::DisableControls() {
@@ -1119,11 +1255,14 @@ void TmtbCustomMemTable::DoBeforeScroll() {
 // ---------------------------------------------------------------------------
 // Record window
 
-int TmtbCustomMemTable::WindowCount() const { return static_cast<int>(FImpl->Window.size()); }
+int TmtbCustomMemTable::WindowCount() const {
+  return static_cast<int>(FImpl->Window.size());
+}
 
 TBookmark TmtbCustomMemTable::WindowBookmark(int BufferIndex) const {
   const TImpl& I = *FImpl;
-  if (!Active() || BufferIndex < 0 || static_cast<size_t>(BufferIndex) >= I.Window.size()) return {};
+  if (!Active() || BufferIndex < 0 || static_cast<size_t>(BufferIndex) >= I.Window.size())
+    return {};
   SettleWindow();
   const TmtbRecord* R = I.Window[static_cast<size_t>(BufferIndex)].Record;
   if (!R) return {};
@@ -1185,7 +1324,8 @@ void TmtbCustomMemTable::FillWindowAround(int Position, int ActiveIndex) {
     Count += Extra;
   }
   I.Window.resize(static_cast<size_t>(Count));
-  for (int K = 0; K < Count; ++K) I.Window[static_cast<size_t>(K)] = {nullptr, Top + K};
+  for (int K = 0; K < Count; ++K)
+    I.Window[static_cast<size_t>(K)] = {nullptr, Top + K};
   I.WindowStale = Count > 0;
   I.WindowTop = Top;
   FActive = Position - Top;
@@ -1409,7 +1549,7 @@ namespace {
 int SequenceOrder(const TmtbRecord* A, const TmtbRecord* B) {
   return A->Sequence > B->Sequence ? -1 : A->Sequence < B->Sequence ? 1 : 0;
 }
-}  // namespace
+} // namespace
 
 int TmtbCustomMemTable::CompareBookmarks(const TBookmark& A, const TBookmark& B) const {
   TLock Guard(FCommon->FImpl->Lock);
@@ -1459,7 +1599,8 @@ int64_t TmtbCustomMemTable::CurrentRecordSequence() const {
 
 size_t TmtbCustomMemTable::IndexMemoryUsed() const {
   size_t Sum = 0;
-  for (const auto& I : FIndexes.FItems) Sum += I->FStore->MemoryUsed() + I->FPending.capacity() * sizeof(void*);
+  for (const auto& I : FIndexes.FItems)
+    Sum += I->FStore->MemoryUsed() + I->FPending.capacity() * sizeof(void*);
   return Sum;
 }
 
@@ -1484,7 +1625,8 @@ std::string_view TmtbCustomMemTable::SortKeyOf(const TmtbRecord* R, int Slot) co
   return {reinterpret_cast<const char*>(R->Bytes() + LoadU32(Dir)), LoadU32(Dir + 4)};
 }
 
-int TmtbCustomMemTable::CompareRecords(const TmtbIndex& Index, const TmtbRecord* A, const TmtbRecord* B) const {
+int TmtbCustomMemTable::CompareRecords(const TmtbIndex& Index, const TmtbRecord* A,
+                                       const TmtbRecord* B) const {
   const TImpl& I = *FImpl;
   const TmtbFieldList& List = Index.FieldList();
   for (int K = 0; K < List.Count(); ++K) {
@@ -1511,7 +1653,8 @@ int TmtbCustomMemTable::CompareRecords(const TmtbIndex& Index, const TmtbRecord*
       if (Item.Options & mtfoOrdinal) {
         const size_t N = std::min(TA.size(), TB.size());
         for (size_t P = 0; P < N && C == 0; ++P) {
-          unsigned char X = static_cast<unsigned char>(TA[P]), Y = static_cast<unsigned char>(TB[P]);
+          unsigned char X = static_cast<unsigned char>(TA[P]),
+                        Y = static_cast<unsigned char>(TB[P]);
           if (CI) {
             if (X >= 'a' && X <= 'z') X = static_cast<unsigned char>(X - 32);
             if (Y >= 'a' && Y <= 'z') Y = static_cast<unsigned char>(Y - 32);
@@ -1579,7 +1722,8 @@ int TmtbCustomMemTable::CompareRecords(const TmtbIndex& Index, const TmtbRecord*
 
 // A 64-bit summary of a record's first key field, ordered like the field:
 // prefix(A) < prefix(B) implies A before B; equal prefixes decide nothing.
-uint64_t TmtbCustomMemTable::FieldPrefix(const TmtbFieldList::TItem& Item, const TmtbRecord* R) const {
+uint64_t TmtbCustomMemTable::FieldPrefix(const TmtbFieldList::TItem& Item,
+                                         const TmtbRecord* R) const {
   if (Item.Options & (mtfoIgnoreNull | mtfoPartial)) return 0;
   const auto& L = FImpl->Layout[static_cast<size_t>(Item.Field->Index())];
   const TValueRef V = ReadRecordValue(R, L);
@@ -1591,19 +1735,22 @@ uint64_t TmtbCustomMemTable::FieldPrefix(const TmtbFieldList::TItem& Item, const
       uint8_t B[8] = {};
       for (size_t K = 0; K < 8 && K < V.Len; ++K) {
         uint8_t X = V.P[K];
-        if ((Item.Options & mtfoCaseInsensitive) && X >= 'a' && X <= 'z') X = static_cast<uint8_t>(X - 32);
+        if ((Item.Options & mtfoCaseInsensitive) && X >= 'a' && X <= 'z')
+          X = static_cast<uint8_t>(X - 32);
         B[K] = X;
       }
       P = PrefixOfBytes(B, 8);
     } else {
-      const std::string_view Key = SortKeyOf(R, (Item.Options & mtfoCaseInsensitive) ? L.KeySlotCI : L.KeySlot);
+      const std::string_view Key =
+          SortKeyOf(R, (Item.Options & mtfoCaseInsensitive) ? L.KeySlotCI : L.KeySlot);
       P = PrefixOfBytes(reinterpret_cast<const uint8_t*>(Key.data()), Key.size());
     }
   } else if (IsFloatType(T)) {
     double D;
     std::memcpy(&D, V.P, 8);
     P = OrderedDouble(D);
-  } else if (T == ftLargeint || T == ftInteger || T == ftAutoInc || T == ftSmallint || T == ftWord) {
+  } else if (T == ftLargeint || T == ftInteger || T == ftAutoInc || T == ftSmallint ||
+             T == ftWord) {
     int64_t X = 0;
     if (T == ftLargeint) {
       std::memcpy(&X, V.P, 8);
@@ -1622,7 +1769,7 @@ uint64_t TmtbCustomMemTable::FieldPrefix(const TmtbFieldList::TItem& Item, const
     }
     P = static_cast<uint64_t>(X) ^ (uint64_t(1) << 63);
   } else {
-    return 0;  // boolean, BCD, ADT, array: decided by the full comparison
+    return 0; // boolean, BCD, ADT, array: decided by the full comparison
   }
   if (Item.Options & mtfoDescending) P = ~P;
   return P;
@@ -1631,12 +1778,13 @@ uint64_t TmtbCustomMemTable::FieldPrefix(const TmtbFieldList::TItem& Item, const
 namespace {
 constexpr size_t MaxLabelledValues = 8192;
 constexpr uint32_t MaxLabel = 0xFFFFFFFEu;
-}  // namespace
+} // namespace
 
 struct TmtbIndex::TLabels {
   bool Active = true;
-  std::map<std::string, uint32_t, std::less<>> Labels;  // dictionary key of a value -> its order label
-  std::string Scratch;                                  // the key being looked up
+  std::map<std::string, uint32_t, std::less<>>
+      Labels;          // dictionary key of a value -> its order label
+  std::string Scratch; // the key being looked up
 };
 
 // Whether an index's first field can carry order labels: locale-collated text
@@ -1717,7 +1865,7 @@ uint32_t TmtbCustomMemTable::EnsureLabel(TmtbIndex& Index, const TmtbRecord* R) 
     DropLabels(Index);
     return 0;
   }
-  std::map<uint32_t, uint32_t> Remap;  // old high half -> new high half
+  std::map<uint32_t, uint32_t> Remap; // old high half -> new high half
   const uint64_t Step = MaxLabel / (D->Labels.size() + 1);
   uint64_t Next = Step;
   for (auto& [Key, Label] : D->Labels) {
@@ -1734,7 +1882,8 @@ uint32_t TmtbCustomMemTable::EnsureLabel(TmtbIndex& Index, const TmtbRecord* R) 
   return It->second;
 }
 
-bool TmtbCustomMemTable::TryKeyPrefix(const TmtbIndex& Index, const TmtbRecord* R, uint64_t& Prefix) const {
+bool TmtbCustomMemTable::TryKeyPrefix(const TmtbIndex& Index, const TmtbRecord* R,
+                                      uint64_t& Prefix) const {
   if (Index.BuiltIn()) {
     Prefix = R->RowOrder;
     return true;
@@ -1762,7 +1911,8 @@ bool TmtbCustomMemTable::TryKeyPrefix(const TmtbIndex& Index, const TmtbRecord* 
 
 // Label of the first field in the high half (0 for null, mirrored when
 // descending), the second field's prefix in the low half.
-uint64_t TmtbCustomMemTable::LabelledPrefix(const TmtbIndex& Index, const TmtbRecord* R, uint32_t Label) const {
+uint64_t TmtbCustomMemTable::LabelledPrefix(const TmtbIndex& Index, const TmtbRecord* R,
+                                            uint32_t Label) const {
   const TmtbFieldList& List = Index.FieldList();
   uint32_t High = Label;
   if (Label != 0 && (List.Items(0).Options & mtfoDescending)) High = MaxLabel + 1 - Label;
@@ -1772,13 +1922,15 @@ uint64_t TmtbCustomMemTable::LabelledPrefix(const TmtbIndex& Index, const TmtbRe
 
 uint64_t TmtbCustomMemTable::KeyPrefix(const TmtbIndex& Index, const TmtbRecord* R) const {
   uint64_t Prefix = 0;
-  if (!TryKeyPrefix(Index, R, Prefix)) throw EMemTableError("Index " + Index.Name() + " has no label for a record");
+  if (!TryKeyPrefix(Index, R, Prefix))
+    throw EMemTableError("Index " + Index.Name() + " has no label for a record");
   return Prefix;
 }
 
 int TmtbCustomMemTable::PositionOf(const TmtbRecord* Record, const TmtbIndex& Index) const {
   TLock Guard(FCommon->FImpl->Lock);
-  if (!Index.FPending.empty()) const_cast<TmtbCustomMemTable*>(this)->FlushIndex(const_cast<TmtbIndex&>(Index));
+  if (!Index.FPending.empty())
+    const_cast<TmtbCustomMemTable*>(this)->FlushIndex(const_cast<TmtbIndex&>(Index));
   const TmtbIndexStore& S = *Index.FStore;
   if (Index.BuiltIn() || Index.Ordered()) {
     const TmtbIndexStore::TLocation Where = FindLocation(Index, Record);
@@ -1790,11 +1942,13 @@ int TmtbCustomMemTable::PositionOf(const TmtbRecord* Record, const TmtbIndex& In
   return -1;
 }
 
-TmtbIndexStore::TLocation TmtbCustomMemTable::FindLocation(const TmtbIndex& Index, const TmtbRecord* Record) const {
+TmtbIndexStore::TLocation TmtbCustomMemTable::FindLocation(const TmtbIndex& Index,
+                                                           const TmtbRecord* Record) const {
   return FindLocation(Index, Record, KeyPrefix(Index, Record));
 }
 
-TmtbIndexStore::TLocation TmtbCustomMemTable::FindLocation(const TmtbIndex& Index, const TmtbRecord* Record,
+TmtbIndexStore::TLocation TmtbCustomMemTable::FindLocation(const TmtbIndex& Index,
+                                                           const TmtbRecord* Record,
                                                            uint64_t Prefix) const {
   const TmtbIndexStore& S = *Index.FStore;
   if (Index.BuiltIn())
@@ -1813,7 +1967,8 @@ TmtbIndexStore::TLocation TmtbCustomMemTable::FindLocation(const TmtbIndex& Inde
 void TmtbCustomMemTable::WriteField(TField& Field, std::string_view Bytes, bool Null) {
   CheckActive();
   if (FState != dsInsert && FState != dsEdit) DatabaseError("Dataset is not in edit mode.");
-  if (FReadOnly || Field.ReadOnly()) throw EDatabaseError("Field " + Field.DisplayName() + " is read only");
+  if (FReadOnly || Field.ReadOnly())
+    throw EDatabaseError("Field " + Field.DisplayName() + " is read only");
   if (Field.FIndex < 0 || static_cast<size_t>(Field.FIndex) >= FImpl->Edit.size()) return;
   auto& E = FImpl->Edit[static_cast<size_t>(Field.FIndex)];
   E.Null = Null;
@@ -1857,7 +2012,8 @@ void TmtbCustomMemTable::Cancel() {
   TImpl& I = *FImpl;
   ResetEdit();
   // Back to the records around the cursor, without the new buffer.
-  if (FActive >= 0 && I.Window[static_cast<size_t>(FActive)].Position < 0) I.Window.erase(I.Window.begin() + FActive);
+  if (FActive >= 0 && I.Window[static_cast<size_t>(FActive)].Position < 0)
+    I.Window.erase(I.Window.begin() + FActive);
   SetState(dsBrowse);
   I.CursorPosition = I.InsertPosition;
   Resync(true);
@@ -1896,7 +2052,8 @@ TmtbRecord* TmtbCustomMemTable::BuildRecord() {
   size_t Size = I.FixedSize;
   for (size_t F = 0; F < I.Layout.size(); ++F)
     if (I.Layout[F].OutOfLine && !I.Edit[F].Null) Size += I.Edit[F].Bytes.size();
-  for (size_t K = 0; K < I.KeySlots.size(); ++K) Size += Keys[K].size();
+  for (size_t K = 0; K < I.KeySlots.size(); ++K)
+    Size += Keys[K].size();
   if (Size > 0xFFFFFFF0u) throw EMemTableError("Record too large");
   void* Memory = std::malloc(Size);
   if (!Memory) throw std::bad_alloc();
@@ -1979,11 +2136,13 @@ void TmtbCustomMemTable::Post() {
       const TmtbIndex& Index = FIndexes.Items(X);
       if (!Index.Unique() || !Index.Maintained() || Index.Count() == 0) continue;
       uint64_t Prefix = 0;
-      if (!TryKeyPrefix(Index, R, Prefix)) continue;  // a first value never seen: no duplicate
+      if (!TryKeyPrefix(Index, R, Prefix)) continue; // a first value never seen: no duplicate
       const TmtbIndexStore::TLocation Where = FindLocation(Index, R, Prefix);
       const TmtbIndexStore& S = *Index.FStore;
-      bool Duplicate = Where.Position < S.Count() && CompareRecords(Index, R, S.EntryAt(Where).Record) == 0;
-      if (!Duplicate && Where.Position > 0) Duplicate = CompareRecords(Index, R, S.At(Where.Position - 1).Record) == 0;
+      bool Duplicate =
+          Where.Position < S.Count() && CompareRecords(Index, R, S.EntryAt(Where).Record) == 0;
+      if (!Duplicate && Where.Position > 0)
+        Duplicate = CompareRecords(Index, R, S.At(Where.Position - 1).Record) == 0;
       if (Duplicate) throw EMemTableError("Duplicate index value. Operation aborted.");
     }
     // Reserve room first so that nothing below fails half-way.
@@ -2037,7 +2196,8 @@ void TmtbCustomMemTable::Post() {
   }
   ResetEdit();
   // Back to browse at the cursor's unchanged position number.
-  if (FActive >= 0 && I.Window[static_cast<size_t>(FActive)].Position < 0) I.Window.erase(I.Window.begin() + FActive);
+  if (FActive >= 0 && I.Window[static_cast<size_t>(FActive)].Position < 0)
+    I.Window.erase(I.Window.begin() + FActive);
   SetState(dsBrowse);
   I.CursorPosition = I.InsertPosition;
   Resync(true);
@@ -2046,13 +2206,14 @@ void TmtbCustomMemTable::Post() {
 
 void TmtbCustomMemTable::BuildIndex(TmtbIndex& Index) {
   TmtbCommon& C = *FCommon;
-  Index.FPending.clear();  // every record is taken from the store
+  Index.FPending.clear(); // every record is taken from the store
   std::vector<TmtbRecord*> Records;
   Records.reserve(static_cast<size_t>(C.FRecordCount));
   for (TmtbRecord* R : C.FSlots)
     if (R) Records.push_back(R);
   if (Index.BuiltIn()) {
-    std::sort(Records.begin(), Records.end(), [](auto* A, auto* B) { return A->RowOrder < B->RowOrder; });
+    std::sort(Records.begin(), Records.end(),
+              [](auto* A, auto* B) { return A->RowOrder < B->RowOrder; });
   } else {
     std::sort(Records.begin(), Records.end(), [&](const TmtbRecord* A, const TmtbRecord* B) {
       const int Cmp = CompareRecords(Index, A, B);
@@ -2065,7 +2226,8 @@ void TmtbCustomMemTable::BuildIndex(TmtbIndex& Index) {
   }
   Index.FStore->Clear();
   ResetLabels(Index);
-  for (TmtbRecord* R : Records) EnsureLabel(Index, R);
+  for (TmtbRecord* R : Records)
+    EnsureLabel(Index, R);
   TmtbIndexStore::TLocation End;
   for (TmtbRecord* R : Records) {
     Index.FStore->InsertAt(End, {KeyPrefix(Index, R), R});
@@ -2106,7 +2268,8 @@ bool TmtbCustomMemTable::Deferrable(const TmtbIndex& Index) const {
 }
 
 // Whether two records hold the same bytes (or both null) in the index's first field.
-bool TmtbCustomMemTable::SameFirstValue(const TmtbIndex& Index, const TmtbRecord* A, const TmtbRecord* B) const {
+bool TmtbCustomMemTable::SameFirstValue(const TmtbIndex& Index, const TmtbRecord* A,
+                                        const TmtbRecord* B) const {
   const auto& L = FImpl->Layout[static_cast<size_t>(Index.FieldList().Items(0).Field->Index())];
   const TValueRef VA = ReadRecordValue(A, L), VB = ReadRecordValue(B, L);
   if (VA.Null || VB.Null) return VA.Null == VB.Null;
@@ -2124,12 +2287,13 @@ void TmtbCustomMemTable::SortEntries(const TmtbIndex& Index, std::vector<TmtbInd
     TmtbIndexEntry Entry;
   };
   const TmtbFieldList& List = Index.FieldList();
-  const int Decider = Labelled ? 1 : 0;  // the field whose bytes the summary takes
+  const int Decider = Labelled ? 1 : 0; // the field whose bytes the summary takes
   bool Summary = !Index.BuiltIn() && Decider < List.Count() && !Entries.empty();
   const TmtbFieldList::TItem* Item = Summary ? &List.Items(Decider) : nullptr;
   int Slot = -1;
   if (Summary) {
-    Summary = IsTextType(Item->Field->DataType()) && (Item->Options & (mtfoOrdinal | mtfoPartial | mtfoIgnoreNull)) == 0;
+    Summary = IsTextType(Item->Field->DataType()) &&
+              (Item->Options & (mtfoOrdinal | mtfoPartial | mtfoIgnoreNull)) == 0;
     if (Summary) {
       const auto& L = FImpl->Layout[static_cast<size_t>(Item->Field->Index())];
       Slot = (Item->Options & mtfoCaseInsensitive) ? L.KeySlotCI : L.KeySlot;
@@ -2149,7 +2313,8 @@ void TmtbCustomMemTable::SortEntries(const TmtbIndex& Index, std::vector<TmtbInd
       const std::string_view Key = SortKeyOf(E.Record, Slot);
       const size_t N = std::min(Shared, Key.size());
       size_t P = 0;
-      while (P < N && Key[P] == First[P]) ++P;
+      while (P < N && Key[P] == First[P])
+        ++P;
       Shared = P;
     }
   }
@@ -2171,7 +2336,8 @@ void TmtbCustomMemTable::SortEntries(const TmtbIndex& Index, std::vector<TmtbInd
     Items.push_back({Sort, E});
   }
   std::sort(Items.begin(), Items.end(), Less);
-  for (size_t K = 0; K < Items.size(); ++K) Entries[K] = Items[K].Entry;
+  for (size_t K = 0; K < Items.size(); ++K)
+    Entries[K] = Items[K].Entry;
 }
 
 // Places the records an index collected. A few go in one by one; many are
@@ -2305,8 +2471,10 @@ void TmtbCustomMemTable::SwitchIndex(TmtbIndex* Index) {
   TImpl& I = *FImpl;
   try {
     SettleWindow();
-    const TmtbRecord* Current = FActive >= 0 ? I.Window[static_cast<size_t>(FActive)].Record : nullptr;
-    if (!Index->BuiltIn() && !Index->Ordered() && Index->Count() != FCommon->FRecordCount) BuildIndex(*Index);
+    const TmtbRecord* Current =
+        FActive >= 0 ? I.Window[static_cast<size_t>(FActive)].Record : nullptr;
+    if (!Index->BuiltIn() && !Index->Ordered() && Index->Count() != FCommon->FRecordCount)
+      BuildIndex(*Index);
     FlushIndex(*Index);
     FSelected = Index;
     FIndexName = Index->BuiltIn() ? std::string() : Index->Name();
@@ -2339,7 +2507,8 @@ public:
   TmtbBlobStream(TField& Field, bool ForWrite) : FField(Field), FForWrite(ForWrite) {
     if (ForWrite) {
       auto& T = Field.DataSet();
-      if (T.State() != dsInsert && T.State() != dsEdit) T.DatabaseError("Dataset is not in edit mode.");
+      if (T.State() != dsInsert && T.State() != dsEdit)
+        T.DatabaseError("Dataset is not in edit mode.");
     }
     const std::string Bytes = Field.IsNull() ? std::string() : Field.AsString();
     if (!Bytes.empty()) TMemoryStream::Write(Bytes.data(), static_cast<int64_t>(Bytes.size()));
@@ -2360,7 +2529,9 @@ public:
 private:
   void Store() {
     FField.DataSet().WriteField(
-        FField, std::string_view(reinterpret_cast<const char*>(Memory()), static_cast<size_t>(Size())), false);
+        FField,
+        std::string_view(reinterpret_cast<const char*>(Memory()), static_cast<size_t>(Size())),
+        false);
   }
   TField& FField;
   bool FForWrite;
@@ -2368,6 +2539,7 @@ private:
 
 std::unique_ptr<TStream> TmtbCustomMemTable::CreateBlobStream(TField& Field, bool ForWrite) {
   CheckActive();
-  if (!Field.IsBlob()) throw EDatabaseError("Field '" + Field.FieldName() + "' is not a blob field");
+  if (!Field.IsBlob())
+    throw EDatabaseError("Field '" + Field.FieldName() + "' is not a blob field");
   return std::make_unique<TmtbBlobStream>(Field, ForWrite);
 }

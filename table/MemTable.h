@@ -56,8 +56,8 @@ struct TFormatSettings {
   std::string LongTimeFormat;
 };
 const TFormatSettings& FormatSettings();
-void SetFormatSettings(TFormatSettings Settings);   // for tests and special uses
-void ResetFormatSettings();                          // back to the environment's locale
+void SetFormatSettings(TFormatSettings Settings); // for tests and special uses
+void ResetFormatSettings();                       // back to the environment's locale
 // Short date, a blank and long time; the time is left out at 00:00:00.
 std::string DateTimeDisplayText(TDateTime Value);
 
@@ -66,23 +66,75 @@ std::string DateTimeDisplayText(TDateTime Value);
 // part of the "Datatype %d not supported." text).
 
 enum TFieldType : int {
-  ftUnknown = 0, ftString, ftSmallint, ftInteger, ftWord, ftBoolean, ftFloat, ftCurrency, ftBCD,
-  ftDate, ftTime, ftDateTime, ftBytes, ftVarBytes, ftAutoInc, ftBlob, ftMemo, ftGraphic, ftFmtMemo,
-  ftParadoxOle, ftDBaseOle, ftTypedBinary, ftCursor, ftFixedChar, ftWideString, ftLargeint, ftADT,
-  ftArray, ftReference, ftDataSet, ftOraBlob, ftOraClob, ftVariant, ftInterface, ftIDispatch, ftGuid
+  ftUnknown = 0,
+  ftString,
+  ftSmallint,
+  ftInteger,
+  ftWord,
+  ftBoolean,
+  ftFloat,
+  ftCurrency,
+  ftBCD,
+  ftDate,
+  ftTime,
+  ftDateTime,
+  ftBytes,
+  ftVarBytes,
+  ftAutoInc,
+  ftBlob,
+  ftMemo,
+  ftGraphic,
+  ftFmtMemo,
+  ftParadoxOle,
+  ftDBaseOle,
+  ftTypedBinary,
+  ftCursor,
+  ftFixedChar,
+  ftWideString,
+  ftLargeint,
+  ftADT,
+  ftArray,
+  ftReference,
+  ftDataSet,
+  ftOraBlob,
+  ftOraClob,
+  ftVariant,
+  ftInterface,
+  ftIDispatch,
+  ftGuid
 };
 
 enum TFieldKind { fkData, fkCalculated, fkLookup, fkInternalCalc, fkAggregate };
 
-enum TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey, dsCalcFields, dsFilter,
-                     dsNewValue, dsOldValue, dsCurValue, dsBlockRead, dsInternalCalc };
+enum TDataSetState {
+  dsInactive,
+  dsBrowse,
+  dsEdit,
+  dsInsert,
+  dsSetKey,
+  dsCalcFields,
+  dsFilter,
+  dsNewValue,
+  dsOldValue,
+  dsCurValue,
+  dsBlockRead,
+  dsInternalCalc
+};
 
 // Notification kinds sent to attached views. deDataSetScroll carries the number
 // of records the window moved: positive when it moved towards the end (its
 // rows shift up), negative towards the start, 0 when only the active row
 // changed inside the window. deFieldChange and deRecordChange may carry a field.
-enum TDataEvent { deFieldChange, deRecordChange, deDataSetChange, deDataSetScroll, deLayoutChange,
-                  deUpdateRecord, deUpdateState, deCheckBrowseMode };
+enum TDataEvent {
+  deFieldChange,
+  deRecordChange,
+  deDataSetChange,
+  deDataSetScroll,
+  deLayoutChange,
+  deUpdateRecord,
+  deUpdateState,
+  deCheckBrowseMode
+};
 
 // A bookmark: empty, or 8 bytes (record identity, then the store's generation).
 using TBookmark = std::string;
@@ -104,14 +156,18 @@ struct TFieldDef {
 
 // Index options of a definition.
 enum TIndexOption : unsigned {
-  ixPrimary = 1, ixUnique = 2, ixDescending = 4, ixCaseInsensitive = 8, ixExpression = 16,
+  ixPrimary = 1,
+  ixUnique = 2,
+  ixDescending = 4,
+  ixCaseInsensitive = 8,
+  ixExpression = 16,
   ixNonMaintained = 32
 };
 
 struct TIndexDef {
   std::string Name;
-  std::string Fields;     // "Name; Location", pieces may end in ":" and option letters
-  unsigned Options = 0;   // TIndexOption bits
+  std::string Fields;   // "Name; Location", pieces may end in ":" and option letters
+  unsigned Options = 0; // TIndexOption bits
 };
 
 // ---------------------------------------------------------------------------
@@ -125,16 +181,16 @@ public:
   TField& operator=(const TField&) = delete;
 
   TmtbCustomMemTable& DataSet() const { return *FDataSet; }
-  const std::string& Name() const { return FName; }            // component name, e.g. mtbPicturesName
-  const std::string& FieldName() const { return FFieldName; }  // e.g. Name
+  const std::string& Name() const { return FName; } // component name, e.g. mtbPicturesName
+  const std::string& FieldName() const { return FFieldName; } // e.g. Name
   const std::string& DisplayName() const;                     // display label, or the field name
   void SetDisplayLabel(std::string Label) { FDisplayLabel = std::move(Label); }
   TFieldType DataType() const { return FDataType; }
   TFieldKind FieldKind() const { return FFieldKind; }
   int Size() const { return FSize; }
-  int Index() const { return FIndex; }        // position among the table's fields
-  int FieldNo() const { return FIndex + 1; }  // 1-based while the table is open
-  int DisplayWidth() const;                   // characters
+  int Index() const { return FIndex; }       // position among the table's fields
+  int FieldNo() const { return FIndex + 1; } // 1-based while the table is open
+  int DisplayWidth() const;                  // characters
   void SetDisplayWidth(int Width) { FDisplayWidth = Width; }
   bool ReadOnly() const { return FReadOnly; }
   void SetReadOnly(bool Value) { FReadOnly = Value; }
@@ -155,7 +211,7 @@ public:
   void SetAsFloat(double Value);
   bool AsBoolean() const;
   void SetAsBoolean(bool Value);
-  void Clear();  // makes the field null (a write: needs insert or edit state)
+  void Clear(); // makes the field null (a write: needs insert or edit state)
 
   // What a grid shows for the current record.
   std::string DisplayText() const;
@@ -170,7 +226,7 @@ private:
   TFieldKind FFieldKind;
   int FSize;
   int FIndex = -1;
-  int FDisplayWidth = -1;  // -1: the type's default
+  int FDisplayWidth = -1; // -1: the type's default
   bool FReadOnly = false;
   bool FRequired = false;
 };
@@ -179,8 +235,13 @@ private:
 // Indexes
 
 // Option bits of one field in a field list.
-enum : unsigned { mtfoDescending = 1, mtfoCaseInsensitive = 2, mtfoPartial = 4, mtfoIgnoreNull = 8,
-                  mtfoOrdinal = 16 };
+enum : unsigned {
+  mtfoDescending = 1,
+  mtfoCaseInsensitive = 2,
+  mtfoPartial = 4,
+  mtfoIgnoreNull = 8,
+  mtfoOrdinal = 16
+};
 
 class TmtbFieldList {
 public:
@@ -206,14 +267,14 @@ public:
 
   const std::string& Name() const { return FName; }
   const std::string& FieldsText() const { return FFieldsText; }
-  unsigned Options() const { return FOptions; }  // TIndexOption bits
+  unsigned Options() const { return FOptions; } // TIndexOption bits
   const TmtbFieldList& FieldList() const { return FFieldList; }
   bool Ordered() const { return FOrdered; }
   bool Maintained() const { return FMaintained; }
   bool BuiltIn() const { return FBuiltIn; }
   bool Unique() const { return (FOptions & ixUnique) != 0; }
-  int Count() const;  // records in the index, placed or waiting to be placed
-  int PendingCount() const { return static_cast<int>(FPending.size()); }  // waiting to be placed
+  int Count() const; // records in the index, placed or waiting to be placed
+  int PendingCount() const { return static_cast<int>(FPending.size()); } // waiting to be placed
 
 private:
   friend class TmtbCustomMemTable;
@@ -269,7 +330,7 @@ public:
   // makes them active when the table is open.
   bool Enabled() const { return FEnabled; }
   void SetEnabled(bool Value);
-  TDataSetState State() const;  // the table's state, dsInactive when off
+  TDataSetState State() const; // the table's state, dsInactive when off
 
 private:
   friend class TmtbCustomMemTable;
@@ -316,7 +377,10 @@ protected:
   virtual void ActiveChanged() {}
   virtual void DataSetChanged() { RecordChanged(nullptr); }
   // Distance: records this link's first row moved (positive towards the end).
-  virtual void DataSetScrolled(int Distance) { (void)Distance; DataSetChanged(); }
+  virtual void DataSetScrolled(int Distance) {
+    (void)Distance;
+    DataSetChanged();
+  }
   virtual void LayoutChanged() { DataSetChanged(); }
   virtual void RecordChanged(TField* Field) { (void)Field; }
   virtual void EditingChanged() {}
@@ -336,7 +400,7 @@ private:
   bool FActive = false;
   bool FEditing = false;
   int FBufferCount = 1;
-  int FFirstRecord = 0;  // offset of this link's first row within the table's window
+  int FFirstRecord = 0; // offset of this link's first row within the table's window
 };
 
 // ---------------------------------------------------------------------------
@@ -402,8 +466,8 @@ public:
   std::vector<TIndexDef>& IndexDefs() { return FIndexDefs; }
   // Adds a persistent field object (the table owns it); when any exist, they
   // decide the record at open.
-  TField& AddField(std::string ComponentName, std::string FieldName, TFieldType DataType, int Size = 0,
-                   TFieldKind Kind = fkData);
+  TField& AddField(std::string ComponentName, std::string FieldName, TFieldType DataType,
+                   int Size = 0, TFieldKind Kind = fkData);
   // Removes every field object (the table must be closed).
   void ClearFields();
   std::string IndexName() const;
@@ -437,8 +501,8 @@ public:
   // Fields (valid before open when persistent fields exist).
   int FieldCount() const { return static_cast<int>(FFields.size()); }
   TField& Fields(int I) const { return *FFields.at(static_cast<size_t>(I)); }
-  TField* FindField(std::string_view FieldName) const;  // ignoring letter case
-  TField& FieldByName(std::string_view FieldName) const;  // "Field '%s' not found"
+  TField* FindField(std::string_view FieldName) const;   // ignoring letter case
+  TField& FieldByName(std::string_view FieldName) const; // "Field '%s' not found"
 
   // Editing.
   void Insert();
@@ -446,7 +510,7 @@ public:
   void Cancel();
   void Delete();
   void ClearRecords();
-  void CheckBrowseMode();  // ends a pending insert: posts if a field was written, drops it otherwise
+  void CheckBrowseMode(); // ends a pending insert: posts if a field was written, drops it otherwise
   bool Modified() const { return FModified; }
 
   // Cursor.
@@ -454,7 +518,7 @@ public:
   void Last();
   void Next() { MoveBy(1); }
   void Prior() { MoveBy(-1); }
-  int MoveBy(int Distance);  // answers the number of records actually moved (signed)
+  int MoveBy(int Distance); // answers the number of records actually moved (signed)
   bool Bof() const { return FBof; }
   bool Eof() const { return FEof; }
   int RecNo() const;
@@ -494,9 +558,9 @@ public:
   size_t IndexMemoryUsed() const;
 
   // The record window (what views read).
-  int WindowSize() const { return FWindowSize; }      // buffers asked for by the views (at least 1)
-  int WindowCount() const;                           // buffers holding a record (or the new one)
-  int WindowActive() const { return FActive; }       // the current record's buffer, -1 when none
+  int WindowSize() const { return FWindowSize; } // buffers asked for by the views (at least 1)
+  int WindowCount() const;                       // buffers holding a record (or the new one)
+  int WindowActive() const { return FActive; }   // the current record's buffer, -1 when none
   TBookmark WindowBookmark(int BufferIndex) const;
 
   // A stream over a blob field of the current record; writing needs insert state.
@@ -527,7 +591,8 @@ private:
   void SettleWindow() const;
   bool Deferrable(const TmtbIndex& Index) const;
   void FlushIndex(TmtbIndex& Index);
-  void SortEntries(const TmtbIndex& Index, std::vector<TmtbIndexEntry>& Entries, bool Labelled) const;
+  void SortEntries(const TmtbIndex& Index, std::vector<TmtbIndexEntry>& Entries,
+                   bool Labelled) const;
   bool SameFirstValue(const TmtbIndex& Index, const TmtbRecord* A, const TmtbRecord* B) const;
   void ResetEdit();
   void SwitchIndex(TmtbIndex* Index);
@@ -547,7 +612,7 @@ private:
   bool TryKeyPrefix(const TmtbIndex& Index, const TmtbRecord* Record, uint64_t& Prefix) const;
   uint64_t FieldPrefix(const TmtbFieldList::TItem& Item, const TmtbRecord* Record) const;
   std::string& LabelKey(const TmtbIndex& Index, const TmtbRecord* Record) const;
-  uint32_t EnsureLabel(TmtbIndex& Index, const TmtbRecord* Record);  // 0: no label
+  uint32_t EnsureLabel(TmtbIndex& Index, const TmtbRecord* Record); // 0: no label
   uint64_t LabelledPrefix(const TmtbIndex& Index, const TmtbRecord* Record, uint32_t Label) const;
   void ResetLabels(TmtbIndex& Index);
   void DropLabels(TmtbIndex& Index);

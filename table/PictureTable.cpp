@@ -13,7 +13,8 @@ void ConfigurePictureTable(TmtbCustomMemTable& Table) {
   // The persistent fields decide the record: Type has no definition of its
   // own and becomes the fifth field when the table opens.
   Table.AddField("mtbPicturesName", "Name", ftString, PictureNameSize).SetDisplayWidth(20);
-  Table.AddField("mtbPicturesLocation", "Location", ftString, PictureLocationSize).SetDisplayWidth(30);
+  Table.AddField("mtbPicturesLocation", "Location", ftString, PictureLocationSize)
+      .SetDisplayWidth(30);
   Table.AddField("mtbPicturesDate", "Date", ftDateTime);
   Table.AddField("mtbPicturesThumb", "Thumb", ftBlob);
   Table.AddField("mtbPicturesType", "Type", ftString, PictureTypeSize);

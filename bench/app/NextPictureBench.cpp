@@ -58,7 +58,8 @@ void MakePicture(const std::string& Path, unsigned Seed) {
       Row[3 * x + 2] = uchar(std::clamp(B, 0, 255));
     }
   }
-  if (!Image.save(QString::fromStdString(Path), "JPEG", 90)) throw std::runtime_error("cannot write " + Path);
+  if (!Image.save(QString::fromStdString(Path), "JPEG", 90))
+    throw std::runtime_error("cannot write " + Path);
 }
 
 void BM_DecodeOne(benchmark::State& State) {
@@ -99,12 +100,17 @@ void BM_PageDown(benchmark::State& State) {
 }
 
 BENCHMARK(BM_DecodeOne)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3);
-BENCHMARK(BM_PageDown)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3);
+BENCHMARK(BM_PageDown)
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->Repetitions(3);
 
 class TRatioReporter : public benchmark::ConsoleReporter {
 public:
-  std::map<std::string, double> Medians;     // wall time
-  std::map<std::string, double> CpuMedians;  // CPU time of the benchmark's thread
+  std::map<std::string, double> Medians;    // wall time
+  std::map<std::string, double> CpuMedians; // CPU time of the benchmark's thread
   void ReportRuns(const std::vector<Run>& Runs) override {
     ConsoleReporter::ReportRuns(Runs);
     for (const auto& R : Runs)
@@ -115,7 +121,7 @@ public:
   }
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -145,11 +151,13 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&Reporter);
   const double Decode = Reporter.Medians["BM_DecodeOne/"];
   if (Decode > 0) {
-    for (const auto& [Name, Label] : {std::pair<std::string, const char*>{"BM_PageDown/1", "decoding ahead"},
-                                      {"BM_PageDown/0", "decoding on each step"}})
+    for (const auto& [Name, Label] :
+         {std::pair<std::string, const char*>{"BM_PageDown/1", "decoding ahead"},
+          {"BM_PageDown/0", "decoding on each step"}})
       if (Reporter.Medians.count(Name))
-        std::cout << "Page Down / one decode (medians), " << Label << ": wall " << Reporter.Medians[Name] / Decode
-                  << ", CPU " << Reporter.CpuMedians[Name] / Reporter.CpuMedians["BM_DecodeOne/"] << "\n";
+        std::cout << "Page Down / one decode (medians), " << Label << ": wall "
+                  << Reporter.Medians[Name] / Decode << ", CPU "
+                  << Reporter.CpuMedians[Name] / Reporter.CpuMedians["BM_DecodeOne/"] << "\n";
   }
   Form = nullptr;
   benchmark::Shutdown();

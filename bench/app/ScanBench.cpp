@@ -46,14 +46,16 @@ TfrmMain* Form = nullptr;
 // 50 files in each. 70 % carry one of the picture extensions in a random
 // letter case; the rest other extensions.
 void MakeTree(const std::string& Root) {
-  const char* const Pictures[] = {"jpg", "jpeg", "png", "bmp", "tif", "tiff", "tga", "pcx", "ico", "gif2"};
+  const char* const Pictures[] = {"jpg",  "jpeg", "png", "bmp", "tif",
+                                  "tiff", "tga",  "pcx", "ico", "gif2"};
   const char* const Others[] = {"txt", "doc", "jpe", "bak", "xml", "tif2"};
   std::mt19937 Rng(12345);
   std::vector<std::string> Folders;
   for (int t = 0; t < 40; ++t) {
     const std::string Top = Root + "album" + std::to_string(t) + "/";
     Folders.push_back(Top);
-    for (int s = 0; s < 49; ++s) Folders.push_back(Top + "Event " + std::to_string(s) + "/");
+    for (int s = 0; s < 49; ++s)
+      Folders.push_back(Top + "Event " + std::to_string(s) + "/");
   }
   int Made = 0;
   for (const auto& F : Folders) {
@@ -61,7 +63,7 @@ void MakeTree(const std::string& Root) {
     for (int i = 0; i < FileCount / FolderCount; ++i, ++Made) {
       std::string Ext;
       if (Made % 10 < 7) {
-        Ext = Pictures[Rng() % 9];  // never "gif2": every picture is catalogued
+        Ext = Pictures[Rng() % 9]; // never "gif2": every picture is catalogued
       } else {
         Ext = Others[Rng() % 6];
       }
@@ -95,7 +97,8 @@ long long BareWalk(const std::string& Root) {
 
 void BM_BareWalk(benchmark::State& State) {
   long long Entries = 0;
-  for (auto _ : State) Entries = BareWalk(TreeRoot);
+  for (auto _ : State)
+    Entries = BareWalk(TreeRoot);
   State.counters["entries"] = static_cast<double>(Entries);
 }
 
@@ -149,14 +152,20 @@ void BM_ScanFolder(benchmark::State& State) {
 }
 
 BENCHMARK(BM_BareWalk)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(false);
-BENCHMARK(BM_CatalogueWalk)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(false);
-BENCHMARK(BM_ScanFolder)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(false);
+BENCHMARK(BM_CatalogueWalk)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(false);
+BENCHMARK(BM_ScanFolder)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(false);
 
 // Prints every result as usual and keeps the medians for the ratio.
 class TRatioReporter : public benchmark::ConsoleReporter {
 public:
-  std::map<std::string, double> Medians;     // wall time
-  std::map<std::string, double> CpuMedians;  // CPU time of the benchmark's thread
+  std::map<std::string, double> Medians;    // wall time
+  std::map<std::string, double> CpuMedians; // CPU time of the benchmark's thread
   void ReportRuns(const std::vector<Run>& Runs) override {
     ConsoleReporter::ReportRuns(Runs);
     for (const auto& R : Runs)
@@ -167,7 +176,7 @@ public:
   }
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -178,11 +187,14 @@ int main(int argc, char** argv) {
   if (const char* Given = std::getenv("IMBREL_BENCH_TREE")) {
     TreeRoot = MakeRootPath(Given);
   } else {
-    TreeRoot = (fs::temp_directory_path() / ("imbrel-scan-bench-" + std::to_string(::getpid()))).string() + "/";
+    TreeRoot =
+        (fs::temp_directory_path() / ("imbrel-scan-bench-" + std::to_string(::getpid()))).string() +
+        "/";
     RemoveTree = true;
   }
   if (!fs::exists(TreeRoot + "album0")) {
-    std::cerr << "making " << FileCount << " files in " << FolderCount << " folders under " << TreeRoot << "\n";
+    std::cerr << "making " << FileCount << " files in " << FolderCount << " folders under "
+              << TreeRoot << "\n";
     MakeTree(TreeRoot);
   }
 
@@ -194,7 +206,7 @@ int main(int argc, char** argv) {
   TfrmMain Window({"TobbinsImbrel", "-Dir:" + Empty});
   Window.show();
   Form = &Window;
-  BareWalk(TreeRoot);  // warm the file-system caches for both
+  BareWalk(TreeRoot); // warm the file-system caches for both
 
   TRatioReporter Reporter;
   benchmark::RunSpecifiedBenchmarks(&Reporter);
@@ -202,8 +214,9 @@ int main(int argc, char** argv) {
   if (Floor > 0) {
     for (const char* Name : {"BM_CatalogueWalk", "BM_ScanFolder"})
       if (Reporter.Medians.count(Name))
-        std::cout << Name << " / bare walk (medians): wall " << Reporter.Medians[Name] / Floor << ", CPU "
-                  << Reporter.CpuMedians[Name] / Reporter.CpuMedians["BM_BareWalk"] << "\n";
+        std::cout << Name << " / bare walk (medians): wall " << Reporter.Medians[Name] / Floor
+                  << ", CPU " << Reporter.CpuMedians[Name] / Reporter.CpuMedians["BM_BareWalk"]
+                  << "\n";
   }
   Form = nullptr;
   if (RemoveTree) fs::remove_all(TreeRoot);

@@ -23,11 +23,14 @@ std::vector<uint8_t> Icon256(bool Png) {
   TIconImage img;
   img.Width = img.Height = 256;
   img.BitCount = 32;
-  img.Pixel = [](int x, int y) { return uint32_t(((x + y) & 0xFF) << 24 | x << 16 | y << 8 | 0x40); };
+  img.Pixel = [](int x, int y) {
+    return uint32_t(((x + y) & 0xFF) << 24 | x << 16 | y << 8 | 0x40);
+  };
   if (Png) {
     QImage q(256, 256, QImage::Format_ARGB32);
     for (int y = 0; y < 256; ++y)
-      for (int x = 0; x < 256; ++x) q.setPixel(x, y, img.Pixel(x, y));
+      for (int x = 0; x < 256; ++x)
+        q.setPixel(x, y, img.Pixel(x, y));
     img.Png = PngBytes(q);
   }
   return IconFile({img});
@@ -49,7 +52,8 @@ std::vector<uint8_t> Emf(int Records) {
     b.Rec(EMR_RECTANGLE, {x, y, x + 30, y + 20});
     b.Rec(EMR_MOVETOEX, {x, y + 30});
     b.Rec(EMR_LINETO, {x + 40, y + 5});
-    b.Rec(EMR_POLYGON16, {x, y, x + 20, y + 20, 3, x | (y << 16), (x + 20) | (y << 16), x | ((y + 20) << 16)});
+    b.Rec(EMR_POLYGON16,
+          {x, y, x + 20, y + 20, 3, x | (y << 16), (x + 20) | (y << 16), x | ((y + 20) << 16)});
     b.Rec(EMR_ELLIPSE, {x + 5, y + 5, x + 25, y + 25});
     b.Rec(EMR_SETTEXTCOLOR, {int32_t(Rgb(i & 0xFF, 0, 0))});
     b.Raw(EMR_EXTTEXTOUTW, EmfText(x, y, u"ab"));
@@ -87,8 +91,12 @@ void LoadIcon(benchmark::State& State, bool Png) {
     benchmark::DoNotOptimize(g.Bits());
   }
 }
-void BM_Icon256Bmp32(benchmark::State& State) { LoadIcon(State, false); }
-void BM_Icon256Png(benchmark::State& State) { LoadIcon(State, true); }
+void BM_Icon256Bmp32(benchmark::State& State) {
+  LoadIcon(State, false);
+}
+void BM_Icon256Png(benchmark::State& State) {
+  LoadIcon(State, true);
+}
 
 void PlayMeta(benchmark::State& State, const std::vector<uint8_t>& Bytes) {
   for (auto _ : State) {
@@ -128,7 +136,7 @@ public:
   std::map<std::string, double> Times;
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -71,7 +71,7 @@ const std::string& JpegFile() {
     C.image_height = kHeight;
     C.input_components = 3;
     C.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&C);  // YCbCr with 2x2 luma sampling: 4:2:0
+    jpeg_set_defaults(&C); // YCbCr with 2x2 luma sampling: 4:2:0
     jpeg_set_quality(&C, 90, TRUE);
     jpeg_start_compress(&C, TRUE);
     while (C.next_scanline < C.image_height) {
@@ -98,10 +98,11 @@ const std::string& PngFile() {
     png_structp Png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop Info = png_create_info_struct(Png);
     png_set_write_fn(Png, &F, AppendPng, NoFlush);
-    png_set_IHDR(Png, Info, kWidth, kHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(Png, Info, kWidth, kHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(Png, Info);
-    for (int Y = 0; Y < kHeight; ++Y) png_write_row(Png, Photo().data() + kRowBytes * size_t(Y));
+    for (int Y = 0; Y < kHeight; ++Y)
+      png_write_row(Png, Photo().data() + kRowBytes * size_t(Y));
     png_write_end(Png, Info);
     png_destroy_write_struct(&Png, &Info);
     return F;
@@ -136,19 +137,24 @@ toff_t MemSeek(thandle_t H, toff_t Off, int Whence) {
   M->Pos = Whence == SEEK_SET ? Off : Whence == SEEK_CUR ? M->Pos + Off : Size + Off;
   return M->Pos;
 }
-int MemClose(thandle_t) { return 0; }
+int MemClose(thandle_t) {
+  return 0;
+}
 toff_t MemSize(thandle_t H) {
   auto* M = static_cast<TMem*>(H);
   return M->Out ? M->Out->size() : M->Data->size();
 }
-int NoMap(thandle_t, void**, toff_t*) { return 0; }
+int NoMap(thandle_t, void**, toff_t*) {
+  return 0;
+}
 void NoUnmap(thandle_t, void*, toff_t) {}
 
 const std::string& TiffFile() {
   static const std::string File = [] {
     std::string F;
     TMem M{&F, 0, &F};
-    TIFF* T = TIFFClientOpen("", "w", &M, MemRead, MemWrite, MemSeek, MemClose, MemSize, NoMap, NoUnmap);
+    TIFF* T =
+        TIFFClientOpen("", "w", &M, MemRead, MemWrite, MemSeek, MemClose, MemSize, NoMap, NoUnmap);
     TIFFSetField(T, TIFFTAG_IMAGEWIDTH, uint32_t(kWidth));
     TIFFSetField(T, TIFFTAG_IMAGELENGTH, uint32_t(kHeight));
     TIFFSetField(T, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
@@ -158,7 +164,8 @@ const std::string& TiffFile() {
     TIFFSetField(T, TIFFTAG_COMPRESSION, COMPRESSION_DEFLATE);
     TIFFSetField(T, TIFFTAG_ROWSPERSTRIP, uint32_t(16));
     for (int Y = 0; Y < kHeight; ++Y)
-      TIFFWriteScanline(T, const_cast<uint8_t*>(Photo().data() + kRowBytes * size_t(Y)), uint32_t(Y), 0);
+      TIFFWriteScanline(T, const_cast<uint8_t*>(Photo().data() + kRowBytes * size_t(Y)),
+                        uint32_t(Y), 0);
     TIFFClose(T);
     return F;
   }();
@@ -173,8 +180,7 @@ uint8_t* BareOutput() {
 
 // ---- Format classes ----
 
-template <class T>
-void ClassDecode(benchmark::State& State, const std::string& File) {
+template <class T> void ClassDecode(benchmark::State& State, const std::string& File) {
   for (auto _ : State) {
     TBytesStream S(File.data(), static_cast<int64_t>(File.size()));
     T G;
@@ -183,9 +189,15 @@ void ClassDecode(benchmark::State& State, const std::string& File) {
   }
 }
 
-void BM_JpegClass(benchmark::State& S) { ClassDecode<TJpegGraphic>(S, JpegFile()); }
-void BM_PngClass(benchmark::State& S) { ClassDecode<TPngGraphic>(S, PngFile()); }
-void BM_TiffClass(benchmark::State& S) { ClassDecode<TTiffGraphic>(S, TiffFile()); }
+void BM_JpegClass(benchmark::State& S) {
+  ClassDecode<TJpegGraphic>(S, JpegFile());
+}
+void BM_PngClass(benchmark::State& S) {
+  ClassDecode<TPngGraphic>(S, PngFile());
+}
+void BM_TiffClass(benchmark::State& S) {
+  ClassDecode<TTiffGraphic>(S, TiffFile());
+}
 
 // ---- Bare library loops with the classes' settings ----
 
@@ -237,7 +249,8 @@ void BM_PngBare(benchmark::State& State) {
     png_color_16 Back{};
     png_set_background(Png, &Back, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
     png_read_update_info(Png, Info);
-    for (int Y = 0; Y < kHeight; ++Y) png_read_row(Png, Out + kRowBytes * size_t(kHeight - 1 - Y), nullptr);
+    for (int Y = 0; Y < kHeight; ++Y)
+      png_read_row(Png, Out + kRowBytes * size_t(kHeight - 1 - Y), nullptr);
     png_destroy_read_struct(&Png, &Info, nullptr);
     benchmark::DoNotOptimize(Out[0]);
   }
@@ -248,7 +261,8 @@ void BM_TiffBare(benchmark::State& State) {
   uint8_t* Out = BareOutput();
   for (auto _ : State) {
     TMem M{&File, 0, nullptr};
-    TIFF* T = TIFFClientOpen("", "r", &M, MemRead, MemWrite, MemSeek, MemClose, MemSize, NoMap, NoUnmap);
+    TIFF* T =
+        TIFFClientOpen("", "r", &M, MemRead, MemWrite, MemSeek, MemClose, MemSize, NoMap, NoUnmap);
     const tmsize_t Scan = TIFFScanlineSize(T);
     uint32_t Rps = 0;
     TIFFGetFieldDefaulted(T, TIFFTAG_ROWSPERSTRIP, &Rps);
@@ -277,20 +291,44 @@ public:
   std::map<std::string, double> MedianReal, MedianCpu;
 };
 
-}  // namespace
+} // namespace
 
-BENCHMARK(BM_JpegBare)->Unit(benchmark::kMillisecond)->MinTime(2)->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK(BM_JpegClass)->Unit(benchmark::kMillisecond)->MinTime(2)->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK(BM_PngBare)->Unit(benchmark::kMillisecond)->MinTime(2)->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK(BM_PngClass)->Unit(benchmark::kMillisecond)->MinTime(2)->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK(BM_TiffBare)->Unit(benchmark::kMillisecond)->MinTime(2)->Repetitions(3)->ReportAggregatesOnly(true);
-BENCHMARK(BM_TiffClass)->Unit(benchmark::kMillisecond)->MinTime(2)->Repetitions(3)->ReportAggregatesOnly(true);
+BENCHMARK(BM_JpegBare)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_JpegClass)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_PngBare)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_PngClass)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_TiffBare)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_TiffClass)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2)
+    ->Repetitions(3)
+    ->ReportAggregatesOnly(true);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   // Encode once, before any timing.
-  std::printf("JPEG %zu bytes, PNG %zu bytes, TIFF %zu bytes\n", JpegFile().size(), PngFile().size(),
-              TiffFile().size());
+  std::printf("JPEG %zu bytes, PNG %zu bytes, TIFF %zu bytes\n", JpegFile().size(),
+              PngFile().size(), TiffFile().size());
   BareOutput();
   TRatioReporter Reporter;
   benchmark::RunSpecifiedBenchmarks(&Reporter);
@@ -304,9 +342,10 @@ int main(int argc, char** argv) {
                {"TIFF", "BM_TiffClass", "BM_TiffBare", 1.50}};
   for (const auto& P : Pairs) {
     if (Reporter.MedianCpu.count(P.Class) == 0 || Reporter.MedianCpu.count(P.Bare) == 0) continue;
-    std::printf("%-4s class / bare library loop: CPU time %.3f, real time %.3f (required at most %.2f)\n", P.Name,
-                Reporter.MedianCpu[P.Class] / Reporter.MedianCpu[P.Bare],
-                Reporter.MedianReal[P.Class] / Reporter.MedianReal[P.Bare], P.Limit);
+    std::printf(
+        "%-4s class / bare library loop: CPU time %.3f, real time %.3f (required at most %.2f)\n",
+        P.Name, Reporter.MedianCpu[P.Class] / Reporter.MedianCpu[P.Bare],
+        Reporter.MedianReal[P.Class] / Reporter.MedianReal[P.Bare], P.Limit);
   }
   benchmark::Shutdown();
   return 0;

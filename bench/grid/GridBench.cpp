@@ -45,7 +45,8 @@ TmtbMemTable& Table(int count) {
       slot->Insert();
       slot->FieldByName("Name").SetAsString(name);
       slot->FieldByName("Location").SetAsString("/home/user/Pictures/2023 summer/");
-      slot->FieldByName("Date").SetAsDateTime(EncodeDateTime(2023, 1 + i % 12, 1 + i % 28, i % 24, i % 60, 0));
+      slot->FieldByName("Date").SetAsDateTime(
+          EncodeDateTime(2023, 1 + i % 12, 1 + i % 28, i % 24, i % 60, 0));
       slot->FieldByName("Type").SetAsString("jpg");
       slot->Post();
     }
@@ -105,7 +106,8 @@ int PageRows() {
 void BM_Repaint_Grid(benchmark::State& state) {
   TGridSetup setup(Table(BigCount));
   setup.grid.VertScroll(TCustomDbAltGrid::TScrollCode::ThumbPosition, BigCount / 3);
-  for (auto _ : state) setup.grid.repaint();
+  for (auto _ : state)
+    setup.grid.repaint();
   state.counters["rows"] = setup.grid.RowCount();
   state.counters["height"] = setup.grid.height();
 }
@@ -115,7 +117,8 @@ void BM_Repaint_PlainWidget(benchmark::State& state) {
   widget.resize(GridWidth, GridHeight);
   widget.show();
   QApplication::processEvents();
-  for (auto _ : state) widget.repaint();
+  for (auto _ : state)
+    widget.repaint();
 }
 
 void BM_PageDown_Grid(benchmark::State& state) {
@@ -138,7 +141,8 @@ void BM_PageDown_Grid(benchmark::State& state) {
     }
   }
   // Every Page Down moved a page, and the grid shows the record reached.
-  if (moved != static_cast<int>(state.iterations())) state.SkipWithError("a Page Down did not move a page");
+  if (moved != static_cast<int>(state.iterations()))
+    state.SkipWithError("a Page Down did not move a page");
 }
 
 void BM_PageDownAndRepaint_Grid(benchmark::State& state) {
@@ -209,7 +213,7 @@ void BM_GridHeap(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   TmtbMemTable& table = Table(count);
   {
-    TGridSetup warm(Table(SmallCount));  // font and glyph caches are the framework's, shared
+    TGridSetup warm(Table(SmallCount)); // font and glyph caches are the framework's, shared
     warm.grid.repaint();
   }
   size_t used = 0;
@@ -238,7 +242,11 @@ BENCHMARK(BM_PageDownAndRepaint_Grid)->MeasureProcessCPUTime()->Unit(benchmark::
 BENCHMARK(BM_PageDown_TableOnly)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ThumbToMiddle_Grid)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ThumbToMiddle_TableOnly)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_GridHeap)->Arg(SmallCount)->Arg(BigCount)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GridHeap)
+    ->Arg(SmallCount)
+    ->Arg(BigCount)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 // Keeps each run's time per iteration to print the comparisons at the end.
 class TCollectingReporter : public benchmark::ConsoleReporter {
@@ -249,7 +257,8 @@ public:
       if (run.run_type != Run::RT_Iteration) continue;
       Times[run.benchmark_name()] = run.GetAdjustedRealTime();
       CpuTimes[run.benchmark_name()] = run.GetAdjustedCPUTime();
-      for (const auto& [name, counter] : run.counters) Counters[run.benchmark_name() + " " + name] = counter.value;
+      for (const auto& [name, counter] : run.counters)
+        Counters[run.benchmark_name() + " " + name] = counter.value;
     }
   }
   std::map<std::string, double> Times;
@@ -257,7 +266,7 @@ public:
   std::map<std::string, double> Counters;
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
@@ -272,17 +281,22 @@ int main(int argc, char** argv) {
     for (auto* times : {&reporter.Times, &reporter.CpuTimes}) {
       auto& t = *times;
       if (!t.count(grid) || !t.count(base)) return;
-      std::printf("%-30s %s: grid %.3f ms, without the grid %.3f ms, grid's own %.3f ms, ratio %.2f\n",
-                  what, times == &reporter.Times ? "wall" : "cpu ", t[grid], t[base], t[grid] - t[base],
-                  t[base] > 0 ? t[grid] / t[base] : 0.0);
+      std::printf(
+          "%-30s %s: grid %.3f ms, without the grid %.3f ms, grid's own %.3f ms, ratio %.2f\n",
+          what, times == &reporter.Times ? "wall" : "cpu ", t[grid], t[base], t[grid] - t[base],
+          t[base] > 0 ? t[grid] / t[base] : 0.0);
     }
   };
   std::printf("\n");
-  line("full repaint (1080 px high):", "BM_Repaint_Grid/process_time", "BM_Repaint_PlainWidget/process_time");
+  line("full repaint (1080 px high):", "BM_Repaint_Grid/process_time",
+       "BM_Repaint_PlainWidget/process_time");
   line("Page Down:", "BM_PageDown_Grid/process_time", "BM_PageDown_TableOnly/process_time");
-  line("Page Down with its repaint:", "BM_PageDownAndRepaint_Grid/process_time", "BM_PageDown_TableOnly/process_time");
-  line("thumb drag to the middle:", "BM_ThumbToMiddle_Grid/process_time", "BM_ThumbToMiddle_TableOnly/process_time");
-  const std::string small = "BM_GridHeap/" + std::to_string(SmallCount) + "/iterations:1 grid_heap_KiB";
+  line("Page Down with its repaint:", "BM_PageDownAndRepaint_Grid/process_time",
+       "BM_PageDown_TableOnly/process_time");
+  line("thumb drag to the middle:", "BM_ThumbToMiddle_Grid/process_time",
+       "BM_ThumbToMiddle_TableOnly/process_time");
+  const std::string small =
+      "BM_GridHeap/" + std::to_string(SmallCount) + "/iterations:1 grid_heap_KiB";
   const std::string big = "BM_GridHeap/" + std::to_string(BigCount) + "/iterations:1 grid_heap_KiB";
   if (reporter.Counters.count(small) && reporter.Counters.count(big))
     std::printf("grid heap: %.1f KiB at %d records, %.1f KiB at %d records, ratio %.3f\n",

@@ -30,7 +30,7 @@
 namespace {
 
 constexpr int kW = 6000, kH = 4000;
-constexpr int kFitW = 1620, kFitH = 1080;  // 6000 x 4000 fitted into 1920 x 1080
+constexpr int kFitW = 1620, kFitH = 1080; // 6000 x 4000 fitted into 1920 x 1080
 
 uint32_t gSeed = 12345;
 inline uint32_t NextRandom() {
@@ -64,8 +64,10 @@ struct TPhoto {
       const double fy = y / double(kH);
       for (int x = 0; x < kW; ++x) {
         const double fx = x / double(kW);
-        const double base = 0.5 + 0.5 * (sa[size_t(x)] * cb[size_t(y)] + ca[size_t(x)] * sb[size_t(y)]);
-        const double dist = std::sqrt((x - 3000.0) * (x - 3000.0) + (y - 1800.0) * (y - 1800.0)) / 150.0;
+        const double base =
+            0.5 + 0.5 * (sa[size_t(x)] * cb[size_t(y)] + ca[size_t(x)] * sb[size_t(y)]);
+        const double dist =
+            std::sqrt((x - 3000.0) * (x - 3000.0) + (y - 1800.0) * (y - 1800.0)) / 150.0;
         const double ring = dist - std::floor(dist);
         const int n = int(NextRandom() % 41) - 20;
         const int r = std::clamp(int(200 * base + 40 * ring) + n, 0, 255);
@@ -101,7 +103,10 @@ void BM_StretchColorOnColor(benchmark::State& state) {
     benchmark::DoNotOptimize(dest.Bits());
   }
 }
-BENCHMARK(BM_StretchColorOnColor)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_StretchColorOnColor)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
 void BM_QtScaledFast(benchmark::State& state) {
   const QImage& src = Photo().Rgb32;
@@ -120,7 +125,10 @@ void BM_StretchHalftone(benchmark::State& state) {
     benchmark::DoNotOptimize(dest.Bits());
   }
 }
-BENCHMARK(BM_StretchHalftone)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_StretchHalftone)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
 void BM_QtScaledSmooth(benchmark::State& state) {
   const QImage& src = Photo().Rgb32;
@@ -134,7 +142,8 @@ BENCHMARK(BM_QtScaledSmooth)->Unit(benchmark::kMillisecond)->UseRealTime()->Meas
 // The same comparisons, interleaved: every iteration runs ours, then Qt's,
 // each timed on its own, so that the load of a shared machine falls on both
 // alike. Counters: the median of the per-iteration ratios, and both medians.
-template <class Ours, class Theirs> void Paired(benchmark::State& State, Ours&& RunOurs, Theirs&& RunTheirs) {
+template <class Ours, class Theirs>
+void Paired(benchmark::State& State, Ours&& RunOurs, Theirs&& RunTheirs) {
   std::vector<double> ratios, ours, theirs;
   for (auto _ : State) {
     const auto t0 = std::chrono::steady_clock::now();
@@ -168,7 +177,11 @@ void BM_PairedColorOnColor(benchmark::State& state) {
         benchmark::DoNotOptimize(out.constBits());
       });
 }
-BENCHMARK(BM_PairedColorOnColor)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(2.0);
+BENCHMARK(BM_PairedColorOnColor)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->MinTime(2.0);
 
 void BM_PairedHalftone(benchmark::State& state) {
   Photo();
@@ -181,7 +194,11 @@ void BM_PairedHalftone(benchmark::State& state) {
         benchmark::DoNotOptimize(out.constBits());
       });
 }
-BENCHMARK(BM_PairedHalftone)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(2.0);
+BENCHMARK(BM_PairedHalftone)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->MinTime(2.0);
 
 void BM_PairedAssign(benchmark::State& state) {
   TDibGraphic& src = Photo().Dib;
@@ -200,7 +217,11 @@ void BM_PairedAssign(benchmark::State& state) {
         benchmark::ClobberMemory();
       });
 }
-BENCHMARK(BM_PairedAssign)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(2.0);
+BENCHMARK(BM_PairedAssign)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->MinTime(2.0);
 
 // The view's path: the resize transform with default settings.
 void BM_ResizeTransformFit(benchmark::State& state) {
@@ -214,7 +235,10 @@ void BM_ResizeTransformFit(benchmark::State& state) {
     benchmark::DoNotOptimize(dest.Bits());
   }
 }
-BENCHMARK(BM_ResizeTransformFit)->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_ResizeTransformFit)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
 
 void BM_Assign(benchmark::State& state) {
   TDibGraphic& src = Photo().Dib;
@@ -247,7 +271,8 @@ void BM_AntiAlias(benchmark::State& state) {
     page.NewImage(kW, kH, ifBlackWhite, nullptr, 300, 300);
     for (int y = 0; y < kH; ++y) {
       uint8_t* r = page.ScanLine(y);
-      for (int i = 0; i < page.BytesPerRow(); ++i) r[i] = uint8_t(NextRandom() & (((y / 16) % 3) ? 0xFF : 0x00));
+      for (int i = 0; i < page.BytesPerRow(); ++i)
+        r[i] = uint8_t(NextRandom() & (((y / 16) % 3) ? 0xFF : 0x00));
     }
   }
   TDibGraphic dest;
@@ -266,11 +291,13 @@ void BM_NearestIndex(benchmark::State& state) {
   std::vector<uint32_t> colours;
   colours.reserve(1000000);
   for (int y = 1000; y < 2000; ++y)
-    for (int x = 2000; x < 3000; ++x) colours.push_back(src.GetPixelColor(x, y));
+    for (int x = 2000; x < 3000; ++x)
+      colours.push_back(src.GetPixelColor(x, y));
   TRgbToPaletteConverter conv(DefaultPalette(ifColor256));
   for (auto _ : state) {
     int sum = 0;
-    for (uint32_t c : colours) sum += conv.NearestIndex(c);
+    for (uint32_t c : colours)
+      sum += conv.NearestIndex(c);
     benchmark::DoNotOptimize(sum);
   }
   state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(colours.size()));
@@ -284,10 +311,10 @@ class TCollector : public benchmark::ConsoleReporter {
 public:
   struct TFigure {
     double Ms = 0;
-    double CpuMs = 0;  // all threads of the process
+    double CpuMs = 0; // all threads of the process
     double BytesPerSecond = 0;
     double ItemsPerSecond = 0;
-    double Ratio = 0, OursMs = 0, QtMs = 0;  // paired benchmarks
+    double Ratio = 0, OursMs = 0, QtMs = 0; // paired benchmarks
   };
   std::map<std::string, TFigure> Median, Single;
 
@@ -297,8 +324,10 @@ public:
       TFigure f;
       f.Ms = r.GetAdjustedRealTime();
       f.CpuMs = r.GetAdjustedCPUTime();
-      if (auto it = r.counters.find("bytes_per_second"); it != r.counters.end()) f.BytesPerSecond = it->second;
-      if (auto it = r.counters.find("items_per_second"); it != r.counters.end()) f.ItemsPerSecond = it->second;
+      if (auto it = r.counters.find("bytes_per_second"); it != r.counters.end())
+        f.BytesPerSecond = it->second;
+      if (auto it = r.counters.find("items_per_second"); it != r.counters.end())
+        f.ItemsPerSecond = it->second;
       if (auto it = r.counters.find("ratio"); it != r.counters.end()) f.Ratio = it->second;
       if (auto it = r.counters.find("ours_ms"); it != r.counters.end()) f.OursMs = it->second;
       if (auto it = r.counters.find("qt_ms"); it != r.counters.end()) f.QtMs = it->second;
@@ -317,7 +346,7 @@ public:
   }
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -337,29 +366,35 @@ int main(int argc, char** argv) {
     return b > 0 ? a / b : 0.0;
   };
   std::printf("\nMedians, ms wall (ms CPU of all threads):\n");
-  for (const char* n : {"BM_StretchColorOnColor", "BM_QtScaledFast", "BM_StretchHalftone", "BM_QtScaledSmooth",
-                        "BM_ResizeTransformFit", "BM_Assign", "BM_Memcpy", "BM_AntiAlias", "BM_NearestIndex"})
+  for (const char* n :
+       {"BM_StretchColorOnColor", "BM_QtScaledFast", "BM_StretchHalftone", "BM_QtScaledSmooth",
+        "BM_ResizeTransformFit", "BM_Assign", "BM_Memcpy", "BM_AntiAlias", "BM_NearestIndex"})
     std::printf("  %-22s %8.2f (%8.2f)\n", n + 3, reporter.Get(n).Ms, reporter.Get(n).CpuMs);
   std::printf("Ratios, wall time (CPU time):\n");
   std::printf("  COLORONCOLOR / Qt FastTransformation:   %.2fx (%.2fx)  required <= 1.0\n",
-              ratio("BM_StretchColorOnColor", "BM_QtScaledFast"), cpuRatio("BM_StretchColorOnColor", "BM_QtScaledFast"));
+              ratio("BM_StretchColorOnColor", "BM_QtScaledFast"),
+              cpuRatio("BM_StretchColorOnColor", "BM_QtScaledFast"));
   std::printf("  HALFTONE / Qt SmoothTransformation:     %.2fx (%.2fx)  required <= 1.0\n",
-              ratio("BM_StretchHalftone", "BM_QtScaledSmooth"), cpuRatio("BM_StretchHalftone", "BM_QtScaledSmooth"));
-  std::printf("  Assign 72 MB / memcpy:                  %.2fx (%.2fx)  required <= 1.5\n", ratio("BM_Assign", "BM_Memcpy"),
-              cpuRatio("BM_Assign", "BM_Memcpy"));
+              ratio("BM_StretchHalftone", "BM_QtScaledSmooth"),
+              cpuRatio("BM_StretchHalftone", "BM_QtScaledSmooth"));
+  std::printf("  Assign 72 MB / memcpy:                  %.2fx (%.2fx)  required <= 1.5\n",
+              ratio("BM_Assign", "BM_Memcpy"), cpuRatio("BM_Assign", "BM_Memcpy"));
   std::printf("Interleaved pairs (median of per-iteration ratios; median ms ours / theirs):\n");
   for (const auto& [name, what, limit] :
-       {std::tuple<const char*, const char*, const char*>{"BM_PairedColorOnColor", "COLORONCOLOR / Qt Fast", "1.0"},
+       {std::tuple<const char*, const char*, const char*>{"BM_PairedColorOnColor",
+                                                          "COLORONCOLOR / Qt Fast", "1.0"},
         {"BM_PairedHalftone", "HALFTONE / Qt Smooth", "1.0"},
         {"BM_PairedAssign", "Assign / memcpy", "1.5"}}) {
     const auto f = reporter.Get(name);
-    std::printf("  %-40s %.2fx  (%.2f / %.2f ms)  required <= %s\n", what, f.Ratio, f.OursMs, f.QtMs, limit);
+    std::printf("  %-40s %.2fx  (%.2f / %.2f ms)  required <= %s\n", what, f.Ratio, f.OursMs,
+                f.QtMs, limit);
   }
   // Rates by wall time, and by the CPU time of the process (steadier on a busy machine).
   const auto aa = reporter.Get("BM_AntiAlias"), ni = reporter.Get("BM_NearestIndex");
-  const double aaBytes = double((kW + 31) / 32 * 4) * kH;  // the 1-bit page, row padding included
-  std::printf("  Anti-alias transform:                   %.0f MB/s wall (%.0f MB/s CPU) of 1-bit input\n",
-              aa.BytesPerSecond / 1e6, aa.CpuMs > 0 ? aaBytes / (aa.CpuMs / 1e3) / 1e6 : 0.0);
+  const double aaBytes = double((kW + 31) / 32 * 4) * kH; // the 1-bit page, row padding included
+  std::printf(
+      "  Anti-alias transform:                   %.0f MB/s wall (%.0f MB/s CPU) of 1-bit input\n",
+      aa.BytesPerSecond / 1e6, aa.CpuMs > 0 ? aaBytes / (aa.CpuMs / 1e3) / 1e6 : 0.0);
   std::printf("  NearestIndex, photo vs 256 colours:     %.1f million pixels/s wall (%.1f CPU)\n",
               ni.ItemsPerSecond / 1e6, ni.CpuMs > 0 ? 1.0 / (ni.CpuMs / 1e3) : 0.0);
   benchmark::Shutdown();

@@ -28,7 +28,9 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
-double Seconds(TClock::time_point A, TClock::time_point B) { return std::chrono::duration<double>(B - A).count(); }
+double Seconds(TClock::time_point A, TClock::time_point B) {
+  return std::chrono::duration<double>(B - A).count();
+}
 
 // CPU time of this thread: the machine is shared, so the comparison uses it
 // beside wall time.
@@ -50,16 +52,25 @@ std::vector<TPicture> MakePictures(int Count) {
     std::mt19937 G;
     unsigned operator()() { return static_cast<unsigned>(G()); }
   } Rng{std::mt19937(20240601)};
-  const char* Roots[] = {"/home/margaret/Pictures/", "/home/margaret/Documents/Scans/", "/media/backup/Photos/",
-                         "/home/tom/Pictures/Camera Uploads/"};
-  const char* Events[] = {"Holiday", "Birthday", "Garden", "Wedding of Anne and Bill", "Trip to the coast",
-                          "school-play", "Christmas", "new house", "Misc", "Grandma's 80th"};
+  const char* Roots[] = {"/home/margaret/Pictures/", "/home/margaret/Documents/Scans/",
+                         "/media/backup/Photos/", "/home/tom/Pictures/Camera Uploads/"};
+  const char* Events[] = {"Holiday",
+                          "Birthday",
+                          "Garden",
+                          "Wedding of Anne and Bill",
+                          "Trip to the coast",
+                          "school-play",
+                          "Christmas",
+                          "new house",
+                          "Misc",
+                          "Grandma's 80th"};
   std::vector<std::string> Folders;
   while (Folders.size() < 400) {
     const int Year = 2009 + static_cast<int>(Rng() % 15);
     char Buf[200];
-    std::snprintf(Buf, sizeof Buf, "%s%d/%d-%02d-%02d %s/%s", Roots[Rng() % 4], Year, Year, 1 + Rng() % 12,
-                  1 + Rng() % 28, Events[Rng() % 10], Rng() % 3 == 0 ? "raw/edited/" : "");
+    std::snprintf(Buf, sizeof Buf, "%s%d/%d-%02d-%02d %s/%s", Roots[Rng() % 4], Year, Year,
+                  1 + Rng() % 12, 1 + Rng() % 28, Events[Rng() % 10],
+                  Rng() % 3 == 0 ? "raw/edited/" : "");
     std::string F = Buf;
     if (F.size() >= 40 && F.size() <= 120) Folders.push_back(F);
   }
@@ -70,12 +81,31 @@ std::vector<TPicture> MakePictures(int Count) {
     TPicture P;
     char Buf[64];
     switch (Rng() % 6) {
-      case 0: std::snprintf(Buf, sizeof Buf, "IMG_%04u.JPG", Rng() % 10000); P.Type = "JPG"; break;
-      case 1: std::snprintf(Buf, sizeof Buf, "dsc%05u.jpg", Rng() % 100000); P.Type = "jpg"; break;
-      case 2: std::snprintf(Buf, sizeof Buf, "holiday photo (%u).png", Rng() % 500); P.Type = "png"; break;
-      case 3: std::snprintf(Buf, sizeof Buf, "P%07u.jpg", Rng() % 10000000); P.Type = "jpg"; break;
-      case 4: std::snprintf(Buf, sizeof Buf, "scan-%03u.tif", Rng() % 1000); P.Type = "tif"; break;
-      default: std::snprintf(Buf, sizeof Buf, "20%02u%02u%02u_%06u.jpeg", 9 + Rng() % 15, 1 + Rng() % 12, 1 + Rng() % 28, Rng() % 240000); P.Type = "jpeg"; break;
+    case 0:
+      std::snprintf(Buf, sizeof Buf, "IMG_%04u.JPG", Rng() % 10000);
+      P.Type = "JPG";
+      break;
+    case 1:
+      std::snprintf(Buf, sizeof Buf, "dsc%05u.jpg", Rng() % 100000);
+      P.Type = "jpg";
+      break;
+    case 2:
+      std::snprintf(Buf, sizeof Buf, "holiday photo (%u).png", Rng() % 500);
+      P.Type = "png";
+      break;
+    case 3:
+      std::snprintf(Buf, sizeof Buf, "P%07u.jpg", Rng() % 10000000);
+      P.Type = "jpg";
+      break;
+    case 4:
+      std::snprintf(Buf, sizeof Buf, "scan-%03u.tif", Rng() % 1000);
+      P.Type = "tif";
+      break;
+    default:
+      std::snprintf(Buf, sizeof Buf, "20%02u%02u%02u_%06u.jpeg", 9 + Rng() % 15, 1 + Rng() % 12,
+                    1 + Rng() % 28, Rng() % 240000);
+      P.Type = "jpeg";
+      break;
     }
     P.Name = Buf;
     P.Location = Folders[Rng() % Folders.size()];
@@ -109,7 +139,8 @@ TTimes SortAtEnd(const std::vector<TPicture>& Pictures) {
     C.AppendSortKey(Pictures[K].Location, Location[K]);
     C.AppendSortKey(Pictures[K].Type, Type[K]);
   }
-  auto Text = [&](const std::vector<std::string>& Keys, const std::string TPicture::*Field, uint32_t A, uint32_t B) {
+  auto Text = [&](const std::vector<std::string>& Keys, const std::string TPicture::*Field,
+                  uint32_t A, uint32_t B) {
     const int M = Keys[A].compare(Keys[B]);
     if (M != 0) return M;
     const std::string& TA = Pictures[A].*Field;
@@ -124,7 +155,7 @@ TTimes SortAtEnd(const std::vector<TPicture>& Pictures) {
     std::iota(Order.begin(), Order.end(), 0u);
     std::sort(Order.begin(), Order.end(), [&](uint32_t A, uint32_t B) {
       const int R = Cmp(A, B);
-      return R != 0 ? R < 0 : A > B;  // newest first among equal keys
+      return R != 0 ? R < 0 : A > B; // newest first among equal keys
     });
     benchmark::DoNotOptimize(Order.data());
   };
@@ -152,7 +183,8 @@ void BM_PostWithIndexesVsSortAtEnd(benchmark::State& State) {
   const int N = static_cast<int>(State.range(0));
   const std::vector<TPicture> Pictures = MakePictures(N);
   size_t TextBytes = 0;
-  for (const TPicture& P : Pictures) TextBytes += P.Name.size() + P.Location.size() + P.Type.size();
+  for (const TPicture& P : Pictures)
+    TextBytes += P.Name.size() + P.Location.size() + P.Type.size();
   double Post = 0, PostCpu = 0, SwitchMax = 0, NextNs = 0, RecNoNs = 0, MemOverText = 0;
   double PostAll = 0, PostAllCpu = 0, FirstSwitchMax = 0;
   TTimes Sort, Immediate;
@@ -184,7 +216,8 @@ void BM_PostWithIndexesVsSortAtEnd(benchmark::State& State) {
     // The other three orders, placed at their first selection: with them all
     // four orders exist, as after the sort at the end.
     FirstSwitchMax = 0;
-    for (const char* Index : {"mtbidxLocationName", "mtbidxDateLocationName", "mtbidxTypeName", "mtbidxNameLocation"}) {
+    for (const char* Index :
+         {"mtbidxLocationName", "mtbidxDateLocationName", "mtbidxTypeName", "mtbidxNameLocation"}) {
       const auto S0 = TClock::now();
       T->SetIndexName(Index);
       FirstSwitchMax = std::max(FirstSwitchMax, Seconds(S0, TClock::now()));
@@ -223,7 +256,8 @@ void BM_PostWithIndexesVsSortAtEnd(benchmark::State& State) {
     // Switching the selected index with the cursor in the middle.
     T->SetRecNo(N / 2);
     SwitchMax = 0;
-    for (const char* Index : {"mtbidxLocationName", "mtbidxDateLocationName", "mtbidxTypeName", "mtbidxNameLocation"}) {
+    for (const char* Index :
+         {"mtbidxLocationName", "mtbidxDateLocationName", "mtbidxTypeName", "mtbidxNameLocation"}) {
       const auto S0 = TClock::now();
       T->SetIndexName(Index);
       SwitchMax = std::max(SwitchMax, Seconds(S0, TClock::now()));
@@ -232,11 +266,13 @@ void BM_PostWithIndexesVsSortAtEnd(benchmark::State& State) {
     const int Steps = std::min(N - 1, 100000);
     T->First();
     const auto W0 = TClock::now();
-    for (int K = 0; K < Steps; ++K) T->Next();
+    for (int K = 0; K < Steps; ++K)
+      T->Next();
     NextNs = Seconds(W0, TClock::now()) * 1e9 / Steps;
     long long Sum = 0;
     const auto R0 = TClock::now();
-    for (int K = 0; K < Steps; ++K) Sum += T->RecNo();
+    for (int K = 0; K < Steps; ++K)
+      Sum += T->RecNo();
     RecNoNs = Seconds(R0, TClock::now()) * 1e9 / Steps;
     benchmark::DoNotOptimize(Sum);
     State.SetIterationTime(Post);
@@ -269,6 +305,6 @@ BENCHMARK(BM_PostWithIndexesVsSortAtEnd)
     ->UseManualTime()
     ->Iterations(1);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

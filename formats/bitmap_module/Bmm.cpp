@@ -30,7 +30,9 @@ const char* const kGeneralTexts[] = {
 // ---- Default I/O: the handle is a TStream. Stream errors never leave the
 // module as exceptions; they become the failure results of the callbacks.
 
-TStream* AsStream(BmmHandle h) { return static_cast<TStream*>(h); }
+TStream* AsStream(BmmHandle h) {
+  return static_cast<TStream*>(h);
+}
 
 BmmHandle DefaultOpen(const char* name, int) {
   if (!name) return nullptr;
@@ -88,9 +90,13 @@ int64_t DefaultWrite(BmmHandle h, const void* buf, int64_t n) {
 
 BmmIo gIo = {DefaultOpen, DefaultCreate, DefaultClose, DefaultSeek, DefaultRead, DefaultWrite};
 
-bool IsSeparator(char c) { return c == ' ' || c == '\t' || c == ','; }
+bool IsSeparator(char c) {
+  return c == ' ' || c == '\t' || c == ',';
+}
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool SameWord(const char* a, std::size_t alen, const char* b, std::size_t blen) {
   if (alen != blen) return false;
@@ -101,27 +107,30 @@ bool SameWord(const char* a, std::size_t alen, const char* b, std::size_t blen) 
 
 // Calls Fn(word, length) for every word of a blank-, tab- or comma-separated
 // list until it answers true; answers whether one did.
-template <class Fn>
-bool AnyWord(const char* list, Fn fn) {
+template <class Fn> bool AnyWord(const char* list, Fn fn) {
   const char* p = list;
   while (*p) {
-    while (*p && IsSeparator(*p)) ++p;
+    while (*p && IsSeparator(*p))
+      ++p;
     const char* start = p;
-    while (*p && !IsSeparator(*p)) ++p;
+    while (*p && !IsSeparator(*p))
+      ++p;
     if (p > start && fn(start, static_cast<std::size_t>(p - start))) return true;
   }
   return false;
 }
 
-bool ValidFormat(int ft) { return ft >= 0 && ft < BMM_FORMAT_COUNT; }
+bool ValidFormat(int ft) {
+  return ft >= 0 && ft < BMM_FORMAT_COUNT;
+}
 
-}  // namespace
+} // namespace
 
 // ---- Shared helpers
 
 int64_t bmm_stride(int32_t width, int32_t bpp) {
   if (width <= 0 || bpp <= 0) return -1;
-  const int64_t bits = static_cast<int64_t>(width) * bpp;  // at most 2^31 * 2^31: fits
+  const int64_t bits = static_cast<int64_t>(width) * bpp; // at most 2^31 * 2^31: fits
   return (bits + 31) / 32 * 4;
 }
 
@@ -159,11 +168,20 @@ int BmmCheckWriteHeader(const BmmHeader* hdr, int flags) {
   if (hdr->width <= 0 || hdr->height <= 0) return BMM_ERR_BAD_SIZE;
   int bit = 0;
   switch (hdr->bpp) {
-  case 1: bit = BMM_FT_W1; break;
-  case 4: bit = BMM_FT_W4; break;
-  case 8: bit = BMM_FT_W8; break;
-  case 24: bit = BMM_FT_W24; break;
-  default: return BMM_ERR_NOT_SUPP;
+  case 1:
+    bit = BMM_FT_W1;
+    break;
+  case 4:
+    bit = BMM_FT_W4;
+    break;
+  case 8:
+    bit = BMM_FT_W8;
+    break;
+  case 24:
+    bit = BMM_FT_W24;
+    break;
+  default:
+    return BMM_ERR_NOT_SUPP;
   }
   if (!(flags & bit)) return BMM_ERR_NOT_SUPP;
   if (bmm_image_size(hdr->width, hdr->height, hdr->bpp) < 0) return BMM_ERR_BAD_SIZE;
@@ -173,7 +191,8 @@ int BmmCheckWriteHeader(const BmmHeader* hdr, int flags) {
 bool bmm_option_present(const char* options, const char* word) {
   if (!options || !word) return false;
   const std::size_t wlen = std::strlen(word);
-  return AnyWord(options, [&](const char* w, std::size_t len) { return SameWord(w, len, word, wlen); });
+  return AnyWord(options,
+                 [&](const char* w, std::size_t len) { return SameWord(w, len, word, wlen); });
 }
 
 // ---- I/O
@@ -189,7 +208,9 @@ int bmm_set_io(BmmOpenFunc open, BmmCreateFunc create, BmmCloseFunc close, BmmSe
   return BMM_ERR_OK;
 }
 
-const BmmIo& bmm_io() { return gIo; }
+const BmmIo& bmm_io() {
+  return gIo;
+}
 
 // ---- Byte reader
 
@@ -230,7 +251,9 @@ BmmByteReader* BmmByteReader::Create(BmmHandle handle) {
   return reader;
 }
 
-BmmByteReader::~BmmByteReader() { delete[] FBuffer; }
+BmmByteReader::~BmmByteReader() {
+  delete[] FBuffer;
+}
 
 bool BmmByteReader::Refill() {
   if (FInMemory) return false;
@@ -263,8 +286,12 @@ const uint8_t* BmmByteReader::Peek(std::size_t& Available) {
 
 // ---- Module operations
 
-int bmm_init() { return BMM_ERR_OK; }
-int bmm_deinit() { return BMM_ERR_OK; }
+int bmm_init() {
+  return BMM_ERR_OK;
+}
+int bmm_deinit() {
+  return BMM_ERR_OK;
+}
 
 int bmm_guess_filetype(const char* fn, int* ft) {
   if (!fn || !ft) return BMM_ERR_BAD_ARG;

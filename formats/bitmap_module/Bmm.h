@@ -59,10 +59,10 @@ enum : int {
 enum : int { BMM_FORMAT_BMP = 0, BMM_FORMAT_PCX = 1, BMM_FORMAT_TGA = 2, BMM_FORMAT_COUNT = 3 };
 
 struct BmmFormatInfo {
-  const char* shortname = nullptr;   // "Bitmap", "PCX", "Targa"
+  const char* shortname = nullptr; // "Bitmap", "PCX", "Targa"
   const char* longname = nullptr;
-  const char* extensions = nullptr;  // upper case, separated by blanks
-  int flags = 0;                     // BMM_FT_* bits
+  const char* extensions = nullptr; // upper case, separated by blanks
+  int flags = 0;                    // BMM_FT_* bits
 };
 
 // Size of the area a format's reader keeps between its header, palette and
@@ -70,10 +70,10 @@ struct BmmFormatInfo {
 inline constexpr std::size_t kBmmPrivateSize = 2000;
 
 struct BmmHeader {
-  int32_t width = 0;   // pixels per row
-  int32_t height = 0;  // rows
-  int32_t bpp = 0;     // bits per pixel of the decoded data: 1, 4, 8 or 24
-  alignas(8) unsigned char priv[kBmmPrivateSize] = {};  // owned by the format's reader
+  int32_t width = 0;  // pixels per row
+  int32_t height = 0; // rows
+  int32_t bpp = 0;    // bits per pixel of the decoded data: 1, 4, 8 or 24
+  alignas(8) unsigned char priv[kBmmPrivateSize] = {}; // owned by the format's reader
 };
 
 struct BmmPaletteEntry {
@@ -90,7 +90,7 @@ int64_t bmm_image_size(int32_t width, int32_t height, int32_t bpp);
 
 // ---- I/O callbacks
 
-using BmmHandle = void*;  // the stream object (a TStream*)
+using BmmHandle = void*; // the stream object (a TStream*)
 using BmmOpenFunc = BmmHandle (*)(const char* name, int flags);
 using BmmCreateFunc = BmmHandle (*)(const char* name, int flags);
 using BmmCloseFunc = int (*)(BmmHandle handle);
@@ -102,7 +102,7 @@ struct BmmIo {
   BmmOpenFunc open;
   BmmCreateFunc create;
   BmmCloseFunc close;
-  BmmSeekFunc seek;  // whence: 0 from the start, 1 from the current position, 2 from the end
+  BmmSeekFunc seek; // whence: 0 from the start, 1 from the current position, 2 from the end
   BmmReadFunc read;
   BmmWriteFunc write;
 };
@@ -148,11 +148,11 @@ private:
   bool Refill();
 
   BmmHandle FHandle;
-  uint8_t* FBuffer = nullptr;      // owned, when reading through the read callback
-  const uint8_t* FData = nullptr;  // the buffer, or the stream's own bytes
+  uint8_t* FBuffer = nullptr;     // owned, when reading through the read callback
+  const uint8_t* FData = nullptr; // the buffer, or the stream's own bytes
   std::size_t FPos = 0;
   std::size_t FFill = 0;
-  bool FInMemory = false;          // FData is the rest of an in-memory stream
+  bool FInMemory = false; // FData is the rest of an in-memory stream
 };
 
 // ---- Module operations

@@ -11,24 +11,26 @@
 
 namespace {
 
-constexpr uint16_t kMagicBM = 0x4D42;  // "BM"
-constexpr uint16_t kMagicBA = 0x4142;  // "BA", a bitmap array
+constexpr uint16_t kMagicBM = 0x4D42; // "BM"
+constexpr uint16_t kMagicBA = 0x4142; // "BA", a bitmap array
 
 enum : uint32_t { kCompNone = 0, kCompRle8 = 1, kCompRle4 = 2 };
 
 // What the header step hands on to the palette and data steps.
 struct BmpState {
-  int64_t base;         // file offset of the "BM" magic
-  uint32_t cbFix;       // size of the info header
+  int64_t base;   // file offset of the "BM" magic
+  uint32_t cbFix; // size of the info header
   uint32_t compression;
   uint32_t coloursUsed;
-  uint32_t dataOffset;  // of the pixel data, from the start of the file
-  bool os2;             // 12-byte info header
-  bool inv;             // keep a 1-bit palette in file order
-  bool invb;            // invert every decoded byte
+  uint32_t dataOffset; // of the pixel data, from the start of the file
+  bool os2;            // 12-byte info header
+  bool inv;            // keep a 1-bit palette in file order
+  bool invb;           // invert every decoded byte
 };
 
-bool ValidBitCount(uint32_t n) { return n == 1 || n == 4 || n == 8 || n == 24; }
+bool ValidBitCount(uint32_t n) {
+  return n == 1 || n == 4 || n == 8 || n == 24;
+}
 
 int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt) {
   BmpState st{};
@@ -74,8 +76,7 @@ int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt) {
     height = h;
     bitCount = bits;
   } else {
-    if (st.cbFix < 16 || st.cbFix > 64 ||
-        (st.cbFix % 4 != 0 && st.cbFix != 42 && st.cbFix != 46))
+    if (st.cbFix < 16 || st.cbFix > 64 || (st.cbFix % 4 != 0 && st.cbFix != 42 && st.cbFix != 46))
       return BMM_ERR_BMP_CBFIX;
     uint32_t w = 0, h = 0, u32 = 0, coloursUsed = 0;
     uint16_t planes = 0, bits = 0, u16 = 0;
@@ -86,19 +87,19 @@ int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt) {
     good &= BmmReadU16(fd, planes);
     good &= BmmReadU16(fd, bits);
     if (st.cbFix > 16) good &= BmmReadU32(fd, st.compression);
-    if (st.cbFix > 20) good &= BmmReadU32(fd, u32);  // image size
-    if (st.cbFix > 24) good &= BmmReadU32(fd, u32);  // x resolution
-    if (st.cbFix > 28) good &= BmmReadU32(fd, u32);  // y resolution
+    if (st.cbFix > 20) good &= BmmReadU32(fd, u32); // image size
+    if (st.cbFix > 24) good &= BmmReadU32(fd, u32); // x resolution
+    if (st.cbFix > 28) good &= BmmReadU32(fd, u32); // y resolution
     if (st.cbFix > 32) good &= BmmReadU32(fd, coloursUsed);
-    if (st.cbFix > 36) good &= BmmReadU32(fd, u32);  // colours important
-    if (st.cbFix > 40) good &= BmmReadU16(fd, u16);  // units
-    if (st.cbFix > 42) good &= BmmReadU16(fd, u16);  // reserved
-    if (st.cbFix > 44) good &= BmmReadU16(fd, u16);  // recording
-    if (st.cbFix > 46) good &= BmmReadU16(fd, u16);  // rendering
-    if (st.cbFix > 48) good &= BmmReadU32(fd, u32);  // size 1
-    if (st.cbFix > 52) good &= BmmReadU32(fd, u32);  // size 2
-    if (st.cbFix > 56) good &= BmmReadU32(fd, u32);  // colour encoding
-    if (st.cbFix > 60) good &= BmmReadU32(fd, u32);  // identifier
+    if (st.cbFix > 36) good &= BmmReadU32(fd, u32); // colours important
+    if (st.cbFix > 40) good &= BmmReadU16(fd, u16); // units
+    if (st.cbFix > 42) good &= BmmReadU16(fd, u16); // reserved
+    if (st.cbFix > 44) good &= BmmReadU16(fd, u16); // recording
+    if (st.cbFix > 46) good &= BmmReadU16(fd, u16); // rendering
+    if (st.cbFix > 48) good &= BmmReadU32(fd, u32); // size 1
+    if (st.cbFix > 52) good &= BmmReadU32(fd, u32); // size 2
+    if (st.cbFix > 56) good &= BmmReadU32(fd, u32); // colour encoding
+    if (st.cbFix > 60) good &= BmmReadU32(fd, u32); // identifier
     if (!good) return BMM_ERR_READ;
     // Width and height are signed 32-bit values. A negative height (a top-down
     // bitmap) or width is refused: the pixel buffer is bottom-up.
@@ -129,7 +130,7 @@ int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal) {
   const int entrySize = st.os2 ? 3 : 4;
   const uint32_t count = st.os2 ? (1u << hdr->bpp) : std::min<uint32_t>(st.coloursUsed, 256);
   if (BmmSeek(fd, st.base + (st.os2 ? 26 : 14 + int64_t(st.cbFix)), BMM_SEEK_SET) < 0)
-    return BMM_ERR_OK;  // entries the file can't supply stay black
+    return BMM_ERR_OK; // entries the file can't supply stay black
   uint8_t raw[256 * 4] = {};
   // A palette cut short by the end of the file leaves its missing entries black.
   BmmRead(fd, raw, int64_t(count) * entrySize);
@@ -146,7 +147,7 @@ int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal) {
 // Pixel buffer of the data step with bounds: every write goes through here.
 struct Target {
   uint8_t* data;
-  int64_t size;    // height * stride
+  int64_t size; // height * stride
   int64_t stride;
   int32_t height;
 };
@@ -171,15 +172,15 @@ int DecodeRle8(BmmByteReader& in, const Target& t) {
       continue;
     }
     switch (value) {
-    case 0:  // end of line
+    case 0: // end of line
       if (x < t.stride) std::memset(t.data + pos, 0, static_cast<std::size_t>(t.stride - x));
       x = 0;
       if (++row == t.height) return BMM_ERR_OK;
       break;
-    case 1:  // end of bitmap: the rest stays palette entry 0
+    case 1: // end of bitmap: the rest stays palette entry 0
       if (pos < t.size) std::memset(t.data + pos, 0, static_cast<std::size_t>(t.size - pos));
       return BMM_ERR_OK;
-    case 2: {  // delta: the skipped bytes become 0
+    case 2: { // delta: the skipped bytes become 0
       const int dx = in.Get();
       const int dy = in.Get();
       if (dx < 0 || dy < 0) return BMM_ERR_READ;
@@ -191,7 +192,7 @@ int DecodeRle8(BmmByteReader& in, const Target& t) {
       if (row == t.height) return BMM_ERR_OK;
       break;
     }
-    default:  // absolute run of `value` bytes, padded to a 16-bit boundary
+    default: // absolute run of `value` bytes, padded to a 16-bit boundary
       if (pos + value > t.size) return BMM_ERR_READ;
       if (in.GetBlock(t.data + pos, static_cast<std::size_t>(value)) !=
           static_cast<std::size_t>(value))
@@ -229,13 +230,13 @@ int DecodeRle4(BmmByteReader& in, const Target& t) {
       continue;
     }
     switch (value) {
-    case 0:  // end of line
+    case 0: // end of line
       x = 0;
       if (++row == t.height) return BMM_ERR_OK;
       break;
-    case 1:  // end of bitmap
+    case 1: // end of bitmap
       return BMM_ERR_OK;
-    case 2: {  // delta
+    case 2: { // delta
       const int dx = in.Get();
       const int dy = in.Get();
       if (dx < 0 || dy < 0) return BMM_ERR_READ;
@@ -245,13 +246,13 @@ int DecodeRle4(BmmByteReader& in, const Target& t) {
       if (row == t.height) return BMM_ERR_OK;
       break;
     }
-    default: {  // absolute run of `value` pixels, two per byte
+    default: { // absolute run of `value` pixels, two per byte
       const int bytes = (value + 1) / 2;
       for (int i = 0; i < bytes; ++i) {
         const int b = in.Get();
         if (b < 0) return BMM_ERR_READ;
         const int64_t px = x + 2 * i;
-        const bool spare = 2 * i + 1 >= value;  // the low nibble is past the run
+        const bool spare = 2 * i + 1 >= value; // the low nibble is past the run
         if ((px & 1) == 0) {
           // Even x: the byte is stored whole.
           const int64_t at = row * t.stride + px / 2;
@@ -298,13 +299,16 @@ int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
     }
   }
   if (rc == BMM_ERR_OK && st.invb)
-    for (int64_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(~data[i]);
+    for (int64_t i = 0; i < size; ++i)
+      data[i] = static_cast<uint8_t>(~data[i]);
   return rc;
 }
 
 // ---- Writer
 
-int Luminance(const BmmPaletteEntry& e) { return 30 * e.r + 60 * e.g + 10 * e.b; }
+int Luminance(const BmmPaletteEntry& e) {
+  return 30 * e.r + 60 * e.g + 10 * e.b;
+}
 
 int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry* palIn,
           const uint8_t* data, const char* opt) {
@@ -331,7 +335,8 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
   bool flipBits = false;
   if (hdr->bpp == 1 && (darkfg || lightfg)) {
     const bool zeroIsDarker = Luminance(pal[0]) < Luminance(pal[1]);
-    if ((darkfg && zeroIsDarker) || (lightfg && !zeroIsDarker && Luminance(pal[0]) != Luminance(pal[1]))) {
+    if ((darkfg && zeroIsDarker) ||
+        (lightfg && !zeroIsDarker && Luminance(pal[0]) != Luminance(pal[1]))) {
       std::swap(pal[0], pal[1]);
       flipBits = true;
     }
@@ -366,7 +371,7 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
     BmmPutU16(p + 10, static_cast<uint32_t>(hdr->bpp));
     BmmPutU32(p + 12, kCompNone);
     BmmPutU32(p + 16, size > 0xFFFFFFFF ? 0 : static_cast<uint32_t>(size));
-    BmmPutU32(p + 28, static_cast<uint32_t>(colours));  // colours used
+    BmmPutU32(p + 28, static_cast<uint32_t>(colours)); // colours used
     p += 36;
   }
   for (int i = 0; i < colours; ++i, p += entrySize) {
@@ -382,7 +387,8 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
   const uint8_t mask = (flipBits != invb) ? 0xFF : 0x00;
   for (int32_t y = 0; y < hdr->height; ++y) {
     const uint8_t* src = data + y * stride;
-    for (int64_t i = 0; i < stride; ++i) row[i] = src[i] ^ mask;
+    for (int64_t i = 0; i < stride; ++i)
+      row[i] = src[i] ^ mask;
     if (!BmmWriteExact(fd, row.get(), stride)) return BMM_ERR_WRITE;
   }
   return BMM_ERR_OK;
@@ -390,18 +396,28 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
 
 const char* ErrorText(int rc) {
   switch (rc) {
-  case BMM_ERR_BMP_PLANES: return "number of bitmap planes is not 1";
-  case BMM_ERR_BMP_BITCOUNT: return "bit count not 1, 4, 8 or 24";
-  case BMM_ERR_BMP_CBFIX: return "cbFix bad";
-  case BMM_ERR_BMP_COMP: return "compression type not uncompressed, RLE4 or RLE8";
-  case BMM_ERR_BMP_OFFSET: return "less bitmaps in file than index requested";
-  default: return nullptr;
+  case BMM_ERR_BMP_PLANES:
+    return "number of bitmap planes is not 1";
+  case BMM_ERR_BMP_BITCOUNT:
+    return "bit count not 1, 4, 8 or 24";
+  case BMM_ERR_BMP_CBFIX:
+    return "cbFix bad";
+  case BMM_ERR_BMP_COMP:
+    return "compression type not uncompressed, RLE4 or RLE8";
+  case BMM_ERR_BMP_OFFSET:
+    return "less bitmaps in file than index requested";
+  default:
+    return nullptr;
   }
 }
 
-}  // namespace
+} // namespace
 
 const BmmFormatOps bmm_bmp_ops = {
     {"Bitmap", "OS/2 1.1, 1.2, 2.0 / Windows 3.0 bitmap", "BMP VGA BGA RLE DIB RL4 RL8", 0xFF},
-    ReadHeader, ReadPalette, ReadData, Write, ErrorText,
+    ReadHeader,
+    ReadPalette,
+    ReadData,
+    Write,
+    ErrorText,
 };

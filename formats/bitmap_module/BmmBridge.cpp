@@ -9,17 +9,21 @@ namespace {
 
 int BppOfFormat(TImageFormat Format) {
   switch (Format) {
-  case ifBlackWhite: return 1;
+  case ifBlackWhite:
+    return 1;
   case ifGray16:
-  case ifColor16: return 4;
+  case ifColor16:
+    return 4;
   case ifGray256:
-  case ifColor256: return 8;
-  case ifTrueColor: return 24;
+  case ifColor256:
+    return 8;
+  case ifTrueColor:
+    return 24;
   }
   throw EBmmError("Internal error: Invalid image format");
 }
 
-}  // namespace
+} // namespace
 
 void ReadBmmImage(TStream& Stream, TDibGraphic& Image, const std::string& FileName,
                   const std::string& Options) {
@@ -33,11 +37,20 @@ void ReadBmmImage(TStream& Stream, TDibGraphic& Image, const std::string& FileNa
 
   TImageFormat format;
   switch (hdr.bpp) {
-  case 1: format = ifBlackWhite; break;
-  case 4: format = ifColor16; break;
-  case 8: format = ifColor256; break;
-  case 24: format = ifTrueColor; break;
-  default: throw EBmmError("Internal error: Invalid image format");
+  case 1:
+    format = ifBlackWhite;
+    break;
+  case 4:
+    format = ifColor16;
+    break;
+  case 8:
+    format = ifColor256;
+    break;
+  case 24:
+    format = ifTrueColor;
+    break;
+  default:
+    throw EBmmError("Internal error: Invalid image format");
   }
 
   TLogPalette logPalette{};
@@ -52,8 +65,8 @@ void ReadBmmImage(TStream& Stream, TDibGraphic& Image, const std::string& FileNa
       logPalette.palPalEntry[i] = {pal[i].r, pal[i].g, pal[i].b, 0};
   }
 
-  Image.NewImage(hdr.width, hdr.height, format, format == ifTrueColor ? nullptr : &logPalette,
-                 0, 0);
+  Image.NewImage(hdr.width, hdr.height, format, format == ifTrueColor ? nullptr : &logPalette, 0,
+                 0);
   if (bmm_read_data(&Stream, ft, &hdr, Image.Bits()) != BMM_ERR_OK)
     throw EBmmError("bmm_read_data failed.");
 }

@@ -15,7 +15,7 @@ struct BmmFormatOps {
   int (*rdata)(BmmHandle fd, const BmmHeader* hdr, uint8_t* data);
   int (*w)(const char* fn, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry* pal,
            const uint8_t* data, const char* opt);
-  const char* (*err)(int rc);  // nullptr for codes the format does not own
+  const char* (*err)(int rc); // nullptr for codes the format does not own
 };
 
 extern const BmmFormatOps bmm_bmp_ops;
@@ -24,13 +24,11 @@ extern const BmmFormatOps bmm_tga_ops;
 
 // A format reader's state in the header's private area. Stored and loaded by
 // copy, so the area needs no particular alignment.
-template <class T>
-void BmmStorePrivate(BmmHeader* hdr, const T& state) {
+template <class T> void BmmStorePrivate(BmmHeader* hdr, const T& state) {
   static_assert(std::is_trivially_copyable_v<T> && sizeof(T) <= kBmmPrivateSize);
   std::memcpy(hdr->priv, &state, sizeof(T));
 }
-template <class T>
-T BmmLoadPrivate(const BmmHeader* hdr) {
+template <class T> T BmmLoadPrivate(const BmmHeader* hdr) {
   static_assert(std::is_trivially_copyable_v<T> && sizeof(T) <= kBmmPrivateSize);
   T state;
   std::memcpy(&state, hdr->priv, sizeof(T));
@@ -38,7 +36,9 @@ T BmmLoadPrivate(const BmmHeader* hdr) {
 }
 
 // Calls through the I/O callbacks in force.
-inline int64_t BmmRead(BmmHandle fd, void* buf, int64_t n) { return bmm_io().read(fd, buf, n); }
+inline int64_t BmmRead(BmmHandle fd, void* buf, int64_t n) {
+  return bmm_io().read(fd, buf, n);
+}
 inline int64_t BmmWrite(BmmHandle fd, const void* buf, int64_t n) {
   return bmm_io().write(fd, buf, n);
 }
@@ -47,7 +47,9 @@ inline int64_t BmmSeek(BmmHandle fd, int64_t off, int whence) {
 }
 
 // Reads exactly n bytes; false on a short read.
-inline bool BmmReadExact(BmmHandle fd, void* buf, int64_t n) { return BmmRead(fd, buf, n) == n; }
+inline bool BmmReadExact(BmmHandle fd, void* buf, int64_t n) {
+  return BmmRead(fd, buf, n) == n;
+}
 inline bool BmmWriteExact(BmmHandle fd, const void* buf, int64_t n) {
   return BmmWrite(fd, buf, n) == n;
 }

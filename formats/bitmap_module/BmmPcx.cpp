@@ -17,26 +17,26 @@ namespace {
 
 // Offsets in the 128-byte file header.
 enum : int {
-  kOffManufacturer = 0,  // always 10
+  kOffManufacturer = 0, // always 10
   kOffVersion = 1,
-  kOffEncoding = 2,      // 1 = run-length
-  kOffBitsPerPixel = 3,  // per plane
+  kOffEncoding = 2,     // 1 = run-length
+  kOffBitsPerPixel = 3, // per plane
   kOffXMin = 4,
   kOffYMin = 6,
   kOffXMax = 8,
   kOffYMax = 10,
   kOffHDpi = 12,
   kOffVDpi = 14,
-  kOffPalette = 16,      // 16 x (red, green, blue)
+  kOffPalette = 16, // 16 x (red, green, blue)
   kOffPlanes = 65,
-  kOffBytesPerLine = 66,  // per plane
+  kOffBytesPerLine = 66, // per plane
   kOffPaletteInfo = 68,
-  kHeaderRead = 70,       // the part the reader looks at
-  kHeaderSize = 128,      // pixel data start here
+  kHeaderRead = 70,  // the part the reader looks at
+  kHeaderSize = 128, // pixel data start here
 };
 
 constexpr uint8_t kManufacturer = 10;
-constexpr uint8_t kTrailerMark = 12;  // before the 256-colour palette at the end
+constexpr uint8_t kTrailerMark = 12; // before the 256-colour palette at the end
 constexpr int kTrailerSize = 1 + 256 * 3;
 
 struct PcxState {
@@ -44,7 +44,7 @@ struct PcxState {
   uint8_t bitsPerPixel;
   uint8_t planes;
   uint16_t bytesPerLine;
-  bool trunc;  // runs end with each line
+  bool trunc; // runs end with each line
 };
 
 // The 8 bits of a plane byte spread over 4 bytes of 4-bit pixels: bit 7
@@ -109,7 +109,8 @@ int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal) {
     uint8_t raw[48];
     if (BmmSeek(fd, kOffPalette, BMM_SEEK_SET) < 0 || !BmmReadExact(fd, raw, sizeof raw))
       return BMM_ERR_READ;
-    for (int i = 0; i < 16; ++i) pal[i] = {raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
+    for (int i = 0; i < 16; ++i)
+      pal[i] = {raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
     return BMM_ERR_OK;
   }
   case 8: {
@@ -119,7 +120,8 @@ int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal) {
       return BMM_ERR_PCX_BAD_TRAILER;
     uint8_t raw[768];
     if (!BmmReadExact(fd, raw, sizeof raw)) return BMM_ERR_READ;
-    for (int i = 0; i < 256; ++i) pal[i] = {raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
+    for (int i = 0; i < 256; ++i)
+      pal[i] = {raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
     return BMM_ERR_OK;
   }
   default:
@@ -171,7 +173,7 @@ public:
         if (b < 0xC0) {
           dst[o++] = b;
           ++i;
-        } else if (b == 0xC1) {  // a run of one: how bytes of 0xC0 and above are stored
+        } else if (b == 0xC1) { // a run of one: how bytes of 0xC0 and above are stored
           dst[o++] = p[i + 1];
           i += 2;
         } else {
@@ -209,7 +211,8 @@ private:
     const std::size_t k = std::min<std::size_t>(count, need - o);
     if (k <= 8) {
       // Short runs are the common ones in pictures: no call for them.
-      for (std::size_t j = 0; j < k; ++j) dst[o + j] = value;
+      for (std::size_t j = 0; j < k; ++j)
+        dst[o + j] = value;
     } else {
       std::memset(dst + o, value, k);
     }
@@ -275,15 +278,18 @@ int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
       // Four bit planes: bit k of a pixel comes from plane k. A plane byte
       // covers 8 pixels, which are 4 bytes of the row; the stride holds 4
       // bytes for every plane byte the width needs.
-      for (int k = 0; k < 4; ++k) line(lines.get() + k * bpl, bpl);
+      for (int k = 0; k < 4; ++k)
+        line(lines.get() + k * bpl, bpl);
       const std::size_t groups = (width + 7) / 8;
       for (std::size_t i = 0; i < groups; ++i) {
         uint32_t v = 0;
-        for (int k = 0; k < 4; ++k) v |= kSpread[lines[k * bpl + i]] << k;
+        for (int k = 0; k < 4; ++k)
+          v |= kSpread[lines[k * bpl + i]] << k;
         BmmPutU32(row + 4 * i, v);
       }
       // Bits past the width in the last plane byte are not pixels.
-      for (std::size_t x = width; x < 8 * groups; ++x) row[x / 2] &= (x & 1) ? 0xF0 : 0x0F;
+      for (std::size_t x = width; x < 8 * groups; ++x)
+        row[x / 2] &= (x & 1) ? 0xF0 : 0x0F;
       std::memset(row + 4 * groups, 0, stride - 4 * groups);
     }
   };
@@ -313,7 +319,8 @@ void EncodeLine(const uint8_t* src, std::size_t n, std::vector<uint8_t>& out) {
   while (i < n) {
     const uint8_t v = src[i];
     std::size_t run = 1;
-    while (i + run < n && run < 63 && src[i + run] == v) ++run;
+    while (i + run < n && run < 63 && src[i + run] == v)
+      ++run;
     if (run > 1 || v >= 0xC0) out.push_back(static_cast<uint8_t>(0xC0 | run));
     out.push_back(v);
     i += run;
@@ -328,11 +335,11 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
   const int bits = hdr->bpp == 24 ? 8 : hdr->bpp;
   const int planes = hdr->bpp == 24 ? 3 : 1;
   std::size_t bpl = (std::size_t(hdr->width) * bits + 7) / 8;
-  bpl += bpl & 1;  // lines have an even length
+  bpl += bpl & 1; // lines have an even length
   if (bpl > 0xFFFF) return BMM_ERR_BAD_SIZE;
   const std::size_t stride = static_cast<std::size_t>(bmm_stride(hdr->width, hdr->bpp));
   const std::size_t width = static_cast<std::size_t>(hdr->width);
-  const std::size_t lineBytes = (width * bits + 7) / 8;  // the rest of a line stays 0
+  const std::size_t lineBytes = (width * bits + 7) / 8; // the rest of a line stays 0
 
   uint8_t h[kHeaderSize] = {};
   h[kOffManufacturer] = kManufacturer;
@@ -365,8 +372,9 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
       EncodeLine(line.data(), bpl, out);
     } else {
       for (int k = 0; k < 3; ++k) {
-        const int c = 2 - k;  // red, green, blue from blue-green-red pixels
-        for (std::size_t j = 0; j < width; ++j) line[j] = row[3 * j + c];
+        const int c = 2 - k; // red, green, blue from blue-green-red pixels
+        for (std::size_t j = 0; j < width; ++j)
+          line[j] = row[3 * j + c];
         EncodeLine(line.data(), bpl, out);
       }
     }
@@ -387,17 +395,26 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
 
 const char* ErrorText(int rc) {
   switch (rc) {
-  case BMM_ERR_PCX_BAD_VERSION: return "version number not 4 or 5";
-  case BMM_ERR_PCX_BAD_ENC: return "encoding mode not 1";
-  case BMM_ERR_PCX_BAD_BITS: return "unsupported bpp/plane / plane combination";
-  case BMM_ERR_PCX_BAD_TRAILER: return "corrupt file trailer";
-  default: return nullptr;
+  case BMM_ERR_PCX_BAD_VERSION:
+    return "version number not 4 or 5";
+  case BMM_ERR_PCX_BAD_ENC:
+    return "encoding mode not 1";
+  case BMM_ERR_PCX_BAD_BITS:
+    return "unsupported bpp/plane / plane combination";
+  case BMM_ERR_PCX_BAD_TRAILER:
+    return "corrupt file trailer";
+  default:
+    return nullptr;
   }
 }
 
-}  // namespace
+} // namespace
 
 const BmmFormatOps bmm_pcx_ops = {
     {"PCX", "ZSoft PC Paintbrush Image format", "PCX PCC", 0xFF},
-    ReadHeader, ReadPalette, ReadData, Write, ErrorText,
+    ReadHeader,
+    ReadPalette,
+    ReadData,
+    Write,
+    ErrorText,
 };

@@ -14,17 +14,17 @@ namespace {
 // Offsets in the 18-byte file header.
 enum : int {
   kOffIdLength = 0,
-  kOffColourMapType = 1,  // 0: none
+  kOffColourMapType = 1, // 0: none
   kOffImageType = 2,
-  kOffMapFirst = 3,       // index of the first colour map entry
-  kOffMapLength = 5,      // entries
-  kOffMapEntrySize = 7,   // bits
+  kOffMapFirst = 3,     // index of the first colour map entry
+  kOffMapLength = 5,    // entries
+  kOffMapEntrySize = 7, // bits
   kOffXOrigin = 8,
   kOffYOrigin = 10,
   kOffWidth = 12,
   kOffHeight = 14,
-  kOffDepth = 16,         // bits per pixel
-  kOffDescriptor = 17,    // bit 5: first stored row is the top row
+  kOffDepth = 16,      // bits per pixel
+  kOffDescriptor = 17, // bit 5: first stored row is the top row
   kHeaderSize = 18,
 };
 
@@ -72,7 +72,8 @@ int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal) {
   switch (h[kOffImageType]) {
   case 1:
   case 9: {
-    for (int i = 0; i < 256; ++i) pal[i] = {0, 0, 0};
+    for (int i = 0; i < 256; ++i)
+      pal[i] = {0, 0, 0};
     const int first = BmmGetU16(h + kOffMapFirst);
     const int length = BmmGetU16(h + kOffMapLength);
     if (BmmSeek(fd, kHeaderSize + h[kOffIdLength], BMM_SEEK_SET) < 0) return BMM_ERR_READ;
@@ -103,21 +104,27 @@ void Expand16(uint8_t* row, std::size_t width) {
   for (std::size_t i = 0; i < width; ++i) {
     const unsigned v = src[2 * i] | (src[2 * i + 1] << 8);
     uint8_t* d = row + 3 * i;
-    d[0] = static_cast<uint8_t>((v & 0x1F) << 3);          // blue
-    d[1] = static_cast<uint8_t>(((v >> 5) & 0x1F) << 3);   // green
-    d[2] = static_cast<uint8_t>(((v >> 10) & 0x1F) << 3);  // red
+    d[0] = static_cast<uint8_t>((v & 0x1F) << 3);         // blue
+    d[1] = static_cast<uint8_t>(((v >> 5) & 0x1F) << 3);  // green
+    d[2] = static_cast<uint8_t>(((v >> 10) & 0x1F) << 3); // red
   }
 }
 
 // Stores Count pixels of PixelBytes each from Src at pixel X of a row, in the
 // row layout used while decoding (16-bit pixels raw from offset width, 32-bit
 // pixels without their fourth byte).
-void StorePixels(uint8_t* row, std::size_t width, int pixelBytes, std::size_t x,
-                 const uint8_t* src, std::size_t count) {
+void StorePixels(uint8_t* row, std::size_t width, int pixelBytes, std::size_t x, const uint8_t* src,
+                 std::size_t count) {
   switch (pixelBytes) {
-  case 1: std::memcpy(row + x, src, count); break;
-  case 2: std::memcpy(row + width + 2 * x, src, 2 * count); break;
-  case 3: std::memcpy(row + 3 * x, src, 3 * count); break;
+  case 1:
+    std::memcpy(row + x, src, count);
+    break;
+  case 2:
+    std::memcpy(row + width + 2 * x, src, 2 * count);
+    break;
+  case 3:
+    std::memcpy(row + 3 * x, src, 3 * count);
+    break;
   default: {
     uint8_t* d = row + 3 * x;
     for (std::size_t i = 0; i < count; ++i, d += 3, src += 4) {
@@ -132,15 +139,19 @@ void StorePixels(uint8_t* row, std::size_t width, int pixelBytes, std::size_t x,
 void FillPixels(uint8_t* row, std::size_t width, int pixelBytes, std::size_t x,
                 const uint8_t* value, std::size_t count) {
   switch (pixelBytes) {
-  case 1: std::memset(row + x, value[0], count); break;
+  case 1:
+    std::memset(row + x, value[0], count);
+    break;
   case 2: {
     uint8_t* d = row + width + 2 * x;
-    for (std::size_t i = 0; i < count; ++i, d += 2) std::memcpy(d, value, 2);
+    for (std::size_t i = 0; i < count; ++i, d += 2)
+      std::memcpy(d, value, 2);
     break;
   }
   default: {
     uint8_t* d = row + 3 * x;
-    for (std::size_t i = 0; i < count; ++i, d += 3) std::memcpy(d, value, 3);
+    for (std::size_t i = 0; i < count; ++i, d += 3)
+      std::memcpy(d, value, 3);
   }
   }
 }
@@ -207,12 +218,13 @@ int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
   const std::size_t width = static_cast<std::size_t>(hdr->width);
   const int32_t height = hdr->height;
   const bool topFirst = (h[kOffDescriptor] & kTopFirst) != 0;
-  const std::size_t used = width * (hdr->bpp / 8);  // bytes of a decoded row
+  const std::size_t used = width * (hdr->bpp / 8); // bytes of a decoded row
   auto rowAt = [&](int32_t r) {
     return data + std::size_t(topFirst ? height - 1 - r : r) * stride;
   };
   // Row padding is zero whatever the file holds.
-  for (int32_t r = 0; r < height; ++r) std::memset(data + r * stride + used, 0, stride - used);
+  for (int32_t r = 0; r < height; ++r)
+    std::memset(data + r * stride + used, 0, stride - used);
 
   const int type = h[kOffImageType];
   if (type == 1 || type == 2 || type == 3) {
@@ -245,7 +257,8 @@ int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
   const int rc = DecodeRle(*in, data, stride, width, height, topFirst, pixelBytes);
   if (rc != BMM_ERR_OK) return rc;
   if (depth == 16)
-    for (int32_t r = 0; r < height; ++r) Expand16(data + r * stride, width);
+    for (int32_t r = 0; r < height; ++r)
+      Expand16(data + r * stride, width);
   return BMM_ERR_OK;
 }
 
@@ -317,16 +330,24 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
 
 const char* ErrorText(int rc) {
   switch (rc) {
-  case BMM_ERR_TGA_BAD_BPP: return "bits per pixel not 8, 16, 24 or 32";
-  case BMM_ERR_TGA_BAD_TYPE: return "unsupported compression type for bits per pixel";
-  case BMM_ERR_TGA_BAD_PAL: return "color map entry size not 24 bits per pixel";
-  default: return nullptr;
+  case BMM_ERR_TGA_BAD_BPP:
+    return "bits per pixel not 8, 16, 24 or 32";
+  case BMM_ERR_TGA_BAD_TYPE:
+    return "unsupported compression type for bits per pixel";
+  case BMM_ERR_TGA_BAD_PAL:
+    return "color map entry size not 24 bits per pixel";
+  default:
+    return nullptr;
   }
 }
 
-}  // namespace
+} // namespace
 
 const BmmFormatOps bmm_tga_ops = {
     {"Targa", "Truevision Targa/Vista bitmap", "TGA VST AFI", 0xCC},
-    ReadHeader, ReadPalette, ReadData, Write, ErrorText,
+    ReadHeader,
+    ReadPalette,
+    ReadData,
+    Write,
+    ErrorText,
 };

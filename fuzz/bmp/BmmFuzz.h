@@ -24,6 +24,8 @@ inline bool Affordable(const uint8_t* Data, std::size_t Size, int Format) {
 }
 
 // The platform decoder's own allocation cap, in megabytes.
-inline void LimitPlatformDecoder() { QImageReader::setAllocationLimit(32); }
+inline void LimitPlatformDecoder() {
+  QImageReader::setAllocationLimit(32);
+}
 
-}  // namespace bmmfuzz
+} // namespace bmmfuzz

@@ -13,12 +13,13 @@ bool PageAffordable(const uint8_t* Data, size_t Size, int Index) {
   const size_t at = 4 * size_t(Index);
   if (at + 4 > Size) return true;
   uint32_t start = 0;
-  for (int i = 0; i < 4; ++i) start |= uint32_t(Data[at + i]) << (8 * i);
+  for (int i = 0; i < 4; ++i)
+    start |= uint32_t(Data[at + i]) << (8 * i);
   if (start >= Size) return true;
   return bmmfuzz::Affordable(Data + start, Size - start, BMM_FORMAT_PCX);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   int pages = 0;

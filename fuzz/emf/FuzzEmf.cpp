@@ -11,7 +11,9 @@
 
 // Font lookups by the names a metafile gives leave fontconfig's own caches
 // behind, which the leak checker would report for whichever input came first.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig\n";
+}
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -23,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   try {
     TMetafile m;
     m.LoadFromMemory(Data, Size);
-    if (m.Enhanced() != true) return 0;  // EMF files only
+    if (m.Enhanced() != true) return 0; // EMF files only
     QImage target(std::min(m.Width(), 256), std::min(m.Height(), 256), QImage::Format_RGB32);
     target.fill(0xFFFFFFFF);
     QPainter p(&target);

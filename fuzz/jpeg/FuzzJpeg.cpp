@@ -23,7 +23,7 @@ bool Affordable(const uint8_t* Data, size_t Size) {
   }
   return true;
 }
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (!Affordable(Data, Size)) return 0;

@@ -13,7 +13,7 @@ constexpr uint64_t kMaxPixels = uint64_t(1) << 22;
 uint64_t BigEndian32(const uint8_t* P) {
   return (uint64_t(P[0]) << 24) | (uint64_t(P[1]) << 16) | (uint64_t(P[2]) << 8) | P[3];
 }
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   // IHDR's width and height sit at offsets 16 and 20.

@@ -28,20 +28,32 @@ tmsize_t Read(thandle_t H, void* B, tmsize_t N) {
   M->Pos += Count;
   return tmsize_t(Count);
 }
-tmsize_t Write(thandle_t, void*, tmsize_t) { return -1; }
+tmsize_t Write(thandle_t, void*, tmsize_t) {
+  return -1;
+}
 toff_t Seek(thandle_t H, toff_t Off, int Whence) {
   auto* M = static_cast<TMemory*>(H);
-  const int64_t Base = Whence == SEEK_SET ? 0 : Whence == SEEK_CUR ? int64_t(M->Pos) : int64_t(M->Size);
+  const int64_t Base = Whence == SEEK_SET   ? 0
+                       : Whence == SEEK_CUR ? int64_t(M->Pos)
+                                            : int64_t(M->Size);
   const int64_t To = Base + int64_t(Off);
   if (To < 0) return toff_t(-1);
   M->Pos = uint64_t(To);
   return toff_t(To);
 }
-int Close(thandle_t) { return 0; }
-toff_t Size(thandle_t H) { return static_cast<TMemory*>(H)->Size; }
-int Map(thandle_t, void**, toff_t*) { return 0; }
+int Close(thandle_t) {
+  return 0;
+}
+toff_t Size(thandle_t H) {
+  return static_cast<TMemory*>(H)->Size;
+}
+int Map(thandle_t, void**, toff_t*) {
+  return 0;
+}
 void Unmap(thandle_t, void*, toff_t) {}
-int Quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+int Quiet(TIFF*, void*, const char*, const char*, va_list) {
+  return 1;
+}
 
 // Answers whether every page is affordable (and there are not too many).
 bool Affordable(const uint8_t* Data, size_t Bytes) {
@@ -63,7 +75,7 @@ bool Affordable(const uint8_t* Data, size_t Bytes) {
   TIFFClose(T);
   return Ok;
 }
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (!Affordable(Data, Size)) return 0;

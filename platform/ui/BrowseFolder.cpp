@@ -30,7 +30,8 @@ TBrowseFolderDialog::TBrowseFolderDialog(TBrowseFolder& Owner, QWidget* Parent)
   FTree = new QTreeView(this);
   FTree->setModel(FModel);
   FTree->setHeaderHidden(true);
-  for (int c = 1; c < FModel->columnCount(); ++c) FTree->hideColumn(c);
+  for (int c = 1; c < FModel->columnCount(); ++c)
+    FTree->hideColumn(c);
   FTree->setAnimated(false);
   FTree->setUniformRowHeights(true);
 
@@ -51,7 +52,8 @@ TBrowseFolderDialog::TBrowseFolderDialog(TBrowseFolder& Owner, QWidget* Parent)
   FCancel = new QPushButton(QStringLiteral("Cancel"), this);
   FOk->setDefault(true);
   FOk->setEnabled(false);
-  connect(homeButton, &QPushButton::clicked, this, [this, home] { SelectPath(home.toStdString()); });
+  connect(homeButton, &QPushButton::clicked, this,
+          [this, home] { SelectPath(home.toStdString()); });
   connect(FOk, &QPushButton::clicked, this, &QDialog::accept);
   connect(FCancel, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -94,7 +96,8 @@ void TBrowseFolderDialog::showEvent(QShowEvent* Event) {
 void TBrowseFolderDialog::Reveal(const QString& Path, bool ExpandItself) {
   const QModelIndex index = FModel->index(Path);
   if (!index.isValid()) return;
-  for (QModelIndex i = index.parent(); i.isValid(); i = i.parent()) FTree->expand(i);
+  for (QModelIndex i = index.parent(); i.isValid(); i = i.parent())
+    FTree->expand(i);
   if (ExpandItself) {
     FTree->expand(index);
     return;
@@ -112,11 +115,21 @@ std::string TBrowseFolderDialog::SelectedPath() const {
   return FModel->filePath(index).toStdString();
 }
 
-void TBrowseFolderDialog::SetOkEnabled(bool Enable) { FOk->setEnabled(Enable); }
-bool TBrowseFolderDialog::OkEnabled() const { return FOk->isEnabled(); }
-void TBrowseFolderDialog::SetStatusText(const QString& Text) { FStatus->setText(Text); }
-QString TBrowseFolderDialog::StatusText() const { return FStatus->text(); }
-QString TBrowseFolderDialog::TitleText() const { return FTitle->text(); }
+void TBrowseFolderDialog::SetOkEnabled(bool Enable) {
+  FOk->setEnabled(Enable);
+}
+bool TBrowseFolderDialog::OkEnabled() const {
+  return FOk->isEnabled();
+}
+void TBrowseFolderDialog::SetStatusText(const QString& Text) {
+  FStatus->setText(Text);
+}
+QString TBrowseFolderDialog::StatusText() const {
+  return FStatus->text();
+}
+QString TBrowseFolderDialog::TitleText() const {
+  return FTitle->text();
+}
 
 void TBrowseFolderDialog::SelectionChanged(const QModelIndex& Current) {
   const std::string path = Current.isValid() ? FModel->filePath(Current).toStdString() : "";

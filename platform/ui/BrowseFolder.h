@@ -30,9 +30,24 @@ using TBrowseFlags = uint32_t;
 // Where the tree starts. Every value maps to the file system's root here, with
 // the home folder expanded; the names are kept for the callers.
 enum class TRootFolder {
-  foDesktop, foDesktopExpanded, foPrograms, foControlPanel, foPrinters, foPersonal,
-  foFavorites, foStartup, foRecent, foSendto, foRecycleBin, foStartMenu,
-  foDesktopDirectory, foMyComputer, foNetwork, foNetworkNeighborhood, foFonts, foTemplates
+  foDesktop,
+  foDesktopExpanded,
+  foPrograms,
+  foControlPanel,
+  foPrinters,
+  foPersonal,
+  foFavorites,
+  foStartup,
+  foRecent,
+  foSendto,
+  foRecycleBin,
+  foStartMenu,
+  foDesktopDirectory,
+  foMyComputer,
+  foNetwork,
+  foNetworkNeighborhood,
+  foFonts,
+  foTemplates
 };
 
 class TBrowseFolder;
@@ -70,14 +85,14 @@ private:
   QFileSystemModel* FModel = nullptr;
   QPushButton* FOk = nullptr;
   QPushButton* FCancel = nullptr;
-  QString FHome;        // expanded at the start
-  QString FRevealPath;  // the selected folder still to be brought into view
+  QString FHome;       // expanded at the start
+  QString FRevealPath; // the selected folder still to be brought into view
 };
 
 class TBrowseFolder {
 public:
-  using TSelectionChangedEvent =
-      std::function<void(TBrowseFolder& Sender, QWidget* DialogHandle, const std::string& Directory)>;
+  using TSelectionChangedEvent = std::function<void(TBrowseFolder& Sender, QWidget* DialogHandle,
+                                                    const std::string& Directory)>;
 
   explicit TBrowseFolder(QWidget* Owner) : FOwner(Owner) {}
 

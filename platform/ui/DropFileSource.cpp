@@ -16,7 +16,8 @@ QMimeData* TDropFileSource::CreateMimeData() const {
   if (Files.empty()) return data;
   QList<QUrl> urls;
   urls.reserve(static_cast<qsizetype>(Files.size()));
-  for (const std::string& f : Files) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(f)));
+  for (const std::string& f : Files)
+    urls.push_back(QUrl::fromLocalFile(QString::fromStdString(f)));
   data->setUrls(urls);
   data->setText(QString::fromStdString(Files.front()));
   return data;
@@ -33,14 +34,19 @@ TDragResult TDropFileSource::Execute(QWidget* Source) {
   if (DragTypes & dtCopy) allowed |= Qt::CopyAction;
   if (DragTypes & dtMove) allowed |= Qt::MoveAction;
   if (DragTypes & dtLink) allowed |= Qt::LinkAction;
-  auto* drag = new QDrag(Source);  // owned by Source; Qt deletes it after exec
+  auto* drag = new QDrag(Source); // owned by Source; Qt deletes it after exec
   drag->setMimeData(data);
   switch (drag->exec(allowed, Qt::CopyAction)) {
-  case Qt::CopyAction: return TDragResult::drDropCopy;
-  case Qt::MoveAction: return TDragResult::drDropMove;
-  case Qt::LinkAction: return TDragResult::drDropLink;
-  case Qt::IgnoreAction: return TDragResult::drCancel;
-  default: return TDragResult::drUnknown;
+  case Qt::CopyAction:
+    return TDragResult::drDropCopy;
+  case Qt::MoveAction:
+    return TDragResult::drDropMove;
+  case Qt::LinkAction:
+    return TDragResult::drDropLink;
+  case Qt::IgnoreAction:
+    return TDragResult::drCancel;
+  default:
+    return TDragResult::drUnknown;
   }
 }
 
@@ -90,7 +96,8 @@ public:
     case QEvent::UngrabMouse:
       Finish(false);
       return false;
-    default: return false;
+    default:
+      return false;
     }
   }
 

@@ -22,10 +22,14 @@ struct TVisit {
 
 std::vector<TVisit> Walk(const std::string& Root, TWalkOptions Options = {}) {
   std::vector<TVisit> Visits;
-  WalkPictureTree(Root, [&](const TWalkPicture& P) {
-    Visits.push_back({P.Folder, std::string(P.Name), std::string(P.Extension), P.HasTime, P.MTime});
-    return true;
-  }, Options);
+  WalkPictureTree(
+      Root,
+      [&](const TWalkPicture& P) {
+        Visits.push_back(
+            {P.Folder, std::string(P.Name), std::string(P.Extension), P.HasTime, P.MTime});
+        return true;
+      },
+      Options);
   return Visits;
 }
 
@@ -39,17 +43,34 @@ std::vector<std::string> ReaddirOrder(const std::string& Folder) {
   return Names;
 }
 
-}  // namespace
+} // namespace
 
 TEST(PictureExtensions, WholeExtensionMatchedWithoutCase) {
   const struct {
     const char* Name;
-    int Index;  // -1: not a picture
+    int Index; // -1: not a picture
   } Cases[] = {
-      {"PHOTO.JPG", 2}, {"a.Tiff", 14}, {".png", 9}, {"x.jpeg", 3}, {"scan.VST", 11},
-      {"pic.AfI", 12}, {"old.pcc", 7}, {"f.dcx", 8}, {"d.wmf", 5}, {"e.EMF", 4}, {"i.ico", 1},
-      {"b.jpe", -1}, {"c.jpg.bak", -1}, {"README", -1}, {"t.tif2", -1}, {"jpg", -1},
-      {"a.", -1}, {"", -1}, {"archive.tar.gz", -1}, {"x.j\xC3\xA9g", -1}, {"tiff.", -1},
+      {"PHOTO.JPG", 2},
+      {"a.Tiff", 14},
+      {".png", 9},
+      {"x.jpeg", 3},
+      {"scan.VST", 11},
+      {"pic.AfI", 12},
+      {"old.pcc", 7},
+      {"f.dcx", 8},
+      {"d.wmf", 5},
+      {"e.EMF", 4},
+      {"i.ico", 1},
+      {"b.jpe", -1},
+      {"c.jpg.bak", -1},
+      {"README", -1},
+      {"t.tif2", -1},
+      {"jpg", -1},
+      {"a.", -1},
+      {"", -1},
+      {"archive.tar.gz", -1},
+      {"x.j\xC3\xA9g", -1},
+      {"tiff.", -1},
   };
   for (const auto& C : Cases) {
     EXPECT_EQ(PictureExtensionIndex(C.Name), C.Index) << C.Name;
@@ -61,7 +82,7 @@ TEST(PictureExtensions, WholeExtensionMatchedWithoutCase) {
 }
 
 TEST(FolderRoot, KeptWholeWithSlashAppended) {
-  EXPECT_EQ(MakeRootPath("/tmp"), "/tmp/");  // not shortened to "/tm/"
+  EXPECT_EQ(MakeRootPath("/tmp"), "/tmp/"); // not shortened to "/tm/"
   EXPECT_EQ(MakeRootPath("/tmp/"), "/tmp/");
   EXPECT_EQ(MakeRootPath("/"), "/");
   EXPECT_EQ(MakeRootPath(""), "/");
@@ -85,7 +106,8 @@ TEST(FolderWalk, FilesBeforeSubfoldersLastFoundFirst) {
     if (N.rfind("s", 0) == 0) Subs.push_back(N);
   std::reverse(Subs.begin(), Subs.end());
   std::vector<std::string> Folders;
-  for (std::size_t i = 2; i < Visits.size(); ++i) Folders.push_back(Visits[i].Folder);
+  for (std::size_t i = 2; i < Visits.size(); ++i)
+    Folders.push_back(Visits[i].Folder);
   std::vector<std::string> Expected;
   for (const auto& S : Subs) {
     Expected.push_back(T.Root() + S + "/");
@@ -110,10 +132,11 @@ TEST(FolderWalk, RecordsNameExtensionCaseAndTime) {
   EXPECT_EQ(Visits[0].MTime, 1'000'000'000);
   EXPECT_EQ(Visits[1].Name, "a.Tiff");
   EXPECT_EQ(Visits[1].Extension, ".Tiff");
-  EXPECT_EQ(Visits[1].MTime, 1'500'000'001);  // seconds kept as they are
+  EXPECT_EQ(Visits[1].MTime, 1'500'000'001); // seconds kept as they are
 
   // Without times no stat is needed, and HasTime says so.
-  for (const auto& V : Walk(T.Root(), TWalkOptions{false})) EXPECT_FALSE(V.HasTime);
+  for (const auto& V : Walk(T.Root(), TWalkOptions{false}))
+    EXPECT_FALSE(V.HasTime);
 }
 
 TEST(FolderWalk, HiddenEntriesNeitherCataloguedNorWalked) {
@@ -131,16 +154,17 @@ TEST(FolderWalk, LinksFollowedButLoopsWalkedOnce) {
   TTempTree T;
   T.File("a/pic.jpg");
   T.File("elsewhere/far.png");
-  T.Link("..", "a/up");                  // a loop back to the root
-  T.Link(T.Path("a"), "a/self");         // a loop onto itself
-  T.Link(T.Path("elsewhere"), "b");      // a link to a folder not otherwise reached first
-  T.Link(T.Path("a/pic.jpg"), "link.jpg");  // a link to a picture is a picture
+  T.Link("..", "a/up");                    // a loop back to the root
+  T.Link(T.Path("a"), "a/self");           // a loop onto itself
+  T.Link(T.Path("elsewhere"), "b");        // a link to a folder not otherwise reached first
+  T.Link(T.Path("a/pic.jpg"), "link.jpg"); // a link to a picture is a picture
   T.Link(T.Path("missing.jpg"), "dangling.jpg");
   const auto Visits = Walk(T.Root());
   std::map<std::string, int> Count;
-  for (const auto& V : Visits) ++Count[V.Name];
+  for (const auto& V : Visits)
+    ++Count[V.Name];
   EXPECT_EQ(Count["pic.jpg"], 1);
-  EXPECT_EQ(Count["far.png"], 1);  // reached through b or elsewhere, walked once
+  EXPECT_EQ(Count["far.png"], 1); // reached through b or elsewhere, walked once
   EXPECT_EQ(Count["link.jpg"], 1);
   // A dangling link's time cannot be read: reported without a time.
   ASSERT_EQ(Count["dangling.jpg"], 1);
@@ -153,7 +177,8 @@ TEST(FolderWalk, LinksFollowedButLoopsWalkedOnce) {
 
 TEST(FolderWalk, StopsEarlyAndReportsIt) {
   TTempTree T;
-  for (int i = 0; i < 20; ++i) T.File("d" + std::to_string(i) + "/p.png");
+  for (int i = 0; i < 20; ++i)
+    T.File("d" + std::to_string(i) + "/p.png");
   int Seen = 0;
   EXPECT_FALSE(WalkPictureTree(T.Root(), [&](const TWalkPicture&) { return ++Seen < 3; }));
   EXPECT_EQ(Seen, 3);
@@ -177,8 +202,9 @@ TEST(FolderWalk, MissingOrEmptyRootsYieldNothing) {
 TEST(FolderWalk, ExceptionFromCallbackPassesOut) {
   TTempTree T;
   T.File("a/b/c.png");
-  EXPECT_THROW(WalkPictureTree(T.Root(), [](const TWalkPicture&) -> bool { throw std::runtime_error("x"); }),
-               std::runtime_error);
+  EXPECT_THROW(
+      WalkPictureTree(T.Root(), [](const TWalkPicture&) -> bool { throw std::runtime_error("x"); }),
+      std::runtime_error);
 }
 
 TEST(CommandLine, SubstringTestsOnEveryArgument) {
@@ -200,7 +226,7 @@ TEST(CommandLine, SubstringTestsOnEveryArgument) {
       {{"p", "-SlideShow"}, "", false, false},
       {{"p", "-Dir:" + Pics, "-slideshow"}, Pics, true, true},
       {{"p", "-slideshow-Dir:" + Pics}, Pics, true, true},
-      {{"p", "-dir:" + Pics}, "", false, false},  // lower case: not recognised
+      {{"p", "-dir:" + Pics}, "", false, false}, // lower case: not recognised
       {{"p", "-Dir:"}, "", false, false},
       {{"p", "-Dir:" + T.Path("missing")}, T.Path("missing"), false, false},
       // The second Dir: wins the text; the found flag stays set.
@@ -208,13 +234,14 @@ TEST(CommandLine, SubstringTestsOnEveryArgument) {
       {{"p", "-Dir:./MyImages"}, Prog + "MyImages/", true, false},
       {{"p", "-Dir:."}, Prog, true, false},
       {{"p", "-Dir:../Pics"}, Prog + "../Pics/", true, false},
-      {{"p", "x-Dir:Dir:" + Pics}, "Dir:" + Pics, false, false},  // text after the first "Dir:"
-      {{"-Dir:" + Pics}, "", false, false},  // the program name is not examined
+      {{"p", "x-Dir:Dir:" + Pics}, "Dir:" + Pics, false, false}, // text after the first "Dir:"
+      {{"-Dir:" + Pics}, "", false, false},                      // the program name is not examined
   };
   for (const auto& C : Cases) {
     const TCommandLine L = ParseCommandLine(C.Args, Prog);
     std::string Joined;
-    for (const auto& A : C.Args) Joined += A + " ";
+    for (const auto& A : C.Args)
+      Joined += A + " ";
     EXPECT_EQ(L.FolderText, C.Folder) << Joined;
     EXPECT_EQ(L.FolderFound, C.Found) << Joined;
     EXPECT_EQ(L.SlideShow, C.Slide) << Joined;

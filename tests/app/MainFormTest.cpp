@@ -110,12 +110,14 @@ protected:
   std::vector<unsigned> Markers() const {
     std::vector<unsigned> M;
     auto& C = Form->dbgPictures->Columns();
-    for (int i = 0; i < C.Count(); ++i) M.push_back(C[i].SortMarker());
+    for (int i = 0; i < C.Count(); ++i)
+      M.push_back(C[i].SortMarker());
     return M;
   }
 
   void KeyUp(Qt::Key Key, Qt::KeyboardModifiers Mods = Qt::NoModifier) {
-    QWidget* Target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : Form.get();
+    QWidget* Target =
+        QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : Form.get();
     QTest::keyClick(Target, Key, Mods);
   }
 
@@ -136,7 +138,7 @@ protected:
   }
 };
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------
 // Start-up
@@ -178,7 +180,8 @@ TEST_F(ThreePictures, StartShowsFirstPictureSortedByNameWithSlideShow) {
   // The view fitted the picture to the screen; the shell took its percent.
   EXPECT_FLOAT_EQ(static_cast<float>(Form->FZoom), Form->imgMain->ZoomPercent());
   EXPECT_GT(Form->FZoom, 100);
-  EXPECT_EQ(Panel(0), "Autosize (" + QString::number(static_cast<int>(Form->imgMain->ZoomPercent())) + ")");
+  EXPECT_EQ(Panel(0),
+            "Autosize (" + QString::number(static_cast<int>(Form->imgMain->ZoomPercent())) + ")");
   EXPECT_TRUE(Form->imgMain->hasFocus());
 }
 
@@ -206,10 +209,11 @@ TEST_F(ThreePictures, CommandLineFolderRelativeToProgramAndFallback) {
 // Scan
 
 TEST_F(MainFormTest, ScanCataloguesByWholeExtensionAndSkipsHidden) {
-  const std::time_t When = 1'600'000'123;  // an odd second: kept as it is
+  const std::time_t When = 1'600'000'123; // an odd second: kept as it is
   Tree.File("PHOTO.JPG", "not really a jpeg", When);
   Tree.File("sub/a.Tiff", "", When);
-  for (const char* Skipped : {"b.jpe", "c.jpg.bak", "README", ".png", ".hidden/x.png", "sub/.h.bmp"})
+  for (const char* Skipped :
+       {"b.jpe", "c.jpg.bak", "README", ".png", ".hidden/x.png", "sub/.h.bmp"})
     Tree.File(Skipped);
   Start();
   ASSERT_EQ(Form->mtbPictures->RecordCount(), 2);
@@ -225,7 +229,8 @@ TEST_F(MainFormTest, ScanCataloguesByWholeExtensionAndSkipsHidden) {
     std::tm Tm{};
     localtime_r(&When, &Tm);
     EXPECT_DOUBLE_EQ(Form->mtbPicturesDate->AsDateTime(),
-                     EncodeDateTime(Tm.tm_year + 1900, Tm.tm_mon + 1, Tm.tm_mday, Tm.tm_hour, Tm.tm_min, Tm.tm_sec));
+                     EncodeDateTime(Tm.tm_year + 1900, Tm.tm_mon + 1, Tm.tm_mday, Tm.tm_hour,
+                                    Tm.tm_min, Tm.tm_sec));
     T.Next();
   }
   std::sort(Rows.begin(), Rows.end());
@@ -236,8 +241,9 @@ TEST_F(MainFormTest, ScanCataloguesByWholeExtensionAndSkipsHidden) {
 TEST_F(MainFormTest, ScanReportsProgressEveryHundredAndPumpsThen) {
   Tree.File("seed.png");
   Start();
-  for (int i = 0; i < 250; ++i) Tree.File("d" + std::to_string(i % 7) + "/p" + std::to_string(i) + ".png");
-  Tree.File("seed.png");  // 251 with the seed: progress at 100 and 200 only
+  for (int i = 0; i < 250; ++i)
+    Tree.File("d" + std::to_string(i % 7) + "/p" + std::to_string(i) + ".png");
+  Tree.File("seed.png"); // 251 with the seed: progress at 100 and 200 only
 
   std::vector<QString> Seen;
   int Ticks = 0;
@@ -252,7 +258,8 @@ TEST_F(MainFormTest, ScanReportsProgressEveryHundredAndPumpsThen) {
   Probe.start();
   Form->ScanFolder(Tree.Root());
   Probe.stop();
-  EXPECT_EQ(Seen, (std::vector<QString>{"0 files added...", "100 files added...", "200 files added..."}));
+  EXPECT_EQ(Seen,
+            (std::vector<QString>{"0 files added...", "100 files added...", "200 files added..."}));
   EXPECT_EQ(Ticks, 3);
   EXPECT_EQ(Panel(1), "1 of 251");
   EXPECT_FALSE(Form->mtbPictures->ControlsDisabled());
@@ -290,7 +297,8 @@ TEST_F(MainFormTest, ScanAskedInTheFirstPumpReplacesTheRunningOne) {
 }
 
 TEST_F(MainFormTest, ScanFromInsideAScanPumpRunsAfterIt) {
-  for (int i = 0; i < 300; ++i) Tree.File("one/p" + std::to_string(i) + ".png");
+  for (int i = 0; i < 300; ++i)
+    Tree.File("one/p" + std::to_string(i) + ".png");
   TTempTree Other;
   WritePng(Other.Path("only.png"), 20, 10);
   Tree.File("seed.png");
@@ -341,7 +349,7 @@ TEST_F(MainFormTest, TitleClickSortsWithMarkersAndRescanKeepsIt) {
       if (Columns[i].Title().Caption() == C.Title) Column = &Columns[i];
     ASSERT_NE(Column, nullptr) << C.Title;
     Form->dbgPicturesTitleClick(*Column);
-    Form->dbgPicturesTitleClick(*Column);  // a second click changes nothing
+    Form->dbgPicturesTitleClick(*Column); // a second click changes nothing
     EXPECT_EQ(Form->FSortColumn, C.Title);
     EXPECT_EQ(Names(), C.Order) << C.Title;
     EXPECT_EQ(Markers(), C.Markers) << C.Title;
@@ -411,15 +419,15 @@ TEST_F(MainFormTest, OneRowReshownAndEmptyTableDoesNothing) {
 TEST_F(ThreePictures, FailedLoadClearsViewAndKeepsStatusTexts) {
   Tree.File("b2.png", "this is not a PNG");
   Start();
-  Form->NextPicture();  // a.png -> b.png
+  Form->NextPicture(); // a.png -> b.png
   ASSERT_EQ(Panel(2), "b.png (50x40)");
-  Form->NextPicture();  // b2.png cannot be decoded
+  Form->NextPicture(); // b2.png cannot be decoded
   EXPECT_EQ(CurrentName(), "b2.png");
   EXPECT_TRUE(Shown().Empty());
   EXPECT_EQ(Panel(1), "2 of 4");
   EXPECT_EQ(Panel(2), "b.png (50x40)");
   EXPECT_TRUE(ShownErrors.empty());
-  Form->NextPicture();  // and the next good one shows again
+  Form->NextPicture(); // and the next good one shows again
   EXPECT_EQ(Panel(2), "c.png (60x50)");
   EXPECT_EQ(Panel(1), "4 of 4");
 }
@@ -503,7 +511,7 @@ TEST_F(MainFormTest, ZoomWithoutPictureChangesOnlyTheShellsPercent) {
   Form->mnuZoomInClick();
   EXPECT_DOUBLE_EQ(Form->FZoom, 120);
   EXPECT_FLOAT_EQ(Form->imgMain->ZoomPercent(), 100.0f);
-  EXPECT_EQ(Panel(0), "Zoom: 100");  // Autosize is off; the view's percent is unchanged
+  EXPECT_EQ(Panel(0), "Zoom: 100"); // Autosize is off; the view's percent is unchanged
 }
 
 TEST_F(MainFormTest, MouseModeRuleAtExactlyThePaneSize) {
@@ -512,7 +520,7 @@ TEST_F(MainFormTest, MouseModeRuleAtExactlyThePaneSize) {
   WritePng(Tree.Path("b-smaller.png"), Screen.width() - 1, Screen.height() - 1);
   Start();
   Form->mnuZoom100Click();
-  EXPECT_EQ(Form->imgMain->MouseMode(), mmDrag);  // as wide as the area: counts as larger
+  EXPECT_EQ(Form->imgMain->MouseMode(), mmDrag); // as wide as the area: counts as larger
   Form->NextPicture();
   EXPECT_EQ(CurrentName(), "b-smaller.png");
   EXPECT_EQ(Form->imgMain->MouseMode(), mmQuickSelect);
@@ -531,8 +539,8 @@ TEST_F(ThreePictures, ScrollPositionsKeptAcrossPictures) {
   WritePng(Tree.Path("d.png"), 1600, 1600);
   WritePng(Tree.Path("e.png"), 1600, 1600, qRgb(10, 20, 30));
   Start();
-  Form->mtbPictures->Last();  // e.png
-  Form->PreviousPicture();    // d.png
+  Form->mtbPictures->Last(); // e.png
+  Form->PreviousPicture();   // d.png
   Form->mnuZoom100Click();
   Form->imgMain->HorzScrollBar().SetPosition(700);
   Form->imgMain->VertScrollBar().SetPosition(500);
@@ -540,7 +548,7 @@ TEST_F(ThreePictures, ScrollPositionsKeptAcrossPictures) {
   EXPECT_EQ(CurrentName(), "e.png");
   EXPECT_EQ(Form->imgMain->HorzScrollBar().Position(), 700);
   EXPECT_EQ(Form->imgMain->VertScrollBar().Position(), 500);
-  Form->ZoomBy(20);  // the positions scale with the zoom
+  Form->ZoomBy(20); // the positions scale with the zoom
   EXPECT_EQ(Form->imgMain->HorzScrollBar().Position(), 840);
   EXPECT_EQ(Form->imgMain->VertScrollBar().Position(), 600);
 }
@@ -550,22 +558,25 @@ TEST_F(ThreePictures, ScrollPositionsKeptAcrossPictures) {
 
 TEST_F(ThreePictures, SlideShowSpeedKeys) {
   Start();
-  for (int i = 0; i < 3; ++i) KeyUp(Qt::Key_Up);
-  EXPECT_EQ(Form->tmMainTimer->interval(), 4000);  // stopped: nothing
+  for (int i = 0; i < 3; ++i)
+    KeyUp(Qt::Key_Up);
+  EXPECT_EQ(Form->tmMainTimer->interval(), 4000); // stopped: nothing
   Form->mnuSlideShowClick();
   ASSERT_TRUE(Form->tmMainTimer->isActive());
-  for (int i = 0; i < 6; ++i) KeyUp(Qt::Key_Up);
+  for (int i = 0; i < 6; ++i)
+    KeyUp(Qt::Key_Up);
   EXPECT_EQ(Form->tmMainTimer->interval(), 1000);
   KeyUp(Qt::Key_Up);
   EXPECT_EQ(Form->tmMainTimer->interval(), 1000);
-  for (int i = 0; i < 20; ++i) KeyUp(Qt::Key_Down);
+  for (int i = 0; i < 20; ++i)
+    KeyUp(Qt::Key_Down);
   EXPECT_EQ(Form->tmMainTimer->interval(), 11000);
   Form->mnuSlideShowClick();
   EXPECT_FALSE(Form->tmMainTimer->isActive());
   KeyUp(Qt::Key_Down);
   EXPECT_EQ(Form->tmMainTimer->interval(), 11000);
   Form->SetSlideShow(true);
-  EXPECT_EQ(Form->tmMainTimer->interval(), 11000);  // kept across stop and start
+  EXPECT_EQ(Form->tmMainTimer->interval(), 11000); // kept across stop and start
 }
 
 TEST_F(ThreePictures, SlideShowTicksStepTheCatalogue) {
@@ -584,7 +595,7 @@ TEST_F(ThreePictures, FullScreenSavesAndRestoresBounds) {
   EXPECT_EQ(Form->FSavedListWidth, 201);
   EXPECT_TRUE(Form->mnuFullScreen->isChecked());
 
-  Form->mnuFullScreenClick();  // leave
+  Form->mnuFullScreenClick(); // leave
   Reactivate();
   EXPECT_FALSE(Form->FFullScreen);
   EXPECT_EQ(Form->geometry(), QRect(356, 159, 607, 446));
@@ -597,13 +608,13 @@ TEST_F(ThreePictures, FullScreenSavesAndRestoresBounds) {
   EXPECT_EQ(Form->imgMain->geometry(), QRect(0, 0, 607 - 206, 446 - 19));
   EXPECT_TRUE(Form->dbgPictures->hasFocus());
   EXPECT_FALSE(Form->mnuFullScreen->isChecked());
-  EXPECT_EQ(Panel(1), "1 of 3");  // the status bar is rewritten
+  EXPECT_EQ(Panel(1), "1 of 3"); // the status bar is rewritten
 
   // Entering again from the normal state saves the new bounds.
   Form->setGeometry(100, 120, 500, 400);
   QCoreApplication::processEvents();
   const QRect Windowed = Form->geometry();
-  KeyUp(Qt::Key_F, Qt::ControlModifier);  // the shortcut works with the list focused
+  KeyUp(Qt::Key_F, Qt::ControlModifier); // the shortcut works with the list focused
   EXPECT_TRUE(Form->FFullScreen);
   EXPECT_TRUE(Form->imgMain->hasFocus() || QApplication::focusWidget() == nullptr);
   EXPECT_EQ(Form->geometry().size(), Form->screen()->geometry().size());
@@ -617,10 +628,10 @@ TEST_F(ThreePictures, FullScreenSavesAndRestoresBounds) {
 
 TEST_F(ThreePictures, EscClosesOnlyWhenTheListHasNoFocus) {
   Start();
-  Form->mnuFullScreenClick();  // windowed, list focused
+  Form->mnuFullScreenClick(); // windowed, list focused
   Reactivate();
   ASSERT_TRUE(Form->dbgPictures->hasFocus());
-  KeyUp(Qt::Key_PageDown);  // the list's own key: moves the list, no wrap handling here
+  KeyUp(Qt::Key_PageDown); // the list's own key: moves the list, no wrap handling here
   KeyUp(Qt::Key_Escape);
   EXPECT_TRUE(Form->isVisible());
   Form->imgMain->setFocus();
@@ -640,16 +651,17 @@ TEST_F(ThreePictures, PopupCaptionsAndSelectAll) {
   Form->mnuMainPopup->close();
   Form->mnuMainPopupPopup();
   EXPECT_EQ(Form->mnuCurrentFile->text(), "a.png");
-  EXPECT_FALSE(Form->mnuSelectAll->isVisible());  // not in full screen
+  EXPECT_FALSE(Form->mnuSelectAll->isVisible()); // not in full screen
   EXPECT_EQ(Form->mnuZoomMain->text(), "Zoom");
   const QStringList Captions = [&] {
     QStringList L;
-    for (QAction* A : Form->mnuMainPopup->actions()) L << (A->isSeparator() ? "-" : A->text());
+    for (QAction* A : Form->mnuMainPopup->actions())
+      L << (A->isSeparator() ? "-" : A->text());
     return L;
   }();
   EXPECT_EQ(Captions, (QStringList{"a.png", "Select All", "-", "Full Screen", "Slide Show",
-                                   "Next        (Page Down)", "Previous  (Page Up)", "-", "Zoom", "-",
-                                   "Open...", "About...", "Exit          (Esc)"}));
+                                   "Next        (Page Down)", "Previous  (Page Up)", "-", "Zoom",
+                                   "-", "Open...", "About...", "Exit          (Esc)"}));
   EXPECT_EQ(Form->mnuFullScreen->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
 
   Form->mnuFullScreenClick();
@@ -657,8 +669,8 @@ TEST_F(ThreePictures, PopupCaptionsAndSelectAll) {
   EXPECT_TRUE(Form->mnuSelectAll->isVisible());
   Form->mnuSelectAll->trigger();
   EXPECT_EQ(Panel(1), "3 of 3 selected");
-  EXPECT_EQ(CurrentName(), "c.png");   // the table ends on the last row
-  EXPECT_EQ(Panel(2), "c.png (40x30)");  // ... while the view keeps the picture before
+  EXPECT_EQ(CurrentName(), "c.png");    // the table ends on the last row
+  EXPECT_EQ(Panel(2), "c.png (40x30)"); // ... while the view keeps the picture before
   EXPECT_EQ(Form->dbgPictures->SelectedRows().Count(), 3);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
@@ -668,7 +680,9 @@ TEST_F(ThreePictures, PopupCaptionsAndSelectAll) {
 
 TEST_F(ThreePictures, ErrorLeavingFormCreateSkipsTheRest) {
   BeforeCreate = [](TfrmMain& F) {
-    F.mtbPictures->AfterScroll = [](TmtbCustomMemTable&) { throw Exception("broken after scroll"); };
+    F.mtbPictures->AfterScroll = [](TmtbCustomMemTable&) {
+      throw Exception("broken after scroll");
+    };
   };
   Start({"-Dir:" + Tree.Root(), "-slideshow"});
   EXPECT_EQ(ShownErrors, (std::vector<std::string>{"broken after scroll"}));

@@ -33,11 +33,14 @@ public:
   const std::string& Root() const { return FRoot; }
   std::string Path(const std::string& Relative) const { return FRoot + Relative; }
 
-  void Folder(const std::string& Relative) const { std::filesystem::create_directories(Path(Relative)); }
+  void Folder(const std::string& Relative) const {
+    std::filesystem::create_directories(Path(Relative));
+  }
 
   // Writes a file (making its folders); Bytes may be empty. MTime, when not 0,
   // becomes the file's last-write time.
-  void File(const std::string& Relative, const std::string& Bytes = {}, std::time_t MTime = 0) const {
+  void File(const std::string& Relative, const std::string& Bytes = {},
+            std::time_t MTime = 0) const {
     const std::filesystem::path P(Path(Relative));
     std::filesystem::create_directories(P.parent_path());
     std::ofstream(P, std::ios::binary) << Bytes;

@@ -25,7 +25,7 @@ enum class Outcome { Match, Fails, Differs };
 
 struct Expected {
   Outcome outcome;
-  const char* why;  // the rule behind a failure or a difference
+  const char* why; // the rule behind a failure or a difference
   // Where the reference decoding is itself wrong: another reference our
   // decoding must match instead, except pixels of the colour SkipColour (the
   // pixels a run-length file leaves out, palette entry 0 by our rule).
@@ -130,7 +130,7 @@ TEST(BmmConformance, PublicTestPictures) {
   std::ifstream manifest(dir + "/MANIFEST.tsv");
   if (!manifest) GTEST_SKIP() << "no test pictures";
   std::string line;
-  std::getline(manifest, line);  // column titles
+  std::getline(manifest, line); // column titles
   int seen = 0;
   while (std::getline(manifest, line)) {
     const std::vector<std::string> cols = SplitTabs(line);
@@ -151,7 +151,8 @@ TEST(BmmConformance, PublicTestPictures) {
       const Result r = Check(dir, file, type, e.altReference, e.skipColour);
       std::printf("%-45s %-8s against %s: %s %s\n", file.c_str(), Name(e.outcome), e.altReference,
                   Name(r.outcome), r.detail.c_str());
-      EXPECT_EQ(Name(r.outcome), std::string("match")) << file << " against " << e.altReference << ": " << r.detail;
+      EXPECT_EQ(Name(r.outcome), std::string("match"))
+          << file << " against " << e.altReference << ": " << r.detail;
       continue;
     }
     const Result r = Check(dir, file, type, cols[3], -1);
@@ -162,4 +163,4 @@ TEST(BmmConformance, PublicTestPictures) {
   EXPECT_EQ(seen, int(Table().size()));
 }
 
-}  // namespace
+} // namespace

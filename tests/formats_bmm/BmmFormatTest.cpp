@@ -22,13 +22,13 @@ using ::testing::ThrowsMessage;
 
 namespace {
 
-static_assert(std::is_base_of_v<Exception, EBmmError> && !std::is_base_of_v<EImageError, EBmmError>);
+static_assert(std::is_base_of_v<Exception, EBmmError> &&
+              !std::is_base_of_v<EImageError, EBmmError>);
 static_assert(std::is_base_of_v<Exception, EDcxError> && std::is_base_of_v<Exception, ETgaError>);
 
 // Loads Bytes with graphic class T, the bytes placed after Offset bytes of
 // junk at which the stream is positioned.
-template <class T>
-std::unique_ptr<T> Load(const Bytes& File, int Offset = 0) {
+template <class T> std::unique_ptr<T> Load(const Bytes& File, int Offset = 0) {
   auto g = std::make_unique<T>();
   TMemoryStream s;
   const Bytes junk(std::size_t(Offset), 0xEE);
@@ -50,7 +50,8 @@ Bytes Grey4Bmp() {
   s.width = 3;
   s.height = 2;
   s.bitCount = 4;
-  for (int i = 0; i < 16; ++i) s.palette.push_back({uint8_t(i * 17), uint8_t(i * 17), uint8_t(i * 17)});
+  for (int i = 0; i < 16; ++i)
+    s.palette.push_back({uint8_t(i * 17), uint8_t(i * 17), uint8_t(i * 17)});
   s.data = {0x01, 0x20, 0, 0, 0xF0, 0x50, 0, 0};
   return BmpFile(s);
 }
@@ -67,27 +68,32 @@ TEST(BmmBridge, FixedErrorTexts) {
       {"no extension", Grey4Bmp(), "File", "bmm_guess_filetype failed."},
       {"unknown extension", Grey4Bmp(), "File.gif", "bmm_guess_filetype failed."},
       {"bad header", Bytes{'B', 'X', 0, 0}, "File.bmp", "bmm_read_header failed."},
-      {"palette step fails", [] {
+      {"palette step fails",
+       [] {
          PcxSpec s;
          s.xmax = 1;
          s.bytesPerLine = 2;
          s.data = {1, 2};
-         return PcxFile(s);  // 8 bits without a trailer
-       }(), "File.pcx", "bmm_read_header failed."},
-      {"data step fails", [] {
+         return PcxFile(s); // 8 bits without a trailer
+       }(),
+       "File.pcx", "bmm_read_header failed."},
+      {"data step fails",
+       [] {
          TgaSpec s;
          s.imageType = 11;
          s.depth = 8;
          s.width = 4;
          s.height = 4;
-         s.data = {0x83, 1};  // one row of four, then the data end
+         s.data = {0x83, 1}; // one row of four, then the data end
          return TgaFile(s);
-       }(), "File.tga", "bmm_read_data failed."},
+       }(),
+       "File.tga", "bmm_read_data failed."},
   };
   for (const Row& r : rows) {
     TDibGraphic g;
     TBytesStream s(r.file.data(), int64_t(r.file.size()));
-    EXPECT_THAT([&] { ReadBmmImage(s, g, r.name, ""); }, ThrowsMessage<EBmmError>(r.text)) << r.what;
+    EXPECT_THAT([&] { ReadBmmImage(s, g, r.name, ""); }, ThrowsMessage<EBmmError>(r.text))
+        << r.what;
   }
   // The extension is matched without regard to case.
   const Bytes bmp = Grey4Bmp();
@@ -102,11 +108,14 @@ TEST(BmmBridge, WriteErrors) {
   TDibGraphic g;
   g.NewImage(4, 2, ifColor16, nullptr, 0, 0);
   TMemoryStream s;
-  EXPECT_THAT([&] { WriteBmmImage(s, g, "File.xyz"); }, ThrowsMessage<EBmmError>("bmm_guess_filetype failed."));
+  EXPECT_THAT([&] { WriteBmmImage(s, g, "File.xyz"); },
+              ThrowsMessage<EBmmError>("bmm_guess_filetype failed."));
   // Targa writes no 4-bit pictures.
-  EXPECT_THAT([&] { WriteBmmImage(s, g, "File.tga"); }, ThrowsMessage<EBmmError>("bmm_write failed."));
+  EXPECT_THAT([&] { WriteBmmImage(s, g, "File.tga"); },
+              ThrowsMessage<EBmmError>("bmm_write failed."));
   TDibGraphic empty;
-  EXPECT_THAT([&] { WriteBmmImage(s, empty, "File.bmp"); }, ThrowsMessage<EBmmError>("bmm_write failed."));
+  EXPECT_THAT([&] { WriteBmmImage(s, empty, "File.bmp"); },
+              ThrowsMessage<EBmmError>("bmm_write failed."));
 
   struct TBadFormat : TDibGraphic {
     void Break() { FImageFormat = static_cast<TImageFormat>(7); }
@@ -172,9 +181,9 @@ TEST(BitmapGraphic, ResolutionAndOneBitPalette) {
   s.width = 8;
   s.height = 1;
   s.bitCount = 1;
-  s.xPelsPerMeter = 3780;  // 96 dpi
-  s.yPelsPerMeter = 7874;  // 200 dpi
-  s.palette = {{255, 255, 255}, {0, 0, 0}};  // white first
+  s.xPelsPerMeter = 3780;                   // 96 dpi
+  s.yPelsPerMeter = 7874;                   // 200 dpi
+  s.palette = {{255, 255, 255}, {0, 0, 0}}; // white first
   s.data = {0x0F, 0, 0, 0};
   auto g = Load<TBitmapGraphic>(BmpFile(s));
   EXPECT_EQ(g->XDpi(), 96);
@@ -221,7 +230,7 @@ TEST(BitmapGraphic, PlatformDecoderTakesWhatTheModuleRefuses) {
   v4.height = 2;
   v4.cbFix = 108;
   v4.data = {1, 0, 0, 0, 0, 1, 0, 0};
-  auto g4 = Load<TBitmapGraphic>(BmpFile(v4));  // V4 fields past 64 bytes are zero
+  auto g4 = Load<TBitmapGraphic>(BmpFile(v4)); // V4 fields past 64 bytes are zero
   EXPECT_EQ(g4->GetPixelColor(1, 0), MakeRgb(200, 100, 50));
   EXPECT_EQ(g4->GetPixelColor(0, 1), MakeRgb(200, 100, 50));
 
@@ -239,7 +248,10 @@ TEST(BitmapGraphic, SaveToStreamRoundTripsEveryFormat) {
         if (f == ifTrueColor)
           g.SetPixelColor(x, y, MakeRgb(uint8_t(x * 19), uint8_t(y * 80), uint8_t(x + y)));
         else
-          g.SetPixelIndex(x, y, (x + 3 * y) % (f == ifBlackWhite ? 2 : (f == ifGray16 || f == ifColor16) ? 16 : 256));
+          g.SetPixelIndex(x, y,
+                          (x + 3 * y) % (f == ifBlackWhite                   ? 2
+                                         : (f == ifGray16 || f == ifColor16) ? 16
+                                                                             : 256));
       }
     const Bytes file = Saved(g);
     const int colours = f == ifTrueColor ? 0 : g.LogPalette()->palNumEntries;
@@ -252,7 +264,8 @@ TEST(BitmapGraphic, SaveToStreamRoundTripsEveryFormat) {
     EXPECT_EQ(back->YDpi(), 300);
     for (int y = 0; y < 3; ++y)
       for (int x = 0; x < 13; ++x)
-        ASSERT_EQ(back->GetPixelColor(x, y), g.GetPixelColor(x, y)) << int(f) << " " << x << "," << y;
+        ASSERT_EQ(back->GetPixelColor(x, y), g.GetPixelColor(x, y))
+            << int(f) << " " << x << "," << y;
   }
   TBitmapGraphic empty;
   TMemoryStream s;
@@ -292,7 +305,8 @@ TEST(PcxGraphic, ResolutionAndSaving) {
     EXPECT_EQ(back->XDpi(), 120);
     EXPECT_EQ(back->YDpi(), 240);
     for (int y = 0; y < 4; ++y)
-      for (int x = 0; x < 9; ++x) ASSERT_EQ(back->GetPixelColor(x, y), w.GetPixelColor(x, y)) << int(f);
+      for (int x = 0; x < 9; ++x)
+        ASSERT_EQ(back->GetPixelColor(x, y), w.GetPixelColor(x, y)) << int(f);
   }
 }
 
@@ -320,7 +334,8 @@ Bytes Dcx(const std::vector<Bytes>& pages, std::vector<uint32_t>* offsets = null
     at += uint32_t(p.size());
   }
   U32(b, 0);
-  for (const Bytes& p : pages) Append(b, p);
+  for (const Bytes& p : pages)
+    Append(b, p);
   return b;
 }
 
@@ -333,11 +348,12 @@ TEST(DcxGraphic, PagesAndTheirEnds) {
     TBytesStream t(file.data(), int64_t(file.size()));
     TDcxGraphic p;
     p.LoadImageFromStream(t, i);
-    EXPECT_EQ(p.Width(), i + 1);  // the last page runs to the end of the file
+    EXPECT_EQ(p.Width(), i + 1); // the last page runs to the end of the file
     EXPECT_EQ(p.GetPixelColor(0, 0), MakeRgb(uint8_t(4 + i), 1, 2));
   }
   TBytesStream t(file.data(), int64_t(file.size()));
-  EXPECT_THAT([&] { g.LoadImageFromStream(t, 4); }, ThrowsMessage<EDcxError>("The DCX file header is not valid"));
+  EXPECT_THAT([&] { g.LoadImageFromStream(t, 4); },
+              ThrowsMessage<EDcxError>("The DCX file header is not valid"));
 
   // Through the registry with image number 0: every page becomes a frame.
   RegisterImageFormats();
@@ -357,18 +373,49 @@ TEST(DcxGraphic, BrokenTables) {
     Bytes file;
     int index;
   } rows[] = {
-      {"bad magic", [&] { Bytes b = good; b[0] ^= 1; return b; }(), 1},
+      {"bad magic",
+       [&] {
+         Bytes b = good;
+         b[0] ^= 1;
+         return b;
+       }(),
+       1},
       {"table without its end", Bytes{0xB1, 0x68, 0xDE, 0x3A, 12, 0, 0}, 1},
       {"index 0", good, 0},
-      {"page offsets going back", [&] { Bytes b = good; Put32At(b, 8, at[0] - 1); return b; }(), 1},
-      {"page offset inside the table", [&] { Bytes b = good; Put32At(b, 4, 4); return b; }(), 1},
-      {"page offset past the end", [&] { Bytes b = good; Put32At(b, 8, 100000); return b; }(), 2},
-      {"page end past the end", [&] { Bytes b = good; Put32At(b, 8, 100000); return b; }(), 1},
+      {"page offsets going back",
+       [&] {
+         Bytes b = good;
+         Put32At(b, 8, at[0] - 1);
+         return b;
+       }(),
+       1},
+      {"page offset inside the table",
+       [&] {
+         Bytes b = good;
+         Put32At(b, 4, 4);
+         return b;
+       }(),
+       1},
+      {"page offset past the end",
+       [&] {
+         Bytes b = good;
+         Put32At(b, 8, 100000);
+         return b;
+       }(),
+       2},
+      {"page end past the end",
+       [&] {
+         Bytes b = good;
+         Put32At(b, 8, 100000);
+         return b;
+       }(),
+       1},
   };
   for (const Row& r : rows) {
     TBytesStream s(r.file.data(), int64_t(r.file.size()));
     TDcxGraphic g;
-    EXPECT_THAT([&] { g.LoadImageFromStream(s, r.index); }, ThrowsMessage<EDcxError>(notValid)) << r.what;
+    EXPECT_THAT([&] { g.LoadImageFromStream(s, r.index); }, ThrowsMessage<EDcxError>(notValid))
+        << r.what;
   }
   TBytesStream bad(rows[0].file.data(), int64_t(rows[0].file.size()));
   TDcxGraphic g;
@@ -381,7 +428,8 @@ TEST(DcxGraphic, BrokenTables) {
   // A page that is no PCX fails as a PCX file.
   Bytes junkPage = Dcx({Bytes(200, 0x33)});
   TBytesStream j(junkPage.data(), int64_t(junkPage.size()));
-  EXPECT_THAT([&] { g.LoadImageFromStream(j, 1); }, ThrowsMessage<EBmmError>("bmm_read_header failed."));
+  EXPECT_THAT([&] { g.LoadImageFromStream(j, 1); },
+              ThrowsMessage<EBmmError>("bmm_read_header failed."));
 }
 
 TEST(DcxGraphic, SaveAndAppend) {
@@ -426,10 +474,11 @@ TEST(DcxGraphic, SaveAndAppend) {
   Append(full, PcxPage(2, 5));
   TMemoryStream f;
   f.WriteBuffer(full.data(), int64_t(full.size()));
-  EXPECT_THAT([&] { c.AppendToStream(f); }, ThrowsMessage<EDcxError>("The DCX file header is full"));
+  EXPECT_THAT([&] { c.AppendToStream(f); },
+              ThrowsMessage<EDcxError>("The DCX file header is full"));
   f.SetPosition(0);
   TDcxGraphic still;
-  still.LoadImageFromStream(f, 1);  // the first page is untouched
+  still.LoadImageFromStream(f, 1); // the first page is untouched
   EXPECT_EQ(still.Width(), 2);
 }
 
@@ -442,7 +491,7 @@ TEST(TgaGraphic, LoadAndSave) {
   t.width = 2;
   t.height = 2;
   t.descriptor = 0x20;
-  t.data = {0x81, 1, 2, 3, 0, 0x81, 4, 5, 6, 77};  // top row, then bottom row
+  t.data = {0x81, 1, 2, 3, 0, 0x81, 4, 5, 6, 77}; // top row, then bottom row
   auto g = Load<TTgaGraphic>(TgaFile(t), 7);
   EXPECT_EQ(g->GetPixelColor(1, 0), MakeRgb(3, 2, 1));
   EXPECT_EQ(g->GetPixelColor(0, 1), MakeRgb(6, 5, 4));
@@ -457,7 +506,8 @@ TEST(TgaGraphic, LoadAndSave) {
         w.SetPixelIndex(x, 1, 100 + x);
     }
     auto back = Load<TTgaGraphic>(Saved(w));
-    for (int x = 0; x < 3; ++x) EXPECT_EQ(back->GetPixelColor(x, 1), w.GetPixelColor(x, 1)) << int(f);
+    for (int x = 0; x < 3; ++x)
+      EXPECT_EQ(back->GetPixelColor(x, 1), w.GetPixelColor(x, 1)) << int(f);
   }
   for (TImageFormat f : {ifBlackWhite, ifGray16, ifColor16}) {
     TTgaGraphic w;
@@ -502,4 +552,4 @@ TEST(BmmRegistry, Rows) {
   EXPECT_EQ(GraphicClassForFile("x.dib"), nullptr);
 }
 
-}  // namespace
+} // namespace

@@ -43,10 +43,10 @@ TEST(BmmTable, GuessFiletype) {
     const char* name;
     int rc, ft;
   } rows[] = {
-      {"File.bmp", 0, 0},   {"x.Bmp", 0, 0},      {"X.BMP", 0, 0},     {"a.rl8", 0, 0},
-      {"a.dib", 0, 0},      {"dir.x/File.pcx", 0, 1}, {"p.PCC", 0, 1}, {"t.tga", 0, 2},
-      {"t.vst", 0, 2},      {"t.afi", 0, 2},      {"README", 4, -1},   {"x.", 4, -1},
-      {"x.bm", 4, -1},      {"x.bmpx", 4, -1},    {"x.tga.gz", 4, -1}, {"a.bmp/readme", 4, -1},
+      {"File.bmp", 0, 0}, {"x.Bmp", 0, 0},          {"X.BMP", 0, 0},     {"a.rl8", 0, 0},
+      {"a.dib", 0, 0},    {"dir.x/File.pcx", 0, 1}, {"p.PCC", 0, 1},     {"t.tga", 0, 2},
+      {"t.vst", 0, 2},    {"t.afi", 0, 2},          {"README", 4, -1},   {"x.", 4, -1},
+      {"x.bm", 4, -1},    {"x.bmpx", 4, -1},        {"x.tga.gz", 4, -1}, {"a.bmp/readme", 4, -1},
   };
   for (const Row& r : rows) {
     int ft = -1;
@@ -91,7 +91,8 @@ TEST(BmmTable, ErrorTexts) {
       {403, "general error"},
       {704, "general error"},
   };
-  for (const Row& r : rows) EXPECT_STREQ(bmm_error_text(r.code), r.text) << r.code;
+  for (const Row& r : rows)
+    EXPECT_STREQ(bmm_error_text(r.code), r.text) << r.code;
 }
 
 TEST(BmmTable, OptionWords) {
@@ -135,7 +136,8 @@ TEST(BmmTable, StrideAndSizeLimits) {
 
 TEST(BmmByteReaderTest, BytesThenEndBothPaths) {
   Bytes bytes(40000);
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 7);
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    bytes[i] = uint8_t(i * 7);
   for (bool plain : {false, true}) {
     std::unique_ptr<TStream> s;
     if (plain)
@@ -146,7 +148,8 @@ TEST(BmmByteReaderTest, BytesThenEndBothPaths) {
     std::unique_ptr<BmmByteReader> r(BmmByteReader::Create(s.get()));
     ASSERT_TRUE(r);
     bool same = true;
-    for (std::size_t i = 5; i < bytes.size(); ++i) same = same && r->Get() == bytes[i];
+    for (std::size_t i = 5; i < bytes.size(); ++i)
+      same = same && r->Get() == bytes[i];
     EXPECT_TRUE(same) << plain;
     EXPECT_EQ(r->Get(), -1);
     EXPECT_EQ(r->Get(), -1);
@@ -165,7 +168,7 @@ BmpSpec Small8(uint32_t cbFix) {
   s.palette = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {9, 8, 7}};
   s.coloursUsed = 4;
   s.data = {0, 1, 2, 3, 3, 2, 1, 0};
-  if (cbFix == 12) s.palette.resize(256);  // OS/2 files carry 2^bits entries
+  if (cbFix == 12) s.palette.resize(256); // OS/2 files carry 2^bits entries
   return s;
 }
 
@@ -200,15 +203,36 @@ TEST(BmpReader, HeaderRefusals) {
       {"cbFix 108 (V4)", [](BmpSpec& s) { s.cbFix = 108; }, 302},
       {"cbFix 43", [](BmpSpec& s) { s.cbFix = 43; }, 302},
       {"planes 2", [](BmpSpec& s) { s.planes = 2; }, 300},
-      {"planes 2, os2", [](BmpSpec& s) { s.cbFix = 12; s.planes = 2; }, 300},
+      {"planes 2, os2",
+       [](BmpSpec& s) {
+         s.cbFix = 12;
+         s.planes = 2;
+       },
+       300},
       {"16 bits", [](BmpSpec& s) { s.bitCount = 16; }, 301},
       {"30000 bits", [](BmpSpec& s) { s.bitCount = 30000; }, 301},
-      {"2 bits, os2", [](BmpSpec& s) { s.cbFix = 12; s.bitCount = 2; }, 301},
+      {"2 bits, os2",
+       [](BmpSpec& s) {
+         s.cbFix = 12;
+         s.bitCount = 2;
+       },
+       301},
       {"width 0", [](BmpSpec& s) { s.width = 0; }, 6},
-      {"height 0, os2", [](BmpSpec& s) { s.cbFix = 12; s.height = 0; }, 6},
+      {"height 0, os2",
+       [](BmpSpec& s) {
+         s.cbFix = 12;
+         s.height = 0;
+       },
+       6},
       {"top-down", [](BmpSpec& s) { s.height = -2; }, 6},
       {"negative width", [](BmpSpec& s) { s.width = -4; }, 6},
-      {"huge", [](BmpSpec& s) { s.width = 0x7FFFFFFF; s.height = 0x7FFFFFFF; s.bitCount = 24; }, 6},
+      {"huge",
+       [](BmpSpec& s) {
+         s.width = 0x7FFFFFFF;
+         s.height = 0x7FFFFFFF;
+         s.bitCount = 24;
+       },
+       6},
   };
   for (const Row& r : rows) {
     BmpSpec s = Small8(40);
@@ -246,7 +270,7 @@ TEST(BmpReader, BitmapArrayReadsItsFirstBitmap) {
   const Decoded d = Decode(BmpFile(s), 0);
   ASSERT_EQ(d.rc, 0);
   EXPECT_EQ(d.data, s.data);
-  EXPECT_EQ(d.pal[3].r, 9);  // the palette is found relative to the "BM" header
+  EXPECT_EQ(d.pal[3].r, 9); // the palette is found relative to the "BM" header
 }
 
 TEST(BmpReader, OneBitPaletteOrderAndInversion) {
@@ -254,20 +278,20 @@ TEST(BmpReader, OneBitPaletteOrderAndInversion) {
   s.width = 8;
   s.height = 1;
   s.bitCount = 1;
-  s.palette = {{255, 255, 255}, {0, 0, 0}};  // white first
+  s.palette = {{255, 255, 255}, {0, 0, 0}}; // white first
   s.data = {0x0F, 0, 0, 0};
   const Bytes file = BmpFile(s);
   const Decoded plain = Decode(file, 0);
   ASSERT_EQ(plain.rc, 0);
-  EXPECT_EQ(plain.pal[0].r, 0);  // swapped without "inv"
+  EXPECT_EQ(plain.pal[0].r, 0); // swapped without "inv"
   EXPECT_EQ(plain.pal[1].r, 255);
   const Decoded inv = Decode(file, 0, "inv");
-  EXPECT_EQ(inv.pal[0].r, 255);  // file order
+  EXPECT_EQ(inv.pal[0].r, 255); // file order
   EXPECT_EQ(inv.pal[1].r, 0);
   EXPECT_EQ(inv.At(0, 0), 0x0F);
   const Decoded invb = Decode(file, 0, "inv invb");
   EXPECT_EQ(invb.At(0, 0), 0xF0);
-  EXPECT_EQ(invb.At(0, 1), 0xFF);  // padding bytes are inverted too
+  EXPECT_EQ(invb.At(0, 1), 0xFF); // padding bytes are inverted too
 }
 
 TEST(BmpReader, ColoursUsedRules) {
@@ -278,7 +302,8 @@ TEST(BmpReader, ColoursUsedRules) {
     s.height = 1;
     s.bitCount = 4;
     s.coloursUsed = used;
-    for (int i = 0; i < 16; ++i) s.palette.push_back({uint8_t(i + 1), 0, 0});
+    for (int i = 0; i < 16; ++i)
+      s.palette.push_back({uint8_t(i + 1), 0, 0});
     s.data = {0x12, 0, 0, 0};
     const Decoded d = Decode(BmpFile(s), 0);
     ASSERT_EQ(d.rc, 0);
@@ -302,12 +327,12 @@ TEST(BmpReader, PaletteCutShortStaysBlackAndShortDataIsZero) {
   BmpSpec s = Small8(40);
   s.data.clear();
   Bytes file = BmpFile(s);
-  file.resize(file.size() - 5);  // the last palette entry loses its bytes
+  file.resize(file.size() - 5); // the last palette entry loses its bytes
   const Decoded d = Decode(file, 0);
   ASSERT_EQ(d.rc, 0);
   EXPECT_EQ(d.pal[2].b, 255);
   EXPECT_EQ(d.pal[3].r, 0);
-  EXPECT_EQ(d.data, Bytes(8, 0));  // no pixel data at all: not an error, all 0
+  EXPECT_EQ(d.data, Bytes(8, 0)); // no pixel data at all: not an error, all 0
 
   BmpSpec s2 = Small8(40);
   s2.data.resize(5);
@@ -325,7 +350,7 @@ TEST(BmpReader, TwentyFourBitsAndOtherCompression) {
   Decoded d = Decode(BmpFile(s), 0);
   ASSERT_EQ(d.rc, 0);
   EXPECT_EQ(d.data, s.data);
-  s.compression = 3;  // bit fields
+  s.compression = 3; // bit fields
   d = Decode(BmpFile(s), 0);
   EXPECT_EQ(d.rc, 303);
   EXPECT_EQ(d.step, 'd');
@@ -348,18 +373,27 @@ TEST(BmpRle8, Commands) {
     const char* what;
     int width, height;
     Bytes rle;
-    Bytes expect;  // the whole buffer, bottom row first
+    Bytes expect; // the whole buffer, bottom row first
   } rows[] = {
       {"runs and end of line", 4, 2, {2, 7, 1, 8, 0, 0, 4, 9, 0, 1}, {7, 7, 8, 0, 9, 9, 9, 9}},
-      {"absolute run, odd length padded", 4, 2, {0, 3, 1, 2, 3, 0, 0, 0, 1, 5, 0, 1},
+      {"absolute run, odd length padded",
+       4,
+       2,
+       {0, 3, 1, 2, 3, 0, 0, 0, 1, 5, 0, 1},
        {1, 2, 3, 0, 5, 0, 0, 0}},
       {"absolute run, even length", 4, 1, {0, 4, 1, 2, 3, 4, 0, 1}, {1, 2, 3, 4}},
       {"delta (1,1) leaves zeros", 4, 2, {1, 6, 0, 2, 1, 1, 1, 7, 0, 1}, {6, 0, 0, 0, 0, 0, 7, 0}},
       {"end of bitmap zeros the rest", 4, 3, {2, 5, 0, 1}, {5, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"a run past the row end continues in the next row", 4, 2, {6, 3, 0, 1},
+      {"a run past the row end continues in the next row",
+       4,
+       2,
+       {6, 3, 0, 1},
        {3, 3, 3, 3, 3, 3, 0, 0}},
       {"end of line on the last row ends the bitmap", 4, 1, {1, 4, 0, 0, 9, 9}, {4, 0, 0, 0}},
-      {"delta onto the last row end ends the bitmap", 4, 2, {1, 4, 0, 2, 0, 2, 9, 9},
+      {"delta onto the last row end ends the bitmap",
+       4,
+       2,
+       {1, 4, 0, 2, 0, 2, 9, 9},
        {4, 0, 0, 0, 0, 0, 0, 0}},
   };
   for (const Row& r : rows) {
@@ -373,15 +407,17 @@ TEST(BmpRle8, Commands) {
 
 TEST(BmpRle8, EndOfBitmapOnRowTenOfHundred) {
   Bytes rle;
-  for (int y = 0; y < 10; ++y) Append(rle, Bytes{4, 1, 0, 0});
-  Append(rle, Bytes{2, 1, 0, 1});  // half of row 10, then end of bitmap
+  for (int y = 0; y < 10; ++y)
+    Append(rle, Bytes{4, 1, 0, 0});
+  Append(rle, Bytes{2, 1, 0, 1}); // half of row 10, then end of bitmap
   const Decoded d = Decode(Rle8File(4, 100, rle), 0);
   ASSERT_EQ(d.rc, 0);
   EXPECT_EQ(d.At(9, 3), 1);
   EXPECT_EQ(d.At(10, 1), 1);
   EXPECT_EQ(d.At(10, 2), 0);
   for (int y = 11; y < 100; ++y)
-    for (int i = 0; i < 4; ++i) ASSERT_EQ(d.At(y, i), 0) << y;
+    for (int i = 0; i < 4; ++i)
+      ASSERT_EQ(d.At(y, i), 0) << y;
 }
 
 TEST(BmpRle8, DeltaThreeTwoLeavesZeros) {
@@ -389,7 +425,8 @@ TEST(BmpRle8, DeltaThreeTwoLeavesZeros) {
   const Decoded d = Decode(Rle8File(8, 4, {1, 5, 0, 2, 3, 2, 1, 6, 0, 1}), 0);
   ASSERT_EQ(d.rc, 0);
   EXPECT_EQ(d.At(0, 0), 5);
-  for (int i = 1; i <= 3 + 2 * 8; ++i) EXPECT_EQ(d.data[i], 0) << i;
+  for (int i = 1; i <= 3 + 2 * 8; ++i)
+    EXPECT_EQ(d.data[i], 0) << i;
   EXPECT_EQ(d.At(2, 4), 6);
 }
 
@@ -494,9 +531,9 @@ TEST(BmpRle4, UnsafeStreamsAreRefused) {
   // A spare nibble past the end of the buffer is dropped, not refused: run of
   // 1 at the last pixel of the last row (x = 7, odd).
   const Decoded d = Decode(Rle4File(8, 1, {0, 2, 7, 0, 0, 3, 0xAB, 0xCD, 0, 1}), 0);
-  EXPECT_EQ(d.rc, 7);  // the second byte's pixels are inside the run: refused
+  EXPECT_EQ(d.rc, 7); // the second byte's pixels are inside the run: refused
   const Decoded e = Decode(Rle4File(8, 1, {0, 2, 7, 0, 0, 3, 0x9F, 0, 0, 1}), 0);
-  EXPECT_NE(e.rc, 0);  // 3 pixels from x = 7 leave the row of 8 pixels
+  EXPECT_NE(e.rc, 0); // 3 pixels from x = 7 leave the row of 8 pixels
   const Decoded ok = Decode(Rle4File(7, 1, {0, 2, 6, 0, 1, 0x90, 0, 1}), 0);
   ASSERT_EQ(ok.rc, 0);
   EXPECT_EQ(ok.Nibble(0, 6), 9);
@@ -512,7 +549,7 @@ TEST(BmpRle, LargePictureSameThroughBothPaths) {
       rows[y * Stride(w, 8) + x] = uint8_t((x / 7 + y / 5) % 3 == 0 ? 40 : (s >> 20));
     }
   const Bytes file = Rle8File(w, h, EncodeRle8(rows.data(), w, h, Stride(w, 8)));
-  ASSERT_GT(file.size(), 2 * BmmByteReader::kBufferSize);  // the reader refills
+  ASSERT_GT(file.size(), 2 * BmmByteReader::kBufferSize); // the reader refills
   for (bool plain : {false, true}) {
     const Decoded d = Decode(file, 0, "", plain);
     ASSERT_EQ(d.rc, 0);
@@ -546,7 +583,8 @@ Picture MakePicture(int width, int height, int bpp, uint32_t seed) {
   // Bits past the width in the last byte of a row are not part of the picture.
   const int tailBits = int((int64_t(width) * bpp) % 8);
   if (tailBits)
-    for (int y = 0; y < height; ++y) p.data[std::size_t(y * stride + used - 1)] &= uint8_t(0xFF << (8 - tailBits));
+    for (int y = 0; y < height; ++y)
+      p.data[std::size_t(y * stride + used - 1)] &= uint8_t(0xFF << (8 - tailBits));
   return p;
 }
 
@@ -564,10 +602,17 @@ uint32_t ColourAt(const Bytes& data, const BmmPaletteEntry* pal, int bpp, int wi
   const uint8_t* row = data.data() + y * Stride(width, bpp);
   int index = 0;
   switch (bpp) {
-  case 1: index = (row[x / 8] >> (7 - x % 8)) & 1; break;
-  case 4: index = (x & 1) ? row[x / 2] & 15 : row[x / 2] >> 4; break;
-  case 8: index = row[x]; break;
-  default: return uint32_t(row[3 * x + 2]) << 16 | row[3 * x + 1] << 8 | row[3 * x];
+  case 1:
+    index = (row[x / 8] >> (7 - x % 8)) & 1;
+    break;
+  case 4:
+    index = (x & 1) ? row[x / 2] & 15 : row[x / 2] >> 4;
+    break;
+  case 8:
+    index = row[x];
+    break;
+  default:
+    return uint32_t(row[3 * x + 2]) << 16 | row[3 * x + 1] << 8 | row[3 * x];
   }
   return uint32_t(pal[index].r) << 16 | pal[index].g << 8 | pal[index].b;
 }
@@ -593,8 +638,8 @@ TEST(BmpWriter, RoundTripsEveryDepthAndLayout) {
 
 TEST(BmpWriter, ForegroundChoiceKeepsThePicture) {
   Picture p = MakePicture(16, 3, 1, 3);
-  p.pal[0] = {250, 250, 250};  // light
-  p.pal[1] = {10, 20, 30};     // dark
+  p.pal[0] = {250, 250, 250}; // light
+  p.pal[1] = {10, 20, 30};    // dark
   for (const char* opt : {"darkfg", "lightfg"}) {
     int rc = -1;
     const Bytes file = Encode(0, p.width, p.height, 1, p.pal, p.data, opt, &rc);
@@ -606,7 +651,8 @@ TEST(BmpWriter, ForegroundChoiceKeepsThePicture) {
     EXPECT_EQ(d.pal[1].r, dark ? 10 : 250) << opt;
     for (int y = 0; y < p.height; ++y)
       for (int x = 0; x < p.width; ++x)
-        ASSERT_EQ(ColourAt(d.data, d.pal, 1, p.width, y, x), ColourAt(p.data, p.pal, 1, p.width, y, x))
+        ASSERT_EQ(ColourAt(d.data, d.pal, 1, p.width, y, x),
+                  ColourAt(p.data, p.pal, 1, p.width, y, x))
             << opt << " " << x << "," << y;
   }
 }
@@ -641,7 +687,7 @@ PcxSpec Pcx8() {
   s.xmax = 3;
   s.ymax = 1;
   s.bytesPerLine = 4;
-  s.data = {0xC4, 0x07, 1, 2, 0xC1, 0xC5, 3};  // line 1: 7 7 7 7; line 2: 1 2 0xC5 3
+  s.data = {0xC4, 0x07, 1, 2, 0xC1, 0xC5, 3}; // line 1: 7 7 7 7; line 2: 1 2 0xC5 3
   s.trailer = true;
   s.trailerPalette = {{1, 2, 3}, {4, 5, 6}};
   return s;
@@ -657,7 +703,12 @@ TEST(PcxReader, HeaderChecks) {
       {"version 6", [](PcxSpec& s) { s.version = 6; }, 700},
       {"encoding 0", [](PcxSpec& s) { s.encoding = 0; }, 701},
       {"2 bits x 1", [](PcxSpec& s) { s.bitsPerPixel = 2; }, 702},
-      {"1 bit x 3", [](PcxSpec& s) { s.bitsPerPixel = 1; s.planes = 3; }, 702},
+      {"1 bit x 3",
+       [](PcxSpec& s) {
+         s.bitsPerPixel = 1;
+         s.planes = 3;
+       },
+       702},
       {"8 bits x 4", [](PcxSpec& s) { s.planes = 4; }, 702},
       {"xmax < xmin", [](PcxSpec& s) { s.xmin = 5; }, 6},
       {"ymax < ymin", [](PcxSpec& s) { s.ymin = 2; }, 6},
@@ -696,13 +747,13 @@ TEST(PcxReader, EightBitsWithTrailer) {
   const Decoded bad = Decode(PcxFile(s), 1);
   EXPECT_EQ(bad.rc, 703);
   EXPECT_EQ(bad.step, 'p');
-  s.trailer = false;  // a file shorter than a trailer
+  s.trailer = false; // a file shorter than a trailer
   EXPECT_EQ(Decode(PcxFile(s), 1).rc, 703);
 }
 
 TEST(PcxReader, RunsCarryAcrossLinesUnlessTrunc) {
   PcxSpec s = Pcx8();
-  s.data = {0xC6, 9, 1, 2};  // a run of 6: 4 for line 1, 2 carried into line 2
+  s.data = {0xC6, 9, 1, 2}; // a run of 6: 4 for line 1, 2 carried into line 2
   const Decoded d = Decode(PcxFile(s), 1);
   ASSERT_EQ(d.rc, 0);
   EXPECT_EQ(Bytes(d.data.begin(), d.data.begin() + 4), (Bytes{9, 9, 1, 2}));
@@ -725,7 +776,7 @@ TEST(PcxReader, TruncatedDataFillWithFF) {
   t.xmax = 1;
   t.ymax = 1;
   t.bytesPerLine = 2;
-  t.data = {0xC3, 5, 0xC1};  // red line 5 5, green 5 then a run whose value is missing
+  t.data = {0xC3, 5, 0xC1}; // red line 5 5, green 5 then a run whose value is missing
   const Decoded d = Decode(PcxFile(t), 1);
   ASSERT_EQ(d.rc, 0);
   // Top row (last in memory): red 5, 5; green 5, 0xFF (value read at the end); blue 0xFF.
@@ -734,8 +785,9 @@ TEST(PcxReader, TruncatedDataFillWithFF) {
   EXPECT_EQ(d.At(1, 1), 5);
   EXPECT_EQ(d.At(1, 4), 0xFF);
   EXPECT_EQ(d.At(1, 0), 0xFF);
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(d.At(0, i), 0xFF) << i;
-  EXPECT_EQ(d.At(0, 6), 0);  // row padding
+  for (int i = 0; i < 6; ++i)
+    EXPECT_EQ(d.At(0, i), 0xFF) << i;
+  EXPECT_EQ(d.At(0, 6), 0); // row padding
 }
 
 TEST(PcxReader, RunPendingAtTheDataEndThenFF) {
@@ -743,7 +795,7 @@ TEST(PcxReader, RunPendingAtTheDataEndThenFF) {
   // and green lines and the first blue byte; the data then end, so the rest
   // of the blue line is 0xFF.
   PcxSpec s;
-  s.planes = 3;  // 24 bits: no palette step
+  s.planes = 3; // 24 bits: no palette step
   s.xmax = 3;
   s.ymax = 0;
   s.bytesPerLine = 4;
@@ -766,10 +818,10 @@ TEST(PcxReader, CutShortWithLongLinesFillsFast) {
   s.data = {0xC2, 0x10};
   const Decoded d = Decode(PcxFile(s), 1);
   ASSERT_EQ(d.rc, 0);
-  EXPECT_EQ(d.At(59999, 2), 0x10);  // top row: red from the run
+  EXPECT_EQ(d.At(59999, 2), 0x10); // top row: red from the run
   EXPECT_EQ(d.At(59999, 1), 0xFF);
   EXPECT_EQ(d.At(0, 0), 0xFF);
-  EXPECT_EQ(d.At(0, 3), 0);  // padding
+  EXPECT_EQ(d.At(0, 3), 0); // padding
 }
 
 TEST(PcxReader, OneBitIsAlwaysBlackAndWhite) {
@@ -797,14 +849,15 @@ TEST(PcxReader, FourPlanesWidthThirteen) {
   s.xmax = 12;
   s.bytesPerLine = 2;
   s.headerPalette.resize(16);
-  for (int i = 0; i < 16; ++i) s.headerPalette[i] = {uint8_t(i * 16), 1, 2};
+  for (int i = 0; i < 16; ++i)
+    s.headerPalette[i] = {uint8_t(i * 16), 1, 2};
   // Planes 0..3; pixel 12 (bit 3 of the second byte) gets bits from all four
   // planes, bits past pixel 12 are ignored.
-  s.data = {0x80, 0x08, 0x00, 0x0F, 0xC1, 0xFF, 0x08, 0x00, 0x08};  // 0xFF needs a run of 1
+  s.data = {0x80, 0x08, 0x00, 0x0F, 0xC1, 0xFF, 0x08, 0x00, 0x08}; // 0xFF needs a run of 1
   const Decoded d = Decode(PcxFile(s), 1);
   ASSERT_EQ(d.rc, 0);
   EXPECT_EQ(d.hdr.bpp, 4);
-  EXPECT_EQ(d.Nibble(0, 0), 1 | 4);  // planes 0 and 2
+  EXPECT_EQ(d.Nibble(0, 0), 1 | 4); // planes 0 and 2
   EXPECT_EQ(d.Nibble(0, 1), 4);
   EXPECT_EQ(d.Nibble(0, 12), 1 | 2 | 4 | 8);
   EXPECT_EQ(d.Nibble(0, 13), 0);
@@ -816,14 +869,14 @@ TEST(PcxReader, FourBitsOnePlaneAndLongLines) {
   s.bitsPerPixel = 4;
   s.xmax = 2;
   s.ymax = 1;
-  s.bytesPerLine = 6;  // longer than the row of 4 bytes: cut
+  s.bytesPerLine = 6; // longer than the row of 4 bytes: cut
   s.data = {0x12, 0x30, 9, 9, 9, 9, 0x45, 0x60, 9, 9, 9, 9};
   const Decoded d = Decode(PcxFile(s), 1);
   ASSERT_EQ(d.rc, 0);
   EXPECT_EQ(d.At(1, 0), 0x12);
   EXPECT_EQ(d.At(1, 1), 0x30);
   EXPECT_EQ(d.At(1, 3), 9);
-  EXPECT_EQ(d.At(0, 0), 0x45);  // the second line starts after all 6 bytes
+  EXPECT_EQ(d.At(0, 0), 0x45); // the second line starts after all 6 bytes
 }
 
 TEST(PcxWriter, RoundTripsEveryDepth) {
@@ -865,7 +918,7 @@ TgaSpec Tga(uint8_t type, uint8_t depth, uint16_t w, uint16_t h) {
     s.colourMapType = 1;
     s.mapLength = 2;
     s.mapEntrySize = 24;
-    s.colourMap = {10, 20, 30, 40, 50, 60};  // entries 0, 1 as blue, green, red
+    s.colourMap = {10, 20, 30, 40, 50, 60}; // entries 0, 1 as blue, green, red
   }
   return s;
 }
@@ -902,7 +955,7 @@ TEST(TgaReader, ColourMapsAndGrey) {
   TgaSpec s = Tga(1, 8, 2, 1);
   s.id = {'h', 'i'};
   s.mapFirst = 254;
-  s.mapLength = 4;  // entries 256 and 257 can't be reached by 8-bit pixels
+  s.mapLength = 4; // entries 256 and 257 can't be reached by 8-bit pixels
   s.colourMap = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
   s.data = {254, 255};
   Decoded d = Decode(TgaFile(s), 2);
@@ -912,7 +965,7 @@ TEST(TgaReader, ColourMapsAndGrey) {
   EXPECT_EQ(d.pal[255].r, 6);
   EXPECT_EQ(d.pal[0].r, 0);
   EXPECT_EQ(d.At(0, 0), 254);
-  s.colourMap.resize(10);  // the map is cut short by the end of the file
+  s.colourMap.resize(10); // the map is cut short by the end of the file
   s.data.clear();
   d = Decode(TgaFile(s), 2);
   EXPECT_EQ(d.rc, 7);
@@ -930,7 +983,7 @@ TEST(TgaReader, ColourMapsAndGrey) {
 
 TEST(TgaReader, SixteenAndThirtyTwoBitPixels) {
   TgaSpec s = Tga(2, 16, 3, 1);
-  s.data = {0xFF, 0x7F, 0x00, 0x80, 0x1F, 0x00};  // 0x7FFF, 0x8000, 0x001F
+  s.data = {0xFF, 0x7F, 0x00, 0x80, 0x1F, 0x00}; // 0x7FFF, 0x8000, 0x001F
   Decoded d = Decode(TgaFile(s), 2);
   ASSERT_EQ(d.rc, 0);
   EXPECT_EQ(d.hdr.bpp, 24);
@@ -991,9 +1044,11 @@ TEST(TgaReader, ColourMapIsSkippedBeforeTheData) {
 Bytes TgaPixels(int depth, int w, int h) {
   const int n = depth / 8;
   Bytes px(std::size_t(w) * h * n);
-  for (std::size_t i = 0; i < px.size(); ++i) px[i] = uint8_t((i / n) % 4 == 1 ? 0x33 : i * 29 + 1);
+  for (std::size_t i = 0; i < px.size(); ++i)
+    px[i] = uint8_t((i / n) % 4 == 1 ? 0x33 : i * 29 + 1);
   if (depth == 16)
-    for (std::size_t i = 1; i < px.size(); i += 2) px[i] &= 0x7F;
+    for (std::size_t i = 1; i < px.size(); i += 2)
+      px[i] &= 0x7F;
   return px;
 }
 
@@ -1001,8 +1056,8 @@ TEST(TgaReader, BothOrientationsAtEveryDepthRawAndRle) {
   const int w = 5, h = 3;
   struct Kind {
     uint8_t type, depth;
-  } kinds[] = {{1, 8}, {9, 8}, {3, 8}, {11, 8}, {2, 16}, {10, 16},
-               {2, 24}, {10, 24}, {2, 32}, {10, 32}};
+  } kinds[] = {{1, 8},   {9, 8},  {3, 8},   {11, 8}, {2, 16},
+               {10, 16}, {2, 24}, {10, 24}, {2, 32}, {10, 32}};
   for (const Kind& k : kinds) {
     const Bytes top = TgaPixels(k.depth, w, h);
     // The same picture stored bottom row first.
@@ -1035,7 +1090,7 @@ TEST(TgaReader, BothOrientationsAtEveryDepthRawAndRle) {
       EXPECT_EQ(topRow[3], (v & 0x1F) << 3);
       EXPECT_EQ(topRow[5], ((v >> 10) & 0x1F) << 3);
     }
-    EXPECT_EQ(da.At(0, int(da.stride) - 1), 0);  // padding
+    EXPECT_EQ(da.At(0, int(da.stride) - 1), 0); // padding
   }
 }
 
@@ -1046,8 +1101,8 @@ TEST(TgaWriter, RoundTripsAndOptions) {
     int depth;
     uint8_t descriptor;
   } rows[] = {
-      {8, "", 8, 0},     {8, "ydown", 8, 0x20},   {24, "", 24, 0},    {24, "24", 24, 0},
-      {24, "yup", 24, 0}, {24, "32", 32, 0x08},   {24, "16", 16, 0}, {24, "16,ydown", 16, 0x20},
+      {8, "", 8, 0},      {8, "ydown", 8, 0x20}, {24, "", 24, 0},   {24, "24", 24, 0},
+      {24, "yup", 24, 0}, {24, "32", 32, 0x08},  {24, "16", 16, 0}, {24, "16,ydown", 16, 0x20},
   };
   for (const Row& r : rows) {
     const Picture p = MakePicture(7, 4, r.bpp, 9);
@@ -1132,4 +1187,4 @@ TEST(BmmIoTest, DefaultOpenCreateClose) {
   std::remove(name.c_str());
 }
 
-}  // namespace
+} // namespace

@@ -23,7 +23,7 @@ public:
 
 struct Decoded {
   int rc = 0;
-  char step = 0;  // 'h', 'p' or 'd': the step that failed, 0 when all passed
+  char step = 0; // 'h', 'p' or 'd': the step that failed, 0 when all passed
   BmmHeader hdr{};
   BmmPaletteEntry pal[256] = {};
   std::vector<uint8_t> data;
@@ -79,4 +79,4 @@ inline Bytes Encode(int Format, int Width, int Height, int Bpp, const BmmPalette
   return Bytes(out.Memory(), out.Memory() + out.Size());
 }
 
-}  // namespace bmmtest
+} // namespace bmmtest

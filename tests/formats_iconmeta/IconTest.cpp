@@ -41,7 +41,7 @@ TIconImage Plain(int Size, int BitCount, uint32_t Colour) {
   return i;
 }
 
-}  // namespace
+} // namespace
 
 TEST(IconTest, TransparentAreasAreBlackAndKeepTheBackground) {
   // 4 x 4, 8 bits: the left half red and opaque, the right half transparent
@@ -78,10 +78,9 @@ TEST(IconTest, TransparentAreasAreBlackAndKeepTheBackground) {
 
 TEST(IconTest, EveryBitmapDepthDecodes) {
   // 5 x 3 images (odd width: rows are padded) of each depth; every pixel checked.
-  const std::vector<uint32_t> palette16 = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080,
-                                           0x800080, 0x008080, 0xC0C0C0, 0x808080, 0xFF0000,
-                                           0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF,
-                                           0xFFFFFF};
+  const std::vector<uint32_t> palette16 = {
+      0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0xC0C0C0,
+      0x808080, 0xFF0000, 0x00FF00, 0xFFFF00, 0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
   for (int bpp : {1, 4, 8, 24, 32}) {
     SCOPED_TRACE("bits per pixel " + std::to_string(bpp));
     TIconImage img;
@@ -105,7 +104,8 @@ TEST(IconTest, EveryBitmapDepthDecodes) {
     ASSERT_EQ(g->Width(), 5);
     ASSERT_EQ(g->Height(), 3);
     for (int y = 0; y < 3; ++y)
-      for (int x = 0; x < 5; ++x) EXPECT_EQ(g->GetPixelColor(x, y), expected(x, y)) << x << "," << y;
+      for (int x = 0; x < 5; ++x)
+        EXPECT_EQ(g->GetPixelColor(x, y), expected(x, y)) << x << "," << y;
   }
 }
 
@@ -124,7 +124,8 @@ TEST(IconTest, LargestThenDeepestEntryIsLoaded) {
   EXPECT_EQ(LoadIcon(IconFile(reversed))->GetPixelColor(31, 31), kGreen);
 
   // Of equal sizes and depths, the first one.
-  EXPECT_EQ(LoadIcon(IconFile({Plain(16, 8, kBlue), Plain(16, 8, kRed)}))->GetPixelColor(0, 0), kBlue);
+  EXPECT_EQ(LoadIcon(IconFile({Plain(16, 8, kBlue), Plain(16, 8, kRed)}))->GetPixelColor(0, 0),
+            kBlue);
 }
 
 TEST(IconTest, AlphaIsBlendedOverBlack) {
@@ -133,9 +134,7 @@ TEST(IconTest, AlphaIsBlendedOverBlack) {
   img.Width = 3;
   img.Height = 1;
   img.BitCount = 32;
-  img.Pixel = [](int x, int) {
-    return x == 0 ? 0x80FF0000u : x == 1 ? 0x0000FF00u : 0xFF0000FFu;
-  };
+  img.Pixel = [](int x, int) { return x == 0 ? 0x80FF0000u : x == 1 ? 0x0000FF00u : 0xFF0000FFu; };
   // The AND mask says opaque everywhere; with alpha present it is not used.
   auto g = LoadIcon(IconFile({img}));
   const uint32_t half = g->GetPixelColor(0, 0);
@@ -148,7 +147,7 @@ TEST(IconTest, AlphaIsBlendedOverBlack) {
 TEST(IconTest, PngEntryIsDecodedAndChosenWhenLargest) {
   QImage png(48, 40, QImage::Format_ARGB32);
   png.fill(qRgba(0, 0, 255, 255));
-  png.setPixel(10, 10, qRgba(255, 0, 0, 0));    // transparent: black
+  png.setPixel(10, 10, qRgba(255, 0, 0, 0)); // transparent: black
   png.setPixel(11, 10, qRgba(0, 255, 0, 255));
   TIconImage entry;
   entry.Width = 48;
@@ -175,38 +174,45 @@ TEST(IconTest, DamagedFilesFailWithIconError) {
   cases.push_back({"no images", {0, 0, 1, 0, 0, 0}, "Icon file holds no image"});
   {
     std::vector<uint8_t> b(good.begin(), good.begin() + 22);
-    b[4] = 3;  // three entries announced, one present
+    b[4] = 3; // three entries announced, one present
     cases.push_back({"directory cut", b, "Icon directory is truncated"});
   }
   {
     std::vector<uint8_t> b = good;
-    b[21] = 0x70;  // image offset (entry offset 12) far beyond the end
+    b[21] = 0x70; // image offset (entry offset 12) far beyond the end
     cases.push_back({"offset beyond the file", b, "Icon file holds no readable image"});
   }
   {
     std::vector<uint8_t> b = good;
-    b[15] = 0xF0;  // image size (entry offset 8) beyond the end
+    b[15] = 0xF0; // image size (entry offset 8) beyond the end
     cases.push_back({"size beyond the file", b, "Icon file holds no readable image"});
   }
   {
     // The entry's size is honest but its pixel rows are cut short.
     std::vector<uint8_t> b(good.begin(), good.begin() + 22 + 40 + 8 + 100);
-    b[14] = uint8_t(40 + 8 + 100);  // image size (entry offset 8)
+    b[14] = uint8_t(40 + 8 + 100); // image size (entry offset 8)
     b[15] = b[16] = b[17] = 0;
     cases.push_back({"pixels cut", b, "bitmap pixel data are truncated"});
   }
   {
     // A header asking for 65535 x 32767 pixels.
     std::vector<uint8_t> b = good;
-    b[22 + 4] = 0xFF; b[22 + 5] = 0xFF; b[22 + 6] = 0; b[22 + 7] = 0;
-    b[22 + 8] = 0xFE; b[22 + 9] = 0xFF; b[22 + 10] = 0; b[22 + 11] = 0;
+    b[22 + 4] = 0xFF;
+    b[22 + 5] = 0xFF;
+    b[22 + 6] = 0;
+    b[22 + 7] = 0;
+    b[22 + 8] = 0xFE;
+    b[22 + 9] = 0xFF;
+    b[22 + 10] = 0;
+    b[22 + 11] = 0;
     cases.push_back({"huge header", b, "Icon file holds no readable image"});
   }
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     TIconGraphic g;
     TBytesStream s(c.Bytes.data(), int64_t(c.Bytes.size()));
-    EXPECT_THAT([&] { g.LoadFromStream(s); }, ::testing::ThrowsMessage<EIconError>(HasSubstr(c.Message)));
+    EXPECT_THAT([&] { g.LoadFromStream(s); },
+                ::testing::ThrowsMessage<EIconError>(HasSubstr(c.Message)));
   }
 }
 
@@ -216,13 +222,14 @@ TEST(IconTest, SaveWritesAStandardSizeIcon) {
   TDibGraphic source;
   source.NewImage(40, 20, ifTrueColor, nullptr, 0, 0);
   for (int y = 0; y < 20; ++y)
-    for (int x = 0; x < 40; ++x) source.SetPixelColor(x, y, x == 3 && y == 4 ? kBlue : kRed);
+    for (int x = 0; x < 40; ++x)
+      source.SetPixelColor(x, y, x == 3 && y == 4 ? kBlue : kRed);
   TIconGraphic icon;
   icon.Assign(&source);
   TMemoryStream out;
   icon.SaveToStream(out);
   ASSERT_GT(out.Size(), 22);
-  EXPECT_EQ(out.Memory()[2], 1);  // an icon file
+  EXPECT_EQ(out.Memory()[2], 1); // an icon file
   out.SetPosition(0);
   TIconGraphic back;
   back.LoadFromStream(out);
@@ -239,7 +246,8 @@ TEST(IconTest, AssignToIconWritesThroughTheIconFormat) {
   TDibGraphic source;
   source.NewImage(8, 8, ifTrueColor, nullptr, 0, 0);
   for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) source.SetPixelColor(x, y, kGreen);
+    for (int x = 0; x < 8; ++x)
+      source.SetPixelColor(x, y, kGreen);
   TIcon icon;
   source.AssignTo(&icon);
   ASSERT_EQ(icon.Width(), 32);
@@ -255,7 +263,8 @@ TEST(IconTest, FormatRowsAreRegistered) {
   EXPECT_EQ(GraphicClassForFile("wmf"), ClassOf<TMetaFileGraphic>());
   EXPECT_EQ(GraphicClassForFile("x/y.emf"), ClassOf<TMetaFileGraphic>());
   std::map<std::string, std::string> rows;
-  for (const TGraphicFormatEntry& e : RegisteredGraphicFormats()) rows[e.Extension] = e.Description;
+  for (const TGraphicFormatEntry& e : RegisteredGraphicFormats())
+    rows[e.Extension] = e.Description;
   EXPECT_EQ(rows["ICO"], "Windows icon");
   EXPECT_EQ(rows["WMF"], "Windows meta file");
   EXPECT_EQ(rows["EMF"], "Enhanced meta file");

@@ -56,7 +56,7 @@ int CountNotWhite(const QImage& Img, const QRect& R) {
   return n;
 }
 
-}  // namespace
+} // namespace
 
 TEST(MetaFileTest, EmptyMetafilesGiveWhitePicturesOfTheirSize) {
   const double dpiX = ScreenLogPixelsX(), dpiY = ScreenLogPixelsY();
@@ -75,7 +75,8 @@ TEST(MetaFileTest, EmptyMetafilesGiveWhitePicturesOfTheirSize) {
       // Plain WMF: the window extent, in pixels.
       {"plain wmf", TWmfBuilder().Rec(META_SETWINDOWEXT, {80, 120}).Finish(false), 120, 80},
       // Plain WMF in MM_LOMETRIC: 254 units of 0.1 mm are one inch.
-      {"plain wmf, metric", TWmfBuilder().Rec(META_SETMAPMODE, {2}).Rec(META_SETWINDOWEXT, {254, 508}).Finish(false),
+      {"plain wmf, metric",
+       TWmfBuilder().Rec(META_SETMAPMODE, {2}).Rec(META_SETWINDOWEXT, {254, 508}).Finish(false),
        int(std::lround(2 * dpiX)), int(std::lround(dpiY))},
   };
   for (const TCase& c : cases) {
@@ -144,7 +145,7 @@ TEST(MetaFileTest, TextIsDrawnInsideItsBox) {
   TEmfBuilder b;
   b.Raw(EMR_EXTCREATEFONTINDIRECTW, EmfFont(1, -20, u"DejaVu Sans"));
   b.Rec(EMR_SELECTOBJECT, {1});
-  b.Rec(EMR_SETBKMODE, {1});  // transparent
+  b.Rec(EMR_SETBKMODE, {1}); // transparent
   b.Raw(EMR_EXTTEXTOUTW, EmfText(10, 10, u"HH"));
   const QImage img = Render(b.Finish(80, 50), 80, 50);
   // Two capitals of 20 pixels: ink between x 10 and about 40, y 10 and 30.
@@ -166,7 +167,7 @@ TEST(MetaFileTest, TextIsDrawnInsideItsBox) {
   TWmfBuilder w;
   w.Rec(0x02FB, {-20, 0, 0, 0, 400, 0, 0, 0, 0});
   w.Rec(META_SELECTOBJECT, {0}).Rec(META_SETBKMODE, {1});
-  w.Rec(0x0209, {0x00FF, 0});  // red text
+  w.Rec(0x0209, {0x00FF, 0}); // red text
   w.Rec(META_TEXTOUT, {2, 'H' | ('H' << 8), 10, 10});
   const QImage wimg = Render(w.Finish(true, 0, 0, 80, 50, 96), 80, 50);
   int red = 0;
@@ -180,7 +181,9 @@ TEST(MetaFileTest, TextIsDrawnInsideItsBox) {
 TEST(MetaFileTest, MappingModesAndWindowsScaleTheDrawing) {
   // Anisotropic: window 1000 x 1000 onto viewport 60 x 60.
   TEmfBuilder a = RedFill();
-  a.Rec(EMR_SETMAPMODE, {8}).Rec(EMR_SETWINDOWEXTEX, {1000, 1000}).Rec(EMR_SETVIEWPORTEXTEX, {60, 60});
+  a.Rec(EMR_SETMAPMODE, {8})
+      .Rec(EMR_SETWINDOWEXTEX, {1000, 1000})
+      .Rec(EMR_SETVIEWPORTEXTEX, {60, 60});
   a.Rec(EMR_RECTANGLE, {0, 0, 500, 500});
   const QImage img = Render(a.Finish(60, 60), 60, 60);
   EXPECT_EQ(img.pixel(0, 0), kRedQ);
@@ -211,8 +214,10 @@ TEST(MetaFileTest, MappingModesAndWindowsScaleTheDrawing) {
   TWmfBuilder v;
   v.Rec(META_CREATEBRUSHINDIRECT, {0, 0x00FF, 0, 0}).Rec(META_SELECTOBJECT, {0});
   v.Rec(META_CREATEPENINDIRECT, {5, 0, 0, 0, 0}).Rec(META_SELECTOBJECT, {1});
-  v.Rec(META_SETMAPMODE, {8}).Rec(META_SETWINDOWEXT, {40, 60}).Rec(0x020E, {40, 60});  // viewport extent
-  v.Rec(META_SAVEDC, {}).Rec(0x0211, {0, 20});  // offset viewport origin by (20, 0)
+  v.Rec(META_SETMAPMODE, {8})
+      .Rec(META_SETWINDOWEXT, {40, 60})
+      .Rec(0x020E, {40, 60});                  // viewport extent
+  v.Rec(META_SAVEDC, {}).Rec(0x0211, {0, 20}); // offset viewport origin by (20, 0)
   v.Rec(META_RECTANGLE, {10, 10, 0, 0}).Rec(META_RESTOREDC, {-1});
   v.Rec(META_RECTANGLE, {40, 10, 30, 0});
   const QImage moved = Render(v.Finish(true, 0, 0, 60, 40, 96), 60, 40);
@@ -223,7 +228,8 @@ TEST(MetaFileTest, MappingModesAndWindowsScaleTheDrawing) {
   // A world transform scaling by 2.
   TEmfBuilder s = RedFill();
   std::vector<uint8_t> xf;
-  for (float v : {2.0f, 0.0f, 0.0f, 2.0f, 0.0f, 0.0f}) PutF32(xf, v);
+  for (float v : {2.0f, 0.0f, 0.0f, 2.0f, 0.0f, 0.0f})
+    PutF32(xf, v);
   s.Raw(EMR_SETWORLDTRANSFORM, xf).Rec(EMR_RECTANGLE, {0, 0, 10, 10});
   const QImage scaled = Render(s.Finish(40, 40), 40, 40);
   EXPECT_EQ(scaled.pixel(19, 19), kRedQ);
@@ -233,8 +239,8 @@ TEST(MetaFileTest, MappingModesAndWindowsScaleTheDrawing) {
 TEST(MetaFileTest, SavedStatesComeBack) {
   TEmfBuilder b = RedFill();
   b.Rec(EMR_SAVEDC, {});
-  b.Rec(EMR_SETWINDOWORGEX, {-30, 0});  // moves drawing 30 pixels right
-  b.Rec(EMR_SELECTOBJECT, {int32_t(0x80000004u)});  // black brush
+  b.Rec(EMR_SETWINDOWORGEX, {-30, 0});             // moves drawing 30 pixels right
+  b.Rec(EMR_SELECTOBJECT, {int32_t(0x80000004u)}); // black brush
   b.Rec(EMR_RECTANGLE, {0, 0, 10, 10});
   b.Rec(EMR_RESTOREDC, {-1});
   b.Rec(EMR_RECTANGLE, {0, 0, 10, 10});
@@ -256,7 +262,10 @@ TEST(MetaFileTest, ClippingLimitsDrawing) {
 
   // A clip path: a diamond, only its inside is painted.
   TEmfBuilder d = RedFill();
-  d.Rec(EMR_BEGINPATH, {}).Rec(EMR_MOVETOEX, {20, 0}).Rec(EMR_LINETO, {40, 20}).Rec(EMR_LINETO, {20, 40});
+  d.Rec(EMR_BEGINPATH, {})
+      .Rec(EMR_MOVETOEX, {20, 0})
+      .Rec(EMR_LINETO, {40, 20})
+      .Rec(EMR_LINETO, {20, 40});
   d.Rec(EMR_LINETO, {0, 20}).Rec(61, {}).Rec(EMR_ENDPATH, {}).Rec(67, {5});
   d.Rec(EMR_RECTANGLE, {0, 0, 60, 40});
   const QImage diamond = Render(d.Finish(60, 40), 60, 40);
@@ -275,7 +284,7 @@ TEST(MetaFileTest, ClippingLimitsDrawing) {
 TEST(MetaFileTest, PolygonsEllipsesAndPathsAreFilled) {
   {
     TEmfBuilder b = RedFill();
-    b.Rec(EMR_POLYGON16, {0, 0, 0, 0, 3, 0 | (0 << 16), 40, 40 << 16});  // (0,0) (40,0) (0,40)
+    b.Rec(EMR_POLYGON16, {0, 0, 0, 0, 3, 0 | (0 << 16), 40, 40 << 16}); // (0,0) (40,0) (0,40)
     const QImage img = Render(b.Finish(60, 60), 60, 60);
     EXPECT_EQ(img.pixel(5, 5), kRedQ);
     EXPECT_EQ(img.pixel(35, 35), kWhite);
@@ -283,12 +292,14 @@ TEST(MetaFileTest, PolygonsEllipsesAndPathsAreFilled) {
   {
     // Two squares, one inside the other: the inner one is a hole (alternate fill).
     std::vector<uint8_t> p;
-    for (int i = 0; i < 4; ++i) Put32(p, 0);
+    for (int i = 0; i < 4; ++i)
+      Put32(p, 0);
     Put32(p, 2);
     Put32(p, 8);
     Put32(p, 4);
     Put32(p, 4);
-    for (int v : {0, 0, 40, 0, 40, 40, 0, 40, 10, 10, 30, 10, 30, 30, 10, 30}) Put16(p, unsigned(v));
+    for (int v : {0, 0, 40, 0, 40, 40, 0, 40, 10, 10, 30, 10, 30, 30, 10, 30})
+      Put16(p, unsigned(v));
     TEmfBuilder b = RedFill();
     b.Raw(EMR_POLYPOLYGON16, p);
     const QImage img = Render(b.Finish(60, 60), 60, 60);
@@ -319,20 +330,31 @@ TEST(MetaFileTest, StretchedBitmapKeepsItsOrientation) {
   // A 2 x 2 bottom-up DIB (bottom row blue, green; top row red, white)
   // stretched onto 40 x 40.
   std::vector<uint8_t> p;
-  for (int i = 0; i < 4; ++i) Put32(p, 0);            // bounds
-  for (int v : {0, 0, 0, 0, 2, 2}) Put32(p, uint32_t(v));  // dest x, y; src x, y, cx, cy
-  Put32(p, 80);   // offBmi
-  Put32(p, 40);   // cbBmi
-  Put32(p, 120);  // offBits
-  Put32(p, 16);   // cbBits
-  Put32(p, 0);    // usage
+  for (int i = 0; i < 4; ++i)
+    Put32(p, 0); // bounds
+  for (int v : {0, 0, 0, 0, 2, 2})
+    Put32(p, uint32_t(v)); // dest x, y; src x, y, cx, cy
+  Put32(p, 80);            // offBmi
+  Put32(p, 40);            // cbBmi
+  Put32(p, 120);           // offBits
+  Put32(p, 16);            // cbBits
+  Put32(p, 0);             // usage
   Put32(p, 0x00CC0020);
   Put32(p, 40);
   Put32(p, 40);
-  Put32(p, 40); Put32(p, 2); Put32(p, 2); Put16(p, 1); Put16(p, 24); Put32(p, 0); Put32(p, 16);
-  for (int i = 0; i < 4; ++i) Put32(p, 0);
-  for (uint8_t v : {255, 0, 0, 0, 255, 0, 0, 0}) p.push_back(v);    // blue, green (B, G, R)
-  for (uint8_t v : {0, 0, 255, 255, 255, 255, 0, 0}) p.push_back(v);  // red, white
+  Put32(p, 40);
+  Put32(p, 2);
+  Put32(p, 2);
+  Put16(p, 1);
+  Put16(p, 24);
+  Put32(p, 0);
+  Put32(p, 16);
+  for (int i = 0; i < 4; ++i)
+    Put32(p, 0);
+  for (uint8_t v : {255, 0, 0, 0, 255, 0, 0, 0})
+    p.push_back(v); // blue, green (B, G, R)
+  for (uint8_t v : {0, 0, 255, 255, 255, 255, 0, 0})
+    p.push_back(v); // red, white
   TEmfBuilder b;
   b.Raw(EMR_STRETCHDIBITS, p);
   const QImage img = Render(b.Finish(40, 40), 40, 40);
@@ -349,24 +371,26 @@ TEST(MetaFileTest, DamagedFilesFailCleanly) {
     const char* Message;
   };
   std::vector<TCase> cases;
-  cases.push_back({"not a metafile", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+  cases.push_back({"not a metafile",
+                   {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
                    "Not a metafile"});
   {
     std::vector<uint8_t> rec;
     Put32(rec, EMR_RECTANGLE);
-    Put32(rec, 0x1000);  // longer than the file
+    Put32(rec, 0x1000); // longer than the file
     cases.push_back({"emf record beyond the end", TEmfBuilder().Bytes(rec).Finish(10, 10),
                      "Damaged metafile record at offset 0x58"});
   }
   {
     std::vector<uint8_t> rec;
     Put32(rec, EMR_RECTANGLE);
-    Put32(rec, 4);  // shorter than its own header
-    cases.push_back({"emf record too short", TEmfBuilder().Bytes(rec).Finish(10, 10), "Damaged metafile record"});
+    Put32(rec, 4); // shorter than its own header
+    cases.push_back({"emf record too short", TEmfBuilder().Bytes(rec).Finish(10, 10),
+                     "Damaged metafile record"});
   }
   {
     std::vector<uint8_t> rec;
-    Put32(rec, 0);  // zero words: would never advance
+    Put32(rec, 0); // zero words: would never advance
     Put16(rec, META_RECTANGLE);
     cases.push_back({"wmf record of length 0", TWmfBuilder().Bytes(rec).Finish(true, 0, 0, 10, 10),
                      "Damaged metafile record at offset 0x28"});
@@ -375,31 +399,41 @@ TEST(MetaFileTest, DamagedFilesFailCleanly) {
     std::vector<uint8_t> rec;
     Put32(rec, 0x7FFFFFFF);
     Put16(rec, META_RECTANGLE);
-    cases.push_back({"wmf record beyond the end", TWmfBuilder().Bytes(rec).Finish(false), "Damaged metafile record"});
+    cases.push_back({"wmf record beyond the end", TWmfBuilder().Bytes(rec).Finish(false),
+                     "Damaged metafile record"});
   }
-  cases.push_back({"huge placeable box", TWmfBuilder().Finish(true, 0, 0, 32000, 32000, 10), "is out of range"});
-  cases.push_back({"huge emf frame", TEmfBuilder().FinishFrame(0, 0, 100000 * 2540 / 96, 100000 * 2540 / 96, 10, 10),
+  cases.push_back({"huge placeable box", TWmfBuilder().Finish(true, 0, 0, 32000, 32000, 10),
                    "is out of range"});
-  cases.push_back({"empty emf frame and bounds", TEmfBuilder().FinishFrame(0, 0, 0, 0, 0, 0), "is out of range"});
-  cases.push_back({"plain wmf without a size", TWmfBuilder().Finish(false), "Metafile has no picture size"});
+  cases.push_back({"huge emf frame",
+                   TEmfBuilder().FinishFrame(0, 0, 100000 * 2540 / 96, 100000 * 2540 / 96, 10, 10),
+                   "is out of range"});
+  cases.push_back({"empty emf frame and bounds", TEmfBuilder().FinishFrame(0, 0, 0, 0, 0, 0),
+                   "is out of range"});
+  cases.push_back(
+      {"plain wmf without a size", TWmfBuilder().Finish(false), "Metafile has no picture size"});
   cases.push_back({"empty", {}, "Metafile is empty"});
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     TMetaFileGraphic g;
     TBytesStream s(c.Bytes.data(), int64_t(c.Bytes.size()));
-    EXPECT_THAT([&] { g.LoadFromStream(s); }, ::testing::ThrowsMessage<EMetafileError>(HasSubstr(c.Message)));
+    EXPECT_THAT([&] { g.LoadFromStream(s); },
+                ::testing::ThrowsMessage<EMetafileError>(HasSubstr(c.Message)));
   }
 }
 
 TEST(MetaFileTest, RecordsWithDamagedFieldsAreSkipped) {
   TEmfBuilder b = RedFill();
-  b.Rec(EMR_RECTANGLE, {0, 0});                          // too short for its box
-  b.Rec(EMR_POLYGON, {0, 0, 0, 0, 0x7FFFFFFF});           // two billion points, none present
+  b.Rec(EMR_RECTANGLE, {0, 0});                 // too short for its box
+  b.Rec(EMR_POLYGON, {0, 0, 0, 0, 0x7FFFFFFF}); // two billion points, none present
   std::vector<uint8_t> text = EmfText(0, 0, u"x");
-  text[28] = 0xFF; text[29] = 0xFF; text[30] = 0xFF; text[31] = 0x0F;  // character count beyond the record
+  text[28] = 0xFF;
+  text[29] = 0xFF;
+  text[30] = 0xFF;
+  text[31] = 0x0F; // character count beyond the record
   b.Raw(EMR_EXTTEXTOUTW, text);
-  b.Rec(EMR_STRETCHDIBITS, {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 80, 40, 0x7FFFFFF0, 16, 0, 0xCC0020, 40, 40});
-  b.Rec(EMR_RECTANGLE, {20, 20, 30, 30});                // still drawn
+  b.Rec(EMR_STRETCHDIBITS,
+        {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 80, 40, 0x7FFFFFF0, 16, 0, 0xCC0020, 40, 40});
+  b.Rec(EMR_RECTANGLE, {20, 20, 30, 30}); // still drawn
   const QImage img = Render(b.Finish(40, 40), 40, 40);
   EXPECT_EQ(img.pixel(25, 25), kRedQ);
   EXPECT_EQ(img.pixel(5, 5), kWhite);
@@ -409,16 +443,17 @@ TEST(MetaFileTest, SavedMetafileReloadsWithTheSamePixels) {
   TDibGraphic source;
   source.NewImage(30, 20, ifTrueColor, nullptr, 0, 0);
   for (int y = 0; y < 20; ++y)
-    for (int x = 0; x < 30; ++x) source.SetPixelColor(x, y, uint32_t((x * 8) << 16 | (y * 12) << 8 | 77));
+    for (int x = 0; x < 30; ++x)
+      source.SetPixelColor(x, y, uint32_t((x * 8) << 16 | (y * 12) << 8 | 77));
   TMetaFileGraphic g;
   g.Assign(&source);
   TMemoryStream out;
   g.SaveToStream(out);
   ASSERT_GT(out.Size(), 108);
   const uint8_t* m = out.Memory();
-  EXPECT_EQ(m[40], 0x20);  // " EMF" signature
+  EXPECT_EQ(m[40], 0x20); // " EMF" signature
   EXPECT_EQ(m[41], 'E');
-  EXPECT_EQ(m[108], 81);   // the first record after the header: StretchDIBits
+  EXPECT_EQ(m[108], 81); // the first record after the header: StretchDIBits
 
   out.SetPosition(0);
   TMetaFileGraphic back;
@@ -447,11 +482,11 @@ TEST(MetaFileTest, ArcsChordsPiesAndCurves) {
   EXPECT_EQ(pie.pixel(30, 30), kWhite);
   const QImage chord = quarter(46);
   EXPECT_EQ(chord.pixel(33, 8), kRedQ);   // between the arc and its chord
-  EXPECT_EQ(chord.pixel(26, 14), kWhite);  // on the centre's side of the chord
+  EXPECT_EQ(chord.pixel(26, 14), kWhite); // on the centre's side of the chord
   const QImage arc = quarter(45);
   EXPECT_GT(CountNotWhite(arc, QRect(31, 3, 6, 6)), 0);
-  EXPECT_EQ(CountNotWhite(arc, QRect(0, 10, 10, 30)), 0);  // the rest of the circle is not drawn
-  EXPECT_EQ(arc.pixel(30, 10), kWhite);                    // an arc is not filled
+  EXPECT_EQ(CountNotWhite(arc, QRect(0, 10, 10, 30)), 0); // the rest of the circle is not drawn
+  EXPECT_EQ(arc.pixel(30, 10), kWhite);                   // an arc is not filled
 
   // A cubic Bezier from (2, 2) to (38, 2) pulled down to y = 32 at its middle.
   TEmfBuilder b;
@@ -467,9 +502,10 @@ TEST(MetaFileTest, ArcsChordsPiesAndCurves) {
 TEST(MetaFileTest, HatchedAndPatternBrushes) {
   auto fill = [](int BkMode, uint32_t BrushStyle) {
     TEmfBuilder b;
-    b.Rec(EMR_CREATEBRUSHINDIRECT, {1, int32_t(BrushStyle), int32_t(Rgb(255, 0, 0)), 0});  // horizontal hatch
+    b.Rec(EMR_CREATEBRUSHINDIRECT,
+          {1, int32_t(BrushStyle), int32_t(Rgb(255, 0, 0)), 0}); // horizontal hatch
     b.Rec(EMR_SELECTOBJECT, {1}).Rec(EMR_SELECTOBJECT, {kStockNullPen});
-    b.Rec(EMR_SETBKMODE, {BkMode}).Rec(25, {int32_t(Rgb(0, 0, 255))});  // blue background colour
+    b.Rec(EMR_SETBKMODE, {BkMode}).Rec(25, {int32_t(Rgb(0, 0, 255))}); // blue background colour
     b.Rec(EMR_RECTANGLE, {0, 0, 40, 40});
     return Render(b.Finish(40, 40), 40, 40);
   };
@@ -495,10 +531,19 @@ TEST(MetaFileTest, HatchedAndPatternBrushes) {
 
   // A 2 x 2 checker DIB pattern brush (CreateDIBPatternBrushPt).
   std::vector<uint8_t> p;
-  for (uint32_t v : {1u, 0u, 32u, 40u, 72u, 16u}) Put32(p, v);  // handle, usage, offBmi, cbBmi, offBits, cbBits
-  Put32(p, 40); Put32(p, 2); Put32(p, 2); Put16(p, 1); Put16(p, 24); Put32(p, 0); Put32(p, 16);
-  for (int i = 0; i < 4; ++i) Put32(p, 0);
-  for (uint8_t v : {0, 0, 255, 255, 0, 0, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0}) p.push_back(v);  // red blue / blue red
+  for (uint32_t v : {1u, 0u, 32u, 40u, 72u, 16u})
+    Put32(p, v); // handle, usage, offBmi, cbBmi, offBits, cbBits
+  Put32(p, 40);
+  Put32(p, 2);
+  Put32(p, 2);
+  Put16(p, 1);
+  Put16(p, 24);
+  Put32(p, 0);
+  Put32(p, 16);
+  for (int i = 0; i < 4; ++i)
+    Put32(p, 0);
+  for (uint8_t v : {0, 0, 255, 255, 0, 0, 0, 0, 255, 0, 0, 0, 0, 255, 0, 0})
+    p.push_back(v); // red blue / blue red
   TEmfBuilder b;
   b.Raw(94, p).Rec(EMR_SELECTOBJECT, {1}).Rec(EMR_SELECTOBJECT, {kStockNullPen});
   b.Rec(EMR_RECTANGLE, {0, 0, 40, 40});

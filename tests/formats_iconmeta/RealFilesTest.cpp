@@ -24,12 +24,13 @@ std::vector<TRow> ManifestRows(const std::string& Dir) {
   std::vector<TRow> rows;
   std::ifstream in(Dir + "/MANIFEST.tsv");
   std::string line;
-  std::getline(in, line);  // column titles
+  std::getline(in, line); // column titles
   while (std::getline(in, line)) {
     std::vector<std::string> f;
     std::stringstream ss(line);
     std::string cell;
-    while (std::getline(ss, cell, '\t')) f.push_back(cell);
+    while (std::getline(ss, cell, '\t'))
+      f.push_back(cell);
     if (f.size() < 4) continue;
     if (f[1] == "ico" || f[1] == "wmf" || f[1] == "emf") rows.push_back({f[0], f[1], f[2], f[3]});
   }
@@ -39,15 +40,17 @@ std::vector<TRow> ManifestRows(const std::string& Dir) {
 QImage ToQImage(const TDibGraphic& G) {
   QImage img(G.Width(), G.Height(), QImage::Format_RGB32);
   for (int y = 0; y < G.Height(); ++y)
-    for (int x = 0; x < G.Width(); ++x) img.setPixel(x, y, 0xFF000000u | G.GetPixelColor(x, y));
+    for (int x = 0; x < G.Width(); ++x)
+      img.setPixel(x, y, 0xFF000000u | G.GetPixelColor(x, y));
   return img;
 }
 
-}  // namespace
+} // namespace
 
 TEST(RealFilesTest, EveryIconAndMetafileLoadsOrFailsAsExpected) {
   const char* dir = std::getenv("IMBREL_TESTDATA");
-  if (!dir || !std::ifstream(std::string(dir) + "/MANIFEST.tsv")) GTEST_SKIP() << "no shared test data";
+  if (!dir || !std::ifstream(std::string(dir) + "/MANIFEST.tsv"))
+    GTEST_SKIP() << "no shared test data";
   const char* renderDir = std::getenv("IMBREL_ICONMETA_RENDER_DIR");
   const std::vector<TRow> rows = ManifestRows(dir);
   ASSERT_FALSE(rows.empty());
@@ -71,8 +74,7 @@ TEST(RealFilesTest, EveryIconAndMetafileLoadsOrFailsAsExpected) {
       std::printf("%s: fails as expected: %s\n", row.File.c_str(), error.c_str());
       continue;
     }
-    if (row.Type != "ico")
-      std::printf("%s: %dx%d\n", row.File.c_str(), g->Width(), g->Height());
+    if (row.Type != "ico") std::printf("%s: %dx%d\n", row.File.c_str(), g->Width(), g->Height());
     ASSERT_TRUE(error.empty()) << error;
     ASSERT_GT(g->Width(), 0);
     ASSERT_GT(g->Height(), 0);
@@ -94,7 +96,8 @@ TEST(RealFilesTest, EveryIconAndMetafileLoadsOrFailsAsExpected) {
     for (int y = 0; y < ref.height(); ++y)
       for (int x = 0; x < ref.width(); ++x) {
         const QRgb a = mine.pixel(x, y), b = ref.pixel(x, y);
-        const int d = std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+        const int d = std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+                      std::abs(qBlue(a) - qBlue(b));
         total += d;
         worst = std::max(worst, d);
       }

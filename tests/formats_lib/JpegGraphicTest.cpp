@@ -33,8 +33,12 @@ TJpegFixture ColourBlocks(int Components = 3) {
 }
 
 // The centre of block B in the top (Bottom false) or bottom half.
-int BlockX(int B) { return 16 * B + 8; }
-int BlockY(bool Bottom) { return Bottom ? 24 : 8; }
+int BlockX(int B) {
+  return 16 * B + 8;
+}
+int BlockY(bool Bottom) {
+  return Bottom ? 24 : 8;
+}
 
 // A 64x64 picture with detail everywhere, so that a cut file loses visible rows.
 TJpegFixture Gradient() {
@@ -61,7 +65,7 @@ void ExpectJpegMessage(const TBytes& Bytes, const std::string& Text) {
   }
 }
 
-}  // namespace
+} // namespace
 
 TEST(JpegGraphic, ColourFileLoadsTrueColourInTheRightChannelOrder) {
   auto G = LoadFrom<TJpegGraphic>(MakeJpeg(ColourBlocks()));
@@ -70,9 +74,11 @@ TEST(JpegGraphic, ColourFileLoadsTrueColourInTheRightChannelOrder) {
   EXPECT_EQ(G->Height(), 32);
   const uint32_t Expected[4] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
   for (int B = 0; B < 4; ++B) {
-    EXPECT_LE(ColourDistance(G->GetPixelColor(BlockX(B), BlockY(false)), Expected[B]), 3) << "block " << B;
+    EXPECT_LE(ColourDistance(G->GetPixelColor(BlockX(B), BlockY(false)), Expected[B]), 3)
+        << "block " << B;
     const uint8_t Grey = static_cast<uint8_t>(40 + 50 * B);
-    EXPECT_LE(ColourDistance(G->GetPixelColor(BlockX(B), BlockY(true)), MakeRgb(Grey, Grey, Grey)), 2)
+    EXPECT_LE(ColourDistance(G->GetPixelColor(BlockX(B), BlockY(true)), MakeRgb(Grey, Grey, Grey)),
+              2)
         << "block " << B;
   }
   // The storage itself is blue, green, red: the red block's first byte is blue.
@@ -96,10 +102,10 @@ TEST(JpegGraphic, GreyFileLoadsAsGray256WithItsValues) {
 TEST(JpegGraphic, DensityUnitsGiveDotsPerInch) {
   struct Case {
     int Unit, X, Y;
-    int ExpectX, ExpectY;  // -1: the screen's resolution
+    int ExpectX, ExpectY; // -1: the screen's resolution
   } Cases[] = {
       {1, 300, 200, 300, 200},
-      {2, 118, 118, 300, 300},  // 118 x 2.54 = 299.72
+      {2, 118, 118, 300, 300}, // 118 x 2.54 = 299.72
       {2, 40, 20, 102, 51},
       {0, 1, 1, -1, -1},
   };
@@ -133,7 +139,8 @@ TEST(JpegGraphic, RejectedInputRaisesLibjpegsOwnMessage) {
   TJpegFixture Cmyk = ColourBlocks();
   Cmyk.Components = 4;
   Cmyk.Pixels.clear();
-  for (int I = 0; I < Cmyk.Width * Cmyk.Height; ++I) Cmyk.Pixels.insert(Cmyk.Pixels.end(), {10, 200, 30, 0});
+  for (int I = 0; I < Cmyk.Width * Cmyk.Height; ++I)
+    Cmyk.Pixels.insert(Cmyk.Pixels.end(), {10, 200, 30, 0});
   ExpectJpegMessage(MakeJpeg(Cmyk), "Unsupported color conversion request");
 
   const TBytes Png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
@@ -151,7 +158,8 @@ TEST(JpegGraphic, StreamWithoutMemoryIsReadIn4096ByteBlocks) {
   EXPECT_EQ(S.LargestRead, 4096);
   EXPECT_GE(S.ReadCalls, static_cast<int>(Bytes.size() / 4096));
   for (int Y = 0; Y < 64; Y += 7)
-    for (int X = 0; X < 64; X += 5) ASSERT_EQ(G.GetPixelColor(X, Y), FromMemory->GetPixelColor(X, Y));
+    for (int X = 0; X < 64; X += 5)
+      ASSERT_EQ(G.GetPixelColor(X, Y), FromMemory->GetPixelColor(X, Y));
 }
 
 TEST(JpegGraphic, StreamFailureInsideLibjpegReachesTheCallerUnchanged) {
@@ -193,7 +201,9 @@ TEST(JpegGraphic, SavedFilesLoadBackWithTheirSettings) {
     EXPECT_EQ(Back->XDpi(), 150);
     EXPECT_EQ(Back->YDpi(), 75);
     for (int B = 0; B < 4; ++B)
-      EXPECT_LE(ColourDistance(Back->GetPixelColor(BlockX(B), 8), Source->GetPixelColor(BlockX(B), 8)), 3);
+      EXPECT_LE(
+          ColourDistance(Back->GetPixelColor(BlockX(B), 8), Source->GetPixelColor(BlockX(B), 8)),
+          3);
   }
   // Lower quality makes a smaller file.
   Source->Progressive = Source->OptimizeCoding = false;

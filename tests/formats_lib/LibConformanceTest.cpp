@@ -35,8 +35,8 @@ enum class TOutcome {
 struct TRow {
   const char* File;
   TOutcome Outcome;
-  const char* Detail;  // message text for Error, the rule otherwise
-  int MaxDiff = -1;    // Differs: the largest channel difference the rule allows (-1: any)
+  const char* Detail; // message text for Error, the rule otherwise
+  int MaxDiff = -1;   // Differs: the largest channel difference the rule allows (-1: any)
 };
 
 const TRow kRows[] = {
@@ -57,8 +57,10 @@ const TRow kRows[] = {
     {"jpg/pil_hopper_16bit_qtables.jpg", TOutcome::Match, "16-bit quantisation tables"},
     // PNG: every file but the damaged ones has a gAMA chunk.
     {"png/pngsuite_basn0g01.png", TOutcome::Match, "1 bit: never gamma-corrected"},
-    {"png/pngsuite_basn0g02.png", TOutcome::Match, "2 bits: value x 5 into the 16-grey palette, no gamma"},
-    {"png/pngsuite_basn0g04.png", TOutcome::Gamma, "gamma, kept at 4 bits (libpng corrects 4-bit grey in place)"},
+    {"png/pngsuite_basn0g02.png", TOutcome::Match,
+     "2 bits: value x 5 into the 16-grey palette, no gamma"},
+    {"png/pngsuite_basn0g04.png", TOutcome::Gamma,
+     "gamma, kept at 4 bits (libpng corrects 4-bit grey in place)"},
     {"png/pngsuite_basn0g08.png", TOutcome::Gamma, "gamma"},
     {"png/pngsuite_basn0g16.png", TOutcome::Differs,
      "16 bits stripped to 8 and gamma-corrected; the reference clips 16-bit grey at 255 (white)"},
@@ -74,34 +76,45 @@ const TRow kRows[] = {
     {"png/pngsuite_basn6a16.png", TOutcome::Gamma, "gamma; alpha composited onto black"},
     {"png/pngsuite_basi3p08.png", TOutcome::Gamma, "gamma; Adam7"},
     {"png/pngsuite_bgbn4a08.png", TOutcome::Gamma, "gamma; composited onto the file's black bKGD"},
-    {"png/pngsuite_tbrn2c08.png", TOutcome::Background, "transparent colour shows the file's bKGD, not black"},
-    {"png/pngsuite_tp1n3p08.png", TOutcome::Gamma, "gamma; transparent entries composited onto black"},
+    {"png/pngsuite_tbrn2c08.png", TOutcome::Background,
+     "transparent colour shows the file's bKGD, not black"},
+    {"png/pngsuite_tp1n3p08.png", TOutcome::Gamma,
+     "gamma; transparent entries composited onto black"},
     {"png/pngsuite_xs1n0g01.png", TOutcome::Error, "PNG file is not valid or corrupted"},
     {"png/pngsuite_xcsn0g01.png", TOutcome::Error, "IDAT: CRC error"},
     {"png/pil_truncated_end_chunk.png", TOutcome::Loads,
      "the image data are complete; what is cut (after them) is never read"},
     // TIFF
     {"tif/libtiff_miniswhite-1c-1b.tiff", TOutcome::Match, "min-is-white inverted"},
-    {"tif/libtiff_palette-1c-1b.tiff", TOutcome::Match, "1-bit palette as black-and-white with its colours"},
-    {"tif/libtiff_palette-1c-4b.tiff", TOutcome::Differs, "ColorMap scaled by x 255 / 65535, truncating", 1},
-    {"tif/libtiff_palette-1c-8b.tiff", TOutcome::Differs, "ColorMap scaled by x 255 / 65535, truncating", 1},
+    {"tif/libtiff_palette-1c-1b.tiff", TOutcome::Match,
+     "1-bit palette as black-and-white with its colours"},
+    {"tif/libtiff_palette-1c-4b.tiff", TOutcome::Differs,
+     "ColorMap scaled by x 255 / 65535, truncating", 1},
+    {"tif/libtiff_palette-1c-8b.tiff", TOutcome::Differs,
+     "ColorMap scaled by x 255 / 65535, truncating", 1},
     {"tif/libtiff_minisblack-1c-8b.tiff", TOutcome::Match, "grey strips"},
     {"tif/libtiff_minisblack-1c-16b.tiff", TOutcome::Differs,
      "16-bit grey scaled to 8 bits by libtiff's RGBA reading; the reference clips it at 255"},
     {"tif/libtiff_rgb-3c-8b.tiff", TOutcome::Match, "RGB strips"},
-    {"tif/libtiff_rgb-3c-16b.tiff", TOutcome::Differs, "16-bit RGB scaled to 8 bits (rounded) by libtiff's RGBA reading", 1},
-    {"tif/libtiff_minisblack-2c-8b-alpha.tiff", TOutcome::Loads, "planar grey and alpha through RGBA"},
+    {"tif/libtiff_rgb-3c-16b.tiff", TOutcome::Differs,
+     "16-bit RGB scaled to 8 bits (rounded) by libtiff's RGBA reading", 1},
+    {"tif/libtiff_minisblack-2c-8b-alpha.tiff", TOutcome::Loads,
+     "planar grey and alpha through RGBA"},
     {"tif/gox_bw-packbits.tiff", TOutcome::Match, "PackBits, min-is-white"},
     {"tif/gox_bw-deflate.tiff", TOutcome::Match, "Deflate, min-is-white"},
     {"tif/gox_bw-gopher_ccittGroup3.tiff", TOutcome::Match, "fax scanlines; no T4Options: 1-D"},
     {"tif/gox_bw-gopher_ccittGroup4.tiff", TOutcome::Match, "fax scanlines"},
     {"tif/gox_video-001-tile-64x64.tiff", TOutcome::Error, "Unsupported compression tag, 8"},
-    {"tif/gox_blue-purple-pink.lzwcompressed.tiff", TOutcome::Error, "LZW compression not supported"},
+    {"tif/gox_blue-purple-pink.lzwcompressed.tiff", TOutcome::Error,
+     "LZW compression not supported"},
     {"tif/pil_multipage.tiff", TOutcome::Match, "first page"},
-    {"tif/pil_g4-fillorder-test.tif", TOutcome::Match, "fax scanlines, FillOrder handled by libtiff"},
+    {"tif/pil_g4-fillorder-test.tif", TOutcome::Match,
+     "fax scanlines, FillOrder handled by libtiff"},
     {"tif/pil_hopper_jpg.tif", TOutcome::Match, "JPEG through RGBA"},
-    {"tif/pil_tiff_strip_cmyk_jpeg.tif", TOutcome::Differs, "CMYK converted by libtiff's RGBA reading", 2},
-    {"tif/pil_crash-0c7e0e8e11ce787078f00b5b0ca409a167f070e0.tif", TOutcome::LoadsOrError, "damaged"},
+    {"tif/pil_tiff_strip_cmyk_jpeg.tif", TOutcome::Differs,
+     "CMYK converted by libtiff's RGBA reading", 2},
+    {"tif/pil_crash-0c7e0e8e11ce787078f00b5b0ca409a167f070e0.tif", TOutcome::LoadsOrError,
+     "damaged"},
     {"tif/itiff-depth_flower-rgb-planar-08.tif", TOutcome::Match, "planar RGB through RGBA"},
     {"tif/itiff-depth_flower-separated-contig-08.tif", TOutcome::Differs,
      "CMYK converted by libtiff's RGBA reading", 1},
@@ -109,13 +122,20 @@ const TRow kRows[] = {
 
 const char* OutcomeName(TOutcome O) {
   switch (O) {
-    case TOutcome::Match: return "matches reference";
-    case TOutcome::Gamma: return "reference + gamma rule";
-    case TOutcome::Background: return "reference + gamma + bKGD rule";
-    case TOutcome::Error: return "clean error";
-    case TOutcome::Loads: return "loads (no reference)";
-    case TOutcome::LoadsOrError: return "loads or clean error";
-    case TOutcome::Differs: return "differs by rule";
+  case TOutcome::Match:
+    return "matches reference";
+  case TOutcome::Gamma:
+    return "reference + gamma rule";
+  case TOutcome::Background:
+    return "reference + gamma + bKGD rule";
+  case TOutcome::Error:
+    return "clean error";
+  case TOutcome::Loads:
+    return "loads (no reference)";
+  case TOutcome::LoadsOrError:
+    return "loads or clean error";
+  case TOutcome::Differs:
+    return "differs by rule";
   }
   return "";
 }
@@ -139,14 +159,16 @@ std::unique_ptr<TDibGraphic> Decode(const std::string& File, const TBytes& Bytes
 std::pair<int, int> GammaRange(int V, double FileGamma) {
   const double E = 1.0 / (FileGamma * 2.2);
   auto F = [E](double X) { return 255.0 * std::pow(std::clamp(X, 0.0, 255.0) / 255.0, E); };
-  return {static_cast<int>(std::floor(F(V - 0.5))) - 1, static_cast<int>(std::ceil(F(V + 1.0))) + 1};
+  return {static_cast<int>(std::floor(F(V - 0.5))) - 1,
+          static_cast<int>(std::ceil(F(V + 1.0))) + 1};
 }
 
-}  // namespace
+} // namespace
 
 TEST(LibConformance, SharedPicturesDecodeAsExpected) {
   const char* Root = std::getenv("IMBREL_TESTDATA");
-  if (Root == nullptr || !std::ifstream(std::string(Root) + "/MANIFEST.tsv")) GTEST_SKIP() << "no shared test data";
+  if (Root == nullptr || !std::ifstream(std::string(Root) + "/MANIFEST.tsv"))
+    GTEST_SKIP() << "no shared test data";
   const std::string Base = Root;
 
   // Every JPEG, PNG and TIFF of the manifest has a row here.
@@ -156,9 +178,11 @@ TEST(LibConformance, SharedPicturesDecodeAsExpected) {
   int Listed = 0;
   while (std::getline(Manifest, Line)) {
     const std::string File = Line.substr(0, Line.find('\t'));
-    if (File.rfind("jpg/", 0) != 0 && File.rfind("png/", 0) != 0 && File.rfind("tif/", 0) != 0) continue;
+    if (File.rfind("jpg/", 0) != 0 && File.rfind("png/", 0) != 0 && File.rfind("tif/", 0) != 0)
+      continue;
     ++Listed;
-    EXPECT_TRUE(std::any_of(std::begin(kRows), std::end(kRows), [&](const TRow& R) { return File == R.File; }))
+    EXPECT_TRUE(std::any_of(std::begin(kRows), std::end(kRows),
+                            [&](const TRow& R) { return File == R.File; }))
         << File << " has no expected outcome";
   }
   EXPECT_EQ(Listed, static_cast<int>(std::size(kRows)));
@@ -182,7 +206,8 @@ TEST(LibConformance, SharedPicturesDecodeAsExpected) {
       EXPECT_NE(Error.find(Row.Detail), std::string::npos) << Error;
       Result = G ? "loaded" : "error: " + Error;
     } else if (Row.Outcome == TOutcome::LoadsOrError) {
-      Result = G ? "loaded " + std::to_string(G->Width()) + "x" + std::to_string(G->Height()) : "error: " + Error;
+      Result = G ? "loaded " + std::to_string(G->Width()) + "x" + std::to_string(G->Height())
+                 : "error: " + Error;
     } else {
       ASSERT_TRUE(G != nullptr) << Error;
       Result = "loaded " + std::to_string(G->Width()) + "x" + std::to_string(G->Height());
@@ -196,7 +221,8 @@ TEST(LibConformance, SharedPicturesDecodeAsExpected) {
         ASSERT_EQ(G->Height(), Ref.Height);
         // JPEG data (also inside a TIFF) may differ by 2 levels between decoders.
         const int Tolerance = std::string(Row.File).find("jp") != std::string::npos ? 2 : 0;
-        const double FileGamma = dynamic_cast<TPngGraphic*>(G.get()) ? dynamic_cast<TPngGraphic*>(G.get())->Gamma : 0;
+        const double FileGamma =
+            dynamic_cast<TPngGraphic*>(G.get()) ? dynamic_cast<TPngGraphic*>(G.get())->Gamma : 0;
         int MaxDiff = 0, Outside = 0;
         uint32_t BackgroundSeen = 0xFFFFFFFF;
         for (int Y = 0; Y < Ref.Height; ++Y)
@@ -240,7 +266,8 @@ TEST(LibConformance, SharedPicturesDecodeAsExpected) {
         if (FileGamma > 0) Result += ", file gamma " + std::to_string(FileGamma).substr(0, 6);
       }
     }
-    Table << Row.File << "\t" << OutcomeName(Row.Outcome) << "\t" << Row.Detail << "\t" << Result << "\n";
+    Table << Row.File << "\t" << OutcomeName(Row.Outcome) << "\t" << Row.Detail << "\t" << Result
+          << "\n";
   }
   std::printf("%s", Table.str().c_str());
 }

@@ -32,7 +32,8 @@ TBytes MakeJpeg(const TJpegFixture& F) {
   Info.image_width = static_cast<JDIMENSION>(F.Width);
   Info.image_height = static_cast<JDIMENSION>(F.Height);
   Info.input_components = F.Components;
-  Info.in_color_space = F.Components == 1 ? JCS_GRAYSCALE : (F.Components == 4 ? JCS_CMYK : JCS_RGB);
+  Info.in_color_space =
+      F.Components == 1 ? JCS_GRAYSCALE : (F.Components == 4 ? JCS_CMYK : JCS_RGB);
   jpeg_set_defaults(&Info);
   if (F.Components == 4) jpeg_set_colorspace(&Info, JCS_CMYK);
   jpeg_set_quality(&Info, F.Quality, TRUE);
@@ -60,7 +61,7 @@ void AppendToString(png_structp Png, png_bytep Data, size_t Length) {
   static_cast<TBytes*>(png_get_io_ptr(Png))->append(reinterpret_cast<const char*>(Data), Length);
 }
 void NoFlush(png_structp) {}
-}  // namespace
+} // namespace
 
 TBytes MakePng(const TPngFixture& F) {
   TBytes Out;
@@ -72,15 +73,17 @@ TBytes MakePng(const TPngFixture& F) {
   }
   png_set_write_fn(Png, &Out, AppendToString, NoFlush);
   png_set_IHDR(Png, Info, F.Width, F.Height, F.BitDepth, F.ColorType,
-               F.Interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
+               F.Interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (!F.Palette.empty()) {
     std::vector<png_color> P;
-    for (const TPngRgb& C : F.Palette) P.push_back({C.R, C.G, C.B});
+    for (const TPngRgb& C : F.Palette)
+      P.push_back({C.R, C.G, C.B});
     png_set_PLTE(Png, Info, P.data(), static_cast<int>(P.size()));
   }
   if (!F.PaletteAlpha.empty())
-    png_set_tRNS(Png, Info, F.PaletteAlpha.data(), static_cast<int>(F.PaletteAlpha.size()), nullptr);
+    png_set_tRNS(Png, Info, F.PaletteAlpha.data(), static_cast<int>(F.PaletteAlpha.size()),
+                 nullptr);
   if (F.Gamma > 0) png_set_gAMA(Png, Info, F.Gamma);
   if (F.Srgb) png_set_sRGB(Png, Info, PNG_sRGB_INTENT_PERCEPTUAL);
   if (F.HasBackground) {
@@ -113,7 +116,7 @@ std::string TempName() {
   if (Fd >= 0) close(Fd);
   return Name;
 }
-}  // namespace
+} // namespace
 
 TBytes ReadFileBytes(const std::string& Path) {
   std::ifstream In(Path, std::ios::binary);
@@ -158,14 +161,16 @@ void Put16(TBytes& B, size_t At, uint32_t V) {
   B[At + 1] = static_cast<char>((V >> 8) & 0xFF);
 }
 void Put32(TBytes& B, size_t At, uint32_t V) {
-  for (int I = 0; I < 4; ++I) B[At + size_t(I)] = static_cast<char>((V >> (8 * I)) & 0xFF);
+  for (int I = 0; I < 4; ++I)
+    B[At + size_t(I)] = static_cast<char>((V >> (8 * I)) & 0xFF);
 }
-}  // namespace
+} // namespace
 
 TBytes RawTiff(std::vector<TRawTag> Tags, const std::vector<uint8_t>& Data) {
-  Tags.push_back({273, 4, {0}});                               // StripOffsets, filled below
-  Tags.push_back({279, 4, {static_cast<uint32_t>(Data.size())}});  // StripByteCounts
-  std::sort(Tags.begin(), Tags.end(), [](const TRawTag& A, const TRawTag& B) { return A.Tag < B.Tag; });
+  Tags.push_back({273, 4, {0}});                                  // StripOffsets, filled below
+  Tags.push_back({279, 4, {static_cast<uint32_t>(Data.size())}}); // StripByteCounts
+  std::sort(Tags.begin(), Tags.end(),
+            [](const TRawTag& A, const TRawTag& B) { return A.Tag < B.Tag; });
   auto Size = [](const TRawTag& T) { return T.Type == 3 ? 2u : 4u; };
   // Layout: header (8), IFD, out-of-line values, strip data.
   const size_t IfdSize = 2 + 12 * Tags.size() + 4;
@@ -176,7 +181,7 @@ TBytes RawTiff(std::vector<TRawTag> Tags, const std::vector<uint8_t>& Data) {
   Put16(B, 2, 42);
   Put32(B, 4, 8);
   Put16(B, 8, static_cast<uint32_t>(Tags.size()));
-  std::vector<std::pair<size_t, size_t>> StripOffsetSlot;  // (where to write, unused)
+  std::vector<std::pair<size_t, size_t>> StripOffsetSlot; // (where to write, unused)
   for (size_t I = 0; I < Tags.size(); ++I) {
     const TRawTag& T = Tags[I];
     const size_t E = 10 + 12 * I;
@@ -201,7 +206,8 @@ TBytes RawTiff(std::vector<TRawTag> Tags, const std::vector<uint8_t>& Data) {
   }
   const size_t DataAt = B.size();
   B.append(reinterpret_cast<const char*>(Data.data()), Data.size());
-  for (auto& S : StripOffsetSlot) Put32(B, S.first, static_cast<uint32_t>(DataAt));
+  for (auto& S : StripOffsetSlot)
+    Put32(B, S.first, static_cast<uint32_t>(DataAt));
   return B;
 }
 
@@ -220,9 +226,15 @@ int64_t TPlainStream::Read(void* Buffer, int64_t Count) {
 
 int64_t TPlainStream::Seek(int64_t Offset, TSeekOrigin Origin) {
   switch (Origin) {
-    case TSeekOrigin::soBeginning: FPos = Offset; break;
-    case TSeekOrigin::soCurrent: FPos += Offset; break;
-    case TSeekOrigin::soEnd: FPos = static_cast<int64_t>(FData.size()) + Offset; break;
+  case TSeekOrigin::soBeginning:
+    FPos = Offset;
+    break;
+  case TSeekOrigin::soCurrent:
+    FPos += Offset;
+    break;
+  case TSeekOrigin::soEnd:
+    FPos = static_cast<int64_t>(FData.size()) + Offset;
+    break;
   }
   return FPos;
 }
@@ -250,12 +262,19 @@ bool ReadReferencePng(const std::string& Path, TRgbImage& Out) {
   return true;
 }
 
-uint8_t Red(uint32_t C) { return static_cast<uint8_t>((C >> 16) & 0xFF); }
-uint8_t Green(uint32_t C) { return static_cast<uint8_t>((C >> 8) & 0xFF); }
-uint8_t Blue(uint32_t C) { return static_cast<uint8_t>(C & 0xFF); }
+uint8_t Red(uint32_t C) {
+  return static_cast<uint8_t>((C >> 16) & 0xFF);
+}
+uint8_t Green(uint32_t C) {
+  return static_cast<uint8_t>((C >> 8) & 0xFF);
+}
+uint8_t Blue(uint32_t C) {
+  return static_cast<uint8_t>(C & 0xFF);
+}
 
 int ColourDistance(uint32_t A, uint32_t B) {
-  return std::max({std::abs(Red(A) - Red(B)), std::abs(Green(A) - Green(B)), std::abs(Blue(A) - Blue(B))});
+  return std::max(
+      {std::abs(Red(A) - Red(B)), std::abs(Green(A) - Green(B)), std::abs(Blue(A) - Blue(B))});
 }
 
 uint16_t ScreenDpi() {

@@ -18,8 +18,8 @@ using TBytes = std::string;
 struct TJpegFixture {
   int Width = 16;
   int Height = 16;
-  int Components = 3;            // 1 grey, 3 RGB, 4 CMYK
-  std::vector<uint8_t> Pixels;   // top-down, Components bytes per pixel
+  int Components = 3;          // 1 grey, 3 RGB, 4 CMYK
+  std::vector<uint8_t> Pixels; // top-down, Components bytes per pixel
   int Quality = 95;
   int DensityUnit = 0;
   int XDensity = 1;
@@ -36,18 +36,18 @@ struct TPngFixture {
   uint32_t Width = 4;
   uint32_t Height = 4;
   int BitDepth = 8;
-  int ColorType = 2;             // PNG colour type
-  std::vector<uint8_t> Rows;     // top-down rows in PNG byte layout (16 bits big-endian)
+  int ColorType = 2;         // PNG colour type
+  std::vector<uint8_t> Rows; // top-down rows in PNG byte layout (16 bits big-endian)
   bool Interlaced = false;
-  double Gamma = 0.0;            // 0: no gAMA chunk
+  double Gamma = 0.0; // 0: no gAMA chunk
   bool Srgb = false;
-  bool HasBackground = false;    // bKGD: index for palettes, else Grey or R, G, B
+  bool HasBackground = false; // bKGD: index for palettes, else Grey or R, G, B
   uint16_t BackIndex = 0, BackGrey = 0, BackR = 0, BackG = 0, BackB = 0;
   bool HasPhys = false;
   uint32_t PhysX = 0, PhysY = 0;
   int PhysUnit = 1;
   std::vector<TPngRgb> Palette;
-  std::vector<uint8_t> PaletteAlpha;  // tRNS for palettes
+  std::vector<uint8_t> PaletteAlpha; // tRNS for palettes
 };
 TBytes MakePng(const TPngFixture& F);
 
@@ -59,16 +59,16 @@ struct TTiffPage {
   uint16_t SamplesPerPixel = 1;
   uint16_t Photometric = 1;
   uint16_t Compression = 1;
-  uint32_t RowsPerStrip = 0;           // 0: libtiff's default
-  std::vector<uint8_t> Rows;           // top-down, TIFF scanline bytes each
-  std::function<void(void*)> Extra;    // more fields, given the TIFF*
+  uint32_t RowsPerStrip = 0;        // 0: libtiff's default
+  std::vector<uint8_t> Rows;        // top-down, TIFF scanline bytes each
+  std::function<void(void*)> Extra; // more fields, given the TIFF*
 };
 TBytes MakeTiff(const std::vector<TTiffPage>& Pages);
 
 // ---- TIFF (built byte by byte, for files libtiff would not write) ---------------
 struct TRawTag {
   uint16_t Tag;
-  uint16_t Type;                       // 3 SHORT, 4 LONG, 5 RATIONAL (pairs of values)
+  uint16_t Type; // 3 SHORT, 4 LONG, 5 RATIONAL (pairs of values)
   std::vector<uint32_t> Values;
 };
 // A little-endian TIFF with one directory holding Tags (any order), one strip
@@ -80,7 +80,8 @@ TBytes RawTiff(std::vector<TRawTag> Tags, const std::vector<uint8_t>& Data);
 // readers take their block-reading paths.
 class TPlainStream : public TStream {
 public:
-  explicit TPlainStream(const TBytes& Data, int64_t FailAfter = -1) : FData(Data), FFailAfter(FailAfter) {}
+  explicit TPlainStream(const TBytes& Data, int64_t FailAfter = -1)
+      : FData(Data), FFailAfter(FailAfter) {}
   int64_t Read(void* Buffer, int64_t Count) override;
   int64_t Write(const void*, int64_t) override { throw EStreamError("Stream write error"); }
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
@@ -91,13 +92,12 @@ public:
 
 private:
   const TBytes& FData;
-  int64_t FFailAfter;  // raise EStreamError once the position passes this, -1 never
+  int64_t FFailAfter; // raise EStreamError once the position passes this, -1 never
   int64_t FPos = 0;
 };
 
 // Loads Bytes through the class's LoadFromStream with ImageIndex Index.
-template <class T>
-std::unique_ptr<T> LoadFrom(const TBytes& Bytes, int Index = 1) {
+template <class T> std::unique_ptr<T> LoadFrom(const TBytes& Bytes, int Index = 1) {
   auto G = std::make_unique<T>();
   TBytesStream S(Bytes.data(), static_cast<int64_t>(Bytes.size()));
   G->SetImageIndex(Index);
@@ -112,7 +112,7 @@ TBytes SavedBytes(TDibGraphic& G);
 struct TRgbImage {
   int Width = 0;
   int Height = 0;
-  std::vector<uint8_t> Rgb;  // top-down
+  std::vector<uint8_t> Rgb; // top-down
 };
 bool ReadReferencePng(const std::string& Path, TRgbImage& Out);
 TBytes ReadFileBytes(const std::string& Path);

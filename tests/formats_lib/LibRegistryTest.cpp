@@ -24,7 +24,8 @@ TEST(LibraryFormats, RegistryRowsFindTheirClasses) {
   const auto Registered = RegisteredGraphicFormats();
   for (const Row& R : Rows) {
     EXPECT_EQ(GraphicClassForFile(R.Name), R.Class) << R.Name;
-    const std::string Ext = ExtractFileExt(R.Name).empty() ? R.Name : ExtractFileExt(R.Name).substr(1);
+    const std::string Ext =
+        ExtractFileExt(R.Name).empty() ? R.Name : ExtractFileExt(R.Name).substr(1);
     bool Found = false;
     for (const auto& E : Registered)
       if (E.GraphicClass == R.Class && strcasecmp(E.Extension.c_str(), Ext.c_str()) == 0) {

@@ -50,11 +50,12 @@ TBytes WithHeader(TBytes B, int Depth, int Type) {
   B[8 + 8 + 8] = static_cast<char>(Depth);
   B[8 + 8 + 9] = static_cast<char>(Type);
   const uLong Crc = crc32(0, reinterpret_cast<const Bytef*>(B.data() + 12), 4 + 13);
-  for (int I = 0; I < 4; ++I) B[8 + 8 + 13 + size_t(I)] = static_cast<char>((Crc >> (24 - 8 * I)) & 0xFF);
+  for (int I = 0; I < 4; ++I)
+    B[8 + 8 + 13 + size_t(I)] = static_cast<char>((Crc >> (24 - 8 * I)) & 0xFF);
   return B;
 }
 
-}  // namespace
+} // namespace
 
 TEST(PngGraphic, BitDepthAndColourTypeChooseTheImageFormat) {
   const std::vector<TPngRgb> Palette4 = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
@@ -62,9 +63,9 @@ TEST(PngGraphic, BitDepthAndColourTypeChooseTheImageFormat) {
     int Depth, Type;
     TImageFormat Format;
   } Cases[] = {
-      {1, 0, ifBlackWhite}, {1, 3, ifBlackWhite}, {2, 0, ifGray16},   {2, 3, ifColor16},
-      {4, 0, ifGray16},     {4, 3, ifColor16},    {8, 0, ifGray256},  {8, 4, ifGray256},
-      {8, 2, ifTrueColor},  {8, 6, ifTrueColor},  {8, 3, ifColor256}, {16, 0, ifGray256},
+      {1, 0, ifBlackWhite}, {1, 3, ifBlackWhite}, {2, 0, ifGray16},     {2, 3, ifColor16},
+      {4, 0, ifGray16},     {4, 3, ifColor16},    {8, 0, ifGray256},    {8, 4, ifGray256},
+      {8, 2, ifTrueColor},  {8, 6, ifTrueColor},  {8, 3, ifColor256},   {16, 0, ifGray256},
       {16, 4, ifGray256},   {16, 2, ifTrueColor}, {16, 6, ifTrueColor},
   };
   for (const Case& C : Cases) {
@@ -84,25 +85,29 @@ TEST(PngGraphic, TwoBitPixelsBecomePaletteIndices) {
   // Values 0, 1, 2, 3 in one byte, most significant bits first.
   auto Grey = LoadFrom<TPngGraphic>(MakePng(Srgb(4, 1, 2, PNG_COLOR_TYPE_GRAY, {0x1B})));
   ASSERT_EQ(Grey->ImageFormat(), ifGray16);
-  for (int X = 0; X < 4; ++X) EXPECT_EQ(Grey->GetPixelIndex(X, 0), X * 5);
+  for (int X = 0; X < 4; ++X)
+    EXPECT_EQ(Grey->GetPixelIndex(X, 0), X * 5);
   EXPECT_EQ(Grey->GetPixelColor(3, 0), MakeRgb(255, 255, 255));
 
-  TPngFixture P = Srgb(4, 1, 2, PNG_COLOR_TYPE_PALETTE, {0xE4});  // 3, 2, 1, 0
+  TPngFixture P = Srgb(4, 1, 2, PNG_COLOR_TYPE_PALETTE, {0xE4}); // 3, 2, 1, 0
   P.Palette = {{1, 2, 3}, {40, 50, 60}, {70, 80, 90}, {200, 210, 220}};
   auto Pal = LoadFrom<TPngGraphic>(MakePng(P));
   ASSERT_EQ(Pal->ImageFormat(), ifColor16);
   EXPECT_EQ(Pal->LogPalette()->palNumEntries, 4);
-  for (int X = 0; X < 4; ++X) EXPECT_EQ(Pal->GetPixelIndex(X, 0), 3 - X);
+  for (int X = 0; X < 4; ++X)
+    EXPECT_EQ(Pal->GetPixelIndex(X, 0), 3 - X);
   EXPECT_EQ(Pal->GetPixelColor(0, 0), MakeRgb(200, 210, 220));
 }
 
 TEST(PngGraphic, SixteenBitSamplesKeepTheirHighByte) {
-  auto G = LoadFrom<TPngGraphic>(MakePng(Srgb(2, 1, 16, PNG_COLOR_TYPE_RGB,
-                                                {0x12, 0xAB, 0x34, 0xCD, 0x56, 0xEF, 0xFF, 0xFF, 0x00, 0x01, 0x80, 0x00})));
+  auto G = LoadFrom<TPngGraphic>(
+      MakePng(Srgb(2, 1, 16, PNG_COLOR_TYPE_RGB,
+                   {0x12, 0xAB, 0x34, 0xCD, 0x56, 0xEF, 0xFF, 0xFF, 0x00, 0x01, 0x80, 0x00})));
   ASSERT_EQ(G->ImageFormat(), ifTrueColor);
   EXPECT_EQ(G->GetPixelColor(0, 0), MakeRgb(0x12, 0x34, 0x56));
   EXPECT_EQ(G->GetPixelColor(1, 0), MakeRgb(0xFF, 0x00, 0x80));
-  auto Grey = LoadFrom<TPngGraphic>(MakePng(Srgb(2, 1, 16, PNG_COLOR_TYPE_GRAY, {0x7F, 0xFF, 0x80, 0x00})));
+  auto Grey =
+      LoadFrom<TPngGraphic>(MakePng(Srgb(2, 1, 16, PNG_COLOR_TYPE_GRAY, {0x7F, 0xFF, 0x80, 0x00})));
   EXPECT_EQ(Grey->GetPixelIndex(0, 0), 0x7F);
   EXPECT_EQ(Grey->GetPixelIndex(1, 0), 0x80);
 }
@@ -163,17 +168,17 @@ TEST(PngGraphic, GreyTransparencyUsesTheBackgroundsGreyLevel) {
   TBytesStream S(PalBytes.data(), static_cast<int64_t>(PalBytes.size()));
   G.LoadFromStream(S);
   ASSERT_EQ(G.ImageFormat(), ifBlackWhite);
-  EXPECT_EQ(G.GetPixelColor(0, 0), 0x00FF00u);  // the transparent entry, composited
+  EXPECT_EQ(G.GetPixelColor(0, 0), 0x00FF00u); // the transparent entry, composited
   EXPECT_EQ(G.GetPixelColor(7, 0), 0x0000FFu);
 }
 
 TEST(PngGraphic, GammaIsCorrectedAgainstTheDisplayGamma) {
   struct Case {
     const char* Name;
-    double FileGamma;  // 0: none
+    double FileGamma; // 0: none
     bool Srgb;
     double ExpectedGamma;
-    int Expected;  // the decoded value of 128
+    int Expected; // the decoded value of 128
   } Cases[] = {
       {"gAMA 1/2.2 cancels", 0.45455, false, 0.45455, 128},
       {"gAMA 1.0", 1.0, false, 1.0, int(std::lround(255 * std::pow(128 / 255.0, 1 / 2.2)))},
@@ -186,7 +191,7 @@ TEST(PngGraphic, GammaIsCorrectedAgainstTheDisplayGamma) {
     F.Gamma = C.Srgb ? 0.0 : C.FileGamma;
     const TBytes Bytes = MakePng(F);
     TPngGraphic G;
-    G.Gamma = 0.25;  // left alone by an sRGB file
+    G.Gamma = 0.25; // left alone by an sRGB file
     TBytesStream S(Bytes.data(), static_cast<int64_t>(Bytes.size()));
     G.LoadFromStream(S);
     EXPECT_NEAR(G.Gamma, C.ExpectedGamma, 1e-4) << C.Name;
@@ -209,7 +214,7 @@ TEST(PngGraphic, PhysicalPixelSizeGivesDotsPerInch) {
   struct Case {
     uint32_t X, Y;
     int Unit;
-    int ExpectX, ExpectY;  // -1: the screen's
+    int ExpectX, ExpectY; // -1: the screen's
   } Cases[] = {{3780, 3780, 1, 96, 96}, {11811, 2835, 1, 300, 72}, {3780, 3780, 0, -1, -1}};
   const uint16_t Screen = ScreenDpi();
   for (const Case& C : Cases) {
@@ -230,21 +235,25 @@ TEST(PngGraphic, InterlacedFilesLoadCompletely) {
     for (int Type : {PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_PALETTE}) {
       TPngFixture F = Srgb(Size, Size + 2, 8, Type, {});
       const int Channels = Type == PNG_COLOR_TYPE_RGB ? 3 : 1;
-      for (uint32_t I = 0; I < Size * (Size + 2) * Channels; ++I) F.Rows.push_back(static_cast<uint8_t>(I * 37 + 11));
+      for (uint32_t I = 0; I < Size * (Size + 2) * Channels; ++I)
+        F.Rows.push_back(static_cast<uint8_t>(I * 37 + 11));
       if (Type == PNG_COLOR_TYPE_PALETTE)
-        for (int I = 0; I < 256; ++I) F.Palette.push_back({uint8_t(I), uint8_t(255 - I), uint8_t(I / 2)});
+        for (int I = 0; I < 256; ++I)
+          F.Palette.push_back({uint8_t(I), uint8_t(255 - I), uint8_t(I / 2)});
       auto Plain = LoadFrom<TPngGraphic>(MakePng(F));
       F.Interlaced = true;
       auto Interlaced = LoadFrom<TPngGraphic>(MakePng(F));
       for (uint32_t Y = 0; Y < Size + 2; ++Y)
         for (uint32_t X = 0; X < Size; ++X) {
           const size_t At = (size_t(Y) * Size + X) * Channels;
-          const uint32_t Expected = Type == PNG_COLOR_TYPE_RGB ? MakeRgb(F.Rows[At], F.Rows[At + 1], F.Rows[At + 2])
+          const uint32_t Expected = Type == PNG_COLOR_TYPE_RGB
+                                        ? MakeRgb(F.Rows[At], F.Rows[At + 1], F.Rows[At + 2])
                                     : Type == PNG_COLOR_TYPE_GRAY
                                         ? MakeRgb(F.Rows[At], F.Rows[At], F.Rows[At])
                                         : MakeRgb(F.Palette[F.Rows[At]].R, F.Palette[F.Rows[At]].G,
                                                   F.Palette[F.Rows[At]].B);
-          ASSERT_EQ(Interlaced->GetPixelColor(int(X), int(Y)), Expected) << Size << " " << X << "," << Y;
+          ASSERT_EQ(Interlaced->GetPixelColor(int(X), int(Y)), Expected)
+              << Size << " " << X << "," << Y;
           ASSERT_EQ(Plain->GetPixelColor(int(X), int(Y)), Expected);
         }
     }
@@ -257,7 +266,7 @@ TEST(PngGraphic, DamagedFilesRaiseLibpngsMessage) {
   ExpectPngError(TBytes(), "PNG file is not valid or corrupted");
 
   TBytes BadCrc = Good;
-  BadCrc[29] = static_cast<char>(BadCrc[29] ^ 0x55);  // inside the IHDR CRC
+  BadCrc[29] = static_cast<char>(BadCrc[29] ^ 0x55); // inside the IHDR CRC
   ExpectPngError(BadCrc, "IHDR: CRC error");
 
   // libpng warns with the reason, then fails with its error text.
@@ -300,13 +309,15 @@ TEST(PngGraphic, WarningsAreCountedNotShown) {
 }
 
 TEST(PngGraphic, EveryFormatSurvivesASaveAndLoad) {
-  for (TImageFormat Format : {ifBlackWhite, ifGray16, ifGray256, ifColor16, ifColor256, ifTrueColor}) {
+  for (TImageFormat Format :
+       {ifBlackWhite, ifGray16, ifGray256, ifColor16, ifColor256, ifTrueColor}) {
     for (bool Interlaced : {false, true}) {
       TPngGraphic Source;
       TLogPalette Pal;
       Pal.palVersion = 0x300;
       Pal.palNumEntries = Format == ifBlackWhite ? 2 : 16;
-      for (int I = 0; I < Pal.palNumEntries; ++I) Pal.palPalEntry[I] = {uint8_t(I * 16), uint8_t(255 - I * 3), uint8_t(I * 7), 0};
+      for (int I = 0; I < Pal.palNumEntries; ++I)
+        Pal.palPalEntry[I] = {uint8_t(I * 16), uint8_t(255 - I * 3), uint8_t(I * 7), 0};
       const bool OwnPalette = Format == ifBlackWhite || Format == ifColor16 || Format == ifColor256;
       Source.NewImage(11, 7, Format, OwnPalette ? &Pal : nullptr, 120, 240);
       for (int Y = 0; Y < 7; ++Y)
@@ -317,7 +328,7 @@ TEST(PngGraphic, EveryFormatSurvivesASaveAndLoad) {
             Source.SetPixelIndex(X, Y, (X + 3 * Y) % (Format == ifBlackWhite ? 2 : 16));
         }
       Source.Interlaced = Interlaced;
-      Source.Gamma = 1 / 2.2;  // no correction on the way back
+      Source.Gamma = 1 / 2.2; // no correction on the way back
       const TBytes Bytes = SavedBytes(Source);
       auto Back = LoadFrom<TPngGraphic>(Bytes);
       EXPECT_EQ(Back->ImageFormat(), Format == ifGray256 ? ifGray256 : Format) << int(Format);
@@ -326,7 +337,8 @@ TEST(PngGraphic, EveryFormatSurvivesASaveAndLoad) {
       for (int Y = 0; Y < 7; ++Y)
         for (int X = 0; X < 11; ++X)
           ASSERT_EQ(Back->GetPixelColor(X, Y), Source.GetPixelColor(X, Y))
-              << "format " << int(Format) << " interlaced " << Interlaced << " at " << X << "," << Y;
+              << "format " << int(Format) << " interlaced " << Interlaced << " at " << X << ","
+              << Y;
       // Interlacing is what the setting says (IHDR's last byte).
       EXPECT_EQ(Bytes[8 + 8 + 12], Interlaced ? 1 : 0);
     }
@@ -336,12 +348,12 @@ TEST(PngGraphic, EveryFormatSurvivesASaveAndLoad) {
 TEST(PngGraphic, SaveSettingsWriteTheirChunks) {
   TPngGraphic Source;
   Source.NewImage(2, 1, ifColor256, nullptr, 0, 0);
-  Source.SetPixelIndex(0, 0, 12);  // VGA light red (255, 85, 85)
-  Source.SetPixelIndex(1, 0, 9);   // VGA light blue
+  Source.SetPixelIndex(0, 0, 12); // VGA light red (255, 85, 85)
+  Source.SetPixelIndex(1, 0, 9);  // VGA light blue
   Source.Transparent = true;
   Source.TransparentColor = MakeRgb(255, 85, 85);
   Source.WriteBackground = true;
-  Source.BackgroundColor = MakeRgb(0, 170, 0);  // entry 2
+  Source.BackgroundColor = MakeRgb(0, 170, 0); // entry 2
   const TBytes Bytes = SavedBytes(Source);
   EXPECT_NE(Bytes.find("tRNS"), TBytes::npos);
   EXPECT_NE(Bytes.find("bKGD"), TBytes::npos);
@@ -356,7 +368,8 @@ TEST(PngGraphic, SaveSettingsWriteTheirChunks) {
   TPngGraphic Big;
   Big.NewImage(200, 200, ifGray256, nullptr, 0, 0);
   for (int Y = 0; Y < 200; ++Y)
-    for (int X = 0; X < 200; ++X) Big.SetPixelIndex(X, Y, (X * X + Y * 3) % 251);
+    for (int X = 0; X < 200; ++X)
+      Big.SetPixelIndex(X, Y, (X * X + Y * 3) % 251);
   Big.Interlaced = false;
   Big.CompressionLevel = 0;
   const size_t Fast = SavedBytes(Big).size();
@@ -371,8 +384,8 @@ TEST(PngGraphic, SaveSettingsWriteTheirChunks) {
     Grey.SaveToStream(S);
     ADD_FAILURE() << "saved a transparent grey image";
   } catch (const EPNGError& E) {
-    EXPECT_EQ(E.Message(),
-              "Gray scale transparent PNG images are not supported.\rUse the ifColor16 or ifColor256 image format "
-              "instead.");
+    EXPECT_EQ(E.Message(), "Gray scale transparent PNG images are not supported.\rUse the "
+                           "ifColor16 or ifColor256 image format "
+                           "instead.");
   }
 }

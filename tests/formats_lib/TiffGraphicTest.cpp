@@ -11,8 +11,8 @@ using ::testing::HasSubstr;
 
 namespace {
 
-TTiffPage Page(uint32_t W, uint32_t H, uint16_t Bits, uint16_t Samples, uint16_t Photometric, uint16_t Compression,
-               std::vector<uint8_t> Rows) {
+TTiffPage Page(uint32_t W, uint32_t H, uint16_t Bits, uint16_t Samples, uint16_t Photometric,
+               uint16_t Compression, std::vector<uint8_t> Rows) {
   TTiffPage P;
   P.Width = W;
   P.Height = H;
@@ -25,10 +25,11 @@ TTiffPage Page(uint32_t W, uint32_t H, uint16_t Bits, uint16_t Samples, uint16_t
 }
 
 // 2 x 2 RGB: red, green / blue, white.
-std::vector<uint8_t> RgbRows() { return {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}; }
+std::vector<uint8_t> RgbRows() {
+  return {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255};
+}
 
-template <class E>
-void ExpectTiffError(const TBytes& Bytes, const std::string& Text) {
+template <class E> void ExpectTiffError(const TBytes& Bytes, const std::string& Text) {
   try {
     LoadFrom<TTiffGraphic>(Bytes);
     ADD_FAILURE() << "loaded without an error, expected " << Text;
@@ -49,11 +50,12 @@ std::vector<TRawTag> GreyTags(bool WithPhotometric, bool WithRowsPerStrip) {
   return T;
 }
 
-}  // namespace
+} // namespace
 
 TEST(TiffGraphic, LzwIsRefusedBeforeAnyPixelIsRead) {
-  ExpectTiffError<EImageError>(MakeTiff({Page(2, 2, 8, 3, PHOTOMETRIC_RGB, COMPRESSION_LZW, RgbRows())}),
-                               "LZW compression not supported");
+  ExpectTiffError<EImageError>(
+      MakeTiff({Page(2, 2, 8, 3, PHOTOMETRIC_RGB, COMPRESSION_LZW, RgbRows())}),
+      "LZW compression not supported");
 }
 
 TEST(TiffGraphic, MissingPhotometricMeansMinIsWhite) {
@@ -73,7 +75,8 @@ TEST(TiffGraphic, MissingRowsPerStripReadsEveryRowOnce) {
   std::vector<TRawTag> T = GreyTags(true, false);
   T[1] = {257, 3, {40}};
   std::vector<uint8_t> Data;
-  for (int Y = 0; Y < 40; ++Y) Data.insert(Data.end(), {uint8_t(Y), uint8_t(Y + 100), uint8_t(200 - Y)});
+  for (int Y = 0; Y < 40; ++Y)
+    Data.insert(Data.end(), {uint8_t(Y), uint8_t(Y + 100), uint8_t(200 - Y)});
   auto G = LoadFrom<TTiffGraphic>(RawTiff(T, Data));
   EXPECT_GE(G->RowsPerStrip, 40u);
   for (int Y = 0; Y < 40; ++Y) {
@@ -86,7 +89,8 @@ TEST(TiffGraphic, FaxFilesTreatMinIsBlackAsMinIsWhite) {
   // One row: the left 8 pixels set, the right 8 clear.
   const std::vector<uint8_t> Rows = {0xFF, 0x00, 0xFF, 0x00};
   for (uint16_t Photometric : {PHOTOMETRIC_MINISWHITE, PHOTOMETRIC_MINISBLACK}) {
-    auto G = LoadFrom<TTiffGraphic>(MakeTiff({Page(16, 2, 1, 1, Photometric, COMPRESSION_CCITTFAX4, Rows)}));
+    auto G = LoadFrom<TTiffGraphic>(
+        MakeTiff({Page(16, 2, 1, 1, Photometric, COMPRESSION_CCITTFAX4, Rows)}));
     ASSERT_EQ(G->ImageFormat(), ifBlackWhite);
     EXPECT_EQ(G->Compression(), TTiffGraphic::tcGroup4);
     // Stored set bits are black after the inversion, whatever the tag says.
@@ -95,7 +99,9 @@ TEST(TiffGraphic, FaxFilesTreatMinIsBlackAsMinIsWhite) {
   }
   // Group 3 needs its T4Options; bit 0 says 2-D.
   TTiffPage G3 = Page(16, 2, 1, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_CCITTFAX3, Rows);
-  G3.Extra = [](void* T) { TIFFSetField(static_cast<TIFF*>(T), TIFFTAG_GROUP3OPTIONS, uint32_t(1)); };
+  G3.Extra = [](void* T) {
+    TIFFSetField(static_cast<TIFF*>(T), TIFFTAG_GROUP3OPTIONS, uint32_t(1));
+  };
   auto Two = LoadFrom<TTiffGraphic>(MakeTiff({G3}));
   EXPECT_EQ(Two->Compression(), TTiffGraphic::tcGroup3_2D);
   EXPECT_EQ(Two->GetPixelIndex(0, 0), 0);
@@ -114,12 +120,14 @@ TEST(TiffGraphic, MinIsWhiteThroughRgbaIsInvertedOnce) {
   EXPECT_EQ(G->Compression(), TTiffGraphic::tcJpeg);
   EXPECT_NEAR(G->GetPixelIndex(8, 8), 55, 2);
   // The same picture uncompressed, inverted by the reader itself.
-  auto Plain = LoadFrom<TTiffGraphic>(MakeTiff({Page(16, 16, 8, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_NONE, Rows)}));
+  auto Plain = LoadFrom<TTiffGraphic>(
+      MakeTiff({Page(16, 16, 8, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_NONE, Rows)}));
   EXPECT_EQ(Plain->GetPixelIndex(8, 8), 55);
 }
 
 TEST(TiffGraphic, RgbStripsLoadAsTrueColourWithAlphaIgnored) {
-  auto Rgb = LoadFrom<TTiffGraphic>(MakeTiff({Page(2, 2, 8, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE, RgbRows())}));
+  auto Rgb = LoadFrom<TTiffGraphic>(
+      MakeTiff({Page(2, 2, 8, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE, RgbRows())}));
   ASSERT_EQ(Rgb->ImageFormat(), ifTrueColor);
   EXPECT_EQ(Rgb->Compression(), TTiffGraphic::tcNone);
   EXPECT_EQ(Rgb->GetPixelColor(0, 0), 0xFF0000u);
@@ -127,7 +135,8 @@ TEST(TiffGraphic, RgbStripsLoadAsTrueColourWithAlphaIgnored) {
   EXPECT_EQ(Rgb->GetPixelColor(0, 1), 0x0000FFu);
   EXPECT_EQ(Rgb->GetPixelColor(1, 1), 0xFFFFFFu);
 
-  TTiffPage Rgba = Page(2, 1, 8, 4, PHOTOMETRIC_RGB, COMPRESSION_DEFLATE, {10, 20, 30, 0, 40, 50, 60, 128});
+  TTiffPage Rgba =
+      Page(2, 1, 8, 4, PHOTOMETRIC_RGB, COMPRESSION_DEFLATE, {10, 20, 30, 0, 40, 50, 60, 128});
   Rgba.Extra = [](void* T) {
     const uint16_t Extra[] = {EXTRASAMPLE_UNASSALPHA};
     TIFFSetField(static_cast<TIFF*>(T), TIFFTAG_EXTRASAMPLES, 1, Extra);
@@ -140,8 +149,8 @@ TEST(TiffGraphic, RgbStripsLoadAsTrueColourWithAlphaIgnored) {
 }
 
 TEST(TiffGraphic, SixteenBitGreyGoesThroughRgbaToTrueColour) {
-  auto G = LoadFrom<TTiffGraphic>(
-      MakeTiff({Page(2, 1, 16, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE, {0x00, 0x12, 0xFF, 0xFF})}));
+  auto G = LoadFrom<TTiffGraphic>(MakeTiff(
+      {Page(2, 1, 16, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE, {0x00, 0x12, 0xFF, 0xFF})}));
   ASSERT_EQ(G->ImageFormat(), ifTrueColor);
   // libtiff's RGBA reading scales 16-bit samples to 8 bits (0x1200 -> 0x12).
   EXPECT_EQ(G->GetPixelColor(0, 0), MakeRgb(0x12, 0x12, 0x12));
@@ -149,11 +158,13 @@ TEST(TiffGraphic, SixteenBitGreyGoesThroughRgbaToTrueColour) {
 }
 
 TEST(TiffGraphic, RefusedFilesRaiseTheirMessages) {
-  ExpectTiffError<ETiffError>(MakeTiff({Page(4, 1, 2, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE, {0x1B})}),
-                              "ETiffError Unsupported bit count: 2");
+  ExpectTiffError<ETiffError>(
+      MakeTiff({Page(4, 1, 2, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE, {0x1B})}),
+      "ETiffError Unsupported bit count: 2");
   // 8-bit grey with alpha: two bytes per pixel.
-  ExpectTiffError<ETiffError>(MakeTiff({Page(2, 1, 8, 2, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE, {1, 2, 3, 4})}),
-                              "ETiffError Unsupported bit count: 16");
+  ExpectTiffError<ETiffError>(
+      MakeTiff({Page(2, 1, 8, 2, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE, {1, 2, 3, 4})}),
+      "ETiffError Unsupported bit count: 16");
   // 4-bit grey with three samples: rows of 1.5 bytes per pixel that would not
   // fit the 8-bit image they make.
   ExpectTiffError<ETiffError>(
@@ -167,7 +178,8 @@ TEST(TiffGraphic, RefusedFilesRaiseTheirMessages) {
   std::vector<TRawTag> Palette = {{256, 3, {2}}, {257, 3, {2}}, {258, 3, {8}}, {259, 3, {7}},
                                   {262, 3, {3}}, {277, 3, {1}}, {284, 3, {1}}, {278, 3, {2}}};
   TRawTag Map{320, 3, {}};
-  for (int I = 0; I < 3 * 256; ++I) Map.Values.push_back(uint32_t(I % 256) * 257);
+  for (int I = 0; I < 3 * 256; ++I)
+    Map.Values.push_back(uint32_t(I % 256) * 257);
   Palette.push_back(Map);
   ExpectTiffError<EImageError>(RawTiff(Palette, {0, 0, 0, 0}),
                                "JPEG compression not supported with 256 color images");
@@ -177,7 +189,8 @@ TEST(TiffGraphic, RefusedFilesRaiseTheirMessages) {
   // libtiff 4 at 8 bits and refused by it below.
   std::vector<TRawTag> NoBits = GreyTags(true, true);
   NoBits.erase(NoBits.begin() + 2);
-  ExpectTiffError<ETiffError>(RawTiff(NoBits, {0, 0, 0, 0, 0, 0}), "ETiffError TIFFGetField: Tag = 258");
+  ExpectTiffError<ETiffError>(RawTiff(NoBits, {0, 0, 0, 0, 0, 0}),
+                              "ETiffError TIFFGetField: Tag = 258");
   std::vector<TRawTag> NoPlanar = GreyTags(true, true);
   NoPlanar.erase(NoPlanar.begin() + 5);
   EXPECT_EQ(LoadFrom<TTiffGraphic>(RawTiff(NoPlanar, {0, 7, 0, 0, 0, 0}))->GetPixelIndex(1, 0), 7);
@@ -197,14 +210,17 @@ TEST(TiffGraphic, RefusedFilesRaiseTheirMessages) {
 TEST(TiffGraphic, DamagedPixelDataFailsOnlyOnTheStripPath) {
   const std::vector<uint8_t> Garbage = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
   auto Tags = [](uint32_t Compression, uint32_t Bits, uint32_t Photometric) {
-    return std::vector<TRawTag>{{256, 3, {16}}, {257, 3, {4}},           {258, 3, {Bits}}, {259, 3, {Compression}},
-                                {262, 3, {Photometric}}, {277, 3, {1}}, {284, 3, {1}},    {278, 3, {4}}};
+    return std::vector<TRawTag>{
+        {256, 3, {16}},          {257, 3, {4}}, {258, 3, {Bits}}, {259, 3, {Compression}},
+        {262, 3, {Photometric}}, {277, 3, {1}}, {284, 3, {1}},    {278, 3, {4}}};
   };
   // Deflate strips that do not inflate.
-  ExpectTiffError<ETiffError>(RawTiff(Tags(COMPRESSION_DEFLATE, 8, 1), Garbage), "ETiffError TIFFReadEncodedStrip");
+  ExpectTiffError<ETiffError>(RawTiff(Tags(COMPRESSION_DEFLATE, 8, 1), Garbage),
+                              "ETiffError TIFFReadEncodedStrip");
   // Fax rows that do not decode stay blank (white after the inversion).
   std::unique_ptr<TTiffGraphic> Fax;
-  ASSERT_NO_THROW(Fax = LoadFrom<TTiffGraphic>(RawTiff(Tags(COMPRESSION_CCITTFAX4, 1, 0), Garbage)));
+  ASSERT_NO_THROW(Fax =
+                      LoadFrom<TTiffGraphic>(RawTiff(Tags(COMPRESSION_CCITTFAX4, 1, 0), Garbage)));
   EXPECT_EQ(Fax->Height(), 4);
   EXPECT_EQ(Fax->GetPixelIndex(15, 3), 1);
   // A failing RGBA read leaves a blank image, without an error.
@@ -218,7 +234,8 @@ TEST(TiffGraphic, ResolutionUnitsGiveDotsPerInch) {
     uint16_t Unit;
     float X, Y;
     int ExpectX, ExpectY;
-  } Cases[] = {{RESUNIT_CENTIMETER, 300, 100, 762, 254}, {RESUNIT_NONE, 300, 300, 762, 762},
+  } Cases[] = {{RESUNIT_CENTIMETER, 300, 100, 762, 254},
+               {RESUNIT_NONE, 300, 300, 762, 762},
                {RESUNIT_INCH, 300, 72.4f, 300, 72}};
   for (const Case& C : Cases) {
     TTiffPage P = Page(2, 2, 8, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE, RgbRows());
@@ -232,14 +249,16 @@ TEST(TiffGraphic, ResolutionUnitsGiveDotsPerInch) {
     EXPECT_EQ(G->YDpi(), C.ExpectY) << C.Unit;
   }
   // No resolution: the screen's.
-  auto G = LoadFrom<TTiffGraphic>(MakeTiff({Page(2, 2, 8, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE, RgbRows())}));
+  auto G = LoadFrom<TTiffGraphic>(
+      MakeTiff({Page(2, 2, 8, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE, RgbRows())}));
   EXPECT_EQ(G->XDpi(), ScreenDpi());
 }
 
 TEST(TiffGraphic, PagesAreImages) {
   std::vector<TTiffPage> Pages;
   for (uint32_t I = 1; I <= 3; ++I)
-    Pages.push_back(Page(I, 1, 8, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_PACKBITS, std::vector<uint8_t>(I, uint8_t(I * 50))));
+    Pages.push_back(Page(I, 1, 8, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_PACKBITS,
+                         std::vector<uint8_t>(I, uint8_t(I * 50))));
   const TBytes Bytes = MakeTiff(Pages);
   TTiffGraphic Counter;
   TBytesStream S(Bytes.data(), static_cast<int64_t>(Bytes.size()));
@@ -274,10 +293,15 @@ TEST(TiffGraphic, PalettesComeFromTheColorMap) {
     uint16_t Bits;
     TImageFormat Format;
     bool Narrow;
-  } Cases[] = {{1, ifBlackWhite, false}, {4, ifColor16, false}, {8, ifColor256, false}, {8, ifColor256, true}};
+  } Cases[] = {{1, ifBlackWhite, false},
+               {4, ifColor16, false},
+               {8, ifColor256, false},
+               {8, ifColor256, true}};
   for (const Case& C : Cases) {
     const int N = 1 << C.Bits;
-    std::vector<uint8_t> Rows = {C.Bits == 1 ? uint8_t(0x40) : C.Bits == 4 ? uint8_t(0x01) : uint8_t(1)};
+    std::vector<uint8_t> Rows = {C.Bits == 1   ? uint8_t(0x40)
+                                 : C.Bits == 4 ? uint8_t(0x01)
+                                               : uint8_t(1)};
     if (C.Bits == 8) Rows = {0, 1};
     TTiffPage P = Page(2, 1, C.Bits, 1, PHOTOMETRIC_PALETTE, COMPRESSION_NONE, Rows);
     P.Extra = [N, C](void* T) {
@@ -314,8 +338,11 @@ TEST(TiffGraphic, CompressionSettingFollowsTheImageFormat) {
   } catch (const EImageError& E) {
     EXPECT_EQ(E.Message(), "CCITT Group 3, 2D compression not supported with True color images");
   }
-  const char* Texts[] = {"None", "Packbits", "CCITT Group 3, 1D", "CCITT Group 3, 2D", "CCITT Group 4", "ZLib", "JPEG"};
-  for (int I = 0; I <= 6; ++I) EXPECT_EQ(TTiffGraphic::CompressionText(I), Texts[I]);
+  const char* Texts[] = {
+      "None", "Packbits", "CCITT Group 3, 1D", "CCITT Group 3, 2D", "CCITT Group 4",
+      "ZLib", "JPEG"};
+  for (int I = 0; I <= 6; ++I)
+    EXPECT_EQ(TTiffGraphic::CompressionText(I), Texts[I]);
 
   TTiffGraphic Copy;
   G.RowsPerStrip = 5;
@@ -324,14 +351,16 @@ TEST(TiffGraphic, CompressionSettingFollowsTheImageFormat) {
 }
 
 TEST(TiffGraphic, EveryFormatAndCompressionSurvivesASaveAndLoad) {
-  for (TImageFormat Format : {ifBlackWhite, ifGray16, ifGray256, ifColor16, ifColor256, ifTrueColor}) {
+  for (TImageFormat Format :
+       {ifBlackWhite, ifGray16, ifGray256, ifColor16, ifColor256, ifTrueColor}) {
     for (int Setting = 0; Setting <= 6; ++Setting) {
       if (!TTiffGraphic::CompressionAllowed(Format, Setting)) continue;
       TTiffGraphic Source;
       TLogPalette Pal;
       Pal.palVersion = 0x300;
       Pal.palNumEntries = Format == ifColor256 ? 256 : 16;
-      for (int I = 0; I < Pal.palNumEntries; ++I) Pal.palPalEntry[I] = {uint8_t(I), uint8_t(255 - I), uint8_t(I * 3), 0};
+      for (int I = 0; I < Pal.palNumEntries; ++I)
+        Pal.palPalEntry[I] = {uint8_t(I), uint8_t(255 - I), uint8_t(I * 3), 0};
       const bool OwnPalette = Format == ifColor16 || Format == ifColor256;
       Source.NewImage(37, 19, Format, OwnPalette ? &Pal : nullptr, 200, 100);
       for (int Y = 0; Y < 19; ++Y)
@@ -346,7 +375,8 @@ TEST(TiffGraphic, EveryFormatAndCompressionSurvivesASaveAndLoad) {
       Source.SetCompression(Setting);
       Source.RowsPerStrip = 8;
       auto Back = LoadFrom<TTiffGraphic>(SavedBytes(Source));
-      const std::string Name = ImageFormatName(Format) + " / " + TTiffGraphic::CompressionText(Setting);
+      const std::string Name =
+          ImageFormatName(Format) + " / " + TTiffGraphic::CompressionText(Setting);
       ASSERT_EQ(Back->ImageFormat(), Format) << Name;
       EXPECT_EQ(Back->Compression(), Setting) << Name;
       EXPECT_EQ(Back->RowsPerStrip, 8u) << Name;
@@ -355,7 +385,8 @@ TEST(TiffGraphic, EveryFormatAndCompressionSurvivesASaveAndLoad) {
       const int Tolerance = Setting == TTiffGraphic::tcJpeg ? 12 : 0;
       for (int Y = 0; Y < 19; ++Y)
         for (int X = 0; X < 37; ++X)
-          ASSERT_LE(ColourDistance(Back->GetPixelColor(X, Y), Source.GetPixelColor(X, Y)), Tolerance)
+          ASSERT_LE(ColourDistance(Back->GetPixelColor(X, Y), Source.GetPixelColor(X, Y)),
+                    Tolerance)
               << Name << " at " << X << "," << Y;
     }
   }
@@ -367,7 +398,8 @@ TEST(TiffGraphic, AppendAddsPages) {
     TTiffGraphic G;
     G.NewImage(I * 2, I, ifGray256, nullptr, 0, 0);
     for (int X = 0; X < I * 2; ++X)
-      for (int Y = 0; Y < I; ++Y) G.SetPixelIndex(X, Y, I * 40);
+      for (int Y = 0; Y < I; ++Y)
+        G.SetPixelIndex(X, Y, I * 40);
     G.AppendToStream(S);
   }
   S.Seek(0, TSeekOrigin::soBeginning);

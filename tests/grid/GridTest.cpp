@@ -40,9 +40,11 @@ protected:
     table->Open();
     for (int i = 1; i <= RecordTotal; ++i) {
       table->Insert();
-      table->FieldByName("Name").SetAsString(QStringLiteral("pic%1.jpg").arg(i, 4, 10, QLatin1Char('0')).toStdString());
+      table->FieldByName("Name").SetAsString(
+          QStringLiteral("pic%1.jpg").arg(i, 4, 10, QLatin1Char('0')).toStdString());
       table->FieldByName("Location").SetAsString("/pictures/holiday/");
-      table->FieldByName("Date").SetAsDateTime(EncodeDateTime(2020, 1 + i % 12, 1 + i % 28, 10, 30, 0));
+      table->FieldByName("Date").SetAsDateTime(
+          EncodeDateTime(2020, 1 + i % 12, 1 + i % 28, 10, 30, 0));
       table->FieldByName("Type").SetAsString("jpg");
       table->Post();
     }
@@ -69,7 +71,9 @@ protected:
   }
 
   // The record number shown in a data row (1-based) of the grid.
-  int RecNoOfRow(int row) const { return grid->CurrentRow() == 0 ? -1 : table->RecNo() - grid->CurrentRow() + row; }
+  int RecNoOfRow(int row) const {
+    return grid->CurrentRow() == 0 ? -1 : table->RecNo() - grid->CurrentRow() + row;
+  }
 
   QPoint CellCenter(int col, int row) const { return grid->CellRect(col, row).center(); }
 
@@ -77,7 +81,9 @@ protected:
     QTest::mouseClick(grid.get(), Qt::LeftButton, mods, CellCenter(col, row));
   }
 
-  void Key(int key, Qt::KeyboardModifiers mods = Qt::NoModifier) { QTest::keyClick(grid.get(), Qt::Key(key), mods); }
+  void Key(int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QTest::keyClick(grid.get(), Qt::Key(key), mods);
+  }
 
   // The record numbers of the selected rows, found by visiting their bookmarks.
   std::set<int> SelectedRecNos() {
@@ -113,7 +119,8 @@ TEST_F(GridTest, RowHeightsAndColumnWidthsComeFromTheFonts) {
   // characters, but never narrower than the caption plus 4.
   const int widths[] = {20, 30, 18, 7};
   for (int c = 0; c < 4; ++c) {
-    const int expected = std::max(widths[c] * zero + 4, tfm.horizontalAdvance(grid->Columns()[c].Title().Caption()) + 4);
+    const int expected = std::max(widths[c] * zero + 4,
+                                  tfm.horizontalAdvance(grid->Columns()[c].Title().Caption()) + 4);
     EXPECT_EQ(grid->Columns()[c].Width(), expected) << c;
   }
   EXPECT_EQ(grid->Columns()[0].Title().Caption(), "Name");
@@ -149,13 +156,14 @@ TEST_F(GridTest, MouseCoordGivesTitleDataAndOutside) {
   EXPECT_EQ(grid->MouseCoord(5, grid->TitleRowHeight()), (TGridCoord{0, 1}));
   EXPECT_EQ(grid->MouseCoord(CellCenter(1, 3).x(), CellCenter(1, 3).y()), (TGridCoord{1, 3}));
   const int columnsRight = grid->CellRect(3, 0).right() + 2;
-  EXPECT_EQ(grid->MouseCoord(columnsRight, 2), (TGridCoord{-1, -1}));       // right of the last column
-  EXPECT_EQ(grid->MouseCoord(-1, 20), (TGridCoord{-1, -1}));                // left of the grid
-  EXPECT_EQ(grid->MouseCoord(5, grid->height() + 5), (TGridCoord{-1, -1}));  // below it
+  EXPECT_EQ(grid->MouseCoord(columnsRight, 2), (TGridCoord{-1, -1})); // right of the last column
+  EXPECT_EQ(grid->MouseCoord(-1, 20), (TGridCoord{-1, -1}));          // left of the grid
+  EXPECT_EQ(grid->MouseCoord(5, grid->height() + 5), (TGridCoord{-1, -1})); // below it
 
   // Below the last record of a short table there is no cell.
   table->First();
-  for (int i = 0; i < RecordTotal - 3; ++i) table->Delete();
+  for (int i = 0; i < RecordTotal - 3; ++i)
+    table->Delete();
   ASSERT_EQ(grid->RowCount(), 3);
   const int below = grid->TitleRowHeight() + 3 * grid->DataRowHeight() + 2;
   EXPECT_EQ(grid->MouseCoord(5, below).Y, -1);
@@ -190,7 +198,7 @@ TEST_F(GridTest, CellClickMovesToTheRowAndRaisesTheEventWithTheColumn) {
   afterScrolls = 0;
   Click(4, Qt::NoModifier, 1);
   EXPECT_EQ(table->RecNo(), 4);
-  EXPECT_EQ(afterScrolls, 1);  // one move by the difference of rows
+  EXPECT_EQ(afterScrolls, 1); // one move by the difference of rows
   EXPECT_EQ(grid->CurrentRow(), 4);
   EXPECT_EQ(grid->SelectedIndex(), 1);
   EXPECT_THAT(cells, ::testing::ElementsAre("Location"));
@@ -209,13 +217,13 @@ TEST_F(GridTest, CtrlClickTogglesAndPlainOrShiftClickLeavesOneRow) {
   Click(4, Qt::ControlModifier);
   Click(6, Qt::ControlModifier);
   EXPECT_EQ(SelectedRecNos(), (std::set<int>{2, 4, 6}));
-  Click(4, Qt::ControlModifier);  // deselects
+  Click(4, Qt::ControlModifier); // deselects
   EXPECT_EQ(SelectedRecNos(), (std::set<int>{2, 6}));
   EXPECT_FALSE(grid->SelectedRows().CurrentRowSelected());
   Click(3);
   EXPECT_EQ(SelectedRecNos(), (std::set<int>{3}));
   Click(5, Qt::ControlModifier);
-  Click(7, Qt::ShiftModifier);  // acts as a plain click
+  Click(7, Qt::ShiftModifier); // acts as a plain click
   EXPECT_EQ(SelectedRecNos(), (std::set<int>{7}));
   EXPECT_TRUE(grid->RowHighlighted(7));
   EXPECT_FALSE(grid->RowHighlighted(5));
@@ -273,7 +281,7 @@ TEST_F(GridTest, ApplicationFilterSeesAndCanConsumeRowPressesFirst) {
   App().installEventFilter(&filter);
   Click(4);
   EXPECT_EQ(filter.seenRow, 4);
-  EXPECT_EQ(table->RecNo(), 1);  // consumed: the grid never saw it
+  EXPECT_EQ(table->RecNo(), 1); // consumed: the grid never saw it
   filter.consume = false;
   Click(4);
   EXPECT_EQ(table->RecNo(), 4);
@@ -321,14 +329,16 @@ TEST_F(GridTest, DraggingATitleBorderResizesAndDraggingATitleMovesTheColumn) {
 TEST_F(GridTest, ShiftDownSelectsARangeAndShiftUpShrinksIt) {
   Click(5);
   grid->SelectedRows().Clear();
-  for (int i = 0; i < 3; ++i) Key(Qt::Key_Down, Qt::ShiftModifier);
+  for (int i = 0; i < 3; ++i)
+    Key(Qt::Key_Down, Qt::ShiftModifier);
   EXPECT_EQ(table->RecNo(), 8);
   EXPECT_EQ(SelectedRecNos(), (std::set<int>{5, 6, 7, 8}));
   Key(Qt::Key_Up, Qt::ShiftModifier);
   EXPECT_EQ(table->RecNo(), 7);
   EXPECT_EQ(SelectedRecNos(), (std::set<int>{5, 6, 7}));
   // Back past the anchor the range grows upwards.
-  for (int i = 0; i < 4; ++i) Key(Qt::Key_Up, Qt::ShiftModifier);
+  for (int i = 0; i < 4; ++i)
+    Key(Qt::Key_Up, Qt::ShiftModifier);
   EXPECT_EQ(SelectedRecNos(), (std::set<int>{3, 4, 5}));
   // A plain move ends the range and clears it.
   Key(Qt::Key_Down);
@@ -341,7 +351,7 @@ TEST_F(GridTest, ClearingKeysEmptyTheSelection) {
   struct Case {
     int key;
     Qt::KeyboardModifiers mods;
-    int expectedRecNo;  // from record 10 with one visible page of n rows: -1 for "n + 10"
+    int expectedRecNo; // from record 10 with one visible page of n rows: -1 for "n + 10"
   };
   const int page = grid->VisibleRowCount();
   const Case cases[] = {
@@ -371,7 +381,7 @@ TEST_F(GridTest, ClearingKeysEmptyTheSelection) {
 
 TEST_F(GridTest, CtrlKeysMoveWithinTheVisibleRowsAndBetweenColumns) {
   const int page = grid->VisibleRowCount();
-  table->SetRecNo(50);  // somewhere in the middle of the window
+  table->SetRecNo(50); // somewhere in the middle of the window
   const int first = RecNoOfRow(1);
   const int last = RecNoOfRow(grid->RowCount());
   ASSERT_EQ(last - first + 1, page);
@@ -396,18 +406,19 @@ TEST_F(GridTest, CtrlKeysMoveWithinTheVisibleRowsAndBetweenColumns) {
 
 TEST_F(GridTest, TabWalksTheColumnsAndThenTheRecords) {
   table->SetRecNo(10);
-  for (int i = 0; i < 3; ++i) Key(Qt::Key_Tab);
+  for (int i = 0; i < 3; ++i)
+    Key(Qt::Key_Tab);
   EXPECT_EQ(grid->SelectedIndex(), 3);
   EXPECT_EQ(table->RecNo(), 10);
   grid->SelectedRows().SetCurrentRowSelected(true);
-  Key(Qt::Key_Tab);  // past the last column: clear and next record
+  Key(Qt::Key_Tab); // past the last column: clear and next record
   EXPECT_EQ(table->RecNo(), 11);
   EXPECT_EQ(grid->SelectedIndex(), 0);
   EXPECT_EQ(grid->SelectedRows().Count(), 0);
   Key(Qt::Key_Backtab, Qt::ShiftModifier);
   EXPECT_EQ(table->RecNo(), 10);
   EXPECT_EQ(grid->SelectedIndex(), 3);
-  EXPECT_TRUE(grid->hasFocus());  // Tab stays in the grid
+  EXPECT_TRUE(grid->hasFocus()); // Tab stays in the grid
 }
 
 TEST_F(GridTest, CtrlDeleteAsksAndDeletesTheSelectedRecords) {
@@ -421,9 +432,10 @@ TEST_F(GridTest, CtrlDeleteAsksAndDeletesTheSelectedRecords) {
   Click(5, Qt::ControlModifier);
   Click(9, Qt::ControlModifier);
   std::vector<std::string> marks;
-  for (int i = 0; i < 3; ++i) marks.push_back(grid->SelectedRows().Items(i));
+  for (int i = 0; i < 3; ++i)
+    marks.push_back(grid->SelectedRows().Items(i));
 
-  Key(Qt::Key_Delete, Qt::ControlModifier);  // Cancel
+  Key(Qt::Key_Delete, Qt::ControlModifier); // Cancel
   EXPECT_THAT(asked, ::testing::ElementsAre("Delete all selected records?"));
   EXPECT_EQ(table->RecordCount(), RecordTotal);
   EXPECT_EQ(grid->SelectedRows().Count(), 3);
@@ -432,7 +444,8 @@ TEST_F(GridTest, CtrlDeleteAsksAndDeletesTheSelectedRecords) {
   Key(Qt::Key_Delete, Qt::ControlModifier);
   EXPECT_EQ(table->RecordCount(), RecordTotal - 3);
   EXPECT_EQ(grid->SelectedRows().Count(), 0);
-  for (const auto& b : marks) EXPECT_FALSE(table->BookmarkValid(b));
+  for (const auto& b : marks)
+    EXPECT_FALSE(table->BookmarkValid(b));
   EXPECT_FALSE(table->ControlsDisabled());
   // The grid was told once, after the deletes.
   EXPECT_EQ(grid->RowCount(), grid->VisibleRowCount());
@@ -474,8 +487,8 @@ TEST_F(GridTest, SelectedRowsStayInBookmarkOrderWithoutDuplicates) {
   EXPECT_EQ(index, 2);
   table->SetRecNo(5);
   EXPECT_FALSE(grid->SelectedRows().Find(table->Bookmark(), index));
-  EXPECT_EQ(index, 2);  // where it would go
-  grid->SelectedRows().SetCurrentRowSelected(false);  // not there: nothing changes
+  EXPECT_EQ(index, 2);                               // where it would go
+  grid->SelectedRows().SetCurrentRowSelected(false); // not there: nothing changes
   EXPECT_EQ(grid->SelectedRows().Count(), 4);
 }
 
@@ -552,15 +565,15 @@ TEST_F(GridTest, VerticalScrollBarMapsToRecNo) {
   const int page = grid->VisibleRowCount();
   ASSERT_FALSE(bar->isHidden());
   EXPECT_EQ(bar->minimum(), 1);
-  EXPECT_EQ(bar->maximum(), RecordTotal);  // count + page - 1 in page-inclusive terms
+  EXPECT_EQ(bar->maximum(), RecordTotal); // count + page - 1 in page-inclusive terms
   EXPECT_EQ(bar->pageStep(), page);
   EXPECT_EQ(bar->value(), 1);
 
-  grid->VertScroll(TCustomDbAltGrid::TScrollCode::LineDown);  // the record below the last visible
+  grid->VertScroll(TCustomDbAltGrid::TScrollCode::LineDown); // the record below the last visible
   EXPECT_EQ(table->RecNo(), page + 1);
   EXPECT_EQ(bar->value(), page + 1);
   const int firstShown = RecNoOfRow(1);
-  grid->VertScroll(TCustomDbAltGrid::TScrollCode::LineUp);  // the record above the first visible
+  grid->VertScroll(TCustomDbAltGrid::TScrollCode::LineUp); // the record above the first visible
   EXPECT_EQ(table->RecNo(), firstShown - 1);
   grid->VertScroll(TCustomDbAltGrid::TScrollCode::PageDown);
   EXPECT_EQ(table->RecNo(), firstShown - 1 + page);
@@ -594,7 +607,8 @@ TEST_F(GridTest, HorizontalScrollingStaysWithinTheColumns) {
   QScrollBar* bar = grid->HorzScrollBar();
   ASSERT_FALSE(bar->isHidden());
   int total = 0;
-  for (int c = 0; c < 4; ++c) total += grid->Columns()[c].Width() + 1;
+  for (int c = 0; c < 4; ++c)
+    total += grid->Columns()[c].Width() + 1;
   const int dataWidth = grid->ClientRect().width();
   const int zero = QFontMetrics(grid->font()).horizontalAdvance(QLatin1Char('0'));
   grid->HorzScroll(TCustomDbAltGrid::THorzCode::LineRight);
@@ -604,7 +618,7 @@ TEST_F(GridTest, HorizontalScrollingStaysWithinTheColumns) {
   EXPECT_EQ(grid->HorzOffset(), std::min(zero + dataWidth, total - dataWidth));
   grid->HorzScroll(TCustomDbAltGrid::THorzCode::Right);
   EXPECT_EQ(grid->HorzOffset(), total - dataWidth);
-  EXPECT_EQ(grid->CellRect(3, 1).right() + 1 + 1, dataWidth);  // last column line meets the border
+  EXPECT_EQ(grid->CellRect(3, 1).right() + 1 + 1, dataWidth); // last column line meets the border
   grid->HorzScroll(TCustomDbAltGrid::THorzCode::ThumbPosition, total * 2);
   EXPECT_EQ(grid->HorzOffset(), total - dataWidth);
   grid->HorzScroll(TCustomDbAltGrid::THorzCode::PageLeft);
@@ -656,7 +670,7 @@ TEST_F(GridTest, GlyphListHasNineGlyphsWithMagentaTransparent) {
         anyTransparent |= qAlpha(img.pixel(x, y)) == 0;
       }
     if (i >= 4) {
-      EXPECT_TRUE(anyTransparent) << i;  // the sort glyphs are drawn on the title
+      EXPECT_TRUE(anyTransparent) << i; // the sort glyphs are drawn on the title
     }
   }
   // The ascending triangle: grey on its upper-left edge, white at its base.
@@ -670,7 +684,8 @@ TEST_F(GridTest, SortMarkersPickTheirGlyphs) {
     unsigned marker;
     int glyph;
   } cases[] = {{0, -1}, {1, 4}, {2, 5}, {3, 6}, {4, 7}, {5, 8}, {7, 8}, {255, 8}};
-  for (const auto& c : cases) EXPECT_EQ(TCustomDbAltGrid::SortGlyphIndex(c.marker), c.glyph) << c.marker;
+  for (const auto& c : cases)
+    EXPECT_EQ(TCustomDbAltGrid::SortGlyphIndex(c.marker), c.glyph) << c.marker;
 
   grid->Columns()[1].SetSortMarker(7);
   const QRect rect = grid->SortGlyphRect(1);
@@ -716,18 +731,21 @@ TEST_F(GridTest, PaintsHighlightLinesAndBlankArea) {
   const QImage shot = grid->grab().toImage();
   const QPalette pal = grid->palette();
   auto at = [&](QPoint p) { return QColor(shot.pixel(p)); };
-#define EXPECT_COLOR(a, b) EXPECT_TRUE(Near(a, b)) << (a).name().toStdString() << " " << (b).name().toStdString()
+#define EXPECT_COLOR(a, b)                                                                         \
+  EXPECT_TRUE(Near(a, b)) << (a).name().toStdString() << " " << (b).name().toStdString()
   const QPoint inRow2 = grid->CellRect(1, 2).topLeft() + QPoint(1, 1);
   const QPoint inRow3 = grid->CellRect(1, 3).topLeft() + QPoint(1, 1);
   const QPoint inRow4 = grid->CellRect(1, 4).topLeft() + QPoint(1, 1);
   EXPECT_COLOR(at(inRow2), pal.color(QPalette::Highlight));
-  EXPECT_COLOR(at(inRow4), pal.color(QPalette::Highlight));  // the current row
+  EXPECT_COLOR(at(inRow4), pal.color(QPalette::Highlight)); // the current row
   EXPECT_COLOR(at(inRow3), pal.color(QPalette::Base));
   const QRect cell = grid->CellRect(0, 3);
-  EXPECT_EQ(at(QPoint(cell.center().x(), cell.bottom() + 1)), QColor(192, 192, 192));  // row line
-  EXPECT_EQ(at(QPoint(cell.right() + 1, cell.center().y())), QColor(192, 192, 192));   // column line
-  EXPECT_COLOR(at(QPoint(grid->CellRect(3, 0).right() + 20, 3)), pal.color(QPalette::Button));  // header blank
-  EXPECT_COLOR(at(QPoint(grid->CellRect(3, 3).right() + 20, cell.center().y())), pal.color(QPalette::Base));
+  EXPECT_EQ(at(QPoint(cell.center().x(), cell.bottom() + 1)), QColor(192, 192, 192)); // row line
+  EXPECT_EQ(at(QPoint(cell.right() + 1, cell.center().y())), QColor(192, 192, 192));  // column line
+  EXPECT_COLOR(at(QPoint(grid->CellRect(3, 0).right() + 20, 3)),
+               pal.color(QPalette::Button)); // header blank
+  EXPECT_COLOR(at(QPoint(grid->CellRect(3, 3).right() + 20, cell.center().y())),
+               pal.color(QPalette::Base));
   // Without the focus the selection is painted in the inactive colour.
   grid->clearFocus();
   const QImage unfocused = grid->grab().toImage();
@@ -747,7 +765,7 @@ TEST_F(GridTest, StripesStayWithTheirRecords) {
   TdagAltOptions alt = grid->AltOptions();
   grid->SetAltOptions(alt.Include(TdagAltOption::dagStripedRows));
   grid->clearFocus();
-  table->SetRecNo(100);  // not highlighted at the top: scroll first, then look at rows 2 and 3
+  table->SetRecNo(100); // not highlighted at the top: scroll first, then look at rows 2 and 3
   const QColor stripe1(240, 251, 255);
   auto colourOfRecord = [&](int recNo) {
     const int row = recNo - RecNoOfRow(1) + 1;
@@ -758,9 +776,9 @@ TEST_F(GridTest, StripesStayWithTheirRecords) {
   const QColor b = colourOfRecord(99);
   EXPECT_NE(a, b);
   EXPECT_TRUE(Near(a, stripe1) || Near(b, stripe1));
-  grid->VertScroll(TCustomDbAltGrid::TScrollCode::LineUp);  // the window moves by an odd count
+  grid->VertScroll(TCustomDbAltGrid::TScrollCode::LineUp); // the window moves by an odd count
   EXPECT_EQ(colourOfRecord(98), a);
   EXPECT_EQ(colourOfRecord(99), b);
 }
 
-}  // namespace
+} // namespace

@@ -21,12 +21,12 @@ TRgb Entry(const TLogPalette* P, int I) {
   return TRgb{P->palPalEntry[I].peRed, P->palPalEntry[I].peGreen, P->palPalEntry[I].peBlue};
 }
 
-#define EXPECT_ENTRY(P, I, r, g, b)                                                                    \
-  do {                                                                                                 \
-    const TRgb e_ = Entry(P, I);                                                                       \
-    EXPECT_EQ(e_.R, r) << "entry " << I;                                                              \
-    EXPECT_EQ(e_.G, g) << "entry " << I;                                                              \
-    EXPECT_EQ(e_.B, b) << "entry " << I;                                                              \
+#define EXPECT_ENTRY(P, I, r, g, b)                                                                \
+  do {                                                                                             \
+    const TRgb e_ = Entry(P, I);                                                                   \
+    EXPECT_EQ(e_.R, r) << "entry " << I;                                                           \
+    EXPECT_EQ(e_.G, g) << "entry " << I;                                                           \
+    EXPECT_EQ(e_.B, b) << "entry " << I;                                                           \
   } while (0)
 
 // ---- Default palettes
@@ -38,21 +38,24 @@ TEST(DefaultPalettes, GreyAndBlackWhitePalettes) {
   EXPECT_ENTRY(bw, 1, 255, 255, 255);
   const TLogPalette* g16 = DefaultPalette(ifGray16);
   EXPECT_EQ(g16->palNumEntries, 16);
-  for (int i = 0; i < 16; ++i) EXPECT_ENTRY(g16, i, i * 17, i * 17, i * 17);
+  for (int i = 0; i < 16; ++i)
+    EXPECT_ENTRY(g16, i, i * 17, i * 17, i * 17);
   const TLogPalette* g256 = DefaultPalette(ifGray256);
   EXPECT_EQ(g256->palNumEntries, 256);
-  for (int i = 0; i < 256; ++i) EXPECT_ENTRY(g256, i, i, i, i);
+  for (int i = 0; i < 256; ++i)
+    EXPECT_ENTRY(g256, i, i, i, i);
   EXPECT_EQ(DefaultPalette(ifTrueColor), nullptr);
 }
 
 TEST(DefaultPalettes, SixteenColours) {
-  static const int expected[16][3] = {{0, 0, 0},      {0, 0, 170},    {0, 170, 0},    {0, 170, 170},
-                                      {170, 0, 0},    {170, 0, 170},  {170, 85, 0},   {170, 170, 170},
-                                      {85, 85, 85},   {85, 85, 255},  {85, 255, 85},  {85, 255, 255},
-                                      {255, 85, 85},  {255, 85, 255}, {255, 255, 85}, {255, 255, 255}};
+  static const int expected[16][3] = {
+      {0, 0, 0},     {0, 0, 170},     {0, 170, 0},    {0, 170, 170},  {170, 0, 0},   {170, 0, 170},
+      {170, 85, 0},  {170, 170, 170}, {85, 85, 85},   {85, 85, 255},  {85, 255, 85}, {85, 255, 255},
+      {255, 85, 85}, {255, 85, 255},  {255, 255, 85}, {255, 255, 255}};
   const TLogPalette* p = DefaultPalette(ifColor16);
   EXPECT_EQ(p->palNumEntries, 16);
-  for (int i = 0; i < 16; ++i) EXPECT_ENTRY(p, i, expected[i][0], expected[i][1], expected[i][2]);
+  for (int i = 0; i < 16; ++i)
+    EXPECT_ENTRY(p, i, expected[i][0], expected[i][1], expected[i][2]);
 }
 
 TEST(DefaultPalettes, Vga256) {
@@ -60,8 +63,9 @@ TEST(DefaultPalettes, Vga256) {
   const TLogPalette* p16 = DefaultPalette(ifColor16);
   EXPECT_EQ(p->palNumEntries, 256);
   EXPECT_EQ(p->palVersion, 0x300);
-  for (int i = 0; i < 16; ++i) EXPECT_ENTRY(p, i, p16->palPalEntry[i].peRed, p16->palPalEntry[i].peGreen,
-                                            p16->palPalEntry[i].peBlue);
+  for (int i = 0; i < 16; ++i)
+    EXPECT_ENTRY(p, i, p16->palPalEntry[i].peRed, p16->palPalEntry[i].peGreen,
+                 p16->palPalEntry[i].peBlue);
   // Grey ramp, 6-bit levels widened as 4v + v div 16.
   static const int grey[16] = {0, 5, 8, 11, 14, 17, 20, 24, 28, 32, 36, 40, 45, 50, 56, 63};
   for (int i = 0; i < 16; ++i) {
@@ -90,7 +94,8 @@ TEST(DefaultPalettes, Vga256) {
   EXPECT_ENTRY(p, 200, 32, 32, 65);
   EXPECT_ENTRY(p, 224, 44, 44, 65);
   EXPECT_ENTRY(p, 247, 44, 48, 65);
-  for (int i = 248; i < 256; ++i) EXPECT_ENTRY(p, i, 0, 0, 0);
+  for (int i = 248; i < 256; ++i)
+    EXPECT_ENTRY(p, i, 0, 0, 0);
 }
 
 TEST(DefaultPalettes, NewImageWithoutPaletteTakesTheDefaultAndLeavesItUnchanged) {
@@ -122,7 +127,7 @@ struct TStrideCase {
 };
 
 TEST(DibStorage, BytesPerRowAndHeader) {
-  const TStrideCase cases[] = {{ifColor16, 3, 4},    {ifTrueColor, 3, 12}, {ifBlackWhite, 33, 8},
+  const TStrideCase cases[] = {{ifColor16, 3, 4},     {ifTrueColor, 3, 12}, {ifBlackWhite, 33, 8},
                                {ifBlackWhite, 32, 4}, {ifGray256, 5, 8},    {ifGray16, 9, 8},
                                {ifTrueColor, 1, 4},   {ifColor256, 4, 4}};
   for (const TStrideCase& c : cases) {
@@ -159,18 +164,21 @@ TEST(DibStorage, RowsAreBottomUp) {
 }
 
 TEST(DibStorage, ImpossibleSizesRaiseAndLeaveTheImageEmpty) {
-  const int sizes[][2] = {{200000, 200000}, {0, 10}, {10, 0}, {-5, 10}, {10, -5}, {2147483647, 2}, {100000, 100000}};
+  const int sizes[][2] = {{200000, 200000}, {0, 10},         {10, 0},         {-5, 10},
+                          {10, -5},         {2147483647, 2}, {100000, 100000}};
   for (const auto& s : sizes) {
     TDibGraphic g;
     g.NewImage(3, 3, ifTrueColor, nullptr, 96, 96);
-    EXPECT_THROW_MSG(g.NewImage(s[0], s[1], ifTrueColor, nullptr, 96, 96), EImageError, "CreateDibSection failed");
+    EXPECT_THROW_MSG(g.NewImage(s[0], s[1], ifTrueColor, nullptr, 96, 96), EImageError,
+                     "CreateDibSection failed");
     EXPECT_TRUE(g.Empty());
     EXPECT_EQ(g.Width(), 0);
     EXPECT_EQ(g.Height(), 0);
     EXPECT_EQ(g.Canvas(), nullptr);
   }
   TDibGraphic g;
-  EXPECT_THROW_MSG(g.NewImage(200000, 200000, ifBlackWhite, nullptr, 0, 0), EImageError, "CreateDibSection failed");
+  EXPECT_THROW_MSG(g.NewImage(200000, 200000, ifBlackWhite, nullptr, 0, 0), EImageError,
+                   "CreateDibSection failed");
 }
 
 TEST(DibStorage, ClearImageEmptiesButKeepsFormatAndPalette) {
@@ -191,14 +199,17 @@ TEST(DibStorage, InvalidFormatRaises) {
   EXPECT_THROW_MSG(g.NewImage(2, 2, TImageFormat(6), nullptr, 96, 96), EImageError,
                    "Internal error: Invalid image format");
   EXPECT_TRUE(g.Empty());
-  EXPECT_THROW_MSG(BitsPerPixel(TImageFormat(9)), EImageError, "Internal error: Invalid image format");
+  EXPECT_THROW_MSG(BitsPerPixel(TImageFormat(9)), EImageError,
+                   "Internal error: Invalid image format");
 }
 
 TEST(DibStorage, SizeCannotBeWrittenDirectly) {
   TDibGraphic g;
   g.NewImage(2, 2, ifTrueColor, nullptr, 96, 96);
-  EXPECT_THROW_MSG(g.SetWidth(5), EImageError, "Dimensions must be change with the NewImage method");
-  EXPECT_THROW_MSG(g.SetHeight(5), EImageError, "Dimensions must be change with the NewImage method");
+  EXPECT_THROW_MSG(g.SetWidth(5), EImageError,
+                   "Dimensions must be change with the NewImage method");
+  EXPECT_THROW_MSG(g.SetHeight(5), EImageError,
+                   "Dimensions must be change with the NewImage method");
   EXPECT_EQ(g.Width(), 2);
 }
 
@@ -209,7 +220,7 @@ TEST(ImageFormats, NamesBitsAndBitCounts) {
     const char* Name;
   } rows[] = {{ifBlackWhite, 1, "Black and white"}, {ifGray16, 4, "16 shades of gray"},
               {ifGray256, 8, "256 shades of gray"}, {ifColor16, 4, "16 color"},
-              {ifColor256, 8, "256 color"},          {ifTrueColor, 24, "True color"}};
+              {ifColor256, 8, "256 color"},         {ifTrueColor, 24, "True color"}};
   for (const auto& r : rows) {
     EXPECT_EQ(BitsPerPixel(r.F), r.Bits);
     EXPECT_EQ(ImageFormatName(r.F), r.Name);
@@ -231,13 +242,13 @@ TEST(DibPixels, OneBitPacking) {
   g.NewImage(12, 2, ifBlackWhite, nullptr, 96, 96);
   std::memset(g.Bits(), 0, size_t(g.BytesPerRow()) * 2);
   g.SetPixelIndex(0, 0, 1);
-  g.SetPixelIndex(9, 0, 2);  // any value above 0 sets the bit
+  g.SetPixelIndex(9, 0, 2); // any value above 0 sets the bit
   EXPECT_EQ(g.ScanLine(0)[0], 0x80);
   EXPECT_EQ(g.ScanLine(0)[1], 0x40);
   EXPECT_EQ(g.GetPixelIndex(9, 0), 1);
   g.SetPixelIndex(9, 0, 0);
   EXPECT_EQ(g.GetPixelIndex(9, 0), 0);
-  g.SetPixelIndex(3, 1, 256);  // low 8 bits: 0
+  g.SetPixelIndex(3, 1, 256); // low 8 bits: 0
   EXPECT_EQ(g.GetPixelIndex(3, 1), 0);
   g.SetPixelIndex(3, 1, 255);
   EXPECT_EQ(g.ScanLine(1)[0], 0x10);
@@ -287,7 +298,7 @@ TEST(DibPixels, ColoursWrittenIntoPaletteImagesTakeTheNearestEntry) {
   g.NewImage(4, 1, ifColor16, nullptr, 96, 96);
   g.SetPixelColor(0, 0, 0xFFFFFF);
   g.SetPixelColor(1, 0, 0x000000);
-  g.SetPixelColor(2, 0, MakeRgb(250, 0, 0));  // (170,0,0) is nearer than (255,85,85)
+  g.SetPixelColor(2, 0, MakeRgb(250, 0, 0)); // (170,0,0) is nearer than (255,85,85)
   g.SetPixelColor(3, 0, MakeRgb(90, 250, 80));
   EXPECT_EQ(g.GetPixelIndex(0, 0), 15);
   EXPECT_EQ(g.GetPixelIndex(1, 0), 0);
@@ -310,7 +321,8 @@ TEST(DibPixels, ErrorTexts) {
 // ---- Resolution
 
 TEST(DibResolution, DotsPerInchRoundTripThroughPixelsPerMetre) {
-  const int cases[][2] = {{96, 3780}, {72, 2835}, {300, 11811}, {600, 23622}, {1, 39}, {0, 0}, {65535, 2580118}};
+  const int cases[][2] = {{96, 3780}, {72, 2835}, {300, 11811},    {600, 23622},
+                          {1, 39},    {0, 0},     {65535, 2580118}};
   for (const auto& c : cases) {
     TDibGraphic g;
     g.NewImage(1, 1, ifTrueColor, nullptr, 96, 96);
@@ -414,9 +426,10 @@ TEST(DibAssign, FromTrueColourBitmapKeepsPixels) {
   g.Assign(&bmp);
   ASSERT_EQ(g.ImageFormat(), ifTrueColor);
   EXPECT_EQ(g.XDpi(), 300);
-  EXPECT_EQ(g.YDpi(), ScreenLogPixelsY());  // no resolution: the screen's
+  EXPECT_EQ(g.YDpi(), ScreenLogPixelsY()); // no resolution: the screen's
   for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 5; ++x) EXPECT_EQ(g.GetPixelColor(x, y), PatternColour(x, y));
+    for (int x = 0; x < 5; ++x)
+      EXPECT_EQ(g.GetPixelColor(x, y), PatternColour(x, y));
 }
 
 TEST(DibAssign, FromBitmapsOfEveryDepth) {
@@ -424,8 +437,8 @@ TEST(DibAssign, FromBitmapsOfEveryDepth) {
   const struct {
     int Bits;
     TImageFormat Expected;
-  } rows[] = {{1, ifBlackWhite}, {4, ifColor16}, {8, ifColor256}, {16, ifTrueColor}, {24, ifTrueColor},
-              {32, ifTrueColor}};
+  } rows[] = {{1, ifBlackWhite}, {4, ifColor16},    {8, ifColor256},
+              {16, ifTrueColor}, {24, ifTrueColor}, {32, ifTrueColor}};
   for (const auto& r : rows) {
     TBitmap bmp;
     bmp.SetHandle(TPlatformBitmap::Create(9, 2, r.Bits, table, r.Bits == 1 ? 2 : 4));
@@ -436,7 +449,7 @@ TEST(DibAssign, FromBitmapsOfEveryDepth) {
       if (r.Bits == 4) v.Row(0)[0] = 0x01;
       if (r.Bits == 8) v.Row(0)[1] = 1;
     } else if (r.Bits == 16) {
-      const unsigned c = (6u << 10) | (10u << 5) | 15u;  // 5-bit levels
+      const unsigned c = (6u << 10) | (10u << 5) | 15u; // 5-bit levels
       v.Row(0)[2] = uint8_t(c);
       v.Row(0)[3] = uint8_t(c >> 8);
     } else {
@@ -480,7 +493,7 @@ TEST(DibAssign, DeviceDependentBitmapTakesTheDefaultPalette) {
   // A monochrome bitmap has no header of its own: colours used is 0, so the
   // image gets the default black-and-white palette.
   TBitmapHandle mono = TPlatformBitmap::CreateMonochrome(10, 2);
-  mono->View().Row(1)[1] = 0x80;  // pixel (8, 1)
+  mono->View().Row(1)[1] = 0x80; // pixel (8, 1)
   TDibGraphic g;
   g.AssignBitmapHandle(mono);
   EXPECT_EQ(g.ImageFormat(), ifBlackWhite);
@@ -498,13 +511,15 @@ TEST(DibAssign, AnyOtherGraphicIsDrawnIntoABlackTrueColourImage) {
   EXPECT_EQ(g.Height(), 3);
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 4; ++x)
-      EXPECT_EQ(g.GetPixelColor(x, y), (y == 1 && (x == 1 || x == 2)) ? 0xFF0000u : 0u) << x << "," << y;
+      EXPECT_EQ(g.GetPixelColor(x, y), (y == 1 && (x == 1 || x == 2)) ? 0xFF0000u : 0u)
+          << x << "," << y;
 }
 
 TEST(DibAssign, AnythingElseIsAConversionError) {
   TNotAGraphic other;
   TDibGraphic g;
-  EXPECT_THROW_MSG(g.Assign(&other), EConvertError, "Cannot assign a TNotAGraphic to a TDibGraphic");
+  EXPECT_THROW_MSG(g.Assign(&other), EConvertError,
+                   "Cannot assign a TNotAGraphic to a TDibGraphic");
 }
 
 TEST(DibAssign, ClipboardRoundTrip) {
@@ -517,7 +532,8 @@ TEST(DibAssign, ClipboardRoundTrip) {
   ASSERT_EQ(g.ImageFormat(), ifTrueColor);
   ASSERT_EQ(g.Width(), 6);
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 6; ++x) EXPECT_EQ(g.GetPixelColor(x, y), PatternColour(x, y));
+    for (int x = 0; x < 6; ++x)
+      EXPECT_EQ(g.GetPixelColor(x, y), PatternColour(x, y));
 }
 
 TEST(DibAssignTo, DibBitmapAndUnsupportedDestinations) {
@@ -528,12 +544,13 @@ TEST(DibAssignTo, DibBitmapAndUnsupportedDestinations) {
   EXPECT_EQ(dib.GetPixelColor(4, 3), PatternColour(4, 3));
 
   TBitmap bmp;
-  bmp.Assign(&src);  // the bitmap asks the image to assign itself
+  bmp.Assign(&src); // the bitmap asks the image to assign itself
   EXPECT_EQ(bmp.PixelFormat(), pf24bit);
   ASSERT_EQ(bmp.Width(), 5);
   ASSERT_EQ(bmp.Height(), 4);
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 5; ++x) EXPECT_EQ(bmp.Handle()->View().PixelColor(x, y), PatternColour(x, y));
+    for (int x = 0; x < 5; ++x)
+      EXPECT_EQ(bmp.Handle()->View().PixelColor(x, y), PatternColour(x, y));
 
   TDibGraphic palette;
   FillIndexes(palette, 3, 2, ifColor256);
@@ -542,8 +559,10 @@ TEST(DibAssignTo, DibBitmapAndUnsupportedDestinations) {
   EXPECT_EQ(bmp.Handle()->View().PixelColor(2, 1), palette.GetPixelColor(2, 1));
 
   TNotAGraphic other;
-  EXPECT_THROW_MSG(other.Assign(&src), EImageError, "Cannot assign a TDibGraphic to a TNotAGraphic");
-  EXPECT_THROW_MSG(src.AssignTo(&other), EImageError, "Cannot assign a TDibGraphic to a TNotAGraphic");
+  EXPECT_THROW_MSG(other.Assign(&src), EImageError,
+                   "Cannot assign a TDibGraphic to a TNotAGraphic");
+  EXPECT_THROW_MSG(src.AssignTo(&other), EImageError,
+                   "Cannot assign a TDibGraphic to a TNotAGraphic");
 }
 
 TEST(DibAssignTo, IconExportGoesThroughTheHook) {
@@ -584,7 +603,7 @@ TEST(DibCanvas, PaletteImagesMapDrawnColoursToTheirPalette) {
   g.FlushCanvas();
   EXPECT_EQ(g.GetPixelIndex(0, 3), 4);
   EXPECT_EQ(g.GetPixelIndex(1, 0), 4);
-  EXPECT_EQ(g.GetPixelIndex(2, 0), 9);  // untouched pixels keep their index
+  EXPECT_EQ(g.GetPixelIndex(2, 0), 9); // untouched pixels keep their index
 }
 
 TEST(DibCanvas, PaletteHandle) {
@@ -623,7 +642,8 @@ public:
     if (Index < 1 || Index > n) throw EImageError("no such image");
     ++Loads;
     NewImage(Index, 1, ifTrueColor, nullptr, 72, 72);
-    for (int x = 0; x < Index; ++x) SetPixelColor(x, 0, uint32_t(Index));
+    for (int x = 0; x < Index; ++x)
+      SetPixelColor(x, 0, uint32_t(Index));
     SetFrameDelay(10 * Index);
   }
 };
@@ -655,7 +675,7 @@ TEST(DibFrames, LoadAllImagesMakesFramesAndShowsTheFirst) {
   EXPECT_EQ(g.CurrentFrame(), 3);
   EXPECT_EQ(g.FrameDelay(), 30);
   EXPECT_EQ(changes, 1);
-  g.SetCurrentFrame(3);  // same frame: nothing happens
+  g.SetCurrentFrame(3); // same frame: nothing happens
   EXPECT_EQ(changes, 1);
   EXPECT_THROW_MSG(g.Frames(0), EImageError, "Frame 0 does not exist");
   EXPECT_THROW_MSG(g.SetCurrentFrame(4), EImageError, "Frame 4 does not exist");
@@ -731,7 +751,8 @@ TEST(DibFrames, AnimationCyclesThroughTheFramesAndWraps) {
   g.SetAnimate(true);
   QElapsedTimer timer;
   timer.start();
-  while (seen.size() < 4 && timer.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  while (seen.size() < 4 && timer.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   g.SetAnimate(false);
   ASSERT_GE(seen.size(), 4u);
   // After frame 1: 2, 3, then back to 1.
@@ -740,7 +761,7 @@ TEST(DibFrames, AnimationCyclesThroughTheFramesAndWraps) {
   EXPECT_EQ(seen[2], 1);
   const size_t n = seen.size();
   QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-  EXPECT_EQ(seen.size(), n);  // switched off: no more steps
+  EXPECT_EQ(seen.size(), n); // switched off: no more steps
 }
 
 TEST(DibStreams, BaseSlots) {
@@ -749,9 +770,11 @@ TEST(DibStreams, BaseSlots) {
   EXPECT_EQ(g.GetImageCount(m), 1);
   g.SaveToStream(m);
   EXPECT_EQ(m.Size(), 0);
-  EXPECT_THROW_MSG(g.AppendToStream(m), EImageError, "The TDibGraphic format does not support multiple images");
+  EXPECT_THROW_MSG(g.AppendToStream(m), EImageError,
+                   "The TDibGraphic format does not support multiple images");
   TMultiGraphic multi;
-  EXPECT_THROW_MSG(multi.AppendToStream(m), EImageError, "The TMultiGraphic format does not support multiple images");
+  EXPECT_THROW_MSG(multi.AppendToStream(m), EImageError,
+                   "The TMultiGraphic format does not support multiple images");
 }
 
 TEST(DibStreams, ClassReferencesCreateTheirOwnClass) {
@@ -768,4 +791,4 @@ TEST(DibStreams, ClassReferencesCreateTheirOwnClass) {
   EXPECT_FALSE(g->LoadAllImages());
 }
 
-}  // namespace
+} // namespace

@@ -10,7 +10,7 @@ TEST(Misc, ClampSwapAndMasks) {
   EXPECT_EQ(Clamp(5, 0, 10), 5);
   EXPECT_EQ(Clamp(-3, 0, 10), 0);
   EXPECT_EQ(Clamp(12, 0, 10), 10);
-  EXPECT_EQ(Clamp(5, 8, 2), 2);  // Low first, then High
+  EXPECT_EQ(Clamp(5, 8, 2), 2); // Low first, then High
   int a = 1, b = 2;
   SwapInt(a, b);
   EXPECT_EQ(a, 2);
@@ -33,7 +33,8 @@ TEST(Misc, CeilAndFloor) {
   const struct {
     double X;
     int C, F;
-  } rows[] = {{1.0, 1, 1}, {1.2, 2, 1}, {-1.2, -1, -2}, {-1.0, -1, -1}, {0.0, 0, 0}, {2.9999, 3, 2}, {-0.5, 0, -1}};
+  } rows[] = {{1.0, 1, 1}, {1.2, 2, 1},    {-1.2, -1, -2}, {-1.0, -1, -1},
+              {0.0, 0, 0}, {2.9999, 3, 2}, {-0.5, 0, -1}};
   for (const auto& r : rows) {
     EXPECT_EQ(Ceil(r.X), r.C) << r.X;
     EXPECT_EQ(Floor(r.X), r.F) << r.X;
@@ -62,4 +63,4 @@ TEST(Misc, GlobalsAndErrors) {
   EXPECT_THROW_MSG(LzwError(), EImageError, "LZW compression not supported");
 }
 
-}  // namespace
+} // namespace

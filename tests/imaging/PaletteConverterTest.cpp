@@ -13,7 +13,8 @@ int Reference(const TLogPalette& P, uint32_t C) {
   int best = 0;
   long bestD = 1L << 40;
   for (int i = 0; i < P.palNumEntries; ++i) {
-    const long dr = r - P.palPalEntry[i].peRed, dg = g - P.palPalEntry[i].peGreen, db = b - P.palPalEntry[i].peBlue;
+    const long dr = r - P.palPalEntry[i].peRed, dg = g - P.palPalEntry[i].peGreen,
+               db = b - P.palPalEntry[i].peBlue;
     const long d = dr * dr + dg * dg + db * db;
     if (d < bestD) {
       bestD = d;
@@ -33,8 +34,8 @@ TEST(PaletteConverter, WhiteAndBlackAgainstSixteenColours) {
 TEST(PaletteConverter, TiesGoToTheLowerIndex) {
   const TLogPalette up = MakePalette({0x000000, 0x0A0000, 0x140000});
   TRgbToPaletteConverter a(&up);
-  EXPECT_EQ(a.NearestIndex(0x050000), 0);  // halfway between entries 0 and 1
-  EXPECT_EQ(a.NearestIndex(0x0F0000), 1);  // halfway between entries 1 and 2
+  EXPECT_EQ(a.NearestIndex(0x050000), 0); // halfway between entries 0 and 1
+  EXPECT_EQ(a.NearestIndex(0x0F0000), 1); // halfway between entries 1 and 2
   const TLogPalette down = MakePalette({0x140000, 0x0A0000, 0x000000});
   TRgbToPaletteConverter b(&down);
   EXPECT_EQ(b.NearestIndex(0x050000), 1);
@@ -49,7 +50,7 @@ TEST(PaletteConverter, CacheSlotsAndCollisions) {
   TRgbToPaletteConverter c(DefaultPalette(ifColor16));
   EXPECT_EQ(c.NearestIndex(0x0000AA), 1);
   EXPECT_EQ(c.SearchCount(), 1u);
-  EXPECT_EQ(c.NearestIndex(0x0000AA), 1);  // from the cache
+  EXPECT_EQ(c.NearestIndex(0x0000AA), 1); // from the cache
   EXPECT_EQ(c.SearchCount(), 1u);
   // 5 and 1025 share slot 5: each replaces the other.
   EXPECT_EQ(c.NearestIndex(5), 0);
@@ -57,7 +58,7 @@ TEST(PaletteConverter, CacheSlotsAndCollisions) {
   EXPECT_EQ(c.NearestIndex(5), 0);
   EXPECT_EQ(c.SearchCount(), 4u);
   // Colours of different answers in one slot are answered correctly.
-  const uint32_t white = 0xFFFFFF, other = white - 1020 * 3;  // same slot as white
+  const uint32_t white = 0xFFFFFF, other = white - 1020 * 3; // same slot as white
   EXPECT_EQ(white % 1020, other % 1020);
   EXPECT_EQ(c.NearestIndex(white), 15);
   EXPECT_EQ(c.NearestIndex(other), Reference(*DefaultPalette(ifColor16), other));
@@ -87,8 +88,9 @@ TEST(PaletteConverter, ManySearchesAgreeWithAPlainScan) {
     random.palPalEntry[i] = TPaletteEntry{uint8_t((v & 7) * 36), uint8_t(((v >> 3) & 7) * 36),
                                           uint8_t(((v >> 6) & 3) * 85), 0};
   }
-  for (const TLogPalette* p : {DefaultPalette(ifColor256), DefaultPalette(ifColor16), DefaultPalette(ifGray256),
-                               static_cast<const TLogPalette*>(&random)}) {
+  for (const TLogPalette* p :
+       {DefaultPalette(ifColor256), DefaultPalette(ifColor16), DefaultPalette(ifGray256),
+        static_cast<const TLogPalette*>(&random)}) {
     TRgbToPaletteConverter c(p);
     for (int i = 0; i < 60000; ++i) {
       const uint32_t colour = (i < 30000) ? (rng() & 0xFFFFFF) : (rng() & 0xF0F0F0);
@@ -97,4 +99,4 @@ TEST(PaletteConverter, ManySearchesAgreeWithAPlainScan) {
   }
 }
 
-}  // namespace
+} // namespace

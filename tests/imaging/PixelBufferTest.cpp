@@ -13,7 +13,8 @@ TEST(PixelBuffer, SizesAndFailures) {
   TPixelBuffer small = TPixelBuffer::AllocateZeroed(1000);
   ASSERT_TRUE(small);
   EXPECT_EQ(small.Size(), 1000u);
-  for (size_t i = 0; i < 1000; ++i) ASSERT_EQ(small.Data()[i], 0);
+  for (size_t i = 0; i < 1000; ++i)
+    ASSERT_EQ(small.Data()[i], 0);
   // Far more than any machine has: an empty buffer, no exception.
   EXPECT_FALSE(TPixelBuffer::Allocate(size_t(1) << 62));
   EXPECT_EQ(DibStride(3, 24), 12);
@@ -32,7 +33,7 @@ TEST(PixelBuffer, BigBuffersAreReusedAndZeroedOnRequest) {
     first = a.Data();
     std::memset(a.Data(), 0xAB, size);
   }
-  TPixelBuffer b = TPixelBuffer::Allocate(size - 4096);  // same capacity class
+  TPixelBuffer b = TPixelBuffer::Allocate(size - 4096); // same capacity class
   EXPECT_EQ(b.Data(), first);
   b.Release();
   TPixelBuffer c = TPixelBuffer::AllocateZeroed(size);
@@ -45,4 +46,4 @@ TEST(PixelBuffer, BigBuffersAreReusedAndZeroedOnRequest) {
   TPixelBuffer::TrimCache();
 }
 
-}  // namespace
+} // namespace

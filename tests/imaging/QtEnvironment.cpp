@@ -27,4 +27,4 @@ private:
 
 const auto* const gEnvironment = ::testing::AddGlobalTestEnvironment(new TQtEnvironment);
 
-}  // namespace
+} // namespace

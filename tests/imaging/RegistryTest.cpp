@@ -61,9 +61,12 @@ protected:
     setenv("TMPDIR", FDir.c_str(), 1);
   }
   void TearDown() override {
-    if (FHadTmp) setenv("TMPDIR", FOldTmp.c_str(), 1);
-    else unsetenv("TMPDIR");
-    for (const std::string& f : Files()) ::unlink((FDir + "/" + f).c_str());
+    if (FHadTmp)
+      setenv("TMPDIR", FOldTmp.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
+    for (const std::string& f : Files())
+      ::unlink((FDir + "/" + f).c_str());
     ::rmdir(FDir.c_str());
   }
   std::vector<std::string> Files() const {
@@ -89,7 +92,8 @@ protected:
 TEST_F(RegistryTest, LookupByNameOrBareExtension) {
   for (const char* name : {"photo.ZZA", "photo.zza", "zza", "ZZA", "/some/dir.x/photo.Zza", ".zza"})
     EXPECT_EQ(GraphicClassForFile(name), ClassOf<TZzaGraphic>()) << name;
-  EXPECT_EQ(GraphicClassForFile("photo.zzb"), ClassOf<TZzbGraphic>());  // the first registration wins
+  EXPECT_EQ(GraphicClassForFile("photo.zzb"),
+            ClassOf<TZzbGraphic>()); // the first registration wins
   EXPECT_EQ(GraphicClassForFile("README"), nullptr);
   EXPECT_EQ(GraphicClassForFile("dir.zza/file"), nullptr);
   EXPECT_EQ(GraphicClassForFile("photo.zza.bak"), nullptr);
@@ -141,7 +145,8 @@ TEST_F(RegistryTest, CreateGraphicFromStreamWithARegisteredClass) {
 TEST_F(RegistryTest, FallbackThroughThePlatformReader) {
   QImage img(5, 3, QImage::Format_RGB32);
   for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 5; ++x) img.setPixel(x, y, qRgb(x * 50, y * 100, 7));
+    for (int x = 0; x < 5; ++x)
+      img.setPixel(x, y, qRgb(x * 50, y * 100, 7));
   const QByteArray png = Encode(img, "PNG");
   // The stream is read from its position on.
   TMemoryStream m;
@@ -153,8 +158,9 @@ TEST_F(RegistryTest, FallbackThroughThePlatformReader) {
   ASSERT_EQ(g->ImageFormat(), ifTrueColor);
   ASSERT_EQ(g->Width(), 5);
   for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 5; ++x) EXPECT_EQ(g->GetPixelColor(x, y), MakeRgb(uint8_t(x * 50), uint8_t(y * 100), 7));
-  EXPECT_TRUE(Files().empty());  // the temporary copy is gone
+    for (int x = 0; x < 5; ++x)
+      EXPECT_EQ(g->GetPixelColor(x, y), MakeRgb(uint8_t(x * 50), uint8_t(y * 100), 7));
+  EXPECT_TRUE(Files().empty()); // the temporary copy is gone
 
   // An indexed picture keeps its palette layout.
   QImage indexed(4, 2, QImage::Format_Indexed8);
@@ -187,7 +193,8 @@ TEST_F(RegistryTest, FallbackFailuresRemoveTheTemporaryFile) {
   EXPECT_THROW(CreateGraphicFromStream(s, "png", 1), EInvalidGraphic);
   EXPECT_TRUE(Files().empty());
   TBytesStream u(garbage, sizeof garbage);
-  EXPECT_THROW_MSG(CreateGraphicFromStream(u, "qqq", 1), EInvalidGraphic, "Unknown picture file extension (.qqq)");
+  EXPECT_THROW_MSG(CreateGraphicFromStream(u, "qqq", 1), EInvalidGraphic,
+                   "Unknown picture file extension (.qqq)");
   EXPECT_TRUE(Files().empty());
 }
 
@@ -197,7 +204,7 @@ TEST_F(RegistryTest, CreateTempFileNames) {
   std::ofstream(first).put('x');
   EXPECT_EQ(CreateTempFile("im", ".bmp"), FDir + "/im1.bmp");
   EXPECT_EQ(CreateTempFile("im", ""), FDir + "/im0");
-  EXPECT_EQ(Files().size(), 1u);  // nothing created by the calls themselves
+  EXPECT_EQ(Files().size(), 1u); // nothing created by the calls themselves
 }
 
-}  // namespace
+} // namespace

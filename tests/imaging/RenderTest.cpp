@@ -15,7 +15,9 @@
 
 namespace {
 
-uint32_t ImageColour(const QImage& Img, int X, int Y) { return Img.pixel(X, Y) & 0xFFFFFFu; }
+uint32_t ImageColour(const QImage& Img, int X, int Y) {
+  return Img.pixel(X, Y) & 0xFFFFFFu;
+}
 
 TEST(Draw, OneToOneAtAnOffsetOntoAnImageCanvas) {
   TDibGraphic src;
@@ -27,7 +29,8 @@ TEST(Draw, OneToOneAtAnOffsetOntoAnImageCanvas) {
   for (int y = 0; y < 30; ++y)
     for (int x = 0; x < 20; ++x) {
       const bool inside = x >= 10 && x < 14 && y >= 20 && y < 23;
-      ASSERT_EQ(dest.GetPixelColor(x, y), inside ? PatternColour(x - 10, y - 20) : 0u) << x << "," << y;
+      ASSERT_EQ(dest.GetPixelColor(x, y), inside ? PatternColour(x - 10, y - 20) : 0u)
+          << x << "," << y;
     }
 }
 
@@ -40,12 +43,13 @@ TEST(Draw, OneToOneThroughAPainterAndItsClip) {
     QPainter p(&target);
     p.setClipRect(5, 5, 10, 10);
     TCanvas canvas(p);
-    src.Draw(canvas, Rect(-50, -40, 50, 40));  // 100 x 80 at (-50, -40)
+    src.Draw(canvas, Rect(-50, -40, 50, 40)); // 100 x 80 at (-50, -40)
   }
   for (int y = 0; y < 30; ++y)
     for (int x = 0; x < 30; ++x) {
       const bool inside = x >= 5 && x < 15 && y >= 5 && y < 15;
-      ASSERT_EQ(ImageColour(target, x, y), inside ? PatternColour(x + 50, y + 40) : 0u) << x << "," << y;
+      ASSERT_EQ(ImageColour(target, x, y), inside ? PatternColour(x + 50, y + 40) : 0u)
+          << x << "," << y;
     }
 }
 
@@ -60,7 +64,8 @@ TEST(Draw, ThroughAScaledPainter) {
     src.Draw(canvas, Rect(0, 0, 2, 2));
   }
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(ImageColour(target, x, y), PatternColour(x / 2, y / 2));
+    for (int x = 0; x < 4; ++x)
+      EXPECT_EQ(ImageColour(target, x, y), PatternColour(x / 2, y / 2));
 }
 
 TEST(Draw, EmptyImageDrawsNothingButStillReports) {
@@ -86,7 +91,8 @@ TEST(Draw, PaletteImagesResolveTheirColours) {
     src.Draw(canvas, Rect(0, 0, 5, 3));
   }
   for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 5; ++x) EXPECT_EQ(ImageColour(target, x, y), src.GetPixelColor(x, y));
+    for (int x = 0; x < 5; ++x)
+      EXPECT_EQ(ImageColour(target, x, y), src.GetPixelColor(x, y));
 }
 
 TEST(Draw, StretchModesAndNearestPixels) {
@@ -101,9 +107,10 @@ TEST(Draw, StretchModesAndNearestPixels) {
   dest.Canvas()->SetBrushOrg(3, 3);
   src.Draw(*dest.Canvas(), Rect(0, 0, 4, 4));
   EXPECT_EQ(dest.Canvas()->StretchBltMode(), COLORONCOLOR);
-  EXPECT_EQ(dest.Canvas()->BrushOrgX(), 3);  // only HALFTONE resets the brush origin
+  EXPECT_EQ(dest.Canvas()->BrushOrgX(), 3); // only HALFTONE resets the brush origin
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(dest.GetPixelColor(x, y), src.GetPixelColor(x / 2, y / 2));
+    for (int x = 0; x < 4; ++x)
+      EXPECT_EQ(dest.GetPixelColor(x, y), src.GetPixelColor(x / 2, y / 2));
 
   TDibGraphic pal;
   FillIndexes(pal, 2, 2, ifColor256);
@@ -123,7 +130,8 @@ TEST(Draw, StretchOntoAPainterCanvas) {
     src.Draw(canvas, Rect(0, 0, 9, 4));
   }
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 9; ++x) EXPECT_EQ(ImageColour(target, x, y), PatternColour(x / 3, y / 2));
+    for (int x = 0; x < 9; ++x)
+      EXPECT_EQ(ImageColour(target, x, y), PatternColour(x / 3, y / 2));
 }
 
 TEST(Draw, OnAfterDrawFiresOnceAfterThePixelsAreOut) {
@@ -156,7 +164,7 @@ TEST(Draw, PaletteDeviceGetsItsPaletteBack) {
   src.OnAfterDraw = [&](TDibGraphic*) { during = canvas.SelectedPalette(); };
   src.Draw(canvas, Rect(0, 0, 2, 2));
   EXPECT_EQ(canvas.SelectedPalette(), &mine);
-  EXPECT_EQ(during, &mine);  // put back before OnAfterDraw
+  EXPECT_EQ(during, &mine); // put back before OnAfterDraw
   auto halftone = CreateHalftonePalette();
   EXPECT_EQ(halftone->Log().palNumEntries, 256);
   EXPECT_EQ(halftone->Log().palPalEntry[255].peRed, 255);
@@ -164,11 +172,13 @@ TEST(Draw, PaletteDeviceGetsItsPaletteBack) {
 
 // ---- The platform's stretch modes
 
-double AreaAverage(const TDibGraphic& Src, int Channel, double X0, double X1, double Y0, double Y1) {
+double AreaAverage(const TDibGraphic& Src, int Channel, double X0, double X1, double Y0,
+                   double Y1) {
   double sum = 0, area = 0;
   for (int y = int(std::floor(Y0)); y < int(std::ceil(Y1)); ++y)
     for (int x = int(std::floor(X0)); x < int(std::ceil(X1)); ++x) {
-      const double w = (std::min(X1, x + 1.0) - std::max(X0, double(x))) * (std::min(Y1, y + 1.0) - std::max(Y0, double(y)));
+      const double w = (std::min(X1, x + 1.0) - std::max(X0, double(x))) *
+                       (std::min(Y1, y + 1.0) - std::max(Y0, double(y)));
       sum += w * ((Src.GetPixelColor(x, y) >> (8 * Channel)) & 0xFF);
       area += w;
     }
@@ -177,23 +187,26 @@ double AreaAverage(const TDibGraphic& Src, int Channel, double X0, double X1, do
 
 TEST(Stretch, HalftoneIsAnAreaAverage) {
   std::mt19937 rng(7);
-  const int sizes[][4] = {{7, 5, 3, 2}, {37, 23, 5, 4}, {64, 48, 13, 11}, {5, 4, 12, 9}, {300, 7, 41, 3}};
+  const int sizes[][4] = {
+      {7, 5, 3, 2}, {37, 23, 5, 4}, {64, 48, 13, 11}, {5, 4, 12, 9}, {300, 7, 41, 3}};
   for (const auto& s : sizes) {
     TDibGraphic src;
     src.NewImage(s[0], s[1], ifTrueColor, nullptr, 96, 96);
     for (int y = 0; y < s[1]; ++y)
-      for (int x = 0; x < s[0]; ++x) src.SetPixelColor(x, y, rng() & 0xFFFFFF);
+      for (int x = 0; x < s[0]; ++x)
+        src.SetPixelColor(x, y, rng() & 0xFFFFFF);
     TDibGraphic dst;
     dst.NewImage(s[2], s[3], ifTrueColor, nullptr, 96, 96);
-    DibStretch(src.DibView(), Rect(0, 0, s[0], s[1]), dst.DibView(), Rect(0, 0, s[2], s[3]), HALFTONE);
+    DibStretch(src.DibView(), Rect(0, 0, s[0], s[1]), dst.DibView(), Rect(0, 0, s[2], s[3]),
+               HALFTONE);
     const double sx = double(s[0]) / s[2], sy = double(s[1]) / s[3];
     for (int y = 0; y < s[3]; ++y)
       for (int x = 0; x < s[2]; ++x)
         for (int c = 0; c < 3; ++c) {
           const double want = AreaAverage(src, c, x * sx, (x + 1) * sx, y * sy, (y + 1) * sy);
           const int got = (dst.GetPixelColor(x, y) >> (8 * c)) & 0xFF;
-          ASSERT_NEAR(got, want, 1.0) << s[0] << "x" << s[1] << " to " << s[2] << "x" << s[3] << " at " << x << ","
-                                      << y << " channel " << c;
+          ASSERT_NEAR(got, want, 1.0) << s[0] << "x" << s[1] << " to " << s[2] << "x" << s[3]
+                                      << " at " << x << "," << y << " channel " << c;
         }
   }
 }
@@ -212,7 +225,8 @@ TEST(Stretch, HalftoneCountsEverySourcePixel) {
       DibStretch(src.DibView(), Rect(0, 0, 30, 30), dst.DibView(), Rect(0, 0, 7, 7), HALFTONE);
       int total = 0;
       for (int y = 0; y < 7; ++y)
-        for (int x = 0; x < 7; ++x) total += int(dst.GetPixelColor(x, y) & 0xFF);
+        for (int x = 0; x < 7; ++x)
+          total += int(dst.GetPixelColor(x, y) & 0xFF);
       // 255 / (30 * 30 / 49) = 13.9 spread over the pixels it touches.
       ASSERT_GE(total, 11) << px << "," << py;
       ASSERT_LE(total, 17) << px << "," << py;
@@ -226,11 +240,13 @@ TEST(Stretch, ColorOnColorPicksTheNearestSourcePixel) {
   for (const auto& s : sizes) {
     TDibGraphic dst;
     dst.NewImage(s[0], s[1], ifTrueColor, nullptr, 96, 96);
-    DibStretch(src.DibView(), Rect(0, 0, 13, 9), dst.DibView(), Rect(0, 0, s[0], s[1]), COLORONCOLOR);
+    DibStretch(src.DibView(), Rect(0, 0, 13, 9), dst.DibView(), Rect(0, 0, s[0], s[1]),
+               COLORONCOLOR);
     for (int y = 0; y < s[1]; ++y)
       for (int x = 0; x < s[0]; ++x) {
         const int sx = (2 * x + 1) * 13 / (2 * s[0]), sy = (2 * y + 1) * 9 / (2 * s[1]);
-        ASSERT_EQ(dst.GetPixelColor(x, y), PatternColour(sx, sy)) << s[0] << "x" << s[1] << " at " << x << "," << y;
+        ASSERT_EQ(dst.GetPixelColor(x, y), PatternColour(sx, sy))
+            << s[0] << "x" << s[1] << " at " << x << "," << y;
       }
   }
 }
@@ -242,17 +258,20 @@ TEST(Stretch, MirroredDestinationAndClip) {
   dst.NewImage(4, 2, ifTrueColor, nullptr, 96, 96);
   std::memset(dst.Bits(), 0, size_t(2 * dst.BytesPerRow()));
   const TRect clip = Rect(1, 0, 3, 2);
-  DibStretch(src.DibView(), Rect(0, 0, 4, 2), dst.DibView(), Rect(4, 0, 0, 2), COLORONCOLOR, nullptr, &clip);
+  DibStretch(src.DibView(), Rect(0, 0, 4, 2), dst.DibView(), Rect(4, 0, 0, 2), COLORONCOLOR,
+             nullptr, &clip);
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 4; ++x)
-      EXPECT_EQ(dst.GetPixelColor(x, y), (x == 1 || x == 2) ? PatternColour(3 - x, y) : 0u) << x << "," << y;
+      EXPECT_EQ(dst.GetPixelColor(x, y), (x == 1 || x == 2) ? PatternColour(3 - x, y) : 0u)
+          << x << "," << y;
 }
 
 TEST(Stretch, PaletteDestinationsGetNearestIndexes) {
   TDibGraphic src;
   src.NewImage(40, 40, ifTrueColor, nullptr, 96, 96);
   for (int y = 0; y < 40; ++y)
-    for (int x = 0; x < 40; ++x) src.SetPixelColor(x, y, x < 20 ? MakeRgb(250, 5, 5) : MakeRgb(3, 3, 160));
+    for (int x = 0; x < 40; ++x)
+      src.SetPixelColor(x, y, x < 20 ? MakeRgb(250, 5, 5) : MakeRgb(3, 3, 160));
   for (TStretchMode mode : {COLORONCOLOR, HALFTONE}) {
     TDibGraphic dst;
     dst.NewImage(10, 10, ifColor16, nullptr, 96, 96);
@@ -265,12 +284,15 @@ TEST(Stretch, PaletteDestinationsGetNearestIndexes) {
   TDibGraphic pal;
   const TLogPalette p = MakePalette({0x000000, 0xFFFFFF, 0xFF0000});
   pal.NewImage(4, 1, ifColor256, &p, 96, 96);
-  for (int x = 0; x < 4; ++x) pal.SetPixelIndex(x, 0, x % 3);
+  for (int x = 0; x < 4; ++x)
+    pal.SetPixelIndex(x, 0, x % 3);
   TDibGraphic dst;
   dst.NewImage(8, 1, ifColor16, nullptr, 96, 96);
-  DibStretch(pal.DibView(), Rect(0, 0, 4, 1), dst.DibView(), Rect(0, 0, 8, 1), COLORONCOLOR, dst.Converter());
+  DibStretch(pal.DibView(), Rect(0, 0, 4, 1), dst.DibView(), Rect(0, 0, 8, 1), COLORONCOLOR,
+             dst.Converter());
   const int want[8] = {0, 0, 15, 15, 4, 4, 0, 0};
-  for (int x = 0; x < 8; ++x) EXPECT_EQ(dst.GetPixelIndex(x, 0), want[x]) << x;
+  for (int x = 0; x < 8; ++x)
+    EXPECT_EQ(dst.GetPixelIndex(x, 0), want[x]) << x;
 }
 
 TEST(Stretch, FourBitAndOneBitSources) {
@@ -291,7 +313,8 @@ TEST(Stretch, FourBitAndOneBitSources) {
   out.NewImage(6, 2, ifTrueColor, nullptr, 96, 96);
   DibStretch(g16.DibView(), Rect(0, 0, 6, 2), out.DibView(), Rect(0, 0, 6, 2), HALFTONE);
   for (int y = 0; y < 2; ++y)
-    for (int x = 0; x < 6; ++x) EXPECT_EQ(out.GetPixelColor(x, y), g16.GetPixelColor(x, y));
+    for (int x = 0; x < 6; ++x)
+      EXPECT_EQ(out.GetPixelColor(x, y), g16.GetPixelColor(x, y));
 }
 
 // ---- Clipboard formats
@@ -307,7 +330,8 @@ TEST(ClipboardFormats, ExportBitmaps) {
   ASSERT_TRUE(data);
   EXPECT_EQ(data->BitCount(), 1);
   EXPECT_FALSE(data->IsDibSection());
-  for (int x = 0; x < 9; ++x) EXPECT_EQ(data->View().PixelColor(x, 2), bw.GetPixelColor(x, 2));
+  for (int x = 0; x < 9; ++x)
+    EXPECT_EQ(data->View().PixelColor(x, 2), bw.GetPixelColor(x, 2));
 
   TDibGraphic c256;
   FillIndexes(c256, 5, 2, ifColor256);
@@ -325,10 +349,10 @@ TEST(ClipboardFormats, ExportBitmaps) {
 
 TEST(ClipboardFormats, UnknownFormatsAndMissingData) {
   TDibGraphic g;
-  EXPECT_THROW_MSG(g.LoadFromClipboardFormat(8, TPlatformBitmap::Create(1, 1, 24), nullptr), EInvalidGraphic,
-                   "Unknown clipboard format, 8");
+  EXPECT_THROW_MSG(g.LoadFromClipboardFormat(8, TPlatformBitmap::Create(1, 1, 24), nullptr),
+                   EInvalidGraphic, "Unknown clipboard format, 8");
   EXPECT_THROW_MSG(g.LoadFromClipboardFormat(CF_BITMAP, nullptr, nullptr), EInvalidGraphic,
                    "Unknown clipboard format, 2");
 }
 
-}  // namespace
+} // namespace

@@ -10,7 +10,7 @@
 #include <string>
 
 // Expects Statement to throw exactly the exception class E with message Text.
-#define EXPECT_THROW_MSG(Statement, E, Text)                                                    \
+#define EXPECT_THROW_MSG(Statement, E, Text)                                                       \
   EXPECT_THAT([&] { Statement; }, ::testing::ThrowsMessage<E>(::testing::StrEq(Text)))
 
 // A deterministic pattern colour for pixel (x, y).
@@ -22,15 +22,18 @@ inline uint32_t PatternColour(int x, int y) {
 inline void FillPattern(TDibGraphic& G, int W, int H, uint16_t Dpi = 72) {
   G.NewImage(W, H, ifTrueColor, nullptr, Dpi, Dpi);
   for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x) G.SetPixelColor(x, y, PatternColour(x, y));
+    for (int x = 0; x < W; ++x)
+      G.SetPixelColor(x, y, PatternColour(x, y));
 }
 
 // A palette image whose pixel (x, y) has index (x + 3 * y) mod 2^bits.
-inline void FillIndexes(TDibGraphic& G, int W, int H, TImageFormat F, const TLogPalette* Pal = nullptr) {
+inline void FillIndexes(TDibGraphic& G, int W, int H, TImageFormat F,
+                        const TLogPalette* Pal = nullptr) {
   G.NewImage(W, H, F, Pal, 96, 96);
   const int mod = 1 << BitsPerPixel(F);
   for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x) G.SetPixelIndex(x, y, (x + 3 * y) % mod);
+    for (int x = 0; x < W; ++x)
+      G.SetPixelIndex(x, y, (x + 3 * y) % mod);
 }
 
 inline TLogPalette MakePalette(std::initializer_list<uint32_t> Colours) {

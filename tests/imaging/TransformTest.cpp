@@ -30,7 +30,9 @@ struct TProgressLog {
   }
 };
 
-int Nibble(const TDibGraphic& G, int X, int Y) { return G.GetPixelIndex(X, Y); }
+int Nibble(const TDibGraphic& G, int X, int Y) {
+  return G.GetPixelIndex(X, Y);
+}
 
 // ---- Anti-alias
 
@@ -38,23 +40,25 @@ TEST(AntiAlias, TableHoldsRoundedShares) {
   const uint16_t* t = AntiAliasTable();
   EXPECT_EQ(t[0x00], 0x0000);
   EXPECT_EQ(t[0xFF], 0xFFFF);
-  EXPECT_EQ(t[0x80], 0x4000);  // b7 alone: 3.75 rounds to 4
-  EXPECT_EQ(t[0xC0], 0x8400);  // b7 b6: 8 in the first, 4 in the second
-  EXPECT_EQ(t[0xCC], 0xF800);  // b7 b6 b3 b2: 4 set -> 15; b6 b2: 2 -> 8
-  EXPECT_EQ(t[0xE0], 0x8840);  // b7 b6 b5: 2 -> 8, 2 -> 8, 1 -> 4
-  EXPECT_EQ(t[0x11], 0x008F);  // b4 b0: third nibble 2 -> 8, last (b4 + b0) * 7.5 = 15
-  EXPECT_EQ(t[0x10], 0x0048);  // b4 alone: 4 and 7.5 -> 8
+  EXPECT_EQ(t[0x80], 0x4000); // b7 alone: 3.75 rounds to 4
+  EXPECT_EQ(t[0xC0], 0x8400); // b7 b6: 8 in the first, 4 in the second
+  EXPECT_EQ(t[0xCC], 0xF800); // b7 b6 b3 b2: 4 set -> 15; b6 b2: 2 -> 8
+  EXPECT_EQ(t[0xE0], 0x8840); // b7 b6 b5: 2 -> 8, 2 -> 8, 1 -> 4
+  EXPECT_EQ(t[0x11], 0x008F); // b4 b0: third nibble 2 -> 8, last (b4 + b0) * 7.5 = 15
+  EXPECT_EQ(t[0x10], 0x0048); // b4 alone: 4 and 7.5 -> 8
   // Sums 0..4 give 0, 4, 8, 11, 15 in the first nibble (bits b7 b6 b3 b2).
   const int first[5] = {0x00, 0x80, 0xC0, 0xC8, 0xCC};
   const int expect[5] = {0, 4, 8, 11, 15};
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(t[first[i]] >> 12, expect[i]) << i;
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(t[first[i]] >> 12, expect[i]) << i;
 }
 
 TEST(AntiAlias, AllSetTwoByTwoGivesWhite) {
   TDibGraphic src;
   src.NewImage(2, 2, ifBlackWhite, nullptr, 200, 100);
   for (int y = 0; y < 2; ++y)
-    for (int x = 0; x < 2; ++x) src.SetPixelIndex(x, y, 1);
+    for (int x = 0; x < 2; ++x)
+      src.SetPixelIndex(x, y, 1);
   TDibGraphic dest;
   TAntiAliasTransform t;
   t.ApplyOnDest(src, dest);
@@ -74,14 +78,17 @@ TEST(AntiAlias, BlocksNeverReachAcrossGroupsOfFour) {
   src.ScanLine(0)[0] = 0xF0;
   TDibGraphic dest;
   TAntiAliasTransform().ApplyOnDest(src, dest);
-  for (int x = 0; x < 4; ++x) EXPECT_EQ(Nibble(dest, x, 0), 8) << x;
-  for (int x = 4; x < 8; ++x) EXPECT_EQ(Nibble(dest, x, 0), 0) << x;
+  for (int x = 0; x < 4; ++x)
+    EXPECT_EQ(Nibble(dest, x, 0), 8) << x;
+  for (int x = 4; x < 8; ++x)
+    EXPECT_EQ(Nibble(dest, x, 0), 0) << x;
   // The last row pairs with itself: 1 1 1 1 over 1 1 1 1.
-  for (int x = 0; x < 4; ++x) EXPECT_EQ(Nibble(dest, x, 1), 0) << x;
-  src.ScanLine(1)[0] = 0x18;  // pixels 3 and 4 set in the last row
+  for (int x = 0; x < 4; ++x)
+    EXPECT_EQ(Nibble(dest, x, 1), 0) << x;
+  src.ScanLine(1)[0] = 0x18; // pixels 3 and 4 set in the last row
   TAntiAliasTransform().ApplyOnDest(src, dest);
-  EXPECT_EQ(Nibble(dest, 3, 1), 15);  // counts itself twice: (b4 + b0) * 7.5 with both set
-  EXPECT_EQ(Nibble(dest, 2, 1), 8);   // itself unset, right neighbour set, in both rows: 2 of 4
+  EXPECT_EQ(Nibble(dest, 3, 1), 15); // counts itself twice: (b4 + b0) * 7.5 with both set
+  EXPECT_EQ(Nibble(dest, 2, 1), 8);  // itself unset, right neighbour set, in both rows: 2 of 4
   EXPECT_EQ(Nibble(dest, 4, 1), 8);
 }
 
@@ -112,7 +119,8 @@ TEST(AntiAlias, MatchesTheBlockShareEverywhere) {
   TDibGraphic src;
   src.NewImage(21, 5, ifBlackWhite, nullptr, 96, 96);
   for (int y = 0; y < 5; ++y)
-    for (int x = 0; x < 21; ++x) src.SetPixelIndex(x, y, ((x * 7 + y * 3) % 5) < 2);
+    for (int x = 0; x < 21; ++x)
+      src.SetPixelIndex(x, y, ((x * 7 + y * 3) % 5) < 2);
   TDibGraphic dest;
   TProgressLog log;
   TAntiAliasTransform t;
@@ -126,8 +134,10 @@ TEST(AntiAlias, MatchesTheBlockShareEverywhere) {
       if (x % 4 == 3) {
         want = int(std::nearbyint((src.GetPixelIndex(x, y) + src.GetPixelIndex(x, yn)) * 7.5));
       } else {
-        const int right = x + 1 < 21 ? src.GetPixelIndex(x + 1, y) + src.GetPixelIndex(x + 1, yn) : 0;
-        want = int(std::nearbyint((src.GetPixelIndex(x, y) + src.GetPixelIndex(x, yn) + right) * 3.75));
+        const int right =
+            x + 1 < 21 ? src.GetPixelIndex(x + 1, y) + src.GetPixelIndex(x + 1, yn) : 0;
+        want = int(
+            std::nearbyint((src.GetPixelIndex(x, y) + src.GetPixelIndex(x, yn) + right) * 3.75));
       }
       ASSERT_EQ(Nibble(dest, x, y), want) << x << "," << y;
     }
@@ -140,7 +150,8 @@ TEST(Negative, PaletteColourImagesInvertThePaletteOnly) {
   TDibGraphic g;
   g.NewImage(5, 3, ifColor256, &pal, 300, 300);
   for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 5; ++x) g.SetPixelIndex(x, y, (x + y) % 3);
+    for (int x = 0; x < 5; ++x)
+      g.SetPixelIndex(x, y, (x + y) % 3);
   std::vector<uint8_t> before(g.Bits(), g.Bits() + 3 * g.BytesPerRow());
   TNegativeTransform().Apply(g);
   EXPECT_EQ(std::vector<uint8_t>(g.Bits(), g.Bits() + 3 * g.BytesPerRow()), before);
@@ -159,15 +170,17 @@ TEST(Negative, GreyAndBlackWhiteImagesInvertEveryByte) {
   log.Attach(t);
   t.Apply(g);
   log.ExpectWellFormed();
-  for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(g.Bits()[i], uint8_t(~before[i])) << i;
+  for (size_t i = 0; i < before.size(); ++i)
+    EXPECT_EQ(g.Bits()[i], uint8_t(~before[i])) << i;
   EXPECT_EQ(g.GetPixelIndex(0, 0), 15);
-  EXPECT_EQ(g.LogPalette()->palPalEntry[15].peRed, 255);  // the palette stays
+  EXPECT_EQ(g.LogPalette()->palPalEntry[15].peRed, 255); // the palette stays
 
   TDibGraphic bw;
   FillIndexes(bw, 10, 2, ifBlackWhite);
   TDibGraphic out;
   TNegativeTransform().ApplyOnDest(bw, out);
-  for (int x = 0; x < 10; ++x) EXPECT_EQ(out.GetPixelIndex(x, 1), 1 - bw.GetPixelIndex(x, 1));
+  for (int x = 0; x < 10; ++x)
+    EXPECT_EQ(out.GetPixelIndex(x, 1), 1 - bw.GetPixelIndex(x, 1));
 }
 
 TEST(Negative, TrueColourInvertsEachChannel) {
@@ -176,8 +189,9 @@ TEST(Negative, TrueColourInvertsEachChannel) {
   TDibGraphic out;
   TNegativeTransform().ApplyOnDest(g, out);
   for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 5; ++x) EXPECT_EQ(out.GetPixelColor(x, y), PatternColour(x, y) ^ 0xFFFFFFu);
-  EXPECT_EQ(g.GetPixelColor(1, 1), PatternColour(1, 1));  // the source stays
+    for (int x = 0; x < 5; ++x)
+      EXPECT_EQ(out.GetPixelColor(x, y), PatternColour(x, y) ^ 0xFFFFFFu);
+  EXPECT_EQ(g.GetPixelColor(1, 1), PatternColour(1, 1)); // the source stays
 }
 
 // ---- Resize
@@ -221,25 +235,27 @@ TEST(Resize, ConvertFormatTakesTheTargetsDefaultPalette) {
 TEST(Resize, StretchingChoosesTheModeBySize) {
   // Up to 1024 pixels: nearest pixel; above and true colour: area average.
   TDibGraphic small;
-  FillPattern(small, 32, 32);  // 1024 pixels
+  FillPattern(small, 32, 32); // 1024 pixels
   TResizeTransform t;
   t.Width = 16;
   t.Height = 16;
   TDibGraphic dest;
   t.ApplyOnDest(small, dest);
   for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 16; ++x) ASSERT_EQ(dest.GetPixelColor(x, y), PatternColour(2 * x + 1, 2 * y + 1));
+    for (int x = 0; x < 16; ++x)
+      ASSERT_EQ(dest.GetPixelColor(x, y), PatternColour(2 * x + 1, 2 * y + 1));
 
   TDibGraphic big;
-  big.NewImage(33, 32, ifTrueColor, nullptr, 96, 96);  // 1056 pixels
+  big.NewImage(33, 32, ifTrueColor, nullptr, 96, 96); // 1056 pixels
   for (int y = 0; y < 32; ++y)
-    for (int x = 0; x < 33; ++x) big.SetPixelColor(x, y, ((x + y) & 1) ? 0xFFFFFF : 0x000000);
+    for (int x = 0; x < 33; ++x)
+      big.SetPixelColor(x, y, ((x + y) & 1) ? 0xFFFFFF : 0x000000);
   t.Width = 11;
   t.Height = 8;
   t.ApplyOnDest(big, dest);
   EXPECT_EQ(dest.Canvas()->StretchBltMode(), HALFTONE);
   const uint32_t c = dest.GetPixelColor(5, 4) & 0xFF;
-  EXPECT_GE(c, 120u);  // an average of the checkerboard, not one of its pixels
+  EXPECT_GE(c, 120u); // an average of the checkerboard, not one of its pixels
   EXPECT_LE(c, 136u);
 }
 
@@ -277,7 +293,8 @@ TEST(Resample, FilterValues) {
   }
 }
 
-void ExpectList(const std::vector<TResampleContributor>& List, std::vector<std::pair<int, float>> Want) {
+void ExpectList(const std::vector<TResampleContributor>& List,
+                std::vector<std::pair<int, float>> Want) {
   ASSERT_EQ(List.size(), Want.size());
   for (size_t i = 0; i < Want.size(); ++i) {
     EXPECT_EQ(List[i].Pixel, Want[i].first) << i;
@@ -296,12 +313,13 @@ TEST(Resample, WeightsEnlargingReducingAndMirroring) {
   auto down = ResampleContributions(7, 4, rfTriangle);
   ExpectList(down[0], {{1, 0.25f}, {0, 0.5f}, {1, 0.25f}});
   ExpectList(down[1], {{1, 0.25f}, {2, 0.5f}, {3, 0.25f}});
-  ExpectList(down[3], {{5, 0.25f}, {6, 0.5f}, {6, 0.25f}});  // column 7 mirrored onto 2 * 7 - 7 - 1
+  ExpectList(down[3], {{5, 0.25f}, {6, 0.5f}, {6, 0.25f}}); // column 7 mirrored onto 2 * 7 - 7 - 1
   // A 1-pixel source scales by the destination width: every weight on pixel 0.
   auto one = ResampleContributions(1, 3, rfTriangle);
   ExpectList(one[0], {{0, 1.0f}});
   for (const auto& l : one)
-    for (const auto& c : l) EXPECT_EQ(c.Pixel, 0);
+    for (const auto& c : l)
+      EXPECT_EQ(c.Pixel, 0);
   // Lanczos on a 2-pixel source reaches beyond the mirror: those weights are 0.
   auto wide = ResampleContributions(2, 5, rfLanczos3);
   for (const auto& l : wide)
@@ -315,7 +333,8 @@ TEST(Resample, ResultsAndErrors) {
   TDibGraphic src;
   src.NewImage(9, 6, ifTrueColor, nullptr, 96, 96);
   for (int y = 0; y < 6; ++y)
-    for (int x = 0; x < 9; ++x) src.SetPixelColor(x, y, MakeRgb(uint8_t(20 * x), 100, uint8_t(40 * y)));
+    for (int x = 0; x < 9; ++x)
+      src.SetPixelColor(x, y, MakeRgb(uint8_t(20 * x), 100, uint8_t(40 * y)));
   TResizeTransform t;
   t.Resample = true;
   t.Width = 5;
@@ -338,7 +357,8 @@ TEST(Resample, ResultsAndErrors) {
   t.TargetFormat = ifColor16;
   t.ApplyOnDest(src, dest);
   EXPECT_EQ(dest.ImageFormat(), ifColor16);
-  EXPECT_EQ(dest.GetPixelIndex(3, 2), TRgbToPaletteConverter(dest.LogPalette()).NearestIndex(trueColour));
+  EXPECT_EQ(dest.GetPixelIndex(3, 2),
+            TRgbToPaletteConverter(dest.LogPalette()).NearestIndex(trueColour));
 
   t.ConvertFormat = false;
   t.Width = 1;
@@ -352,11 +372,13 @@ TEST(Resample, ResultsAndErrors) {
 
   TDibGraphic column;
   column.NewImage(1, 3, ifTrueColor, nullptr, 96, 96);
-  for (int y = 0; y < 3; ++y) column.SetPixelColor(0, y, 0x808080);
+  for (int y = 0; y < 3; ++y)
+    column.SetPixelColor(0, y, 0x808080);
   t.Width = 4;
   t.Height = 3;
   t.ApplyOnDest(column, dest);
-  for (int x = 0; x < 4; ++x) EXPECT_EQ(dest.GetPixelColor(x, 1), 0x808080u);
+  for (int x = 0; x < 4; ++x)
+    EXPECT_EQ(dest.GetPixelColor(x, 1), 0x808080u);
 }
 
 TEST(Resample, EnlargingKeepsAFlatColourFlatWithEveryFilter) {
@@ -365,7 +387,8 @@ TEST(Resample, EnlargingKeepsAFlatColourFlatWithEveryFilter) {
   TDibGraphic src;
   src.NewImage(7, 5, ifColor256, nullptr, 96, 96);
   for (int y = 0; y < 5; ++y)
-    for (int x = 0; x < 7; ++x) src.SetPixelIndex(x, y, 40);
+    for (int x = 0; x < 7; ++x)
+      src.SetPixelIndex(x, y, 40);
   for (TResampleFilter f : {rfTriangle, rfHermite, rfBell, rfBSpline, rfLanczos3, rfMitchell}) {
     TResizeTransform t;
     t.Resample = true;
@@ -391,8 +414,10 @@ TEST(Crop, CutsEachSide) {
   const TImageFormat formats[] = {ifTrueColor, ifBlackWhite, ifGray16, ifColor256};
   for (TImageFormat f : formats) {
     TDibGraphic src;
-    if (f == ifTrueColor) FillPattern(src, 13, 7, 120);
-    else FillIndexes(src, 13, 7, f);
+    if (f == ifTrueColor)
+      FillPattern(src, 13, 7, 120);
+    else
+      FillIndexes(src, 13, 7, f);
     TCropTransform t;
     t.CutLeft = 3;
     t.CutTop = 2;
@@ -407,7 +432,8 @@ TEST(Crop, CutsEachSide) {
     ASSERT_EQ(dest.Height(), 1);
     EXPECT_EQ(dest.ImageFormat(), f);
     EXPECT_EQ(dest.XDpi(), src.XDpi());
-    for (int x = 0; x < 9; ++x) EXPECT_EQ(dest.GetPixelColor(x, 0), src.GetPixelColor(x + 3, 2)) << int(f) << " " << x;
+    for (int x = 0; x < 9; ++x)
+      EXPECT_EQ(dest.GetPixelColor(x, 0), src.GetPixelColor(x + 3, 2)) << int(f) << " " << x;
   }
 }
 
@@ -448,7 +474,7 @@ TEST(Crop, InPlaceThroughTheBaseApply) {
   t.CutLeft = 0;
   t.CutBottom = 0;
   t.CutRight = 1;
-  t.ApplyOnDest(g, g);  // source and destination the same image
+  t.ApplyOnDest(g, g); // source and destination the same image
   log.ExpectWellFormed();
   EXPECT_EQ(g.Width(), 4);
   EXPECT_EQ(g.GetPixelColor(0, 0), PatternColour(1, 0));
@@ -461,8 +487,10 @@ class TPlainTransform : public TImageTransform {};
 TEST(Transform, BaseApplyOnDestIsNotImplemented) {
   TPlainTransform t;
   TDibGraphic a, b;
-  EXPECT_THROW_MSG(t.ApplyOnDest(a, b), EImageError, "Method \"ApplyOnDest\" not implemented for TPlainTransform class");
-  EXPECT_THROW_MSG(t.Apply(a), EImageError, "Method \"ApplyOnDest\" not implemented for TPlainTransform class");
+  EXPECT_THROW_MSG(t.ApplyOnDest(a, b), EImageError,
+                   "Method \"ApplyOnDest\" not implemented for TPlainTransform class");
+  EXPECT_THROW_MSG(t.Apply(a), EImageError,
+                   "Method \"ApplyOnDest\" not implemented for TPlainTransform class");
 }
 
 TEST(Transform, ResizeOntoItself) {
@@ -476,4 +504,4 @@ TEST(Transform, ResizeOntoItself) {
   EXPECT_EQ(g.GetPixelColor(7, 7), PatternColour(3, 3));
 }
 
-}  // namespace
+} // namespace

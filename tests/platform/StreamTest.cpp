@@ -41,7 +41,8 @@ TEST(MemoryStream, WritingPastTheEndZeroFillsTheGap) {
 TEST(FileStream, RoundTripThroughFileIsMappedForReading) {
   const auto path = std::filesystem::temp_directory_path() / "imbrel_stream_test.bin";
   std::vector<uint8_t> data(100000);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
+  for (size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<uint8_t>(i * 7);
   {
     TFileStream out(path.string(), TFileMode::fmCreate);
     out.WriteBuffer(data.data(), static_cast<int64_t>(data.size()));

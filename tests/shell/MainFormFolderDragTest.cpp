@@ -49,7 +49,8 @@ protected:
       F.dropSourceImages->ExecuteHook = [this](QMimeData* data) {
         ++Drags;
         Offered.clear();
-        for (const QUrl& u : data->urls()) Offered.push_back(u.toLocalFile().toStdString());
+        for (const QUrl& u : data->urls())
+          Offered.push_back(u.toLocalFile().toStdString());
         OfferedText = data->text().toStdString();
         OfferedFormats = data->formats().size();
         return TDragResult::drDropCopy;
@@ -57,15 +58,13 @@ protected:
     };
     Form = std::make_unique<TfrmMain>(
         std::vector<std::string>{"TobbinsImbrel", "-Dir:" + Tree.Path("start/")});
-    Form->SetFullScreen(false);  // the list is visible
+    Form->SetFullScreen(false); // the list is visible
     Form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
     ASSERT_EQ(Form->mtbPictures->RecordCount(), 5);
   }
 
-  QPoint RowPoint(int row) const {
-    return Form->dbgPictures->CellRect(0, row).center();
-  }
+  QPoint RowPoint(int row) const { return Form->dbgPictures->CellRect(0, row).center(); }
 
   // A press on the grid as the window system delivers it: the hook sees it
   // first. Moves and releases that follow are queued before the press, since
@@ -78,9 +77,8 @@ protected:
 
   void Click(int row, Qt::KeyboardModifiers mods = Qt::NoModifier) {
     const QPoint p = RowPoint(row);
-    PressThen(row, mods, [this, p, mods] {
-      QTest::mouseRelease(Form->dbgPictures, Qt::LeftButton, mods, p);
-    });
+    PressThen(row, mods,
+              [this, p, mods] { QTest::mouseRelease(Form->dbgPictures, Qt::LeftButton, mods, p); });
   }
 
   // Moves far from the press point after the 200 ms rule, then releases.
@@ -162,8 +160,10 @@ TEST_F(FolderAndDrag, ConfirmedFolderIsRescannedWithTheSeparatorAndSelectionClea
   Form->brfldMain->OnDialogShown = [&](TBrowseFolderDialog& D) {
     D.SelectPath(Tree.Path("other"));
     WaitForSearch(D);
-    if (D.OkEnabled()) D.accept();
-    else D.reject();
+    if (D.OkEnabled())
+      D.accept();
+    else
+      D.reject();
   };
   Form->btnOpenDirClick();
   EXPECT_EQ(Form->mtbPictures->RecordCount(), 2);
@@ -190,7 +190,7 @@ TEST_F(FolderAndDrag, DragOffersTheSelectedRowsInSelectionOrder) {
   ASSERT_EQ(Form->dbgPictures->SelectedRows().Count(), 3);
   const std::string first = PathOfRow(1), third = PathOfRow(3), fourth = PathOfRow(4);
 
-  DragFrom(2);  // a press on an unselected row drags the rows selected before it
+  DragFrom(2); // a press on an unselected row drags the rows selected before it
   ASSERT_EQ(Drags, 1);
   EXPECT_EQ(Offered, (std::vector<std::string>{first, third, fourth}));
   EXPECT_EQ(OfferedText, first);
@@ -207,7 +207,7 @@ TEST_F(FolderAndDrag, TitleRowNeverDragsAndAStillPressIsAClick) {
   DragFrom(0);
   EXPECT_EQ(Drags, 0);
 
-  Click(3);  // press and release without movement: an ordinary click
+  Click(3); // press and release without movement: an ordinary click
   EXPECT_EQ(Drags, 0);
   EXPECT_EQ(Form->dbgPictures->CurrentRow(), 3);
   EXPECT_EQ(Form->dbgPictures->SelectedRows().Count(), 1);

@@ -18,7 +18,8 @@ protected:
   }
   void Fill(int Count) {
     T->DisableControls();
-    for (int K = 0; K < Count; ++K) AddPicture(*T, "p" + std::to_string(100 + K) + ".jpg", "/pics/");
+    for (int K = 0; K < Count; ++K)
+      AddPicture(*T, "p" + std::to_string(100 + K) + ".jpg", "/pics/");
     T->EnableControls();
     T->First();
     Scrolls = 0;
@@ -47,7 +48,8 @@ TEST_F(CursorTest, EmptyTableFlagsAndMoves) {
   T->Last();
   EXPECT_EQ(Scrolls, 2);
   EXPECT_TRUE(T->Bof() && T->Eof());
-  for (int F = 0; F < T->FieldCount(); ++F) EXPECT_TRUE(T->Fields(F).IsNull());
+  for (int F = 0; F < T->FieldCount(); ++F)
+    EXPECT_TRUE(T->Fields(F).IsNull());
 }
 
 TEST_F(CursorTest, OneRecord) {
@@ -188,16 +190,20 @@ TEST_F(CursorTest, AfterScrollTable) {
       {"Insert", [&] { T->Insert(); }, 1},
       {"Cancel", [&] { T->Cancel(); }, 1},
       {"Insert again", [&] { T->Insert(); }, 1},
-      {"Post", [&] {
+      {"Post",
+       [&] {
          T->FieldByName("Name").SetAsString("zz.jpg");
          T->Post();
-       }, 0},
+       },
+       0},
       {"ClearRecords", [&] { T->ClearRecords(); }, 0},
       {"IndexName", [&] { T->SetIndexName("mtbidxLocationName"); }, 0},
-      {"DisableControls/EnableControls", [&] {
+      {"DisableControls/EnableControls",
+       [&] {
          T->DisableControls();
          T->EnableControls();
-       }, 0},
+       },
+       0},
   };
   for (const TCase& C : Cases) {
     Scrolls = 0;
@@ -230,10 +236,10 @@ TEST_F(CursorTest, MoveEndsUntouchedInsertAndPostsWrittenOne) {
 }
 
 TEST_F(CursorTest, PostKeepsPositionNumberNotRecord) {
-  Fill(5);  // p100 .. p104
+  Fill(5); // p100 .. p104
   T->SetRecNo(3);
   EXPECT_EQ(Current(), "p102.jpg");
-  AddPicture(*T, "a.jpg", "/pics/");  // sorts first
+  AddPicture(*T, "a.jpg", "/pics/"); // sorts first
   EXPECT_EQ(T->RecNo(), 3);
   EXPECT_EQ(Current(), "p101.jpg");
 }
@@ -256,8 +262,8 @@ TEST_F(CursorTest, ClosedTableMovesFail) {
   T->Close();
   EXPECT_EQ(T->RecNo(), -1);
   EXPECT_TRUE(T->IsEmpty());
-  for (auto Move : {&TmtbCustomMemTable::First, &TmtbCustomMemTable::Last, &TmtbCustomMemTable::Next,
-                    &TmtbCustomMemTable::Prior}) {
+  for (auto Move : {&TmtbCustomMemTable::First, &TmtbCustomMemTable::Last,
+                    &TmtbCustomMemTable::Next, &TmtbCustomMemTable::Prior}) {
     try {
       (T.get()->*Move)();
       ADD_FAILURE() << "no error";
@@ -267,4 +273,4 @@ TEST_F(CursorTest, ClosedTableMovesFail) {
   }
 }
 
-}  // namespace
+} // namespace

@@ -17,8 +17,8 @@ struct TSession {
   std::unique_ptr<TmtbMemTable> Table = OpenPictureTable();
   TDataSource Source{"dsPictures"};
   TRecordingLink Link;
-  std::vector<std::string> Log;      // what each step observed
-  std::vector<TBookmark> Bookmarks;  // taken along the way
+  std::vector<std::string> Log;     // what each step observed
+  std::vector<TBookmark> Bookmarks; // taken along the way
   int MaxPending = 0;
 
   explicit TSession(bool Defer) {
@@ -26,7 +26,9 @@ struct TSession {
     Source.SetDataSet(Table.get());
     Link.SetBufferCount(5);
     Link.SetDataSource(&Source);
-    Table->AfterScroll = [this](TmtbCustomMemTable& T) { Log.push_back("after " + std::to_string(T.RecNo())); };
+    Table->AfterScroll = [this](TmtbCustomMemTable& T) {
+      Log.push_back("after " + std::to_string(T.RecNo()));
+    };
     Table->BeforeScroll = [this](TmtbCustomMemTable&) { Log.push_back("before"); };
   }
 
@@ -38,13 +40,17 @@ struct TSession {
   // What a view and a caller can see of the cursor.
   void Observe(const std::string& Step) {
     TmtbCustomMemTable& T = *Table;
-    std::string S = Step + ": recno " + std::to_string(T.RecNo()) + " count " + std::to_string(T.RecordCount()) +
-                    " seq " + std::to_string(T.CurrentRecordSequence()) + " bof " + std::to_string(T.Bof()) +
-                    " eof " + std::to_string(T.Eof()) + " name " + T.FieldByName("Name").AsString() + " window";
+    std::string S = Step + ": recno " + std::to_string(T.RecNo()) + " count " +
+                    std::to_string(T.RecordCount()) + " seq " +
+                    std::to_string(T.CurrentRecordSequence()) + " bof " + std::to_string(T.Bof()) +
+                    " eof " + std::to_string(T.Eof()) + " name " +
+                    T.FieldByName("Name").AsString() + " window";
     for (int K = 0; K < T.WindowCount(); ++K)
-      S += " " + T.FieldByName("Location").DisplayTextOf(K) + T.FieldByName("Name").DisplayTextOf(K);
+      S +=
+          " " + T.FieldByName("Location").DisplayTextOf(K) + T.FieldByName("Name").DisplayTextOf(K);
     S += " link";
-    for (int K = 0; K < Link.RecordCount(); ++K) S += " " + Link.DisplayText(K, T.FieldByName("Name"));
+    for (int K = 0; K < Link.RecordCount(); ++K)
+      S += " " + Link.DisplayText(K, T.FieldByName("Name"));
     S += " active " + std::to_string(Link.ActiveRecord());
     Log.push_back(S);
   }
@@ -58,8 +64,9 @@ struct TRandomPicture {
 };
 
 TRandomPicture MakePicture(std::mt19937& Rng) {
-  static const char* const Names[] = {"a.jpg", "A.jpg", "b.jpg", "co-op.jpg", "coop.jpg", "co_op.jpg",
-                                      "img10.jpg", "img2.jpg", "Äpfel.png", "apfel.png", "z.tif"};
+  static const char* const Names[] = {"a.jpg",     "A.jpg",     "b.jpg",     "co-op.jpg",
+                                      "coop.jpg",  "co_op.jpg", "img10.jpg", "img2.jpg",
+                                      "Äpfel.png", "apfel.png", "z.tif"};
   static const char* const Locations[] = {"/p/", "/p/sub/", "/q/", "/P/"};
   static const char* const Types[] = {"jpg", "JPG", "png", "tif"};
   TRandomPicture P;
@@ -70,8 +77,8 @@ TRandomPicture MakePicture(std::mt19937& Rng) {
   return P;
 }
 
-const char* const IndexNames[] = {"mtbidxNameLocation", "mtbidxLocationName", "mtbidxDateLocationName",
-                                  "mtbidxTypeName", ""};
+const char* const IndexNames[] = {"mtbidxNameLocation", "mtbidxLocationName",
+                                  "mtbidxDateLocationName", "mtbidxTypeName", ""};
 
 // Every index's order as sequence numbers, then back to the index selected before.
 std::vector<std::vector<int64_t>> AllOrders(TmtbCustomMemTable& T) {
@@ -111,38 +118,50 @@ void RunSession(TSession& S, unsigned Seed, int Steps) {
       continue;
     }
     switch (Action % 10) {
-      case 0: T.Next(); break;
-      case 1: T.MoveBy(static_cast<int>(Rng() % 7) - 3); break;
-      case 2: Rng() % 2 ? T.First() : T.Last(); break;
-      case 3: T.SetRecNo(1 + static_cast<int>(Rng() % static_cast<unsigned>(std::max(T.RecordCount(), 1)))); break;
-      case 4: S.Bookmarks.push_back(T.Bookmark()); break;
-      case 5:
-        if (!S.Bookmarks.empty() && T.BookmarkValid(S.Bookmarks[Rng() % S.Bookmarks.size()]))
-          T.GotoBookmark(S.Bookmarks[Rng() % S.Bookmarks.size()]);
-        break;
-      case 6: T.SetIndexName(IndexNames[Rng() % std::size(IndexNames)]); break;
-      case 7:
-        if (!T.IsEmpty() && Rng() % 3 == 0) T.Delete();
-        break;
-      case 8:
-        // Controls on for a moment: the view reads the window.
-        T.EnableControls();
-        S.Observe(Name + " enabled");
-        T.DisableControls();
-        break;
-      default: {
-        // An insert left open, then cancelled or ended by a move.
-        T.Insert();
-        if (Rng() % 2) {
-          T.FieldByName("Name").SetAsString("open.jpg");
-          S.Observe(Name + " editing");
-        }
-        if (Rng() % 2)
-          T.Cancel();
-        else
-          T.Next();
-        break;
+    case 0:
+      T.Next();
+      break;
+    case 1:
+      T.MoveBy(static_cast<int>(Rng() % 7) - 3);
+      break;
+    case 2:
+      Rng() % 2 ? T.First() : T.Last();
+      break;
+    case 3:
+      T.SetRecNo(1 + static_cast<int>(Rng() % static_cast<unsigned>(std::max(T.RecordCount(), 1))));
+      break;
+    case 4:
+      S.Bookmarks.push_back(T.Bookmark());
+      break;
+    case 5:
+      if (!S.Bookmarks.empty() && T.BookmarkValid(S.Bookmarks[Rng() % S.Bookmarks.size()]))
+        T.GotoBookmark(S.Bookmarks[Rng() % S.Bookmarks.size()]);
+      break;
+    case 6:
+      T.SetIndexName(IndexNames[Rng() % std::size(IndexNames)]);
+      break;
+    case 7:
+      if (!T.IsEmpty() && Rng() % 3 == 0) T.Delete();
+      break;
+    case 8:
+      // Controls on for a moment: the view reads the window.
+      T.EnableControls();
+      S.Observe(Name + " enabled");
+      T.DisableControls();
+      break;
+    default: {
+      // An insert left open, then cancelled or ended by a move.
+      T.Insert();
+      if (Rng() % 2) {
+        T.FieldByName("Name").SetAsString("open.jpg");
+        S.Observe(Name + " editing");
       }
+      if (Rng() % 2)
+        T.Cancel();
+      else
+        T.Next();
+      break;
+    }
     }
     S.Observe(Name);
   }
@@ -159,7 +178,8 @@ TEST(DeferredPostTest, SameResultsAsPlacingAtEachPost) {
     EXPECT_EQ(Now.MaxPending, 0);
     EXPECT_GT(Later.MaxPending, 0) << "the session must exercise deferred placement";
     ASSERT_EQ(Now.Log.size(), Later.Log.size());
-    for (size_t K = 0; K < Now.Log.size(); ++K) ASSERT_EQ(Now.Log[K], Later.Log[K]) << "entry " << K;
+    for (size_t K = 0; K < Now.Log.size(); ++K)
+      ASSERT_EQ(Now.Log[K], Later.Log[K]) << "entry " << K;
     EXPECT_EQ(Now.Link.Events, Later.Link.Events);
     // Bookmarks compare alike (taken at the same steps in both sessions).
     ASSERT_EQ(Now.Bookmarks.size(), Later.Bookmarks.size());
@@ -181,11 +201,13 @@ TEST(DeferredPostTest, SameResultsAsPlacingAtEachPost) {
 TEST(DeferredPostTest, OnlyTheSelectedIndexIsPlacedWhenRead) {
   std::mt19937 Rng(7);
   std::vector<TRandomPicture> Pictures;
-  for (int K = 0; K < 3000; ++K) Pictures.push_back(MakePicture(Rng));
+  for (int K = 0; K < 3000; ++K)
+    Pictures.push_back(MakePicture(Rng));
   auto Fill = [&](TmtbCustomMemTable& T) {
     T.DisableControls();
     T.ClearRecords();
-    for (const auto& P : Pictures) AddPicture(T, P.Name, P.Location, P.Date, P.Type);
+    for (const auto& P : Pictures)
+      AddPicture(T, P.Name, P.Location, P.Date, P.Type);
     T.EnableControls();
   };
   auto Now = OpenPictureTable();
@@ -194,7 +216,8 @@ TEST(DeferredPostTest, OnlyTheSelectedIndexIsPlacedWhenRead) {
   Fill(*Now);
   Fill(*Later);
   const TmtbIndexes& X = Later->Indexes();
-  for (int K = 1; K < X.Count(); ++K) EXPECT_EQ(X.Items(K).PendingCount(), 3000) << X.Items(K).Name();
+  for (int K = 1; K < X.Count(); ++K)
+    EXPECT_EQ(X.Items(K).PendingCount(), 3000) << X.Items(K).Name();
   EXPECT_EQ(X.BuiltIn().PendingCount(), 0) << "the insertion order is kept at each Post";
   EXPECT_EQ(Later->RecordCount(), 3000);
   EXPECT_EQ(Later->RecNo(), 1);
@@ -202,7 +225,8 @@ TEST(DeferredPostTest, OnlyTheSelectedIndexIsPlacedWhenRead) {
   EXPECT_EQ(X.Find("mtbidxNameLocation")->PendingCount(), 0);
   EXPECT_EQ(X.Find("mtbidxDateLocationName")->PendingCount(), 3000);
   EXPECT_EQ(AllOrders(*Now), AllOrders(*Later));
-  for (int K = 0; K < X.Count(); ++K) EXPECT_EQ(X.Items(K).PendingCount(), 0);
+  for (int K = 0; K < X.Count(); ++K)
+    EXPECT_EQ(X.Items(K).PendingCount(), 0);
 
   // A few more posts after that go in one by one at the next read.
   Later->DisableControls();
@@ -243,4 +267,4 @@ TEST(DeferredPostTest, UniqueAndPartialIndexesPlaceAtOnce) {
   EXPECT_EQ(Column(*T, "Name"), (std::vector<std::string>{"a.jpg", "b.jpg"}));
 }
 
-}  // namespace
+} // namespace

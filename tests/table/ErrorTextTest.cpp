@@ -25,18 +25,23 @@ TEST(ErrorText, FieldWrites) {
             "mtbPictures: Dataset is not in edit mode.");
   T->Insert();
   T->FieldByName("Type").SetReadOnly(true);
-  EXPECT_EQ(MessageOf<EDatabaseError>([&] { T->FieldByName("Type").SetAsString("x"); }), "Field Type is read only");
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { T->FieldByName("Type").SetAsString("x"); }),
+            "Field Type is read only");
   T->FieldByName("Type").SetReadOnly(false);
   T->SetReadOnly(true);
-  EXPECT_EQ(MessageOf<EDatabaseError>([&] { T->FieldByName("Name").SetAsString("x"); }), "Field Name is read only");
-  EXPECT_EQ(MessageOf<EDatabaseError>([&] { T->FieldByName("Nope"); }), "mtbPictures: Field 'Nope' not found");
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { T->FieldByName("Name").SetAsString("x"); }),
+            "Field Name is read only");
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { T->FieldByName("Nope"); }),
+            "mtbPictures: Field 'Nope' not found");
 }
 
 TEST(ErrorText, ClosedTable) {
   auto T = CreatePictureTable();
-  for (auto Action : std::vector<std::function<void()>>{[&] { T->RecordCount(); }, [&] { T->First(); },
-                                                        [&] { T->MoveBy(1); }, [&] { T->Insert(); }}) {
-    EXPECT_EQ(MessageOf<EDatabaseError>(Action), "mtbPictures: Cannot perform this operation on a closed dataset");
+  for (auto Action :
+       std::vector<std::function<void()>>{[&] { T->RecordCount(); }, [&] { T->First(); },
+                                          [&] { T->MoveBy(1); }, [&] { T->Insert(); }}) {
+    EXPECT_EQ(MessageOf<EDatabaseError>(Action),
+              "mtbPictures: Cannot perform this operation on a closed dataset");
   }
 }
 
@@ -50,7 +55,9 @@ TEST(ErrorText, OpeningChecks) {
   const std::vector<TCase> Cases = {
       {"no fields", [](TmtbMemTable&) {}, "There must be at least one field", true},
       {"unsupported type",
-       [](TmtbMemTable& T) { T.FieldDefs() = {{"A", ftString, 5}, {"Cur", ftCursor, 0}}; },
+       [](TmtbMemTable& T) {
+         T.FieldDefs() = {{"A", ftString, 5}, {"Cur", ftCursor, 0}};
+       },
        "Fielddef Cur (Cur) Datatype 22 not supported.", true},
       {"index without fields",
        [](TmtbMemTable& T) {
@@ -93,7 +100,8 @@ TEST(ErrorText, AttachMaxCount) {
   EXPECT_EQ(MessageOf<EMemTableError>([&] { T->SetAttachMaxCount(0); }), "Invalid argument.");
   EXPECT_EQ(MessageOf<EMemTableError>([&] { T->SetAttachMaxCount(-3); }), "Invalid argument.");
   T->Open();
-  EXPECT_EQ(MessageOf<EMemTableError>([&] { T->SetAttachMaxCount(2); }), "Table must be closed for this operation.");
+  EXPECT_EQ(MessageOf<EMemTableError>([&] { T->SetAttachMaxCount(2); }),
+            "Table must be closed for this operation.");
   EXPECT_EQ(T->AttachMaxCount(), 1);
 }
 
@@ -110,7 +118,7 @@ TEST(ErrorText, BookmarkCounterOutOfRangeKeepsInsertState) {
   T->Cancel();
   EXPECT_EQ(T->RecordCount(), 1) << "the record entered no index";
   T->ClearRecords();
-  AddPicture(*T, "c.jpg", "/");  // emptying resets the counter
+  AddPicture(*T, "c.jpg", "/"); // emptying resets the counter
   EXPECT_EQ(T->RecordCount(), 1);
 }
 
@@ -126,7 +134,8 @@ TEST(ErrorText, DuplicateInUniqueIndex) {
   }
   T.Insert();
   T.FieldByName("A").SetAsString("x");
-  EXPECT_EQ(MessageOf<EMemTableError>([&] { T.Post(); }), "Duplicate index value. Operation aborted.");
+  EXPECT_EQ(MessageOf<EMemTableError>([&] { T.Post(); }),
+            "Duplicate index value. Operation aborted.");
   EXPECT_EQ(T.State(), dsInsert);
   T.Cancel();
   EXPECT_EQ(T.RecordCount(), 2);
@@ -139,7 +148,8 @@ TEST(ErrorText, InvalidLocale) {
   T->Insert();
   T->FieldByName("Name").SetAsString("a.jpg");
   EXPECT_EQ(MessageOf<EMemTableError>([&] { T->Post(); }), "Invalid locale. 32767");
-  EXPECT_EQ(MessageOf<EMemTableError>([&] { T->SetLocaleID(1024); }), "Table must be closed for this operation.");
+  EXPECT_EQ(MessageOf<EMemTableError>([&] { T->SetLocaleID(1024); }),
+            "Table must be closed for this operation.");
 }
 
 TEST(ErrorText, RecordNotFound) {
@@ -147,7 +157,8 @@ TEST(ErrorText, RecordNotFound) {
   AddPicture(*T, "a.jpg", "/");
   const TBookmark B = T->Bookmark();
   T->ClearRecords();
-  EXPECT_EQ(MessageOf<EDatabaseError>([&] { T->GotoBookmark(B); }), "mtbPictures: Record not found");
+  EXPECT_EQ(MessageOf<EDatabaseError>([&] { T->GotoBookmark(B); }),
+            "mtbPictures: Record not found");
 }
 
 TEST(ErrorText, DeleteOnEmptyTable) {
@@ -156,4 +167,4 @@ TEST(ErrorText, DeleteOnEmptyTable) {
             "mtbPictures: Cannot perform this operation on an empty dataset");
 }
 
-}  // namespace
+} // namespace

@@ -27,7 +27,8 @@ TEST(Collation, EnglishOrders) {
   };
   for (const TCase& Case : Cases) {
     std::vector<std::string> V = Case.Input;
-    std::sort(V.begin(), V.end(), [&](const std::string& A, const std::string& B) { return C.Compare(A, B) < 0; });
+    std::sort(V.begin(), V.end(),
+              [&](const std::string& A, const std::string& B) { return C.Compare(A, B) < 0; });
     EXPECT_EQ(V, Case.Expected);
   }
   // The explicit English locale identifier gives the same order.
@@ -47,7 +48,8 @@ TEST(Collation, PosixLocaleMeansEnglish) {
 
 TEST(Collation, SortKeysAgreeWithCollation) {
   TCollator C(1024);
-  const std::vector<std::string> Names = {"a", "A", "b", "img10", "img2", "co-op", "coop", "\xff", "", "ä"};
+  const std::vector<std::string> Names = {"a",     "A",    "b",    "img10", "img2",
+                                          "co-op", "coop", "\xff", "",      "ä"};
   for (const auto& A : Names)
     for (const auto& B : Names) {
       std::string KA, KB;
@@ -60,16 +62,19 @@ TEST(Collation, SortKeysAgreeWithCollation) {
 
 TEST(IndexOrder, NameOrderUnderEnglishLocale) {
   auto T = OpenPictureTable();
-  for (const char* N : {"b.jpg", "A.jpg", "a.jpg", "B.jpg", "img2.jpg", "img10.jpg"}) AddPicture(*T, N, "/p/");
-  EXPECT_EQ(Column(*T, "Name"),
-            (std::vector<std::string>{"a.jpg", "A.jpg", "b.jpg", "B.jpg", "img10.jpg", "img2.jpg"}));
+  for (const char* N : {"b.jpg", "A.jpg", "a.jpg", "B.jpg", "img2.jpg", "img10.jpg"})
+    AddPicture(*T, N, "/p/");
+  EXPECT_EQ(Column(*T, "Name"), (std::vector<std::string>{"a.jpg", "A.jpg", "b.jpg", "B.jpg",
+                                                          "img10.jpg", "img2.jpg"}));
 }
 
 TEST(IndexOrder, InvalidUtf8NamesAreKeptApartAndReadBack) {
   auto T = OpenPictureTable();
   // Each of these is ill-formed UTF-8; the collation sees U+FFFD in all of them.
-  const std::vector<std::string> Names = {"x\xff.jpg", "x\xfe.jpg", "x\xc3.jpg", "x\xed\xa0\x80.jpg", "x\x80.jpg"};
-  for (const auto& N : Names) AddPicture(*T, N, "/p/");
+  const std::vector<std::string> Names = {"x\xff.jpg", "x\xfe.jpg", "x\xc3.jpg",
+                                          "x\xed\xa0\x80.jpg", "x\x80.jpg"};
+  for (const auto& N : Names)
+    AddPicture(*T, N, "/p/");
   std::vector<std::string> Got = Column(*T, "Name");
   ASSERT_EQ(Got.size(), Names.size());
   std::vector<std::string> Sorted = Got;
@@ -79,7 +84,8 @@ TEST(IndexOrder, InvalidUtf8NamesAreKeptApartAndReadBack) {
   EXPECT_EQ(Sorted, Expected) << "every name read back byte for byte";
   // The order does not depend on posting order.
   auto T2 = OpenPictureTable();
-  for (auto It = Names.rbegin(); It != Names.rend(); ++It) AddPicture(*T2, *It, "/p/");
+  for (auto It = Names.rbegin(); It != Names.rend(); ++It)
+    AddPicture(*T2, *It, "/p/");
   EXPECT_EQ(Column(*T2, "Name"), Got);
 }
 
@@ -120,8 +126,8 @@ TEST(IndexOrder, DateOrderOldestFirstNullsFirst) {
 TEST(IndexOrder, NewRecordGoesBeforeEqualKeysOnBothSidesOfTwenty) {
   auto T = OpenPictureTable();
   T->SetIndexName("mtbidxTypeName");
-  AddPicture(*T, "a.jpg", "/z/", 1, "aaa");  // sorts before the equal keys
-  AddPicture(*T, "z.jpg", "/z/", 1, "zzz");  // and after them
+  AddPicture(*T, "a.jpg", "/z/", 1, "aaa"); // sorts before the equal keys
+  AddPicture(*T, "z.jpg", "/z/", 1, "zzz"); // and after them
   for (int K = 0; K < 30; ++K) {
     AddPicture(*T, "same.jpg", "/f" + std::to_string(K) + "/", 1, "jpg");
     std::vector<std::string> Locations = Column(*T, "Location");
@@ -140,9 +146,11 @@ TEST(IndexOrder, RandomRecordsMatchReferenceOrder) {
   auto T = OpenPictureTable();
   TCollator C(1024);
   std::mt19937 Rng(1234);
-  const std::vector<std::string> Stems = {"IMG_", "img_", "dsc", "DSC", "holiday photo (", "co-op", "Ärger", "b"};
-  const std::vector<std::string> Folders = {"/home/u/Pictures/", "/home/u/Pictures/2019/", "/home/u/Pictures/2019 summer/",
-                                            "/mnt/Photos/", "/mnt/photos/"};
+  const std::vector<std::string> Stems = {"IMG_",  "img_",  "dsc", "DSC", "holiday photo (",
+                                          "co-op", "Ärger", "b"};
+  const std::vector<std::string> Folders = {"/home/u/Pictures/", "/home/u/Pictures/2019/",
+                                            "/home/u/Pictures/2019 summer/", "/mnt/Photos/",
+                                            "/mnt/photos/"};
   const std::vector<std::string> Types = {"jpg", "JPG", "png", "tif"};
   struct TRec {
     std::string Name, Location, Type;
@@ -150,8 +158,9 @@ TEST(IndexOrder, RandomRecordsMatchReferenceOrder) {
   };
   std::vector<TRec> Posted;
   for (int K = 0; K < 600; ++K) {
-    TRec R{Stems[Rng() % Stems.size()] + std::to_string(Rng() % 40), Folders[Rng() % Folders.size()],
-           Types[Rng() % Types.size()], static_cast<double>(40000 + Rng() % 30)};
+    TRec R{Stems[Rng() % Stems.size()] + std::to_string(Rng() % 40),
+           Folders[Rng() % Folders.size()], Types[Rng() % Types.size()],
+           static_cast<double>(40000 + Rng() % 30)};
     R.Name += "." + R.Type;
     AddPicture(*T, R.Name, R.Location, R.Date, R.Type);
     Posted.push_back(R);
@@ -162,25 +171,41 @@ TEST(IndexOrder, RandomRecordsMatchReferenceOrder) {
     std::function<int(const TRec&, const TRec&)> Cmp;
   };
   const std::vector<TOrder> Orders = {
-      {"mtbidxNameLocation", [&](auto& A, auto& B) { int c = Text(A.Name, B.Name); return c ? c : Text(A.Location, B.Location); }},
-      {"mtbidxLocationName", [&](auto& A, auto& B) { int c = Text(A.Location, B.Location); return c ? c : Text(A.Name, B.Name); }},
-      {"mtbidxDateLocationName", [&](auto& A, auto& B) {
+      {"mtbidxNameLocation",
+       [&](auto& A, auto& B) {
+         int c = Text(A.Name, B.Name);
+         return c ? c : Text(A.Location, B.Location);
+       }},
+      {"mtbidxLocationName",
+       [&](auto& A, auto& B) {
+         int c = Text(A.Location, B.Location);
+         return c ? c : Text(A.Name, B.Name);
+       }},
+      {"mtbidxDateLocationName",
+       [&](auto& A, auto& B) {
          if (A.Date != B.Date) return A.Date < B.Date ? -1 : 1;
          int c = Text(A.Location, B.Location);
          return c ? c : Text(A.Name, B.Name);
        }},
-      {"mtbidxTypeName", [&](auto& A, auto& B) { int c = Text(A.Type, B.Type); return c ? c : Text(A.Name, B.Name); }},
+      {"mtbidxTypeName",
+       [&](auto& A, auto& B) {
+         int c = Text(A.Type, B.Type);
+         return c ? c : Text(A.Name, B.Name);
+       }},
   };
   for (const TOrder& O : Orders) {
-    std::vector<TRec> Ref(Posted.rbegin(), Posted.rend());  // newest first among equals
-    std::stable_sort(Ref.begin(), Ref.end(), [&](const TRec& A, const TRec& B) { return O.Cmp(A, B) < 0; });
+    std::vector<TRec> Ref(Posted.rbegin(), Posted.rend()); // newest first among equals
+    std::stable_sort(Ref.begin(), Ref.end(),
+                     [&](const TRec& A, const TRec& B) { return O.Cmp(A, B) < 0; });
     T->SetIndexName(O.Index);
     std::vector<std::string> Expected;
-    for (const TRec& R : Ref) Expected.push_back(R.Name + "|" + R.Location);
+    for (const TRec& R : Ref)
+      Expected.push_back(R.Name + "|" + R.Location);
     std::vector<std::string> Got;
     T->First();
     while (!T->Eof()) {
-      Got.push_back(T->FieldByName("Name").AsString() + "|" + T->FieldByName("Location").AsString());
+      Got.push_back(T->FieldByName("Name").AsString() + "|" +
+                    T->FieldByName("Location").AsString());
       T->Next();
     }
     EXPECT_EQ(Got, Expected) << O.Index;
@@ -192,7 +217,7 @@ TEST(IndexOrder, RandomRecordsMatchReferenceOrder) {
 // while the table reorganises its key summaries.
 TEST(IndexOrder, SortedRunsAndManyDistinctValues) {
   auto T = OpenPictureTable();
-  std::vector<std::pair<std::string, std::string>> Posted;  // name, location
+  std::vector<std::pair<std::string, std::string>> Posted; // name, location
   auto Post = [&](const std::string& Name, const std::string& Location) {
     AddPicture(*T, Name, Location, 1, "jpg");
     Posted.emplace_back(Name, Location);
@@ -203,7 +228,7 @@ TEST(IndexOrder, SortedRunsAndManyDistinctValues) {
     std::snprintf(Buf, sizeof Buf, "n%05d.jpg", K);
     Post(Buf, K % 3 == 0 ? "/b/" : "/a/");
   }
-  for (int K = 0; K < 300; ++K) {  // descending run of folders
+  for (int K = 0; K < 300; ++K) { // descending run of folders
     char Buf[32];
     std::snprintf(Buf, sizeof Buf, "/f%04d/", 300 - K);
     Post("same.jpg", Buf);
@@ -221,9 +246,11 @@ TEST(IndexOrder, SortedRunsAndManyDistinctValues) {
     T->SetIndexName(Index);
     std::vector<std::string> Got = Column(*T, "Location");
     ASSERT_EQ(Got.size(), Ref.size());
-    for (size_t K = 0; K < Ref.size(); ++K) ASSERT_EQ(Got[K], Ref[K].second) << Index << " at " << K;
+    for (size_t K = 0; K < Ref.size(); ++K)
+      ASSERT_EQ(Got[K], Ref[K].second) << Index << " at " << K;
     const std::vector<std::string> Names = Column(*T, "Name");
-    for (size_t K = 0; K < Ref.size(); ++K) ASSERT_EQ(Names[K], Ref[K].first) << Index << " at " << K;
+    for (size_t K = 0; K < Ref.size(); ++K)
+      ASSERT_EQ(Names[K], Ref[K].first) << Index << " at " << K;
   }
 }
 
@@ -235,9 +262,10 @@ TEST(IndexOrder, SwitchingKeepsCurrentRecordAndRow) {
   Link.SetBufferCount(5);
   Link.SetDataSource(&Source);
   for (int K = 0; K < 20; ++K)
-    AddPicture(*T, "n" + std::to_string(10 + K) + ".jpg", "/f" + std::to_string(10 + (K * 7) % 20) + "/");
+    AddPicture(*T, "n" + std::to_string(10 + K) + ".jpg",
+               "/f" + std::to_string(10 + (K * 7) % 20) + "/");
   T->First();
-  T->MoveBy(8);  // row 4 of the 5-row window
+  T->MoveBy(8); // row 4 of the 5-row window
   ASSERT_EQ(Link.ActiveRecord(), 4);
   const std::string Name = T->FieldByName("Name").AsString();
   int Scrolls = 0;
@@ -274,10 +302,13 @@ TEST(IndexOrder, FieldListOptions) {
   // Descending and case-insensitive definitions, and per-field option letters.
   TmtbMemTable T("t");
   T.FieldDefs() = {{"S", ftString, 20}, {"N", ftInteger, 0}};
-  T.IndexDefs() = {{"byS", "S:D", 0}, {"byNdesc", " N ; ", ixDescending}, {"ci", "S", ixCaseInsensitive},
+  T.IndexDefs() = {{"byS", "S:D", 0},
+                   {"byNdesc", " N ; ", ixDescending},
+                   {"ci", "S", ixCaseInsensitive},
                    {"ord", "S:L", 0}};
   T.Open();
-  for (auto [S, N] : std::vector<std::pair<const char*, int>>{{"b", 2}, {"A", 3}, {"a", 1}, {"B", 4}}) {
+  for (auto [S, N] :
+       std::vector<std::pair<const char*, int>>{{"b", 2}, {"A", 3}, {"a", 1}, {"B", 4}}) {
     T.Insert();
     T.FieldByName("S").SetAsString(S);
     T.FieldByName("N").SetAsInteger(N);
@@ -287,10 +318,10 @@ TEST(IndexOrder, FieldListOptions) {
   EXPECT_EQ(Column(T, "S"), (std::vector<std::string>{"B", "b", "A", "a"}));
   T.SetIndexName("byNdesc");
   EXPECT_EQ(Column(T, "N"), (std::vector<std::string>{"4", "3", "2", "1"}));
-  T.SetIndexName("ci");  // equal ignoring case: newest first
+  T.SetIndexName("ci"); // equal ignoring case: newest first
   EXPECT_EQ(Column(T, "S"), (std::vector<std::string>{"a", "A", "B", "b"}));
-  T.SetIndexName("ord");  // character codes
+  T.SetIndexName("ord"); // character codes
   EXPECT_EQ(Column(T, "S"), (std::vector<std::string>{"A", "B", "a", "b"}));
 }
 
-}  // namespace
+} // namespace

@@ -45,7 +45,8 @@ TEST(PictureTable, Configuration) {
   ASSERT_EQ(I.Count(), 5);
   EXPECT_EQ(I.Items(0).Name(), "__MT__ROWORDER");
   EXPECT_TRUE(I.Items(0).BuiltIn());
-  const char* Names[] = {"mtbidxNameLocation", "mtbidxLocationName", "mtbidxDateLocationName", "mtbidxTypeName"};
+  const char* Names[] = {"mtbidxNameLocation", "mtbidxLocationName", "mtbidxDateLocationName",
+                         "mtbidxTypeName"};
   const std::vector<std::vector<std::string>> Fields = {
       {"Name", "Location"}, {"Location", "Name"}, {"Date", "Location", "Name"}, {"Type", "Name"}};
   for (int K = 0; K < 4; ++K) {
@@ -54,7 +55,8 @@ TEST(PictureTable, Configuration) {
     EXPECT_TRUE(X.Maintained());
     ASSERT_EQ(X.FieldList().Count(), static_cast<int>(Fields[static_cast<size_t>(K)].size()));
     for (int F = 0; F < X.FieldList().Count(); ++F) {
-      EXPECT_EQ(X.FieldList().Items(F).Field->FieldName(), Fields[static_cast<size_t>(K)][static_cast<size_t>(F)]);
+      EXPECT_EQ(X.FieldList().Items(F).Field->FieldName(),
+                Fields[static_cast<size_t>(K)][static_cast<size_t>(F)]);
       EXPECT_EQ(X.FieldList().Items(F).Options, 0u);
     }
   }
@@ -94,7 +96,8 @@ TEST(RecordStore, LongTextIsCutAtCharacterBoundary) {
 
 TEST(RecordStore, EmptyingResetsSlotsSequenceAndCounts) {
   auto T = OpenPictureTable();
-  for (int K = 0; K < 3; ++K) AddPicture(*T, "f" + std::to_string(K) + ".jpg", "/d/");
+  for (int K = 0; K < 3; ++K)
+    AddPicture(*T, "f" + std::to_string(K) + ".jpg", "/d/");
   const uint32_t Generation = T->Common().Generation();
   EXPECT_EQ(T->RecordCount(), 3);
   EXPECT_EQ(T->Common().SequenceCounter(), 3);
@@ -111,7 +114,8 @@ TEST(RecordStore, EmptyingResetsSlotsSequenceAndCounts) {
 
 TEST(RecordStore, FreedSlotsAreReused) {
   auto T = OpenPictureTable();
-  for (int K = 0; K < 4; ++K) AddPicture(*T, "f" + std::to_string(K) + ".jpg", "/d/");
+  for (int K = 0; K < 4; ++K)
+    AddPicture(*T, "f" + std::to_string(K) + ".jpg", "/d/");
   T->SetRecNo(2);
   const int Slot = T->CurrentRecordSlot();
   T->Delete();
@@ -146,13 +150,15 @@ TEST(DateTime, EncodeDecodeRoundTrip) {
   struct TCase {
     int Y, Mo, D, H, Mi, S;
   };
-  for (TCase C : {TCase{1980, 1, 1, 0, 0, 0}, TCase{2024, 2, 29, 23, 59, 58}, TCase{2107, 12, 31, 13, 5, 7},
-                  TCase{1850, 6, 15, 6, 30, 0}}) {
+  for (TCase C : {TCase{1980, 1, 1, 0, 0, 0}, TCase{2024, 2, 29, 23, 59, 58},
+                  TCase{2107, 12, 31, 13, 5, 7}, TCase{1850, 6, 15, 6, 30, 0}}) {
     int Y, Mo, D, H, Mi, S, Ms;
     DecodeDateTime(EncodeDateTime(C.Y, C.Mo, C.D, C.H, C.Mi, C.S), Y, Mo, D, H, Mi, S, Ms);
-    EXPECT_EQ(std::vector<int>({Y, Mo, D, H, Mi, S, Ms}), std::vector<int>({C.Y, C.Mo, C.D, C.H, C.Mi, C.S, 0}));
+    EXPECT_EQ(std::vector<int>({Y, Mo, D, H, Mi, S, Ms}),
+              std::vector<int>({C.Y, C.Mo, C.D, C.H, C.Mi, C.S, 0}));
   }
-  for (auto Bad : {std::vector<int>{2023, 2, 29, 0, 0, 0}, {2020, 13, 1, 0, 0, 0}, {2020, 1, 1, 24, 0, 0}}) {
+  for (auto Bad :
+       {std::vector<int>{2023, 2, 29, 0, 0, 0}, {2020, 13, 1, 0, 0, 0}, {2020, 1, 1, 24, 0, 0}}) {
     EXPECT_THROW(EncodeDateTime(Bad[0], Bad[1], Bad[2], Bad[3], Bad[4], Bad[5]), EDatabaseError);
   }
 }
@@ -178,4 +184,4 @@ TEST(DateTime, NonFiniteValuesAreRefused) {
   EXPECT_TRUE(T->FieldByName("Date").IsNull());
 }
 
-}  // namespace
+} // namespace

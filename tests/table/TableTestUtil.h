@@ -72,4 +72,4 @@ protected:
   void EditingChanged() override { Events.push_back({"editing", 0}); }
 };
 
-}  // namespace tabletest
+} // namespace tabletest

@@ -13,7 +13,8 @@ class ViewLinkTest : public ::testing::Test {
 protected:
   void SetUp() override {
     T = OpenPictureTable();
-    for (int K = 0; K < 20; ++K) AddPicture(*T, "r" + std::to_string(10 + K) + ".jpg", "/d/");
+    for (int K = 0; K < 20; ++K)
+      AddPicture(*T, "r" + std::to_string(10 + K) + ".jpg", "/d/");
     Source.SetDataSet(T.get());
     Link.SetBufferCount(4);
     Link.SetDataSource(&Source);
@@ -22,7 +23,8 @@ protected:
   }
   std::vector<std::string> Rows() {
     std::vector<std::string> R;
-    for (int K = 0; K < Link.RecordCount(); ++K) R.push_back(Link.DisplayText(K, T->FieldByName("Name")));
+    for (int K = 0; K < Link.RecordCount(); ++K)
+      R.push_back(Link.DisplayText(K, T->FieldByName("Name")));
     return R;
   }
 
@@ -45,11 +47,12 @@ TEST_F(ViewLinkTest, WindowFollowsBufferRequest) {
 }
 
 TEST_F(ViewLinkTest, ScrollNotifications) {
-  T->Next();  // within the window
+  T->Next(); // within the window
   T->Next();
   T->Next();
-  T->Next();  // crosses the edge: the window moves by one
-  EXPECT_EQ(Link.Events, (std::vector<TEvent>{{"scrolled", 0}, {"scrolled", 0}, {"scrolled", 0}, {"scrolled", 1}}));
+  T->Next(); // crosses the edge: the window moves by one
+  EXPECT_EQ(Link.Events, (std::vector<TEvent>{
+                             {"scrolled", 0}, {"scrolled", 0}, {"scrolled", 0}, {"scrolled", 1}}));
   EXPECT_EQ(Link.ActiveRecord(), 3);
   EXPECT_EQ(Rows(), (std::vector<std::string>{"r11.jpg", "r12.jpg", "r13.jpg", "r14.jpg"}));
   Link.Events.clear();
@@ -89,7 +92,7 @@ TEST_F(ViewLinkTest, SuspensionCountsAndSingleCatchUp) {
   EXPECT_FALSE(T->ControlsDisabled());
   EXPECT_EQ(Link.Events, (std::vector<TEvent>{{"changed", 0}}));
   Link.Events.clear();
-  T->EnableControls();  // unmatched: ignored
+  T->EnableControls(); // unmatched: ignored
   EXPECT_FALSE(T->ControlsDisabled());
   EXPECT_TRUE(Link.Events.empty());
 }
@@ -113,14 +116,14 @@ TEST_F(ViewLinkTest, ScanPattern) {
   EXPECT_EQ(T->WindowSize(), 1) << "no view asks for buffers while the source is off";
   T->DisableControls();
   T->ClearRecords();
-  for (int K = 0; K < 5; ++K) AddPicture(*T, "s" + std::to_string(K) + ".jpg", "/s/");
+  for (int K = 0; K < 5; ++K)
+    AddPicture(*T, "s" + std::to_string(K) + ".jpg", "/s/");
   T->EnableControls();
   Source.SetEnabled(true);
   EXPECT_TRUE(Link.Active());
   T->First();
   EXPECT_EQ(Rows(), (std::vector<std::string>{"s0.jpg", "s1.jpg", "s2.jpg", "s3.jpg"}));
-  EXPECT_EQ(Link.Events,
-            (std::vector<TEvent>{{"inactive", 0}, {"active", 0}, {"changed", 0}}));
+  EXPECT_EQ(Link.Events, (std::vector<TEvent>{{"inactive", 0}, {"active", 0}, {"changed", 0}}));
 }
 
 TEST_F(ViewLinkTest, CloseAndOpenSwitchViews) {
@@ -145,8 +148,9 @@ TEST_F(ViewLinkTest, InsertShowsNewRowAndEditingChanges) {
   T->Post();
   EXPECT_FALSE(Link.Editing());
   EXPECT_EQ(Rows(), (std::vector<std::string>{"r10.jpg", "r105.jpg", "r11.jpg", "r12.jpg"}));
-  EXPECT_EQ(Link.Events, (std::vector<TEvent>{{"editing", 0}, {"changed", 0}, {"record", 0}, {"editing", 0},
-                                              {"changed", 0}}));
+  EXPECT_EQ(Link.Events,
+            (std::vector<TEvent>{
+                {"editing", 0}, {"changed", 0}, {"record", 0}, {"editing", 0}, {"changed", 0}}));
 }
 
-}  // namespace
+} // namespace

@@ -22,13 +22,15 @@ void Save(const std::filesystem::path& file, const Bytes& b) {
 // A small picture in the module's layout for its writers.
 Bytes Picture(int w, int h, int bpp) {
   Bytes px(std::size_t(Stride(w, bpp)) * h);
-  for (std::size_t i = 0; i < px.size(); ++i) px[i] = uint8_t((i % 7 < 3) ? 0x11 * (i % 5) : i * 13);
+  for (std::size_t i = 0; i < px.size(); ++i)
+    px[i] = uint8_t((i % 7 < 3) ? 0x11 * (i % 5) : i * 13);
   return px;
 }
 
 Bytes Written(int ft, int w, int h, int bpp, const char* opt) {
   BmmPaletteEntry pal[256];
-  for (int i = 0; i < 256; ++i) pal[i] = {uint8_t(i), uint8_t(255 - i), uint8_t(i * 3)};
+  for (int i = 0; i < 256; ++i)
+    pal[i] = {uint8_t(i), uint8_t(255 - i), uint8_t(i * 3)};
   const Bytes px = Picture(w, h, bpp);
   BmmHeader hdr{};
   hdr.width = w;
@@ -48,11 +50,12 @@ Bytes Dcx(const std::vector<Bytes>& pages) {
     at += uint32_t(p.size());
   }
   U32(b, 0);
-  for (const Bytes& p : pages) Append(b, p);
+  for (const Bytes& p : pages)
+    Append(b, p);
   return b;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -60,7 +63,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::filesystem::path out = argv[1];
-  for (const char* d : {"bmp", "pcx", "dcx", "tga"}) std::filesystem::create_directories(out / d);
+  for (const char* d : {"bmp", "pcx", "dcx", "tga"})
+    std::filesystem::create_directories(out / d);
 
   // BMP: the writer's layouts, and run-length files.
   for (int bpp : {1, 4, 8, 24})
@@ -70,7 +74,8 @@ int main(int argc, char** argv) {
   {
     const int w = 9, h = 6;
     Bytes rows(std::size_t(Stride(w, 8)) * h);
-    for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = uint8_t(i % 4 == 0 ? 7 : i);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      rows[i] = uint8_t(i % 4 == 0 ? 7 : i);
     BmpSpec s;
     s.width = w;
     s.height = h;
@@ -127,7 +132,8 @@ int main(int argc, char** argv) {
     const int n = depth / 8;
     const int w = 6, h = 4;
     Bytes px(std::size_t(w) * h * n);
-    for (std::size_t i = 0; i < px.size(); ++i) px[i] = uint8_t(i / n % 3 == 0 ? 9 : i);
+    for (std::size_t i = 0; i < px.size(); ++i)
+      px[i] = uint8_t(i / n % 3 == 0 ? 9 : i);
     TgaSpec s;
     s.imageType = depth == 8 ? 11 : 10;
     s.depth = uint8_t(depth);

@@ -28,7 +28,8 @@ int Usage() {
 void WritePpm(const TDibGraphic& G, const std::string& Name) {
   G.FlushCanvas();
   TFileStream out(Name, TFileMode::fmCreate);
-  const std::string header = "P6\n" + std::to_string(G.Width()) + " " + std::to_string(G.Height()) + "\n255\n";
+  const std::string header =
+      "P6\n" + std::to_string(G.Width()) + " " + std::to_string(G.Height()) + "\n255\n";
   out.WriteBuffer(header.data(), int64_t(header.size()));
   std::vector<uint8_t> row(3 * size_t(G.Width()));
   const TLogPalette* pal = G.LogPalette();
@@ -52,7 +53,7 @@ void WritePpm(const TDibGraphic& G, const std::string& Name) {
   }
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
   std::string file, ppm;
@@ -84,8 +85,9 @@ int main(int argc, char** argv) {
     RegisterImageFormats();
     TFileStream stream(file, TFileMode::fmOpenRead);
     std::unique_ptr<TDibGraphic> g = CreateGraphicFromStream(stream, file, index);
-    std::printf("%s %s %d %d %u %u %d\n", g->ClassName().c_str(), ImageFormatName(g->ImageFormat()).c_str(),
-                g->Width(), g->Height(), unsigned(g->XDpi()), unsigned(g->YDpi()), g->FrameCount());
+    std::printf("%s %s %d %d %u %u %d\n", g->ClassName().c_str(),
+                ImageFormatName(g->ImageFormat()).c_str(), g->Width(), g->Height(),
+                unsigned(g->XDpi()), unsigned(g->YDpi()), g->FrameCount());
     if (!ppm.empty()) WritePpm(*g, ppm);
   } catch (const Exception& e) {
     std::printf("%s: %s\n", DemangledClassName(typeid(e)).c_str(), e.Message().c_str());

@@ -30,7 +30,8 @@ protected:
     QFile f(FOutput);
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
       QTextStream out(&f);
-      for (const QUrl& u : Event->mimeData()->urls()) out << u.toLocalFile() << '\n';
+      for (const QUrl& u : Event->mimeData()->urls())
+        out << u.toLocalFile() << '\n';
       out << "text: " << Event->mimeData()->text() << '\n';
       out << "action: " << (Event->dropAction() == Qt::CopyAction ? "copy" : "other") << '\n';
     }

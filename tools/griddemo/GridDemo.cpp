@@ -22,11 +22,16 @@ int main(int argc, char** argv) {
   bool markers = false;
   const char* grab = nullptr;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--records") && i + 1 < argc) records = std::atoi(argv[++i]);
-    else if (!std::strcmp(argv[i], "--grab") && i + 1 < argc) grab = argv[++i];
-    else if (!std::strcmp(argv[i], "--select")) select = true;
-    else if (!std::strcmp(argv[i], "--markers")) markers = true;
-    else if (!std::strcmp(argv[i], "--size") && i + 1 < argc) std::sscanf(argv[++i], "%dx%d", &width, &height);
+    if (!std::strcmp(argv[i], "--records") && i + 1 < argc)
+      records = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--grab") && i + 1 < argc)
+      grab = argv[++i];
+    else if (!std::strcmp(argv[i], "--select"))
+      select = true;
+    else if (!std::strcmp(argv[i], "--markers"))
+      markers = true;
+    else if (!std::strcmp(argv[i], "--size") && i + 1 < argc)
+      std::sscanf(argv[++i], "%dx%d", &width, &height);
   }
   auto table = CreatePictureTable();
   table->Open();
@@ -38,8 +43,10 @@ int main(int argc, char** argv) {
     std::snprintf(name, sizeof name, "Holiday picture %04d.%s", i + 1, type);
     table->Insert();
     table->FieldByName("Name").SetAsString(name);
-    table->FieldByName("Location").SetAsString(i % 3 ? "/home/anna/Pictures/2019 summer/" : "/home/anna/Pictures/");
-    table->FieldByName("Date").SetAsDateTime(EncodeDateTime(2019, 1 + i % 12, 1 + i % 28, i % 24, i % 60, i % 50));
+    table->FieldByName("Location")
+        .SetAsString(i % 3 ? "/home/anna/Pictures/2019 summer/" : "/home/anna/Pictures/");
+    table->FieldByName("Date").SetAsDateTime(
+        EncodeDateTime(2019, 1 + i % 12, 1 + i % 28, i % 24, i % 60, i % 50));
     table->FieldByName("Type").SetAsString(type);
     table->Post();
   }
@@ -55,7 +62,8 @@ int main(int argc, char** argv) {
   grid.SetDataSource(&source);
   grid.resize(width, height);
   grid.OnTitleClick = [&](TdagColumn& column) {
-    for (int i = 0; i < grid.Columns().Count(); ++i) grid.Columns()[i].SetSortMarker(0);
+    for (int i = 0; i < grid.Columns().Count(); ++i)
+      grid.Columns()[i].SetSortMarker(0);
     column.SetSortMarker(column.FieldName() == "Date" ? 2 : 1);
   };
   grid.show();
@@ -63,7 +71,8 @@ int main(int argc, char** argv) {
   if (markers) {
     grid.Columns()[0].SetSortMarker(2);
     grid.Columns()[1].SetSortMarker(3);
-    grid.Columns()[1].Title().SetCaption("Location of the picture file on the disk, a long caption");
+    grid.Columns()[1].Title().SetCaption(
+        "Location of the picture file on the disk, a long caption");
     grid.Columns()[2].SetSortMarker(4);
     grid.Columns()[3].SetSortMarker(7);
   }
