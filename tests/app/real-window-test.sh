@@ -7,6 +7,7 @@
 #
 # usage: real-window-test.sh PROGRAM PICTURE_FOLDER OUTPUT_FOLDER
 set -uo pipefail
+source "$(dirname "$0")/../lib/xvfb.sh"
 prog=$1
 pictures=$2
 out=$3
@@ -32,18 +33,7 @@ fail() {
 }
 
 # A free display number, picked at random.
-for _ in $(seq 1 50); do
-  n=$((200 + RANDOM % 700))
-  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
-done
-Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 100); do
-  [ -e "/tmp/.X11-unix/X$n" ] && break
-  sleep 0.1
-done
-[ -e "/tmp/.X11-unix/X$n" ] || fail "Xvfb did not start on :$n"
-export DISPLAY=":$n" QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled:
+start_xvfb 1024x768 "$out/xvfb.log"
 
 shot() { import -window root "$out/$1.png" 2>/dev/null || fail "screenshot $1"; }
 # Mean brightness of a screenshot, 0 to 1.

@@ -7,6 +7,7 @@
 #
 # usage: real-drop-test.sh PROGRAM DROPTARGET OUTPUT_FOLDER
 set -uo pipefail
+source "$(dirname "$0")/../lib/xvfb.sh"
 prog=$1
 target=$2
 out=$3
@@ -33,18 +34,7 @@ fail() {
   exit 1
 }
 
-for _ in $(seq 1 50); do
-  n=$((200 + RANDOM % 700))
-  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
-done
-Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 100); do
-  [ -e "/tmp/.X11-unix/X$n" ] && break
-  sleep 0.1
-done
-[ -e "/tmp/.X11-unix/X$n" ] || fail "Xvfb did not start on :$n"
-export DISPLAY=":$n" QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled:
+start_xvfb 1280x800 "$out/xvfb.log"
 
 "$prog" "-Dir:$out/pictures/" >"$out/program.log" 2>&1 &
 prog_pid=$!
