@@ -86,17 +86,9 @@ QSize SystemIconSize() {
 }
 
 void TPlatformIcon::LoadFromStream(TStream& Stream) {
-  const int64_t pos = Stream.Position();
-  const int64_t size = Stream.Size() - pos;
-  if (size <= 0) throw EIconError("Icon file is empty");
-  if (const uint8_t* mem = Stream.Memory()) {
-    LoadFromMemory(mem + pos, size_t(size));
-    Stream.Seek(size, TSeekOrigin::soCurrent);
-    return;
-  }
-  std::vector<uint8_t> bytes(static_cast<size_t>(size));
-  Stream.ReadBuffer(bytes.data(), size);
-  LoadFromMemory(bytes.data(), bytes.size());
+  const TStreamBytes bytes(Stream);
+  if (bytes.Size() == 0) throw EIconError("Icon file is empty");
+  LoadFromMemory(bytes.Data(), bytes.Size());
 }
 
 void TPlatformIcon::LoadFromMemory(const uint8_t* Data, size_t Size) {

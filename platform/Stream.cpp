@@ -48,6 +48,21 @@ int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
   return Count;
 }
 
+TStreamBytes::TStreamBytes(TStream& Stream) {
+  const int64_t pos = Stream.Position();
+  const int64_t size = Stream.Size() - pos;
+  if (size <= 0) return;
+  FSize = static_cast<size_t>(size);
+  if (const uint8_t* mem = Stream.Memory()) {
+    FData = mem + pos;
+    Stream.Seek(size, TSeekOrigin::soCurrent);
+    return;
+  }
+  FCopy.reset(new uint8_t[FSize]);
+  Stream.ReadBuffer(FCopy.get(), size);
+  FData = FCopy.get();
+}
+
 // ---- TMemoryStream
 
 static int64_t NewPosition(int64_t Current, int64_t Size, int64_t Offset, TSeekOrigin Origin) {

@@ -42,6 +42,21 @@ public:
   int64_t CopyFrom(TStream& Source, int64_t Count);
 };
 
+// The bytes of a stream from its position to its end, for parsers that need
+// them all at once: no copy when the stream is in memory (Memory()), else
+// read into a buffer of its own. The stream's position moves to its end.
+class TStreamBytes {
+public:
+  explicit TStreamBytes(TStream& Stream);
+  const uint8_t* Data() const { return FData; }
+  size_t Size() const { return FSize; }
+
+private:
+  std::unique_ptr<uint8_t[]> FCopy;
+  const uint8_t* FData = nullptr;
+  size_t FSize = 0;
+};
+
 // A growable stream in memory. Growth does not zero-fill the new bytes.
 class TMemoryStream : public TStream {
 public:

@@ -67,3 +67,28 @@ TEST(FileStream, MissingFileRaisesWithName) {
     EXPECT_NE(e.Message().find("Cannot open file \"/nonexistent-dir/x.jpg\""), std::string::npos);
   }
 }
+
+TEST(StreamBytes, RestOfTheStreamWithOrWithoutACopy) {
+  TMemoryStream mem;
+  mem.WriteBuffer("0123456789", 10);
+  mem.SetPosition(4);
+  const TStreamBytes inMemory(mem);
+  ASSERT_EQ(inMemory.Size(), 6u);
+  EXPECT_EQ(inMemory.Data(), mem.Memory() + 4) << "no copy for a stream in memory";
+  EXPECT_EQ(mem.Position(), 10);
+
+  // A stream without Memory(): a file opened for writing is not mapped.
+  const auto path = std::filesystem::temp_directory_path() / "imbrel_stream_bytes.bin";
+  TFileStream file(path.string(), TFileMode::fmCreate);
+  file.WriteBuffer("abcdef", 6);
+  file.SetPosition(2);
+  ASSERT_EQ(file.Memory(), nullptr);
+  const TStreamBytes copied(file);
+  ASSERT_EQ(copied.Size(), 4u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(copied.Data()), 4), "cdef");
+  EXPECT_EQ(file.Position(), 6);
+  std::filesystem::remove(path);
+
+  const TStreamBytes empty(mem); // at the end already
+  EXPECT_EQ(empty.Size(), 0u);
+}
