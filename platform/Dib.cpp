@@ -543,6 +543,7 @@ struct TAreaWeights {
   std::vector<int> Start, Count, Offset;
   std::vector<uint32_t> Weights;
   int MinSrc = 0, MaxSrc = 0; // source pixels touched, inclusive
+  int MaxCount = 0;           // the longest list
 };
 
 TAreaWeights AreaWeights(const TAxis& A, int64_t Total) {
@@ -574,6 +575,7 @@ TAreaWeights AreaWeights(const TAxis& A, int64_t Total) {
     }
     W.MinSrc = std::min(W.MinSrc, A.SrcStart + int(j0));
     W.MaxSrc = std::max(W.MaxSrc, A.SrcStart + int(j1));
+    W.MaxCount = std::max(W.MaxCount, int(j1 - j0 + 1));
   }
   return W;
 }
@@ -780,6 +782,33 @@ __attribute__((target("avx2"))) void AccumulateRow2Avx2(uint16_t* A, uint16_t* B
   }
 }
 
+// The whole vertical step of one destination row at once: Acc = sum of
+// W[j] * Rows[j] over Count rows, 32 bytes at a time with the sums kept in
+// registers (Acc is written once, never read).
+__attribute__((target("avx2"))) void AccumulateRowsAvx2(uint16_t* Acc, const uint8_t* const* Rows,
+                                                        const uint16_t* W, int Count, size_t N) {
+  size_t i = 0;
+  for (; i + 32 <= N; i += 32) {
+    __m256i lo = _mm256_setzero_si256(), hi = _mm256_setzero_si256();
+    for (int j = 0; j < Count; ++j) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(Rows[j] + i));
+      const __m256i w = _mm256_set1_epi16(short(W[j]));
+      lo = _mm256_add_epi16(lo,
+                            _mm256_mullo_epi16(_mm256_cvtepu8_epi16(_mm256_castsi256_si128(v)), w));
+      hi = _mm256_add_epi16(
+          hi, _mm256_mullo_epi16(_mm256_cvtepu8_epi16(_mm256_extracti128_si256(v, 1)), w));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Acc + i), lo);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(Acc + i + 16), hi);
+  }
+  for (; i < N; ++i) {
+    uint16_t sum = 0;
+    for (int j = 0; j < Count; ++j)
+      sum = uint16_t(sum + W[j] * Rows[j][i]);
+    Acc[i] = sum;
+  }
+}
+
 bool HasAvx2() {
   static const bool has = __builtin_cpu_supports("avx2");
   return has;
@@ -788,6 +817,7 @@ bool HasAvx2() {
 bool HasAvx2() {
   return false;
 }
+void AccumulateRowsAvx2(uint16_t*, const uint8_t* const*, const uint16_t*, int, size_t) {}
 void AccumulateRowAvx2(uint16_t* Acc, const uint8_t* S, size_t N, uint16_t W, bool First) {
   AccumulateRow(Acc, S, N, W, First);
 }
@@ -873,6 +903,79 @@ __attribute__((target("ssse3"))) void ReduceRowSsse3(const uint16_t* Acc, const 
     Out[3 * t + 2] = uint8_t(lanes[2]);
   }
 }
+
+// ReduceRowSsse3 for lists of at most 2 * Pairs source pixels, all padded to
+// that length (UW, zero weights past a list's end): no per-pixel lengths or
+// offsets to look up, the pairs loop unrolled, and each pixel stored with one
+// 4-byte write whose spare byte the next pixel overwrites. Same sums, same
+// bytes as ReduceRowSsse3. Pixels before First are left alone.
+template <int Pairs>
+__attribute__((target("ssse3"))) void
+ReduceRowFixedSsse3(const uint16_t* Acc, const TAreaWeights& W, const int32_t* UW, int MinX,
+                    int First, int N, uint8_t* Out) {
+  const __m128i pairs = _mm_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1);
+  const __m128i round = _mm_set1_epi32(1 << 18);
+  const int* start = W.Start.data();
+  for (int t = First; t < N; ++t) {
+    const uint16_t* a = Acc + 3 * size_t(start[t] - MinX);
+    const int32_t* w = UW + size_t(t) * Pairs;
+    __m128i sum = _mm_setzero_si128();
+    for (int k = 0; k < Pairs; ++k) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 6 * k));
+      v = _mm_shuffle_epi8(_mm_srli_epi16(v, 1), pairs);
+      sum = _mm_add_epi32(sum, _mm_madd_epi16(v, _mm_set1_epi32(w[k])));
+    }
+    sum = _mm_srli_epi32(_mm_add_epi32(sum, round), 19);
+    sum = _mm_packus_epi16(_mm_packs_epi32(sum, sum), sum); // b g r 0 in the low bytes
+    const int32_t bgr0 = _mm_cvtsi128_si32(sum);
+    if (t + 1 < N) {
+      std::memcpy(Out + 3 * size_t(t), &bgr0, 4);
+    } else {
+      std::memcpy(Out + 3 * size_t(t), &bgr0, 3);
+    }
+  }
+}
+
+// ReduceRowFixedSsse3 two destination pixels at a time, one in each half of
+// a 256-bit register. WideW holds, for every pair of destination pixels and
+// every k, the k-th weight pair of the first pixel four times and then that of
+// the second pixel four times. Same sums, same bytes.
+template <int Pairs>
+__attribute__((target("avx2"))) void ReduceRowFixedAvx2(const uint16_t* Acc, const TAreaWeights& W,
+                                                        const int32_t* UW, const int32_t* WideW,
+                                                        int MinX, int N, uint8_t* Out) {
+  const __m256i pairs = _mm256_setr_epi8(0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1, //
+                                         0, 1, 6, 7, 2, 3, 8, 9, 4, 5, 10, 11, -1, -1, -1, -1);
+  const __m256i round = _mm256_set1_epi32(1 << 18);
+  const int* start = W.Start.data();
+  int t = 0;
+  for (; t + 1 < N; t += 2) {
+    const uint16_t* a0 = Acc + 3 * size_t(start[t] - MinX);
+    const uint16_t* a1 = Acc + 3 * size_t(start[t + 1] - MinX);
+    const int32_t* w = WideW + size_t(t / 2) * Pairs * 8;
+    __m256i sum = _mm256_setzero_si256();
+    for (int k = 0; k < Pairs; ++k) {
+      __m256i v = _mm256_inserti128_si256(
+          _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a0 + 6 * k))),
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(a1 + 6 * k)), 1);
+      v = _mm256_shuffle_epi8(_mm256_srli_epi16(v, 1), pairs);
+      sum = _mm256_add_epi32(
+          sum,
+          _mm256_madd_epi16(v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 8 * k))));
+    }
+    sum = _mm256_srli_epi32(_mm256_add_epi32(sum, round), 19);
+    sum = _mm256_packus_epi16(_mm256_packs_epi32(sum, sum), sum); // per half: b g r 0
+    const int32_t p0 = _mm256_cvtsi256_si32(sum);
+    const int32_t p1 = _mm_cvtsi128_si32(_mm256_extracti128_si256(sum, 1));
+    std::memcpy(Out + 3 * size_t(t), &p0, 4);
+    if (t + 2 < N)
+      std::memcpy(Out + 3 * size_t(t) + 3, &p1, 4);
+    else
+      std::memcpy(Out + 3 * size_t(t) + 3, &p1, 3);
+  }
+  if (t < N) ReduceRowFixedSsse3<Pairs>(Acc, W, UW, MinX, t, N, Out);
+}
+
 bool HasSsse3() {
   static const bool has = __builtin_cpu_supports("ssse3");
   return has;
@@ -904,7 +1007,18 @@ void StretchArea(const TDibView& Src, const TDibView& Dst, const TAxis& X, const
   const bool avx2 = HasAvx2();
   std::vector<int16_t> w16;
   std::vector<int> off16;
-  if (ssse3) {
+  // Uniform lists for the fixed-length kernels: every list padded to the
+  // longest one (as pairs of 16-bit weights), when that is at most 8 pixels.
+  const int fixedPairs = ssse3 && wx.MaxCount <= 8 ? (wx.MaxCount + 1) / 2 : 0;
+  std::vector<int32_t> uniform;
+  if (fixedPairs > 0) {
+    uniform.assign(size_t(n) * size_t(fixedPairs), 0);
+    for (int t = 0; t < n; ++t) {
+      auto* list = reinterpret_cast<int16_t*>(&uniform[size_t(t) * size_t(fixedPairs)]);
+      for (int k = 0, c = wx.Count[size_t(t)]; k < c; ++k)
+        list[k] = int16_t(wx.Weights[size_t(wx.Offset[size_t(t)] + k)]);
+    }
+  } else if (ssse3) {
     off16.resize(size_t(n));
     for (int t = 0; t < n; ++t) {
       off16[size_t(t)] = int(w16.size());
@@ -915,8 +1029,57 @@ void StretchArea(const TDibView& Src, const TDibView& Dst, const TAxis& X, const
     }
   }
 
+  // The same weights laid out for the two-pixel AVX2 kernel.
+  std::vector<int32_t> wide;
+  if (fixedPairs > 0 && avx2) {
+    wide.assign(size_t(n / 2) * size_t(fixedPairs) * 8, 0);
+    for (int t = 0; t + 1 < n; t += 2)
+      for (int k = 0; k < fixedPairs; ++k)
+        for (int h = 0; h < 2; ++h)
+          std::fill_n(&wide[(size_t(t / 2) * size_t(fixedPairs) + size_t(k)) * 8 + 4 * size_t(h)],
+                      4, uniform[size_t(t + h) * size_t(fixedPairs) + size_t(k)]);
+  }
+  auto reduceFixed = [&](const uint16_t* Acc, uint8_t* Out) {
+#if defined(__x86_64__) || defined(__i386__)
+    const int32_t* u = uniform.data();
+    const int32_t* w2 = wide.data();
+    switch (fixedPairs * (avx2 ? -1 : 1)) {
+    case 1:
+      ReduceRowFixedSsse3<1>(Acc, wx, u, minX, 0, n, Out);
+      break;
+    case 2:
+      ReduceRowFixedSsse3<2>(Acc, wx, u, minX, 0, n, Out);
+      break;
+    case 3:
+      ReduceRowFixedSsse3<3>(Acc, wx, u, minX, 0, n, Out);
+      break;
+    case 4:
+      ReduceRowFixedSsse3<4>(Acc, wx, u, minX, 0, n, Out);
+      break;
+    case -1:
+      ReduceRowFixedAvx2<1>(Acc, wx, u, w2, minX, n, Out);
+      break;
+    case -2:
+      ReduceRowFixedAvx2<2>(Acc, wx, u, w2, minX, n, Out);
+      break;
+    case -3:
+      ReduceRowFixedAvx2<3>(Acc, wx, u, w2, minX, n, Out);
+      break;
+    case -4:
+      ReduceRowFixedAvx2<4>(Acc, wx, u, w2, minX, n, Out);
+      break;
+    }
+#else
+    (void)Acc;
+    (void)Out;
+#endif
+  };
+
   auto band = [&](int r0, int r1) {
-    std::vector<uint16_t> acc(spanBytes + 8, 0), carry(spanBytes + 8, 0);
+    // Padding: the kernels read 8 elements from a pair's first pixel, up to
+    // 2 * fixedPairs - 1 pixels past a list's first one.
+    const size_t pad = 8 + 6 * size_t(std::max(fixedPairs, 1));
+    std::vector<uint16_t> acc(spanBytes + pad, 0), carry(spanBytes + pad, 0);
     std::vector<uint8_t> line(direct24 ? 0 : spanBytes);
     std::vector<uint8_t> out(3 * size_t(n));
     TColorToIndex map{Mapper};
@@ -926,10 +1089,38 @@ void StretchArea(const TDibView& Src, const TDibView& Dst, const TAxis& X, const
       FetchBgr(Src, sy, minX, span, line.data());
       return line.data();
     };
+    // Horizontal step of destination row r from acc.
+    auto reduce = [&](int r) {
+      uint8_t* d =
+          Dst.BitCount == 24 ? Dst.Row(DstTop + Y.First + r) + 3 * size_t(dx0) : out.data();
+#if defined(__x86_64__) || defined(__i386__)
+      if (fixedPairs > 0)
+        reduceFixed(acc.data(), d);
+      else if (ssse3)
+        ReduceRowSsse3(acc.data(), wx, w16, off16, minX, n, d);
+      else
+#endif
+        ReduceRow(acc.data(), wx, minX, n, d);
+      if (Dst.BitCount != 24) StoreBgr(Dst, DstTop + Y.First + r, dx0, n, out.data(), map);
+    };
+    std::vector<const uint8_t*> rowsOf(size_t(std::max(wy.MaxCount, 1)));
+    std::vector<uint16_t> weightsOf(rowsOf.size());
     for (int r = r0; r < r1; ++r) {
       const size_t ri = size_t(r);
       const uint32_t* w = &wy.Weights[size_t(wy.Offset[ri])];
       const int count = wy.Count[ri];
+      if (direct24 && avx2) {
+        // Rows straight from the source: all of them in one pass.
+        int used = 0;
+        for (int k = 0; k < count; ++k)
+          if (w[k] != 0) {
+            rowsOf[used] = sourceRow(wy.Start[ri] + k);
+            weightsOf[used++] = uint16_t(w[k]);
+          }
+        AccumulateRowsAvx2(acc.data(), rowsOf.data(), weightsOf.data(), used, spanBytes);
+        reduce(r);
+        continue;
+      }
       bool first = true;
       int k0 = 0;
       if (carried) {
@@ -961,15 +1152,7 @@ void StretchArea(const TDibView& Src, const TDibView& Dst, const TAxis& X, const
         first = false;
       }
       if (first) std::fill(acc.begin(), acc.end(), uint16_t(0));
-      uint8_t* d =
-          Dst.BitCount == 24 ? Dst.Row(DstTop + Y.First + r) + 3 * size_t(dx0) : out.data();
-#if defined(__x86_64__) || defined(__i386__)
-      if (ssse3)
-        ReduceRowSsse3(acc.data(), wx, w16, off16, minX, n, d);
-      else
-#endif
-        ReduceRow(acc.data(), wx, minX, n, d);
-      if (Dst.BitCount != 24) StoreBgr(Dst, DstTop + Y.First + r, dx0, n, out.data(), map);
+      reduce(r);
     }
   };
   if (dstPalette)

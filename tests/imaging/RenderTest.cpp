@@ -187,8 +187,9 @@ double AreaAverage(const TDibGraphic& Src, int Channel, double X0, double X1, do
 
 TEST(Stretch, HalftoneIsAnAreaAverage) {
   std::mt19937 rng(7);
-  const int sizes[][4] = {
-      {7, 5, 3, 2}, {37, 23, 5, 4}, {64, 48, 13, 11}, {5, 4, 12, 9}, {300, 7, 41, 3}};
+  const int sizes[][4] = {{7, 5, 3, 2},     {37, 23, 5, 4},  {64, 48, 13, 11},
+                          {5, 4, 12, 9},    {300, 7, 41, 3}, {1000, 6, 270, 2}, // a photo's 3.7 : 1
+                          {161, 3, 160, 3}, {16, 2, 2, 1}};                     // lists of 2 and 8
   for (const auto& s : sizes) {
     TDibGraphic src;
     src.NewImage(s[0], s[1], ifTrueColor, nullptr, 96, 96);
