@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QScreen>
 #include <QTimer>
 #include <QTreeView>
@@ -43,6 +45,14 @@ TBrowseFolderDialog::TBrowseFolderDialog(TBrowseFolder& Owner, QWidget* Parent)
     Reveal(FHome, true);
     if (!FRevealPath.isEmpty()) Reveal(FRevealPath, false);
   });
+  // Sorting a folder that arrived moves its rows without a new load.
+  connect(FModel, &QAbstractItemModel::layoutChanged, this, [this] {
+    if (!FRevealPath.isEmpty()) Reveal(FRevealPath, false);
+  });
+  FTree->installEventFilter(this);
+  FTree->viewport()->installEventFilter(this);
+  connect(FTree->verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+          [this](int) { FRevealPath.clear(); });
 
   FStatus = new QLabel(this);
   FStatus->setVisible((Owner.Flags & bfStatusText) != 0);
@@ -93,6 +103,19 @@ void TBrowseFolderDialog::showEvent(QShowEvent* Event) {
   });
 }
 
+bool TBrowseFolderDialog::eventFilter(QObject* Watched, QEvent* Event) {
+  switch (Event->type()) {
+  case QEvent::MouseButtonPress:
+  case QEvent::KeyPress:
+  case QEvent::Wheel:
+    FRevealPath.clear();
+    break;
+  default:
+    break;
+  }
+  return QDialog::eventFilter(Watched, Event);
+}
+
 void TBrowseFolderDialog::Reveal(const QString& Path, bool ExpandItself) {
   const QModelIndex index = FModel->index(Path);
   if (!index.isValid()) return;
@@ -104,8 +127,11 @@ void TBrowseFolderDialog::Reveal(const QString& Path, bool ExpandItself) {
   }
   // After the tree has laid out the rows that just arrived.
   QTimer::singleShot(0, this, [this] {
-    if (FTree->currentIndex().isValid())
-      FTree->scrollTo(FTree->currentIndex(), QAbstractItemView::PositionAtCenter);
+    if (FRevealPath.isEmpty() || !FTree->currentIndex().isValid()) return;
+    // Rows that arrived may still wait for the tree's delayed layout, which
+    // would leave scrollTo measuring the old positions.
+    FTree->doItemsLayout();
+    FTree->scrollTo(FTree->currentIndex(), QAbstractItemView::PositionAtCenter);
   });
 }
 

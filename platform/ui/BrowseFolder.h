@@ -71,11 +71,14 @@ public:
 
 protected:
   void showEvent(QShowEvent* Event) override;
+  // Ends the bringing into view once the user works in the tree.
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
   void SelectionChanged(const QModelIndex& Current);
   // Expands the folders above Path and brings it into view. The model reads
-  // folders in the background, so this runs again as each folder arrives.
+  // and sorts folders in the background, so this runs again as each folder
+  // arrives or is sorted, until the user scrolls, clicks or types in the tree.
   void Reveal(const QString& Path, bool ExpandItself);
 
   TBrowseFolder& FOwner;

@@ -2,6 +2,8 @@
 #include "TestApp.h"
 
 #include <QDir>
+#include <QFileSystemModel>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -72,6 +74,41 @@ TEST(BrowseFolder, PreselectedFolderIsExpandedIntoView) {
   };
   bf.Execute();
   EXPECT_TRUE(visible) << "the preselected folder is shown, its parents expanded";
+}
+
+// The model keeps loading and sorting folders after the dialog opens: the
+// preselected folder stays in view through that, until the user scrolls; from
+// then on folders that arrive leave the scroll position alone.
+TEST(BrowseFolder, PreselectedFolderStaysInViewUntilTheUserScrolls) {
+  TestApp();
+  Tree t;
+  TBrowseFolder bf(nullptr);
+  bf.Directory = t.Path("a/b");
+  bool settledInView = false;
+  int range = -1, afterUserScroll = -1;
+  bf.OnDialogShown = [&](TBrowseFolderDialog& d) {
+    d.resize(340, 220); // fewer rows shown than the tree has
+    QTreeView* tree = d.Tree();
+    auto inView = [tree] {
+      const QRect r = tree->visualRect(tree->currentIndex());
+      return r.isValid() && tree->viewport()->rect().contains(r.center());
+    };
+    QTest::qWaitFor(inView, 5000);
+    QTest::qWait(1500); // the later loads and sorts of the model
+    settledInView = inView();
+    QScrollBar* bar = tree->verticalScrollBar();
+    range = bar->maximum();
+    bar->triggerAction(QAbstractSlider::SliderToMinimum);
+    auto* model = static_cast<QFileSystemModel*>(tree->model());
+    tree->expand(model->index(QString::fromStdString(t.Path("c"))));
+    QTest::qWait(1000);
+    afterUserScroll = bar->value();
+    d.reject();
+  };
+  bf.Execute();
+  EXPECT_TRUE(settledInView);
+  ASSERT_GT(range, 0) << "the test needs a tree taller than the dialog";
+  EXPECT_EQ(afterUserScroll, 0) << "a folder that arrived scrolled back to the selection";
 }
 
 TEST(BrowseFolder, HandlerHasTheLastWordOnOk) {
