@@ -866,7 +866,7 @@ private:
     if ((Options & ETO_CLIPPED) && Rect) FP.setClipRect(*Rect, Qt::IntersectClip);
     QTransform local;
     local.translate(d.x(), d.y());
-    local.rotate(-S.Font.Escapement / 10.0);
+    local.rotate(-(S.Font.Escapement / 10.0)); // as a double: -INT_MIN does not fit an int
     FP.setWorldTransform(local * FBase);
     if (S.BkMode == OPAQUE_BK && !(Options & ETO_OPAQUE))
       FP.fillRect(QRectF(x0, base - fm.ascent(), total, fm.ascent() + fm.descent()), S.BkColor);
