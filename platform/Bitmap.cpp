@@ -102,7 +102,7 @@ bool GetBitmapObject(const TPlatformBitmap* Bitmap, TBitmapDescription& Out) {
 bool GetDIBits(const TPlatformBitmap& Bitmap, TBitmapInfo& Info, uint8_t* Bits) {
   TBitmapInfoHeader& h = Info.bmiHeader;
   if (!Bitmap.Bits() || !Bits || h.biCompression != BI_RGB) return false;
-  if (h.biWidth != Bitmap.Width() || std::abs(h.biHeight) != Bitmap.Height()) return false;
+  if (h.biWidth != Bitmap.Width() || std::abs(int64_t(h.biHeight)) != Bitmap.Height()) return false;
   const int want = h.biBitCount;
   const int have = Bitmap.BitCount();
   const bool same = want == have;
