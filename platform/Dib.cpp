@@ -1014,9 +1014,12 @@ void StretchArea(const TDibView& Src, const TDibView& Dst, const TAxis& X, const
   if (fixedPairs > 0) {
     uniform.assign(size_t(n) * size_t(fixedPairs), 0);
     for (int t = 0; t < n; ++t) {
-      auto* list = reinterpret_cast<int16_t*>(&uniform[size_t(t) * size_t(fixedPairs)]);
-      for (int k = 0, c = wx.Count[size_t(t)]; k < c; ++k)
-        list[k] = int16_t(wx.Weights[size_t(wx.Offset[size_t(t)] + k)]);
+      // Pair k: weight 2k in the low half, weight 2k + 1 in the high half.
+      for (int k = 0, c = wx.Count[size_t(t)]; k < c; ++k) {
+        const uint32_t w = wx.Weights[size_t(wx.Offset[size_t(t)] + k)] & 0xFFFF;
+        int32_t& pair = uniform[size_t(t) * size_t(fixedPairs) + size_t(k / 2)];
+        pair = int32_t(uint32_t(pair) | (k % 2 ? w << 16 : w));
+      }
     }
   } else if (ssse3) {
     off16.resize(size_t(n));
