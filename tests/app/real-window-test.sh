@@ -18,19 +18,8 @@ done
 mkdir -p "$out"
 rm -f "$out"/*.png
 
-xvfb_pid=
 prog_pid=
-cleanup() {
-  [ -n "$prog_pid" ] && kill "$prog_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  wait 2>/dev/null
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
+owned_pids="prog_pid xvfb_pid"
 
 # A free display number, picked at random.
 start_xvfb 1024x768 "$out/xvfb.log"

@@ -1,8 +1,27 @@
 # Shared by the tests of the real program in a real window; sourced, not run.
+# xdotool must be installed.
+
+# fail TEXT: ends the test as failed, saying TEXT.
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+
+# The names of the variables holding the pids of the test's own processes,
+# ended in this order when the test ends; the X server's comes last.
+owned_pids="xvfb_pid"
+xvfb_pid=
+end_owned() {
+  local v
+  for v in $owned_pids; do
+    [ -n "${!v:-}" ] && kill "${!v}" 2>/dev/null
+  done
+  wait 2>/dev/null
+}
+trap end_owned EXIT
+
 # start_xvfb WIDTHxHEIGHT LOGFILE: starts a private Xvfb on a free display
 # picked at random, sets xvfb_pid and exports DISPLAY and the Qt settings.
-# The caller's cleanup kills $xvfb_pid; fail() is the caller's, and xdotool
-# must be installed.
 start_xvfb() {
   local size=$1 log=$2 n attempt
   for attempt in 1 2 3 4 5; do

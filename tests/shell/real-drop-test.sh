@@ -21,18 +21,8 @@ convert -size 64x48 xc:red "$out/pictures/a.png"
 convert -size 64x48 xc:green "$out/pictures/b.png"
 convert -size 64x48 xc:blue "$out/pictures/sub/c.png"
 
-xvfb_pid= prog_pid= target_pid=
-cleanup() {
-  [ -n "$target_pid" ] && kill "$target_pid" 2>/dev/null
-  [ -n "$prog_pid" ] && kill "$prog_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  wait 2>/dev/null
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
+prog_pid= target_pid=
+owned_pids="target_pid prog_pid xvfb_pid"
 
 start_xvfb 1280x800 "$out/xvfb.log"
 

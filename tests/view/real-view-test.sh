@@ -17,19 +17,8 @@ done
 mkdir -p "$out"
 rm -f "$out"/*.png "$out"/*.bmp "$out"/*.jpg
 
-xvfb_pid=
 demo_pid=
-cleanup() {
-  [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  wait 2>/dev/null
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
+owned_pids="demo_pid xvfb_pid"
 
 start_xvfb 1024x768 "$out/xvfb.log"
 
