@@ -22,6 +22,7 @@ prog_pid=
 owned_pids="prog_pid xvfb_pid"
 
 # A free display number, picked at random.
+fail_logs="$out/program.log"
 start_xvfb 1024x768 "$out/xvfb.log"
 
 shot() { import -window root "$out/$1.png" 2>/dev/null || fail "screenshot $1"; }

@@ -1,9 +1,16 @@
 # Shared by the tests of the real program in a real window; sourced, not run.
 # xdotool must be installed.
 
-# fail TEXT: ends the test as failed, saying TEXT.
+# Logs shown when the test fails (the program's output, the server's).
+fail_logs=
+
+# fail TEXT: ends the test as failed, saying TEXT and showing the test's logs.
 fail() {
   echo "FAIL: $*"
+  local f
+  for f in $fail_logs; do
+    [ -s "$f" ] && { echo "--- $f"; tail -n 40 "$f"; }
+  done
   exit 1
 }
 
@@ -20,35 +27,24 @@ end_owned() {
 }
 trap end_owned EXIT
 
-# start_xvfb WIDTHxHEIGHT LOGFILE: starts a private Xvfb on a free display
-# picked at random, sets xvfb_pid and exports DISPLAY and the Qt settings.
+# start_xvfb WIDTHxHEIGHT LOGFILE: starts a private Xvfb, sets xvfb_pid and
+# exports DISPLAY and the Qt settings. The server picks its own free display
+# number (-displayfd): it holds the number's lock file and both of its sockets
+# before it writes the number, so it never shares a number with another server
+# and takes clients once the number is written.
 start_xvfb() {
-  local size=$1 log=$2 n attempt
-  for attempt in 1 2 3 4 5; do
-    for _ in $(seq 1 50); do
-      n=$((200 + RANDOM % 700))
-      [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
-    done
-    Xvfb ":$n" -screen 0 "${size}x24" -nolisten tcp >"$log" 2>&1 &
-    xvfb_pid=$!
-    # Ready once it answers a client (its socket can appear earlier); a
-    # server that ends at once lost the display number to another: next one.
-    local ready=
-    for _ in $(seq 1 100); do
-      kill -0 "$xvfb_pid" 2>/dev/null || break
-      if DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1; then
-        sleep 0.2 # the answer must be our server's, which is still running
-        kill -0 "$xvfb_pid" 2>/dev/null && ready=1
-        break
-      fi
-      sleep 0.1
-    done
-    if [ -n "$ready" ]; then
-      export DISPLAY=":$n" QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled:
-      return 0
-    fi
-    kill "$xvfb_pid" 2>/dev/null
-    wait "$xvfb_pid" 2>/dev/null
+  local size=$1 log=$2 numfile=$2.display n=
+  rm -f "$numfile"
+  fail_logs="$fail_logs $log"
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$numfile" >"$log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 1 200); do
+    n=$(head -n 1 "$numfile" 2>/dev/null)
+    [ -n "$n" ] && [ "$(wc -l <"$numfile")" -ge 1 ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb ended at start"
+    sleep 0.05
   done
-  fail "Xvfb did not start: $(cat "$log")"
+  [ -n "$n" ] || fail "Xvfb gave no display number"
+  export DISPLAY=":$n" QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled:
+  xdotool getdisplaygeometry >/dev/null 2>&1 || fail "Xvfb on $DISPLAY does not answer"
 }

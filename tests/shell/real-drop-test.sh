@@ -24,6 +24,7 @@ convert -size 64x48 xc:blue "$out/pictures/sub/c.png"
 prog_pid= target_pid=
 owned_pids="target_pid prog_pid xvfb_pid"
 
+fail_logs="$out/program.log $out/target.log"
 start_xvfb 1280x800 "$out/xvfb.log"
 
 "$prog" "-Dir:$out/pictures/" >"$out/program.log" 2>&1 &
