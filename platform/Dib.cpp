@@ -1,5 +1,7 @@
 #include "Dib.h"
 
+#include "Memory.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -73,6 +75,10 @@ uint8_t* MapBuffer(size_t Capacity) noexcept {
   return reinterpret_cast<uint8_t*>(aligned);
 }
 
+// Allocations from this size on are checked against the memory the system
+// can still give; smaller ones are not worth reading the system's figures.
+constexpr size_t kCheckedSize = size_t(256) << 20;
+
 } // namespace
 
 TPixelBuffer::~TPixelBuffer() {
@@ -123,6 +129,8 @@ TPixelBuffer TPixelBuffer::Allocate(size_t Size) noexcept {
       }
     }
   }
+  // Fresh pages: only what the system can back (a kept buffer is backed already).
+  if (Size >= kCheckedSize && Size > AvailableMemory()) return b;
   b.FData = MapBuffer(capacity);
   if (b.FData) {
     b.FSize = Size;
@@ -140,7 +148,7 @@ TPixelBuffer TPixelBuffer::AllocateZeroed(size_t Size) noexcept {
     return b;
   }
   TPixelBuffer b = Allocate(Size);
-  if (b) std::memset(b.FData, 0, Size);
+  if (b) ZeroFill(b.FData, Size);
   return b;
 }
 

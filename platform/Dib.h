@@ -67,7 +67,9 @@ int64_t DibStride(int64_t Width, int BitCount);
 // Pixel memory of a DIB. Small buffers come from the heap; big ones are mapped
 // pages with transparent huge pages asked for, and a few recently released
 // big buffers are kept for reuse (first touch of fresh pages is expensive).
-// Allocation never throws: a buffer that cannot be had is answered empty.
+// Allocation never throws: a buffer that cannot be had is answered empty, and
+// so is a big one the system could not back with memory (the system would
+// grant it and end the process when the pages are touched).
 class TPixelBuffer {
 public:
   TPixelBuffer() = default;

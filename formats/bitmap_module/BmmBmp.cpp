@@ -3,6 +3,7 @@
 // and RLE4 data, and the first bitmap of a bitmap array.
 
 #include "BmmFormat.h"
+#include "Memory.h"
 
 #include <algorithm>
 #include <memory>
@@ -178,7 +179,7 @@ int DecodeRle8(BmmByteReader& in, const Target& t) {
       if (++row == t.height) return BMM_ERR_OK;
       break;
     case 1: // end of bitmap: the rest stays palette entry 0
-      if (pos < t.size) std::memset(t.data + pos, 0, static_cast<std::size_t>(t.size - pos));
+      if (pos < t.size) ZeroFill(t.data + pos, static_cast<std::size_t>(t.size - pos));
       return BMM_ERR_OK;
     case 2: { // delta: the skipped bytes become 0
       const int dx = in.Get();
@@ -186,7 +187,7 @@ int DecodeRle8(BmmByteReader& in, const Target& t) {
       if (dx < 0 || dy < 0) return BMM_ERR_READ;
       if (row + dy > t.height) return BMM_ERR_READ;
       const int64_t end = std::min(pos + dx + dy * t.stride, t.size);
-      if (end > pos) std::memset(t.data + pos, 0, static_cast<std::size_t>(end - pos));
+      if (end > pos) ZeroFill(t.data + pos, static_cast<std::size_t>(end - pos));
       x += dx;
       row += dy;
       if (row == t.height) return BMM_ERR_OK;
@@ -286,7 +287,7 @@ int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
     // error; what the file does not hold becomes 0.
     int64_t got = seeked ? BmmRead(fd, data, size) : 0;
     if (got < 0) got = 0;
-    if (got < size) std::memset(data + got, 0, static_cast<std::size_t>(size - got));
+    if (got < size) ZeroFill(data + got, static_cast<std::size_t>(size - got));
   } else {
     std::unique_ptr<BmmByteReader> in(BmmByteReader::Create(fd));
     if (!in) return BMM_ERR_MEM;
@@ -294,7 +295,7 @@ int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
     if (compression == kCompRle8) {
       rc = DecodeRle8(*in, t);
     } else {
-      std::memset(data, 0, static_cast<std::size_t>(size));
+      ZeroFill(data, static_cast<std::size_t>(size));
       rc = DecodeRle4(*in, t);
     }
   }

@@ -14,7 +14,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <type_traits>
+
+#include <unistd.h>
 
 using namespace bmmfix;
 using ::testing::HasSubstr;
@@ -195,6 +198,47 @@ TEST(BitmapGraphic, ResolutionAndOneBitPalette) {
   auto h = Load<TBitmapGraphic>(BmpFile(s), 5);
   EXPECT_EQ(h->XDpi(), 96);
   EXPECT_EQ(h->GetPixelColor(7, 0), MakeRgb(0, 0, 0));
+}
+
+// Bytes of this process's memory that are in RAM.
+uint64_t ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  uint64_t pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * uint64_t(sysconf(_SC_PAGESIZE));
+}
+
+// Pixel data cut short: what the file does not hold reads as 0, also in a
+// reused buffer that held another picture, and a header that claims a huge
+// picture over a few bytes of data costs no memory for the missing part.
+TEST(BitmapGraphic, DataCutShortReadsAsZeroWithoutCommittingMemory) {
+  BmpSpec full;
+  full.width = 1500;
+  full.height = 1000;
+  full.bitCount = 24;
+  full.data.assign(4500 * 1000, 0x7F);
+  Load<TBitmapGraphic>(BmpFile(full)); // its pixels go back for reuse
+
+  BmpSpec cut = full;
+  cut.data = {1, 2, 3}; // the bottom-left pixel only
+  auto g = Load<TBitmapGraphic>(BmpFile(cut));
+  ASSERT_EQ(g->Width(), 1500);
+  EXPECT_EQ(g->GetPixelColor(0, 999), MakeRgb(3, 2, 1));
+  const uint8_t* bits = g->Bits();
+  size_t nonZero = 0;
+  for (size_t i = 3; i < size_t(4500) * 1000; ++i)
+    nonZero += bits[i] != 0;
+  EXPECT_EQ(nonZero, 0u);
+
+  BmpSpec huge;
+  huge.width = 8000;
+  huge.height = 8000; // 192 MB of pixels
+  huge.bitCount = 24;
+  const uint64_t before = ResidentBytes();
+  auto h = Load<TBitmapGraphic>(BmpFile(huge));
+  ASSERT_EQ(h->Height(), 8000);
+  EXPECT_LT(ResidentBytes() - std::min(before, ResidentBytes()), uint64_t(48) << 20);
+  EXPECT_EQ(h->GetPixelColor(4000, 4000), MakeRgb(0, 0, 0));
 }
 
 TEST(BitmapGraphic, PlatformDecoderTakesWhatTheModuleRefuses) {

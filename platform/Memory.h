@@ -1,0 +1,18 @@
+#pragma once
+
+// Memory facts and helpers for big pixel buffers.
+
+#include <cstddef>
+#include <cstdint>
+
+// Bytes this process can still be given without them being swapped out or the
+// process being ended for want of memory: the system's available memory and
+// free swap, bounded by what the memory limit of the process's control group
+// leaves. The largest value when the system tells nothing.
+uint64_t AvailableMemory() noexcept;
+
+// Sets Size bytes at Data to 0. The whole pages inside a big range are handed
+// back to the system instead of written (they read as 0 again), so zeroing
+// what a short file left unfilled commits no memory. Data must be private
+// anonymous memory: the heap or mapped pixel buffers.
+void ZeroFill(void* Data, size_t Size) noexcept;
