@@ -147,8 +147,9 @@ TPixelBuffer TPixelBuffer::AllocateZeroed(size_t Size) noexcept {
     if (b.FData) b.FSize = Size;
     return b;
   }
+  // Written, not handed back: a kept buffer's pages stay committed for reuse.
   TPixelBuffer b = Allocate(Size);
-  if (b) ZeroFill(b.FData, Size);
+  if (b) std::memset(b.FData, 0, Size);
   return b;
 }
 

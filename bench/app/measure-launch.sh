@@ -19,16 +19,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for _ in $(seq 1 50); do
-  n=$((200 + RANDOM % 700))
-  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
-done
-Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+# The server picks a free display number itself and writes it once it takes clients.
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
-for _ in $(seq 1 100); do
-  [ -e "/tmp/.X11-unix/X$n" ] && break
-  sleep 0.1
+n=
+for _ in $(seq 1 200); do
+  n=$(head -n 1 "$work/display" 2>/dev/null)
+  [ -n "$n" ] && break
+  sleep 0.05
 done
+[ -n "$n" ] || { echo "Xvfb did not start"; exit 1; }
 export DISPLAY=":$n" QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled:
 
 painted() {  # true when the screen shows something other than black
