@@ -1,10 +1,14 @@
 #include "JpegGraphic.h"
 
+#include "Memory.h"
+
+#include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
 #include <exception>
+#include <limits>
 #include <string>
 
 extern "C" {
@@ -272,6 +276,17 @@ void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
         // Grey stays grey; everything else is converted to colour, which
         // libjpeg delivers straight in the image's blue-green-red order.
         Info.out_color_space = Info.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_EXT_BGR;
+        // A progressive file keeps the whole picture's coefficients, taken
+        // and zeroed as decoding reaches them. libjpeg gets what the system
+        // can give less the decoded picture, so that a small file claiming a
+        // huge picture fails here ("Backing store not supported") instead of
+        // taking more memory than the machine has.
+        const uint64_t Picture = uint64_t(Info.image_width) * Info.image_height *
+                                 (Info.out_color_space == JCS_GRAYSCALE ? 1 : 3);
+        const uint64_t Available = AvailableMemory();
+        const uint64_t Budget = Available > Picture ? Available - Picture : 1;
+        Info.mem->max_memory_to_use =
+            long(std::min<uint64_t>(Budget, uint64_t(std::numeric_limits<long>::max())));
         jpeg_start_decompress(&Info);
       }))
     RaiseLibraryError(D.Err);

@@ -1,5 +1,6 @@
 #include "TiffGraphic.h"
 
+#include "Memory.h"
 #include "Transforms.h"
 
 #include <tiffio.h>
@@ -9,12 +10,23 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <vector>
 
 namespace {
+
+// A work buffer of Count elements; null when it cannot be had, or when it is
+// big and more than the system can still give (the system would grant it and
+// end the process once the pages are written).
+template <class T> std::unique_ptr<T[]> NewBuffer(size_t Count) {
+  if (Count > std::numeric_limits<size_t>::max() / sizeof(T)) return nullptr;
+  const size_t Bytes = Count * sizeof(T);
+  if (Bytes >= (size_t(256) << 20) && Bytes > AvailableMemory()) return nullptr;
+  return std::unique_ptr<T[]>(new (std::nothrow) T[Count]);
+}
 
 // ---- libtiff client procedures over a TStream ------------------------------
 
@@ -437,7 +449,7 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
     }
   } else if (Rgba) {
     const size_t Pixels = size_t(W) * size_t(H);
-    std::unique_ptr<uint32_t[]> Raster(new (std::nothrow) uint32_t[Pixels]);
+    std::unique_ptr<uint32_t[]> Raster = NewBuffer<uint32_t>(Pixels);
     if (!Raster) throw EImageError("Out of memory");
     if (TIFFReadRGBAImage(Tif, static_cast<uint32_t>(W), static_cast<uint32_t>(H), Raster.get(),
                           1) != 0) {
@@ -474,7 +486,7 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
     const tmsize_t StripSize = TIFFStripSize(Tif);
     if (StripSize <= 0 || StripSize / tmsize_t(Band) < ScanlineSize)
       throw ETiffError("ETiffError TIFFReadEncodedStrip");
-    std::unique_ptr<uint8_t[]> Strip(new (std::nothrow) uint8_t[static_cast<size_t>(StripSize)]);
+    std::unique_ptr<uint8_t[]> Strip = NewBuffer<uint8_t>(static_cast<size_t>(StripSize));
     if (!Strip) throw EImageError("Out of memory");
     for (uint32_t G = 0; G < uint32_t(H); G += Band) {
       const uint32_t N = std::min(Band, uint32_t(H) - G);

@@ -1,6 +1,7 @@
 #include "JpegGraphic.h"
 
 #include "LibFixtures.h"
+#include "Memory.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -133,6 +134,23 @@ TEST(JpegGraphic, FileCutHalfwayStillLoadsWithTheTopIntact) {
   // libjpeg's fill (flat grey), not the picture.
   EXPECT_EQ(G->GetPixelColor(10, 2), Full->GetPixelColor(10, 2));
   EXPECT_GT(ColourDistance(G->GetPixelColor(60, 62), Full->GetPixelColor(60, 62)), 40);
+}
+
+// A small progressive file whose header claims 65500 x 65500 pixels: libjpeg
+// would take and zero about 26 GB of coefficients before the picture's own
+// allocation could fail. It is refused at once instead, with libjpeg's text.
+TEST(JpegGraphic, HugeClaimInAProgressiveFileFailsBeforeTakingTheMemory) {
+  if (AvailableMemory() > (uint64_t(32) << 30)) GTEST_SKIP() << "this machine could hold it";
+  TJpegFixture F = Gradient();
+  F.Progressive = true;
+  TBytes Bytes = MakeJpeg(F);
+  const auto Sof = Bytes.find("\xFF\xC2");
+  ASSERT_NE(Sof, TBytes::npos);
+  for (size_t At : {Sof + 5, Sof + 7}) { // height, then width, big-endian
+    Bytes[At] = char(0xFF);
+    Bytes[At + 1] = char(0xDC);
+  }
+  ExpectJpegMessage(Bytes, "Backing store not supported");
 }
 
 TEST(JpegGraphic, RejectedInputRaisesLibjpegsOwnMessage) {
