@@ -18,13 +18,11 @@
 
 namespace {
 
-// A work buffer of Count elements; null when it cannot be had, or when it is
-// big and more than the system can still give (the system would grant it and
-// end the process once the pages are written).
+// A work buffer of Count elements; null when it cannot be had, also when the
+// system could not back it with memory.
 template <class T> std::unique_ptr<T[]> NewBuffer(size_t Count) {
   if (Count > std::numeric_limits<size_t>::max() / sizeof(T)) return nullptr;
-  const size_t Bytes = Count * sizeof(T);
-  if (Bytes >= (size_t(256) << 20) && Bytes > AvailableMemory()) return nullptr;
+  if (!MemoryCanBeHad(uint64_t(Count) * sizeof(T))) return nullptr;
   return std::unique_ptr<T[]>(new (std::nothrow) T[Count]);
 }
 

@@ -75,10 +75,6 @@ uint8_t* MapBuffer(size_t Capacity) noexcept {
   return reinterpret_cast<uint8_t*>(aligned);
 }
 
-// Allocations from this size on are checked against the memory the system
-// can still give; smaller ones are not worth reading the system's figures.
-constexpr size_t kCheckedSize = size_t(256) << 20;
-
 } // namespace
 
 TPixelBuffer::~TPixelBuffer() {
@@ -130,7 +126,7 @@ TPixelBuffer TPixelBuffer::Allocate(size_t Size) noexcept {
     }
   }
   // Fresh pages: only what the system can back (a kept buffer is backed already).
-  if (Size >= kCheckedSize && Size > AvailableMemory()) return b;
+  if (!MemoryCanBeHad(Size)) return b;
   b.FData = MapBuffer(capacity);
   if (b.FData) {
     b.FSize = Size;

@@ -99,6 +99,10 @@ uint64_t AvailableMemory() noexcept {
   }
 }
 
+bool MemoryCanBeHad(uint64_t Bytes) noexcept {
+  return Bytes < (uint64_t(256) << 20) || Bytes <= AvailableMemory();
+}
+
 void ZeroFill(void* Data, size_t Size) noexcept {
   if (Size == 0) return;
   const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));

@@ -11,6 +11,11 @@
 // leaves. The largest value when the system tells nothing.
 uint64_t AvailableMemory() noexcept;
 
+// Whether Bytes of fresh memory can be had: always for sizes below 256 MiB
+// (not worth reading the system's figures), else when AvailableMemory() holds
+// them. Linux grants more and ends the process once the pages are touched.
+bool MemoryCanBeHad(uint64_t Bytes) noexcept;
+
 // Sets Size bytes at Data to 0. The whole pages inside a big range are handed
 // back to the system instead of written (they read as 0 again), so zeroing
 // what a short file left unfilled commits no memory. Data must be private

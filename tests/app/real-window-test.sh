@@ -12,9 +12,7 @@ prog=$1
 pictures=$2
 out=$3
 
-for tool in Xvfb xdotool import convert; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
-done
+require_tools Xvfb xdotool import convert
 mkdir -p "$out"
 rm -f "$out"/*.png
 

@@ -14,6 +14,14 @@ fail() {
   exit 1
 }
 
+# require_tools TOOL...: ends the test as skipped (exit 77) when one is missing.
+require_tools() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
+  done
+}
+
 # The names of the variables holding the pids of the test's own processes,
 # ended in this order when the test ends; the X server's comes last.
 owned_pids="xvfb_pid"

@@ -23,6 +23,12 @@ struct Tree {
   }
 };
 
+// Whether the tree's current row is shown in its viewport.
+bool CurrentRowInView(const QTreeView* View) {
+  const QRect r = View->visualRect(View->currentIndex());
+  return r.isValid() && View->viewport()->rect().contains(r.center());
+}
+
 } // namespace
 
 TEST(BrowseFolder, PreselectsDirectoryAndReportsEverySelection) {
@@ -64,12 +70,7 @@ TEST(BrowseFolder, PreselectedFolderIsExpandedIntoView) {
   bool visible = false;
   bf.OnDialogShown = [&](TBrowseFolderDialog& d) {
     QTreeView* tree = d.Tree();
-    visible = QTest::qWaitFor(
-        [&] {
-          const QRect r = tree->visualRect(tree->currentIndex());
-          return r.isValid() && tree->viewport()->rect().contains(r.center());
-        },
-        5000);
+    visible = QTest::qWaitFor([&] { return CurrentRowInView(tree); }, 5000);
     d.reject();
   };
   bf.Execute();
@@ -89,11 +90,8 @@ TEST(BrowseFolder, PreselectedFolderStaysInViewUntilTheUserScrolls) {
   bf.OnDialogShown = [&](TBrowseFolderDialog& d) {
     d.resize(340, 220); // fewer rows shown than the tree has
     QTreeView* tree = d.Tree();
-    auto inView = [tree] {
-      const QRect r = tree->visualRect(tree->currentIndex());
-      return r.isValid() && tree->viewport()->rect().contains(r.center());
-    };
-    QTest::qWaitFor(inView, 5000);
+    auto inView = [tree] { return CurrentRowInView(tree); };
+    (void)QTest::qWaitFor(inView, 5000); // checked after the later loads below
     QTest::qWait(1500); // the later loads and sorts of the model
     settledInView = inView();
     QScrollBar* bar = tree->verticalScrollBar();

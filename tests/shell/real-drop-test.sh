@@ -12,9 +12,7 @@ prog=$1
 target=$2
 out=$3
 
-for tool in Xvfb xdotool convert; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
-done
+require_tools Xvfb xdotool convert
 rm -rf "$out"
 mkdir -p "$out/pictures/sub"
 convert -size 64x48 xc:red "$out/pictures/a.png"

@@ -11,9 +11,7 @@ source "$(dirname "$0")/../lib/xvfb.sh"
 demo=$1
 out=$2
 
-for tool in Xvfb xdotool import convert; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
-done
+require_tools Xvfb xdotool import convert
 mkdir -p "$out"
 rm -f "$out"/*.png "$out"/*.bmp "$out"/*.jpg
 
