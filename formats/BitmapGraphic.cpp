@@ -52,7 +52,18 @@ TBitmapHandle DecodeWithPlatform(TStream& Stream) {
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::ReadOnly);
   QImageReader reader(&buffer, "bmp");
-  const QImage image = reader.read();
+  // Qt's reader leaves the pixels a damaged run-length picture never reaches
+  // as it found them in fresh memory. Handing it a zeroed picture of the size
+  // and layout it will make (which it then fills in place) gives those pixels
+  // palette entry 0 or black, the same on every decode.
+  QImage image;
+  const QSize claimed = reader.size();
+  const QImage::Format format = reader.imageFormat();
+  if (claimed.isValid() && format != QImage::Format_Invalid) {
+    image = QImage(claimed, format);
+    if (!image.isNull()) image.fill(0);
+  }
+  if (!reader.read(&image)) image = QImage();
   if (image.isNull()) throw EInvalidGraphic("Bitmap image is not valid");
   TBitmapHandle bitmap = BitmapFromImage(image);
   if (!bitmap) throw EInvalidGraphic("Bitmap image is not valid");
