@@ -6,5 +6,9 @@ list(APPEND PLATFORM_QT_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/Icon.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MetaFileReader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MetaFilePlayer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MetaFilePlayerContext.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MetaFilePlayerDrawing.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MetaFilePlayerWmf.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MetaFilePlayerEmf.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MetaFile.cpp
 )
