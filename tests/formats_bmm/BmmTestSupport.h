@@ -1,9 +1,12 @@
 #pragma once
-// Decoding helpers for the bitmap module tests.
+// Decoding and writing helpers and small pictures shared by the bitmap module
+// tests.
 
 #include "Bmm.h"
 #include "Stream.h"
 #include "../../tools/bmm_fixtures/BmmFixtures.h"
+
+#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
@@ -11,7 +14,10 @@
 
 namespace bmmtest {
 
+using bmmfix::BmpFile;
+using bmmfix::BmpSpec;
 using bmmfix::Bytes;
+using bmmfix::Stride;
 
 // A stream over bytes that does not offer them in place, so the module reads
 // through its buffered path.
@@ -77,6 +83,58 @@ inline Bytes Encode(int Format, int Width, int Height, int Bpp, const BmmPalette
   const int rc = bmm_write("x", &out, Format, &h, Pal, Data.data(), Options);
   if (Rc) *Rc = rc;
   return Bytes(out.Memory(), out.Memory() + out.Size());
+}
+
+// RLE8 pictures of width 4 (stride 4).
+inline Bytes Rle8File(int width, int height, const Bytes& rle) {
+  BmpSpec s;
+  s.width = width;
+  s.height = height;
+  s.bitCount = 8;
+  s.compression = 1;
+  s.palette = {{1, 2, 3}};
+  s.data = rle;
+  return BmpFile(s);
+}
+
+// A made-up picture with its palette, rows as the module reads and writes them;
+// the round-trip tests write it and read it back.
+struct Picture {
+  int width, height, bpp;
+  BmmPaletteEntry pal[256];
+  Bytes data;
+};
+
+inline Picture MakePicture(int width, int height, int bpp, uint32_t seed) {
+  Picture p{width, height, bpp, {}, {}};
+  const int colours = bpp == 24 ? 0 : 1 << bpp;
+  for (int i = 0; i < colours; ++i)
+    p.pal[i] = {uint8_t(i * 37 + seed), uint8_t(i * 11), uint8_t(255 - i)};
+  const int64_t stride = Stride(width, bpp);
+  p.data.assign(std::size_t(stride * height), 0);
+  uint32_t s = seed;
+  const int64_t used = (int64_t(width) * bpp + 7) / 8;
+  for (int y = 0; y < height; ++y)
+    for (int64_t i = 0; i < used; ++i) {
+      s = s * 1664525u + 1013904223u;
+      // Some repeats so that the run-length writers make runs.
+      p.data[std::size_t(y * stride + i)] = (i % 5 < 2) ? uint8_t(y) : uint8_t(s >> 24);
+    }
+  // Bits past the width in the last byte of a row are not part of the picture.
+  const int tailBits = int((int64_t(width) * bpp) % 8);
+  if (tailBits)
+    for (int y = 0; y < height; ++y)
+      p.data[std::size_t(y * stride + used - 1)] &= uint8_t(0xFF << (8 - tailBits));
+  return p;
+}
+
+inline void ExpectSamePalette(const Picture& p, const Decoded& d, const std::string& what) {
+  const int colours = p.bpp == 24 ? 0 : 1 << p.bpp;
+  for (int i = 0; i < colours; ++i) {
+    EXPECT_EQ(d.pal[i].r, p.pal[i].r) << what << " entry " << i;
+    EXPECT_EQ(d.pal[i].g, p.pal[i].g) << what << " entry " << i;
+    EXPECT_EQ(d.pal[i].b, p.pal[i].b) << what << " entry " << i;
+  }
 }
 
 } // namespace bmmtest
