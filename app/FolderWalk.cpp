@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <filesystem>
 #include <mutex>
 #include <set>
 #include <utility>
@@ -156,13 +157,54 @@ void SetProgramFolderOverride(std::string Folder) {
   ProgramFolderOverride = Folder.empty() ? std::string() : MakeRootPath(Folder);
 }
 
+namespace {
+
+// A plain argument naming an existing folder or picture file: sets the folder
+// to catalogue and the picture to start on; anything else leaves them alone.
+void ReadPlainPath(const std::string& Arg, TCommandLine& Result) {
+  if (Arg.empty()) return;
+  struct stat St {};
+  if (::stat(Arg.c_str(), &St) != 0) return;
+  std::error_code Error;
+  const std::filesystem::path Path =
+      std::filesystem::absolute(std::filesystem::path(Arg), Error).lexically_normal();
+  if (Error) return;
+  if (S_ISDIR(St.st_mode)) {
+    Result.PathFolder = MakeRootPath(Path.string());
+    Result.PathPicture.clear();
+  } else if (S_ISREG(St.st_mode) && IsPictureFileName(Path.filename().string())) {
+    Result.PathFolder = MakeRootPath(Path.parent_path().string());
+    Result.PathPicture = Path.filename().string();
+  }
+}
+
+} // namespace
+
 TCommandLine ParseCommandLine(const std::vector<std::string>& Args,
                               const std::string& ProgramFolderPath) {
   TCommandLine Result;
+  bool OptionsEnded = false;
   for (std::size_t i = 1; i < Args.size(); ++i) {
     const std::string& Arg = Args[i];
-    if (Arg.find("slideshow") != std::string::npos) Result.SlideShow = true;
+    const bool SlideShow = Arg.find("slideshow") != std::string::npos;
+    if (SlideShow) Result.SlideShow = true;
     const auto At = Arg.find("Dir:");
+    if (At == std::string::npos && !SlideShow) {
+      if (!OptionsEnded && Arg == "--") {
+        OptionsEnded = true;
+      } else if (!OptionsEnded && Arg.rfind("--", 0) == 0) {
+        if (Arg == "--help") {
+          if (Result.Option != TProgramOption::Unknown) Result.Option = TProgramOption::Help;
+        } else if (Arg == "--version") {
+          if (Result.Option == TProgramOption::None) Result.Option = TProgramOption::Version;
+        } else if (Result.Option != TProgramOption::Unknown) {
+          Result.Option = TProgramOption::Unknown;
+          Result.UnknownOption = Arg;
+        }
+      } else {
+        ReadPlainPath(Arg, Result);
+      }
+    }
     if (At == std::string::npos) continue;
     std::string Text = Arg.substr(At + 4);
     if (!Text.empty() && Text.front() == '.') {
@@ -180,4 +222,19 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args,
     if (DirectoryExists(Result.FolderText)) Result.FolderFound = true;
   }
   return Result;
+}
+
+std::string CommandLineUsage() {
+  return "Usage: TobbinsImbrel [-Dir:FOLDER] [-slideshow] [FOLDER | PICTURE]\n"
+         "Catalogues every picture in a folder tree and shows them full screen.\n"
+         "\n"
+         "  -Dir:FOLDER  catalogue FOLDER; a FOLDER beginning with '.' is taken\n"
+         "               relative to the program's own folder\n"
+         "  -slideshow   start the slide show\n"
+         "  FOLDER       catalogue FOLDER (when no -Dir: folder exists)\n"
+         "  PICTURE      catalogue the picture's folder and start on the picture\n"
+         "  --help       print this help and exit\n"
+         "  --version    print the version and exit\n"
+         "\n"
+         "Without a folder the program's own folder is catalogued.\n";
 }

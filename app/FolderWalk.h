@@ -79,16 +79,37 @@ bool TreeHasPicture(std::string_view Folder);
 std::string ProgramFolder();
 void SetProgramFolderOverride(std::string Folder); // empty: no override
 
+// The "--" options: they answer without starting the window.
+enum class TProgramOption { None, Help, Version, Unknown };
+
 // The command line as the start-up reads it.
 struct TCommandLine {
   std::string FolderText;   // text after the last "Dir:" (resolved when it began with '.')
   bool FolderFound = false; // set once any "Dir:" folder existed; stays set
   bool SlideShow = false;   // some argument contained "slideshow"
+  // The last plain path (what a file manager's "Open with" passes): the folder
+  // to catalogue, absolute and ending in '/', and for a picture file its name
+  // in that folder, to start on. Both empty when there was none.
+  std::string PathFolder;
+  std::string PathPicture;
+  // An unknown option wins over --help, which wins over --version.
+  TProgramOption Option = TProgramOption::None;
+  std::string UnknownOption; // the first unknown option, as given
 };
 
-// Reads arguments 1..N (Args[0] is the program name). Both tests apply to every
-// argument as delivered: "slideshow" and "Dir:" as case-sensitive substrings. A
-// folder text beginning with '.' is resolved as a path relative to
-// ProgramFolderPath (which ends in '/').
+// Reads arguments 1..N (Args[0] is the program name). The two substring tests
+// apply to every argument as delivered: one containing "slideshow" sets the
+// slide-show flag; one containing "Dir:" (case-sensitive) sets the folder text
+// to what follows its first "Dir:", resolved relative to ProgramFolderPath
+// (which ends in '/') when it begins with '.'. An argument containing neither
+// is
+//  - an option when it begins with "--" and comes before a lone "--":
+//    "--help", "--version" or an unknown one;
+//  - otherwise a plain path when it names an existing folder, or an existing
+//    file with a picture extension (relative paths from the working folder);
+//    anything else is ignored.
 TCommandLine ParseCommandLine(const std::vector<std::string>& Args,
                               const std::string& ProgramFolderPath);
+
+// The --help text, ending in a newline.
+std::string CommandLineUsage();

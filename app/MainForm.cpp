@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <ctime>
+#include <utility>
 
 #include "AboutBox.h"
 #include "Application.h"
@@ -404,10 +405,17 @@ void TfrmMain::FormCreate() {
   mtbPictures->Open();
   const TCommandLine CommandLine = ParseCommandLine(FArgs, ProgramFolder());
   // Double buffering: every widget paints through a back buffer here.
-  if (CommandLine.FolderFound)
+  if (CommandLine.FolderFound) {
     ScanFolder(CommandLine.FolderText);
-  else
+  } else if (!CommandLine.PathFolder.empty()) {
+    // A folder or picture path (what "Open with" passes): the scan starts on
+    // the picture when it was one.
+    FStartLocation = CommandLine.PathFolder;
+    FStartName = CommandLine.PathPicture;
+    ScanFolder(CommandLine.PathFolder);
+  } else {
     ScanFolder(ProgramFolder());
+  }
   if (mtbPictures->RecordCount() == 0) btnOpenDirClick();
   SetFullScreen(true);
   FZoom = imgMain->ZoomPercent();
@@ -529,8 +537,29 @@ void TfrmMain::ScanFolder(const std::string& Folder) {
   }
   if (!Completed) return;
   SetSortColumn(FSortColumn.empty() ? std::string("Name") : FSortColumn);
-  mtbPictures->First();
+  if (!GoToStartPicture()) mtbPictures->First();
   UpdateStatusBar();
+}
+
+bool TfrmMain::GoToStartPicture() {
+  const std::string Location = std::exchange(FStartLocation, std::string());
+  const std::string Name = std::exchange(FStartName, std::string());
+  if (Name.empty()) return false;
+  TBookmark Found;
+  mtbPictures->DisableControls();
+  {
+    struct TEnable {
+      TmtbMemTable& T;
+      ~TEnable() { T.EnableControls(); }
+    } Enable{*mtbPictures};
+    for (mtbPictures->First(); !mtbPictures->Eof() && Found.empty(); mtbPictures->Next())
+      if (mtbPicturesName->AsString() == Name && mtbPicturesLocation->AsString() == Location)
+        Found = mtbPictures->Bookmark();
+  }
+  if (Found.empty()) return false;
+  // Moving there with controls enabled shows the picture.
+  mtbPictures->GotoBookmark(Found);
+  return true;
 }
 
 // ---------------------------------------------------------------------------

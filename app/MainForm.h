@@ -221,6 +221,9 @@ private:
   void SetListWidth(int Width);
   void SchedulePrefetch();
   void PrefetchNext();
+  // Moves to the start picture the command line named, when the finished scan
+  // catalogued it; answers false (leaving the cursor) otherwise. Asked once.
+  bool GoToStartPicture();
 
   std::vector<std::string> FArgs;
   int FListWidth = 201;   // pnlLHS width
@@ -233,6 +236,10 @@ private:
   bool FScanning = false;
   bool FAbortScan = false;
   std::optional<std::string> FPendingScan;
+  // The picture the next finished scan starts on (Location and Name), from a
+  // picture path on the command line; empty otherwise.
+  std::string FStartLocation;
+  std::string FStartName;
   std::unique_ptr<QObject> FAppMessageFilter;
   QEvent* FLastFiltered = nullptr; // the last double-click acted on
   unsigned long long FLastFilteredTime = 0;

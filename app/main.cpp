@@ -1,17 +1,35 @@
 // Program entry: the application title, the main window (which catalogues the
-// start folder), the hidden About box, then the event loop.
+// start folder), the hidden About box, then the event loop. --help, --version
+// and unknown "--" options answer before any window system is needed.
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "AboutBox.h"
 #include "Application.h"
+#include "FolderWalk.h"
 #include "Formats.h"
 #include "MainForm.h"
 
 int main(int argc, char** argv) {
   // The arguments as delivered, before the framework takes its own options out.
   std::vector<std::string> Args(argv, argv + argc);
+  const TCommandLine CommandLine = ParseCommandLine(Args, ProgramFolder());
+  switch (CommandLine.Option) {
+  case TProgramOption::Help:
+    std::fputs(CommandLineUsage().c_str(), stdout);
+    return 0;
+  case TProgramOption::Version:
+    std::puts("TobbinsImbrel " IMBREL_VERSION);
+    return 0;
+  case TProgramOption::Unknown:
+    std::fprintf(stderr, "TobbinsImbrel: unknown option %s\n\n%s",
+                 CommandLine.UnknownOption.c_str(), CommandLineUsage().c_str());
+    return 2;
+  case TProgramOption::None:
+    break;
+  }
   TImbrelApplication Application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tobbin's Imbrel"));
   RegisterImageFormats();

@@ -345,8 +345,12 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   if (ImageWidth > 0 && ScanlineSize > 0)
     BytesPerPixel = std::max<int64_t>(1, static_cast<int64_t>(std::nearbyint(std::min(
                                              double(ScanlineSize) / double(ImageWidth), 1e9))));
+  // JPEG-compressed YCbCr rows are subsampled, so their scanline size says
+  // nothing about the pixels; the RGBA path they take delivers 24-bit colour.
   const int BitCount =
-      static_cast<int>(std::min<int64_t>(24, int64_t(BitsPerSample) * BytesPerPixel));
+      CompressionTag == COMPRESSION_JPEG && Photometric == PHOTOMETRIC_YCBCR
+          ? 24
+          : static_cast<int>(std::min<int64_t>(24, int64_t(BitsPerSample) * BytesPerPixel));
   if (BitCount != 1 && BitCount != 4 && BitCount != 8 && BitCount != 24)
     throw ETiffError("ETiffError Unsupported bit count: " + std::to_string(BitCount));
 
@@ -410,6 +414,7 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   case COMPRESSION_CCITTFAX4:
     Setting = tcGroup4;
     break;
+  case COMPRESSION_ADOBE_DEFLATE: // 8, what current writers use for Deflate
   case COMPRESSION_DEFLATE:
     Setting = tcZLib;
     break;

@@ -9,6 +9,7 @@ packages=(
   libjpeg-dev libpng-dev libtiff-dev zlib1g-dev libicu-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
+  dpkg-dev file desktop-file-utils appstream man-db
 )
 
 missing=()

@@ -248,6 +248,69 @@ TEST(CommandLine, SubstringTestsOnEveryArgument) {
   }
 }
 
+TEST(CommandLine, PlainPathsAndOptionsBesideTheSubstringTests) {
+  TTempTree T;
+  T.File("Pics/b.png");
+  T.File("Pics/notes.txt");
+  T.Folder("Other");
+  T.Folder("slideshow pics");
+  T.Folder("Dir:x");
+  const std::string Pics = T.Path("Pics/");
+  const std::string Other = T.Path("Other/");
+  using O = TProgramOption;
+  const struct {
+    std::vector<std::string> Args;
+    std::string PathFolder, PathPicture;
+    O Option;
+    bool Found, Slide;
+    std::string Unknown;
+  } Cases[] = {
+      {{"p", Pics}, Pics, "", O::None, false, false, ""},
+      {{"p", T.Path("Pics")}, Pics, "", O::None, false, false, ""},
+      {{"p", Pics + "b.png"}, Pics, "b.png", O::None, false, false, ""},
+      {{"p", "Pics/b.png"}, Pics, "b.png", O::None, false, false, ""}, // from the working folder
+      {{"p", "./Other/../Pics/b.png"}, Pics, "b.png", O::None, false, false, ""},
+      {{"p", Pics + "notes.txt"}, "", "", O::None, false, false, ""}, // not a picture
+      {{"p", Pics + "missing.png"}, "", "", O::None, false, false, ""},
+      {{"p", ""}, "", "", O::None, false, false, ""},
+      {{"p", Pics + "b.png", Other}, Other, "", O::None, false, false, ""}, // the last one counts
+      {{"p", Other, Pics + "b.png"}, Pics, "b.png", O::None, false, false, ""},
+      {{"p", Pics + "b.png", "-slideshow"}, Pics, "b.png", O::None, false, true, ""},
+      {{"p", "-Dir:" + Other, Pics + "b.png"}, Pics, "b.png", O::None, true, false, ""},
+      // Arguments holding "slideshow" or "Dir:" follow only their own rules.
+      {{"p", T.Path("slideshow pics")}, "", "", O::None, false, true, ""},
+      {{"p", T.Path("Dir:x")}, "", "", O::None, false, false, ""},
+      {{"p", "--slideshow"}, "", "", O::None, false, true, ""},
+      {{"p", "--Dir:" + Other}, "", "", O::None, true, false, ""},
+      // Options.
+      {{"p", "--help"}, "", "", O::Help, false, false, ""},
+      {{"p", "--version"}, "", "", O::Version, false, false, ""},
+      {{"p", "--version", "--help"}, "", "", O::Help, false, false, ""},
+      {{"p", "--bogus", Pics}, Pics, "", O::Unknown, false, false, "--bogus"},
+      {{"p", "--help", "--bogus", "--worse"}, "", "", O::Unknown, false, false, "--bogus"},
+      {{"p", "-slideshow", "--version"}, "", "", O::Version, false, true, ""},
+      {{"p", "-help"}, "", "", O::None, false, false, ""}, // one dash: not an option of this kind
+      // A lone "--" ends the options: what follows is a path.
+      {{"p", "--", "--help"}, "", "", O::None, false, false, ""},
+      {{"p", "--", "--slideshow"}, "", "", O::None, false, true, ""},
+  };
+  const auto Cwd = std::filesystem::current_path();
+  std::filesystem::current_path(T.Root());
+  for (const auto& C : Cases) {
+    const TCommandLine L = ParseCommandLine(C.Args, T.Path("prog/"));
+    std::string Joined;
+    for (const auto& A : C.Args)
+      Joined += "[" + A + "] ";
+    EXPECT_EQ(L.PathFolder, C.PathFolder) << Joined;
+    EXPECT_EQ(L.PathPicture, C.PathPicture) << Joined;
+    EXPECT_EQ(L.Option, C.Option) << Joined;
+    EXPECT_EQ(L.UnknownOption, C.Unknown) << Joined;
+    EXPECT_EQ(L.FolderFound, C.Found) << Joined;
+    EXPECT_EQ(L.SlideShow, C.Slide) << Joined;
+  }
+  std::filesystem::current_path(Cwd);
+}
+
 TEST(CommandLine, ProgramFolderEndsInSlashAndCanBeOverridden) {
   const std::string Own = ProgramFolder();
   ASSERT_FALSE(Own.empty());

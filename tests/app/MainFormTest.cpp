@@ -205,6 +205,70 @@ TEST_F(ThreePictures, CommandLineFolderRelativeToProgramAndFallback) {
   EXPECT_EQ(DialogCount, 0);
 }
 
+TEST_F(ThreePictures, PlainPathsAloneAndWithDirAndSlideShow) {
+  WritePng(Tree.Path("sub/d.png"), 70, 60);
+  WritePng(Tree.Path("Other/x.png"), 20, 10);
+  const std::string Root = Tree.Root();
+  const struct {
+    std::vector<std::string> Args;
+    std::string Folder;  // catalogued
+    std::string Current; // the row the cursor is on
+    QString Position;    // status panel 1
+    int ShownWidth;
+    bool Slide;
+  } Cases[] = {
+      {{Root}, Root, "a.png", "1 of 5", 40, false},
+      {{Root + "b.png"}, Root, "b.png", "2 of 5", 50, false},
+      {{Root + "c.png", "-slideshow"}, Root, "c.png", "3 of 5", 60, true},
+      {{"/slideshow", Root + "sub/d.png"}, Root + "sub/", "d.png", "1 of 1", 70, true},
+      // An existing Dir: folder wins over a plain path; a missing one does not.
+      {{"-Dir:" + Root + "Other", Root + "b.png"}, Root + "Other", "x.png", "1 of 1", 20, false},
+      {{Root + "b.png", "-Dir:/no/such/folder"}, Root, "b.png", "2 of 5", 50, false},
+      {{"-Dir:", Root + "c.png"}, Root, "c.png", "3 of 5", 60, false},
+  };
+  for (const auto& C : Cases) {
+    std::string Joined;
+    for (const auto& A : C.Args)
+      Joined += "[" + A + "] ";
+    SCOPED_TRACE(Joined);
+    Start(C.Args);
+    EXPECT_EQ(Form->lbDir->text().toStdString(), C.Folder);
+    EXPECT_EQ(CurrentName(), C.Current);
+    EXPECT_EQ(Panel(1), C.Position);
+    EXPECT_EQ(Shown().Width(), C.ShownWidth);
+    EXPECT_EQ(Form->FSlideShow, C.Slide);
+    EXPECT_TRUE(Form->FFullScreen);
+    // The next picture in the catalogue's order follows the start picture.
+    const int RecNo = Form->mtbPictures->RecNo();
+    Form->NextPicture();
+    EXPECT_EQ(Form->mtbPictures->RecNo(),
+              RecNo == Form->mtbPictures->RecordCount() ? 1 : RecNo + 1);
+    Form.reset();
+  }
+  EXPECT_EQ(DialogCount, 0);
+}
+
+TEST_F(ThreePictures, StartPictureFollowsTheSortOrderAndIsUsedOnce) {
+  // The list sorted by Date (set before the first scan here): the start
+  // picture's row is where that order puts it.
+  const std::time_t Now = std::time(nullptr);
+  const std::pair<const char*, std::time_t> Dates[] = {
+      {"a.png", Now - 100}, {"b.png", Now - 300}, {"c.png", Now - 200}};
+  for (const auto& [Name, Time] : Dates) {
+    const timespec Times[2] = {{Time, 0}, {Time, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, Tree.Path(Name).c_str(), Times, 0), 0);
+  }
+  BeforeCreate = [](TfrmMain& F) { F.FSortColumn = "Date"; };
+  Start({Tree.Path("c.png")});
+  EXPECT_EQ(CurrentName(), "c.png");
+  EXPECT_EQ(Panel(1), "2 of 3");
+  EXPECT_EQ(Panel(2), "c.png (60x50)");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"b.png", "c.png", "a.png"}));
+  // A later scan of the same folder starts on its first row again.
+  Form->ScanFolder(Tree.Root());
+  EXPECT_EQ(CurrentName(), "b.png");
+}
+
 // ---------------------------------------------------------------------------
 // Scan
 
@@ -424,7 +488,7 @@ TEST_F(ThreePictures, FailedLoadClearsViewAndKeepsStatusTexts) {
   Form->NextPicture(); // b2.png cannot be decoded
   EXPECT_EQ(CurrentName(), "b2.png");
   EXPECT_TRUE(Shown().Empty());
-  EXPECT_EQ(Panel(1), "2 of 4");
+  EXPECT_EQ(Panel(1), "2 of 5");
   EXPECT_EQ(Panel(2), "b.png (50x40)");
   EXPECT_TRUE(ShownErrors.empty());
   Form->NextPicture(); // and the next good one shows again
@@ -463,7 +527,7 @@ TEST_F(ThreePictures, DecodedAheadShowsTheSamePictureAndNoticesChanges) {
   Form->NextPicture();
   EXPECT_EQ(Ahead.Hits(), 2);
   EXPECT_EQ(Panel(2), "a.png (40x30)");
-  EXPECT_EQ(Panel(1), "1 of 4");
+  EXPECT_EQ(Panel(1), "1 of 5");
 }
 
 // ---------------------------------------------------------------------------
