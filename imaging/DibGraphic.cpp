@@ -1,5 +1,6 @@
 #include "DibGraphic.h"
 
+#include "MemoryBudget.h"
 #include "PaletteConverter.h"
 
 #include <QCoreApplication>
@@ -494,6 +495,7 @@ void TDibGraphic::NewImage(int Width, int Height, TImageFormat Format, const TLo
     const int bits = BitsPerPixel(Format);
 
     // Storage first: sizes are checked before anything is computed from them.
+    if (!PixelsAllowed(Width, Height)) throw EImageError(PixelLimitMessage(Width, Height));
     const int64_t stride = Width > 0 && Height > 0 ? DibStride(Width, bits) : -1;
     if (stride <= 0 || uint64_t(stride) * uint64_t(Height) > 0xFFFFFFFFull)
       throw EImageError("CreateDibSection failed");
