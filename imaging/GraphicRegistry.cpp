@@ -95,7 +95,7 @@ std::unique_ptr<TDibGraphic> CreateGraphicFromStream(TStream& Stream,
   }
 
   // The platform's picture reader, which decides by the file's extension; it
-  // reads the stream's remaining bytes from memory (no temporary file).
+  // reads the bytes from memory (no temporary file).
   // A name that is no file and has no extension is a bare extension.
   std::string ext = ExtractFileExt(FileNameOrExt);
   if (ext.empty() && !IsFile(FileNameOrExt) && !FileNameOrExt.empty())
@@ -105,7 +105,12 @@ std::unique_ptr<TDibGraphic> CreateGraphicFromStream(TStream& Stream,
   for (const QByteArray& f : QImageReader::supportedImageFormats())
     if (Upper(f.toStdString()) == suffix) format = f.toStdString();
   if (format.empty()) throw EInvalidGraphic("Unknown picture file extension (" + ext + ")");
-  const TStreamBytes bytes(Stream);
+  // An existing file is read by name (as a regular file only), anything else
+  // from the stream.
+  std::unique_ptr<TFileStream> file;
+  if (IsFile(FileNameOrExt))
+    file = std::make_unique<TFileStream>(FileNameOrExt, TFileMode::fmOpenRead);
+  const TStreamBytes bytes(file ? *file : Stream);
   std::string error;
   TBitmapHandle bitmap = ReadPictureData(bytes.Data(), bytes.Size(), format, error);
   if (!bitmap) throw EInvalidGraphic(error.empty() ? "Invalid graphic" : error);

@@ -25,8 +25,9 @@ std::unique_ptr<TDibGraphic> CreateGraphicForFile(const std::string& FileName);
 // Decodes the picture at Stream's position. With a registered class: Index 0
 // loads every image as frames (LoadAllImages), any other Index that image.
 // Without one, the platform's picture reader (Qt's) chosen by the extension
-// decodes the stream's remaining bytes from memory, and its picture is
-// assigned into a new TDibGraphic; unknown formats raise EInvalidGraphic.
+// decodes, from memory, the file's bytes when FileNameOrExt names a regular
+// file, else the stream's remaining bytes; its picture is assigned into a new
+// TDibGraphic. Unknown formats raise EInvalidGraphic.
 std::unique_ptr<TDibGraphic> CreateGraphicFromStream(TStream& Stream,
                                                      const std::string& FileNameOrExt, int Index);
 
