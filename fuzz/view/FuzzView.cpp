@@ -11,7 +11,6 @@
 
 #include <cstdlib>
 #include <fcntl.h>
-#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -23,25 +22,33 @@ std::string GFolder;
 const char* const kExtensions[] = {"BMP", "PCX", "DCX", "TGA", "ICO", "WMF", "EMF",
                                    "JPG", "PNG", "TIF", "GIF", "XPM", "PPM"};
 constexpr size_t kExtensionCount = sizeof kExtensions / sizeof kExtensions[0];
-std::unique_ptr<QWidget> GWindow;
 TImageScrollBox* GView = nullptr;
+
+// Removes the run's folder when the process ends.
+void RemoveFolder() {
+  for (const char* E : kExtensions)
+    ::unlink((GFolder + "/picture." + E).c_str());
+  ::rmdir(GFolder.c_str());
+}
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static QApplication App(*argc, *argv);
+  // Never destroyed: the window must not outlive the application object at exit.
+  new QApplication(*argc, *argv);
   fuzzlimits::Apply();
   RegisterImageFormats();
   // A private folder of this run's own: the file names in it are fixed.
   char Template[] = "/tmp/imbrel-fuzz-view-XXXXXX";
   if (!mkdtemp(Template)) std::abort();
   GFolder = Template;
-  GWindow = std::make_unique<QWidget>();
-  GWindow->resize(320, 240);
-  GView = new TImageScrollBox(GWindow.get());
+  std::atexit(RemoveFolder);
+  auto* Window = new QWidget;
+  Window->resize(320, 240);
+  GView = new TImageScrollBox(Window);
   GView->resize(320, 240);
-  GWindow->show();
+  Window->show();
   return 0;
 }
 
