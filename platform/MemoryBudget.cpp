@@ -65,6 +65,10 @@ std::string PixelLimitMessage(int64_t Width, int64_t Height) {
          " pixels exceeds the limit of " + std::to_string(PixelLimit()) + " pixels";
 }
 
+bool IsPixelLimitMessage(const std::string& Message) noexcept {
+  return Message.rfind("Picture too large: ", 0) == 0;
+}
+
 uint64_t TMemoryBudget::Limit() noexcept {
   uint64_t v = GBudget.load(std::memory_order_relaxed);
   if (v == 0) {

@@ -24,6 +24,9 @@ void SetPixelLimit(uint64_t Pixels) noexcept;
 bool PixelsAllowed(int64_t Width, int64_t Height) noexcept;
 // "Picture too large: <W> x <H> pixels exceeds the limit of <N> pixels".
 std::string PixelLimitMessage(int64_t Width, int64_t Height);
+// Whether Message is one made by PixelLimitMessage (a refusal that no other
+// decoder should be asked to retry).
+bool IsPixelLimitMessage(const std::string& Message) noexcept;
 
 // ---- Memory budget of the process
 
