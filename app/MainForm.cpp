@@ -287,6 +287,10 @@ void TfrmMain::CreateComponents() {
   imgMain->SetCentered(true);
   imgMain->setFocusPolicy(Qt::StrongFocus);
   imgMain->OnZoomChange = [this](TImageScrollBox&, float) { imgMainZoomChange(); };
+  // Shown in the status bar, not in a box: a slide show goes on.
+  imgMain->OnZoomRefused = [this](TImageScrollBox&, const std::string& Why) {
+    SetPanel(2, QString::fromStdString(Why));
+  };
   pnlRHS->OnResize = [this] { pnlRHSResize(); };
 
   sbMain = new TStatusBar(this, {120, 120, 50});
@@ -646,7 +650,16 @@ void TfrmMain::ZoomBy(int32_t Percent) {
   const int V = imgMain->VertScrollBar().Position();
   const double Z = imgMain->ZoomPercent();
   const double F = Percent / 100.0;
-  FZoom = Z + F * Z;
+  const double Zoom = Z + F * Z;
+  // A zoom past the memory budget is refused (OnZoomRefused tells why): the
+  // picture stays as it is.
+  std::string Why;
+  if (Percent > 0 && !imgMain->Graphic().Empty() &&
+      !imgMain->ZoomFits(static_cast<float>(Zoom), Why)) {
+    if (imgMain->OnZoomRefused) imgMain->OnZoomRefused(*imgMain, Why);
+    return;
+  }
+  FZoom = Zoom;
   mnuAutosize->setChecked(false);
   if (imgMain->ZoomMode() != zmPercent) imgMain->SetZoomMode(zmPercent);
   imgMain->SetZoomPercent(static_cast<float>(FZoom));

@@ -4,22 +4,29 @@
 
 #include "DibGraphic.h"
 #include "GraphicRegistry.h"
+#include "MemoryBudget.h"
 #include "Stream.h"
 
-TPicturePrefetch::TPicturePrefetch() : FWorker([this] { Run(); }) {}
+TPicturePrefetch::TPicturePrefetch() : FWorker([S = FState] { Run(S); }) {}
 
 TPicturePrefetch::~TPicturePrefetch() {
-  {
-    const std::lock_guard<std::mutex> Guard(FLock);
-    FStop = true;
-  }
-  FChanged.notify_all();
-  FWorker.join();
+  std::unique_lock<std::mutex> Guard(FState->Lock);
+  FState->Stop = true;
+  FState->Pending.clear();
+  FState->Changed.notify_all();
+  // A decode that does not end soon is left to finish on its own.
+  const bool Ended =
+      FState->Changed.wait_for(Guard, WaitLimit, [&] { return FState->Busy.empty(); });
+  Guard.unlock();
+  if (Ended)
+    FWorker.join();
+  else
+    FWorker.detach();
 }
 
 bool TPicturePrefetch::Identify(const std::string& Path, TFileId& Id) {
   struct stat St {};
-  if (::stat(Path.c_str(), &St) != 0) return false;
+  if (::stat(Path.c_str(), &St) != 0 || !S_ISREG(St.st_mode)) return false;
   Id.Dev = St.st_dev;
   Id.Ino = St.st_ino;
   Id.Size = St.st_size;
@@ -28,27 +35,34 @@ bool TPicturePrefetch::Identify(const std::string& Path, TFileId& Id) {
 }
 
 void TPicturePrefetch::Request(const std::string& Path) {
+  TState& S = *FState;
   {
-    const std::lock_guard<std::mutex> Guard(FLock);
-    if (Path.empty() || Path == FBusy || Path == FPending || (Path == FDonePath && FDone)) return;
-    FPending = Path;
-    FDone.reset(); // one picture at a time: free the old one first
-    FDonePath.clear();
+    const std::lock_guard<std::mutex> Guard(S.Lock);
+    if (Path.empty() || (Path == S.Busy && !S.BusyDropped) || Path == S.Pending ||
+        (Path == S.DonePath && S.Done))
+      return;
+    S.Pending = Path;
+    S.Done.reset(); // one picture at a time: free the old one first
+    S.DonePath.clear();
   }
-  FChanged.notify_all();
+  S.Changed.notify_all();
 }
 
 std::unique_ptr<TDibGraphic> TPicturePrefetch::Take(const std::string& Path) {
-  std::unique_lock<std::mutex> Guard(FLock);
-  if (Path == FPending) {
-    FPending.clear(); // not started: the caller decodes it at once instead
+  TState& S = *FState;
+  std::unique_lock<std::mutex> Guard(S.Lock);
+  if (Path == S.Pending) {
+    S.Pending.clear(); // not started: the caller decodes it at once instead
     return nullptr;
   }
-  FChanged.wait(Guard, [&] { return FBusy != Path; });
-  if (Path != FDonePath || !FDone) return nullptr;
-  std::unique_ptr<TDibGraphic> Result = std::move(FDone);
-  const TFileId Then = FDoneId;
-  FDonePath.clear();
+  if (!S.Changed.wait_for(Guard, WaitLimit, [&] { return S.Busy != Path; })) {
+    S.BusyDropped = true; // too slow: the caller decodes it, the result is dropped
+    return nullptr;
+  }
+  if (Path != S.DonePath || !S.Done) return nullptr;
+  std::unique_ptr<TDibGraphic> Result = std::move(S.Done);
+  const TFileId Then = S.DoneId;
+  S.DonePath.clear();
   Guard.unlock();
   TFileId Now;
   if (!Identify(Path, Now) || !(Now == Then)) return nullptr; // changed since: decode again
@@ -57,43 +71,60 @@ std::unique_ptr<TDibGraphic> TPicturePrefetch::Take(const std::string& Path) {
 }
 
 bool TPicturePrefetch::Decoded(const std::string& Path) {
-  const std::lock_guard<std::mutex> Guard(FLock);
-  return Path == FDonePath;
+  const std::lock_guard<std::mutex> Guard(FState->Lock);
+  return Path == FState->DonePath;
 }
 
 void TPicturePrefetch::Clear() {
-  const std::lock_guard<std::mutex> Guard(FLock);
-  FPending.clear();
-  FDone.reset();
-  FDonePath.clear();
+  const std::lock_guard<std::mutex> Guard(FState->Lock);
+  FState->Pending.clear();
+  FState->Done.reset();
+  FState->DonePath.clear();
+  FState->BusyDropped = !FState->Busy.empty();
 }
 
-void TPicturePrefetch::Run() {
-  std::unique_lock<std::mutex> Guard(FLock);
+void TPicturePrefetch::Run(const std::shared_ptr<TState>& State) {
+  TState& S = *State;
+  std::unique_lock<std::mutex> Guard(S.Lock);
   for (;;) {
-    FChanged.wait(Guard, [&] { return FStop || !FPending.empty(); });
-    if (FStop) return;
-    FBusy = std::move(FPending);
-    FPending.clear();
-    const std::string Path = FBusy;
+    S.Changed.wait(Guard, [&] { return S.Stop || !S.Pending.empty(); });
+    if (S.Stop) return;
+    S.Busy = std::move(S.Pending);
+    S.Pending.clear();
+    S.BusyDropped = false;
+    const std::string Path = S.Busy;
     Guard.unlock();
 
     std::unique_ptr<TDibGraphic> Picture;
     TFileId Id;
-    try {
-      if (Identify(Path, Id)) {
-        TFileStream Stream(Path, TFileMode::fmOpenRead);
-        Picture = CreateGraphicFromStream(Stream, Path, 1);
+    // Under memory pressure nothing is decoded ahead: the main window decodes
+    // the file when it is asked for.
+    if (TMemoryBudget::RoomForBackground()) {
+      const TMemoryBudget::TBackgroundScope Background;
+      try {
+        if (Identify(Path, Id)) {
+          TFileStream Stream(Path, TFileMode::fmOpenRead);
+          Picture = CreateGraphicFromStream(Stream, Path, 1);
+        }
+      } catch (...) {
+        Picture.reset(); // the main window meets the failure itself when it loads the file
       }
-    } catch (...) {
-      Picture.reset(); // the main window meets the failure itself when it loads the file
     }
 
     Guard.lock();
-    FDonePath = Path;
-    FDone = std::move(Picture);
-    FDoneId = Id;
-    FBusy.clear();
-    FChanged.notify_all();
+    if (S.BusyDropped || S.Stop) Picture.reset();
+    if (!S.Stop) {
+      S.DonePath = Path;
+      S.Done = std::move(Picture);
+      S.DoneId = Id;
+    }
+    S.Busy.clear();
+    S.BusyDropped = false;
+    S.Changed.notify_all();
+    if (S.Stop) {
+      Guard.unlock();
+      Picture.reset();
+      return;
+    }
   }
 }

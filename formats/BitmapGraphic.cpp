@@ -1,6 +1,7 @@
 #include "BitmapGraphic.h"
 
 #include "BmmBridge.h"
+#include "MemoryBudget.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -85,6 +86,9 @@ void TBitmapGraphic::LoadImageFromStream(TStream& Stream, int) {
 
   try {
     ReadBmmImage(s, *this, "File.bmp", "inv");
+  } catch (const EBmmError& e) {
+    if (IsPixelLimitMessage(e.Message())) throw; // too large for any decoder
+    AssignBitmapHandle(DecodeWithPlatform(s));
   } catch (const std::exception&) {
     AssignBitmapHandle(DecodeWithPlatform(s));
   }

@@ -1,6 +1,7 @@
 #include "JpegGraphic.h"
 
 #include "Memory.h"
+#include "MemoryBudget.h"
 
 #include <algorithm>
 #include <cmath>
@@ -269,10 +270,16 @@ void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   TJpegDecompression D;
   jpeg_decompress_struct& Info = D.Info;
 
+  bool TooLarge = false;
   if (!Guarded(D.Err, [&] {
         jpeg_create_decompress(&Info);
         InstallSource(&Info, D.Source, Stream);
         jpeg_read_header(&Info, TRUE);
+        // Above the pixel limit: refused before libjpeg takes any picture memory.
+        if (!PixelsAllowed(Info.image_width, Info.image_height)) {
+          TooLarge = true;
+          return;
+        }
         // Grey stays grey; everything else is converted to colour, which
         // libjpeg delivers straight in the image's blue-green-red order.
         Info.out_color_space = Info.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_EXT_BGR;
@@ -290,6 +297,7 @@ void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
         jpeg_start_decompress(&Info);
       }))
     RaiseLibraryError(D.Err);
+  if (TooLarge) throw EJpegError(PixelLimitMessage(Info.image_width, Info.image_height));
 
   TImageFormat Format;
   switch (Info.output_components) {

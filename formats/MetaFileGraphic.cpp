@@ -1,6 +1,7 @@
 #include "MetaFileGraphic.h"
 
 #include "MetaFile.h"
+#include "MemoryBudget.h"
 
 #include <QRect>
 
@@ -9,6 +10,8 @@
 void TMetaFileGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   TMetafile metafile;
   metafile.LoadFromStream(Stream);
+  if (!PixelsAllowed(metafile.Width(), metafile.Height()))
+    throw EMetafileError(PixelLimitMessage(metafile.Width(), metafile.Height()));
   NewImage(metafile.Width(), metafile.Height(), ifTrueColor, nullptr, 0, 0);
   std::memset(Bits(), 0xFF, BitmapInfo().bmiHeader.biSizeImage);
   TCanvas* canvas = Canvas();

@@ -1,5 +1,7 @@
 #include "PngGraphic.h"
 
+#include "MemoryBudget.h"
+
 #include <png.h>
 
 #include <cmath>
@@ -192,6 +194,8 @@ void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   });
   WarningCount = Ctx.Warnings;
   if (!HeaderRead) RaiseLibraryError(Ctx);
+  if (!PixelsAllowed(ImageWidth, ImageHeight))
+    throw EPNGError(PixelLimitMessage(ImageWidth, ImageHeight));
 
   const TImageFormat Format = FormatForDepthAndType(BitDepth, ColorType);
   if (Interlace != PNG_INTERLACE_NONE && Interlace != PNG_INTERLACE_ADAM7)

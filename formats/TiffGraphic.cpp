@@ -1,6 +1,7 @@
 #include "TiffGraphic.h"
 
 #include "Memory.h"
+#include "MemoryBudget.h"
 #include "Transforms.h"
 
 #include <tiffio.h>
@@ -297,6 +298,8 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
     TagError("TIFFGetField: Tag = ", 256);
   if (TIFFGetField(Tif, TIFFTAG_IMAGELENGTH, &ImageLength) == 0)
     TagError("TIFFGetField: Tag = ", 257);
+  if (!PixelsAllowed(ImageWidth, ImageLength))
+    throw ETiffError(PixelLimitMessage(ImageWidth, ImageLength));
   uint16_t Photometric = PHOTOMETRIC_MINISWHITE;
   if (TIFFGetField(Tif, TIFFTAG_PHOTOMETRIC, &Photometric) == 0)
     Photometric = PHOTOMETRIC_MINISWHITE;

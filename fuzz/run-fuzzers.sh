@@ -2,6 +2,7 @@
 # Runs libFuzzer targets one after another, each for the given number of
 # seconds, from the sanitizer build.
 #   fuzz/run-fuzzers.sh SECONDS TARGET...     e.g. fuzz/run-fuzzers.sh 180 fuzz_bmp fuzz_tga
+# fuzz/merge-corpus.sh then keeps the new inputs that reach new code.
 # Environment: BUILD_DIR (default build-asan), JOBS (parallel fuzzing jobs per
 # target, default 1). New inputs go to a scratch corpus under the build folder;
 # crashes are written as crash-* files into <build>/fuzz-findings/<target>/.

@@ -1,5 +1,6 @@
 #include "DibGraphic.h"
 
+#include "MemoryBudget.h"
 #include "PaletteConverter.h"
 
 #include <QCoreApplication>
@@ -497,6 +498,7 @@ void TDibGraphic::NewImage(int Width, int Height, TImageFormat Format, const TLo
     const int64_t stride = Width > 0 && Height > 0 ? DibStride(Width, bits) : -1;
     if (stride <= 0 || uint64_t(stride) * uint64_t(Height) > 0xFFFFFFFFull)
       throw EImageError("CreateDibSection failed");
+    if (!PixelsAllowed(Width, Height)) throw EImageError(PixelLimitMessage(Width, Height));
     const size_t size = size_t(stride) * size_t(Height);
     // Small images start black; big ones come from fresh (zero) or reused pages.
     TPixelBuffer storage = size < (size_t(1) << 20) ? TPixelBuffer::AllocateZeroed(size)

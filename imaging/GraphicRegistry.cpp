@@ -27,29 +27,15 @@ std::string Upper(std::string S) {
   return S;
 }
 
-bool FileExists(const std::string& Name) {
+bool IsFile(const std::string& Name) {
   struct stat st;
-  return !Name.empty() && ::stat(Name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return ::stat(Name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool PathExists(const std::string& Name) {
   struct stat st;
   return ::lstat(Name.c_str(), &st) == 0;
 }
-
-// Removes a file when the scope ends, whatever happens in it.
-class TTempFileGuard {
-public:
-  explicit TTempFileGuard(std::string Name) : FName(std::move(Name)) {}
-  ~TTempFileGuard() {
-    if (!FName.empty()) ::unlink(FName.c_str());
-  }
-
-private:
-  std::string FName;
-};
-
-constexpr const char* kTempPrefix = "im";
 
 } // namespace
 
@@ -108,30 +94,25 @@ std::unique_ptr<TDibGraphic> CreateGraphicFromStream(TStream& Stream,
     return graphic;
   }
 
-  // The platform's picture reader, which decides by the file's extension.
-  std::string name = FileNameOrExt;
-  std::string tempName;
-  if (!FileExists(name)) {
-    // A bare extension (or a name that is not a file): a temporary copy of
-    // the stream's remaining bytes, with that extension.
-    const std::string ext = ExtractFileExt(FileNameOrExt);
-    tempName = CreateTempFile(kTempPrefix, ext.empty() ? FileNameOrExt : ext);
-    name = tempName;
-  }
-  TTempFileGuard guard(tempName); // removes the temporary file on every way out
-  if (!tempName.empty()) {
-    TFileStream out(tempName, TFileMode::fmCreate);
-    const int64_t left = Stream.Size() - Stream.Position();
-    if (left > 0) out.CopyFrom(Stream, left);
-  }
-  const std::string ext = ExtractFileExt(name);
+  // The platform's picture reader, which decides by the file's extension; it
+  // reads the bytes from memory (no temporary file).
+  // A name that is no file and has no extension is a bare extension.
+  std::string ext = ExtractFileExt(FileNameOrExt);
+  if (ext.empty() && !IsFile(FileNameOrExt) && !FileNameOrExt.empty())
+    ext = FileNameOrExt[0] == '.' ? FileNameOrExt : "." + FileNameOrExt;
   const std::string suffix = ext.empty() ? std::string() : Upper(ext.substr(1));
-  bool known = false;
+  std::string format;
   for (const QByteArray& f : QImageReader::supportedImageFormats())
-    if (Upper(f.toStdString()) == suffix) known = true;
-  if (!known) throw EInvalidGraphic("Unknown picture file extension (" + ext + ")");
+    if (Upper(f.toStdString()) == suffix) format = f.toStdString();
+  if (format.empty()) throw EInvalidGraphic("Unknown picture file extension (" + ext + ")");
+  // An existing file is read by name (as a regular file only), anything else
+  // from the stream.
+  std::unique_ptr<TFileStream> file;
+  if (IsFile(FileNameOrExt))
+    file = std::make_unique<TFileStream>(FileNameOrExt, TFileMode::fmOpenRead);
+  const TStreamBytes bytes(file ? *file : Stream);
   std::string error;
-  TBitmapHandle bitmap = ReadPictureFile(name, error);
+  TBitmapHandle bitmap = ReadPictureData(bytes.Data(), bytes.Size(), format, error);
   if (!bitmap) throw EInvalidGraphic(error.empty() ? "Invalid graphic" : error);
   TBitmap container;
   container.SetHandle(bitmap);

@@ -24,10 +24,10 @@ std::unique_ptr<TDibGraphic> CreateGraphicForFile(const std::string& FileName);
 
 // Decodes the picture at Stream's position. With a registered class: Index 0
 // loads every image as frames (LoadAllImages), any other Index that image.
-// Without one, the platform's picture reader (Qt's) is tried on the file (or
-// on a temporary copy of the stream's bytes when no file of that name exists)
-// and its picture is assigned into a new TDibGraphic; unknown formats raise
-// EInvalidGraphic.
+// Without one, the platform's picture reader (Qt's) chosen by the extension
+// decodes, from memory, the file's bytes when FileNameOrExt names a regular
+// file, else the stream's remaining bytes; its picture is assigned into a new
+// TDibGraphic. Unknown formats raise EInvalidGraphic.
 std::unique_ptr<TDibGraphic> CreateGraphicFromStream(TStream& Stream,
                                                      const std::string& FileNameOrExt, int Index);
 

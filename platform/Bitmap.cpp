@@ -1,6 +1,8 @@
 #include "Bitmap.h"
 #include "Canvas.h"
+#include "MemoryBudget.h"
 
+#include <QBuffer>
 #include <QClipboard>
 #include <QDir>
 #include <QFile>
@@ -230,6 +232,29 @@ bool ClipboardSetBitmap(const TPlatformBitmap& Bitmap) {
 TBitmapHandle ReadPictureFile(const std::string& FileName, std::string& Error) {
   QImageReader reader(QString::fromStdString(FileName));
   reader.setDecideFormatFromContent(false);
+  QImage img;
+  if (!reader.read(&img)) {
+    Error = reader.errorString().toStdString();
+    return nullptr;
+  }
+  TBitmapHandle b = BitmapFromImage(img);
+  if (!b) Error = "Out of memory";
+  return b;
+}
+
+TBitmapHandle ReadPictureData(const uint8_t* Data, size_t Size, const std::string& Format,
+                              std::string& Error) {
+  QByteArray bytes =
+      QByteArray::fromRawData(reinterpret_cast<const char*>(Data), static_cast<qsizetype>(Size));
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer, QByteArray::fromStdString(Format));
+  reader.setDecideFormatFromContent(false);
+  const QSize size = reader.size();
+  if (size.isValid() && !PixelsAllowed(size.width(), size.height())) {
+    Error = PixelLimitMessage(size.width(), size.height());
+    return nullptr;
+  }
   QImage img;
   if (!reader.read(&img)) {
     Error = reader.errorString().toStdString();

@@ -102,5 +102,11 @@ bool ClipboardSetBitmap(const TPlatformBitmap& Bitmap);
 // set to the reader's message.
 TBitmapHandle ReadPictureFile(const std::string& FileName, std::string& Error);
 
+// As ReadPictureFile on bytes in memory, with the decoder named by Format (a
+// file extension without the dot, such as "gif"). Pictures above the pixel
+// limit are refused before they are decoded.
+TBitmapHandle ReadPictureData(const uint8_t* Data, size_t Size, const std::string& Format,
+                              std::string& Error);
+
 // The temporary folder (QDir::tempPath()); empty when there is none.
 std::string TempFolder();

@@ -1,6 +1,7 @@
 #include "Dib.h"
 
 #include "Memory.h"
+#include "MemoryBudget.h"
 
 #include <algorithm>
 #include <atomic>
@@ -103,12 +104,22 @@ TPixelBuffer TPixelBuffer::Allocate(size_t Size) noexcept {
   TPixelBuffer b;
   if (Size == 0) return b;
   if (Size < kMapThreshold) {
+    if (!TMemoryBudget::TryReserve(Size)) return b;
     b.FData = static_cast<uint8_t*>(std::malloc(Size));
-    if (b.FData) b.FSize = Size;
+    if (b.FData)
+      b.FSize = Size;
+    else
+      TMemoryBudget::Release(Size);
     return b;
   }
   if (Size > std::numeric_limits<size_t>::max() - kHugePage) return b;
   const size_t capacity = (Size + kHugePage - 1) & ~(kHugePage - 1);
+  // The process's budget first: a buffer past it is refused like one the
+  // system cannot give.
+  if (!TMemoryBudget::TryReserve(capacity)) {
+    TrimCache();
+    return b;
+  }
   {
     // A kept buffer of the same capacity, or up to a quarter bigger.
     TBufferPool& pool = Pool();
@@ -116,6 +127,8 @@ TPixelBuffer TPixelBuffer::Allocate(size_t Size) noexcept {
     for (size_t i = pool.Free.size(); i-- > 0;) {
       const TFreeBuffer f = pool.Free[i];
       if (f.Capacity >= capacity && f.Capacity - capacity <= capacity / 4) {
+        // The budget is charged what the buffer holds.
+        if (f.Capacity != capacity && !TMemoryBudget::TryReserve(f.Capacity - capacity)) continue;
         pool.Free.erase(pool.Free.begin() + static_cast<ptrdiff_t>(i));
         pool.Bytes -= f.Capacity;
         b.FData = f.Data;
@@ -126,11 +139,12 @@ TPixelBuffer TPixelBuffer::Allocate(size_t Size) noexcept {
     }
   }
   // Fresh pages: only what the system can back (a kept buffer is backed already).
-  if (!MemoryCanBeHad(Size)) return b;
-  b.FData = MapBuffer(capacity);
+  if (MemoryCanBeHad(Size)) b.FData = MapBuffer(capacity);
   if (b.FData) {
     b.FSize = Size;
     b.FCapacity = capacity;
+  } else {
+    TMemoryBudget::Release(capacity);
   }
   return b;
 }
@@ -139,8 +153,12 @@ TPixelBuffer TPixelBuffer::AllocateZeroed(size_t Size) noexcept {
   if (Size == 0) return TPixelBuffer();
   if (Size < kMapThreshold) {
     TPixelBuffer b;
+    if (!TMemoryBudget::TryReserve(Size)) return b;
     b.FData = static_cast<uint8_t*>(std::calloc(1, Size));
-    if (b.FData) b.FSize = Size;
+    if (b.FData)
+      b.FSize = Size;
+    else
+      TMemoryBudget::Release(Size);
     return b;
   }
   // Written, not handed back: a kept buffer's pages stay committed for reuse.
@@ -151,6 +169,7 @@ TPixelBuffer TPixelBuffer::AllocateZeroed(size_t Size) noexcept {
 
 void TPixelBuffer::Release() noexcept {
   if (!FData) return;
+  TMemoryBudget::Release(FCapacity == 0 ? FSize : FCapacity);
   if (FCapacity == 0) {
     std::free(FData);
   } else {

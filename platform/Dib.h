@@ -69,7 +69,9 @@ int64_t DibStride(int64_t Width, int BitCount);
 // big buffers are kept for reuse (first touch of fresh pages is expensive).
 // Allocation never throws: a buffer that cannot be had is answered empty, and
 // so is a big one the system could not back with memory (the system would
-// grant it and end the process when the pages are touched).
+// grant it and end the process when the pages are touched) and one that would
+// take the process past its memory budget (MemoryBudget.h), which every
+// buffer is charged for while it lives.
 class TPixelBuffer {
 public:
   TPixelBuffer() = default;

@@ -1,6 +1,7 @@
 #include "Icon.h"
 
 #include "IconMetaDib.h"
+#include "MemoryBudget.h"
 
 #include <QByteArray>
 #include <QPaintDevice>
@@ -111,6 +112,8 @@ void TPlatformIcon::LoadFromMemory(const uint8_t* Data, size_t Size) {
     }
   }
   if (!found) throw EIconError("Icon file holds no readable image");
+  if (!PixelsAllowed(best.Width, best.Height))
+    throw EIconError(PixelLimitMessage(best.Width, best.Height));
 
   const uint8_t* p = Data + best.Offset;
   QImage colour, mask;

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -183,7 +182,8 @@ TFileStream::TFileStream(const std::string& FileName, TFileMode Mode) : FFileNam
   int flags = O_CLOEXEC;
   switch (Mode) {
   case TFileMode::fmOpenRead:
-    flags |= O_RDONLY;
+    // Not blocking: opening a FIFO without a writer would wait forever.
+    flags |= O_RDONLY | O_NONBLOCK | O_NOCTTY;
     break;
   case TFileMode::fmCreate:
     flags |= O_RDWR | O_CREAT | O_TRUNC;
@@ -196,41 +196,48 @@ TFileStream::TFileStream(const std::string& FileName, TFileMode Mode) : FFileNam
   if (FHandle < 0)
     throw EStreamError("Cannot open file \"" + FileName + "\". " + std::strerror(errno));
   if (Mode == TFileMode::fmOpenRead) {
+    // Only regular files are read: FIFOs, sockets and devices could block a
+    // reader or never end.
     struct stat st {};
-    if (::fstat(FHandle, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-      void* p =
-          ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, FHandle, 0);
-      if (p != MAP_FAILED) {
-        FMap = static_cast<const uint8_t*>(p);
-        FMapSize = st.st_size;
-      }
-    } else if (::fstat(FHandle, &st) == 0 && S_ISDIR(st.st_mode)) {
+    const char* refusal = nullptr;
+    if (::fstat(FHandle, &st) != 0)
+      refusal = std::strerror(errno);
+    else if (S_ISDIR(st.st_mode))
+      refusal = "Is a directory";
+    else if (!S_ISREG(st.st_mode))
+      refusal = "Not a regular file";
+    if (refusal) {
+      const std::string reason = refusal;
       ::close(FHandle);
       FHandle = -1;
-      throw EStreamError("Cannot open file \"" + FileName + "\". Is a directory");
+      throw EStreamError("Cannot open file \"" + FileName + "\". " + reason);
     }
+    FReadOnly = true;
+    FReadSize = st.st_size;
   }
 }
 
 TFileStream::~TFileStream() {
-  if (FMap) ::munmap(const_cast<uint8_t*>(FMap), static_cast<size_t>(FMapSize));
   if (FHandle >= 0) ::close(FHandle);
 }
 
 int64_t TFileStream::Read(void* Buffer, int64_t Count) {
   if (Count <= 0) return 0;
-  if (FMap) {
-    if (FPosition >= FMapSize) return 0;
-    const int64_t n = std::min(Count, FMapSize - FPosition);
-    std::memcpy(Buffer, FMap + FPosition, static_cast<size_t>(n));
-    FPosition += n;
-    return n;
+  if (FReadOnly) {
+    // Files opened for reading are read as the size they had when opened; a
+    // file that ends sooner changed while it was read.
+    if (FPosition >= FReadSize) return 0;
+    Count = std::min(Count, FReadSize - FPosition);
   }
   int64_t done = 0;
   auto* out = static_cast<uint8_t*>(Buffer);
   while (done < Count) {
     const ssize_t r = ::pread(FHandle, out + done, static_cast<size_t>(Count - done), FPosition);
     if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && FReadOnly)
+      throw EStreamError("Cannot read file \"" + FFileName + "\". " + std::strerror(errno));
+    if (r == 0 && FReadOnly)
+      throw EStreamError("File \"" + FFileName + "\" changed while it was read");
     if (r <= 0) break;
     done += r;
     FPosition += r;
@@ -239,7 +246,7 @@ int64_t TFileStream::Read(void* Buffer, int64_t Count) {
 }
 
 int64_t TFileStream::Write(const void* Buffer, int64_t Count) {
-  if (Count <= 0 || FMap) return 0;
+  if (Count <= 0 || FReadOnly) return 0;
   int64_t done = 0;
   const auto* in = static_cast<const uint8_t*>(Buffer);
   while (done < Count) {
@@ -253,7 +260,7 @@ int64_t TFileStream::Write(const void* Buffer, int64_t Count) {
 }
 
 int64_t TFileStream::Size() {
-  if (FMap) return FMapSize;
+  if (FReadOnly) return FReadSize;
   struct stat st {};
   if (::fstat(FHandle, &st) != 0) return 0;
   return st.st_size;
@@ -265,7 +272,7 @@ int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 }
 
 void TFileStream::SetSize(int64_t NewSize) {
-  if (FMap || NewSize < 0 || ::ftruncate(FHandle, NewSize) != 0)
+  if (FReadOnly || NewSize < 0 || ::ftruncate(FHandle, NewSize) != 0)
     throw EStreamError("Stream size error");
   if (FPosition > NewSize) FPosition = NewSize;
 }

@@ -25,8 +25,8 @@ public:
   virtual int64_t Size();
   virtual void SetSize(int64_t NewSize) = 0;
 
-  // The bytes of the whole stream when they are in memory (memory streams and
-  // mapped files), else nullptr. Lets readers decode without a copy.
+  // The bytes of the whole stream when they are in memory (memory and byte
+  // streams), else nullptr. Lets readers decode without a copy.
   virtual const uint8_t* Memory() const { return nullptr; }
 
   int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
@@ -114,11 +114,14 @@ enum class TFileMode {
   fmOpenReadWrite
 };
 
-// A stream over a file. Files opened for reading are mapped into memory when
-// possible, so Memory() gives their bytes without a copy.
+// A stream over a file. Files opened for reading must be regular files (not
+// FIFOs, sockets or devices) and are read, never mapped: their size is taken
+// when opened, and a file found shorter while read raises EStreamError
+// ("File \"<name>\" changed while it was read") instead of faulting.
 class TFileStream : public TStream {
 public:
-  // Raises EStreamError "Cannot open file \"<name>\". <reason>" on failure.
+  // Raises EStreamError "Cannot open file \"<name>\". <reason>" on failure
+  // ("Not a regular file" for FIFOs, sockets and devices).
   TFileStream(const std::string& FileName, TFileMode Mode);
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
@@ -129,13 +132,12 @@ public:
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
   int64_t Size() override;
   void SetSize(int64_t NewSize) override;
-  const uint8_t* Memory() const override { return FMap; }
   const std::string& FileName() const { return FFileName; }
 
 private:
   std::string FFileName;
   int FHandle = -1;
   int64_t FPosition = 0;
-  const uint8_t* FMap = nullptr;
-  int64_t FMapSize = 0;
+  bool FReadOnly = false;
+  int64_t FReadSize = 0; // read-only files: the size when opened
 };

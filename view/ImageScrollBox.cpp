@@ -2,6 +2,7 @@
 
 #include "DibGraphic.h"
 #include "GraphicRegistry.h"
+#include "MemoryBudget.h"
 #include "MouseHandlers.h"
 #include "Stream.h"
 #include "Transforms.h"
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <map>
+#include <string>
 #include <utility>
 
 namespace {
@@ -424,13 +426,38 @@ void TImageScrollBox::SetZoomMode(TZoomMode Value) {
   UpdateImage(false);
 }
 
-void TImageScrollBox::SetZoomPercent(float Value) {
+bool TImageScrollBox::ZoomFits(float Percent, std::string& Why) const {
+  const int64_t W = DisplayExtent(FGraphic->Width(), Percent);
+  const int64_t H = DisplayExtent(FGraphic->Height(), Percent);
+  if (!PixelsAllowed(W, H)) {
+    Why = "Zoom refused: " + PixelLimitMessage(W, H);
+    return false;
+  }
+  // The new display copy (three bytes a pixel at most) is made while the
+  // old one still lives.
+  const uint64_t Need = uint64_t(std::max<int64_t>(W, 0)) * uint64_t(std::max<int64_t>(H, 0)) * 3;
+  if (Need > TMemoryBudget::Available()) {
+    Why = "Zoom refused: the picture at this zoom needs " + std::to_string(Need >> 20) +
+          " MB, only " + std::to_string(TMemoryBudget::Available() >> 20) +
+          " MB of the memory budget are left";
+    return false;
+  }
+  return true;
+}
+
+bool TImageScrollBox::SetZoomPercent(float Value) {
   // Compared in long double: a float just above 0.1 is accepted.
-  if (FGraphic->Empty() || !(static_cast<long double>(Value) > 0.1L)) return;
+  if (FGraphic->Empty() || !(static_cast<long double>(Value) > 0.1L)) return false;
+  std::string Why;
+  if (Value > FZoomPercent && !ZoomFits(Value, Why)) {
+    if (OnZoomRefused) OnZoomRefused(*this, Why);
+    return false;
+  }
   FZoomPercent = Value;
   FZoomMode = zmPercent;
   if (FMouseHandler) FMouseHandler->Reset();
   UpdateImage(false);
+  return true;
 }
 
 void TImageScrollBox::SetCentered(bool Value) {

@@ -193,7 +193,12 @@ public:
   TZoomMode ZoomMode() const { return FZoomMode; }
   void SetZoomMode(TZoomMode Value);
   float ZoomPercent() const { return FZoomPercent; }
-  void SetZoomPercent(float Value);
+  // Zooms to Value percent. A zoom whose display copy would pass the pixel
+  // limit or the memory left in the budget is refused: the zoom stays, the
+  // reason goes to OnZoomRefused, and the answer is false.
+  bool SetZoomPercent(float Value);
+  // Whether a display copy at Percent fits; Why tells the reason when not.
+  bool ZoomFits(float Percent, std::string& Why) const;
   bool Centered() const { return FCentered; }
   void SetCentered(bool Value);
   bool AntiAliased() const { return FAntiAliased; }
@@ -231,6 +236,7 @@ public:
   void DestroyWnd();
 
   TZoomChangeEvent OnZoomChange;
+  std::function<void(TImageScrollBox& Sender, const std::string& Why)> OnZoomRefused;
   TRedrawEvent OnRedraw;
   TQuickSelectEvent OnQuickSelect;
   TRubberbandChangeEvent OnRubberbandChange;

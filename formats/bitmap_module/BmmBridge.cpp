@@ -1,6 +1,7 @@
 #include "BmmBridge.h"
 
 #include "Bmm.h"
+#include "MemoryBudget.h"
 
 #include <algorithm>
 #include <cstring>
@@ -34,6 +35,8 @@ void ReadBmmImage(TStream& Stream, TDibGraphic& Image, const std::string& FileNa
   BmmHeader hdr{};
   if (bmm_read_header(FileName.c_str(), &Stream, ft, &hdr, Options.c_str()) != BMM_ERR_OK)
     throw EBmmError("bmm_read_header failed.");
+  if (!PixelsAllowed(hdr.width, hdr.height))
+    throw EBmmError(PixelLimitMessage(hdr.width, hdr.height));
 
   TImageFormat format;
   switch (hdr.bpp) {

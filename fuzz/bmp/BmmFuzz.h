@@ -1,8 +1,10 @@
 #pragma once
-// Shared by the bitmap-module fuzz targets: keeps inputs whose pixel storage
-// would be larger than a fuzzing run can afford out of the decoders.
+// Shared by the bitmap-module fuzz targets: the run's limits, and a check for
+// the targets that call the module directly (bypassing the readers' own
+// pixel limit).
 
 #include "Bmm.h"
+#include "FuzzLimits.h"
 #include "Stream.h"
 
 #include <QImageReader>
@@ -12,15 +14,15 @@
 
 namespace bmmfuzz {
 
-constexpr int64_t kMaxImageBytes = 4 << 20;
-
 // False when the module's header step accepts Data as format Format with a
-// pixel buffer above the limit.
-inline bool Affordable(const uint8_t* Data, std::size_t Size, int Format) {
+// picture above the pixel limit.
+inline bool Affordable(const uint8_t* Data, std::size_t Size, int Format,
+                       const char* Options = "") {
+  fuzzlimits::Apply();
   TBytesStream s(Data, static_cast<int64_t>(Size));
   BmmHeader h{};
-  if (bmm_read_header("x", &s, Format, &h, "") != BMM_ERR_OK) return true;
-  return bmm_image_size(h.width, h.height, h.bpp) <= kMaxImageBytes;
+  if (bmm_read_header("x", &s, Format, &h, Options) != BMM_ERR_OK) return true;
+  return PixelsAllowed(h.width, h.height);
 }
 
 // The platform decoder's own allocation cap, in megabytes.

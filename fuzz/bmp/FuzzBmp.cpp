@@ -7,7 +7,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   static const bool once = (bmmfuzz::LimitPlatformDecoder(), true);
   (void)once;
-  if (!bmmfuzz::Affordable(Data, Size, BMM_FORMAT_BMP)) return 0;
+  fuzzlimits::Apply();
   TBytesStream s(Data, static_cast<int64_t>(Size));
   TBitmapGraphic g;
   try {

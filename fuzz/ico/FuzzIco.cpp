@@ -1,4 +1,5 @@
 // The icon reader on arbitrary bytes: load, then draw onto a small image.
+#include "FuzzLimits.h"
 #include "Icon.h"
 
 #include <QGuiApplication>
@@ -9,6 +10,7 @@
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   static QGuiApplication app(*argc, *argv);
+  fuzzlimits::Apply();
   return 0;
 }
 

@@ -4,7 +4,7 @@
 #include "TgaGraphic.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  if (!bmmfuzz::Affordable(Data, Size, BMM_FORMAT_TGA)) return 0;
+  fuzzlimits::Apply();
   TBytesStream s(Data, static_cast<int64_t>(Size));
   TTgaGraphic g;
   try {

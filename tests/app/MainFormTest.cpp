@@ -17,7 +17,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
+
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include "Application.h"
 #include "BrowseFolder.h"
@@ -528,6 +532,42 @@ TEST_F(ThreePictures, DecodedAheadShowsTheSamePictureAndNoticesChanges) {
   EXPECT_EQ(Ahead.Hits(), 2);
   EXPECT_EQ(Panel(2), "a.png (40x30)");
   EXPECT_EQ(Panel(1), "1 of 5");
+}
+
+TEST_F(MainFormTest, FifoSocketAndDeviceInTheTreeFailLikeBadPicturesInBothLayouts) {
+  // Opening any of them the usual way would block or never end: the test
+  // run ends instead of hanging.
+  ::alarm(90);
+  WritePng(Tree.Path("a.png"), 40, 30);
+  WritePng(Tree.Path("z.png"), 60, 50);
+  ASSERT_EQ(::mkfifo(Tree.Path("m1.jpg").c_str(), 0600), 0);
+  const int Sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un Address{};
+  Address.sun_family = AF_UNIX;
+  std::snprintf(Address.sun_path, sizeof Address.sun_path, "%s", Tree.Path("m2.png").c_str());
+  ASSERT_EQ(::bind(Sock, reinterpret_cast<sockaddr*>(&Address), sizeof Address), 0);
+  ASSERT_EQ(::symlink("/dev/zero", Tree.Path("m3.bmp").c_str()), 0);
+
+  Start(); // full screen: decode-ahead meets each of them first
+  ASSERT_EQ(Form->mtbPictures->RecordCount(), 5) << "the catalogue keeps listing them";
+  for (const bool FullScreen : {true, false}) {
+    SCOPED_TRACE(FullScreen ? "full screen" : "windowed");
+    ASSERT_EQ(Form->FFullScreen, FullScreen);
+    Form->mtbPictures->First();
+    ASSERT_TRUE(WaitFor([&] { return Panel(2) == "a.png (40x30)"; }));
+    for (const char* Name : {"m1.jpg", "m2.png", "m3.bmp"}) {
+      Form->NextPicture();
+      EXPECT_EQ(CurrentName(), Name);
+      EXPECT_TRUE(Shown().Empty());
+    }
+    Form->NextPicture();
+    EXPECT_EQ(Panel(2), "z.png (60x50)");
+    EXPECT_TRUE(ShownErrors.empty());
+    Form->mnuFullScreenClick();
+  }
+  Form.reset(); // exit does not wait on anything
+  ::close(Sock);
+  ::alarm(0);
 }
 
 // ---------------------------------------------------------------------------

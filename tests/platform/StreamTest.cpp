@@ -38,7 +38,7 @@ TEST(MemoryStream, WritingPastTheEndZeroFillsTheGap) {
   EXPECT_EQ(s.Memory()[3], 7);
 }
 
-TEST(FileStream, RoundTripThroughFileIsMappedForReading) {
+TEST(FileStream, RoundTripThroughFileIsReadNotMapped) {
   const auto path = std::filesystem::temp_directory_path() / "imbrel_stream_test.bin";
   std::vector<uint8_t> data(100000);
   for (size_t i = 0; i < data.size(); ++i)
@@ -49,7 +49,7 @@ TEST(FileStream, RoundTripThroughFileIsMappedForReading) {
   }
   TFileStream in(path.string(), TFileMode::fmOpenRead);
   EXPECT_EQ(in.Size(), 100000);
-  ASSERT_NE(in.Memory(), nullptr);
+  EXPECT_EQ(in.Memory(), nullptr) << "files are read, never mapped";
   TMemoryStream copy;
   in.SetPosition(10);
   copy.CopyFrom(in, 50);

@@ -1,5 +1,6 @@
 #include "ImageScrollBox.h"
 
+#include "MemoryBudget.h"
 #include "MouseHandlers.h"
 #include "ViewTestSupport.h"
 
@@ -118,6 +119,36 @@ TEST_F(ImageScrollBoxTest, ZoomPercentIgnoresTinyValuesAndEmptyPictures) {
   EXPECT_EQ(View->ZoomMode(), zmPercent);
   EXPECT_EQ(View->ZoomPercent(), 0.2f);
   EXPECT_EQ(View->DisplayGraphic().Width(), 1);
+}
+
+TEST_F(ImageScrollBoxTest, ZoomPastTheMemoryBudgetOrPixelLimitKeepsTheZoomAndSaysWhy) {
+  Load(TTestImage{400, 300, ifTrueColor, 3});
+  ASSERT_TRUE(View->SetZoomPercent(150.0f));
+  std::vector<std::string> Refusals;
+  View->OnZoomRefused = [&](TImageScrollBox&, const std::string& Why) { Refusals.push_back(Why); };
+  // Room for the display copy at 200 % (800 x 600 x 3 bytes), not at 1000 %.
+  TMemoryBudget::SetLimit(TMemoryBudget::Used() + 2'000'000);
+  const bool Huge = View->SetZoomPercent(1000.0f);
+  const bool Double = View->SetZoomPercent(200.0f);
+  TMemoryBudget::SetLimit(0);
+  EXPECT_FALSE(Huge);
+  EXPECT_TRUE(Double);
+  EXPECT_EQ(View->ZoomPercent(), 200.0f);
+  EXPECT_EQ(View->DisplayGraphic().Width(), 800);
+  ASSERT_EQ(Refusals.size(), 1u);
+  EXPECT_THAT(Refusals[0],
+              ::testing::StartsWith("Zoom refused: the picture at this zoom needs 34 MB"));
+
+  // Zooming out is never refused; a display above the pixel limit is.
+  SetPixelLimit(1'000'000);
+  EXPECT_TRUE(View->SetZoomPercent(50.0f));
+  EXPECT_FALSE(View->SetZoomPercent(400.0f));
+  SetPixelLimit(0);
+  EXPECT_EQ(View->ZoomPercent(), 50.0f);
+  ASSERT_EQ(Refusals.size(), 2u);
+  EXPECT_EQ(Refusals[1],
+            "Zoom refused: Picture too large: 1600 x 1200 pixels exceeds the limit of 1000000 "
+            "pixels");
 }
 
 TEST_F(ImageScrollBoxTest, ZoomChangeFiresWhenTheRoundedOldValueDiffers) {

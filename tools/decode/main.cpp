@@ -2,11 +2,13 @@
 // Loads FILE through the format registry, prints one line (format class,
 // format name, width, height, XDpi, YDpi, frame count) and optionally writes
 // the picture's colours as a binary PPM. Exits 1 with the exception's class
-// and message on failure.
+// and message on failure. Pictures above the pixel limit (IMBREL_MAX_PIXELS)
+// are refused, and so is a PPM of more bytes than that limit.
 
 #include "DibGraphic.h"
 #include "Formats.h"
 #include "GraphicRegistry.h"
+#include "MemoryBudget.h"
 
 #include <QGuiApplication>
 
@@ -26,6 +28,10 @@ int Usage() {
 }
 
 void WritePpm(const TDibGraphic& G, const std::string& Name) {
+  const uint64_t bytes = 3 * uint64_t(G.Width()) * uint64_t(G.Height());
+  if (bytes > PixelLimit())
+    throw EStreamError("PPM of " + std::to_string(bytes) + " bytes exceeds the limit of " +
+                       std::to_string(PixelLimit()) + " bytes");
   G.FlushCanvas();
   TFileStream out(Name, TFileMode::fmCreate);
   const std::string header =
