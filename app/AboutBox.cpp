@@ -10,7 +10,11 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimerEvent>
 #include <QUrl>
+#include <QGuiApplication>
 
 const char* const TAboutBox::ProductUrl = "https://www.tobbins-imbrel.org/";
 
@@ -140,6 +144,46 @@ TAboutBox::TAboutBox(QWidget* Parent) : QDialog(Parent) {
 void TAboutBox::lbURLClick() {
   if (!OpenUrl(QString::fromLatin1(ProductUrl)))
     ShowMessage(QStringLiteral("Unable to start web browser."));
+}
+
+void TAboutBox::PlaceAtScreenCentre() {
+  const QScreen* s = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+  if (s == nullptr) return;
+  const QRect r = s->geometry();
+  const QSize outer = frameGeometry().size();
+  FCentredFrame = outer;
+  // The position asked for is where the window manager puts the frame's
+  // top-left corner (before the first showing the frame's size is not known
+  // yet and the box's own size stands for it); this replaces the dialog's
+  // own placement over its parent, which guesses the frame.
+  setGeometry(QRect(
+      QPoint(r.x() + (r.width() - outer.width()) / 2, r.y() + (r.height() - outer.height()) / 2),
+      size()));
+}
+
+void TAboutBox::showEvent(QShowEvent* Event) {
+  QDialog::showEvent(Event);
+  if (Event->spontaneous()) return;
+  PlaceAtScreenCentre();
+  // A window manager's frame becomes known once the box is mapped: placed
+  // again then, when its size differs from the one used.
+  FRecentreChecks = 40;
+  FRecentreTimer.start(25, this);
+}
+
+void TAboutBox::timerEvent(QTimerEvent* Event) {
+  if (Event->timerId() != FRecentreTimer.timerId()) {
+    QDialog::timerEvent(Event);
+    return;
+  }
+  if (!isVisible() || --FRecentreChecks <= 0) {
+    FRecentreTimer.stop();
+    return;
+  }
+  if (frameGeometry().size() != FCentredFrame) {
+    FRecentreTimer.stop();
+    PlaceAtScreenCentre();
+  }
 }
 
 void TAboutBox::keyPressEvent(QKeyEvent* Event) {

@@ -3,6 +3,7 @@
 // texts and a link to the product's web page. Created hidden at start-up and
 // shown modally from the popup menu; hidden, not destroyed, between showings.
 
+#include <QBasicTimer>
 #include <QDialog>
 
 #include <functional>
@@ -42,7 +43,20 @@ public:
   QLabel* lbInfo3 = nullptr;
   QPushButton* OKButton = nullptr;
 
+  // Moves the box so that its outer window (frame included, once the window
+  // system has told its size) is centred on its screen.
+  void PlaceAtScreenCentre();
+
 protected:
+  void showEvent(QShowEvent* Event) override;
+  void timerEvent(QTimerEvent* Event) override;
   void keyPressEvent(QKeyEvent* Event) override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+  // The frame size the box was last centred with; when the window system
+  // reports another one soon after the box is shown, it is centred again.
+  QSize FCentredFrame;
+  QBasicTimer FRecentreTimer;
+  int FRecentreChecks = 0;
 };

@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <utility>
@@ -263,6 +264,12 @@ void TfrmMain::CreateComponents() {
   dbgPictures->SetDataSource(dsPictures.get());
   dbgPictures->OnTitleClick = [this](TdagColumn& Column) { dbgPicturesTitleClick(Column); };
   dbgPictures->OnCellClick = [this](TdagColumn& Column) { dbgPicturesCellClick(Column); };
+  dbgPictures->OnSelectionChanged = [this] {
+    // Only a count of selected rows is rewritten here; a row number follows
+    // the picture shown (a picture that fails to load keeps the texts before).
+    if (dbgPictures->SelectedRows().Count() > 1 || sbMain->PanelText(1).endsWith(" selected"))
+      UpdateSelectionCount();
+  };
 
   splMain = new TSplitter(this);
   splMain->setObjectName("splMain");
@@ -328,7 +335,12 @@ void TfrmMain::CreateMenu() {
   auto Item = [this](QMenu* Menu, const char* Name, const char* Caption, auto Handler) {
     QAction* A = Menu->addAction(QString::fromUtf8(Caption));
     A->setObjectName(Name);
-    QObject::connect(A, &QAction::triggered, this, Guarded([Handler] { Handler(); }));
+    // The toolkit flips a checkable item's check mark before the handler
+    // runs; the handlers set the mark themselves, so it is put back first.
+    QObject::connect(A, &QAction::triggered, this, Guarded([A, Handler] {
+                       if (A->isCheckable()) A->setChecked(!A->isChecked());
+                       Handler();
+                     }));
     return A;
   };
   auto Separator = [](QMenu* Menu, const char* Name) {
@@ -699,12 +711,7 @@ void TfrmMain::pnlRHSResize() {
 void TfrmMain::UpdateStatusBar() {
   const long long N = static_cast<long long>(std::trunc(imgMain->ZoomPercent()));
   SetPanel(0, Autosize() ? "Autosize (" + Num(N) + ")" : "Zoom: " + Num(N));
-  const int Selected = dbgPictures->SelectedRows().Count();
-  const int Count = mtbPictures->RecordCount();
-  if (Selected > 1)
-    SetPanel(1, Num(Selected) + " of " + Num(Count) + " selected");
-  else
-    SetPanel(1, Num(mtbPictures->RecNo()) + " of " + Num(Count));
+  UpdateSelectionCount();
   const QString Name = mtbPictures->IsEmpty() || mtbPicturesName->IsNull()
                            ? QString()
                            : QString::fromStdString(mtbPicturesName->AsString());
@@ -713,6 +720,17 @@ void TfrmMain::UpdateStatusBar() {
     SetPanel(2, Name + " (" + Num(G.Width()) + "x" + Num(G.Height()) + ")");
   else
     SetPanel(2, Name);
+}
+
+// Panel 1. Also rewritten on its own once a key or press in the list has
+// changed the selection, so the count includes the row a Shift move reached.
+void TfrmMain::UpdateSelectionCount() {
+  const int Selected = dbgPictures->SelectedRows().Count();
+  const int Count = mtbPictures->RecordCount();
+  if (Selected > 1)
+    SetPanel(1, Num(Selected) + " of " + Num(Count) + " selected");
+  else
+    SetPanel(1, Num(mtbPictures->RecNo()) + " of " + Num(Count));
 }
 
 // ---------------------------------------------------------------------------
@@ -902,9 +920,24 @@ void TfrmMain::FormKeyUp(int Key, Qt::KeyboardModifiers) {
 
 bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
   const QEvent::Type T = Event->type();
-  if (T != QEvent::KeyRelease && T != QEvent::MouseButtonDblClick) return false;
+  if (T != QEvent::KeyPress && T != QEvent::KeyRelease && T != QEvent::MouseButtonDblClick)
+    return false;
   if (FDestroyed || !Watched->isWidgetType()) return false;
   const auto* W = static_cast<QWidget*>(Watched);
+  if (T == QEvent::KeyPress) {
+    // A key acts on its release only when its press reached this window too:
+    // the release of an Esc (or Enter, Page Down...) that closed a menu, a
+    // dialog or a drag must not act here.
+    auto* Key = static_cast<QKeyEvent*>(Event);
+    if (Key->isAutoRepeat()) return false;
+    const auto At = std::find(FPressedKeys.begin(), FPressedKeys.end(), Key->key());
+    if (W->window() == this) {
+      if (At == FPressedKeys.end()) FPressedKeys.push_back(Key->key());
+    } else if (At != FPressedKeys.end()) {
+      FPressedKeys.erase(At);
+    }
+    return false;
+  }
   if (W->window() != this) return false;
   // An event the framework passes on to the parents reaches this filter once
   // per widget; the window acts on its first delivery only.
@@ -913,6 +946,9 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
     if (W != First) return false;
     auto* Key = static_cast<QKeyEvent*>(Event);
     if (Key->isAutoRepeat()) return false;
+    const auto At = std::find(FPressedKeys.begin(), FPressedKeys.end(), Key->key());
+    if (At == FPressedKeys.end()) return false;
+    FPressedKeys.erase(At);
     FormKeyUp(VirtualKey(Key->key(), Key->modifiers()), Key->modifiers());
     return false;
   }

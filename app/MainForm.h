@@ -157,6 +157,7 @@ public:
   void imgMainZoomChange();
   void pnlRHSResize();
   void UpdateStatusBar();
+  void UpdateSelectionCount(); // panel 1 alone
   bool Autosize() const;
 
   // --- Navigation, slide show, full screen, keyboard, popup
@@ -241,6 +242,7 @@ private:
   std::string FStartLocation;
   std::string FStartName;
   std::unique_ptr<QObject> FAppMessageFilter;
+  std::vector<int> FPressedKeys;   // keys whose press reached this window, not yet released
   QEvent* FLastFiltered = nullptr; // the last double-click acted on
   unsigned long long FLastFilteredTime = 0;
   std::unique_ptr<TPicturePrefetch> FPrefetch;

@@ -753,7 +753,17 @@ bool TCustomDbAltGrid::focusNextPrevChild(bool next) {
   return QWidget::focusNextPrevChild(next);
 }
 
+void TCustomDbAltGrid::NotifySelectionChanged(unsigned long long changesBefore) {
+  if (FSelectedRows.FChanges != changesBefore && OnSelectionChanged) OnSelectionChanged();
+}
+
 void TCustomDbAltGrid::keyPressEvent(QKeyEvent* event) {
+  const unsigned long long before = FSelectedRows.FChanges;
+  KeyDown(event);
+  NotifySelectionChanged(before);
+}
+
+void TCustomDbAltGrid::KeyDown(QKeyEvent* event) {
   TmtbCustomMemTable* table = ActiveDataSet();
   const Qt::KeyboardModifiers mods = event->modifiers();
   const bool ctrl = mods & Qt::ControlModifier;
@@ -860,6 +870,12 @@ void TCustomDbAltGrid::keyPressEvent(QKeyEvent* event) {
 // Mouse
 
 void TCustomDbAltGrid::mousePressEvent(QMouseEvent* event) {
+  const unsigned long long before = FSelectedRows.FChanges;
+  MouseDown(event);
+  NotifySelectionChanged(before);
+}
+
+void TCustomDbAltGrid::MouseDown(QMouseEvent* event) {
   if (focusPolicy() & Qt::ClickFocus && isEnabled() && !hasFocus()) {
     setFocus(Qt::MouseFocusReason);
     if (!hasFocus()) return;

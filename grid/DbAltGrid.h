@@ -48,7 +48,10 @@ public:
 
 private:
   friend class TCustomDbAltGrid;
-  void Changed() { FCacheValid = false; }
+  void Changed() {
+    FCacheValid = false;
+    ++FChanges;
+  }
   void Resort(); // after a change of the table's order
   TmtbCustomMemTable& CheckedDataSet() const;
 
@@ -58,6 +61,7 @@ private:
   mutable int FCacheIndex = 0;
   mutable bool FCacheFound = false;
   mutable bool FCacheValid = false;
+  unsigned long long FChanges = 0; // counts every change of the list
 };
 
 // The column and row of a cell; row 0 is the title row, -1 means no cell.
@@ -140,6 +144,10 @@ public:
   std::function<void(TdagColumn&)> OnTitleClick;
   std::function<void(TdagColumn&)> OnCellClick;
   std::function<void()> OnDblClick;
+  // Raised once a key or a mouse press the grid handled has changed the
+  // selected rows, after the whole change (the table's after-scroll, raised
+  // in the middle of a Shift move, sees the list before the row reached).
+  std::function<void()> OnSelectionChanged;
   // Asks the delete question; returns true for OK. Empty: a message box captioned "Confirm".
   std::function<bool(const QString& text)> OnConfirmDelete;
 
@@ -177,6 +185,12 @@ private:
   friend class TdagColumns;
 
   TmtbCustomMemTable* ActiveDataSet() const; // the table while the link is active, else nullptr
+
+  // The key and press handling; the event handlers around them raise
+  // OnSelectionChanged afterwards.
+  void KeyDown(QKeyEvent* event);
+  void MouseDown(QMouseEvent* event);
+  void NotifySelectionChanged(unsigned long long changesBefore);
 
   // Notifications from the link.
   void LinkActive(bool active);

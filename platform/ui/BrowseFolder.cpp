@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHBoxLayout>
@@ -14,6 +15,50 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace {
+
+// Closes a folder listing on every way out.
+struct TDirHandle {
+  DIR* Dir;
+  ~TDirHandle() {
+    if (Dir != nullptr) closedir(Dir);
+  }
+};
+
+// The file-system bytes of a path the tree shows. The model holds names as
+// text, and a name that is not valid UTF-8 loses bytes in that form: each
+// part of such a path is matched with its folder's entries as they are on
+// disk (the entry whose bytes give that text).
+std::string PathBytes(const QString& Path) {
+  const QByteArray direct = QFile::encodeName(Path);
+  struct stat st {};
+  if (Path.isEmpty() || ::stat(direct.constData(), &st) == 0) return direct.toStdString();
+  std::string result = "/";
+  for (const QString& part : Path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+    const QByteArray wanted = QFile::encodeName(part);
+    std::string found;
+    TDirHandle listing{::opendir(result.c_str())};
+    if (listing.Dir == nullptr) return direct.toStdString();
+    while (const dirent* entry = ::readdir(listing.Dir)) {
+      const QByteArray name(entry->d_name);
+      if (name == wanted) {
+        found = name.toStdString();
+        break;
+      }
+      if (found.empty() && QFile::decodeName(name) == part) found = name.toStdString();
+    }
+    if (found.empty()) return direct.toStdString();
+    result.append(found).push_back('/');
+  }
+  if (result.size() > 1) result.pop_back();
+  return result;
+}
+
+} // namespace
 
 TBrowseFolderDialog::TBrowseFolderDialog(TBrowseFolder& Owner, QWidget* Parent)
     : QDialog(Parent), FOwner(Owner) {
@@ -84,7 +129,7 @@ TBrowseFolderDialog::TBrowseFolderDialog(TBrowseFolder& Owner, QWidget* Parent)
 }
 
 bool TBrowseFolderDialog::SelectPath(const std::string& Path) {
-  QString p = QString::fromStdString(Path);
+  QString p = QFile::decodeName(QByteArray::fromStdString(Path));
   if (p.isEmpty() || !QFileInfo(p).isDir()) return false;
   p = QDir::cleanPath(QFileInfo(p).absoluteFilePath());
   const QModelIndex index = FModel->index(p);
@@ -138,7 +183,7 @@ void TBrowseFolderDialog::Reveal(const QString& Path, bool ExpandItself) {
 std::string TBrowseFolderDialog::SelectedPath() const {
   const QModelIndex index = FTree->currentIndex();
   if (!index.isValid()) return {};
-  return FModel->filePath(index).toStdString();
+  return PathBytes(FModel->filePath(index));
 }
 
 void TBrowseFolderDialog::SetOkEnabled(bool Enable) {
@@ -158,7 +203,7 @@ QString TBrowseFolderDialog::TitleText() const {
 }
 
 void TBrowseFolderDialog::SelectionChanged(const QModelIndex& Current) {
-  const std::string path = Current.isValid() ? FModel->filePath(Current).toStdString() : "";
+  const std::string path = Current.isValid() ? PathBytes(FModel->filePath(Current)) : "";
   FOwner.SelectionChanged(*this, path);
 }
 

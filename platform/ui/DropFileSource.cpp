@@ -11,15 +11,39 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <climits>
+#include <unistd.h>
+
+namespace {
+
+// A file's address from its path's bytes. File names are bytes: each byte
+// outside the unreserved set is percent-encoded as it is, so a name that is
+// not valid UTF-8 (Latin-1 "caf\xE9.png") reaches the target exactly.
+QUrl FileUrl(const std::string& Path) {
+  QByteArray bytes = QByteArray::fromStdString(Path);
+  if (!bytes.startsWith('/')) {
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd) != nullptr) {
+      QByteArray folder(cwd);
+      if (!folder.endsWith('/')) folder += '/';
+      bytes.prepend(folder);
+    }
+  }
+  return QUrl::fromEncoded("file://" + bytes.toPercentEncoding("/"), QUrl::StrictMode);
+}
+
+} // namespace
+
 QMimeData* TDropFileSource::CreateMimeData() const {
   auto* data = new QMimeData;
   if (Files.empty()) return data;
   QList<QUrl> urls;
   urls.reserve(static_cast<qsizetype>(Files.size()));
   for (const std::string& f : Files)
-    urls.push_back(QUrl::fromLocalFile(QString::fromStdString(f)));
+    urls.push_back(FileUrl(f));
   data->setUrls(urls);
-  data->setText(QString::fromStdString(Files.front()));
+  // The first path's own bytes, not a text decoding of them.
+  data->setData(QStringLiteral("text/plain"), QByteArray::fromStdString(Files.front()));
   return data;
 }
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A real drop between two programs: TobbinsImbrel runs on a small picture
-# folder under a private Xvfb server; the list's first three rows are selected
-# with the keyboard and dragged with xdotool onto the project's drop-target
-# program, which writes the paths it received. Exit 77 (skipped) when Xvfb or
+# folder (one name not valid UTF-8) under a private Xvfb server; the list's
+# first four rows are selected with the keyboard and dragged with xdotool onto
+# the project's drop-target program, which writes the paths it received as
+# bytes. Exit 77 (skipped) when Xvfb or
 # xdotool is missing.
 #
 # usage: real-drop-test.sh PROGRAM DROPTARGET OUTPUT_FOLDER
@@ -18,6 +19,9 @@ mkdir -p "$out/pictures/sub"
 convert -size 64x48 xc:red "$out/pictures/a.png"
 convert -size 64x48 xc:green "$out/pictures/b.png"
 convert -size 64x48 xc:blue "$out/pictures/sub/c.png"
+# A name that is not valid UTF-8 (Latin-1 e-acute): its bytes must arrive as they are.
+cafe=$(printf 'caf\xe9.png')
+convert -size 64x48 xc:yellow "$out/pictures/sub/$cafe"
 
 prog_pid= target_pid=
 owned_pids="target_pid prog_pid xvfb_pid"
@@ -45,13 +49,13 @@ eval "$(xdotool getwindowgeometry --shell "$win")"
 [ "$WIDTH" = 607 ] || fail "Ctrl+F did not leave full screen (width $WIDTH)"
 wx=$X wy=$Y
 
-# Select the first three rows from the keyboard: click a cell, Ctrl+Home,
-# then Shift+Down twice.
+# Select the first four rows from the keyboard: click a cell, Ctrl+Home,
+# then Shift+Down three times.
 xdotool mousemove $((wx + 60)) $((wy + 60)) click 1
 sleep 0.5
 xdotool key ctrl+Home
 sleep 0.3
-xdotool key shift+Down shift+Down
+xdotool key shift+Down shift+Down shift+Down
 sleep 0.5
 
 "$target" "$out/dropped.txt" 800 200 300 300 >"$out/target.log" 2>&1 &
@@ -89,7 +93,11 @@ cat "$out/dropped.txt"
 expected="$out/pictures/a.png
 $out/pictures/b.png
 $out/pictures/sub/c.png
+$out/pictures/sub/$cafe
 text: $out/pictures/a.png
 action: copy"
-[ "$(cat "$out/dropped.txt")" = "$expected" ] || fail "dropped paths differ from the three selected rows"
+[ "$(head -n 6 "$out/dropped.txt")" = "$expected" ] ||
+  fail "dropped paths differ from the four selected rows"
+# The uri-list percent-encodes the name's own byte, not a replacement character.
+grep -q '/pictures/sub/caf%E9\.png' "$out/dropped.txt" || fail "the uri-list lost the byte 0xE9"
 echo "PASS"

@@ -1,7 +1,9 @@
 // usage: imbrel-droptarget OUTPUT_FILE X Y WIDTH HEIGHT
 // Shows a window at the given place that accepts dropped files; on the first
 // drop it writes the files' local paths to OUTPUT_FILE, one a line, then the
-// line "text: " followed by the dropped plain text, and ends.
+// line "text: " followed by the dropped plain text, the line "action: ", and
+// "uri-list: " followed by the uri-list as received, and ends. Paths and text
+// are written as the bytes they stand for.
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -9,7 +11,6 @@
 #include <QFile>
 #include <QMimeData>
 #include <QPainter>
-#include <QTextStream>
 #include <QUrl>
 #include <QWidget>
 
@@ -29,11 +30,14 @@ protected:
   void dropEvent(QDropEvent* Event) override {
     QFile f(FOutput);
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-      QTextStream out(&f);
-      for (const QUrl& u : Event->mimeData()->urls())
-        out << u.toLocalFile() << '\n';
-      out << "text: " << Event->mimeData()->text() << '\n';
-      out << "action: " << (Event->dropAction() == Qt::CopyAction ? "copy" : "other") << '\n';
+      // Paths and text as bytes: a file name need not be valid UTF-8.
+      const QMimeData* data = Event->mimeData();
+      for (const QUrl& u : data->urls())
+        f.write(QByteArray::fromPercentEncoding(u.path(QUrl::FullyEncoded).toLatin1()) + '\n');
+      f.write("text: " + data->data(QStringLiteral("text/plain")) + '\n');
+      f.write(QByteArray("action: ") + (Event->dropAction() == Qt::CopyAction ? "copy" : "other") +
+              '\n');
+      f.write("uri-list: " + data->data(QStringLiteral("text/uri-list")));
     }
     Event->acceptProposedAction();
     QApplication::quit();
