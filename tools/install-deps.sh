@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
   libjpeg-dev libpng-dev libtiff-dev zlib1g-dev libicu-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
+  xvfb xauth x11-utils xdotool openbox imagemagick fonts-dejavu-core
   dpkg-dev file desktop-file-utils appstream man-db
 )
 
