@@ -610,6 +610,56 @@ TEST_F(ThreePictures, ZoomStepsComeFromTheViewsPercent) {
   EXPECT_EQ(Form->mnuZoomMain->text(), "Zoom");
 }
 
+// The menu items as the toolkit runs them: a checkable item's check mark is
+// flipped before its handler, which must still act on the state before.
+TEST_F(ThreePictures, CheckableMenuItemsToggleOncePerChoice) {
+  Start();
+  Form->mnuZoom100->trigger();
+  ASSERT_EQ(Panel(0), "Zoom: 100");
+  Form->mnuAutosize->trigger();
+  EXPECT_TRUE(Form->mnuAutosize->isChecked());
+  EXPECT_EQ(Form->imgMain->ZoomMode(), zmFullPage);
+  const QString Fitted = QString::number(static_cast<int>(Form->imgMain->ZoomPercent()));
+  EXPECT_EQ(Panel(0), "Autosize (" + Fitted + ")");
+  Form->mnuAutosize->trigger(); // off while fitted: stays fitted, says Zoom
+  EXPECT_FALSE(Form->mnuAutosize->isChecked());
+  EXPECT_EQ(Form->imgMain->ZoomMode(), zmFullPage);
+  EXPECT_EQ(Panel(0), "Zoom: " + Fitted);
+
+  Form->mnuSlideShow->trigger();
+  EXPECT_TRUE(Form->FSlideShow);
+  EXPECT_TRUE(Form->mnuSlideShow->isChecked());
+  Form->mnuSlideShow->trigger();
+  EXPECT_FALSE(Form->FSlideShow);
+  EXPECT_FALSE(Form->mnuSlideShow->isChecked());
+  Form->mnuFullScreen->trigger();
+  EXPECT_FALSE(Form->FFullScreen);
+  EXPECT_FALSE(Form->mnuFullScreen->isChecked());
+}
+
+// A key whose press went to another window (a menu or dialog it closed) does
+// nothing when its release reaches the main window.
+TEST_F(ThreePictures, KeyReleaseWithoutItsPressDoesNothing) {
+  Start();
+  Form->SetSlideShow(true);
+  QWidget Other;
+  Other.show();
+  for (Qt::Key K : {Qt::Key_Escape, Qt::Key_PageDown, Qt::Key_Plus, Qt::Key_Up}) {
+    const Qt::KeyboardModifiers Mods = K == Qt::Key_Plus ? Qt::KeypadModifier : Qt::NoModifier;
+    QTest::keyPress(&Other, K, Mods);
+    QTest::keyRelease(Form->imgMain, K, Mods);
+  }
+  EXPECT_TRUE(Form->isVisible());
+  EXPECT_EQ(CurrentName(), "a.png");
+  EXPECT_TRUE(Form->mnuAutosize->isChecked());
+  EXPECT_EQ(Form->tmMainTimer->interval(), 4000);
+  Form->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+  Form->imgMain->setFocus();
+  KeyUp(Qt::Key_PageDown); // press and release in the window
+  EXPECT_EQ(CurrentName(), "b.png");
+}
+
 TEST_F(MainFormTest, ZoomWithoutPictureChangesOnlyTheShellsPercent) {
   Start();
   Form->mnuZoomInClick();

@@ -114,6 +114,14 @@ for _ in $(seq 1 20); do
 done
 [ -n "$moved" ] || fail "the slide show did not move on"
 
+# Esc that closes the popup menu (opened with a right click on the picture)
+# leaves the program running; the next Esc, on the view, ends it.
+xdotool mousemove 500 400 click 3
+settle
+key Escape
+sleep 0.5
+kill -0 "$prog_pid" 2>/dev/null || fail "the Esc that closed the popup ended the program"
+
 # Esc ends the program with exit code 0.
 key Escape
 for _ in $(seq 1 100); do

@@ -23,6 +23,18 @@ TEST(DropFileSource, OffersEveryFileInOrderAndTheFirstAsText) {
   EXPECT_EQ(source.DragTypes, static_cast<TDragTypes>(dtCopy)) << "copy only";
 }
 
+// File names are bytes: a Latin-1 name keeps its byte in the uri-list
+// (percent-encoded as it is) and in the text, never a replacement character.
+TEST(DropFileSource, NameThatIsNotUtf8KeepsItsBytes) {
+  TestApp();
+  TDropFileSource source;
+  source.Files = {"/pics/caf\xE9.png", "/pics/a b/x.png"};
+  std::unique_ptr<QMimeData> data(source.CreateMimeData());
+  EXPECT_EQ(data->data("text/uri-list"),
+            QByteArray("file:///pics/caf%E9.png\r\nfile:///pics/a%20b/x.png\r\n"));
+  EXPECT_EQ(data->data("text/plain"), QByteArray("/pics/caf\xE9.png"));
+}
+
 TEST(DropFileSource, EmptyListOffersNothing) {
   TestApp();
   TDropFileSource source;
