@@ -944,16 +944,7 @@ int TfrmMain::VirtualKey(int QtKey, Qt::KeyboardModifiers Modifiers) {
   }
 }
 
-void TfrmMain::FormKeyUp(int Key, Qt::KeyboardModifiers Shift) {
-  // Ctrl+Page Down and Ctrl+Page Up page through a multi-page file, also
-  // while the list has the focus (the window keeps the key presses from it).
-  if (IsPageKey(Key, Shift)) {
-    if (Key == VK_NEXT)
-      NextPage();
-    else
-      PreviousPage();
-    return;
-  }
+void TfrmMain::FormKeyUp(int Key, Qt::KeyboardModifiers) {
   if (dbgPictures->hasFocus()) return; // the list handles its own keys
   switch (Key) {
   case VK_ESCAPE:
@@ -993,9 +984,21 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
   const auto* W = static_cast<QWidget*>(Watched);
   if (W->window() != this) return false;
   if (T == QEvent::KeyPress) {
-    // The page keys act on release; their presses must not move the list.
+    // Ctrl+Page Down and Ctrl+Page Up page through a multi-page file, also
+    // while the list has the focus. They act when pressed (Ctrl may well be
+    // let go before the page key), and neither their presses nor their
+    // releases reach the list or the key map.
     const auto* Key = static_cast<QKeyEvent*>(Event);
-    return IsPageKey(VirtualKey(Key->key(), Key->modifiers()), Key->modifiers());
+    const int VKey = VirtualKey(Key->key(), Key->modifiers());
+    if (!IsPageKey(VKey, Key->modifiers())) return false;
+    if (!Key->isAutoRepeat()) {
+      FPageKey = Key->key();
+      if (VKey == VK_NEXT)
+        NextPage();
+      else
+        PreviousPage();
+    }
+    return true;
   }
   // An event the framework passes on to the parents reaches this filter once
   // per widget; the window acts on its first delivery only.
@@ -1004,6 +1007,10 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
     if (W != First) return false;
     auto* Key = static_cast<QKeyEvent*>(Event);
     if (Key->isAutoRepeat()) return false;
+    if (FPageKey != 0 && Key->key() == FPageKey) {
+      FPageKey = 0;
+      return true;
+    }
     FormKeyUp(VirtualKey(Key->key(), Key->modifiers()), Key->modifiers());
     return false;
   }

@@ -269,4 +269,5 @@ private:
   std::unique_ptr<TPicturePrefetch> FPrefetch;
   bool FPrefetchEnabled = true;
   bool FPrefetchScheduled = false;
+  int FPageKey = 0; // the Qt key of the page key held down: its release is no key-map key
 };

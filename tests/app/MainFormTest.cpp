@@ -659,6 +659,13 @@ TEST_F(PagedPictures, CtrlPageKeysStepThroughPagesAndWrap) {
     EXPECT_EQ(Panel(2), QString("b.tif ") + S.Size);
     EXPECT_EQ(Form->imgMain->ZoomMode(), zmFullPage);
   }
+  // Ctrl let go before the page key: one page on, and the row stays.
+  QWidget* Target = QApplication::focusWidget();
+  ASSERT_NE(Target, nullptr);
+  QTest::keyPress(Target, Qt::Key_PageDown, Qt::ControlModifier);
+  QTest::keyRelease(Target, Qt::Key_PageDown, Qt::NoModifier);
+  EXPECT_EQ(CurrentName(), "b.tif");
+  EXPECT_EQ(Panel(3), "Page 3 of 3");
   // The next row starts on its first page; the DCX has two.
   KeyUp(Qt::Key_PageDown);
   EXPECT_EQ(Panel(2), "c.dcx (24x16)");
