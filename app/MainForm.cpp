@@ -527,6 +527,8 @@ void TfrmMain::ScanFolder(const std::string& Folder) {
   SetPanel(1, "Reading directories...");
   SetPanel(2, "");
   imgMain->Clear();
+  FPage = FPageCount = 1;
+  UpdatePagePanel();
 
   bool Completed = false;
   {
@@ -654,6 +656,7 @@ void TfrmMain::mtbPicturesAfterScroll(TmtbCustomMemTable& DataSet) {
       imgMain->LoadFromFile(Path, 1);
     FPage = 1;
     FPageCount = imgMain->Graphic().PageCount();
+    FPagePath = Path;
     FitView();
     UpdateStatusBar();
   } catch (...) {
@@ -768,16 +771,16 @@ void TfrmMain::UpdatePagePanel() {
   sbMain->SetPanelVisible(3, FPageCount > 1);
 }
 
-// Shows the page Delta pages on, wrapping within the file, as a row change
-// shows a picture: in the picture's zoom mode, keeping the scroll positions;
-// a page that cannot be shown leaves the view empty, silently.
+// Shows the page Delta pages on, wrapping within the file shown (which is not
+// the current row's after Select All), as a row change shows a picture: in the picture's zoom mode,
+// keeping the scroll positions; a page that cannot be shown leaves the view empty, silently.
 void TfrmMain::StepPage(int Delta) {
-  if (FPageCount < 2 || mtbPictures->IsEmpty() || mtbPicturesName->IsNull()) return;
+  if (FPageCount < 2) return;
   FPage = ((FPage - 1 + Delta) % FPageCount + FPageCount) % FPageCount + 1;
   const int H = imgMain->HorzScrollBar().Position();
   const int V = imgMain->VertScrollBar().Position();
   try {
-    imgMain->LoadFromFile(mtbPicturesLocation->AsString() + mtbPicturesName->AsString(), FPage);
+    imgMain->LoadFromFile(FPagePath, FPage);
     // The file may have been replaced by one with fewer pages since.
     FPageCount = imgMain->Graphic().PageCount();
     FPage = std::min(FPage, FPageCount);

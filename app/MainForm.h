@@ -146,10 +146,11 @@ public:
   int32_t FSavedListWidth = 0;
   std::string FSortColumn;
   double FZoom = 0;
-  // The page shown (1-based) and the number of pages of the current row's
-  // file; a file that could not be shown counts as one page.
+  // The page shown (1-based) and the number of pages of the file shown; a
+  // file that could not be shown counts as one page.
   int FPage = 1;
   int FPageCount = 1;
+  std::string FPagePath; // the file whose pages these are
 
   // --- Start-up and lifetime
   void FormCreate();

@@ -748,6 +748,12 @@ TEST_F(PagedPictures, PageThatCannotBeShownEmptiesTheViewAndSteppingGoesOn) {
   KeyUp(Qt::Key_PageDown);
   EXPECT_EQ(Panel(2), "c.dcx (24x16)");
   EXPECT_EQ(Panel(3), "Page 1 of 2");
+  // A scan that finds nothing leaves no page panel and no Page submenu.
+  for (const char* Name : {"a.png", "b.tif", "c.dcx"})
+    std::filesystem::remove(Tree.Path(Name));
+  Form->ScanFolder(Tree.Root());
+  EXPECT_FALSE(PagePanelShown());
+  EXPECT_FALSE(PopupCaptions().contains("Page"));
 }
 
 TEST_F(MainFormTest, PhotosShowUprightUnlessSwitchedOff) {

@@ -304,16 +304,17 @@ std::unique_ptr<TDibGraphic> Decode(const TBytes& Bytes, const std::string& Name
 } // namespace
 
 TEST(PhotoOrientation, DecodeToolShowsUprightUnlessToldNot) {
-  for (int O = 1; O <= 8; ++O) {
+  // The tool decodes through the same format classes as the tests above; a
+  // few values (a mirror, the half turn, both quarter turns) show it turns.
+  for (const int O : {2, 3, 6, 8}) {
     SCOPED_TRACE(O);
-    const TBytes Jpeg = OrientedJpeg(O);
-    auto Upright = Decode(Jpeg, "photo.jpg", "");
+    auto Upright = Decode(OrientedJpeg(O), "photo.jpg", "");
     ASSERT_NE(Upright, nullptr);
     EXPECT_EQ(ShownBlocks(*Upright, kBlock), kUpright[O]);
-    auto Stored = Decode(Jpeg, "photo.jpg", "--no-orient");
-    ASSERT_NE(Stored, nullptr);
-    EXPECT_EQ(ShownBlocks(*Stored, kBlock), kStored);
   }
+  auto Stored = Decode(OrientedJpeg(6), "photo.jpg", "--no-orient");
+  ASSERT_NE(Stored, nullptr);
+  EXPECT_EQ(ShownBlocks(*Stored, kBlock), kStored);
   // A page chosen by number is turned by its own orientation: page 1 of this
   // TIFF is stored upright, page 2 turned.
   TTiffPage Pages[2];
