@@ -95,6 +95,7 @@ struct TCommandLine {
   // An unknown option wins over --help, which wins over --version.
   TProgramOption Option = TProgramOption::None;
   std::string UnknownOption; // the first unknown option, as given
+  bool NoOrient = false;     // some argument was "-noorient": photos shown as stored
 };
 
 // Reads arguments 1..N (Args[0] is the program name). The two substring tests

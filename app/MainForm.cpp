@@ -26,6 +26,7 @@
 #include "DropFileSource.h"
 #include "FolderWalk.h"
 #include "ImageScrollBox.h"
+#include "Orientation.h"
 #include "PicturePrefetch.h"
 
 std::function<void(TfrmMain&)> TfrmMain::OnComponentsCreated;
@@ -97,6 +98,12 @@ private:
   TfrmMain& FForm;
 };
 
+// Ctrl+Page Down and Ctrl+Page Up, the page keys.
+bool IsPageKey(int Key, Qt::KeyboardModifiers Modifiers) {
+  return (Modifiers & Qt::ControlModifier) &&
+         (Key == TfrmMain::VK_NEXT || Key == TfrmMain::VK_PRIOR);
+}
+
 bool IsInside(const QObject* Object, const QWidget* Ancestor) {
   for (const QObject* O = Object; O != nullptr; O = O->parent())
     if (O == Ancestor) return true;
@@ -136,8 +143,9 @@ void TSplitter::mouseReleaseEvent(QMouseEvent*) {
   FPressed = false;
 }
 
-TStatusBar::TStatusBar(QWidget* Parent, std::vector<int> Widths)
-    : QWidget(Parent), FWidths(std::move(Widths)) {
+TStatusBar::TStatusBar(QWidget* Parent, std::vector<int> Widths, int StretchPanel)
+    : QWidget(Parent), FWidths(std::move(Widths)), FVisible(FWidths.size(), true),
+      FStretch(StretchPanel >= 0 ? StretchPanel : static_cast<int>(FWidths.size()) - 1) {
   for (std::size_t i = 0; i < FWidths.size(); ++i) {
     auto* L = new QLabel(this);
     L->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -145,6 +153,21 @@ TStatusBar::TStatusBar(QWidget* Parent, std::vector<int> Widths)
     L->setMargin(1);
     FLabels.push_back(L);
   }
+}
+
+bool TStatusBar::PanelVisible(int Index) const {
+  return FVisible.at(static_cast<std::size_t>(Index));
+}
+
+void TStatusBar::SetPanelVisible(int Index, bool Visible) {
+  if (PanelVisible(Index) == Visible) return;
+  FVisible.at(static_cast<std::size_t>(Index)) = Visible;
+  FLabels[static_cast<std::size_t>(Index)]->setVisible(Visible);
+  Arrange();
+}
+
+QRect TStatusBar::PanelGeometry(int Index) const {
+  return PanelVisible(Index) ? FLabels.at(static_cast<std::size_t>(Index))->geometry() : QRect();
 }
 
 QString TStatusBar::PanelText(int Index) const {
@@ -157,10 +180,17 @@ void TStatusBar::SetPanelText(int Index, const QString& Text) {
 
 void TStatusBar::resizeEvent(QResizeEvent* Event) {
   QWidget::resizeEvent(Event);
+  Arrange();
+}
+
+void TStatusBar::Arrange() {
+  int Fixed = 0;
+  for (std::size_t i = 0; i < FLabels.size(); ++i)
+    if (FVisible[i] && static_cast<int>(i) != FStretch) Fixed += FWidths[i];
   int Left = 0;
   for (std::size_t i = 0; i < FLabels.size(); ++i) {
-    const bool Last = i + 1 == FLabels.size();
-    const int W = Last ? std::max(0, width() - Left) : FWidths[i];
+    if (!FVisible[i]) continue;
+    const int W = static_cast<int>(i) == FStretch ? std::max(0, width() - Fixed) : FWidths[i];
     FLabels[i]->setGeometry(Left, 0, W, height());
     Left += W;
   }
@@ -300,7 +330,10 @@ void TfrmMain::CreateComponents() {
   };
   pnlRHS->OnResize = [this] { pnlRHSResize(); };
 
-  sbMain = new TStatusBar(this, {120, 120, 50});
+  // Panels 0 to 2 are the zoom, the row and the picture; panel 3, at the right
+  // edge, is the page of a multi-page file and shows only for such files.
+  sbMain = new TStatusBar(this, {120, 120, 50, 100}, 2);
+  sbMain->SetPanelVisible(3, false);
   sbMain->setObjectName("sbMain");
   sbMain->setAutoFillBackground(true);
   sbMain->setPalette(Light);
@@ -362,6 +395,14 @@ void TfrmMain::CreateMenu() {
   mnuNext = Item(mnuMainPopup, "mnuNext", "Next        (Page Down)", [this] { mnuNextClick(); });
   mnuPrevious =
       Item(mnuMainPopup, "mnuPrevious", "Previous  (Page Up)", [this] { mnuPreviousClick(); });
+  // The Page submenu: made here, put into the popup only for a multi-page file.
+  mnuPageMainMenu = new QMenu(QStringLiteral("Page"), this);
+  mnuPageMainMenu->setObjectName("mnuPageMainMenu");
+  mnuPageMain = mnuPageMainMenu->menuAction();
+  mnuPageMain->setObjectName("mnuPageMain");
+  mnuNextPage = Item(mnuPageMainMenu, "mnuNextPage", "Next page", [this] { NextPage(); });
+  mnuPreviousPage =
+      Item(mnuPageMainMenu, "mnuPreviousPage", "Previous page", [this] { PreviousPage(); });
   N3 = Separator(mnuMainPopup, "N3");
   mnuZoomMainMenu = mnuMainPopup->addMenu("Zoom");
   mnuZoomMainMenu->setObjectName("mnuZoomMainMenu");
@@ -420,6 +461,7 @@ void TfrmMain::FormCreate() {
   FFullScreen = false;
   mtbPictures->Open();
   const TCommandLine CommandLine = ParseCommandLine(FArgs, ProgramFolder());
+  SetOrientationEnabled(!CommandLine.NoOrient);
   // Double buffering: every widget paints through a back buffer here.
   if (CommandLine.FolderFound) {
     ScanFolder(CommandLine.FolderText);
@@ -497,6 +539,8 @@ void TfrmMain::ScanFolder(const std::string& Folder) {
   SetPanel(1, "Reading directories...");
   SetPanel(2, "");
   imgMain->Clear();
+  FPage = FPageCount = 1;
+  UpdatePagePanel();
 
   bool Completed = false;
   {
@@ -622,12 +666,17 @@ void TfrmMain::mtbPicturesAfterScroll(TmtbCustomMemTable& DataSet) {
       imgMain->LoadFromGraphic(std::move(Ready));
     else
       imgMain->LoadFromFile(Path, 1);
+    FPage = 1;
+    FPageCount = imgMain->Graphic().PageCount();
+    FPagePath = Path;
     FitView();
     UpdateStatusBar();
   } catch (...) {
     // A picture that cannot be shown leaves the view empty, silently; the
-    // status bar keeps the texts of the picture before.
+    // status bar keeps the texts of the picture before, and no page panel.
     imgMain->Clear();
+    FPage = FPageCount = 1;
+    UpdatePagePanel();
   }
   SchedulePrefetch();
   imgMain->HorzScrollBar().SetPosition(H);
@@ -720,6 +769,36 @@ void TfrmMain::UpdateStatusBar() {
     SetPanel(2, Name + " (" + Num(G.Width()) + "x" + Num(G.Height()) + ")");
   else
     SetPanel(2, Name);
+  UpdatePagePanel();
+}
+
+// The fourth panel: "Page n of N" for a file of several pages, else hidden.
+void TfrmMain::UpdatePagePanel() {
+  if (FPageCount > 1) SetPanel(3, "Page " + Num(FPage) + " of " + Num(FPageCount));
+  sbMain->SetPanelVisible(3, FPageCount > 1);
+}
+
+// Shows the page Delta pages on, wrapping within the file shown (which is not
+// the current row's after Select All), as a row change shows a picture: in the picture's zoom mode,
+// keeping the scroll positions; a page that cannot be shown leaves the view empty, silently.
+void TfrmMain::StepPage(int Delta) {
+  if (FPageCount < 2) return;
+  FPage = ((FPage - 1 + Delta) % FPageCount + FPageCount) % FPageCount + 1;
+  const int H = imgMain->HorzScrollBar().Position();
+  const int V = imgMain->VertScrollBar().Position();
+  try {
+    imgMain->LoadFromFile(FPagePath, FPage);
+    // The file may have been replaced by one with fewer pages since.
+    FPageCount = imgMain->Graphic().PageCount();
+    FPage = std::min(FPage, FPageCount);
+    FitView();
+    UpdateStatusBar();
+  } catch (...) {
+    imgMain->Clear();
+    UpdatePagePanel();
+  }
+  imgMain->HorzScrollBar().SetPosition(H);
+  imgMain->VertScrollBar().SetPosition(V);
 }
 
 // Panel 1. Also rewritten on its own once a key or press in the list has
@@ -929,14 +1008,29 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
     // the release of an Esc (or Enter, Page Down...) that closed a menu, a
     // dialog or a drag must not act here.
     auto* Key = static_cast<QKeyEvent*>(Event);
-    if (Key->isAutoRepeat()) return false;
-    const auto At = std::find(FPressedKeys.begin(), FPressedKeys.end(), Key->key());
-    if (W->window() == this) {
-      if (At == FPressedKeys.end()) FPressedKeys.push_back(Key->key());
-    } else if (At != FPressedKeys.end()) {
-      FPressedKeys.erase(At);
+    if (!Key->isAutoRepeat()) {
+      const auto At = std::find(FPressedKeys.begin(), FPressedKeys.end(), Key->key());
+      if (W->window() == this) {
+        if (At == FPressedKeys.end()) FPressedKeys.push_back(Key->key());
+      } else if (At != FPressedKeys.end()) {
+        FPressedKeys.erase(At);
+      }
     }
-    return false;
+    if (W->window() != this) return false;
+    // Ctrl+Page Down and Ctrl+Page Up page through a multi-page file, also
+    // while the list has the focus. They act when pressed (Ctrl may well be
+    // let go before the page key), and neither their presses nor their
+    // releases reach the list or the key map.
+    const int VKey = VirtualKey(Key->key(), Key->modifiers());
+    if (!IsPageKey(VKey, Key->modifiers())) return false;
+    if (!Key->isAutoRepeat()) {
+      FPageKey = Key->key();
+      if (VKey == VK_NEXT)
+        NextPage();
+      else
+        PreviousPage();
+    }
+    return true;
   }
   if (W->window() != this) return false;
   // An event the framework passes on to the parents reaches this filter once
@@ -949,6 +1043,10 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
     const auto At = std::find(FPressedKeys.begin(), FPressedKeys.end(), Key->key());
     if (At == FPressedKeys.end()) return false;
     FPressedKeys.erase(At);
+    if (FPageKey != 0 && Key->key() == FPageKey) {
+      FPageKey = 0;
+      return true;
+    }
     FormKeyUp(VirtualKey(Key->key(), Key->modifiers()), Key->modifiers());
     return false;
   }
@@ -976,6 +1074,11 @@ void TfrmMain::mnuMainPopupPopup() {
                               ? QString()
                               : QString::fromStdString(mtbPicturesName->AsString()));
   mnuSelectAll->setVisible(!FFullScreen);
+  // The Page submenu, after Previous, only while a multi-page file is shown.
+  if (FPageCount > 1)
+    mnuMainPopup->insertAction(N3, mnuPageMain);
+  else
+    mnuMainPopup->removeAction(mnuPageMain);
 }
 
 void TfrmMain::mnuSelectAllClick() {

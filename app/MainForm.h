@@ -54,22 +54,31 @@ private:
   bool FPressed = false;
 };
 
-// The status bar: text panels of fixed widths, the last one reaching to the
-// right edge of the bar.
+// The status bar: text panels side by side, each of its fixed width but one
+// (the last unless another is named) that takes the width the others leave.
+// A hidden panel takes no room.
 class TStatusBar : public QWidget {
 public:
-  TStatusBar(QWidget* Parent, std::vector<int> Widths);
+  TStatusBar(QWidget* Parent, std::vector<int> Widths, int StretchPanel = -1);
   int PanelCount() const { return static_cast<int>(FLabels.size()); }
   QString PanelText(int Index) const;
   void SetPanelText(int Index, const QString& Text);
   int PanelWidth(int Index) const { return FWidths.at(static_cast<std::size_t>(Index)); }
+  bool PanelVisible(int Index) const;
+  void SetPanelVisible(int Index, bool Visible);
+  // Where the panel lies in the bar (empty for a hidden panel).
+  QRect PanelGeometry(int Index) const;
 
 protected:
   void resizeEvent(QResizeEvent* Event) override;
 
 private:
+  void Arrange();
+
   std::vector<int> FWidths;
   std::vector<QLabel*> FLabels;
+  std::vector<bool> FVisible;
+  int FStretch;
 };
 
 class TfrmMain : public QWidget {
@@ -102,6 +111,10 @@ public:
   QAction* mnuSlideShow = nullptr;
   QAction* mnuNext = nullptr;
   QAction* mnuPrevious = nullptr;
+  QMenu* mnuPageMainMenu = nullptr; // the Page submenu, in the popup only for a multi-page file
+  QAction* mnuPageMain = nullptr;
+  QAction* mnuNextPage = nullptr;
+  QAction* mnuPreviousPage = nullptr;
   QAction* N3 = nullptr;
   QMenu* mnuZoomMainMenu = nullptr; // the Zoom submenu; mnuZoomMain is its entry
   QAction* mnuZoomMain = nullptr;
@@ -133,6 +146,11 @@ public:
   int32_t FSavedListWidth = 0;
   std::string FSortColumn;
   double FZoom = 0;
+  // The page shown (1-based) and the number of pages of the file shown; a
+  // file that could not be shown counts as one page.
+  int FPage = 1;
+  int FPageCount = 1;
+  std::string FPagePath; // the file whose pages these are
 
   // --- Start-up and lifetime
   void FormCreate();
@@ -175,6 +193,10 @@ public:
   void mnuNextClick() { NextPicture(); }
   void mnuPreviousClick() { PreviousPicture(); }
   void tmMainTimerTimer() { NextPicture(); }
+  // Ctrl+Page Down / Ctrl+Page Up and the Page submenu: the next or previous
+  // page of a multi-page file, wrapping within the file.
+  void NextPage() { StepPage(1); }
+  void PreviousPage() { StepPage(-1); }
   void mnuExitClick() { close(); }
 
   // Virtual-key codes of the key map.
@@ -218,6 +240,8 @@ private:
   void LayoutPanes();
   void InstallAppMessage();
   void SetPanel(int Index, const QString& Text);
+  void StepPage(int Delta);
+  void UpdatePagePanel();
   int ListWidth() const { return FListWidth; }
   void SetListWidth(int Width);
   void SchedulePrefetch();
@@ -248,4 +272,5 @@ private:
   std::unique_ptr<TPicturePrefetch> FPrefetch;
   bool FPrefetchEnabled = true;
   bool FPrefetchScheduled = false;
+  int FPageKey = 0; // the Qt key of the page key held down: its release is no key-map key
 };

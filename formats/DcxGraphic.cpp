@@ -1,5 +1,7 @@
 #include "DcxGraphic.h"
 
+#include <algorithm>
+#include <climits>
 #include <vector>
 
 namespace {
@@ -30,6 +32,16 @@ bool ReadEntry(TStream& Stream, uint32_t& Value) {
   return true;
 }
 
+// The number of pages the offset table lists: its non-zero entries up to the
+// first 0 or the end of the stream, whichever comes first.
+int CountPages(TStream& Stream) {
+  int count = 0;
+  uint32_t entry = 0;
+  while (count < INT_MAX && ReadEntry(Stream, entry) && entry != 0)
+    ++count;
+  return count;
+}
+
 } // namespace
 
 // Page offsets count from the first byte of the DCX file, which is where the
@@ -50,6 +62,8 @@ void TDcxGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   const int64_t base = Stream.Position();
   CheckMagic(Stream);
   if (Index < 1) throw EDcxError(kHeaderNotValid);
+  const int pages = CountPages(Stream);
+  Stream.SetPosition(base + 4);
   uint32_t start = 0;
   for (int i = 0; i < Index; ++i)
     if (!ReadEntry(Stream, start) || start == 0) throw EDcxError(kHeaderNotValid);
@@ -76,6 +90,7 @@ void TDcxGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   }
   page.SetPosition(0);
   TPcxGraphic::LoadImageFromStream(page, 1);
+  SetPageCount(std::max(1, pages));
 }
 
 void TDcxGraphic::SaveToStream(TStream& Stream) {

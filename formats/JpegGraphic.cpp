@@ -1,7 +1,9 @@
 #include "JpegGraphic.h"
 
+#include "ExifReader.h"
 #include "Memory.h"
 #include "MemoryBudget.h"
+#include "Orientation.h"
 
 #include <algorithm>
 #include <cmath>
@@ -264,6 +266,14 @@ uint16_t CentimetreDensityToDpi(unsigned Density) {
   return Dpi <= 65535.0 ? static_cast<uint16_t>(Dpi) : 0;
 }
 
+// The orientation in the first EXIF segment libjpeg kept; 0 when there is none.
+int SavedOrientation(const jpeg_decompress_struct& Info) {
+  for (jpeg_saved_marker_ptr M = Info.marker_list; M != nullptr; M = M->next)
+    if (M->marker == JPEG_APP0 + 1)
+      if (const int Orientation = ExifOrientation(M->data, M->data_length)) return Orientation;
+  return 0;
+}
+
 } // namespace
 
 void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
@@ -274,6 +284,8 @@ void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   if (!Guarded(D.Err, [&] {
         jpeg_create_decompress(&Info);
         InstallSource(&Info, D.Source, Stream);
+        // EXIF segments are kept for the photo's orientation.
+        jpeg_save_markers(&Info, JPEG_APP0 + 1, 0xFFFF);
         jpeg_read_header(&Info, TRUE);
         // Above the pixel limit: refused before libjpeg takes any picture memory.
         if (!PixelsAllowed(Info.image_width, Info.image_height)) {
@@ -298,6 +310,8 @@ void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
       }))
     RaiseLibraryError(D.Err);
   if (TooLarge) throw EJpegError(PixelLimitMessage(Info.image_width, Info.image_height));
+  // Read now: finishing the decompression frees the saved segments.
+  const int Orientation = SavedOrientation(Info);
 
   TImageFormat Format;
   switch (Info.output_components) {
@@ -333,6 +347,8 @@ void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
         jpeg_finish_decompress(&Info);
       }))
     RaiseLibraryError(D.Err);
+
+  if (OrientationEnabled()) OrientImage(*this, Orientation);
 }
 
 void TJpegGraphic::SaveToStream(TStream& Stream) {

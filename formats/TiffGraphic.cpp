@@ -2,6 +2,7 @@
 
 #include "Memory.h"
 #include "MemoryBudget.h"
+#include "Orientation.h"
 #include "Transforms.h"
 
 #include <tiffio.h>
@@ -290,6 +291,7 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   TTiffFile File;
   Open(File, Client, "r");
   TIFF* Tif = File.Tif;
+  SetPageCount(static_cast<int>(std::clamp<tdir_t>(TIFFNumberOfDirectories(Tif), 1, INT_MAX)));
   TIFFSetDirectory(Tif, static_cast<tdir_t>(Index > 1 ? Index - 1 : 0));
 
   // The tags, in this order, with their defaults.
@@ -331,6 +333,13 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
     TagError("TIFFGetField3: Tag = ", 320);
   uint32_t FileRowsPerStrip = 0;
   const bool HasRowsPerStrip = TIFFGetField(Tif, TIFFTAG_ROWSPERSTRIP, &FileRowsPerStrip) != 0;
+  // The photo's orientation. libtiff's RGBA reading would turn the picture
+  // by part of it; told the picture is stored upright, every reading path
+  // delivers the stored pixels and the picture is turned once, at the end.
+  uint16_t Orientation = ORIENTATION_TOPLEFT;
+  if (TIFFGetField(Tif, TIFFTAG_ORIENTATION, &Orientation) != 0 &&
+      Orientation != ORIENTATION_TOPLEFT)
+    TIFFSetField(Tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
 
   const uint16_t XDpiValue = HasXResolution ? ResolutionToDpi(XResolution, ResolutionUnit) : 0;
   const uint16_t YDpiValue = HasYResolution ? ResolutionToDpi(YResolution, ResolutionUnit) : 0;
@@ -522,6 +531,7 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   }
 
   if (Invert) TNegativeTransform().Apply(*this);
+  if (OrientationEnabled()) OrientImage(*this, Orientation);
 }
 
 // ---- Writing -------------------------------------------------------------------

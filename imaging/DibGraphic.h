@@ -322,6 +322,10 @@ public:
   bool LoadAllImages() const { return FLoadAllImages; }
   void SetLoadAllImages(bool Value) { FLoadAllImages = Value; }
   int FrameCount() const { return static_cast<int>(FFrames.size()); }
+  // The number of images (pages) of the file the picture was decoded from, as
+  // its format class counted them while loading; 1 for single-image formats.
+  int PageCount() const { return FPageCount; }
+  void SetPageCount(int Value) { FPageCount = Value; }
   // Frame I, 1-based; raises EImageError "Frame %d does not exist".
   TDibGraphic& Frames(int I) const;
   // Adds a frame (taking it over).
@@ -353,6 +357,7 @@ private:
   std::unique_ptr<TDibCanvas> FCanvas;
   int FImageIndex = 1;
   bool FLoadAllImages = false;
+  int FPageCount = 1;
   std::vector<std::unique_ptr<TDibGraphic>> FFrames;
   int FFrameDelay = 200;
   bool FAnimate = false;

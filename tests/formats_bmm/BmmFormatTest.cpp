@@ -394,6 +394,7 @@ TEST(DcxGraphic, PagesAndTheirEnds) {
     p.LoadImageFromStream(t, i);
     EXPECT_EQ(p.Width(), i + 1); // the last page runs to the end of the file
     EXPECT_EQ(p.GetPixelColor(0, 0), MakeRgb(uint8_t(4 + i), 1, 2));
+    EXPECT_EQ(p.PageCount(), 3);
   }
   TBytesStream t(file.data(), int64_t(file.size()));
   EXPECT_THAT([&] { g.LoadImageFromStream(t, 4); },

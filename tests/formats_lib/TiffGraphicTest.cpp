@@ -358,7 +358,9 @@ TEST(TiffGraphic, PagesAreImages) {
     EXPECT_EQ(G->Width(), Index);
     EXPECT_EQ(G->GetPixelIndex(0, 0), Index * 50);
     EXPECT_EQ(G->Compression(), TTiffGraphic::tcPackbits);
+    EXPECT_EQ(G->PageCount(), 3);
   }
+  EXPECT_EQ(LoadFrom<TTiffGraphic>(MakeTiff({Pages[0]}))->PageCount(), 1);
   // Every page as a frame, also when the TIFF starts inside the stream.
   const TBytes Shifted = "junk" + Bytes;
   TBytesStream Inner(Shifted.data(), static_cast<int64_t>(Shifted.size()));

@@ -1,14 +1,17 @@
-// imbrel-decode FILE [-o OUT.ppm] [--index N]
-// Loads FILE through the format registry, prints one line (format class,
-// format name, width, height, XDpi, YDpi, frame count) and optionally writes
-// the picture's colours as a binary PPM. Exits 1 with the exception's class
-// and message on failure. Pictures above the pixel limit (IMBREL_MAX_PIXELS)
-// are refused, and so is a PPM of more bytes than that limit.
+// imbrel-decode FILE [-o OUT.ppm] [--index N] [--no-orient]
+// Loads FILE (image N, 1-based: the page of a multi-page file) through the
+// format registry, turned upright by its stored orientation unless told
+// otherwise, prints one line (format class, format name, width, height, XDpi,
+// YDpi, frame count) and optionally writes the picture's colours as a binary
+// PPM. Exits 1 with the exception's class and message on failure. Pictures
+// above the pixel limit (IMBREL_MAX_PIXELS) are refused, and so is a PPM of
+// more bytes than that limit.
 
 #include "DibGraphic.h"
 #include "Formats.h"
 #include "GraphicRegistry.h"
 #include "MemoryBudget.h"
+#include "Orientation.h"
 
 #include <QGuiApplication>
 
@@ -23,7 +26,7 @@
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: imbrel-decode FILE [-o OUT.ppm] [--index N]\n");
+  std::fprintf(stderr, "usage: imbrel-decode FILE [-o OUT.ppm] [--index N] [--no-orient]\n");
   return 2;
 }
 
@@ -72,6 +75,8 @@ int main(int argc, char** argv) {
       const long v = std::strtol(argv[++i], &end, 10);
       if (!end || *end || v < 0 || v > 1000000) return Usage();
       index = int(v);
+    } else if (std::strcmp(argv[i], "--no-orient") == 0) {
+      SetOrientationEnabled(false);
     } else if (file.empty() && argv[i][0] != '-') {
       file = argv[i];
     } else {
