@@ -26,6 +26,7 @@
 #include "FolderWalk.h"
 #include "ImageScrollBox.h"
 #include "PicturePrefetch.h"
+#include "StatusBarAccessible.h"
 
 std::function<void(TfrmMain&)> TfrmMain::OnComponentsCreated;
 
@@ -254,6 +255,7 @@ void TfrmMain::CreateComponents() {
 
   dbgPictures = new TDbAltGrid(pnlLHS);
   dbgPictures->setObjectName("dbgPictures");
+  dbgPictures->setAccessibleName("Pictures");
   dbgPictures->SetOptions(PictureListOptions);
   TdagColors Colors = dbgPictures->AltColors();
   Colors.Stripe1 = 16776176;
@@ -297,6 +299,7 @@ void TfrmMain::CreateComponents() {
   sbMain->setObjectName("sbMain");
   sbMain->setAutoFillBackground(true);
   sbMain->setPalette(Light);
+  DescribeStatusBar(*sbMain, {"Zoom", "Position", "Picture"});
 
   CreateMenu();
 
