@@ -105,6 +105,12 @@ def state(obj, which):
     return obj.getState().contains(which)
 
 
+def fresh_state(obj, which):
+    # Read from the program, not from what this side remembers of it.
+    obj.clearCache()
+    return state(obj, which)
+
+
 # Focus events for cells of the list, as a screen reader receives them.
 focused_cells = []
 
@@ -140,15 +146,13 @@ if table.name != "Pictures":
 wait_for("the first picture's name in the status bar",
          lambda: bar.childCount == 3 and bar.getChildAtIndex(2).name)
 key("ctrl+f")
-wait_for("the list shown", lambda: state(table, pyatspi.STATE_SHOWING))
+wait_for("the list shown", lambda: fresh_state(table, pyatspi.STATE_SHOWING))
 
 
 def activated():
     focus_window(anew=True)
     time.sleep(0.3)
-    frame = app.getChildAtIndex(0)
-    frame.clearCache()
-    return state(frame, pyatspi.STATE_ACTIVE)
+    return fresh_state(app.getChildAtIndex(0), pyatspi.STATE_ACTIVE)
 
 
 wait_for("the window active again", activated)
@@ -254,7 +258,7 @@ wait_for("the focus back on the first row", lambda: focused_cell() == (0, 0))
 
 # Back to full screen (the view takes the keys), where Esc ends the program.
 key("ctrl+f")
-wait_for("the list hidden", lambda: not state(table, pyatspi.STATE_SHOWING))
+wait_for("the list hidden", lambda: not fresh_state(table, pyatspi.STATE_SHOWING))
 wait_for("the window active again", activated)
 key("Escape")
 try:
