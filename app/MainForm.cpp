@@ -28,6 +28,7 @@
 #include "ImageScrollBox.h"
 #include "Orientation.h"
 #include "PicturePrefetch.h"
+#include "StatusBarAccessible.h"
 
 std::function<void(TfrmMain&)> TfrmMain::OnComponentsCreated;
 
@@ -285,6 +286,7 @@ void TfrmMain::CreateComponents() {
 
   dbgPictures = new TDbAltGrid(pnlLHS);
   dbgPictures->setObjectName("dbgPictures");
+  dbgPictures->setAccessibleName("Pictures");
   dbgPictures->SetOptions(PictureListOptions);
   TdagColors Colors = dbgPictures->AltColors();
   Colors.Stripe1 = 16776176;
@@ -337,6 +339,7 @@ void TfrmMain::CreateComponents() {
   sbMain->setObjectName("sbMain");
   sbMain->setAutoFillBackground(true);
   sbMain->setPalette(Light);
+  DescribeStatusBar(*sbMain, {"Zoom", "Position", "Picture"});
 
   CreateMenu();
 

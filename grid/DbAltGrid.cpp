@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "DagGridDataLink.h"
+#include "DbAltGridAccessible.h"
 #include "MemTable.h"
 
 static void InitGlyphResources() {
@@ -139,6 +140,7 @@ void TdagBookmarkList::Select(const std::string& bookmark, bool value) {
   else
     FList.erase(FList.begin() + index);
   Changed();
+  DbAltGridAccessibleChanged(FGrid);
 }
 
 void TdagBookmarkList::Clear() {
@@ -146,6 +148,7 @@ void TdagBookmarkList::Clear() {
   FList.clear();
   Changed();
   FGrid.update();
+  DbAltGridAccessibleChanged(FGrid);
 }
 
 bool TdagBookmarkList::CurrentRowSelected() const {
@@ -197,6 +200,7 @@ void TdagBookmarkList::Resort() {
 // Grid: construction and properties
 
 TCustomDbAltGrid::TCustomDbAltGrid(QWidget* parent) : QWidget(parent) {
+  InstallDbAltGridAccessible();
   FDataLink = std::make_unique<TdagGridDataLink>(*this);
   setFocusPolicy(Qt::StrongFocus);
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -320,6 +324,7 @@ void TCustomDbAltGrid::SetSelectedIndex(int index) {
     return;
   }
   FSelectedIndex = std::clamp(index, 0, FColumns.Count() - 1);
+  DbAltGridAccessibleChanged(*this);
 }
 
 // ---------------------------------------------------------------------------
@@ -514,6 +519,7 @@ void TCustomDbAltGrid::resizeEvent(QResizeEvent* event) {
 }
 
 void TCustomDbAltGrid::ReadRows() {
+  DbAltGridAccessibleChanged(*this);
   TmtbCustomMemTable* table = ActiveDataSet();
   if (!table) {
     FRows.clear();
@@ -1017,11 +1023,13 @@ void TCustomDbAltGrid::wheelEvent(QWheelEvent* event) {
 void TCustomDbAltGrid::focusInEvent(QFocusEvent* event) {
   QWidget::focusInEvent(event);
   update();
+  DbAltGridAccessibleChanged(*this);
 }
 
 void TCustomDbAltGrid::focusOutEvent(QFocusEvent* event) {
   QWidget::focusOutEvent(event);
   update();
+  DbAltGridAccessibleChanged(*this);
 }
 
 // ---------------------------------------------------------------------------

@@ -10,6 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool openbox imagemagick fonts-dejavu-core
   dpkg-dev file desktop-file-utils appstream man-db
+  dbus at-spi2-core python3-pyatspi
 )
 
 missing=()

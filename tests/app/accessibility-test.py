@@ -1,0 +1,270 @@
+#!/usr/bin/python3
+# What a screen reader sees of the real program, read over AT-SPI: the picture
+# list as a table (column headers, cells naming real files, the focused current
+# cell, the selected rows) and the status bar with its three panels, checked
+# against what the program shows while keys move the cursor and select rows.
+# Runs inside a private D-Bus session (the accessibility bus is started from
+# it on demand) on the X display given in DISPLAY.
+#
+# usage: accessibility-test.py PROGRAM PICTURE_FOLDER OUTPUT_FOLDER
+import os
+import subprocess
+import sys
+import time
+
+import pyatspi
+from gi.repository import GLib
+
+prog, pictures, out = sys.argv[1:4]
+log_path = os.path.join(out, "program.log")
+proc = None
+
+
+def fail(text):
+    print("FAIL: " + text)
+    if os.path.exists(log_path):
+        with open(log_path, errors="replace") as f:
+            lines = f.readlines()[-40:]
+        if lines:
+            print("--- program log")
+            print("".join(lines), end="")
+    if proc and proc.poll() is None:
+        proc.kill()
+        proc.wait()
+    sys.exit(1)
+
+
+def pump():
+    # Delivers the events the listeners wait for.
+    context = GLib.MainContext.default()
+    while context.pending():
+        context.iteration(False)
+
+
+def wait_for(what, probe, timeout=60):
+    """Polls probe() until it returns something true; a generous hang guard only."""
+    end = time.monotonic() + timeout
+    last_error = None
+    while time.monotonic() < end:
+        pump()
+        if proc.poll() is not None:
+            fail("program ended while waiting for %s (exit %s)" % (what, proc.returncode))
+        try:
+            result = probe()
+            if result:
+                return result
+        except Exception as e:  # the tree changes while it is read
+            last_error = e
+        time.sleep(0.1)
+    fail("timed out waiting for %s%s" % (what, " (%s)" % last_error if last_error else ""))
+
+
+def find(root, predicate):
+    if predicate(root):
+        return root
+    for i in range(root.childCount):
+        child = root.getChildAtIndex(i)
+        if child is None:
+            continue
+        found = find(child, predicate)
+        if found:
+            return found
+    return None
+
+
+def app_of(pid):
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        app = desktop.getChildAtIndex(i)
+        if app is not None and app.get_process_id() == pid:
+            return app
+    return None
+
+
+def focus_window(anew=False):
+    # There is no window manager: the test gives the program's window the input
+    # focus. A window shown again keeps the X focus without being active for the
+    # program; taking the focus away and back makes it active.
+    win = subprocess.run(["xdotool", "search", "--pid", str(proc.pid)], capture_output=True,
+                         text=True).stdout.split()
+    if not win:
+        fail("no window")
+    if anew:
+        root = subprocess.run(["xwininfo", "-root"], capture_output=True, text=True).stdout
+        root = root.split("Window id: ")[1].split()[0]
+        subprocess.run(["xdotool", "windowfocus", "--sync", root], capture_output=True)
+    subprocess.run(["xdotool", "windowfocus", "--sync", win[-1]], capture_output=True)
+
+
+def key(*keys):
+    focus_window()
+    subprocess.run(["xdotool", "key", "--delay", "50"] + list(keys), check=True)
+
+
+def state(obj, which):
+    return obj.getState().contains(which)
+
+
+def fresh_state(obj, which):
+    # Read from the program, not from what this side remembers of it.
+    obj.clearCache()
+    return state(obj, which)
+
+
+# Focus events for cells of the list, as a screen reader receives them.
+focused_cells = []
+
+
+def on_focus(event):
+    try:
+        if event.detail1 == 1 and event.source.getRole() == pyatspi.ROLE_TABLE_CELL:
+            focused_cells.append(event.source.name)
+    except Exception:
+        pass
+
+
+pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
+
+env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+# The program finds the accessibility bus at start; asking for the desktop
+# first starts the bus and its registry.
+pyatspi.Registry.getDesktop(0)
+with open(log_path, "w") as log:
+    proc = subprocess.Popen([prog, "-Dir:" + pictures], stdout=log, stderr=subprocess.STDOUT,
+                            env=env)
+
+app = wait_for("the program on the accessibility bus", lambda: app_of(proc.pid))
+table = wait_for("the picture list",
+                 lambda: find(app, lambda o: o.getRole() == pyatspi.ROLE_TABLE))
+bar = wait_for("the status bar",
+               lambda: find(app, lambda o: o.getRole() == pyatspi.ROLE_STATUS_BAR))
+if table.name != "Pictures":
+    fail("the list is named %r" % table.name)
+
+# The program starts full screen with the list hidden; Ctrl+F shows it and
+# gives it the keyboard focus.
+wait_for("the first picture's name in the status bar",
+         lambda: bar.childCount == 3 and bar.getChildAtIndex(2).name)
+key("ctrl+f")
+wait_for("the list shown", lambda: fresh_state(table, pyatspi.STATE_SHOWING))
+
+
+def activated():
+    focus_window(anew=True)
+    time.sleep(0.3)
+    return fresh_state(app.getChildAtIndex(0), pyatspi.STATE_ACTIVE)
+
+
+wait_for("the window active again", activated)
+
+
+def panels():
+    return [bar.getChildAtIndex(i).name for i in range(bar.childCount)]
+
+
+descriptions = [bar.getChildAtIndex(i).description for i in range(bar.childCount)]
+if descriptions != ["Zoom", "Position", "Picture"]:
+    fail("panel descriptions %r" % descriptions)
+
+t = table.queryTable()
+columns = [t.getColumnDescription(c) for c in range(t.nColumns)]
+if columns != ["Name", "Location", "Date", "Type"]:
+    fail("column titles %r" % columns)
+headers = [t.getColumnHeader(c).name for c in range(t.nColumns)]
+if headers != columns:
+    fail("column headers %r" % headers)
+
+# Every picture of the folder tree, as the catalogue finds them.
+files = set()
+for folder, _, names in os.walk(pictures):
+    for name in names:
+        files.add(os.path.join(folder, name))
+
+position = panels()[1]
+try:
+    current, count = [int(x) for x in position.split(" of ")]
+except ValueError:
+    fail("position panel %r" % position)
+if current != 1 or count != len(files):
+    fail("position panel %r with %d pictures in the folder" % (position, len(files)))
+# The windowed list is tall enough for every sample picture: one row each.
+rows = t.nRows
+if rows != count:
+    fail("%d rows for %d pictures" % (rows, count))
+
+
+def row_texts(r):
+    return [t.getAccessibleAt(r, c).name for c in range(t.nColumns)]
+
+
+shown = [row_texts(r) for r in range(rows)]
+for name, location, date, kind in shown:
+    path = os.path.join(location, name)
+    if path not in files:
+        fail("row names %r, which is not a picture of the folder" % path)
+    if not date or not kind:
+        fail("row of %r without date or type: %r %r" % (name, date, kind))
+if len({(r[1], r[0]) for r in shown}) != rows:
+    fail("rows repeat a picture: %r" % shown)
+
+
+def focused_cell():
+    for r in range(t.nRows):
+        for c in range(t.nColumns):
+            if state(t.getAccessibleAt(r, c), pyatspi.STATE_FOCUSED):
+                return (r, c)
+    return None
+
+
+def picture_panel_names(row):
+    # The third panel shows the current picture's name, with its size once loaded.
+    text = panels()[2]
+    return text == shown[row][0] or text.startswith(shown[row][0] + " (")
+
+
+# The cursor is on the first row: its cell has the focus, and the status bar
+# names its picture.
+if wait_for("a focused cell", focused_cell) != (0, 0):
+    fail("focused cell %r, not the first row's" % (focused_cell(),))
+wait_for("the first picture in the status bar", lambda: picture_panel_names(0))
+
+# Page Down moves by a page: the cursor lands on the last row, which the status
+# bar and a focus event both name.
+key("Next")
+last = rows - 1
+wait_for("the cursor on the last row", lambda: panels()[1] == "%d of %d" % (last + 1, count))
+wait_for("the focus on the last row", lambda: focused_cell() == (last, 0))
+wait_for("the last row's picture in the status bar", lambda: picture_panel_names(last))
+wait_for("a focus event for the last row's cell", lambda: shown[last][0] in focused_cells)
+if row_texts(last) != shown[last]:
+    fail("the last row changed while the cursor moved to it: %r" % row_texts(last))
+
+# Shift+Up twice selects the last three rows; the status bar says rows are selected.
+key("shift+Up", "shift+Up")
+selected = wait_for("the selection on AT-SPI", lambda: sorted(t.getSelectedRows()) == [
+    last - 2, last - 1, last] and t.getSelectedRows())
+wait_for("the status bar counting a selection",
+         lambda: panels()[1].endswith(" of %d selected" % count))
+if not all(state(t.getAccessibleAt(r, 0), pyatspi.STATE_SELECTED) for r in selected):
+    fail("selected rows whose cells are not selected: %r" % selected)
+if state(t.getAccessibleAt(0, 0), pyatspi.STATE_SELECTED):
+    fail("the first row counts as selected")
+
+# Page Up clears the selection and returns to the first row.
+key("Prior")
+wait_for("the first row again", lambda: panels()[1] == "1 of %d" % count)
+wait_for("the selection cleared", lambda: len(t.getSelectedRows()) == 0)
+wait_for("the focus back on the first row", lambda: focused_cell() == (0, 0))
+
+# Back to full screen (the view takes the keys), where Esc ends the program.
+key("ctrl+f")
+wait_for("the list hidden", lambda: not fresh_state(table, pyatspi.STATE_SHOWING))
+wait_for("the window active again", activated)
+key("Escape")
+try:
+    rc = proc.wait(timeout=60)
+except subprocess.TimeoutExpired:
+    fail("Esc did not end the program")
+if rc != 0:
+    fail("exit code %d" % rc)
+print("PASS: %d rows read over AT-SPI" % rows)
