@@ -531,7 +531,7 @@ TEST_F(ThreePictures, FailedLoadClearsViewAndKeepsStatusTexts) {
   Form->NextPicture(); // b2.png cannot be decoded
   EXPECT_EQ(CurrentName(), "b2.png");
   EXPECT_TRUE(Shown().Empty());
-  EXPECT_EQ(Panel(1), "2 of 5");
+  EXPECT_EQ(Panel(1), "2 of 4");
   EXPECT_EQ(Panel(2), "b.png (50x40)");
   EXPECT_TRUE(ShownErrors.empty());
   Form->NextPicture(); // and the next good one shows again
@@ -570,7 +570,7 @@ TEST_F(ThreePictures, DecodedAheadShowsTheSamePictureAndNoticesChanges) {
   Form->NextPicture();
   EXPECT_EQ(Ahead.Hits(), 2);
   EXPECT_EQ(Panel(2), "a.png (40x30)");
-  EXPECT_EQ(Panel(1), "1 of 5");
+  EXPECT_EQ(Panel(1), "1 of 4");
 }
 
 TEST_F(MainFormTest, FifoSocketAndDeviceInTheTreeFailLikeBadPicturesInBothLayouts) {
