@@ -1469,6 +1469,31 @@ int TmtbCustomMemTable::MoveBy(int Distance) {
   const int OldTop = I.WindowTop;
   int Moved = 0;
   TLock Guard(FCommon->FImpl->Lock);
+  if (!I.Window.empty() && std::abs(static_cast<int64_t>(Distance)) >
+                               static_cast<int64_t>(I.Window.size()) + FWindowSize) {
+    // A long move: the window that stepping record by record would leave,
+    // made at once. It ends at the target (moving forward) or starts there
+    // (moving back); records are read when first needed.
+    const int Size = static_cast<int>(I.Window.size());
+    const int Current = I.Window[static_cast<size_t>(FActive)].Position;
+    const int N = FSelected->Count();
+    const int64_t Wanted = static_cast<int64_t>(Current) + Distance;
+    const int Target = static_cast<int>(std::clamp<int64_t>(Wanted, 0, N - 1));
+    const int Added =
+        Distance > 0 ? Target - I.Window.back().Position : I.Window.front().Position - Target;
+    const int NewSize = Size >= FWindowSize ? Size : std::min(FWindowSize, Size + Added);
+    const int Top = Distance > 0 ? Target - NewSize + 1 : Target;
+    I.Window.assign(static_cast<size_t>(NewSize), TBuffer{});
+    for (int K = 0; K < NewSize; ++K)
+      I.Window[static_cast<size_t>(K)].Position = Top + K;
+    I.WindowStale = true;
+    I.WindowTop = Top;
+    FActive = Distance > 0 ? NewSize - 1 : 0;
+    FEof = Wanted > N - 1;
+    FBof = Wanted < 0;
+    Moved = Target - Current;
+    Distance = 0;
+  }
   if (I.Window.empty()) {
     // No record buffered (an empty table): nothing to step to.
     if (Distance > 0) FEof = true;
