@@ -531,6 +531,9 @@ void TfrmMain::ScanFolder(const std::string& Folder) {
   SetSortColumn(FSortColumn.empty() ? std::string("Name") : FSortColumn);
   mtbPictures->First();
   UpdateStatusBar();
+  // The other sort orders are made ready in the background for the first
+  // click on a column title.
+  mtbPictures->PrepareIndexes();
 }
 
 // ---------------------------------------------------------------------------

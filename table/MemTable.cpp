@@ -12,6 +12,7 @@
 #include <mutex>
 #include <new>
 #include <random>
+#include <thread>
 #include <unordered_map>
 
 // ---------------------------------------------------------------------------
@@ -279,7 +280,16 @@ struct TmtbCustomMemTable::TImpl {
   std::vector<char> KeyValid;
   static constexpr size_t ShortKeyText = 8, ShortKeyCount = 256;
   std::vector<std::unordered_map<std::string, std::string>> ShortKeys;
+
+  // Workers of PrepareIndexes, and the flag that makes them give up.
+  std::vector<std::thread> Workers;
+  std::atomic<bool> StopWorkers{false};
 };
+
+namespace {
+// Thrown inside a worker's sort when it is told to stop.
+struct TPlacementStopped {};
+} // namespace
 
 struct TmtbCommon::TImpl {
   std::recursive_mutex Lock;
@@ -328,6 +338,7 @@ TmtbIndex::TmtbIndex(std::string Name, std::string FieldsText, unsigned Options,
 TmtbIndex::~TmtbIndex() = default;
 
 int TmtbIndex::Count() const {
+  WaitReady();
   return FStore->Count() + static_cast<int>(FPending.size());
 }
 
@@ -869,6 +880,7 @@ TmtbCustomMemTable::TmtbCustomMemTable(std::string Name)
 }
 
 TmtbCustomMemTable::~TmtbCustomMemTable() {
+  StopPreparing();
   try {
     if (Active()) Close();
   } catch (...) {
@@ -1174,6 +1186,7 @@ void TmtbCustomMemTable::Close() {
 }
 
 void TmtbCustomMemTable::FreeRecords() {
+  StopPreparing();
   TmtbCommon& C = *FCommon;
   TLock Guard(C.FImpl->Lock);
   for (auto& Index : FIndexes.FItems) {
@@ -1623,6 +1636,7 @@ int64_t TmtbCustomMemTable::CurrentRecordSequence() const {
 }
 
 size_t TmtbCustomMemTable::IndexMemoryUsed() const {
+  WaitForIndexes();
   size_t Sum = 0;
   for (const auto& I : FIndexes.FItems)
     Sum += I->FStore->MemoryUsed() + I->FPending.capacity() * sizeof(void*);
@@ -2145,6 +2159,7 @@ void TmtbCustomMemTable::PlaceInBuiltIn(TmtbRecord* R) {
 void TmtbCustomMemTable::Post() {
   CheckActive();
   if (FState != dsInsert && FState != dsEdit) DatabaseError("Dataset is not in edit mode.");
+  WaitForIndexes();
   TImpl& I = *FImpl;
   TmtbCommon& C = *FCommon;
   TLock Guard(C.FImpl->Lock);
@@ -2343,8 +2358,10 @@ void TmtbCustomMemTable::SortEntries(const TmtbIndex& Index, std::vector<TmtbInd
       Shared = P;
     }
   }
+  const std::atomic<bool>& Stop = FImpl->StopWorkers;
   const auto Less = [&](const TItem& A, const TItem& B) {
     if (A.Sort != B.Sort) return A.Sort < B.Sort;
+    if (Stop.load(std::memory_order_relaxed)) throw TPlacementStopped();
     const int C = CompareRecords(Index, A.Entry.Record, B.Entry.Record);
     return C != 0 ? C < 0 : SequenceOrder(A.Entry.Record, B.Entry.Record) < 0;
   };
@@ -2372,8 +2389,24 @@ void TmtbCustomMemTable::SortEntries(const TmtbIndex& Index, std::vector<TmtbInd
 void TmtbCustomMemTable::FlushIndex(TmtbIndex& Index) {
   if (Index.FPending.empty()) return;
   TLock Guard(FCommon->FImpl->Lock);
+  PlaceWaiting(Index);
+}
+
+// The work of FlushIndex without the store's lock: workers of PrepareIndexes
+// run it for different indexes at once. It touches only this index and reads
+// the records. When it fails (or is stopped) the records wait again.
+void TmtbCustomMemTable::PlaceWaiting(TmtbIndex& Index) {
   std::vector<TmtbRecord*> Pending;
   Pending.swap(Index.FPending);
+  try {
+    PlaceRecords(Index, Pending);
+  } catch (...) {
+    Index.FPending.swap(Pending);
+    throw;
+  }
+}
+
+void TmtbCustomMemTable::PlaceRecords(TmtbIndex& Index, std::vector<TmtbRecord*>& Pending) {
   TmtbIndexStore& S = *Index.FStore;
   // Order labels for new first values (records of one folder arrive
   // together: a value like the one before needs no look-up).
@@ -2424,6 +2457,7 @@ void TmtbCustomMemTable::FlushIndex(TmtbIndex& Index) {
   }
   const auto Less = [&](const TmtbIndexEntry& A, const TmtbIndexEntry& B) {
     if (A.Prefix != B.Prefix) return A.Prefix < B.Prefix;
+    if (FImpl->StopWorkers.load(std::memory_order_relaxed)) throw TPlacementStopped();
     const int C = CompareRecords(Index, A.Record, B.Record);
     return C != 0 ? C < 0 : SequenceOrder(A.Record, B.Record) < 0;
   };
@@ -2446,6 +2480,7 @@ void TmtbCustomMemTable::Delete() {
     return;
   }
   if (IsEmpty()) DatabaseError("Cannot perform this operation on an empty dataset");
+  WaitForIndexes();
   DataEvent(deCheckBrowseMode);
   DoBeforeScroll();
   TImpl& I = *FImpl;
@@ -2493,6 +2528,7 @@ void TmtbCustomMemTable::ClearRecords() {
 void TmtbCustomMemTable::SwitchIndex(TmtbIndex* Index) {
   if (Index == FSelected) return;
   CheckBrowseMode();
+  WaitForIndexes();
   TImpl& I = *FImpl;
   try {
     SettleWindow();
@@ -2567,4 +2603,70 @@ std::unique_ptr<TStream> TmtbCustomMemTable::CreateBlobStream(TField& Field, boo
   if (!Field.IsBlob())
     throw EDatabaseError("Field '" + Field.FieldName() + "' is not a blob field");
   return std::make_unique<TmtbBlobStream>(Field, ForWrite);
+}
+
+// ---------------------------------------------------------------------------
+// Placing the other orders on worker threads
+
+void TmtbCustomMemTable::PrepareIndexes() {
+  if (!Active() || FDisableCount > 0) return;
+  WaitForIndexes();
+  std::vector<TmtbIndex*> Work;
+  for (int X = 1; X < FIndexes.Count(); ++X) {
+    TmtbIndex& Index = FIndexes.Items(X);
+    if (&Index != FSelected && !Index.FPending.empty()) Work.push_back(&Index);
+  }
+  if (Work.empty()) return;
+  TImpl& I = *FImpl;
+  I.StopWorkers = false;
+  // One shared list of indexes; each worker takes the next one.
+  struct TQueue {
+    std::vector<TmtbIndex*> Items;
+    std::vector<std::promise<void>> Done;
+    std::atomic<size_t> Next{0};
+  };
+  auto Queue = std::make_shared<TQueue>();
+  Queue->Items = Work;
+  Queue->Done.resize(Work.size());
+  for (size_t K = 0; K < Work.size(); ++K)
+    Work[K]->FReady = Queue->Done[K].get_future().share();
+  const unsigned Threads =
+      std::max(1u, std::min<unsigned>(std::thread::hardware_concurrency(), Work.size()));
+  for (unsigned T = 0; T < Threads; ++T)
+    I.Workers.emplace_back([this, Queue] {
+      for (size_t K; (K = Queue->Next.fetch_add(1)) < Queue->Items.size();) {
+        try {
+          if (!FImpl->StopWorkers) PlaceWaiting(*Queue->Items[K]);
+        } catch (...) {
+          // Stopped or failed: the records wait and are placed when needed.
+        }
+        Queue->Done[K].set_value();
+      }
+    });
+}
+
+bool TmtbCustomMemTable::PreparingIndexes() const {
+  for (int X = 1; X < FIndexes.Count(); ++X) {
+    const auto& Ready = FIndexes.Items(X).FReady;
+    if (Ready.valid() && Ready.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+      return true;
+  }
+  return false;
+}
+
+void TmtbCustomMemTable::WaitForIndexes() const {
+  TImpl& I = *FImpl;
+  if (I.Workers.empty()) return;
+  for (std::thread& T : I.Workers)
+    T.join();
+  I.Workers.clear();
+  for (int X = 1; X < FIndexes.Count(); ++X)
+    FIndexes.Items(X).FReady = {};
+}
+
+void TmtbCustomMemTable::StopPreparing() {
+  if (FImpl->Workers.empty()) return;
+  FImpl->StopWorkers = true;
+  WaitForIndexes();
+  FImpl->StopWorkers = false;
 }
