@@ -46,6 +46,10 @@ constexpr uint8_t NotNull = 2;
 constexpr int64_t MaxSequence = 0x7FFFFFCF;
 constexpr uint64_t RowOrderStep = uint64_t(1) << 32;
 constexpr uint32_t MaxGeneration = 0x80000000u;
+// Marks a length in a record as a reference to a shared value (whose number
+// takes the offset's place); the lowest bit then picks the key.
+constexpr uint32_t SharedFlag = 0x80000000u;
+constexpr uint32_t NotShared = UINT32_MAX;
 
 uint32_t LoadU32(const uint8_t* P) {
   uint32_t V;
@@ -238,12 +242,22 @@ struct TmtbCustomMemTable::TBuffer {
 };
 
 struct TmtbCustomMemTable::TImpl {
+  // A text value kept once for the records that hold it (a folder's path, a
+  // type), with its sort keys: case-sensitive, then case-insensitive (each
+  // made when the field has that key slot).
+  struct TSharedValue {
+    std::string Text;
+    std::string Keys[2];
+  };
+  using TSharedValues = std::vector<std::unique_ptr<TSharedValue>>;
   struct TFieldLayout {
     uint32_t Offset = 0; // of the null indicator in the data area
     uint32_t Size = 0;   // inline value bytes
     bool OutOfLine = false;
-    int KeySlot = -1;   // sort key of the case-sensitive collation
-    int KeySlotCI = -1; // sort key of the case-insensitive collation
+    bool Shareable = false;                // text: equal values may be kept once
+    const TSharedValues* Shared = nullptr; // where shared values are kept
+    int KeySlot = -1;                      // sort key of the case-sensitive collation
+    int KeySlotCI = -1;                    // sort key of the case-insensitive collation
   };
   struct TKeySlot {
     int Field = 0;
@@ -280,6 +294,19 @@ struct TmtbCustomMemTable::TImpl {
   std::vector<char> KeyValid;
   static constexpr size_t ShortKeyText = 8, ShortKeyCount = 256;
   std::vector<std::unordered_map<std::string, std::string>> ShortKeys;
+
+  // Shared values and, per field, how they are found: the value the last
+  // record shared, then every value shared so far. A field whose values are
+  // seldom met again stops adding to them.
+  TSharedValues Shared;
+  struct TSharing {
+    std::unordered_map<std::string_view, uint32_t> Ids;
+    uint32_t Last = UINT32_MAX;
+    size_t Added = 0, Found = 0;
+    bool Closed = false;
+  };
+  std::vector<TSharing> Sharing;
+  std::vector<uint32_t> SharedIds; // of the record being built, per field
 
   // Workers of PrepareIndexes, and the flag that makes them give up.
   std::vector<std::thread> Workers;
@@ -405,8 +432,15 @@ TValueRef ReadRecordValue(const TmtbRecord* R, const TmtbCustomMemTable::TImpl::
   if (D[0] == 0) return V;
   V.Null = false;
   if (L.OutOfLine) {
-    V.P = R->Bytes() + LoadU32(D + 1);
-    V.Len = LoadU32(D + 5);
+    const uint32_t Where = LoadU32(D + 1), Len = LoadU32(D + 5);
+    if (Len & SharedFlag) {
+      const std::string& Text = (*L.Shared)[Where]->Text;
+      V.P = reinterpret_cast<const uint8_t*>(Text.data());
+      V.Len = Text.size();
+    } else {
+      V.P = R->Bytes() + Where;
+      V.Len = Len;
+    }
   } else {
     V.P = D + 1;
     V.Len = L.Size;
@@ -1090,6 +1124,8 @@ void TmtbCustomMemTable::Open() {
       L.Offset = Offset;
       L.OutOfLine = IsOutOfLine(FFields[K]->DataType());
       L.Size = L.OutOfLine ? 8 : InlineSize(FFields[K]->DataType());
+      L.Shareable = IsTextType(FFields[K]->DataType());
+      L.Shared = &I.Shared;
       Offset += 1 + L.Size;
     }
     for (int X = 1; X < FIndexes.Count(); ++X) {
@@ -1110,6 +1146,7 @@ void TmtbCustomMemTable::Open() {
     I.KeyTexts.assign(I.KeySlots.size(), {});
     I.KeyValid.assign(I.KeySlots.size(), 0);
     I.ShortKeys.assign(I.KeySlots.size(), {});
+    I.Sharing.assign(FFields.size(), {});
     I.DataSize = Offset;
     I.KeyDirOffset = (Offset + 3) & ~3u;
     I.FixedSize = static_cast<uint32_t>(sizeof(TmtbRecord)) + I.KeyDirOffset +
@@ -1207,6 +1244,10 @@ void TmtbCustomMemTable::FreeRecords() {
   C.FImpl->BySequence.clear();
   C.FImpl->BySequence.shrink_to_fit();
   C.FImpl->RecordBytes = 0;
+  for (auto& S : FImpl->Sharing)
+    S = {};
+  FImpl->Shared.clear();
+  FImpl->Shared.shrink_to_fit();
   C.FRecordCount = 0;
   C.FSequence = 0;
   // A new generation, different from the previous one: old bookmarks die.
@@ -1661,7 +1702,9 @@ TCollator& TmtbCustomMemTable::CollatorFor(bool CaseInsensitive) const {
 
 std::string_view TmtbCustomMemTable::SortKeyOf(const TmtbRecord* R, int Slot) const {
   const uint8_t* Dir = R->Data() + FImpl->KeyDirOffset + 8 * static_cast<size_t>(Slot);
-  return {reinterpret_cast<const char*>(R->Bytes() + LoadU32(Dir)), LoadU32(Dir + 4)};
+  const uint32_t Where = LoadU32(Dir), Len = LoadU32(Dir + 4);
+  if (Len & SharedFlag) return FImpl->Shared[Where]->Keys[Len & 1];
+  return {reinterpret_cast<const char*>(R->Bytes() + Where), Len};
 }
 
 int TmtbCustomMemTable::CompareRecords(const TmtbIndex& Index, const TmtbRecord* A,
@@ -2066,8 +2109,17 @@ TmtbRecord* TmtbCustomMemTable::BuildRecord() {
   // the same text as the record before is used again, and so is one of a
   // short text (a type) made before.
   std::vector<std::string>& Keys = I.Keys;
+  // Text met before is referred to, with its keys, instead of copied.
+  I.SharedIds.assign(I.Layout.size(), NotShared);
+  for (size_t F = 0; F < I.Layout.size(); ++F)
+    if (I.Layout[F].Shareable && !I.Edit[F].Null) I.SharedIds[F] = ShareValue(F);
   for (size_t K = 0; K < I.KeySlots.size(); ++K) {
     const auto& E = I.Edit[static_cast<size_t>(I.KeySlots[K].Field)];
+    if (I.SharedIds[static_cast<size_t>(I.KeySlots[K].Field)] != NotShared) {
+      Keys[K].clear();
+      I.KeyValid[K] = 0;
+      continue;
+    }
     if (E.Null) {
       Keys[K].clear();
       I.KeyValid[K] = 0;
@@ -2090,7 +2142,10 @@ TmtbRecord* TmtbCustomMemTable::BuildRecord() {
   }
   size_t Size = I.FixedSize;
   for (size_t F = 0; F < I.Layout.size(); ++F)
-    if (I.Layout[F].OutOfLine && !I.Edit[F].Null) Size += I.Edit[F].Bytes.size();
+    if (I.Layout[F].OutOfLine && !I.Edit[F].Null && I.SharedIds[F] == NotShared) {
+      if (I.Edit[F].Bytes.size() >= SharedFlag) throw EMemTableError("Record too large");
+      Size += I.Edit[F].Bytes.size();
+    }
   for (size_t K = 0; K < I.KeySlots.size(); ++K)
     Size += Keys[K].size();
   if (Size > 0xFFFFFFF0u) throw EMemTableError("Record too large");
@@ -2104,6 +2159,12 @@ TmtbRecord* TmtbCustomMemTable::BuildRecord() {
   uint32_t Tail = I.FixedSize;
   for (size_t K = 0; K < I.KeySlots.size(); ++K) {
     uint8_t* Dir = D + I.KeyDirOffset + 8 * K;
+    const uint32_t Id = I.SharedIds[static_cast<size_t>(I.KeySlots[K].Field)];
+    if (Id != NotShared) {
+      StoreU32(Dir, Id);
+      StoreU32(Dir + 4, SharedFlag | (I.KeySlots[K].CaseInsensitive ? 1u : 0u));
+      continue;
+    }
     StoreU32(Dir, Tail);
     StoreU32(Dir + 4, static_cast<uint32_t>(Keys[K].size()));
     std::memcpy(R->Bytes() + Tail, Keys[K].data(), Keys[K].size());
@@ -2114,7 +2175,10 @@ TmtbRecord* TmtbCustomMemTable::BuildRecord() {
     const auto& E = I.Edit[F];
     if (E.Null) continue;
     D[L.Offset] = NotNull;
-    if (L.OutOfLine) {
+    if (L.OutOfLine && I.SharedIds[F] != NotShared) {
+      StoreU32(D + L.Offset + 1, I.SharedIds[F]);
+      StoreU32(D + L.Offset + 5, SharedFlag);
+    } else if (L.OutOfLine) {
       StoreU32(D + L.Offset + 1, Tail);
       StoreU32(D + L.Offset + 5, static_cast<uint32_t>(E.Bytes.size()));
       std::memcpy(R->Bytes() + Tail, E.Bytes.data(), E.Bytes.size());
@@ -2124,6 +2188,35 @@ TmtbRecord* TmtbCustomMemTable::BuildRecord() {
     }
   }
   return R;
+}
+
+// The number of the shared value equal to field F's text in the edit
+// buffer, kept now if need be; NotShared when the field's values are seldom
+// met again.
+uint32_t TmtbCustomMemTable::ShareValue(size_t F) {
+  TImpl& I = *FImpl;
+  const std::string& Text = I.Edit[F].Bytes;
+  TImpl::TSharing& S = I.Sharing[F];
+  if (S.Last != NotShared && I.Shared[S.Last]->Text == Text) {
+    ++S.Found;
+    return S.Last;
+  }
+  if (const auto It = S.Ids.find(std::string_view(Text)); It != S.Ids.end()) {
+    ++S.Found;
+    return S.Last = It->second;
+  }
+  if (S.Closed || I.Shared.size() >= SharedFlag) return NotShared;
+  auto V = std::make_unique<TImpl::TSharedValue>();
+  V->Text = Text;
+  const auto& L = I.Layout[F];
+  if (L.KeySlot >= 0) CollatorFor(false).AppendSortKey(Text, V->Keys[0]);
+  if (L.KeySlotCI >= 0) CollatorFor(true).AppendSortKey(Text, V->Keys[1]);
+  const uint32_t Id = static_cast<uint32_t>(I.Shared.size());
+  I.Shared.push_back(std::move(V));
+  S.Ids.emplace(std::string_view(I.Shared.back()->Text), Id);
+  // Values mostly new (file names): stop keeping them, look up only.
+  if (++S.Added % 4096 == 0 && S.Found < S.Added) S.Closed = true;
+  return S.Last = Id;
 }
 
 void TmtbCustomMemTable::PlaceInBuiltIn(TmtbRecord* R) {

@@ -648,6 +648,7 @@ private:
   TmtbIndexStore::TLocation FindLocation(const TmtbIndex& Index, const TmtbRecord* Record,
                                          uint64_t Prefix) const;
   TmtbRecord* BuildRecord();
+  uint32_t ShareValue(size_t Field);
   void PlaceInBuiltIn(TmtbRecord* Record);
 
   std::string FName;
