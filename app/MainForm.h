@@ -143,6 +143,10 @@ public:
 
   // --- Catalogue and sort order
   void ScanFolder(const std::string& Folder);
+  // A start-up scan still running this long after it began shows the window.
+  static inline int StartupShowDelayMs = 300;
+  // Esc was pressed during the start-up scan: the program ends.
+  bool ExitRequested() const { return FExitRequested; }
   void SetSortColumn(const std::string& ColumnTitle);
   void dbgPicturesTitleClick(TdagColumn& Column);
 
@@ -233,6 +237,9 @@ private:
   bool FScanning = false;
   bool FAbortScan = false;
   std::optional<std::string> FPendingScan;
+  bool FStartupScan = false;   // the scan of FormCreate runs
+  bool FExitRequested = false; // Esc during it
+  bool CatalogueTree(const std::string& Root);
   std::unique_ptr<QObject> FAppMessageFilter;
   QEvent* FLastFiltered = nullptr; // the last double-click acted on
   unsigned long long FLastFilteredTime = 0;
