@@ -50,6 +50,8 @@ constexpr uint32_t MaxGeneration = 0x80000000u;
 // takes the offset's place); the lowest bit then picks the key.
 constexpr uint32_t SharedFlag = 0x80000000u;
 constexpr uint32_t NotShared = UINT32_MAX;
+// Records the selected index may collect during a bulk load before they are placed.
+constexpr size_t SelectedCatchUp = 4096;
 
 uint32_t LoadU32(const uint8_t* P) {
   uint32_t V;
@@ -2327,6 +2329,10 @@ void TmtbCustomMemTable::Post() {
     const TmtbIndexStore::TLocation Where = FindLocation(Index, R, Prefix);
     Index.FStore->InsertAt(Where, {Prefix, R});
   }
+  // The selected order is kept close behind a long bulk load, a few thousand
+  // records at a time, so that the first read after it has little to place.
+  if (Defer && !FSelected->BuiltIn() && FSelected->FPending.size() >= SelectedCatchUp)
+    FlushIndex(*FSelected);
   ResetEdit();
   // Back to browse at the cursor's unchanged position number.
   if (FActive >= 0 && I.Window[static_cast<size_t>(FActive)].Position < 0)
@@ -2516,6 +2522,7 @@ void TmtbCustomMemTable::PlaceRecords(TmtbIndex& Index, std::vector<TmtbRecord*>
   if (LabelsActive()) {
     const TmtbRecord* Prev = nullptr;
     for (TmtbRecord* R : Pending) {
+      if (FImpl->StopWorkers.load(std::memory_order_relaxed)) throw TPlacementStopped();
       if (!Prev || !SameFirstValue(Index, Prev, R)) EnsureLabel(Index, R);
       Prev = R;
       if (!LabelsActive()) break;
@@ -2536,6 +2543,7 @@ void TmtbCustomMemTable::PlaceRecords(TmtbIndex& Index, std::vector<TmtbRecord*>
   const TmtbRecord* Prev = nullptr;
   uint64_t PrevHigh = 0;
   for (TmtbRecord* R : Pending) {
+    if (FImpl->StopWorkers.load(std::memory_order_relaxed)) throw TPlacementStopped();
     uint64_t Prefix;
     if (Labelled && Prev && SameFirstValue(Index, Prev, R)) {
       // Same first value: same label; the low half is the second field's.

@@ -555,6 +555,7 @@ public:
   // indexes (other than unique ones and those with the partial or ignore-null
   // option) together, when an order is next needed: the cursor, RecNo,
   // bookmarks and orders are the same as when each is placed at its Post.
+  // The selected index places its collected records every few thousand.
   // On by default; off places every record at its Post.
   bool DeferIndexing() const { return FDeferIndexing; }
   void SetDeferIndexing(bool Value) { FDeferIndexing = Value; }
