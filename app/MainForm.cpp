@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QResizeEvent>
@@ -29,6 +31,7 @@
 #include "Orientation.h"
 #include "PicturePrefetch.h"
 #include "StatusBarAccessible.h"
+#include "ScanWorker.h"
 
 std::function<void(TfrmMain&)> TfrmMain::OnComponentsCreated;
 
@@ -466,16 +469,28 @@ void TfrmMain::FormCreate() {
   const TCommandLine CommandLine = ParseCommandLine(FArgs, ProgramFolder());
   SetOrientationEnabled(!CommandLine.NoOrient);
   // Double buffering: every widget paints through a back buffer here.
-  if (CommandLine.FolderFound) {
-    ScanFolder(CommandLine.FolderText);
-  } else if (!CommandLine.PathFolder.empty()) {
-    // A folder or picture path (what "Open with" passes): the scan starts on
-    // the picture when it was one.
-    FStartLocation = CommandLine.PathFolder;
-    FStartName = CommandLine.PathPicture;
-    ScanFolder(CommandLine.PathFolder);
-  } else {
-    ScanFolder(ProgramFolder());
+  {
+    // A scan still running after a moment shows the window (see CatalogueTree).
+    FStartupScan = true;
+    struct TEnd {
+      bool& Flag;
+      ~TEnd() { Flag = false; }
+    } End{FStartupScan};
+    if (CommandLine.FolderFound) {
+      ScanFolder(CommandLine.FolderText);
+    } else if (!CommandLine.PathFolder.empty()) {
+      // A folder or picture path (what "Open with" passes): the scan starts on
+      // the picture when it was one.
+      FStartLocation = CommandLine.PathFolder;
+      FStartName = CommandLine.PathPicture;
+      ScanFolder(CommandLine.PathFolder);
+    } else {
+      ScanFolder(ProgramFolder());
+    }
+  }
+  if (FExitRequested) {
+    hide();
+    return;
   }
   if (mtbPictures->RecordCount() == 0) btnOpenDirClick();
   SetFullScreen(true);
@@ -573,23 +588,7 @@ void TfrmMain::ScanFolder(const std::string& Folder) {
 
     const std::string Root = MakeRootPath(Folder);
     lbDir->setText(QString::fromStdString(Folder));
-    long long Count = 0;
-    Completed = !FAbortScan && WalkPictureTree(Root, [&](const TWalkPicture& P) {
-      TDateTime Date = 0;
-      if (!P.HasTime || !LocalDateTime(P.MTime, Date)) return true; // time unreadable: skipped
-      mtbPictures->Insert();
-      mtbPicturesName->SetAsString(P.Name);
-      mtbPicturesLocation->SetAsString(P.Folder);
-      mtbPicturesDate->SetAsDateTime(Date);
-      mtbPicturesType->SetAsString(P.Extension.substr(1));
-      mtbPictures->Post();
-      ++Count;
-      if (Count % 100 == 0) {
-        SetPanel(0, Num(Count) + " files added...");
-        QCoreApplication::processEvents();
-      }
-      return !FAbortScan;
-    });
+    Completed = !FAbortScan && CatalogueTree(Root);
   }
 
   if (FPendingScan) {
@@ -602,6 +601,82 @@ void TfrmMain::ScanFolder(const std::string& Folder) {
   SetSortColumn(FSortColumn.empty() ? std::string("Name") : FSortColumn);
   if (!GoToStartPicture()) mtbPictures->First();
   UpdateStatusBar();
+  // The other sort orders are made ready in the background for the first
+  // click on a column title.
+  mtbPictures->PrepareIndexes();
+}
+
+// Walks the tree on a worker thread and posts what it finds here, in the
+// walk's order, while the event loop keeps running: the window repaints and
+// answers keys throughout. Every 100th picture shows the count. Answers false
+// when the walk was ended early (a new scan asked for, or the program ends).
+bool TfrmMain::CatalogueTree(const std::string& Root) {
+  TScanWorker Worker(Root);
+  QEventLoop Loop;
+  QTimer Tick;
+  Tick.setInterval(1);
+  std::vector<TFoundPicture> Found;
+  size_t Next = 0; // the first picture of Found not posted yet
+  long long Count = 0;
+  bool Ended = false;
+  std::exception_ptr Failure;
+  QElapsedTimer Clock;
+  Clock.start();
+  QObject::connect(&Tick, &QTimer::timeout, [&] {
+    try {
+      if (FAbortScan) {
+        Worker.Stop();
+        Loop.quit();
+        return;
+      }
+      // Posts up to the next hundred (whose count is shown, then painted
+      // before the next tick), or for a few milliseconds at most.
+      QElapsedTimer Budget;
+      Budget.start();
+      bool Done = false, Hundred = false;
+      while (!Hundred && Budget.elapsed() < 15) {
+        if (Next == Found.size()) {
+          Found.clear();
+          Next = 0;
+          Done = Worker.Take(Found);
+          if (Found.empty()) break;
+        }
+        for (; Next < Found.size() && !Hundred; ++Next) {
+          const TFoundPicture& P = Found[Next];
+          TDateTime Date = 0;
+          if (!P.HasTime || !LocalDateTime(P.MTime, Date)) continue; // time unreadable: skipped
+          mtbPictures->Insert();
+          mtbPicturesName->SetAsString(P.Name);
+          mtbPicturesLocation->SetAsString(*P.Folder);
+          mtbPicturesDate->SetAsDateTime(Date);
+          mtbPicturesType->SetAsString(P.Type);
+          mtbPictures->Post();
+          ++Count;
+          if (Count % 100 == 0) {
+            SetPanel(0, Num(Count) + " files added...");
+            Hundred = true;
+          }
+        }
+      }
+      if (Done && Next == Found.size()) {
+        Ended = true;
+        Loop.quit();
+      }
+      // Waiting for the walk: look again shortly; with pictures at hand, at once.
+      Tick.setInterval(Next < Found.size() || Hundred ? 0 : 2);
+      // A start-up scan that takes long shows the window meanwhile.
+      if (FStartupScan && !isVisible() && Clock.elapsed() >= StartupShowDelayMs) show();
+    } catch (...) {
+      Failure = std::current_exception();
+      Worker.Stop();
+      Loop.quit();
+    }
+  });
+  Tick.start();
+  Loop.exec();
+  Tick.stop();
+  if (Failure) std::rethrow_exception(Failure);
+  return Ended && !FAbortScan;
 }
 
 bool TfrmMain::GoToStartPicture() {
@@ -1048,6 +1123,12 @@ bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
     FPressedKeys.erase(At);
     if (FPageKey != 0 && Key->key() == FPageKey) {
       FPageKey = 0;
+      return true;
+    }
+    if (FStartupScan && Key->key() == Qt::Key_Escape) {
+      // Esc while the window shows the start-up scan: the program ends.
+      FExitRequested = true;
+      FAbortScan = true;
       return true;
     }
     FormKeyUp(VirtualKey(Key->key(), Key->modifiers()), Key->modifiers());

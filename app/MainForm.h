@@ -161,6 +161,10 @@ public:
 
   // --- Catalogue and sort order
   void ScanFolder(const std::string& Folder);
+  // A start-up scan still running this long after it began shows the window.
+  static inline int StartupShowDelayMs = 300;
+  // Esc was pressed during the start-up scan: the program ends.
+  bool ExitRequested() const { return FExitRequested; }
   void SetSortColumn(const std::string& ColumnTitle);
   void dbgPicturesTitleClick(TdagColumn& Column);
 
@@ -265,6 +269,9 @@ private:
   // picture path on the command line; empty otherwise.
   std::string FStartLocation;
   std::string FStartName;
+  bool FStartupScan = false;   // the scan of FormCreate runs
+  bool FExitRequested = false; // Esc during it
+  bool CatalogueTree(const std::string& Root);
   std::unique_ptr<QObject> FAppMessageFilter;
   std::vector<int> FPressedKeys;   // keys whose press reached this window, not yet released
   QEvent* FLastFiltered = nullptr; // the last double-click acted on

@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
   RegisterImageFormats();
 
   TfrmMain frmMain(std::move(Args));
+  if (frmMain.ExitRequested()) return 0; // Esc during the start-up scan
   frmMain.AboutBox = std::make_unique<TAboutBox>(&frmMain);
   frmMain.AboutBox->hide();
   frmMain.show();

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <new>
 #include <random>
+#include <thread>
 #include <unordered_map>
 
 // ---------------------------------------------------------------------------
@@ -45,6 +46,12 @@ constexpr uint8_t NotNull = 2;
 constexpr int64_t MaxSequence = 0x7FFFFFCF;
 constexpr uint64_t RowOrderStep = uint64_t(1) << 32;
 constexpr uint32_t MaxGeneration = 0x80000000u;
+// Marks a length in a record as a reference to a shared value (whose number
+// takes the offset's place); the lowest bit then picks the key.
+constexpr uint32_t SharedFlag = 0x80000000u;
+constexpr uint32_t NotShared = UINT32_MAX;
+// Records the selected index may collect during a bulk load before they are placed.
+constexpr size_t SelectedCatchUp = 4096;
 
 uint32_t LoadU32(const uint8_t* P) {
   uint32_t V;
@@ -237,12 +244,22 @@ struct TmtbCustomMemTable::TBuffer {
 };
 
 struct TmtbCustomMemTable::TImpl {
+  // A text value kept once for the records that hold it (a folder's path, a
+  // type), with its sort keys: case-sensitive, then case-insensitive (each
+  // made when the field has that key slot).
+  struct TSharedValue {
+    std::string Text;
+    std::string Keys[2];
+  };
+  using TSharedValues = std::vector<std::unique_ptr<TSharedValue>>;
   struct TFieldLayout {
     uint32_t Offset = 0; // of the null indicator in the data area
     uint32_t Size = 0;   // inline value bytes
     bool OutOfLine = false;
-    int KeySlot = -1;   // sort key of the case-sensitive collation
-    int KeySlotCI = -1; // sort key of the case-insensitive collation
+    bool Shareable = false;                // text: equal values may be kept once
+    const TSharedValues* Shared = nullptr; // where shared values are kept
+    int KeySlot = -1;                      // sort key of the case-sensitive collation
+    int KeySlotCI = -1;                    // sort key of the case-insensitive collation
   };
   struct TKeySlot {
     int Field = 0;
@@ -279,7 +296,29 @@ struct TmtbCustomMemTable::TImpl {
   std::vector<char> KeyValid;
   static constexpr size_t ShortKeyText = 8, ShortKeyCount = 256;
   std::vector<std::unordered_map<std::string, std::string>> ShortKeys;
+
+  // Shared values and, per field, how they are found: the value the last
+  // record shared, then every value shared so far. A field whose values are
+  // seldom met again stops adding to them.
+  TSharedValues Shared;
+  struct TSharing {
+    std::unordered_map<std::string_view, uint32_t> Ids;
+    uint32_t Last = UINT32_MAX;
+    size_t Added = 0, Found = 0;
+    bool Closed = false;
+  };
+  std::vector<TSharing> Sharing;
+  std::vector<uint32_t> SharedIds; // of the record being built, per field
+
+  // Workers of PrepareIndexes, and the flag that makes them give up.
+  std::vector<std::thread> Workers;
+  std::atomic<bool> StopWorkers{false};
 };
+
+namespace {
+// Thrown inside a worker's sort when it is told to stop.
+struct TPlacementStopped {};
+} // namespace
 
 struct TmtbCommon::TImpl {
   std::recursive_mutex Lock;
@@ -328,6 +367,7 @@ TmtbIndex::TmtbIndex(std::string Name, std::string FieldsText, unsigned Options,
 TmtbIndex::~TmtbIndex() = default;
 
 int TmtbIndex::Count() const {
+  WaitReady();
   return FStore->Count() + static_cast<int>(FPending.size());
 }
 
@@ -394,8 +434,15 @@ TValueRef ReadRecordValue(const TmtbRecord* R, const TmtbCustomMemTable::TImpl::
   if (D[0] == 0) return V;
   V.Null = false;
   if (L.OutOfLine) {
-    V.P = R->Bytes() + LoadU32(D + 1);
-    V.Len = LoadU32(D + 5);
+    const uint32_t Where = LoadU32(D + 1), Len = LoadU32(D + 5);
+    if (Len & SharedFlag) {
+      const std::string& Text = (*L.Shared)[Where]->Text;
+      V.P = reinterpret_cast<const uint8_t*>(Text.data());
+      V.Len = Text.size();
+    } else {
+      V.P = R->Bytes() + Where;
+      V.Len = Len;
+    }
   } else {
     V.P = D + 1;
     V.Len = L.Size;
@@ -869,6 +916,7 @@ TmtbCustomMemTable::TmtbCustomMemTable(std::string Name)
 }
 
 TmtbCustomMemTable::~TmtbCustomMemTable() {
+  StopPreparing();
   try {
     if (Active()) Close();
   } catch (...) {
@@ -1078,6 +1126,8 @@ void TmtbCustomMemTable::Open() {
       L.Offset = Offset;
       L.OutOfLine = IsOutOfLine(FFields[K]->DataType());
       L.Size = L.OutOfLine ? 8 : InlineSize(FFields[K]->DataType());
+      L.Shareable = IsTextType(FFields[K]->DataType());
+      L.Shared = &I.Shared;
       Offset += 1 + L.Size;
     }
     for (int X = 1; X < FIndexes.Count(); ++X) {
@@ -1098,6 +1148,7 @@ void TmtbCustomMemTable::Open() {
     I.KeyTexts.assign(I.KeySlots.size(), {});
     I.KeyValid.assign(I.KeySlots.size(), 0);
     I.ShortKeys.assign(I.KeySlots.size(), {});
+    I.Sharing.assign(FFields.size(), {});
     I.DataSize = Offset;
     I.KeyDirOffset = (Offset + 3) & ~3u;
     I.FixedSize = static_cast<uint32_t>(sizeof(TmtbRecord)) + I.KeyDirOffset +
@@ -1174,6 +1225,7 @@ void TmtbCustomMemTable::Close() {
 }
 
 void TmtbCustomMemTable::FreeRecords() {
+  StopPreparing();
   TmtbCommon& C = *FCommon;
   TLock Guard(C.FImpl->Lock);
   for (auto& Index : FIndexes.FItems) {
@@ -1194,6 +1246,10 @@ void TmtbCustomMemTable::FreeRecords() {
   C.FImpl->BySequence.clear();
   C.FImpl->BySequence.shrink_to_fit();
   C.FImpl->RecordBytes = 0;
+  for (auto& S : FImpl->Sharing)
+    S = {};
+  FImpl->Shared.clear();
+  FImpl->Shared.shrink_to_fit();
   C.FRecordCount = 0;
   C.FSequence = 0;
   // A new generation, different from the previous one: old bookmarks die.
@@ -1469,6 +1525,31 @@ int TmtbCustomMemTable::MoveBy(int Distance) {
   const int OldTop = I.WindowTop;
   int Moved = 0;
   TLock Guard(FCommon->FImpl->Lock);
+  if (!I.Window.empty() && std::abs(static_cast<int64_t>(Distance)) >
+                               static_cast<int64_t>(I.Window.size()) + FWindowSize) {
+    // A long move: the window that stepping record by record would leave,
+    // made at once. It ends at the target (moving forward) or starts there
+    // (moving back); records are read when first needed.
+    const int Size = static_cast<int>(I.Window.size());
+    const int Current = I.Window[static_cast<size_t>(FActive)].Position;
+    const int N = FSelected->Count();
+    const int64_t Wanted = static_cast<int64_t>(Current) + Distance;
+    const int Target = static_cast<int>(std::clamp<int64_t>(Wanted, 0, N - 1));
+    const int Added =
+        Distance > 0 ? Target - I.Window.back().Position : I.Window.front().Position - Target;
+    const int NewSize = Size >= FWindowSize ? Size : std::min(FWindowSize, Size + Added);
+    const int Top = Distance > 0 ? Target - NewSize + 1 : Target;
+    I.Window.assign(static_cast<size_t>(NewSize), TBuffer{});
+    for (int K = 0; K < NewSize; ++K)
+      I.Window[static_cast<size_t>(K)].Position = Top + K;
+    I.WindowStale = true;
+    I.WindowTop = Top;
+    FActive = Distance > 0 ? NewSize - 1 : 0;
+    FEof = Wanted > N - 1;
+    FBof = Wanted < 0;
+    Moved = Target - Current;
+    Distance = 0;
+  }
   if (I.Window.empty()) {
     // No record buffered (an empty table): nothing to step to.
     if (Distance > 0) FEof = true;
@@ -1598,6 +1679,7 @@ int64_t TmtbCustomMemTable::CurrentRecordSequence() const {
 }
 
 size_t TmtbCustomMemTable::IndexMemoryUsed() const {
+  WaitForIndexes();
   size_t Sum = 0;
   for (const auto& I : FIndexes.FItems)
     Sum += I->FStore->MemoryUsed() + I->FPending.capacity() * sizeof(void*);
@@ -1622,7 +1704,9 @@ TCollator& TmtbCustomMemTable::CollatorFor(bool CaseInsensitive) const {
 
 std::string_view TmtbCustomMemTable::SortKeyOf(const TmtbRecord* R, int Slot) const {
   const uint8_t* Dir = R->Data() + FImpl->KeyDirOffset + 8 * static_cast<size_t>(Slot);
-  return {reinterpret_cast<const char*>(R->Bytes() + LoadU32(Dir)), LoadU32(Dir + 4)};
+  const uint32_t Where = LoadU32(Dir), Len = LoadU32(Dir + 4);
+  if (Len & SharedFlag) return FImpl->Shared[Where]->Keys[Len & 1];
+  return {reinterpret_cast<const char*>(R->Bytes() + Where), Len};
 }
 
 int TmtbCustomMemTable::CompareRecords(const TmtbIndex& Index, const TmtbRecord* A,
@@ -2027,8 +2111,17 @@ TmtbRecord* TmtbCustomMemTable::BuildRecord() {
   // the same text as the record before is used again, and so is one of a
   // short text (a type) made before.
   std::vector<std::string>& Keys = I.Keys;
+  // Text met before is referred to, with its keys, instead of copied.
+  I.SharedIds.assign(I.Layout.size(), NotShared);
+  for (size_t F = 0; F < I.Layout.size(); ++F)
+    if (I.Layout[F].Shareable && !I.Edit[F].Null) I.SharedIds[F] = ShareValue(F);
   for (size_t K = 0; K < I.KeySlots.size(); ++K) {
     const auto& E = I.Edit[static_cast<size_t>(I.KeySlots[K].Field)];
+    if (I.SharedIds[static_cast<size_t>(I.KeySlots[K].Field)] != NotShared) {
+      Keys[K].clear();
+      I.KeyValid[K] = 0;
+      continue;
+    }
     if (E.Null) {
       Keys[K].clear();
       I.KeyValid[K] = 0;
@@ -2051,7 +2144,10 @@ TmtbRecord* TmtbCustomMemTable::BuildRecord() {
   }
   size_t Size = I.FixedSize;
   for (size_t F = 0; F < I.Layout.size(); ++F)
-    if (I.Layout[F].OutOfLine && !I.Edit[F].Null) Size += I.Edit[F].Bytes.size();
+    if (I.Layout[F].OutOfLine && !I.Edit[F].Null && I.SharedIds[F] == NotShared) {
+      if (I.Edit[F].Bytes.size() >= SharedFlag) throw EMemTableError("Record too large");
+      Size += I.Edit[F].Bytes.size();
+    }
   for (size_t K = 0; K < I.KeySlots.size(); ++K)
     Size += Keys[K].size();
   if (Size > 0xFFFFFFF0u) throw EMemTableError("Record too large");
@@ -2065,6 +2161,12 @@ TmtbRecord* TmtbCustomMemTable::BuildRecord() {
   uint32_t Tail = I.FixedSize;
   for (size_t K = 0; K < I.KeySlots.size(); ++K) {
     uint8_t* Dir = D + I.KeyDirOffset + 8 * K;
+    const uint32_t Id = I.SharedIds[static_cast<size_t>(I.KeySlots[K].Field)];
+    if (Id != NotShared) {
+      StoreU32(Dir, Id);
+      StoreU32(Dir + 4, SharedFlag | (I.KeySlots[K].CaseInsensitive ? 1u : 0u));
+      continue;
+    }
     StoreU32(Dir, Tail);
     StoreU32(Dir + 4, static_cast<uint32_t>(Keys[K].size()));
     std::memcpy(R->Bytes() + Tail, Keys[K].data(), Keys[K].size());
@@ -2075,7 +2177,10 @@ TmtbRecord* TmtbCustomMemTable::BuildRecord() {
     const auto& E = I.Edit[F];
     if (E.Null) continue;
     D[L.Offset] = NotNull;
-    if (L.OutOfLine) {
+    if (L.OutOfLine && I.SharedIds[F] != NotShared) {
+      StoreU32(D + L.Offset + 1, I.SharedIds[F]);
+      StoreU32(D + L.Offset + 5, SharedFlag);
+    } else if (L.OutOfLine) {
       StoreU32(D + L.Offset + 1, Tail);
       StoreU32(D + L.Offset + 5, static_cast<uint32_t>(E.Bytes.size()));
       std::memcpy(R->Bytes() + Tail, E.Bytes.data(), E.Bytes.size());
@@ -2085,6 +2190,35 @@ TmtbRecord* TmtbCustomMemTable::BuildRecord() {
     }
   }
   return R;
+}
+
+// The number of the shared value equal to field F's text in the edit
+// buffer, kept now if need be; NotShared when the field's values are seldom
+// met again.
+uint32_t TmtbCustomMemTable::ShareValue(size_t F) {
+  TImpl& I = *FImpl;
+  const std::string& Text = I.Edit[F].Bytes;
+  TImpl::TSharing& S = I.Sharing[F];
+  if (S.Last != NotShared && I.Shared[S.Last]->Text == Text) {
+    ++S.Found;
+    return S.Last;
+  }
+  if (const auto It = S.Ids.find(std::string_view(Text)); It != S.Ids.end()) {
+    ++S.Found;
+    return S.Last = It->second;
+  }
+  if (S.Closed || I.Shared.size() >= SharedFlag) return NotShared;
+  auto V = std::make_unique<TImpl::TSharedValue>();
+  V->Text = Text;
+  const auto& L = I.Layout[F];
+  if (L.KeySlot >= 0) CollatorFor(false).AppendSortKey(Text, V->Keys[0]);
+  if (L.KeySlotCI >= 0) CollatorFor(true).AppendSortKey(Text, V->Keys[1]);
+  const uint32_t Id = static_cast<uint32_t>(I.Shared.size());
+  I.Shared.push_back(std::move(V));
+  S.Ids.emplace(std::string_view(I.Shared.back()->Text), Id);
+  // Values mostly new (file names): stop keeping them, look up only.
+  if (++S.Added % 4096 == 0 && S.Found < S.Added) S.Closed = true;
+  return S.Last = Id;
 }
 
 void TmtbCustomMemTable::PlaceInBuiltIn(TmtbRecord* R) {
@@ -2120,6 +2254,7 @@ void TmtbCustomMemTable::PlaceInBuiltIn(TmtbRecord* R) {
 void TmtbCustomMemTable::Post() {
   CheckActive();
   if (FState != dsInsert && FState != dsEdit) DatabaseError("Dataset is not in edit mode.");
+  WaitForIndexes();
   TImpl& I = *FImpl;
   TmtbCommon& C = *FCommon;
   TLock Guard(C.FImpl->Lock);
@@ -2194,6 +2329,10 @@ void TmtbCustomMemTable::Post() {
     const TmtbIndexStore::TLocation Where = FindLocation(Index, R, Prefix);
     Index.FStore->InsertAt(Where, {Prefix, R});
   }
+  // The selected order is kept close behind a long bulk load, a few thousand
+  // records at a time, so that the first read after it has little to place.
+  if (Defer && !FSelected->BuiltIn() && FSelected->FPending.size() >= SelectedCatchUp)
+    FlushIndex(*FSelected);
   ResetEdit();
   // Back to browse at the cursor's unchanged position number.
   if (FActive >= 0 && I.Window[static_cast<size_t>(FActive)].Position < 0)
@@ -2318,8 +2457,10 @@ void TmtbCustomMemTable::SortEntries(const TmtbIndex& Index, std::vector<TmtbInd
       Shared = P;
     }
   }
+  const std::atomic<bool>& Stop = FImpl->StopWorkers;
   const auto Less = [&](const TItem& A, const TItem& B) {
     if (A.Sort != B.Sort) return A.Sort < B.Sort;
+    if (Stop.load(std::memory_order_relaxed)) throw TPlacementStopped();
     const int C = CompareRecords(Index, A.Entry.Record, B.Entry.Record);
     return C != 0 ? C < 0 : SequenceOrder(A.Entry.Record, B.Entry.Record) < 0;
   };
@@ -2347,8 +2488,24 @@ void TmtbCustomMemTable::SortEntries(const TmtbIndex& Index, std::vector<TmtbInd
 void TmtbCustomMemTable::FlushIndex(TmtbIndex& Index) {
   if (Index.FPending.empty()) return;
   TLock Guard(FCommon->FImpl->Lock);
+  PlaceWaiting(Index);
+}
+
+// The work of FlushIndex without the store's lock: workers of PrepareIndexes
+// run it for different indexes at once. It touches only this index and reads
+// the records. When it fails (or is stopped) the records wait again.
+void TmtbCustomMemTable::PlaceWaiting(TmtbIndex& Index) {
   std::vector<TmtbRecord*> Pending;
   Pending.swap(Index.FPending);
+  try {
+    PlaceRecords(Index, Pending);
+  } catch (...) {
+    Index.FPending.swap(Pending);
+    throw;
+  }
+}
+
+void TmtbCustomMemTable::PlaceRecords(TmtbIndex& Index, std::vector<TmtbRecord*>& Pending) {
   TmtbIndexStore& S = *Index.FStore;
   // Order labels for new first values (records of one folder arrive
   // together: a value like the one before needs no look-up).
@@ -2365,6 +2522,7 @@ void TmtbCustomMemTable::FlushIndex(TmtbIndex& Index) {
   if (LabelsActive()) {
     const TmtbRecord* Prev = nullptr;
     for (TmtbRecord* R : Pending) {
+      if (FImpl->StopWorkers.load(std::memory_order_relaxed)) throw TPlacementStopped();
       if (!Prev || !SameFirstValue(Index, Prev, R)) EnsureLabel(Index, R);
       Prev = R;
       if (!LabelsActive()) break;
@@ -2385,6 +2543,7 @@ void TmtbCustomMemTable::FlushIndex(TmtbIndex& Index) {
   const TmtbRecord* Prev = nullptr;
   uint64_t PrevHigh = 0;
   for (TmtbRecord* R : Pending) {
+    if (FImpl->StopWorkers.load(std::memory_order_relaxed)) throw TPlacementStopped();
     uint64_t Prefix;
     if (Labelled && Prev && SameFirstValue(Index, Prev, R)) {
       // Same first value: same label; the low half is the second field's.
@@ -2399,6 +2558,7 @@ void TmtbCustomMemTable::FlushIndex(TmtbIndex& Index) {
   }
   const auto Less = [&](const TmtbIndexEntry& A, const TmtbIndexEntry& B) {
     if (A.Prefix != B.Prefix) return A.Prefix < B.Prefix;
+    if (FImpl->StopWorkers.load(std::memory_order_relaxed)) throw TPlacementStopped();
     const int C = CompareRecords(Index, A.Record, B.Record);
     return C != 0 ? C < 0 : SequenceOrder(A.Record, B.Record) < 0;
   };
@@ -2421,6 +2581,7 @@ void TmtbCustomMemTable::Delete() {
     return;
   }
   if (IsEmpty()) DatabaseError("Cannot perform this operation on an empty dataset");
+  WaitForIndexes();
   DataEvent(deCheckBrowseMode);
   DoBeforeScroll();
   TImpl& I = *FImpl;
@@ -2468,6 +2629,7 @@ void TmtbCustomMemTable::ClearRecords() {
 void TmtbCustomMemTable::SwitchIndex(TmtbIndex* Index) {
   if (Index == FSelected) return;
   CheckBrowseMode();
+  WaitForIndexes();
   TImpl& I = *FImpl;
   try {
     SettleWindow();
@@ -2542,4 +2704,70 @@ std::unique_ptr<TStream> TmtbCustomMemTable::CreateBlobStream(TField& Field, boo
   if (!Field.IsBlob())
     throw EDatabaseError("Field '" + Field.FieldName() + "' is not a blob field");
   return std::make_unique<TmtbBlobStream>(Field, ForWrite);
+}
+
+// ---------------------------------------------------------------------------
+// Placing the other orders on worker threads
+
+void TmtbCustomMemTable::PrepareIndexes() {
+  if (!Active() || FDisableCount > 0) return;
+  WaitForIndexes();
+  std::vector<TmtbIndex*> Work;
+  for (int X = 1; X < FIndexes.Count(); ++X) {
+    TmtbIndex& Index = FIndexes.Items(X);
+    if (&Index != FSelected && !Index.FPending.empty()) Work.push_back(&Index);
+  }
+  if (Work.empty()) return;
+  TImpl& I = *FImpl;
+  I.StopWorkers = false;
+  // One shared list of indexes; each worker takes the next one.
+  struct TQueue {
+    std::vector<TmtbIndex*> Items;
+    std::vector<std::promise<void>> Done;
+    std::atomic<size_t> Next{0};
+  };
+  auto Queue = std::make_shared<TQueue>();
+  Queue->Items = Work;
+  Queue->Done.resize(Work.size());
+  for (size_t K = 0; K < Work.size(); ++K)
+    Work[K]->FReady = Queue->Done[K].get_future().share();
+  const unsigned Threads =
+      std::max(1u, std::min<unsigned>(std::thread::hardware_concurrency(), Work.size()));
+  for (unsigned T = 0; T < Threads; ++T)
+    I.Workers.emplace_back([this, Queue] {
+      for (size_t K; (K = Queue->Next.fetch_add(1)) < Queue->Items.size();) {
+        try {
+          if (!FImpl->StopWorkers) PlaceWaiting(*Queue->Items[K]);
+        } catch (...) {
+          // Stopped or failed: the records wait and are placed when needed.
+        }
+        Queue->Done[K].set_value();
+      }
+    });
+}
+
+bool TmtbCustomMemTable::PreparingIndexes() const {
+  for (int X = 1; X < FIndexes.Count(); ++X) {
+    const auto& Ready = FIndexes.Items(X).FReady;
+    if (Ready.valid() && Ready.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+      return true;
+  }
+  return false;
+}
+
+void TmtbCustomMemTable::WaitForIndexes() const {
+  TImpl& I = *FImpl;
+  if (I.Workers.empty()) return;
+  for (std::thread& T : I.Workers)
+    T.join();
+  I.Workers.clear();
+  for (int X = 1; X < FIndexes.Count(); ++X)
+    FIndexes.Items(X).FReady = {};
+}
+
+void TmtbCustomMemTable::StopPreparing() {
+  if (FImpl->Workers.empty()) return;
+  FImpl->StopWorkers = true;
+  WaitForIndexes();
+  FImpl->StopWorkers = false;
 }

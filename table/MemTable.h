@@ -10,7 +10,9 @@
 #include "Stream.h"
 
 #include <cstdint>
+#include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -269,12 +271,18 @@ public:
   const std::string& FieldsText() const { return FFieldsText; }
   unsigned Options() const { return FOptions; } // TIndexOption bits
   const TmtbFieldList& FieldList() const { return FFieldList; }
-  bool Ordered() const { return FOrdered; }
+  bool Ordered() const {
+    WaitReady();
+    return FOrdered;
+  }
   bool Maintained() const { return FMaintained; }
   bool BuiltIn() const { return FBuiltIn; }
   bool Unique() const { return (FOptions & ixUnique) != 0; }
-  int Count() const; // records in the index, placed or waiting to be placed
-  int PendingCount() const { return static_cast<int>(FPending.size()); } // waiting to be placed
+  int Count() const;         // records in the index, placed or waiting to be placed
+  int PendingCount() const { // waiting to be placed
+    WaitReady();
+    return static_cast<int>(FPending.size());
+  }
 
 private:
   friend class TmtbCustomMemTable;
@@ -293,6 +301,12 @@ private:
   // few of them: they make the entries' key prefixes decisive.
   struct TLabels;
   std::unique_ptr<TLabels> FLabels;
+  // Valid while a worker thread places this index's waiting records (see
+  // PrepareIndexes); readers of the index's state wait for it.
+  mutable std::shared_future<void> FReady;
+  void WaitReady() const {
+    if (FReady.valid()) FReady.wait();
+  }
 };
 
 class TmtbIndexes {
@@ -541,9 +555,22 @@ public:
   // indexes (other than unique ones and those with the partial or ignore-null
   // option) together, when an order is next needed: the cursor, RecNo,
   // bookmarks and orders are the same as when each is placed at its Post.
+  // The selected index places its collected records every few thousand.
   // On by default; off places every record at its Post.
   bool DeferIndexing() const { return FDeferIndexing; }
   void SetDeferIndexing(bool Value) { FDeferIndexing = Value; }
+  // Places the records every defined index other than the selected one is
+  // still waiting for, on worker threads, while the table goes on serving
+  // the selected order on this thread: after a bulk load the other orders are
+  // ready before they are first selected. Whatever reads or changes those
+  // indexes (selecting one, Post, Delete) waits for the workers first;
+  // ClearRecords and Close stop them early. The orders are the same as
+  // without it. Does nothing while controls are disabled.
+  void PrepareIndexes();
+  // True while workers started by PrepareIndexes are still placing records.
+  bool PreparingIndexes() const;
+  // Waits until the workers started by PrepareIndexes have ended.
+  void WaitForIndexes() const;
 
   // Indexes and store.
   TmtbIndexes& Indexes() { return FIndexes; }
@@ -591,6 +618,9 @@ private:
   void SettleWindow() const;
   bool Deferrable(const TmtbIndex& Index) const;
   void FlushIndex(TmtbIndex& Index);
+  void PlaceWaiting(TmtbIndex& Index);
+  void PlaceRecords(TmtbIndex& Index, std::vector<TmtbRecord*>& Pending);
+  void StopPreparing();
   void SortEntries(const TmtbIndex& Index, std::vector<TmtbIndexEntry>& Entries,
                    bool Labelled) const;
   bool SameFirstValue(const TmtbIndex& Index, const TmtbRecord* A, const TmtbRecord* B) const;
@@ -619,6 +649,7 @@ private:
   TmtbIndexStore::TLocation FindLocation(const TmtbIndex& Index, const TmtbRecord* Record,
                                          uint64_t Prefix) const;
   TmtbRecord* BuildRecord();
+  uint32_t ShareValue(size_t Field);
   void PlaceInBuiltIn(TmtbRecord* Record);
 
   std::string FName;

@@ -345,7 +345,7 @@ TEST_F(MainFormTest, ScanCataloguesByWholeExtensionAndSkipsHidden) {
                       {"PHOTO.JPG", Tree.Root(), "JPG"}, {"a.Tiff", Tree.Path("sub/"), "Tiff"}}));
 }
 
-TEST_F(MainFormTest, ScanReportsProgressEveryHundredAndPumpsThen) {
+TEST_F(MainFormTest, ScanReportsEveryHundredWhileTheLoopRuns) {
   Tree.File("seed.png");
   Start();
   for (int i = 0; i < 250; ++i)
@@ -365,9 +365,12 @@ TEST_F(MainFormTest, ScanReportsProgressEveryHundredAndPumpsThen) {
   Probe.start();
   Form->ScanFolder(Tree.Root());
   Probe.stop();
+  // The event loop runs throughout the walk (as often as it likes); between
+  // its passes it shows each hundred's count once, in order.
+  Seen.erase(std::unique(Seen.begin(), Seen.end()), Seen.end());
   EXPECT_EQ(Seen,
             (std::vector<QString>{"0 files added...", "100 files added...", "200 files added..."}));
-  EXPECT_EQ(Ticks, 3);
+  EXPECT_GE(Ticks, 3);
   EXPECT_EQ(Panel(1), "1 of 251");
   EXPECT_FALSE(Form->mtbPictures->ControlsDisabled());
   EXPECT_TRUE(Form->dsPictures->Enabled());
@@ -381,6 +384,69 @@ TEST_F(MainFormTest, LinkLoopScanEnds) {
   Start();
   EXPECT_EQ(Form->mtbPictures->RecordCount(), 1);
   EXPECT_EQ(Panel(1), "1 of 1");
+}
+
+// A start-up scan that outlasts the delay shows the window while it runs
+// (busy cursor, progress text, the list off); the state after it is the
+// usual one. Esc during it ends the program: the rest of the start-up is
+// skipped. The delay is made 0 so that every scan outlasts it.
+TEST_F(MainFormTest, SlowStartupScanShowsTheWindowAndEscEndsIt) {
+  for (int i = 0; i < 400; ++i)
+    Tree.File("d" + std::to_string(i % 5) + "/p" + std::to_string(i) + ".png");
+  const int SavedDelay = TfrmMain::StartupShowDelayMs;
+  TfrmMain::StartupShowDelayMs = 0;
+  struct TRestore {
+    int Value;
+    ~TRestore() { TfrmMain::StartupShowDelayMs = Value; }
+  } Restore{SavedDelay};
+  for (const bool PressEsc : {false, true}) {
+    SCOPED_TRACE(PressEsc ? "Esc pressed" : "left to end");
+    bool SeenWhileScanning = false, EscSent = false;
+    QString ProgressSeen;
+    QTimer Probe;
+    Probe.setInterval(0);
+    BeforeCreate = [&](TfrmMain& F) {
+      QObject::connect(&Probe, &QTimer::timeout, [&] {
+        if (!F.isVisible() || !F.mtbPictures->ControlsDisabled()) return;
+        SeenWhileScanning = true;
+        ProgressSeen = F.sbMain->PanelText(0);
+        EXPECT_NE(QApplication::overrideCursor(), nullptr);
+        EXPECT_FALSE(F.dsPictures->Enabled());
+        if (PressEsc && !EscSent) {
+          EscSent = true;
+          QWidget* Target = QApplication::focusWidget() ? QApplication::focusWidget() : &F;
+          QKeyEvent Release(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
+          QApplication::sendEvent(Target, &Release);
+        }
+      });
+      Probe.start();
+    };
+    TfrmMain::OnComponentsCreated = [this](TfrmMain& F) {
+      F.brfldMain->OnDialogShown = [this](TBrowseFolderDialog& D) {
+        ++DialogCount;
+        D.reject();
+      };
+      if (BeforeCreate) BeforeCreate(F);
+    };
+    Form = std::make_unique<TfrmMain>(
+        std::vector<std::string>{"TobbinsImbrel", "-Dir:" + Tree.Root()});
+    Probe.stop();
+    EXPECT_TRUE(SeenWhileScanning);
+    EXPECT_TRUE(ProgressSeen.endsWith(" files added...")) << ProgressSeen.toStdString();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_FALSE(Form->mtbPictures->ControlsDisabled());
+    EXPECT_EQ(Form->ExitRequested(), PressEsc);
+    if (PressEsc) {
+      EXPECT_FALSE(Form->isVisible());
+      EXPECT_FALSE(Form->FFullScreen) << "the rest of the start-up is skipped";
+    } else {
+      EXPECT_TRUE(Form->FFullScreen);
+      EXPECT_EQ(Form->mtbPictures->RecordCount(), 400);
+      EXPECT_EQ(Panel(1), "1 of 400");
+      EXPECT_EQ(DialogCount, 0);
+    }
+    Form.reset();
+  }
 }
 
 TEST_F(MainFormTest, ScanAskedInTheFirstPumpReplacesTheRunningOne) {

@@ -268,3 +268,78 @@ TEST(DeferredPostTest, UniqueAndPartialIndexesPlaceAtOnce) {
 }
 
 } // namespace
+
+namespace {
+
+// Names with equal keys under the collation and names that are not valid
+// UTF-8 (each ill-formed sequence collates like U+FFFD, so they tie there and
+// only the bytes keep them apart), in many folders.
+std::vector<TRandomPicture> MixedPictures(int Count, unsigned Seed) {
+  static const char* const Names[] = {
+      "a.jpg",     "A.jpg",         "co-op.jpg",    "coop.jpg", "co_op.jpg",
+      "img10.jpg", "img2.jpg",      "\xff.jpg",     "\xfe.jpg", "\xef\xbf\xbd.jpg",
+      "a\xc3.jpg", "a\xc3\x28.jpg", "\xc0\xaf.png", "Äpfel.png"};
+  static const char* const Types[] = {"jpg", "JPG", "png", "\xff"};
+  std::mt19937 Rng(Seed);
+  std::vector<TRandomPicture> Result;
+  for (int K = 0; K < Count; ++K) {
+    TRandomPicture P;
+    P.Name = Names[Rng() % std::size(Names)];
+    if (Rng() % 2) P.Name = std::to_string(Rng() % 50) + P.Name;
+    P.Location = "/p/" + std::to_string(Rng() % 300) + (Rng() % 5 ? "/" : "\xff/");
+    P.Type = Types[Rng() % std::size(Types)];
+    P.Date = 40000.0 + static_cast<double>(Rng() % 20);
+    Result.push_back(std::move(P));
+  }
+  return Result;
+}
+
+void BulkLoad(TmtbCustomMemTable& T, const std::vector<TRandomPicture>& Pictures) {
+  T.DisableControls();
+  T.ClearRecords();
+  for (const auto& P : Pictures)
+    AddPicture(T, P.Name, P.Location, P.Date, P.Type);
+  T.EnableControls();
+  T.First();
+}
+
+} // namespace
+
+// A bulk load whose other orders are placed by worker threads while this
+// thread reads the selected order gives the orders that placing every record
+// at its Post gives; so does a load whose workers a new load stops, and posts
+// and deletes made while the workers run.
+TEST(DeferredPostTest, OrdersPreparedOnWorkersMatchPlacingAtEachPost) {
+  const std::vector<TRandomPicture> First = MixedPictures(6000, 5), Second = MixedPictures(9000, 6);
+  auto Now = OpenPictureTable();
+  Now->SetDeferIndexing(false);
+  auto Later = OpenPictureTable();
+
+  // A load stopped early by the next one.
+  BulkLoad(*Later, First);
+  Later->PrepareIndexes();
+  BulkLoad(*Later, Second);
+  BulkLoad(*Now, Second);
+  Later->PrepareIndexes();
+  // This thread goes on with the selected order meanwhile.
+  for (int K = 0; K < 50; ++K)
+    Later->MoveBy(K % 2 ? 97 : -31);
+  Later->WaitForIndexes();
+  EXPECT_FALSE(Later->PreparingIndexes());
+  for (int K = 1; K < Later->Indexes().Count(); ++K)
+    EXPECT_EQ(Later->Indexes().Items(K).PendingCount(), 0) << Later->Indexes().Items(K).Name();
+  EXPECT_EQ(AllOrders(*Now), AllOrders(*Later));
+
+  // Posting and deleting right after the workers start: each waits for them.
+  for (auto* T : {Now.get(), Later.get()}) {
+    T->SetIndexName("mtbidxTypeName");
+    BulkLoad(*T, First);
+    T->PrepareIndexes();
+    AddPicture(*T, "\xff.jpg", "/p/1/", 40001.0, "jpg");
+    T->SetRecNo(17);
+    T->Delete();
+    T->PrepareIndexes(); // nothing is waiting: no worker
+    EXPECT_FALSE(T->PreparingIndexes());
+  }
+  EXPECT_EQ(AllOrders(*Now), AllOrders(*Later));
+}

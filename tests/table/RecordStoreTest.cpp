@@ -3,6 +3,7 @@
 
 #include "TableTestUtil.h"
 
+#include <algorithm>
 #include <cmath>
 
 using namespace tabletest;
@@ -182,6 +183,66 @@ TEST(DateTime, NonFiniteValuesAreRefused) {
   T->Insert();
   EXPECT_THROW(T->FieldByName("Date").SetAsDateTime(std::nan("")), EDatabaseError);
   EXPECT_TRUE(T->FieldByName("Date").IsNull());
+}
+
+} // namespace
+
+namespace {
+
+// Texts met again (a folder's pictures, types) are kept once; texts mostly
+// new (file names) stop being kept that way. Either way every record reads
+// back its own values, also after deletes and after the table is emptied
+// and filled again, and the orders by such fields hold.
+TEST(SharedText, EveryRecordReadsBackItsOwnValues) {
+  auto T = OpenPictureTable();
+  T->SetIndexName("");
+  struct TRow {
+    std::string Name, Location, Type;
+  };
+  for (int Round = 0; Round < 2; ++Round) {
+    std::vector<TRow> Rows;
+    T->DisableControls();
+    T->ClearRecords();
+    for (int K = 0; K < 9000; ++K) {
+      // Folders in runs, then coming back; names all different; an empty
+      // text and a long folder path among them.
+      TRow R{"n" + std::to_string(K * 7 + Round) + ".jpg",
+             K % 500 == 0 ? std::string(3000, 'x') + "/"
+                          : "/f/" + std::to_string((K / 40) % 60 + Round) + "/",
+             K % 3 == 0   ? "JPG"
+             : K % 3 == 1 ? "png"
+                          : ""};
+      AddPicture(*T, R.Name, R.Location, 40000.0, R.Type);
+      Rows.push_back(R);
+    }
+    T->EnableControls();
+    T->SetRecNo(100);
+    const std::string Deleted = T->FieldByName("Name").AsString();
+    T->Delete();
+    std::erase_if(Rows, [&](const TRow& R) { return R.Name == Deleted; });
+    std::vector<TRow> Read;
+    T->DisableControls();
+    for (T->First(); !T->Eof(); T->Next())
+      Read.push_back({T->FieldByName("Name").AsString(), T->FieldByName("Location").AsString(),
+                      T->FieldByName("Type").AsString()});
+    T->EnableControls();
+    // Names are all different: compare the records by name.
+    const auto ByName = [](const TRow& A, const TRow& B) { return A.Name < B.Name; };
+    std::sort(Rows.begin(), Rows.end(), ByName);
+    std::sort(Read.begin(), Read.end(), ByName);
+    ASSERT_EQ(Read.size(), Rows.size());
+    for (size_t K = 0; K < Rows.size(); ++K) {
+      ASSERT_EQ(Read[K].Name, Rows[K].Name) << K;
+      ASSERT_EQ(Read[K].Location, Rows[K].Location) << K;
+      ASSERT_EQ(Read[K].Type, Rows[K].Type) << K;
+    }
+    T->SetIndexName("mtbidxLocationName");
+    const std::vector<std::string> Locations = Column(*T, "Location");
+    // Folders of digits and slashes: the collation's order is the bytes'.
+    EXPECT_TRUE(std::is_sorted(Locations.begin(), Locations.end()));
+    EXPECT_EQ(Locations.back(), std::string(3000, 'x') + "/");
+    T->SetIndexName("");
+  }
 }
 
 } // namespace

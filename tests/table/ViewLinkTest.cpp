@@ -154,3 +154,73 @@ TEST_F(ViewLinkTest, InsertShowsNewRowAndEditingChanges) {
 }
 
 } // namespace
+
+namespace {
+
+// The window a view sees after a move: rows, active row, Bof, Eof and RecNo.
+struct TWindowState {
+  std::vector<std::string> Rows;
+  int Active = -1, RecNo = -1;
+  bool Bof = false, Eof = false;
+  bool operator==(const TWindowState&) const = default;
+};
+
+TWindowState StateOf(TmtbCustomMemTable& T, const TDataLink& Link) {
+  TWindowState S;
+  for (int K = 0; K < Link.RecordCount(); ++K)
+    S.Rows.push_back(Link.DisplayText(K, T.FieldByName("Name")));
+  S.Active = Link.ActiveRecord();
+  S.RecNo = T.RecNo();
+  S.Bof = T.Bof();
+  S.Eof = T.Eof();
+  return S;
+}
+
+} // namespace
+
+// A long move is made at once; it must leave exactly the window, the flags
+// and the count of records moved that stepping one record at a time leaves,
+// also when it runs into either end and when the window is not full yet.
+TEST(LongMoveTest, SameWindowAsSteppingRecordByRecord) {
+  struct TCase {
+    int Records, Buffers, Start;
+    std::vector<int> Moves;
+  };
+  const TCase Cases[] = {
+      {200, 7, 1, {150, -120, 60, -3, 40, -39}},
+      {200, 7, 100, {500, -500, 199, -199}},  // past both ends
+      {200, 1, 50, {30, -30, 149, -200}},     // a window of one row
+      {12, 30, 1, {11, -11, 20}},             // fewer records than rows
+      {60, 9, 30, {-25, 25, 29, 3, -58, 40}}, // active row in the middle first
+  };
+  for (const TCase& C : Cases) {
+    auto Stepped = OpenPictureTable(), Jumped = OpenPictureTable();
+    TDataSource SourceA, SourceB;
+    TRecordingLink LinkA, LinkB;
+    for (auto* T : {Stepped.get(), Jumped.get()})
+      for (int K = 0; K < C.Records; ++K)
+        AddPicture(*T, "p" + std::to_string(1000 + K) + ".jpg", "/d/");
+    SourceA.SetDataSet(Stepped.get());
+    SourceB.SetDataSet(Jumped.get());
+    LinkA.SetBufferCount(C.Buffers);
+    LinkB.SetBufferCount(C.Buffers);
+    LinkA.SetDataSource(&SourceA);
+    LinkB.SetDataSource(&SourceB);
+    for (auto* T : {Stepped.get(), Jumped.get()}) {
+      T->First();
+      T->MoveBy(C.Start - 1);
+    }
+    for (int Move : C.Moves) {
+      int SteppedMoved = 0;
+      for (int K = 0; K < std::abs(Move); ++K)
+        SteppedMoved += Stepped->MoveBy(Move > 0 ? 1 : -1);
+      EXPECT_EQ(Jumped->MoveBy(Move), SteppedMoved) << C.Records << " records, move " << Move;
+      EXPECT_EQ(StateOf(*Jumped, LinkB), StateOf(*Stepped, LinkA))
+          << C.Records << " records, " << C.Buffers << " rows, move " << Move;
+      EXPECT_EQ(Jumped->Bookmark(), Jumped->WindowBookmark(Jumped->WindowActive()));
+      EXPECT_EQ(Jumped->FieldByName("Name").AsString(), Stepped->FieldByName("Name").AsString());
+    }
+    LinkA.SetDataSource(nullptr);
+    LinkB.SetDataSource(nullptr);
+  }
+}
