@@ -192,8 +192,9 @@ TEST(BmmConformance, PublicTestPictures) {
     if (e.outcome == Outcome::Differs) {
       // "Differs" alone would accept any wrong decoding.
       EXPECT_TRUE(e.digest) << file << ": a difference needs a digest (ours is " << r.digest << ")";
-      if (e.digest)
+      if (e.digest) {
         EXPECT_EQ(r.digest, e.digest) << file << ": the decoding changed (" << e.why << ")";
+      }
     }
   }
   EXPECT_EQ(seen, int(Table().size()));
