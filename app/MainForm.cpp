@@ -342,7 +342,7 @@ void TfrmMain::CreateComponents() {
   sbMain->setObjectName("sbMain");
   sbMain->setAutoFillBackground(true);
   sbMain->setPalette(Light);
-  DescribeStatusBar(*sbMain, {"Zoom", "Position", "Picture"});
+  DescribeStatusBar(*sbMain, {"Zoom", "Position", "Picture", "Page"});
 
   CreateMenu();
 

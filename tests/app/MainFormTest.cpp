@@ -415,6 +415,9 @@ TEST_F(MainFormTest, SlowStartupScanShowsTheWindowAndEscEndsIt) {
         if (PressEsc && !EscSent) {
           EscSent = true;
           QWidget* Target = QApplication::focusWidget() ? QApplication::focusWidget() : &F;
+          // A key acts on its release only when its press reached the window.
+          QKeyEvent Press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+          QApplication::sendEvent(Target, &Press);
           QKeyEvent Release(QEvent::KeyRelease, Qt::Key_Escape, Qt::NoModifier);
           QApplication::sendEvent(Target, &Release);
         }
