@@ -43,14 +43,7 @@ expect_colour() {
 start() {
   (cd "$out" && exec "$prog" "$@" >"$out/program.log" 2>&1) &
   prog_pid=$!
-  win=
-  for _ in $(seq 1 150); do
-    win=$(xdotool search --pid "$prog_pid" 2>/dev/null | tail -1)
-    [ -n "$win" ] && break
-    kill -0 "$prog_pid" 2>/dev/null || fail "program ended at start ($*)"
-    sleep 0.1
-  done
-  [ -n "$win" ] || fail "no window ($*)"
+  wait_window "$prog_pid" "program ($*)"
 }
 # Esc ends the program with exit code 0.
 quit() {

@@ -61,14 +61,7 @@ expect_centre() {
 
 "$prog" "-Dir:$pictures" >"$out/program.log" 2>&1 &
 prog_pid=$!
-win=
-for _ in $(seq 1 150); do
-  win=$(xdotool search --pid "$prog_pid" 2>/dev/null | tail -1)
-  [ -n "$win" ] && break
-  kill -0 "$prog_pid" 2>/dev/null || fail "program ended at start"
-  sleep 0.1
-done
-[ -n "$win" ] || fail "no window"
+wait_window "$prog_pid" "program"
 for _ in $(seq 1 100); do
   shot first
   [ "$(colour first 512 384)" = "255,0,0" ] && break

@@ -51,14 +51,7 @@ settle() {
 prog_pid=$!
 
 # The window, then its first picture.
-win=
-for _ in $(seq 1 150); do
-  win=$(xdotool search --pid "$prog_pid" 2>/dev/null | tail -1)
-  [ -n "$win" ] && break
-  kill -0 "$prog_pid" 2>/dev/null || fail "program ended at start"
-  sleep 0.1
-done
-[ -n "$win" ] || fail "no window"
+wait_window "$prog_pid" "program"
 for _ in $(seq 1 100); do
   shot first
   awk "BEGIN {exit !($(mean first) > 0.02)}" && break

@@ -56,3 +56,16 @@ start_xvfb() {
   export DISPLAY=":$n" QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled:
   xdotool getdisplaygeometry >/dev/null 2>&1 || fail "Xvfb on $DISPLAY does not answer"
 }
+
+# Waits for the window of the program with process id $1 and sets `win` to
+# it; fails with "$2 ended at start" or "$2 shows no window".
+wait_window() {
+  win=
+  for _ in $(seq 1 150); do
+    win=$(xdotool search --pid "$1" 2>/dev/null | tail -1)
+    [ -n "$win" ] && return 0
+    kill -0 "$1" 2>/dev/null || fail "$2 ended at start"
+    sleep 0.1
+  done
+  fail "$2 shows no window"
+}

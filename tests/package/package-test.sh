@@ -76,14 +76,7 @@ owned_pids="prog_pid xvfb_pid"
 start_xvfb 640x480 "$out/xvfb.log"
 "$bin" "$out/pictures" >"$out/program.log" 2>&1 &
 prog_pid=$!
-win=
-for _ in $(seq 1 150); do
-  win=$(xdotool search --pid "$prog_pid" 2>/dev/null | tail -1)
-  [ -n "$win" ] && break
-  kill -0 "$prog_pid" 2>/dev/null || fail "installed program ended at start"
-  sleep 0.1
-done
-[ -n "$win" ] || fail "installed program shows no window"
+wait_window "$prog_pid" "installed program"
 seen=
 for _ in $(seq 1 100); do
   import -window root "$out/shot.png" 2>/dev/null || fail "screenshot"
