@@ -20,7 +20,7 @@ cleanup() {
 trap cleanup EXIT
 
 # The server picks a free display number itself and writes it once it takes clients.
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
 n=
 for _ in $(seq 1 200); do

@@ -39,12 +39,14 @@ trap end_owned EXIT
 # exports DISPLAY and the Qt settings. The server picks its own free display
 # number (-displayfd): it holds the number's lock file and both of its sockets
 # before it writes the number, so it never shares a number with another server
-# and takes clients once the number is written.
+# and takes clients once the number is written. -noreset: a server that resets
+# when its last client leaves (the check below) would drop a client that
+# connects during the reset, ending the program at start.
 start_xvfb() {
   local size=$1 log=$2 numfile=$2.display n=
   rm -f "$numfile"
   fail_logs="$fail_logs $log"
-  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$numfile" >"$log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$numfile" >"$log" 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 1 200); do
     n=$(head -n 1 "$numfile" 2>/dev/null)
