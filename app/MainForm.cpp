@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
+#include <QWindow>
 #include <QToolButton>
 
 #include <algorithm>
@@ -30,7 +31,7 @@
 #include "ImageScrollBox.h"
 #include "Orientation.h"
 #include "PicturePrefetch.h"
-#include "StatusBarAccessible.h"
+#include "MainFormAccessible.h"
 #include "ScanWorker.h"
 
 std::function<void(TfrmMain&)> TfrmMain::OnComponentsCreated;
@@ -964,10 +965,25 @@ void TfrmMain::SetSlideShow(bool Value) {
   mnuSlideShow->setChecked(Value);
 }
 
+// Changes the window's border in place. QWidget::setWindowFlags would hide the
+// window and show it again; the window system then keeps its input focus on
+// the window while the application forgets that the window is active (no
+// focus widget, no active state for assistive tools, window shortcuts dead).
+void TfrmMain::SetBorder(bool Value) {
+  Qt::WindowFlags Flags = windowFlags();
+  Flags.setFlag(Qt::FramelessWindowHint, !Value);
+  if (QWindow* Native = windowHandle()) {
+    overrideWindowFlags(Flags);
+    Native->setFlags(Flags);
+  } else {
+    setWindowFlags(Flags);
+  }
+}
+
 void TfrmMain::SetFullScreen(bool Value) {
   const bool WasVisible = isVisible();
   if (Value) {
-    setWindowFlag(Qt::FramelessWindowHint, true); // border style none
+    SetBorder(false); // border style none
     setWindowTitle(QString());
     if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))) {
       // Bounds of the window's area (without a window manager's frame).
@@ -986,7 +1002,7 @@ void TfrmMain::SetFullScreen(bool Value) {
     FSplitterWidth = 0;
     FFullScreen = true;
   } else {
-    setWindowFlag(Qt::FramelessWindowHint, false); // sizeable border
+    SetBorder(true); // sizeable border
     setWindowTitle(MainCaption);
     setGeometry(FSavedLeft, FSavedTop, FSavedWidth, FSavedHeight);
     FSplitterWidth = SplitterWidth;

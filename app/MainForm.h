@@ -187,6 +187,7 @@ public:
   void PreviousPicture();
   void SetSlideShow(bool Value);
   void SetFullScreen(bool Value);
+  void SetBorder(bool Value);
   void FormKeyUp(int Key, Qt::KeyboardModifiers Shift);
   void mnuMainPopupPopup();
   void mnuSelectAllClick();

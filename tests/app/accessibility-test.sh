@@ -14,7 +14,7 @@ prog=$1
 pictures=$2
 out=$3
 
-require_tools Xvfb xdotool xwininfo dbus-run-session
+require_tools Xvfb xdotool dbus-run-session
 # The system's Python, where python3-pyatspi installs the module.
 python=/usr/bin/python3
 [ -x "$python" ] && "$python" -c 'import pyatspi' 2>/dev/null ||
