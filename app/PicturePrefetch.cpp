@@ -2,98 +2,276 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
 #include "DibGraphic.h"
-#include "GraphicRegistry.h"
-#include "Stream.h"
+#include "Memory.h"
 
-TPicturePrefetch::TPicturePrefetch() : FWorker([this] { Run(); }) {}
-
-TPicturePrefetch::~TPicturePrefetch() {
-  {
-    const std::lock_guard<std::mutex> Guard(FLock);
-    FStop = true;
-  }
-  FChanged.notify_all();
-  FWorker.join();
-}
-
-bool TPicturePrefetch::Identify(const std::string& Path, TFileId& Id) {
+bool StampFile(const std::string& Path, TFileStamp& Stamp) {
   struct stat St {};
-  if (::stat(Path.c_str(), &St) != 0) return false;
-  Id.Dev = St.st_dev;
-  Id.Ino = St.st_ino;
-  Id.Size = St.st_size;
-  Id.MTimeNs = static_cast<long long>(St.st_mtim.tv_sec) * 1'000'000'000LL + St.st_mtim.tv_nsec;
+  if (::stat(Path.c_str(), &St) != 0 || !S_ISREG(St.st_mode)) return false;
+  Stamp.Dev = St.st_dev;
+  Stamp.Ino = St.st_ino;
+  Stamp.Size = St.st_size;
+  Stamp.MTimeNs =
+      static_cast<long long>(St.st_mtim.tv_sec) * 1'000'000'000LL + St.st_mtim.tv_nsec;
   return true;
 }
 
-void TPicturePrefetch::Request(const std::string& Path) {
-  {
-    const std::lock_guard<std::mutex> Guard(FLock);
-    if (Path.empty() || Path == FBusy || Path == FPending || (Path == FDonePath && FDone)) return;
-    FPending = Path;
-    FDone.reset(); // one picture at a time: free the old one first
-    FDonePath.clear();
-  }
-  FChanged.notify_all();
+bool MemoryShort(uint64_t Bytes) {
+  constexpr uint64_t Reserve = 256ull << 20; // left for everything else
+  return AvailableMemory() < Bytes + Reserve;
 }
 
-std::unique_ptr<TDibGraphic> TPicturePrefetch::Take(const std::string& Path) {
-  std::unique_lock<std::mutex> Guard(FLock);
-  if (Path == FPending) {
-    FPending.clear(); // not started: the caller decodes it at once instead
+namespace {
+
+// How long the destructor gives a decode in progress before leaving it.
+constexpr auto ExitWait = std::chrono::milliseconds(1500);
+
+} // namespace
+
+struct TPicturePrefetch::TShared {
+  TDecode Decode;
+  TLayOut LayOut;
+  std::function<void()> OnReady;
+
+  struct TJob {
+    std::string Path;
+    TDisplayPlan Plan;
+    std::unique_ptr<TReadyPicture> Relayout; // set: only lay this picture out again
+  };
+
+  std::mutex Lock;
+  std::condition_variable Changed;
+  bool Stop = false;
+  bool Exited = false;
+  std::deque<TJob> Queue;
+  std::string Busy; // being worked on by the worker; empty: nothing
+  bool BusyDropped = false;
+  std::vector<std::unique_ptr<TReadyPicture>> Done; // a null picture: the decode failed
+
+  int Pictures() const { // decoded pictures held here, ready or on the way
+    int N = Busy.empty() ? 0 : 1;
+    for (const auto& R : Done)
+      N += R->Laid.Picture ? 1 : 0;
+    for (const auto& J : Queue)
+      N += J.Relayout ? 1 : 0;
+    return N;
+  }
+  std::vector<std::unique_ptr<TReadyPicture>>::iterator FindDone(const std::string& Path) {
+    return std::find_if(Done.begin(), Done.end(), [&](const auto& R) { return R->Path == Path; });
+  }
+
+  void Run();
+};
+
+void TPicturePrefetch::TShared::Run() {
+  std::unique_lock<std::mutex> Guard(Lock);
+  for (;;) {
+    Changed.wait(Guard, [&] { return Stop || !Queue.empty(); });
+    if (Stop) break;
+    TJob Job = std::move(Queue.front());
+    Queue.pop_front();
+    Busy = Job.Path;
+    BusyDropped = false;
+    Guard.unlock();
+
+    std::unique_ptr<TReadyPicture> Result = std::move(Job.Relayout);
+    if (!Result) {
+      Result = std::make_unique<TReadyPicture>();
+      Result->Path = Job.Path;
+      try {
+        // Only regular files: a FIFO or a device could block the worker.
+        if (StampFile(Job.Path, Result->Stamp)) Result->Laid.Picture = Decode(Job.Path);
+      } catch (...) {
+        Result->Laid.Picture.reset(); // the foreground meets the failure itself
+      }
+    }
+    Result->Laid.Display.reset();
+    if (Result->Laid.Picture && Job.Plan.Width > 0 && Job.Plan.Height > 0) {
+      try {
+        Result->Laid.Display = LayOut(*Result->Laid.Picture, Job.Plan);
+        Result->Laid.Plan = Job.Plan;
+      } catch (...) {
+        Result->Laid.Display.reset(); // the view lays the picture out itself
+      }
+    }
+
+    Guard.lock();
+    std::unique_ptr<TReadyPicture> Drop;
+    if (BusyDropped || Stop)
+      Drop = std::move(Result);
+    else
+      Done.push_back(std::move(Result));
+    Busy.clear();
+    BusyDropped = false;
+    Changed.notify_all();
+    if (!Stop && OnReady) OnReady();
+    if (Drop) {
+      Guard.unlock(); // big buffers are freed outside the lock
+      Drop.reset();
+      Guard.lock();
+    }
+  }
+  Exited = true;
+  Changed.notify_all();
+}
+
+TPicturePrefetch::TPicturePrefetch(TDecode Decode, TLayOut LayOut)
+    : FShared(std::make_shared<TShared>()) {
+  FShared->Decode = std::move(Decode);
+  FShared->LayOut = std::move(LayOut);
+  std::thread([Shared = FShared] { Shared->Run(); }).detach();
+}
+
+TPicturePrefetch::~TPicturePrefetch() {
+  std::vector<std::unique_ptr<TReadyPicture>> Drop;
+  std::deque<TShared::TJob> DropQueue;
+  std::unique_lock<std::mutex> Guard(FShared->Lock);
+  FShared->Stop = true;
+  Drop.swap(FShared->Done);
+  DropQueue.swap(FShared->Queue);
+  FShared->Changed.notify_all();
+  // The worker holds its own reference to the shared state: one that is still
+  // decoding after this wait finishes alone and drops its result.
+  FShared->Changed.wait_for(Guard, ExitWait, [&] { return FShared->Exited; });
+}
+
+void TPicturePrefetch::SetOnReady(std::function<void()> OnReady) {
+  const std::lock_guard<std::mutex> Guard(FShared->Lock);
+  FShared->OnReady = std::move(OnReady);
+}
+
+void TPicturePrefetch::Aim(const std::vector<std::string>& Wanted, const TDisplayPlan& Plan) {
+  std::vector<std::unique_ptr<TReadyPicture>> Drop;
+  {
+    TShared& S = *FShared;
+    const std::lock_guard<std::mutex> Guard(S.Lock);
+    std::vector<std::string> Paths(Wanted.begin(),
+                                   Wanted.begin() + std::min<size_t>(Wanted.size(), Budget));
+    auto IsWanted = [&](const std::string& P) {
+      return std::find(Paths.begin(), Paths.end(), P) != Paths.end();
+    };
+    // Pictures waiting for a new layout are ready pictures again first.
+    for (auto& Job : S.Queue)
+      if (Job.Relayout) S.Done.push_back(std::move(Job.Relayout));
+    S.Queue.clear();
+    std::vector<std::unique_ptr<TReadyPicture>> Keep;
+    for (auto& R : S.Done)
+      (IsWanted(R->Path) ? Keep : Drop).push_back(std::move(R));
+    S.Done = std::move(Keep);
+    if (!S.Busy.empty() && !IsWanted(S.Busy)) S.BusyDropped = true;
+    for (const std::string& P : Paths) {
+      if (P.empty()) continue;
+      auto Found = S.FindDone(P);
+      if (Found != S.Done.end()) {
+        TReadyPicture& R = **Found;
+        const bool Laid = R.Laid.Display && R.Laid.Plan == Plan;
+        if (R.Laid.Picture && !Laid && Plan.Width > 0 && Plan.Height > 0) {
+          S.Queue.push_back({P, Plan, std::move(*Found)});
+          S.Done.erase(Found);
+        }
+      } else if (S.Busy != P || S.BusyDropped) {
+        S.Queue.push_back({P, Plan, nullptr});
+      }
+    }
+  }
+  FShared->Changed.notify_all();
+}
+
+void TPicturePrefetch::Hurry(const std::string& Path, const TDisplayPlan& Plan) {
+  std::vector<std::unique_ptr<TReadyPicture>> Drop;
+  {
+    TShared& S = *FShared;
+    const std::lock_guard<std::mutex> Guard(S.Lock);
+    if (S.FindDone(Path) != S.Done.end()) return;
+    if (S.Busy == Path && !S.BusyDropped) return;
+    for (auto& Job : S.Queue)
+      if (Job.Relayout) S.Done.push_back(std::move(Job.Relayout));
+    S.Queue.clear();
+    if (!S.Busy.empty()) S.BusyDropped = true; // the user has moved on
+    // Room for the hurried picture within the budget: the oldest ready go.
+    while (!S.Done.empty() && S.Pictures() + 1 > Budget) {
+      Drop.push_back(std::move(S.Done.front()));
+      S.Done.erase(S.Done.begin());
+    }
+    S.Queue.push_back({Path, Plan, nullptr});
+  }
+  FShared->Changed.notify_all();
+}
+
+std::unique_ptr<TReadyPicture> TPicturePrefetch::Take(const std::string& Path,
+                                                      std::chrono::milliseconds Wait) {
+  TShared& S = *FShared;
+  std::unique_ptr<TReadyPicture> Result;
+  {
+    std::unique_lock<std::mutex> Guard(S.Lock);
+    auto Queued = std::find_if(S.Queue.begin(), S.Queue.end(),
+                               [&](const auto& J) { return J.Path == Path; });
+    if (Queued != S.Queue.end()) {
+      // Not started: a picture only waiting for its layout is taken as it is,
+      // a decode not begun is the caller's to do at once.
+      Result = std::move(Queued->Relayout);
+      S.Queue.erase(Queued);
+    } else {
+      if (S.Busy == Path && !S.BusyDropped) {
+        if (!S.Changed.wait_for(Guard, Wait, [&] { return S.Busy != Path || S.Stop; }))
+          S.BusyDropped = true; // not waited for any longer: the caller decodes it
+      }
+      auto Found = S.FindDone(Path);
+      if (Found != S.Done.end()) {
+        Result = std::move(*Found);
+        S.Done.erase(Found);
+      }
+    }
+  }
+  if (!Result || !Result->Laid.Picture) return nullptr;
+  TFileStamp Now;
+  if (!StampFile(Path, Now) || !(Now == Result->Stamp)) {
+    ++FStale; // written again since: decoded again
     return nullptr;
   }
-  FChanged.wait(Guard, [&] { return FBusy != Path; });
-  if (Path != FDonePath || !FDone) return nullptr;
-  std::unique_ptr<TDibGraphic> Result = std::move(FDone);
-  const TFileId Then = FDoneId;
-  FDonePath.clear();
-  Guard.unlock();
-  TFileId Now;
-  if (!Identify(Path, Now) || !(Now == Then)) return nullptr; // changed since: decode again
   ++FHits;
   return Result;
 }
 
-bool TPicturePrefetch::Decoded(const std::string& Path) {
-  const std::lock_guard<std::mutex> Guard(FLock);
-  return Path == FDonePath;
+void TPicturePrefetch::Keep(std::unique_ptr<TReadyPicture> Picture) {
+  if (!Picture || !Picture->Laid.Picture) return;
+  TShared& S = *FShared;
+  const std::lock_guard<std::mutex> Guard(S.Lock);
+  if (S.Pictures() + 1 > Budget || S.FindDone(Picture->Path) != S.Done.end() ||
+      S.Busy == Picture->Path)
+    return; // freed here, outside the budget
+  S.Done.push_back(std::move(Picture));
 }
 
 void TPicturePrefetch::Clear() {
-  const std::lock_guard<std::mutex> Guard(FLock);
-  FPending.clear();
-  FDone.reset();
-  FDonePath.clear();
+  std::vector<std::unique_ptr<TReadyPicture>> Drop;
+  std::deque<TShared::TJob> DropQueue;
+  {
+    TShared& S = *FShared;
+    const std::lock_guard<std::mutex> Guard(S.Lock);
+    Drop.swap(S.Done);
+    DropQueue.swap(S.Queue);
+    if (!S.Busy.empty()) S.BusyDropped = true;
+  }
 }
 
-void TPicturePrefetch::Run() {
-  std::unique_lock<std::mutex> Guard(FLock);
-  for (;;) {
-    FChanged.wait(Guard, [&] { return FStop || !FPending.empty(); });
-    if (FStop) return;
-    FBusy = std::move(FPending);
-    FPending.clear();
-    const std::string Path = FBusy;
-    Guard.unlock();
+bool TPicturePrefetch::Decoded(const std::string& Path) {
+  const std::lock_guard<std::mutex> Guard(FShared->Lock);
+  return FShared->FindDone(Path) != FShared->Done.end();
+}
 
-    std::unique_ptr<TDibGraphic> Picture;
-    TFileId Id;
-    try {
-      if (Identify(Path, Id)) {
-        TFileStream Stream(Path, TFileMode::fmOpenRead);
-        Picture = CreateGraphicFromStream(Stream, Path, 1);
-      }
-    } catch (...) {
-      Picture.reset(); // the main window meets the failure itself when it loads the file
-    }
+bool TPicturePrefetch::Idle() {
+  const std::lock_guard<std::mutex> Guard(FShared->Lock);
+  return FShared->Queue.empty() && FShared->Busy.empty();
+}
 
-    Guard.lock();
-    FDonePath = Path;
-    FDone = std::move(Picture);
-    FDoneId = Id;
-    FBusy.clear();
-    FChanged.notify_all();
-  }
+int TPicturePrefetch::Held() {
+  const std::lock_guard<std::mutex> Guard(FShared->Lock);
+  return FShared->Pictures();
 }
