@@ -622,9 +622,11 @@ void TfrmMain::ShowPicture(const std::string& Path) {
     auto Old = std::make_unique<TReadyPicture>();
     Old->Laid = imgMain->LoadFromGraphic(std::move(Ready->Laid));
     // The picture stepped away from is the likely way back.
-    if (FPrefetchEnabled && !FShownPath.empty() && FShownPath != Path) {
-      Old->Path = FShownPath;
-      Old->Stamp = FShownStamp;
+    if (FPrefetchEnabled) {
+      if (FShownPath != Path) {
+        Old->Path = FShownPath;
+        Old->Stamp = FShownStamp;
+      }
       FPrefetch->Keep(std::move(Old));
     }
     Old.reset();

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "Dib.h"
 #include "DibGraphic.h"
 #include "Memory.h"
 
@@ -31,6 +32,15 @@ namespace {
 
 // How long the destructor gives a decode in progress before leaving it.
 constexpr auto ExitWait = std::chrono::milliseconds(1500);
+
+// Frees pictures dropped from decoding ahead, and the freed pixel buffers the
+// bitmap layer keeps for reuse with them: memory beyond the budget is handed
+// back at once, at the cost of fresh pages for the next decode.
+template <class T> void GiveBack(T& Dropped) {
+  if (Dropped.empty()) return;
+  Dropped.clear();
+  TPixelBuffer::TrimCache();
+}
 
 } // namespace
 
@@ -114,6 +124,7 @@ void TPicturePrefetch::TShared::Run() {
     if (Drop) {
       Guard.unlock(); // big buffers are freed outside the lock
       Drop.reset();
+      TPixelBuffer::TrimCache();
       Guard.lock();
     }
   }
@@ -181,6 +192,7 @@ void TPicturePrefetch::Aim(const std::vector<std::string>& Wanted, const TDispla
     }
   }
   FShared->Changed.notify_all();
+  GiveBack(Drop);
 }
 
 void TPicturePrefetch::Hurry(const std::string& Path, const TDisplayPlan& Plan) {
@@ -202,6 +214,7 @@ void TPicturePrefetch::Hurry(const std::string& Path, const TDisplayPlan& Plan) 
     S.Queue.push_back({Path, Plan, nullptr});
   }
   FShared->Changed.notify_all();
+  GiveBack(Drop);
 }
 
 std::unique_ptr<TReadyPicture> TPicturePrefetch::Take(const std::string& Path,
@@ -242,11 +255,16 @@ std::unique_ptr<TReadyPicture> TPicturePrefetch::Take(const std::string& Path,
 void TPicturePrefetch::Keep(std::unique_ptr<TReadyPicture> Picture) {
   if (!Picture || !Picture->Laid.Picture) return;
   TShared& S = *FShared;
-  const std::lock_guard<std::mutex> Guard(S.Lock);
-  if (S.Pictures() + 1 > Budget || S.FindDone(Picture->Path) != S.Done.end() ||
-      S.Busy == Picture->Path)
-    return; // freed here, outside the budget
-  S.Done.push_back(std::move(Picture));
+  {
+    const std::lock_guard<std::mutex> Guard(S.Lock);
+    if (!Picture->Path.empty() && S.Pictures() + 1 <= Budget && S.FindDone(Picture->Path) == S.Done.end() &&
+        S.Busy != Picture->Path) {
+      S.Done.push_back(std::move(Picture));
+      return;
+    }
+  }
+  Picture.reset(); // no room within the budget
+  TPixelBuffer::TrimCache();
 }
 
 void TPicturePrefetch::Clear() {
@@ -259,6 +277,8 @@ void TPicturePrefetch::Clear() {
     DropQueue.swap(S.Queue);
     if (!S.Busy.empty()) S.BusyDropped = true;
   }
+  GiveBack(DropQueue);
+  GiveBack(Drop);
 }
 
 bool TPicturePrefetch::Decoded(const std::string& Path) {

@@ -86,8 +86,9 @@ public:
   // caller decodes the file itself.
   std::unique_ptr<TReadyPicture> Take(const std::string& Path, std::chrono::milliseconds Wait);
 
-  // Keeps a decoded picture (the one a step replaced) as ready, when the
-  // budget has room; otherwise it is freed.
+  // Keeps a decoded picture (the one a step replaced) as ready, when it has a
+  // path and the budget has room; otherwise it is freed, with the pixel
+  // buffers kept for reuse.
   void Keep(std::unique_ptr<TReadyPicture> Picture);
 
   // Drops every ready and queued picture; one being decoded is dropped when
