@@ -588,8 +588,8 @@ void TfrmMain::mtbPicturesAfterScroll(TmtbCustomMemTable& DataSet) {
   FQuickSteps = Now - FLastStepMs < PrefetchPauseMs;
   FLastStepMs = Now;
   const int RecNo = mtbPictures->RecNo();
-  FBackwards = RecNo == FLastRecNo - 1 || (FLastRecNo == 1 && RecNo == mtbPictures->RecordCount() &&
-                                           RecNo > 2);
+  FBackwards = RecNo == FLastRecNo - 1 ||
+               (FLastRecNo == 1 && RecNo == mtbPictures->RecordCount() && RecNo > 2);
   FLastRecNo = RecNo;
   if (FKeyHeld && FPrefetchEnabled && !FPrefetch->Decoded(Path)) {
     // A held key moves the list at key speed: the worker decodes this row's

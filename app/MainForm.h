@@ -252,8 +252,8 @@ private:
   long long FLastStepMs = -1000000; // when the list's row last changed
   bool FQuickSteps = false;         // that change came within the pause of the one before
   int FLastRecNo = 0;
-  bool FBackwards = false;          // the last step went to the previous row
-  bool FKeyHeld = false;            // a key repeats: pictures follow from the worker
+  bool FBackwards = false; // the last step went to the previous row
+  bool FKeyHeld = false;   // a key repeats: pictures follow from the worker
   std::string FShownPath;
   TFileStamp FShownStamp;
   std::string FAwaited; // the row's picture the worker is decoding for the view

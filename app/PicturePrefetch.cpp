@@ -18,8 +18,7 @@ bool StampFile(const std::string& Path, TFileStamp& Stamp) {
   Stamp.Dev = St.st_dev;
   Stamp.Ino = St.st_ino;
   Stamp.Size = St.st_size;
-  Stamp.MTimeNs =
-      static_cast<long long>(St.st_mtim.tv_sec) * 1'000'000'000LL + St.st_mtim.tv_nsec;
+  Stamp.MTimeNs = static_cast<long long>(St.st_mtim.tv_sec) * 1'000'000'000LL + St.st_mtim.tv_nsec;
   return true;
 }
 
@@ -223,8 +222,8 @@ std::unique_ptr<TReadyPicture> TPicturePrefetch::Take(const std::string& Path,
   std::unique_ptr<TReadyPicture> Result;
   {
     std::unique_lock<std::mutex> Guard(S.Lock);
-    auto Queued = std::find_if(S.Queue.begin(), S.Queue.end(),
-                               [&](const auto& J) { return J.Path == Path; });
+    auto Queued =
+        std::find_if(S.Queue.begin(), S.Queue.end(), [&](const auto& J) { return J.Path == Path; });
     if (Queued != S.Queue.end()) {
       // Not started: a picture only waiting for its layout is taken as it is,
       // a decode not begun is the caller's to do at once.
@@ -257,8 +256,8 @@ void TPicturePrefetch::Keep(std::unique_ptr<TReadyPicture> Picture) {
   TShared& S = *FShared;
   {
     const std::lock_guard<std::mutex> Guard(S.Lock);
-    if (!Picture->Path.empty() && S.Pictures() + 1 <= Budget && S.FindDone(Picture->Path) == S.Done.end() &&
-        S.Busy != Picture->Path) {
+    if (!Picture->Path.empty() && S.Pictures() + 1 <= Budget &&
+        S.FindDone(Picture->Path) == S.Done.end() && S.Busy != Picture->Path) {
       S.Done.push_back(std::move(Picture));
       return;
     }

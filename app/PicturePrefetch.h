@@ -97,10 +97,10 @@ public:
 
   // For tests and benchmarks.
   bool Decoded(const std::string& Path); // decoded (or failed), not taken yet
-  bool Idle();                            // nothing queued or being decoded
-  int Hits() const { return FHits; }      // pictures handed out by Take
-  int Stale() const { return FStale; }    // ready pictures refused: file changed
-  int Held();                             // decoded pictures ready or on the way
+  bool Idle();                           // nothing queued or being decoded
+  int Hits() const { return FHits; }     // pictures handed out by Take
+  int Stale() const { return FStale; }   // ready pictures refused: file changed
+  int Held();                            // decoded pictures ready or on the way
 
 private:
   struct TShared;

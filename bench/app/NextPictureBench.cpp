@@ -185,7 +185,9 @@ double HeldKey() {
 
 double Median(std::vector<double> V) {
   std::sort(V.begin(), V.end());
-  return V.empty() ? 0 : V.size() % 2 ? V[V.size() / 2] : (V[V.size() / 2 - 1] + V[V.size() / 2]) / 2;
+  return V.empty()      ? 0
+         : V.size() % 2 ? V[V.size() / 2]
+                        : (V[V.size() / 2 - 1] + V[V.size() / 2]) / 2;
 }
 
 double Max(const std::vector<double>& V) {
@@ -197,6 +199,7 @@ struct TModeResult {
   double FullMax = 0, WinMax = 0;
   double Held = 0;
   double SlowDown = 0, SlowUp = 0; // full screen after a 1.5 s pause
+  long long PhasePeakKiB[3] = {};  // full screen, windowed, held key
   long long PeakKiB = 0;
   int Hits = 0;
 };
@@ -220,20 +223,27 @@ TModeResult RunMode(bool Ahead) {
   R.FullMax = std::max(Max(Down), Max(Up));
   R.SlowDown = Median(PageSteps(Qt::Key_PageDown, 3, 1500));
   R.SlowUp = Median(PageSteps(Qt::Key_PageUp, 3, 1500));
+  long long Peak = StatusKiB("VmHWM:");
+  R.PhasePeakKiB[0] = Peak;
 
-  Form->mnuFullScreenClick(); // windowed; the list has the focus
+  ResetPeak();
+  Form->mnuFullScreenClick();          // windowed; the list has the focus
   QApplication::setActiveWindow(Form); // changing the border made the window anew
-  Form->imgMain->setFocus();  // Page Down and Up step pictures from the view
+  Form->imgMain->setFocus();           // Page Down and Up step pictures from the view
   Idle(1000);
   Down = PageSteps(Qt::Key_PageDown, StepsEachWay);
   Up = PageSteps(Qt::Key_PageUp, StepsEachWay);
   R.WinDown = Median(Down);
   R.WinUp = Median(Up);
   R.WinMax = std::max(Max(Down), Max(Up));
+  R.PhasePeakKiB[1] = StatusKiB("VmHWM:");
+  Peak = std::max(Peak, R.PhasePeakKiB[1]);
+  ResetPeak();
 
   R.Held = HeldKey();
   Idle(1000);
-  R.PeakKiB = StatusKiB("VmHWM:");
+  R.PhasePeakKiB[2] = StatusKiB("VmHWM:");
+  R.PeakKiB = std::max(Peak, R.PhasePeakKiB[2]);
   R.Hits = Form->Prefetch().Hits() - HitsBefore;
   return R;
 }
@@ -287,8 +297,7 @@ int main(int argc, char** argv) {
   const double DisplayMiB = 1920.0 * 1080 * 3 / 1048576.0;
   const double Limit = 3 * PictureMiB + 3 * DisplayMiB + 60;
 
-  std::printf("\n%-52s %10s %10s %8s\n", "figure (medians, ms)", "ahead on", "ahead off",
-              "on/off");
+  std::printf("\n%-52s %10s %10s %8s\n", "figure (medians, ms)", "ahead on", "ahead off", "on/off");
   auto Row = [](const char* Name, double A, double B) {
     std::printf("%-52s %10.1f %10.1f %8.3f\n", Name, A, B, B > 0 ? A / B : 0.0);
   };
@@ -302,6 +311,11 @@ int main(int argc, char** argv) {
   Row("windowed: slowest step", On.WinMax, Off.WinMax);
   Row("held Down arrow over 20 pictures: total", On.Held, Off.Held);
   Row("peak memory (MiB)", On.PeakKiB / 1024.0, Off.PeakKiB / 1024.0);
+  std::printf(
+      "peak memory by phase (MiB), ahead on: full screen %.1f, windowed %.1f, held key %.1f;"
+      " ahead off: %.1f, %.1f, %.1f\n",
+      On.PhasePeakKiB[0] / 1024.0, On.PhasePeakKiB[1] / 1024.0, On.PhasePeakKiB[2] / 1024.0,
+      Off.PhasePeakKiB[0] / 1024.0, Off.PhasePeakKiB[1] / 1024.0, Off.PhasePeakKiB[2] / 1024.0);
   std::printf("pictures taken ready (ahead on): %d; one picture %.1f MiB, display copy %.1f MiB\n",
               On.Hits, PictureMiB, DisplayMiB);
 

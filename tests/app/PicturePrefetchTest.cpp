@@ -56,8 +56,8 @@ protected:
           Gate->Wait(Path);
           auto G = std::make_unique<TDibGraphic>();
           // The file's size as the width: tells the decodes of two versions apart.
-          G->NewImage(static_cast<int>(std::max<uintmax_t>(1, std::filesystem::file_size(Path))),
-                      2, ifTrueColor, nullptr, 96, 96);
+          G->NewImage(static_cast<int>(std::max<uintmax_t>(1, std::filesystem::file_size(Path))), 2,
+                      ifTrueColor, nullptr, 96, 96);
           return G;
         },
         [](TDibGraphic& Picture, const TDisplayPlan&) {
