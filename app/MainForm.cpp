@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -205,7 +206,17 @@ void TStatusBar::Arrange() {
 // Construction
 
 TfrmMain::TfrmMain(std::vector<std::string> Args, QWidget* Parent)
-    : QWidget(Parent), FArgs(std::move(Args)), FPrefetch(std::make_unique<TPicturePrefetch>()) {
+    : QWidget(Parent), FArgs(std::move(Args)),
+      FPrefetch(std::make_unique<TPicturePrefetch>(
+          [](const std::string& Path) { return TImageScrollBox::DecodeFile(Path, 1); },
+          &TImageScrollBox::LayOut)) {
+  // The worker only posts: the picture is taken on this thread.
+  FPrefetch->SetOnReady([this] {
+    QMetaObject::invokeMethod(this, Guarded([this] { PrefetchReady(); }), Qt::QueuedConnection);
+  });
+  FPrefetchTimer = new QTimer(this);
+  FPrefetchTimer->setSingleShot(true);
+  QObject::connect(FPrefetchTimer, &QTimer::timeout, this, Guarded([this] { PrefetchAim(); }));
   CreateComponents();
   if (OnComponentsCreated) OnComponentsCreated(*this);
   try {
@@ -233,6 +244,7 @@ TfrmMain::~TfrmMain() {
   delete pnlLHS;
   pnlLHS = nullptr;
   dbgPictures = nullptr;
+  FPrefetch.reset(); // after this the worker posts nothing to the window
 }
 
 void TfrmMain::CreateComponents() {
@@ -554,6 +566,8 @@ void TfrmMain::ScanFolder(const std::string& Folder) {
     return;
   }
   FPrefetch->Clear();
+  FAwaited.clear();
+  FShownPath.clear();
   SetPanel(0, "0 files added...");
   SetPanel(1, "Reading directories...");
   SetPanel(2, "");
@@ -719,6 +733,7 @@ void TfrmMain::SetSortColumn(const std::string& ColumnTitle) {
   for (int i = 0; i < Columns.Count(); ++i)
     if (&Columns[i] != Sorted) Columns[i].SetSortMarker(0);
   if (Sorted != nullptr) Sorted->SetSortMarker(Entry->Marker);
+  SchedulePrefetch(); // the neighbours of the row are others now
 }
 
 void TfrmMain::dbgPicturesTitleClick(TdagColumn& Column) {
@@ -735,16 +750,56 @@ bool TfrmMain::Autosize() const {
 void TfrmMain::mtbPicturesAfterScroll(TmtbCustomMemTable& DataSet) {
   if (DataSet.ControlsDisabled()) return;
   if (mtbPicturesName->IsNull()) return;
+  const std::string Path = mtbPicturesLocation->AsString() + mtbPicturesName->AsString();
+  // Steps closer together than the pause hold decoding ahead back.
+  const long long Now = QDateTime::currentMSecsSinceEpoch();
+  FQuickSteps = Now - FLastStepMs < PrefetchPauseMs;
+  FLastStepMs = Now;
+  const int RecNo = mtbPictures->RecNo();
+  FBackwards = RecNo == FLastRecNo - 1 ||
+               (FLastRecNo == 1 && RecNo == mtbPictures->RecordCount() && RecNo > 2);
+  FLastRecNo = RecNo;
+  if (FKeyHeld && FPrefetchEnabled && !FPrefetch->Decoded(Path)) {
+    // A held key moves the list at key speed: the worker decodes this row's
+    // picture, and the view shows it when it is ready (PrefetchReady) unless
+    // the cursor has moved on by then. Nothing waits here.
+    FAwaited = Path;
+    FPrefetch->Hurry(Path, imgMain->DisplayPlan());
+    return;
+  }
+  ShowPicture(Path);
+}
+
+// Shows the file's picture: the one decoded ahead when it is this file,
+// unchanged; otherwise (and after a failed decode ahead) the file is decoded
+// here, failing here as well.
+void TfrmMain::ShowPicture(const std::string& Path) {
+  FAwaited.clear();
   const int H = imgMain->HorzScrollBar().Position();
   const int V = imgMain->VertScrollBar().Position();
   try {
-    const std::string Path = mtbPicturesLocation->AsString() + mtbPicturesName->AsString();
-    // The picture decoded ahead when it is this one; otherwise (and after a
-    // failed decode ahead) the file is loaded here, failing here as well.
-    if (std::unique_ptr<TDibGraphic> Ready = FPrefetch->Take(Path))
-      imgMain->LoadFromGraphic(std::move(Ready));
-    else
-      imgMain->LoadFromFile(Path, 1);
+    std::unique_ptr<TReadyPicture> Ready;
+    if (FPrefetchEnabled) Ready = FPrefetch->Take(Path, TPicturePrefetch::WaitLimit);
+    if (!Ready) {
+      Ready = std::make_unique<TReadyPicture>();
+      Ready->Path = Path;
+      StampFile(Path, Ready->Stamp); // before decoding: a later write is noticed
+      Ready->Laid.Picture = TImageScrollBox::DecodeFile(Path, 1);
+    }
+    const TFileStamp Stamp = Ready->Stamp;
+    auto Old = std::make_unique<TReadyPicture>();
+    Old->Laid = imgMain->LoadFromGraphic(std::move(Ready->Laid));
+    // The picture stepped away from is the likely way back.
+    if (FPrefetchEnabled) {
+      if (FShownPath != Path) {
+        Old->Path = FShownPath;
+        Old->Stamp = FShownStamp;
+      }
+      FPrefetch->Keep(std::move(Old));
+    }
+    Old.reset();
+    FShownPath = Path;
+    FShownStamp = Stamp;
     FPage = 1;
     FPageCount = imgMain->Graphic().PageCount();
     FPagePath = Path;
@@ -754,6 +809,7 @@ void TfrmMain::mtbPicturesAfterScroll(TmtbCustomMemTable& DataSet) {
     // A picture that cannot be shown leaves the view empty, silently; the
     // status bar keeps the texts of the picture before, and no page panel.
     imgMain->Clear();
+    FShownPath.clear();
     FPage = FPageCount = 1;
     UpdatePagePanel();
   }
@@ -834,6 +890,7 @@ void TfrmMain::imgMainZoomChange() {
 
 void TfrmMain::pnlRHSResize() {
   if (imgMain != nullptr) FitView();
+  if (FPrefetchTimer != nullptr) SchedulePrefetch(); // pictures ahead are laid out again
 }
 
 void TfrmMain::UpdateStatusBar() {
@@ -916,44 +973,86 @@ void TfrmMain::PreviousPicture() {
   if (mtbPictures->Bof()) mtbPictures->Last();
 }
 
-// After a picture is shown, the one Page Down (and the slide show) would show
-// next is decoded ahead. Done from the event loop, never inside a move of the
-// table, and only in full screen: finding the next row moves the table's
-// cursor forth and back, which the hidden list does not show.
-void TfrmMain::SchedulePrefetch() {
-  // Before the window is first shown nothing is decoded ahead: the start-up
-  // picture's first paint comes first (see showEvent).
-  if (!FPrefetchEnabled || FPrefetchScheduled || !FFullScreen || !FShownOnce) return;
-  FPrefetchScheduled = true;
-  QTimer::singleShot(0, this, Guarded([this] {
-                       FPrefetchScheduled = false;
-                       PrefetchNext();
-                     }));
+void TfrmMain::SetPrefetchEnabled(bool Value) {
+  FPrefetchEnabled = Value;
+  if (!Value) FPrefetch->Clear();
 }
 
-void TfrmMain::PrefetchNext() {
-  if (FDestroyed || FScanning || !FFullScreen || !mtbPictures->Active() ||
+// After a picture is shown, the pictures a step would show next are decoded
+// ahead, from the event loop: at once after a step that came after a pause,
+// else once the steps have paused. A held key restarts the wait with every
+// step, so nothing is decoded ahead while it moves the list.
+void TfrmMain::SchedulePrefetch() {
+  if (!FPrefetchEnabled || FDestroyed) return;
+  FPrefetchTimer->start(FQuickSteps ? PrefetchPauseMs : 0);
+}
+
+void TfrmMain::PrefetchAim() {
+  // Before the window is first shown nothing is decoded ahead: the start-up
+  // picture's first paint comes first (see showEvent).
+  if (!FPrefetchEnabled || FDestroyed || FScanning || !FShownOnce || !mtbPictures->Active() ||
       mtbPictures->ControlsDisabled())
     return;
+  if (!FAwaited.empty()) return; // the row's own picture comes first
   const int Count = mtbPictures->RecordCount();
   const int Current = mtbPictures->RecNo();
-  if (Count < 2 || Current < 1) return;
-  std::string Path;
-  mtbPictures->DisableControls();
-  struct TEnable {
-    TmtbMemTable& T;
-    ~TEnable() { T.EnableControls(); }
-  } Enable{*mtbPictures};
-  if (Current == Count) {
-    mtbPictures->First();
-    Path = mtbPicturesLocation->AsString() + mtbPicturesName->AsString();
-    mtbPictures->Last();
-  } else {
-    mtbPictures->Next();
-    Path = mtbPicturesLocation->AsString() + mtbPicturesName->AsString();
-    mtbPictures->Prior();
+  if (Count < 2 || Current < 1) {
+    FPrefetch->Clear();
+    return;
   }
-  FPrefetch->Request(Path);
+  auto PathAt = [&](int RecNo) {
+    return mtbPicturesLocation->AsStringAt(RecNo) + mtbPicturesName->AsStringAt(RecNo);
+  };
+  const std::string Next = PathAt(Current == Count ? 1 : Current + 1);
+  const std::string Previous = PathAt(Current == 1 ? Count : Current - 1);
+  std::vector<std::string> Paths;
+  if (FSlideShow)
+    Paths = {Next};
+  else if (FBackwards)
+    Paths = {Previous, Next};
+  else
+    Paths = {Next, Previous};
+  if (Paths.size() == 2 && Paths[0] == Paths[1]) Paths.pop_back();
+  // Each picture ahead takes about what the shown one takes, display copy
+  // included; when that is not to be had, nothing is decoded ahead.
+  const TDibGraphic& G = imgMain->Graphic();
+  const uint64_t Bytes = G.Empty() ? 0 : 2ull * uint64_t(G.BytesPerRow()) * uint64_t(G.Height());
+  if (MemoryShort(Bytes * Paths.size())) {
+    FPrefetch->Clear();
+    return;
+  }
+  FPrefetch->Aim(Paths, imgMain->DisplayPlan());
+}
+
+// The worker has stored a picture: the one the view waits for is shown when
+// the cursor is still on its row.
+void TfrmMain::PrefetchReady() {
+  if (FDestroyed || FAwaited.empty() || mtbPictures->ControlsDisabled() ||
+      mtbPicturesName->IsNull())
+    return;
+  const std::string Path = mtbPicturesLocation->AsString() + mtbPicturesName->AsString();
+  if (Path != FAwaited) return;
+  if (FPrefetch->Decoded(Path)) ShowPicture(Path);
+}
+
+// A key that repeats moves the list without waiting for pictures; once it is
+// let go, the row it ended on is shown at once (decoded here when the worker
+// is busy with a row passed on the way).
+void TfrmMain::NoteHeldKey(QObject* Watched, QEvent* Event) {
+  if (FDestroyed || !Watched->isWidgetType() || static_cast<QWidget*>(Watched)->window() != this)
+    return;
+  const auto* Key = static_cast<QKeyEvent*>(Event);
+  if (Event->type() == QEvent::KeyPress && Key->isAutoRepeat()) {
+    FKeyHeld = true;
+  } else if (Event->type() == QEvent::KeyRelease && !Key->isAutoRepeat() && FKeyHeld) {
+    FKeyHeld = false;
+    QTimer::singleShot(0, this, Guarded([this] {
+                         if (FKeyHeld || FAwaited.empty() || mtbPicturesName->IsNull()) return;
+                         const std::string Path =
+                             mtbPicturesLocation->AsString() + mtbPicturesName->AsString();
+                         if (Path == FAwaited) ShowPicture(Path);
+                       }));
+  }
 }
 
 void TfrmMain::SetSlideShow(bool Value) {
@@ -1093,6 +1192,7 @@ void TfrmMain::FormKeyUp(int Key, Qt::KeyboardModifiers) {
 
 bool TfrmMain::eventFilter(QObject* Watched, QEvent* Event) {
   const QEvent::Type T = Event->type();
+  if (T == QEvent::KeyPress || T == QEvent::KeyRelease) NoteHeldKey(Watched, Event);
   if (T != QEvent::KeyPress && T != QEvent::KeyRelease && T != QEvent::MouseButtonDblClick)
     return false;
   if (FDestroyed || !Watched->isWidgetType()) return false;

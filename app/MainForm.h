@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "MemTable.h"
+#include "PicturePrefetch.h"
 
 class QAction;
 class QLabel;
@@ -25,7 +26,6 @@ class TBrowseFolder;
 class TDbAltGrid;
 class TDropFileSource;
 class TImageScrollBox;
-class TPicturePrefetch;
 class TdagColumn;
 
 // A plain panel: a widget that reports its size changes.
@@ -226,9 +226,16 @@ public:
   bool AppMessage(QObject* Target, QEvent* Event); // the message hook; returns Handled
   void mnuAboutClick();
 
-  // Decoding the next picture ahead (in full screen, where the list is hidden).
+  // Decoding ahead: the next and the previous picture of the list's order
+  // (the next only in a slide show) once the user pauses; switched off, every
+  // step decodes its picture in the foreground.
   TPicturePrefetch& Prefetch() { return *FPrefetch; }
-  void SetPrefetchEnabled(bool Value) { FPrefetchEnabled = Value; }
+  void SetPrefetchEnabled(bool Value);
+  // How long steps must pause before pictures are decoded ahead again.
+  static constexpr int PrefetchPauseMs = 200;
+  // The file of the picture the view shows; empty when none or still on the
+  // way (steps faster than a decode show their picture when it is ready).
+  const std::string& ShownPath() const { return FShownPath; }
 
   // True once FormCreate has installed the message hook.
   bool AppMessageInstalled() const { return FAppMessageFilter != nullptr; }
@@ -249,8 +256,11 @@ private:
   void UpdatePagePanel();
   int ListWidth() const { return FListWidth; }
   void SetListWidth(int Width);
+  void ShowPicture(const std::string& Path);
   void SchedulePrefetch();
-  void PrefetchNext();
+  void PrefetchAim();
+  void PrefetchReady();
+  void NoteHeldKey(QObject* Watched, QEvent* Event);
   // Moves to the start picture the command line named, when the finished scan
   // catalogued it; answers false (leaving the cursor) otherwise. Asked once.
   bool GoToStartPicture();
@@ -279,6 +289,14 @@ private:
   unsigned long long FLastFilteredTime = 0;
   std::unique_ptr<TPicturePrefetch> FPrefetch;
   bool FPrefetchEnabled = true;
-  bool FPrefetchScheduled = false;
   int FPageKey = 0; // the Qt key of the page key held down: its release is no key-map key
+  QTimer* FPrefetchTimer = nullptr;
+  long long FLastStepMs = -1000000; // when the list's row last changed
+  bool FQuickSteps = false;         // that change came within the pause of the one before
+  int FLastRecNo = 0;
+  bool FBackwards = false; // the last step went to the previous row
+  bool FKeyHeld = false;   // a key repeats: pictures follow from the worker
+  std::string FShownPath;
+  TFileStamp FShownStamp;
+  std::string FAwaited; // the row's picture the worker is decoding for the view
 };

@@ -2,129 +2,305 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "Dib.h"
 #include "DibGraphic.h"
-#include "GraphicRegistry.h"
+#include "Memory.h"
 #include "MemoryBudget.h"
-#include "Stream.h"
 
-TPicturePrefetch::TPicturePrefetch() : FWorker([S = FState] { Run(S); }) {}
-
-TPicturePrefetch::~TPicturePrefetch() {
-  std::unique_lock<std::mutex> Guard(FState->Lock);
-  FState->Stop = true;
-  FState->Pending.clear();
-  FState->Changed.notify_all();
-  // A decode that does not end soon is left to finish on its own.
-  const bool Ended =
-      FState->Changed.wait_for(Guard, WaitLimit, [&] { return FState->Busy.empty(); });
-  Guard.unlock();
-  if (Ended)
-    FWorker.join();
-  else
-    FWorker.detach();
-}
-
-bool TPicturePrefetch::Identify(const std::string& Path, TFileId& Id) {
+bool StampFile(const std::string& Path, TFileStamp& Stamp) {
   struct stat St {};
   if (::stat(Path.c_str(), &St) != 0 || !S_ISREG(St.st_mode)) return false;
-  Id.Dev = St.st_dev;
-  Id.Ino = St.st_ino;
-  Id.Size = St.st_size;
-  Id.MTimeNs = static_cast<long long>(St.st_mtim.tv_sec) * 1'000'000'000LL + St.st_mtim.tv_nsec;
+  Stamp.Dev = St.st_dev;
+  Stamp.Ino = St.st_ino;
+  Stamp.Size = St.st_size;
+  Stamp.MTimeNs = static_cast<long long>(St.st_mtim.tv_sec) * 1'000'000'000LL + St.st_mtim.tv_nsec;
   return true;
 }
 
-void TPicturePrefetch::Request(const std::string& Path) {
-  TState& S = *FState;
-  {
-    const std::lock_guard<std::mutex> Guard(S.Lock);
-    if (Path.empty() || (Path == S.Busy && !S.BusyDropped) || Path == S.Pending ||
-        (Path == S.DonePath && S.Done))
-      return;
-    S.Pending = Path;
-    S.Done.reset(); // one picture at a time: free the old one first
-    S.DonePath.clear();
+bool MemoryShort(uint64_t Bytes) {
+  constexpr uint64_t Reserve = 256ull << 20; // left for everything else
+  if (AvailableMemory() < Bytes + Reserve) return true;
+  // The process's own budget: background work leaves a quarter of it free.
+  return !TMemoryBudget::RoomForBackground() || TMemoryBudget::Available() < Bytes;
+}
+
+namespace {
+
+// How long the destructor gives a decode in progress before leaving it.
+constexpr auto ExitWait = std::chrono::milliseconds(1500);
+
+// Frees pictures dropped from decoding ahead, and the freed pixel buffers the
+// bitmap layer keeps for reuse with them: memory beyond the budget is handed
+// back at once, at the cost of fresh pages for the next decode.
+template <class T> void GiveBack(T& Dropped) {
+  if (Dropped.empty()) return;
+  Dropped.clear();
+  TPixelBuffer::TrimCache();
+}
+
+} // namespace
+
+struct TPicturePrefetch::TShared {
+  TDecode Decode;
+  TLayOut LayOut;
+  std::function<void()> OnReady;
+
+  struct TJob {
+    std::string Path;
+    TDisplayPlan Plan;
+    std::unique_ptr<TReadyPicture> Relayout; // set: only lay this picture out again
+  };
+
+  std::mutex Lock;
+  std::condition_variable Changed;
+  bool Stop = false;
+  bool Exited = false;
+  std::deque<TJob> Queue;
+  std::string Busy; // being worked on by the worker; empty: nothing
+  bool BusyDropped = false;
+  std::vector<std::unique_ptr<TReadyPicture>> Done; // a null picture: the decode failed
+
+  int Pictures() const { // decoded pictures held here, ready or on the way
+    int N = Busy.empty() ? 0 : 1;
+    for (const auto& R : Done)
+      N += R->Laid.Picture ? 1 : 0;
+    for (const auto& J : Queue)
+      N += J.Relayout ? 1 : 0;
+    return N;
   }
-  S.Changed.notify_all();
-}
-
-std::unique_ptr<TDibGraphic> TPicturePrefetch::Take(const std::string& Path) {
-  TState& S = *FState;
-  std::unique_lock<std::mutex> Guard(S.Lock);
-  if (Path == S.Pending) {
-    S.Pending.clear(); // not started: the caller decodes it at once instead
-    return nullptr;
+  std::vector<std::unique_ptr<TReadyPicture>>::iterator FindDone(const std::string& Path) {
+    return std::find_if(Done.begin(), Done.end(), [&](const auto& R) { return R->Path == Path; });
   }
-  if (!S.Changed.wait_for(Guard, WaitLimit, [&] { return S.Busy != Path; })) {
-    S.BusyDropped = true; // too slow: the caller decodes it, the result is dropped
-    return nullptr;
-  }
-  if (Path != S.DonePath || !S.Done) return nullptr;
-  std::unique_ptr<TDibGraphic> Result = std::move(S.Done);
-  const TFileId Then = S.DoneId;
-  S.DonePath.clear();
-  Guard.unlock();
-  TFileId Now;
-  if (!Identify(Path, Now) || !(Now == Then)) return nullptr; // changed since: decode again
-  ++FHits;
-  return Result;
-}
 
-bool TPicturePrefetch::Decoded(const std::string& Path) {
-  const std::lock_guard<std::mutex> Guard(FState->Lock);
-  return Path == FState->DonePath;
-}
+  void Run();
+};
 
-void TPicturePrefetch::Clear() {
-  const std::lock_guard<std::mutex> Guard(FState->Lock);
-  FState->Pending.clear();
-  FState->Done.reset();
-  FState->DonePath.clear();
-  FState->BusyDropped = !FState->Busy.empty();
-}
-
-void TPicturePrefetch::Run(const std::shared_ptr<TState>& State) {
-  TState& S = *State;
-  std::unique_lock<std::mutex> Guard(S.Lock);
+void TPicturePrefetch::TShared::Run() {
+  std::unique_lock<std::mutex> Guard(Lock);
   for (;;) {
-    S.Changed.wait(Guard, [&] { return S.Stop || !S.Pending.empty(); });
-    if (S.Stop) return;
-    S.Busy = std::move(S.Pending);
-    S.Pending.clear();
-    S.BusyDropped = false;
-    const std::string Path = S.Busy;
+    Changed.wait(Guard, [&] { return Stop || !Queue.empty(); });
+    if (Stop) break;
+    TJob Job = std::move(Queue.front());
+    Queue.pop_front();
+    Busy = Job.Path;
+    BusyDropped = false;
     Guard.unlock();
 
-    std::unique_ptr<TDibGraphic> Picture;
-    TFileId Id;
-    // Under memory pressure nothing is decoded ahead: the main window decodes
-    // the file when it is asked for.
-    if (TMemoryBudget::RoomForBackground()) {
-      const TMemoryBudget::TBackgroundScope Background;
+    // The worker's pixel buffers are background reservations: they leave a
+    // quarter of the memory budget to what the user asks for, and under
+    // pressure nothing is decoded ahead (the foreground decodes the file when
+    // it is asked for).
+    const TMemoryBudget::TBackgroundScope Background;
+    std::unique_ptr<TReadyPicture> Result = std::move(Job.Relayout);
+    if (!Result) {
+      Result = std::make_unique<TReadyPicture>();
+      Result->Path = Job.Path;
       try {
-        if (Identify(Path, Id)) {
-          TFileStream Stream(Path, TFileMode::fmOpenRead);
-          Picture = CreateGraphicFromStream(Stream, Path, 1);
-        }
+        // Only regular files: a FIFO or a device could block the worker.
+        if (TMemoryBudget::RoomForBackground() && StampFile(Job.Path, Result->Stamp))
+          Result->Laid.Picture = Decode(Job.Path);
       } catch (...) {
-        Picture.reset(); // the main window meets the failure itself when it loads the file
+        Result->Laid.Picture.reset(); // the foreground meets the failure itself
+      }
+    }
+    Result->Laid.Display.reset();
+    if (Result->Laid.Picture && Job.Plan.Width > 0 && Job.Plan.Height > 0 &&
+        TMemoryBudget::RoomForBackground()) {
+      try {
+        Result->Laid.Display = LayOut(*Result->Laid.Picture, Job.Plan);
+        Result->Laid.Plan = Job.Plan;
+      } catch (...) {
+        Result->Laid.Display.reset(); // the view lays the picture out itself
       }
     }
 
     Guard.lock();
-    if (S.BusyDropped || S.Stop) Picture.reset();
-    if (!S.Stop) {
-      S.DonePath = Path;
-      S.Done = std::move(Picture);
-      S.DoneId = Id;
+    std::unique_ptr<TReadyPicture> Drop;
+    if (BusyDropped || Stop)
+      Drop = std::move(Result);
+    else
+      Done.push_back(std::move(Result));
+    Busy.clear();
+    BusyDropped = false;
+    Changed.notify_all();
+    if (!Stop && OnReady) OnReady();
+    if (Drop) {
+      Guard.unlock(); // big buffers are freed outside the lock
+      Drop.reset();
+      TPixelBuffer::TrimCache();
+      Guard.lock();
     }
-    S.Busy.clear();
-    S.BusyDropped = false;
-    S.Changed.notify_all();
-    if (S.Stop) {
-      Guard.unlock();
-      Picture.reset();
+  }
+  Exited = true;
+  Changed.notify_all();
+}
+
+TPicturePrefetch::TPicturePrefetch(TDecode Decode, TLayOut LayOut)
+    : FShared(std::make_shared<TShared>()) {
+  FShared->Decode = std::move(Decode);
+  FShared->LayOut = std::move(LayOut);
+  std::thread([Shared = FShared] { Shared->Run(); }).detach();
+}
+
+TPicturePrefetch::~TPicturePrefetch() {
+  std::vector<std::unique_ptr<TReadyPicture>> Drop;
+  std::deque<TShared::TJob> DropQueue;
+  std::unique_lock<std::mutex> Guard(FShared->Lock);
+  FShared->Stop = true;
+  Drop.swap(FShared->Done);
+  DropQueue.swap(FShared->Queue);
+  FShared->Changed.notify_all();
+  // The worker holds its own reference to the shared state: one that is still
+  // decoding after this wait finishes alone and drops its result.
+  FShared->Changed.wait_for(Guard, ExitWait, [&] { return FShared->Exited; });
+}
+
+void TPicturePrefetch::SetOnReady(std::function<void()> OnReady) {
+  const std::lock_guard<std::mutex> Guard(FShared->Lock);
+  FShared->OnReady = std::move(OnReady);
+}
+
+void TPicturePrefetch::Aim(const std::vector<std::string>& Wanted, const TDisplayPlan& Plan) {
+  std::vector<std::unique_ptr<TReadyPicture>> Drop;
+  {
+    TShared& S = *FShared;
+    const std::lock_guard<std::mutex> Guard(S.Lock);
+    std::vector<std::string> Paths(Wanted.begin(),
+                                   Wanted.begin() + std::min<size_t>(Wanted.size(), Budget));
+    auto IsWanted = [&](const std::string& P) {
+      return std::find(Paths.begin(), Paths.end(), P) != Paths.end();
+    };
+    // Pictures waiting for a new layout are ready pictures again first.
+    for (auto& Job : S.Queue)
+      if (Job.Relayout) S.Done.push_back(std::move(Job.Relayout));
+    S.Queue.clear();
+    std::vector<std::unique_ptr<TReadyPicture>> Keep;
+    for (auto& R : S.Done)
+      (IsWanted(R->Path) ? Keep : Drop).push_back(std::move(R));
+    S.Done = std::move(Keep);
+    if (!S.Busy.empty() && !IsWanted(S.Busy)) S.BusyDropped = true;
+    for (const std::string& P : Paths) {
+      if (P.empty()) continue;
+      auto Found = S.FindDone(P);
+      if (Found != S.Done.end()) {
+        TReadyPicture& R = **Found;
+        const bool Laid = R.Laid.Display && R.Laid.Plan == Plan;
+        if (R.Laid.Picture && !Laid && Plan.Width > 0 && Plan.Height > 0) {
+          S.Queue.push_back({P, Plan, std::move(*Found)});
+          S.Done.erase(Found);
+        }
+      } else if (S.Busy != P || S.BusyDropped) {
+        S.Queue.push_back({P, Plan, nullptr});
+      }
+    }
+  }
+  FShared->Changed.notify_all();
+  GiveBack(Drop);
+}
+
+void TPicturePrefetch::Hurry(const std::string& Path, const TDisplayPlan& Plan) {
+  std::vector<std::unique_ptr<TReadyPicture>> Drop;
+  {
+    TShared& S = *FShared;
+    const std::lock_guard<std::mutex> Guard(S.Lock);
+    if (S.FindDone(Path) != S.Done.end()) return;
+    if (S.Busy == Path && !S.BusyDropped) return;
+    for (auto& Job : S.Queue)
+      if (Job.Relayout) S.Done.push_back(std::move(Job.Relayout));
+    S.Queue.clear();
+    if (!S.Busy.empty()) S.BusyDropped = true; // the user has moved on
+    // Room for the hurried picture within the budget: the oldest ready go.
+    while (!S.Done.empty() && S.Pictures() + 1 > Budget) {
+      Drop.push_back(std::move(S.Done.front()));
+      S.Done.erase(S.Done.begin());
+    }
+    S.Queue.push_back({Path, Plan, nullptr});
+  }
+  FShared->Changed.notify_all();
+  GiveBack(Drop);
+}
+
+std::unique_ptr<TReadyPicture> TPicturePrefetch::Take(const std::string& Path,
+                                                      std::chrono::milliseconds Wait) {
+  TShared& S = *FShared;
+  std::unique_ptr<TReadyPicture> Result;
+  {
+    std::unique_lock<std::mutex> Guard(S.Lock);
+    auto Queued =
+        std::find_if(S.Queue.begin(), S.Queue.end(), [&](const auto& J) { return J.Path == Path; });
+    if (Queued != S.Queue.end()) {
+      // Not started: a picture only waiting for its layout is taken as it is,
+      // a decode not begun is the caller's to do at once.
+      Result = std::move(Queued->Relayout);
+      S.Queue.erase(Queued);
+    } else {
+      if (S.Busy == Path && !S.BusyDropped) {
+        if (!S.Changed.wait_for(Guard, Wait, [&] { return S.Busy != Path || S.Stop; }))
+          S.BusyDropped = true; // not waited for any longer: the caller decodes it
+      }
+      auto Found = S.FindDone(Path);
+      if (Found != S.Done.end()) {
+        Result = std::move(*Found);
+        S.Done.erase(Found);
+      }
+    }
+  }
+  if (!Result || !Result->Laid.Picture) return nullptr;
+  TFileStamp Now;
+  if (!StampFile(Path, Now) || !(Now == Result->Stamp)) {
+    ++FStale; // written again since: decoded again
+    return nullptr;
+  }
+  ++FHits;
+  return Result;
+}
+
+void TPicturePrefetch::Keep(std::unique_ptr<TReadyPicture> Picture) {
+  if (!Picture || !Picture->Laid.Picture) return;
+  TShared& S = *FShared;
+  {
+    const std::lock_guard<std::mutex> Guard(S.Lock);
+    if (!Picture->Path.empty() && S.Pictures() + 1 <= Budget &&
+        S.FindDone(Picture->Path) == S.Done.end() && S.Busy != Picture->Path) {
+      S.Done.push_back(std::move(Picture));
       return;
     }
   }
+  Picture.reset(); // no room within the budget
+  TPixelBuffer::TrimCache();
+}
+
+void TPicturePrefetch::Clear() {
+  std::vector<std::unique_ptr<TReadyPicture>> Drop;
+  std::deque<TShared::TJob> DropQueue;
+  {
+    TShared& S = *FShared;
+    const std::lock_guard<std::mutex> Guard(S.Lock);
+    Drop.swap(S.Done);
+    DropQueue.swap(S.Queue);
+    if (!S.Busy.empty()) S.BusyDropped = true;
+  }
+  GiveBack(DropQueue);
+  GiveBack(Drop);
+}
+
+bool TPicturePrefetch::Decoded(const std::string& Path) {
+  const std::lock_guard<std::mutex> Guard(FShared->Lock);
+  return FShared->FindDone(Path) != FShared->Done.end();
+}
+
+bool TPicturePrefetch::Idle() {
+  const std::lock_guard<std::mutex> Guard(FShared->Lock);
+  return FShared->Queue.empty() && FShared->Busy.empty();
+}
+
+int TPicturePrefetch::Held() {
+  const std::lock_guard<std::mutex> Guard(FShared->Lock);
+  return FShared->Pictures();
 }

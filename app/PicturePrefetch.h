@@ -1,75 +1,112 @@
 #pragma once
-// Decodes the picture the user will most likely ask for next on a worker
-// thread, into a fresh TDibGraphic, while the shown one is looked at. The main
-// window takes the decoded picture when that file is asked for; anything else
-// (another file, a failed decode, a file changed since) is decoded as usual.
+// Decodes the pictures the user will most likely ask for next (the next and
+// the previous one of the list's order) on a worker thread, each with its
+// display copy laid out for the view's plan, while the shown one is looked at.
+// A step then only swaps a ready picture in. The main window takes a ready
+// picture when its file is asked for and unchanged; anything else (another
+// file, a failed decode, a file changed since) is decoded as usual.
+//
+// The worker and the GUI thread share nothing mutable but the queue and the
+// ready pictures below, always under one lock; a picture belongs to one side
+// at a time and changes hands whole.
 
 #include <sys/types.h>
 
 #include <chrono>
-#include <condition_variable>
+#include <cstdint>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
+#include <vector>
+
+#include "ImageScrollBox.h"
 
 class TDibGraphic;
 
+// What tells a file apart from the same path written again: device, inode,
+// size and modification time.
+struct TFileStamp {
+  dev_t Dev = 0;
+  ino_t Ino = 0;
+  off_t Size = -1;
+  long long MTimeNs = 0;
+  bool operator==(const TFileStamp&) const = default;
+};
+
+// The stamp of a regular file; false for anything else (FIFOs, devices,
+// folders) and when the file cannot be read.
+bool StampFile(const std::string& Path, TFileStamp& Stamp);
+
+// A decoded picture of a file and the stamp its file had before the decoding.
+struct TReadyPicture {
+  std::string Path;
+  TFileStamp Stamp;
+  TLaidOutPicture Laid;
+};
+
+// Whether Bytes more of memory would leave the system short: decoding ahead
+// gives way then.
+bool MemoryShort(uint64_t Bytes);
+
 class TPicturePrefetch {
 public:
-  TPicturePrefetch();
-  // Stops the worker; a decode still running after a short wait is abandoned
-  // (the worker ends on its own), so exit never hangs on a stuck file.
+  // Decoded pictures kept or being decoded beyond the shown one.
+  static constexpr int Budget = 2;
+  // The longest the GUI thread waits in Take for a picture being decoded.
+  static constexpr std::chrono::milliseconds WaitLimit{3000};
+
+  using TDecode = std::function<std::unique_ptr<TDibGraphic>(const std::string& Path)>;
+  using TLayOut =
+      std::function<std::unique_ptr<TDibGraphic>(TDibGraphic& Picture, const TDisplayPlan& Plan)>;
+
+  // Decode is the foreground's own way to load a file; LayOut makes a display
+  // copy. Both run on the worker.
+  TPicturePrefetch(TDecode Decode, TLayOut LayOut);
+  // Never waits for a decode without bound: a worker still busy after a short
+  // while is left to finish on its own and drop its result.
   ~TPicturePrefetch();
   TPicturePrefetch(const TPicturePrefetch&) = delete;
   TPicturePrefetch& operator=(const TPicturePrefetch&) = delete;
 
-  // Decodes image 1 of Path next; a picture decoded before for another path
-  // is dropped. Nothing happens when Path is already decoded or on its way.
-  // The worker skips the decode when the memory budget is under pressure,
-  // and its allocations leave room for what the user asks for.
-  void Request(const std::string& Path);
+  // Runs on the worker after each decode or layout has been stored; set it
+  // before the first request. It must only post work to another thread.
+  void SetOnReady(std::function<void()> OnReady);
 
-  // The decoded picture of Path, waiting at most WaitLimit while it is being
-  // decoded; null when Path was not requested, its decoding failed or took
-  // longer (the caller decodes it itself), or the file changed since.
-  std::unique_ptr<TDibGraphic> Take(const std::string& Path);
+  // Decodes ahead Paths (most wanted first; at most Budget), laid out for
+  // Plan. Ready pictures of other paths are dropped, queued ones are taken
+  // off the queue and one being decoded is dropped when it is done. Ready
+  // pictures laid out for another plan are laid out again.
+  void Aim(const std::vector<std::string>& Paths, const TDisplayPlan& Plan);
 
-  // Drops whatever is decoded or waiting (a decode in progress finishes).
+  // Decodes Path before anything else, for steps that come faster than a
+  // decode (held keys): whatever is queued gives way to it.
+  void Hurry(const std::string& Path, const TDisplayPlan& Plan);
+
+  // The ready picture of Path when its file is unchanged since (same stamp);
+  // while Path is being decoded, waits at most Wait for it. A picture queued
+  // but not started is taken off the queue. Null when there is none: the
+  // caller decodes the file itself.
+  std::unique_ptr<TReadyPicture> Take(const std::string& Path, std::chrono::milliseconds Wait);
+
+  // Keeps a decoded picture (the one a step replaced) as ready, when it has a
+  // path and the budget has room; otherwise it is freed, with the pixel
+  // buffers kept for reuse.
+  void Keep(std::unique_ptr<TReadyPicture> Picture);
+
+  // Drops every ready and queued picture; one being decoded is dropped when
+  // it is done.
   void Clear();
 
-  // For tests: whether a decode of Path has finished (successfully or not),
-  // and the number of pictures handed out by Take.
-  bool Decoded(const std::string& Path);
-  int Hits() const { return FHits; }
-
-  static constexpr std::chrono::milliseconds WaitLimit{3000};
+  // For tests and benchmarks.
+  bool Decoded(const std::string& Path); // decoded (or failed), not taken yet
+  bool Idle();                           // nothing queued or being decoded
+  int Hits() const { return FHits; }     // pictures handed out by Take
+  int Stale() const { return FStale; }   // ready pictures refused: file changed
+  int Held();                            // decoded pictures ready or on the way
 
 private:
-  struct TFileId {
-    dev_t Dev = 0;
-    ino_t Ino = 0;
-    off_t Size = -1;
-    long long MTimeNs = 0;
-    bool operator==(const TFileId&) const = default;
-  };
-  // What the worker shares with the owner; it outlives the owner when the
-  // worker is abandoned.
-  struct TState {
-    std::mutex Lock;
-    std::condition_variable Changed;
-    bool Stop = false;
-    std::string Pending;      // to decode next; empty: none
-    std::string Busy;         // being decoded now; empty: none
-    bool BusyDropped = false; // the decode in progress is no longer wanted
-    std::string DonePath;
-    std::unique_ptr<TDibGraphic> Done;
-    TFileId DoneId;
-  };
-  static bool Identify(const std::string& Path, TFileId& Id);
-  static void Run(const std::shared_ptr<TState>& S);
-
-  std::shared_ptr<TState> FState = std::make_shared<TState>();
+  struct TShared;
+  std::shared_ptr<TShared> FShared;
   int FHits = 0;
-  std::thread FWorker; // last: starts after the fields above exist
+  int FStale = 0;
 };

@@ -7,6 +7,10 @@ if(IMBREL_SANITIZE)
                       -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
 endif()
+if(IMBREL_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
 
 # Fuzz builds instrument every library for coverage, so the fuzzers see the
 # paths taken inside the readers they drive, not only their own entry files.

@@ -528,6 +528,15 @@ std::string TField::AsString() const {
   return ValueToString(*this, BufferValue(*FDataSet->FImpl, FDataSet->FActive, FIndex), false);
 }
 
+std::string TField::AsStringAt(int RecNo) const {
+  if (FIndex < 0 || !FDataSet->Active()) return {};
+  TLock Guard(FDataSet->FCommon->Lock());
+  const TmtbRecord* R = FDataSet->RecordAt(RecNo - 1);
+  const auto& Layout = FDataSet->FImpl->Layout;
+  if (R == nullptr || static_cast<size_t>(FIndex) >= Layout.size()) return {};
+  return ValueToString(*this, ReadRecordValue(R, Layout[static_cast<size_t>(FIndex)]), false);
+}
+
 std::string TField::DisplayText() const {
   if (FIndex < 0 || !FDataSet->Active()) return {};
   TLock Guard(FDataSet->FCommon->Lock());

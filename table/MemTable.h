@@ -217,6 +217,10 @@ public:
 
   // What a grid shows for the current record.
   std::string DisplayText() const;
+  // AsString of the record at RecNo (1-based) of the current order, read
+  // without moving the cursor or the record window; empty when there is no
+  // such record.
+  std::string AsStringAt(int RecNo) const;
   // The same for record Index of the table's record window (0-based buffer index).
   std::string DisplayTextOf(int BufferIndex) const;
 

@@ -114,6 +114,11 @@ TImageControl::TImageControl(TImageScrollBox& View, QWidget* Parent)
 
 TImageControl::~TImageControl() = default;
 
+std::unique_ptr<TDibGraphic> TImageControl::SwapPicture(std::unique_ptr<TDibGraphic> New) {
+  std::swap(FPicture, New);
+  return New;
+}
+
 void TImageControl::SetCursorNumber(TCursor Cursor) {
   FCursor = Cursor;
   if (Cursor == crDefault)
@@ -393,14 +398,20 @@ void TImageScrollBox::DestroyWnd() {
   FMouseHandler.reset();
 }
 
+std::unique_ptr<TDibGraphic> TImageScrollBox::DecodeFile(const std::string& FileName, int Index) {
+  TFileStream Stream(FileName, TFileMode::fmOpenRead);
+  return CreateGraphicFromStream(Stream, FileName, Index);
+}
+
 void TImageScrollBox::LoadFromFile(const std::string& FileName, int Index) {
   const bool WasAnimated = FAnimate;
-  TFileStream Stream(FileName, TFileMode::fmOpenRead);
   if (WasAnimated) SetAnimate(false);
   const TFinally Restore([&] {
     if (WasAnimated) SetAnimate(true);
   });
-  LoadFromStream(Stream, FileName, Index);
+  std::unique_ptr<TDibGraphic> New = DecodeFile(FileName, Index);
+  FGraphic = std::move(New);
+  UpdateImage(true);
 }
 
 void TImageScrollBox::LoadFromStream(TStream& Stream, const std::string& FileNameOrExt, int Index) {
@@ -413,6 +424,74 @@ void TImageScrollBox::LoadFromGraphic(std::unique_ptr<TDibGraphic> New) {
   if (!New) return;
   FGraphic = std::move(New);
   UpdateImage(true);
+}
+
+TLaidOutPicture TImageScrollBox::LoadFromGraphic(TLaidOutPicture New) {
+  TLaidOutPicture Old;
+  if (!New.Picture) return Old;
+  Old.Plan = DisplayPlan();
+  const bool OldDisplayFits = FDisplayFor == FGraphic.get() && FDisplayPlan == Old.Plan;
+  if (New.Display && New.Plan == Old.Plan) FPrepared = std::move(New.Display);
+  const TFinally DropPrepared([this] { FPrepared.reset(); });
+  Old.Picture = std::move(FGraphic);
+  FGraphic = std::move(New.Picture);
+  UpdateImage(true);
+  // The prepared copy went in: the one it replaced is the old picture's.
+  if (FSwappedOut && OldDisplayFits) Old.Display = std::move(FSwappedOut);
+  FSwappedOut.reset();
+  return Old;
+}
+
+TDisplayPlan TImageScrollBox::DisplayPlan() const {
+  TDisplayPlan Plan;
+  Plan.ZoomMode = FZoomMode;
+  Plan.ZoomPercent = FZoomMode == zmPercent ? FZoomPercent : 0.0f;
+  Plan.Width = width();
+  Plan.Height = height();
+  return Plan;
+}
+
+namespace {
+
+// The zoom percent the view's zoom computation gives Picture under Plan;
+// false for modes that depend on the scroll bars shown.
+bool PlannedPercent(const TDisplayPlan& Plan, int W, int H, float& Percent) {
+  switch (Plan.ZoomMode) {
+  case zmOriginalSize:
+    Percent = 100.0f;
+    return true;
+  case zmFullPage:
+  case zmFitToPage: // both bars hidden: the client area is the whole view
+    Percent = FullPagePercent(Plan.Width, Plan.Height, W, H, Plan.ZoomMode == zmFitToPage);
+    return true;
+  case zmFitHeight:
+    Percent = FitPercent(Plan.Height, H);
+    return true;
+  case zmPercent:
+    Percent = Plan.ZoomPercent;
+    return true;
+  default:
+    return false;
+  }
+}
+
+} // namespace
+
+std::unique_ptr<TDibGraphic> TImageScrollBox::LayOut(TDibGraphic& Picture,
+                                                     const TDisplayPlan& Plan) {
+  if (Picture.Empty() || Picture.ImageFormat() == ifBlackWhite) return nullptr;
+  float Percent = 0;
+  if (!PlannedPercent(Plan, Picture.Width(), Picture.Height(), Percent)) return nullptr;
+  auto Display = std::make_unique<TDibGraphic>();
+  if (Percent != 100.0f) {
+    TResizeTransform Resize;
+    Resize.Width = DisplayExtent(Picture.Width(), Percent);
+    Resize.Height = DisplayExtent(Picture.Height(), Percent);
+    Resize.ApplyOnDest(Picture, *Display);
+  } else {
+    Display->Assign(&Picture);
+  }
+  return Display;
 }
 
 void TImageScrollBox::Clear() {
@@ -547,6 +626,7 @@ void TImageScrollBox::FrameTick() {
 }
 
 void TImageScrollBox::UpdateImage(bool NewImage) {
+  if (NewImage) FDisplayFor = nullptr; // the display copy is not this picture's yet
   if (!parentWidget() || !isVisibleTo(parentWidget()) || FBusy) return;
   FBusy = true;
   const TFinally ClearBusy([this] { FBusy = false; });
@@ -629,7 +709,11 @@ void TImageScrollBox::Layout(bool BlackAndWhite) {
   TDibGraphic& Source = BlackAndWhite && FAntiAliased && !FAntiAliasedGraphic->Empty()
                             ? *FAntiAliasedGraphic
                             : *FGraphic;
-  if (FZoomPercent != 100.0f) {
+  if (FPrepared && &Source == FGraphic.get() && FPrepared->Width() == DW &&
+      FPrepared->Height() == DH) {
+    // Laid out elsewhere for this very plan: shown as it is.
+    FSwappedOut = FImage->SwapPicture(std::move(FPrepared));
+  } else if (FZoomPercent != 100.0f) {
     FResizeTransform->Width = DW;
     FResizeTransform->Height = DH;
     FResizeTransform->ApplyOnDest(Source, DisplayGraphic());
@@ -637,6 +721,8 @@ void TImageScrollBox::Layout(bool BlackAndWhite) {
     DisplayGraphic().Assign(&Source);
   }
   FImage->resize(DW, DH);
+  FDisplayFor = &Source == FGraphic.get() ? FGraphic.get() : nullptr;
+  FDisplayPlan = DisplayPlan();
 
   HB.SetPosition(0);
   VB.SetPosition(0);

@@ -47,6 +47,25 @@ enum TShiftFlag : unsigned {
 };
 using TShiftState = unsigned;
 
+// What a display copy is laid out for: the view's zoom mode, its percent
+// (only in zmPercent; the fitting modes work it out per picture) and the
+// view's outer size. The view's own layout of a picture under one plan gives
+// the same display copy as TImageScrollBox::LayOut with that plan.
+struct TDisplayPlan {
+  TZoomMode ZoomMode = zmOriginalSize;
+  float ZoomPercent = 0.0f;
+  int Width = 0;
+  int Height = 0;
+  bool operator==(const TDisplayPlan&) const = default;
+};
+
+// A decoded picture and, when it could be made, its display copy for Plan.
+struct TLaidOutPicture {
+  std::unique_ptr<TDibGraphic> Picture;
+  std::unique_ptr<TDibGraphic> Display; // null: the view scales the picture itself
+  TDisplayPlan Plan;
+};
+
 using TZoomChangeEvent = std::function<void(TImageScrollBox& Sender, float Zoom)>;
 using TRedrawEvent = std::function<void(TDibGraphic& Graphic)>;
 // Graphic is owned by the view and freed after the event: copy it to keep it.
@@ -99,6 +118,8 @@ public:
   TImageControl(TImageScrollBox& View, QWidget* Parent);
   ~TImageControl() override;
   TDibGraphic& Picture() { return *FPicture; }
+  // Puts New in place of the picture and answers the one it held.
+  std::unique_ptr<TDibGraphic> SwapPicture(std::unique_ptr<TDibGraphic> New);
   // The cursor number last set; crDefault for the default cursor.
   TCursor CursorNumber() const { return FCursor; }
   void SetCursorNumber(TCursor Cursor);
@@ -182,6 +203,23 @@ public:
   // Makes an already decoded picture the Graphic, as LoadFromStream does after
   // its decoding (the main window decodes the next picture ahead).
   void LoadFromGraphic(std::unique_ptr<TDibGraphic> New);
+  // As above; a display copy made for the view's present plan is shown as it
+  // is instead of being scaled again. Answers the picture shown before, with
+  // its display copy when that copy was laid out for the present plan (null
+  // pictures when New held none: nothing changes then).
+  TLaidOutPicture LoadFromGraphic(TLaidOutPicture New);
+
+  // The one way a picture file becomes a picture: image Index (1-based; 0 for
+  // every image as a frame) of FileName, opened read only and shared, decoded
+  // by the format registry. Runs on any thread.
+  static std::unique_ptr<TDibGraphic> DecodeFile(const std::string& FileName, int Index);
+  // The plan the view lays pictures out for now.
+  TDisplayPlan DisplayPlan() const;
+  // The display copy the view's layout makes of Picture under Plan; null for
+  // pictures and plans the view lays out another way (black and white
+  // pictures, zmFitWidth, which depends on the scroll bars shown). Runs on any
+  // thread; Picture is only read.
+  static std::unique_ptr<TDibGraphic> LayOut(TDibGraphic& Picture, const TDisplayPlan& Plan);
   // Empties the picture and the file name.
   void Clear();
 
@@ -283,6 +321,12 @@ private:
   std::string FFileName;
   bool FCentered = false;
   bool FBusy = false;
+  // A display copy made elsewhere for the picture being loaded, and what the
+  // present display copy was laid out for.
+  std::unique_ptr<TDibGraphic> FPrepared;
+  std::unique_ptr<TDibGraphic> FSwappedOut; // the display copy FPrepared replaced
+  const TDibGraphic* FDisplayFor = nullptr;
+  TDisplayPlan FDisplayPlan;
   // Where the layout put the inner image control, at scroll positions 0.
   int FImageLeft = 0;
   int FImageTop = 0;

@@ -1,44 +1,51 @@
-// Page Down on a folder of 6000 x 4000 JPEGs, from the key release to the new
-// picture laid out in the view, against decoding one such file alone, side by
-// side in one run, with the ratio printed at the end. Between key presses the
-// benchmark pauses (timing off) and lets the event loop run for a moment, as a
-// user looks at a picture before pressing the next key.
-//
-// The pictures are made once under the temporary folder: a synthetic
-// photo-like 24-megapixel image saved at quality 90, in several files.
+// Stepping through a folder of 20 photos of 6000 x 4000 pixels in the real
+// main window, with decoding ahead switched on and off, side by side in one
+// run:
+//   - Page Down and Page Up after a 300 ms pause, in full screen and in the
+//     windowed layout (the view focused): key release to the new picture
+//     painted;
+//   - a held Down arrow in the list (auto-repeat at 30 per second) over all 20
+//     pictures: first press to the last row's picture painted;
+//   - the process's peak memory (VmHWM, reset before each mode) against the
+//     pictures the stepping may hold.
+// Ratios on/off are printed, and one `required:` line per required figure.
+// The pictures are made once under the temporary folder (a synthetic
+// photo-like picture saved at quality 90); the screen is 1920 x 1080.
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QKeyEvent>
 #include <QThread>
-#include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
-#include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "Application.h"
 #include "BrowseFolder.h"
+#include "DbAltGrid.h"
 #include "DibGraphic.h"
-#include "FolderWalk.h"
 #include "Formats.h"
-#include "GraphicRegistry.h"
 #include "ImageScrollBox.h"
 #include "MainForm.h"
 #include "PicturePrefetch.h"
-#include "Stream.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int PictureCount = 6;
-std::string Folder;
-TfrmMain* Form = nullptr;
+constexpr int PictureCount = 20;
+constexpr int PauseMs = 300;
+constexpr int RepeatMs = 33; // auto-repeat at 30 per second
+constexpr int StepsEachWay = 6;
 
 // Smooth colour fields with fine grain: decodes like a photograph.
 void MakePicture(const std::string& Path, unsigned Seed) {
@@ -62,80 +69,208 @@ void MakePicture(const std::string& Path, unsigned Seed) {
     throw std::runtime_error("cannot write " + Path);
 }
 
-void BM_DecodeOne(benchmark::State& State) {
-  const std::string Path = Folder + "photo0.jpg";
-  for (auto _ : State) {
-    TFileStream Stream(Path, TFileMode::fmOpenRead);
-    auto Graphic = CreateGraphicFromStream(Stream, Path, 1);
-    benchmark::DoNotOptimize(Graphic->Bits());
-  }
+long long StatusKiB(const char* Field) {
+  std::ifstream In("/proc/self/status");
+  std::string Line;
+  while (std::getline(In, Line))
+    if (Line.rfind(Field, 0) == 0) return std::atoll(Line.c_str() + std::strlen(Field) + 1);
+  return -1;
 }
 
-// Range(0): 1 decodes the next picture ahead (the program's way), 0 decodes
-// on each step.
-void BM_PageDown(benchmark::State& State) {
-  Form->SetPrefetchEnabled(State.range(0) != 0);
-  Form->Prefetch().Clear();
-  for (auto _ : State) {
-    // The user looks at the picture for a moment; the event loop runs.
-    State.PauseTiming();
-    QElapsedTimer Look;
-    Look.start();
-    while (Look.elapsed() < 400) {
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-      QThread::msleep(5);
-    }
-    QWidget* Target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : Form;
-    const std::string Before = Form->mtbPicturesName->AsString();
-    State.ResumeTiming();
-
-    QKeyEvent Release(QEvent::KeyRelease, Qt::Key_PageDown, Qt::NoModifier);
-    QApplication::sendEvent(Target, &Release);
-
-    State.PauseTiming();
-    if (Form->mtbPicturesName->AsString() == Before || Form->imgMain->Graphic().Empty())
-      State.SkipWithError("Page Down did not show the next picture");
-    State.ResumeTiming();
-  }
+void ResetPeak() {
+  std::ofstream("/proc/self/clear_refs") << "5";
 }
 
-BENCHMARK(BM_DecodeOne)->Unit(benchmark::kMillisecond)->Iterations(5)->Repetitions(3);
-BENCHMARK(BM_PageDown)
-    ->Arg(1)
-    ->Arg(0)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(5)
-    ->Repetitions(3);
-
-class TRatioReporter : public benchmark::ConsoleReporter {
+// Notes paints of the view's inner image control.
+class TPaintWatch : public QObject {
 public:
-  std::map<std::string, double> Medians;    // wall time
-  std::map<std::string, double> CpuMedians; // CPU time of the benchmark's thread
-  void ReportRuns(const std::vector<Run>& Runs) override {
-    ConsoleReporter::ReportRuns(Runs);
-    for (const auto& R : Runs)
-      if (R.aggregate_name == "median") {
-        Medians[R.run_name.function_name + "/" + R.run_name.args] = R.GetAdjustedRealTime();
-        CpuMedians[R.run_name.function_name + "/" + R.run_name.args] = R.GetAdjustedCPUTime();
-      }
+  bool Painted = false;
+  bool eventFilter(QObject*, QEvent* Event) override {
+    if (Event->type() == QEvent::Paint) Painted = true;
+    return false;
   }
 };
+
+TfrmMain* Form = nullptr;
+TPaintWatch* Watch = nullptr;
+
+void Idle(int Ms) {
+  QElapsedTimer T;
+  T.start();
+  while (T.elapsed() < Ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::msleep(2);
+  }
+}
+
+std::string CurrentPath() {
+  return Form->mtbPicturesLocation->AsString() + Form->mtbPicturesName->AsString();
+}
+
+// Runs the event loop until the current row's picture is shown and painted.
+bool WaitPainted(int TimeoutMs = 10000) {
+  QElapsedTimer T;
+  T.start();
+  for (;;) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (Watch->Painted && Form->ShownPath() == CurrentPath()) return true;
+    if (T.elapsed() > TimeoutMs) return false;
+  }
+}
+
+QWidget* KeyTarget() {
+  return QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : Form;
+}
+
+// Page Down (or Up) after a pause: key release to the new picture painted, ms.
+std::vector<double> PageSteps(Qt::Key Key, int Count, int Pause = PauseMs) {
+  std::vector<double> Result;
+  for (int i = 0; i < Count; ++i) {
+    Idle(Pause);
+    const std::string Before = CurrentPath();
+    Watch->Painted = false;
+    QElapsedTimer T;
+    T.start();
+    QKeyEvent Release(QEvent::KeyRelease, Key, Qt::NoModifier);
+    QApplication::sendEvent(KeyTarget(), &Release);
+    if (!WaitPainted() || CurrentPath() == Before) {
+      std::cerr << "the step did not show the next picture\n";
+      std::exit(1);
+    }
+    Result.push_back(T.nsecsElapsed() / 1e6);
+  }
+  return Result;
+}
+
+// A held Down arrow in the list from the first row to the last: key presses
+// come every RepeatMs whether or not the program keeps up (as a window system
+// queues them), the last one followed by the release. First press to the last
+// row's picture painted, ms.
+double HeldKey() {
+  Form->dbgPictures->setFocus();
+  Form->mtbPictures->First();
+  WaitPainted();
+  Idle(500);
+  const int Presses = PictureCount - 1;
+  QElapsedTimer T;
+  T.start();
+  int Sent = 0;
+  bool Released = false;
+  while (!Released) {
+    const qint64 Now = T.elapsed();
+    while (Sent < Presses && Now >= qint64(Sent) * RepeatMs) {
+      QKeyEvent Press(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier, QString(), Sent > 0);
+      QApplication::sendEvent(Form->dbgPictures, &Press);
+      ++Sent;
+    }
+    if (Sent == Presses && Now >= qint64(Presses) * RepeatMs) {
+      QKeyEvent Release(QEvent::KeyRelease, Qt::Key_Down, Qt::NoModifier);
+      QApplication::sendEvent(Form->dbgPictures, &Release);
+      Released = true;
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+  }
+  if (Form->mtbPictures->RecNo() != PictureCount) {
+    std::cerr << "the held key ended on row " << Form->mtbPictures->RecNo() << "\n";
+    std::exit(1);
+  }
+  Watch->Painted = false;
+  Form->imgMain->ImageControl().update();
+  if (!WaitPainted(20000)) {
+    std::cerr << "the last row's picture was not shown\n";
+    std::exit(1);
+  }
+  return T.nsecsElapsed() / 1e6;
+}
+
+double Median(std::vector<double> V) {
+  std::sort(V.begin(), V.end());
+  return V.empty()      ? 0
+         : V.size() % 2 ? V[V.size() / 2]
+                        : (V[V.size() / 2 - 1] + V[V.size() / 2]) / 2;
+}
+
+double Max(const std::vector<double>& V) {
+  return V.empty() ? 0 : *std::max_element(V.begin(), V.end());
+}
+
+struct TModeResult {
+  double FullDown = 0, FullUp = 0, WinDown = 0, WinUp = 0;
+  double FullMax = 0, WinMax = 0;
+  double Held = 0;
+  double SlowDown = 0, SlowUp = 0; // full screen after a 1.5 s pause
+  long long PhasePeakKiB[3] = {};  // full screen, windowed, held key
+  long long PeakKiB = 0;
+  int Hits = 0;
+};
+
+TModeResult RunMode(bool Ahead) {
+  TModeResult R;
+  Form->SetPrefetchEnabled(Ahead);
+  if (!Form->FFullScreen) Form->mnuFullScreenClick();
+  QApplication::setActiveWindow(Form);
+  Form->imgMain->setFocus();
+  Form->mtbPictures->First();
+  WaitPainted();
+  Idle(1000);
+  ResetPeak();
+  const int HitsBefore = Form->Prefetch().Hits();
+
+  auto Down = PageSteps(Qt::Key_PageDown, StepsEachWay);
+  auto Up = PageSteps(Qt::Key_PageUp, StepsEachWay);
+  R.FullDown = Median(Down);
+  R.FullUp = Median(Up);
+  R.FullMax = std::max(Max(Down), Max(Up));
+  R.SlowDown = Median(PageSteps(Qt::Key_PageDown, 3, 1500));
+  R.SlowUp = Median(PageSteps(Qt::Key_PageUp, 3, 1500));
+  long long Peak = StatusKiB("VmHWM:");
+  R.PhasePeakKiB[0] = Peak;
+
+  ResetPeak();
+  Form->mnuFullScreenClick();          // windowed; the list has the focus
+  QApplication::setActiveWindow(Form); // changing the border made the window anew
+  Form->imgMain->setFocus();           // Page Down and Up step pictures from the view
+  Idle(1000);
+  Down = PageSteps(Qt::Key_PageDown, StepsEachWay);
+  Up = PageSteps(Qt::Key_PageUp, StepsEachWay);
+  R.WinDown = Median(Down);
+  R.WinUp = Median(Up);
+  R.WinMax = std::max(Max(Down), Max(Up));
+  R.PhasePeakKiB[1] = StatusKiB("VmHWM:");
+  Peak = std::max(Peak, R.PhasePeakKiB[1]);
+  ResetPeak();
+
+  R.Held = HeldKey();
+  Idle(1000);
+  R.PhasePeakKiB[2] = StatusKiB("VmHWM:");
+  R.PeakKiB = std::max(Peak, R.PhasePeakKiB[2]);
+  R.Hits = Form->Prefetch().Hits() - HitsBefore;
+  return R;
+}
+
+void Required(const char* Figure, double Measured, double Limit, const char* Unit) {
+  std::printf("required: %s %.1f%s %.1f%s %s\n", Figure, Measured, Unit, Limit, Unit,
+              Measured <= Limit ? "ok" : "short");
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  const fs::path Config = fs::temp_directory_path() / "imbrel-step-bench-screen.json";
+  std::ofstream(Config) << R"({"screens":[{"name":"bench","x":0,"y":0,"width":1920,)"
+                        << R"("height":1080,"logicalDpi":96,"logicalBaseDpi":96,"dpr":1}]})";
+  qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + Config.string()).c_str());
   TImbrelApplication App(argc, argv);
   RegisterImageFormats();
-  benchmark::Initialize(&argc, argv);
 
-  Folder = (fs::temp_directory_path() / "imbrel-next-bench").string() + "/";
+  const std::string Folder = (fs::temp_directory_path() / "imbrel-step-bench").string() + "/";
   fs::create_directories(Folder);
   for (int i = 0; i < PictureCount; ++i) {
-    const std::string Path = Folder + "photo" + std::to_string(i) + ".jpg";
-    if (!fs::exists(Path)) {
-      std::cerr << "making " << Path << "\n";
-      MakePicture(Path, static_cast<unsigned>(i + 1));
+    char Name[32];
+    std::snprintf(Name, sizeof Name, "photo%02d.jpg", i);
+    if (!fs::exists(Folder + Name)) {
+      std::cerr << "making " << Folder + Name << "\n";
+      MakePicture(Folder + Name, static_cast<unsigned>(i + 1));
     }
   }
 
@@ -146,20 +281,51 @@ int main(int argc, char** argv) {
   Window.show();
   Window.activateWindow();
   Form = &Window;
+  TPaintWatch PaintWatch;
+  Watch = &PaintWatch;
+  Window.imgMain->ImageControl().installEventFilter(&PaintWatch);
+  std::printf("screen %dx%d, %d pictures of 6000x4000, pause %d ms, repeat every %d ms\n",
+              Window.width(), Window.height(), PictureCount, PauseMs, RepeatMs);
 
-  TRatioReporter Reporter;
-  benchmark::RunSpecifiedBenchmarks(&Reporter);
-  const double Decode = Reporter.Medians["BM_DecodeOne/"];
-  if (Decode > 0) {
-    for (const auto& [Name, Label] :
-         {std::pair<std::string, const char*>{"BM_PageDown/1", "decoding ahead"},
-          {"BM_PageDown/0", "decoding on each step"}})
-      if (Reporter.Medians.count(Name))
-        std::cout << "Page Down / one decode (medians), " << Label << ": wall "
-                  << Reporter.Medians[Name] / Decode << ", CPU "
-                  << Reporter.CpuMedians[Name] / Reporter.CpuMedians["BM_DecodeOne/"] << "\n";
-  }
+  const TModeResult On = RunMode(true);
+  const TModeResult Off = RunMode(false);
+
+  // What the stepping may hold: the shown picture, two decoded ahead and the
+  // display copies of all three (full screen, the larger layout).
+  TDibGraphic& G = Window.imgMain->Graphic();
+  const double PictureMiB = double(G.BytesPerRow()) * G.Height() / 1048576.0;
+  const double DisplayMiB = 1920.0 * 1080 * 3 / 1048576.0;
+  const double Limit = 3 * PictureMiB + 3 * DisplayMiB + 60;
+
+  std::printf("\n%-52s %10s %10s %8s\n", "figure (medians, ms)", "ahead on", "ahead off", "on/off");
+  auto Row = [](const char* Name, double A, double B) {
+    std::printf("%-52s %10.1f %10.1f %8.3f\n", Name, A, B, B > 0 ? A / B : 0.0);
+  };
+  Row("full screen: Page Down after a pause", On.FullDown, Off.FullDown);
+  Row("full screen: Page Up after a pause", On.FullUp, Off.FullUp);
+  Row("full screen: slowest step", On.FullMax, Off.FullMax);
+  Row("full screen: Page Down after 1.5 s", On.SlowDown, Off.SlowDown);
+  Row("full screen: Page Up after 1.5 s", On.SlowUp, Off.SlowUp);
+  Row("windowed: Page Down after a pause", On.WinDown, Off.WinDown);
+  Row("windowed: Page Up after a pause", On.WinUp, Off.WinUp);
+  Row("windowed: slowest step", On.WinMax, Off.WinMax);
+  Row("held Down arrow over 20 pictures: total", On.Held, Off.Held);
+  Row("peak memory (MiB)", On.PeakKiB / 1024.0, Off.PeakKiB / 1024.0);
+  std::printf(
+      "peak memory by phase (MiB), ahead on: full screen %.1f, windowed %.1f, held key %.1f;"
+      " ahead off: %.1f, %.1f, %.1f\n",
+      On.PhasePeakKiB[0] / 1024.0, On.PhasePeakKiB[1] / 1024.0, On.PhasePeakKiB[2] / 1024.0,
+      Off.PhasePeakKiB[0] / 1024.0, Off.PhasePeakKiB[1] / 1024.0, Off.PhasePeakKiB[2] / 1024.0);
+  std::printf("pictures taken ready (ahead on): %d; one picture %.1f MiB, display copy %.1f MiB\n",
+              On.Hits, PictureMiB, DisplayMiB);
+
+  Required("full-screen-page-down-ms", On.FullDown, 30, "");
+  Required("full-screen-page-up-ms", On.FullUp, 30, "");
+  Required("windowed-page-down-ms", On.WinDown, 30, "");
+  Required("windowed-page-up-ms", On.WinUp, 30, "");
+  Required("held-key-20-pictures-ratio-to-ahead-off", Off.Held > 0 ? On.Held / Off.Held : 0, 1.1,
+           "");
+  Required("peak-memory-MiB", On.PeakKiB / 1024.0, Limit, "");
   Form = nullptr;
-  benchmark::Shutdown();
   return 0;
 }

@@ -1,0 +1,276 @@
+// Decoding ahead on its own: which ready pictures are handed out, what a new
+// aim drops, the budget, bounded waits, and files that are not regular. The
+// decoder is a stand-in that makes a small picture and can be held at a gate.
+
+#include "PicturePrefetch.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "DibGraphic.h"
+#include "TempTree.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Holds decodes of one path until opened.
+struct TGate {
+  std::mutex Lock;
+  std::condition_variable Changed;
+  std::string Held;
+  bool Open = false;
+  bool Waiting = false;
+  void Wait(const std::string& Path) {
+    std::unique_lock<std::mutex> G(Lock);
+    if (Path != Held) return;
+    Waiting = true;
+    Changed.notify_all();
+    Changed.wait(G, [&] { return Open; });
+  }
+  void WaitUntilHeld() {
+    std::unique_lock<std::mutex> G(Lock);
+    Changed.wait(G, [&] { return Waiting; });
+  }
+  void Release() {
+    const std::lock_guard<std::mutex> G(Lock);
+    Open = true;
+    Changed.notify_all();
+  }
+};
+
+class PicturePrefetchTest : public ::testing::Test {
+protected:
+  PicturePrefetchTest() {
+    Prefetch = std::make_unique<TPicturePrefetch>(
+        [Gate = Gate, Calls = Calls](const std::string& Path) {
+          ++*Calls;
+          Gate->Wait(Path);
+          auto G = std::make_unique<TDibGraphic>();
+          // The file's size as the width: tells the decodes of two versions apart.
+          G->NewImage(static_cast<int>(std::max<uintmax_t>(1, std::filesystem::file_size(Path))), 2,
+                      ifTrueColor, nullptr, 96, 96);
+          return G;
+        },
+        [](TDibGraphic& Picture, const TDisplayPlan&) {
+          auto D = std::make_unique<TDibGraphic>();
+          D->NewImage(Picture.Width(), 1, ifTrueColor, nullptr, 96, 96);
+          return D;
+        });
+  }
+  ~PicturePrefetchTest() override {
+    Gate->Release();
+    Prefetch.reset();
+  }
+
+  std::string File(const std::string& Name, const std::string& Bytes = "abc") {
+    Tree.File(Name, Bytes);
+    return Tree.Path(Name);
+  }
+  bool WaitIdle() {
+    for (int i = 0; i < 1000; ++i) {
+      if (Prefetch->Idle()) return true;
+      std::this_thread::sleep_for(5ms);
+    }
+    return false;
+  }
+
+  TTempTree Tree;
+  std::shared_ptr<TGate> Gate = std::make_shared<TGate>();
+  std::shared_ptr<std::atomic<int>> Calls = std::make_shared<std::atomic<int>>(0);
+  std::unique_ptr<TPicturePrefetch> Prefetch;
+  const TDisplayPlan Plan{zmFullPage, 0, 800, 600};
+};
+
+TEST_F(PicturePrefetchTest, ReadyPictureIsHandedOutOnlyWhileItsFileIsUnchanged) {
+  struct TCase {
+    const char* What;
+    std::function<void(const std::string& Path)> Change;
+    bool Handed;
+  } Cases[] = {
+      {"unchanged", [](const std::string&) {}, true},
+      {"written again, other size",
+       [](const std::string& P) { std::ofstream(P, std::ios::trunc) << "abcdef"; }, false},
+      {"same size, other time",
+       [](const std::string& P) {
+         struct timespec Times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+         ASSERT_EQ(::utimensat(AT_FDCWD, P.c_str(), Times, 0), 0);
+       },
+       false},
+      {"replaced by another file of the same size and time",
+       [](const std::string& P) {
+         struct stat St {};
+         ASSERT_EQ(::stat(P.c_str(), &St), 0);
+         const std::string Other = P + ".new";
+         std::ofstream(Other) << "xyz";
+         struct timespec Times[2] = {St.st_atim, St.st_mtim};
+         ASSERT_EQ(::utimensat(AT_FDCWD, Other.c_str(), Times, 0), 0);
+         ASSERT_EQ(::rename(Other.c_str(), P.c_str()), 0);
+       },
+       false},
+      {"removed", [](const std::string& P) { std::filesystem::remove(P); }, false},
+  };
+  int Hits = 0, Stale = 0;
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.What);
+    const std::string Path = File(std::string("p-") + std::to_string(&C - Cases) + ".jpg");
+    Prefetch->Aim({Path}, Plan);
+    ASSERT_TRUE(WaitIdle());
+    ASSERT_TRUE(Prefetch->Decoded(Path));
+    C.Change(Path);
+    std::unique_ptr<TReadyPicture> Ready = Prefetch->Take(Path, 0ms);
+    EXPECT_EQ(Ready != nullptr, C.Handed);
+    (C.Handed ? Hits : Stale)++;
+    if (Ready) {
+      EXPECT_EQ(Ready->Path, Path);
+      EXPECT_EQ(Ready->Laid.Picture->Width(), 3);
+      ASSERT_NE(Ready->Laid.Display, nullptr);
+      EXPECT_EQ(Ready->Laid.Plan, Plan);
+    }
+    EXPECT_FALSE(Prefetch->Decoded(Path)); // taken or refused: gone either way
+  }
+  EXPECT_EQ(Prefetch->Hits(), Hits);
+  EXPECT_EQ(Prefetch->Stale(), Stale);
+}
+
+TEST_F(PicturePrefetchTest, NewAimKeepsWhatIsStillWantedAndDropsTheRest) {
+  const std::string A = File("a.jpg"), B = File("b.jpg"), C = File("c.jpg");
+  Prefetch->Aim({A, B}, Plan);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(*Calls, 2);
+  EXPECT_EQ(Prefetch->Held(), 2);
+
+  Prefetch->Aim({B, C}, Plan);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_FALSE(Prefetch->Decoded(A));
+  EXPECT_TRUE(Prefetch->Decoded(B));
+  EXPECT_TRUE(Prefetch->Decoded(C));
+  EXPECT_EQ(*Calls, 3); // b was not decoded again
+  EXPECT_EQ(Prefetch->Held(), 2);
+
+  // Another plan: the pictures stay, their display copies are made again.
+  const TDisplayPlan Windowed{zmFullPage, 0, 400, 300};
+  Prefetch->Aim({B, C}, Windowed);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(*Calls, 3);
+  auto Ready = Prefetch->Take(C, 0ms);
+  ASSERT_NE(Ready, nullptr);
+  EXPECT_EQ(Ready->Laid.Plan, Windowed);
+
+  // More paths than the budget: only the first ones are decoded.
+  const std::string D = File("d.jpg");
+  Prefetch->Aim({D, B, C}, Plan);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_TRUE(Prefetch->Decoded(D));
+  EXPECT_TRUE(Prefetch->Decoded(B));
+  EXPECT_FALSE(Prefetch->Decoded(C));
+  EXPECT_LE(Prefetch->Held(), TPicturePrefetch::Budget);
+
+  Prefetch->Clear();
+  EXPECT_FALSE(Prefetch->Decoded(D));
+  EXPECT_FALSE(Prefetch->Decoded(B));
+  EXPECT_EQ(Prefetch->Held(), 0);
+}
+
+TEST_F(PicturePrefetchTest, DecodeInProgressIsDroppedWhenNoLongerWanted) {
+  const std::string A = File("a.jpg"), B = File("b.jpg");
+  Gate->Held = A;
+  Prefetch->Aim({A}, Plan);
+  Gate->WaitUntilHeld();
+  Prefetch->Aim({B}, Plan); // the user moved on while a is decoded
+  Gate->Release();
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_FALSE(Prefetch->Decoded(A));
+  EXPECT_TRUE(Prefetch->Decoded(B));
+  EXPECT_EQ(Prefetch->Held(), 1);
+}
+
+TEST_F(PicturePrefetchTest, TakeWaitsForADecodeInProgressOnlySoLong) {
+  const std::string A = File("a.jpg"), B = File("b.jpg");
+  Gate->Held = A;
+  Prefetch->Aim({A, B}, Plan);
+  Gate->WaitUntilHeld();
+  // b is queued behind a: the caller decodes it itself.
+  EXPECT_EQ(Prefetch->Take(B, 0ms), nullptr);
+  // a does not come within the wait: given up, its result is dropped later.
+  EXPECT_EQ(Prefetch->Take(A, 20ms), nullptr);
+  Gate->Release();
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_FALSE(Prefetch->Decoded(A));
+  EXPECT_FALSE(Prefetch->Decoded(B));
+  EXPECT_EQ(*Calls, 1);
+
+  // Aimed at again, it is decoded and handed out.
+  Prefetch->Aim({B}, Plan);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_NE(Prefetch->Take(B, 0ms), nullptr);
+}
+
+TEST_F(PicturePrefetchTest, HurryGoesFirstAndKeepStaysWithinTheBudget) {
+  const std::string A = File("a.jpg"), B = File("b.jpg"), C = File("c.jpg"), D = File("d.jpg");
+  Gate->Held = A;
+  Prefetch->Aim({A, B}, Plan);
+  Gate->WaitUntilHeld();
+  Prefetch->Hurry(C, Plan); // a held key reached c: b is not decoded any more
+  Gate->Release();
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_TRUE(Prefetch->Decoded(C));
+  EXPECT_FALSE(Prefetch->Decoded(A));
+  EXPECT_FALSE(Prefetch->Decoded(B));
+
+  Prefetch->Aim({C, D}, Plan);
+  ASSERT_TRUE(WaitIdle());
+  ASSERT_EQ(Prefetch->Held(), 2);
+  auto Kept = std::make_unique<TReadyPicture>();
+  Kept->Path = A;
+  Kept->Laid.Picture = std::make_unique<TDibGraphic>();
+  Kept->Laid.Picture->NewImage(3, 2, ifTrueColor, nullptr, 96, 96);
+  ASSERT_TRUE(StampFile(A, Kept->Stamp));
+  Prefetch->Keep(std::move(Kept)); // no room: freed
+  EXPECT_FALSE(Prefetch->Decoded(A));
+  EXPECT_EQ(Prefetch->Held(), 2);
+
+  ASSERT_NE(Prefetch->Take(D, 0ms), nullptr);
+  Kept = std::make_unique<TReadyPicture>();
+  Kept->Path = A;
+  Kept->Laid.Picture = std::make_unique<TDibGraphic>();
+  Kept->Laid.Picture->NewImage(3, 2, ifTrueColor, nullptr, 96, 96);
+  ASSERT_TRUE(StampFile(A, Kept->Stamp));
+  Prefetch->Keep(std::move(Kept)); // room again: handed out like a decoded one
+  auto Back = Prefetch->Take(A, 0ms);
+  ASSERT_NE(Back, nullptr);
+  EXPECT_EQ(Back->Laid.Picture->Width(), 3);
+}
+
+TEST_F(PicturePrefetchTest, OnlyRegularFilesAreOpened) {
+  const std::string Fifo = Tree.Path("pipe.jpg");
+  ASSERT_EQ(::mkfifo(Fifo.c_str(), 0600), 0);
+  const std::string Folder = Tree.Path("folder.jpg");
+  std::filesystem::create_directories(Folder);
+  Prefetch->Aim({Fifo, Folder}, Plan);
+  ASSERT_TRUE(WaitIdle()); // a FIFO without a writer would block an open
+  EXPECT_EQ(*Calls, 0);
+  EXPECT_EQ(Prefetch->Take(Fifo, 0ms), nullptr);
+  EXPECT_EQ(Prefetch->Take(Folder, 0ms), nullptr);
+}
+
+TEST_F(PicturePrefetchTest, EndsWithoutWaitingForAStuckDecode) {
+  const std::string A = File("a.jpg");
+  Gate->Held = A;
+  Prefetch->Aim({A}, Plan);
+  Gate->WaitUntilHeld();
+  const auto Start = std::chrono::steady_clock::now();
+  Prefetch.reset(); // the decode stays stuck until the gate opens below
+  EXPECT_LT(std::chrono::steady_clock::now() - Start, 30s); // a hang guard, not a timing
+  Gate->Release(); // the worker finishes alone and drops its picture
+}
+
+} // namespace
