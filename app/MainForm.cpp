@@ -210,10 +210,14 @@ TfrmMain::TfrmMain(std::vector<std::string> Args, QWidget* Parent)
       FPrefetch(std::make_unique<TPicturePrefetch>(
           [](const std::string& Path) { return TImageScrollBox::DecodeFile(Path, 1); },
           &TImageScrollBox::LayOut)) {
-  // The worker only posts: the picture is taken on this thread.
-  FPrefetch->SetOnReady([this] {
-    QMetaObject::invokeMethod(this, Guarded([this] { PrefetchReady(); }), Qt::QueuedConnection);
-  });
+  // The worker only starts a timer of this thread, by a queued call that Qt
+  // makes and frees itself: the picture is taken here.
+  auto* Ready = new QTimer(this);
+  Ready->setSingleShot(true);
+  Ready->setInterval(0);
+  QObject::connect(Ready, &QTimer::timeout, this, Guarded([this] { PrefetchReady(); }));
+  FPrefetch->SetOnReady(
+      [Ready] { QMetaObject::invokeMethod(Ready, "start", Qt::QueuedConnection); });
   FPrefetchTimer = new QTimer(this);
   FPrefetchTimer->setSingleShot(true);
   QObject::connect(FPrefetchTimer, &QTimer::timeout, this, Guarded([this] { PrefetchAim(); }));
