@@ -24,6 +24,7 @@
 
 #include "AboutBox.h"
 #include "Application.h"
+#include "Bitmap.h"
 #include "BrowseFolder.h"
 #include "DbAltGrid.h"
 #include "DibGraphic.h"
@@ -212,6 +213,9 @@ TfrmMain::TfrmMain(std::vector<std::string> Args, QWidget* Parent)
           &TImageScrollBox::LayOut)) {
   // The worker only starts a timer of this thread, by a queued call that Qt
   // makes and frees itself: the picture is taken here.
+  // The screen's resolution, read here once for decodes on the worker.
+  ScreenLogPixelsX();
+  ScreenLogPixelsY();
   auto* Ready = new QTimer(this);
   Ready->setSingleShot(true);
   Ready->setInterval(0);

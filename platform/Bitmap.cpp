@@ -10,8 +10,10 @@
 #include <QImage>
 #include <QImageReader>
 #include <QScreen>
+#include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -184,22 +186,36 @@ QImage ImageFromBitmap(const TPlatformBitmap& Bitmap) {
 // ---- Screen
 
 namespace {
-QScreen* PrimaryScreen() {
-  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return nullptr;
-  return QGuiApplication::primaryScreen();
+// Screens may only be asked on the GUI thread; other threads (decoding ahead)
+// get what the GUI thread last read, 96 before it read anything.
+std::atomic<int> LastDpiX{0}, LastDpiY{0};
+
+bool OnGuiThread() {
+  const QCoreApplication* App = QCoreApplication::instance();
+  return qobject_cast<const QGuiApplication*>(App) != nullptr &&
+         QThread::currentThread() == App->thread();
+}
+
+int ScreenDpi(bool X) {
+  std::atomic<int>& Last = X ? LastDpiX : LastDpiY;
+  if (!OnGuiThread()) {
+    const int v = Last.load(std::memory_order_relaxed);
+    return v > 0 ? v : 96;
+  }
+  const QScreen* s = QGuiApplication::primaryScreen();
+  int v = s ? int((X ? s->logicalDotsPerInchX() : s->logicalDotsPerInchY()) + 0.5) : 96;
+  if (v <= 0) v = 96;
+  Last.store(v, std::memory_order_relaxed);
+  return v;
 }
 } // namespace
 
 int ScreenLogPixelsX() {
-  QScreen* s = PrimaryScreen();
-  const int v = s ? int(s->logicalDotsPerInchX() + 0.5) : 96;
-  return v > 0 ? v : 96;
+  return ScreenDpi(true);
 }
 
 int ScreenLogPixelsY() {
-  QScreen* s = PrimaryScreen();
-  const int v = s ? int(s->logicalDotsPerInchY() + 0.5) : 96;
-  return v > 0 ? v : 96;
+  return ScreenDpi(false);
 }
 
 bool ScreenIsPaletteDevice() {

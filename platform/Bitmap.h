@@ -84,6 +84,8 @@ TBitmapHandle BitmapFromImage(const QImage& Image);
 QImage ImageFromBitmap(const TPlatformBitmap& Bitmap);
 
 // Screen facts: logical dots per inch of the primary screen (96 without one).
+// Screens are read on the GUI thread only; other threads get what the GUI
+// thread last read (96 before it read anything).
 int ScreenLogPixelsX();
 int ScreenLogPixelsY();
 // The screen is never a palette device on this platform.

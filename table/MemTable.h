@@ -2,7 +2,8 @@
 // The in-memory table that holds the picture catalogue: a record store, its
 // indexes (several sort orders kept at once), one cursor with a window of
 // record buffers for the attached views, bookmarks and change notification.
-// Single-threaded; the store's lock is re-entrant and taken by every store
+// Used from one thread, except PrepareIndexes, which places the other orders
+// on worker threads; the store's lock is re-entrant and taken by every store
 // operation.
 
 #include "Exception.h"
