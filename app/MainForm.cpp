@@ -489,6 +489,9 @@ void TfrmMain::FormCreate() {
   mtbPictures->Open();
   const TCommandLine CommandLine = ParseCommandLine(FArgs, ProgramFolder());
   SetOrientationEnabled(!CommandLine.NoOrient);
+  // IMBREL_DECODE_AHEAD=off switches decoding ahead off (to compare stepping
+  // with and without it from outside).
+  if (qEnvironmentVariable("IMBREL_DECODE_AHEAD") == QLatin1String("off")) SetPrefetchEnabled(false);
   // Double buffering: every widget paints through a back buffer here.
   {
     // A scan still running after a moment shows the window (see CatalogueTree).
@@ -789,6 +792,9 @@ void TfrmMain::ShowPicture(const std::string& Path) {
     std::unique_ptr<TReadyPicture> Ready;
     if (FPrefetchEnabled) Ready = FPrefetch->Take(Path, TPicturePrefetch::WaitLimit);
     if (!Ready) {
+      // Decoded here: the pictures decoded ahead for other rows go first, so
+      // that this decode and the worker's stay within the budget of pictures.
+      if (FPrefetchEnabled) FPrefetch->Clear();
       Ready = std::make_unique<TReadyPicture>();
       Ready->Path = Path;
       StampFile(Path, Ready->Stamp); // before decoding: a later write is noticed

@@ -128,6 +128,9 @@ std::vector<double> PageSteps(Qt::Key Key, int Count, int Pause = PauseMs) {
   for (int i = 0; i < Count; ++i) {
     Idle(Pause);
     const std::string Before = CurrentPath();
+    // The key acts on its release, and only when its press reached the window.
+    QKeyEvent Press(QEvent::KeyPress, Key, Qt::NoModifier);
+    QApplication::sendEvent(KeyTarget(), &Press);
     Watch->Painted = false;
     QElapsedTimer T;
     T.start();
