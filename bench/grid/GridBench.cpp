@@ -271,10 +271,15 @@ public:
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration) continue;
-      Times[run.benchmark_name()] = run.GetAdjustedRealTime();
-      CpuTimes[run.benchmark_name()] = run.GetAdjustedCPUTime();
+      // Keyed without a "/min_time:..." part, so every run is found by its
+      // function, argument and timing.
+      std::string key = run.benchmark_name();
+      if (const size_t at = key.find("/min_time:"); at != std::string::npos)
+        key.erase(at, key.find('/', at + 1) - at);
+      Times[key] = run.GetAdjustedRealTime();
+      CpuTimes[key] = run.GetAdjustedCPUTime();
       for (const auto& [name, counter] : run.counters)
-        Counters[run.benchmark_name() + " " + name] = counter.value;
+        Counters[key + " " + name] = counter.value;
     }
   }
   std::map<std::string, double> Times;
