@@ -749,6 +749,8 @@ void TfrmMain::SetSortColumn(const std::string& ColumnTitle) {
 
 void TfrmMain::dbgPicturesTitleClick(TdagColumn& Column) {
   SetSortColumn(Column.Title().Caption().toStdString());
+  // The current row keeps its picture but has another position in the new order.
+  UpdateSelectionCount();
 }
 
 // ---------------------------------------------------------------------------

@@ -528,6 +528,10 @@ TEST_F(MainFormTest, TitleClickSortsWithMarkersAndRescanKeepsIt) {
     ASSERT_NE(Column, nullptr) << C.Title;
     Form->dbgPicturesTitleClick(*Column);
     Form->dbgPicturesTitleClick(*Column); // a second click changes nothing
+    // The position panel counts the current picture's row in the new order.
+    const auto At = std::find(C.Order.begin(), C.Order.end(), CurrentName());
+    ASSERT_NE(At, C.Order.end()) << C.Title;
+    EXPECT_EQ(Panel(1), QString::number(At - C.Order.begin() + 1) + " of 3") << C.Title;
     EXPECT_EQ(Form->FSortColumn, C.Title);
     EXPECT_EQ(Names(), C.Order) << C.Title;
     EXPECT_EQ(Markers(), C.Markers) << C.Title;
