@@ -1,6 +1,7 @@
 #include "BitmapGraphic.h"
 
 #include "BmmBridge.h"
+#include "ByteOrder.h"
 #include "MemoryBudget.h"
 
 #include <QBuffer>
@@ -22,11 +23,6 @@ constexpr int64_t kOffResolution = 38;
 uint16_t DpiOf(int32_t PelsPerMeter) {
   const double dpi = std::round(PelsPerMeter * 0.0254);
   return (dpi < 0 || dpi > 65535) ? 0 : static_cast<uint16_t>(dpi);
-}
-
-int32_t LittleEndian32(const uint8_t* p) {
-  return static_cast<int32_t>(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                              uint32_t(p[3]) << 24);
 }
 
 void Put16(uint8_t* p, uint32_t v) {
@@ -92,8 +88,8 @@ void TBitmapGraphic::LoadImageFromStream(TStream& Stream, int) {
   } catch (const std::exception&) {
     AssignBitmapHandle(DecodeWithPlatform(s));
   }
-  SetXDpi(DpiOf(LittleEndian32(res)));
-  SetYDpi(DpiOf(LittleEndian32(res + 4)));
+  SetXDpi(DpiOf(static_cast<int32_t>(LoadLe32(res))));
+  SetYDpi(DpiOf(static_cast<int32_t>(LoadLe32(res + 4))));
 }
 
 void TBitmapGraphic::SaveToStream(TStream& Stream) {

@@ -1,5 +1,7 @@
 #include "DcxGraphic.h"
 
+#include "ByteOrder.h"
+
 #include <algorithm>
 #include <climits>
 #include <vector>
@@ -9,26 +11,18 @@ namespace {
 const char* const kHeaderNotValid = "The DCX file header is not valid";
 const char* const kHeaderFull = "The DCX file header is full";
 
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i)
-    p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // Reads the magic; a stream shorter than it fails with the stream's read error.
 void CheckMagic(TStream& Stream) {
   uint8_t b[4];
   Stream.ReadBuffer(b, 4);
-  if (Get32(b) != TDcxGraphic::kMagic) throw EDcxError(kHeaderNotValid);
+  if (LoadLe32(b) != TDcxGraphic::kMagic) throw EDcxError(kHeaderNotValid);
 }
 
 // The next offset entry; false when it can't be read in full.
 bool ReadEntry(TStream& Stream, uint32_t& Value) {
   uint8_t b[4];
   if (Stream.Read(b, 4) != 4) return false;
-  Value = Get32(b);
+  Value = LoadLe32(b);
   return true;
 }
 
@@ -95,8 +89,8 @@ void TDcxGraphic::LoadImageFromStream(TStream& Stream, int Index) {
 
 void TDcxGraphic::SaveToStream(TStream& Stream) {
   std::vector<uint8_t> head(kFirstPage, 0);
-  Put32(head.data(), kMagic);
-  Put32(head.data() + 4, kFirstPage);
+  StoreLe32(head.data(), kMagic);
+  StoreLe32(head.data() + 4, kFirstPage);
   Stream.WriteBuffer(head.data(), static_cast<int64_t>(head.size()));
   TPcxGraphic::SaveToStream(Stream);
 }
@@ -120,7 +114,7 @@ void TDcxGraphic::AppendToStream(TStream& Stream) {
   const int64_t pageStart = Stream.Size();
   if (pageStart > 0xFFFFFFFF) throw EDcxError(kHeaderFull);
   uint8_t entries[8] = {};
-  Put32(entries, static_cast<uint32_t>(pageStart));
+  StoreLe32(entries, static_cast<uint32_t>(pageStart));
   Stream.SetPosition(slot);
   Stream.WriteBuffer(entries, sizeof entries);
   Stream.SetPosition(pageStart);

@@ -7,6 +7,8 @@
 #include <QPaintDevice>
 #include <QPainter>
 
+#include "ByteOrder.h"
+
 #include <cstring>
 #include <vector>
 
@@ -20,27 +22,6 @@ constexpr size_t kDirSize = 6;
 constexpr size_t kEntrySize = 16;
 const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
-uint16_t Le16(const uint8_t* p) {
-  return uint16_t(p[0] | (p[1] << 8));
-}
-uint32_t Le32(const uint8_t* p) {
-  const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
-  return b0 | (b1 << 8) | (b2 << 16) | (b3 << 24);
-}
-uint32_t Be32(const uint8_t* p) {
-  const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
-  return (b0 << 24) | (b1 << 16) | (b2 << 8) | b3;
-}
-
-void PutLe16(std::vector<uint8_t>& v, unsigned x) {
-  v.push_back(uint8_t(x));
-  v.push_back(uint8_t(x >> 8));
-}
-void PutLe32(std::vector<uint8_t>& v, uint32_t x) {
-  PutLe16(v, x & 0xFFFF);
-  PutLe16(v, x >> 16);
-}
-
 struct TCandidate {
   size_t Offset = 0;
   size_t Size = 0;
@@ -53,15 +34,15 @@ struct TCandidate {
 // Reads the real size and depth of one directory entry from its image data;
 // false when the entry's bytes are not inside the file or not readable.
 bool ProbeEntry(const uint8_t* Data, size_t FileSize, const uint8_t* Entry, TCandidate& C) {
-  const uint32_t size = Le32(Entry + 8);
-  const uint32_t offset = Le32(Entry + 12);
+  const uint32_t size = LoadLe32(Entry + 8);
+  const uint32_t offset = LoadLe32(Entry + 12);
   if (offset >= FileSize || size > FileSize - offset || size < 12) return false;
   C.Offset = offset;
   C.Size = size;
   const uint8_t* p = Data + offset;
   if (size >= 33 && std::memcmp(p, kPngSignature, 8) == 0) {
     // IHDR: width at 16, height at 20 (big-endian).
-    const uint32_t w = Be32(p + 16), h = Be32(p + 20);
+    const uint32_t w = LoadBe32(p + 16), h = LoadBe32(p + 20);
     if (w == 0 || h == 0 || w > uint32_t(kMaxDibSide) || h > uint32_t(kMaxDibSide) ||
         int64_t(w) * h > kMaxDibPixels)
       return false;
@@ -93,9 +74,10 @@ void TPlatformIcon::LoadFromStream(TStream& Stream) {
 }
 
 void TPlatformIcon::LoadFromMemory(const uint8_t* Data, size_t Size) {
-  if (Size < kDirSize || Le16(Data) != 0 || (Le16(Data + 2) != 1 && Le16(Data + 2) != 2))
+  if (Size < kDirSize || LoadLe16(Data) != 0 ||
+      (LoadLe16(Data + 2) != 1 && LoadLe16(Data + 2) != 2))
     throw EIconError("Not an icon file");
-  const unsigned count = Le16(Data + 4);
+  const unsigned count = LoadLe16(Data + 4);
   if (count == 0) throw EIconError("Icon file holds no image");
   if (kDirSize + size_t(count) * kEntrySize > Size) throw EIconError("Icon directory is truncated");
 
@@ -250,27 +232,27 @@ void TPlatformIcon::SaveToStream(TStream& Stream) const {
   const size_t imageSize = (colourStride + maskStride) * h;
   std::vector<uint8_t> out;
   out.reserve(22 + 40 + imageSize);
-  PutLe16(out, 0);
-  PutLe16(out, 1);
-  PutLe16(out, 1);
+  AppendLe16(out, 0);
+  AppendLe16(out, 1);
+  AppendLe16(out, 1);
   out.push_back(uint8_t(w == 256 ? 0 : w));
   out.push_back(uint8_t(h == 256 ? 0 : h));
   out.push_back(0);
   out.push_back(0);
-  PutLe16(out, 1);
-  PutLe16(out, 24);
-  PutLe32(out, uint32_t(40 + imageSize));
-  PutLe32(out, 22);
+  AppendLe16(out, 1);
+  AppendLe16(out, 24);
+  AppendLe32(out, uint32_t(40 + imageSize));
+  AppendLe32(out, 22);
   // BITMAPINFOHEADER; the height counts colour and mask rows.
-  PutLe32(out, 40);
-  PutLe32(out, uint32_t(w));
-  PutLe32(out, uint32_t(2 * h));
-  PutLe16(out, 1);
-  PutLe16(out, 24);
-  PutLe32(out, 0);
-  PutLe32(out, uint32_t(imageSize));
+  AppendLe32(out, 40);
+  AppendLe32(out, uint32_t(w));
+  AppendLe32(out, uint32_t(2 * h));
+  AppendLe16(out, 1);
+  AppendLe16(out, 24);
+  AppendLe32(out, 0);
+  AppendLe32(out, uint32_t(imageSize));
   for (int i = 0; i < 4; ++i)
-    PutLe32(out, 0);
+    AppendLe32(out, 0);
   const bool alphaOnly = FHasAlpha || FMask.isNull();
   for (int y = h - 1; y >= 0; --y) {
     const QRgb* c = reinterpret_cast<const QRgb*>(FColour.constScanLine(y));

@@ -2,20 +2,15 @@
 
 #include <QByteArray>
 
+#include "ByteOrder.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
-uint16_t Le16(const uint8_t* p) {
-  return uint16_t(p[0] | (p[1] << 8));
-}
-uint32_t Le32(const uint8_t* p) {
-  const uint32_t b0 = p[0], b1 = p[1], b2 = p[2], b3 = p[3];
-  return b0 | (b1 << 8) | (b2 << 16) | (b3 << 24);
-}
 int32_t LeI32(const uint8_t* p) {
-  return int32_t(Le32(p));
+  return int32_t(LoadLe32(p));
 }
 
 // Position of the lowest set bit and the width of a colour mask, so that a
@@ -102,30 +97,30 @@ bool ParseDibHeader(const uint8_t* Info, size_t Size, TDibHeader& H, std::string
     Error = "bitmap header is truncated";
     return false;
   }
-  const uint32_t headerSize = Le32(Info);
+  const uint32_t headerSize = LoadLe32(Info);
   int64_t height = 0;
   uint32_t coloursUsed = 0;
   size_t pos = 0;
   bool core = false;
   if (headerSize == 12) {
     core = true;
-    H.Width = Le16(Info + 4);
-    height = Le16(Info + 6);
-    H.BitCount = Le16(Info + 10);
+    H.Width = LoadLe16(Info + 4);
+    height = LoadLe16(Info + 6);
+    H.BitCount = LoadLe16(Info + 10);
     pos = 12;
   } else if (headerSize >= 40 && headerSize <= Size) {
     H.Width = LeI32(Info + 4);
     height = LeI32(Info + 8);
-    H.BitCount = Le16(Info + 14);
-    H.Compression = Le32(Info + 16);
-    H.ImageSize = Le32(Info + 20);
-    coloursUsed = Le32(Info + 32);
+    H.BitCount = LoadLe16(Info + 14);
+    H.Compression = LoadLe32(Info + 16);
+    H.ImageSize = LoadLe32(Info + 20);
+    coloursUsed = LoadLe32(Info + 32);
     pos = headerSize;
     if (headerSize >= 52) { // V2 and later carry their masks in the header
-      H.Masks[0] = Le32(Info + 40);
-      H.Masks[1] = Le32(Info + 44);
-      H.Masks[2] = Le32(Info + 48);
-      if (headerSize >= 56) H.Masks[3] = Le32(Info + 52);
+      H.Masks[0] = LoadLe32(Info + 40);
+      H.Masks[1] = LoadLe32(Info + 44);
+      H.Masks[2] = LoadLe32(Info + 48);
+      if (headerSize >= 56) H.Masks[3] = LoadLe32(Info + 52);
     }
   } else {
     Error = "unknown bitmap header size " + std::to_string(headerSize);
@@ -159,9 +154,9 @@ bool ParseDibHeader(const uint8_t* Info, size_t Size, TDibHeader& H, std::string
       Error = "bitmap masks are truncated";
       return false;
     }
-    H.Masks[0] = Le32(Info + pos);
-    H.Masks[1] = Le32(Info + pos + 4);
-    H.Masks[2] = Le32(Info + pos + 8);
+    H.Masks[0] = LoadLe32(Info + pos);
+    H.Masks[1] = LoadLe32(Info + pos + 4);
+    H.Masks[2] = LoadLe32(Info + pos + 8);
     pos += 12;
   }
   size_t colours = 0;
@@ -179,7 +174,7 @@ bool ParseDibHeader(const uint8_t* Info, size_t Size, TDibHeader& H, std::string
     for (size_t k = 0; k < colours; ++k) {
       const uint8_t* e = Info + pos + k * entry;
       if (PaletteIndices) {
-        const int g = Le16(e) & 0xFF;
+        const int g = LoadLe16(e) & 0xFF;
         H.Palette.push_back(qRgb(g, g, g));
       } else {
         H.Palette.push_back(qRgb(e[2], e[1], e[0]));
@@ -268,7 +263,7 @@ bool DecodeDibPixels(const TDibHeader& H, const uint8_t* Bits, size_t Size, bool
     case 32: {
       const int bytes = H.BitCount / 8;
       for (int x = 0; x < H.Width; ++x) {
-        const uint32_t v = bytes == 2 ? Le16(src + 2 * x) : Le32(src + 4 * x);
+        const uint32_t v = bytes == 2 ? LoadLe16(src + 2 * x) : LoadLe32(src + 4 * x);
         const int a = (KeepAlpha && masks[3]) ? sa.Scale(v, masks[3]) : 255;
         dst[x] = qRgba(sr.Scale(v, masks[0]), sg.Scale(v, masks[1]), sb.Scale(v, masks[2]), a);
       }

@@ -1,6 +1,7 @@
 #include "MetaFile.h"
 
 #include "Bitmap.h"
+#include "ByteOrder.h"
 #include "MetaFilePlayer.h"
 
 #include <QPainter>
@@ -10,16 +11,8 @@
 
 namespace {
 
-void Put16(std::vector<uint8_t>& v, unsigned x) {
-  v.push_back(uint8_t(x));
-  v.push_back(uint8_t(x >> 8));
-}
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-  Put16(v, x & 0xFFFF);
-  Put16(v, x >> 16);
-}
 void PutI32(std::vector<uint8_t>& v, int32_t x) {
-  Put32(v, uint32_t(x));
+  AppendLe32(v, uint32_t(x));
 }
 
 } // namespace
@@ -85,8 +78,8 @@ void TMetafileCanvas::DrawImage(int X, int Y, const QImage& Image) {
   const uint32_t recordSize = 80 + 40 + uint32_t(bitsSize);
   std::vector<uint8_t>& v = FRecords;
   v.reserve(v.size() + recordSize);
-  Put32(v, 81);
-  Put32(v, recordSize);
+  AppendLe32(v, 81);
+  AppendLe32(v, recordSize);
   PutI32(v, X);
   PutI32(v, Y);
   PutI32(v, X + w - 1);
@@ -97,23 +90,23 @@ void TMetafileCanvas::DrawImage(int X, int Y, const QImage& Image) {
   PutI32(v, 0);
   PutI32(v, w);
   PutI32(v, h);
-  Put32(v, 80);
-  Put32(v, 40);
-  Put32(v, 120);
-  Put32(v, uint32_t(bitsSize));
-  Put32(v, 0);          // DIB_RGB_COLORS
-  Put32(v, 0x00CC0020); // SRCCOPY
+  AppendLe32(v, 80);
+  AppendLe32(v, 40);
+  AppendLe32(v, 120);
+  AppendLe32(v, uint32_t(bitsSize));
+  AppendLe32(v, 0);          // DIB_RGB_COLORS
+  AppendLe32(v, 0x00CC0020); // SRCCOPY
   PutI32(v, w);
   PutI32(v, h);
-  Put32(v, 40);
+  AppendLe32(v, 40);
   PutI32(v, w);
   PutI32(v, h);
-  Put16(v, 1);
-  Put16(v, 24);
-  Put32(v, 0);
-  Put32(v, uint32_t(bitsSize));
+  AppendLe16(v, 1);
+  AppendLe16(v, 24);
+  AppendLe32(v, 0);
+  AppendLe32(v, uint32_t(bitsSize));
   for (int i = 0; i < 4; ++i)
-    Put32(v, 0);
+    AppendLe32(v, 0);
   for (int y = h - 1; y >= 0; --y) {
     const uint8_t* row = rgb.constScanLine(y);
     for (int x = 0; x < w; ++x) {
@@ -149,8 +142,8 @@ void TMetafileCanvas::Finish() {
   // description length and offset (60, 64), palette entries (68), device
   // size (72), device millimetres (80), pixel format size and offset (88,
   // 92), OpenGL flag (96), device micrometres (100).
-  Put32(out, 1);
-  Put32(out, headerSize);
+  AppendLe32(out, 1);
+  AppendLe32(out, headerSize);
   PutI32(out, 0);
   PutI32(out, 0);
   PutI32(out, FWidth - 1);
@@ -159,31 +152,31 @@ void TMetafileCanvas::Finish() {
   PutI32(out, 0);
   PutI32(out, frameR);
   PutI32(out, frameB);
-  Put32(out, 0x464D4520);
-  Put32(out, 0x00010000);
-  Put32(out, uint32_t(total));
-  Put32(out, FRecordCount + 2);
-  Put16(out, 1);
-  Put16(out, 0);
-  Put32(out, 0);
-  Put32(out, 0);
-  Put32(out, 0);
+  AppendLe32(out, 0x464D4520);
+  AppendLe32(out, 0x00010000);
+  AppendLe32(out, uint32_t(total));
+  AppendLe32(out, FRecordCount + 2);
+  AppendLe16(out, 1);
+  AppendLe16(out, 0);
+  AppendLe32(out, 0);
+  AppendLe32(out, 0);
+  AppendLe32(out, 0);
   PutI32(out, devW);
   PutI32(out, devH);
   PutI32(out, mmW);
   PutI32(out, mmH);
-  Put32(out, 0);
-  Put32(out, 0);
-  Put32(out, 0);
+  AppendLe32(out, 0);
+  AppendLe32(out, 0);
+  AppendLe32(out, 0);
   PutI32(out, mmW * 1000);
   PutI32(out, mmH * 1000);
   out.insert(out.end(), FRecords.begin(), FRecords.end());
   // EMR_EOF: type, size, palette entries, palette offset, size again.
-  Put32(out, 14);
-  Put32(out, eofSize);
-  Put32(out, 0);
-  Put32(out, 16);
-  Put32(out, eofSize);
+  AppendLe32(out, 14);
+  AppendLe32(out, eofSize);
+  AppendLe32(out, 0);
+  AppendLe32(out, 16);
+  AppendLe32(out, eofSize);
   FRecords.clear();
   FTarget.SetBytes(out.data(), out.size());
 }

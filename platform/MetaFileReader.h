@@ -4,6 +4,7 @@
 // length checked against the file. It knows nothing of drawing; the player
 // (MetaFilePlayer.h) reads the records' fields through TRecordReader.
 
+#include "ByteOrder.h"
 #include "Exception.h"
 
 #include <cstddef>
@@ -43,14 +44,12 @@ public:
   }
   uint16_t U16(size_t Off) const {
     Need(Off, 2);
-    const uint16_t lo = FData[Off], hi = FData[Off + 1];
-    return uint16_t(lo | (hi << 8));
+    return LoadLe16(FData + Off);
   }
   int16_t I16(size_t Off) const { return int16_t(U16(Off)); }
   uint32_t U32(size_t Off) const {
     Need(Off, 4);
-    const uint32_t b0 = FData[Off], b1 = FData[Off + 1], b2 = FData[Off + 2], b3 = FData[Off + 3];
-    return b0 | (b1 << 8) | (b2 << 16) | (b3 << 24);
+    return LoadLe32(FData + Off);
   }
   int32_t I32(size_t Off) const { return int32_t(U32(Off)); }
   float F32(size_t Off) const {

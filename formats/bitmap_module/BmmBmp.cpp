@@ -354,25 +354,25 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
 
   uint8_t head[14 + 40 + 256 * 4] = {};
   uint8_t* p = head;
-  BmmPutU16(p, kMagicBM);
-  BmmPutU32(p + 2, fileSize > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(fileSize));
-  BmmPutU32(p + 10, offset);
-  BmmPutU32(p + 14, cbFix);
+  StoreLe16(p, kMagicBM);
+  StoreLe32(p + 2, fileSize > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(fileSize));
+  StoreLe32(p + 10, offset);
+  StoreLe32(p + 14, cbFix);
   p += 18;
   if (os2) {
-    BmmPutU16(p, static_cast<uint32_t>(hdr->width));
-    BmmPutU16(p + 2, static_cast<uint32_t>(hdr->height));
-    BmmPutU16(p + 4, 1);
-    BmmPutU16(p + 6, static_cast<uint32_t>(hdr->bpp));
+    StoreLe16(p, static_cast<uint32_t>(hdr->width));
+    StoreLe16(p + 2, static_cast<uint32_t>(hdr->height));
+    StoreLe16(p + 4, 1);
+    StoreLe16(p + 6, static_cast<uint32_t>(hdr->bpp));
     p += 8;
   } else {
-    BmmPutU32(p, static_cast<uint32_t>(hdr->width));
-    BmmPutU32(p + 4, static_cast<uint32_t>(hdr->height));
-    BmmPutU16(p + 8, 1);
-    BmmPutU16(p + 10, static_cast<uint32_t>(hdr->bpp));
-    BmmPutU32(p + 12, kCompNone);
-    BmmPutU32(p + 16, size > 0xFFFFFFFF ? 0 : static_cast<uint32_t>(size));
-    BmmPutU32(p + 28, static_cast<uint32_t>(colours)); // colours used
+    StoreLe32(p, static_cast<uint32_t>(hdr->width));
+    StoreLe32(p + 4, static_cast<uint32_t>(hdr->height));
+    StoreLe16(p + 8, 1);
+    StoreLe16(p + 10, static_cast<uint32_t>(hdr->bpp));
+    StoreLe32(p + 12, kCompNone);
+    StoreLe32(p + 16, size > 0xFFFFFFFF ? 0 : static_cast<uint32_t>(size));
+    StoreLe32(p + 28, static_cast<uint32_t>(colours)); // colours used
     p += 36;
   }
   for (int i = 0; i < colours; ++i, p += entrySize) {

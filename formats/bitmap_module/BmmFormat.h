@@ -3,6 +3,7 @@
 // small helpers the format readers and writers share.
 
 #include "Bmm.h"
+#include "ByteOrder.h"
 
 #include <cstring>
 #include <type_traits>
@@ -59,19 +60,6 @@ inline bool BmmWriteExact(BmmHandle fd, const void* buf, int64_t n) {
 bool BmmReadU8(BmmHandle fd, uint8_t& Value);
 bool BmmReadU16(BmmHandle fd, uint16_t& Value);
 bool BmmReadU32(BmmHandle fd, uint32_t& Value);
-
-// Little-endian stores into a byte array.
-inline void BmmPutU16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void BmmPutU32(uint8_t* p, uint32_t v) {
-  BmmPutU16(p, v & 0xFFFF);
-  BmmPutU16(p + 2, v >> 16);
-}
-inline uint16_t BmmGetU16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
 
 // Checks a header handed to a writer: positive size, a bit depth the format
 // writes, and a pixel buffer size that fits. Answers a result code.

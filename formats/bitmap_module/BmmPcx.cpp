@@ -83,10 +83,10 @@ int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt) {
   st.planes = h[kOffPlanes];
   const int bpp = DecodedBpp(st.bitsPerPixel, st.planes);
   if (bpp == 0) return BMM_ERR_PCX_BAD_BITS;
-  const int32_t width = int32_t(BmmGetU16(h + kOffXMax)) - BmmGetU16(h + kOffXMin) + 1;
-  const int32_t height = int32_t(BmmGetU16(h + kOffYMax)) - BmmGetU16(h + kOffYMin) + 1;
+  const int32_t width = int32_t(LoadLe16(h + kOffXMax)) - LoadLe16(h + kOffXMin) + 1;
+  const int32_t height = int32_t(LoadLe16(h + kOffYMax)) - LoadLe16(h + kOffYMin) + 1;
   if (width <= 0 || height <= 0) return BMM_ERR_BAD_SIZE;
-  st.bytesPerLine = BmmGetU16(h + kOffBytesPerLine);
+  st.bytesPerLine = LoadLe16(h + kOffBytesPerLine);
   // A line shorter than the width needs can't fill a row: refused as a bad size.
   const int64_t lineNeeds = (int64_t(width) * st.bitsPerPixel + 7) / 8;
   if (st.bytesPerLine < lineNeeds) return BMM_ERR_BAD_SIZE;
@@ -285,7 +285,7 @@ int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
         uint32_t v = 0;
         for (int k = 0; k < 4; ++k)
           v |= kSpread[lines[k * bpl + i]] << k;
-        BmmPutU32(row + 4 * i, v);
+        StoreLe32(row + 4 * i, v);
       }
       // Bits past the width in the last plane byte are not pixels.
       for (std::size_t x = width; x < 8 * groups; ++x)
@@ -346,8 +346,8 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
   h[kOffVersion] = 5;
   h[kOffEncoding] = 1;
   h[kOffBitsPerPixel] = static_cast<uint8_t>(bits);
-  BmmPutU16(h + kOffXMax, static_cast<uint32_t>(hdr->width - 1));
-  BmmPutU16(h + kOffYMax, static_cast<uint32_t>(hdr->height - 1));
+  StoreLe16(h + kOffXMax, static_cast<uint32_t>(hdr->width - 1));
+  StoreLe16(h + kOffYMax, static_cast<uint32_t>(hdr->height - 1));
   if (hdr->bpp <= 4) {
     const int n = 1 << hdr->bpp;
     for (int i = 0; i < n; ++i) {
@@ -357,8 +357,8 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
     }
   }
   h[kOffPlanes] = static_cast<uint8_t>(planes);
-  BmmPutU16(h + kOffBytesPerLine, static_cast<uint32_t>(bpl));
-  BmmPutU16(h + kOffPaletteInfo, 1);
+  StoreLe16(h + kOffBytesPerLine, static_cast<uint32_t>(bpl));
+  StoreLe16(h + kOffPaletteInfo, 1);
   if (!BmmWriteExact(fd, h, kHeaderSize)) return BMM_ERR_WRITE;
 
   std::vector<uint8_t> line(bpl, 0);

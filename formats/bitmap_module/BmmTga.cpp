@@ -56,8 +56,8 @@ int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char*) {
   default:
     return BMM_ERR_TGA_BAD_TYPE;
   }
-  const int32_t width = BmmGetU16(h + kOffWidth);
-  const int32_t height = BmmGetU16(h + kOffHeight);
+  const int32_t width = LoadLe16(h + kOffWidth);
+  const int32_t height = LoadLe16(h + kOffHeight);
   if (width < 1 || height < 1) return BMM_ERR_BAD_SIZE;
   hdr->width = width;
   hdr->height = height;
@@ -74,8 +74,8 @@ int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal) {
   case 9: {
     for (int i = 0; i < 256; ++i)
       pal[i] = {0, 0, 0};
-    const int first = BmmGetU16(h + kOffMapFirst);
-    const int length = BmmGetU16(h + kOffMapLength);
+    const int first = LoadLe16(h + kOffMapFirst);
+    const int length = LoadLe16(h + kOffMapLength);
     if (BmmSeek(fd, kHeaderSize + h[kOffIdLength], BMM_SEEK_SET) < 0) return BMM_ERR_READ;
     std::vector<uint8_t> map(std::size_t(length) * 3);
     if (!BmmReadExact(fd, map.data(), static_cast<int64_t>(map.size()))) return BMM_ERR_READ;
@@ -209,7 +209,7 @@ int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
   if (h[kOffColourMapType] != 0) {
     int entryBits = h[kOffMapEntrySize];
     if (entryBits == 15) entryBits = 16;
-    const int64_t mapBytes = int64_t(entryBits) * BmmGetU16(h + kOffMapLength) / 8;
+    const int64_t mapBytes = int64_t(entryBits) * LoadLe16(h + kOffMapLength) / 8;
     if (BmmSeek(fd, mapBytes, BMM_SEEK_CUR) < 0) return BMM_ERR_READ;
   }
   const int depth = h[kOffDepth];
@@ -283,11 +283,11 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
   h[kOffColourMapType] = hdr->bpp == 8 ? 1 : 0;
   h[kOffImageType] = hdr->bpp == 8 ? 1 : 2;
   if (hdr->bpp == 8) {
-    BmmPutU16(h + kOffMapLength, 256);
+    StoreLe16(h + kOffMapLength, 256);
     h[kOffMapEntrySize] = 24;
   }
-  BmmPutU16(h + kOffWidth, static_cast<uint32_t>(hdr->width));
-  BmmPutU16(h + kOffHeight, static_cast<uint32_t>(hdr->height));
+  StoreLe16(h + kOffWidth, static_cast<uint32_t>(hdr->width));
+  StoreLe16(h + kOffHeight, static_cast<uint32_t>(hdr->height));
   h[kOffDepth] = static_cast<uint8_t>(depth);
   h[kOffDescriptor] = static_cast<uint8_t>((ydown ? kTopFirst : 0) | (depth == 32 ? 8 : 0));
   if (!BmmWriteExact(fd, h, kHeaderSize)) return BMM_ERR_WRITE;
@@ -313,7 +313,7 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
       for (std::size_t j = 0; j < width; ++j) {
         const uint8_t* px = row + 3 * j;
         const unsigned v = (px[0] >> 3) | ((px[1] >> 3) << 5) | ((px[2] >> 3) << 10);
-        BmmPutU16(line.data() + 2 * j, v);
+        StoreLe16(line.data() + 2 * j, v);
       }
       out = line.data();
     } else if (depth == 32) {
