@@ -1,5 +1,6 @@
 // Small routines shared by the image library's parts.
 
+#include "CivilDate.h"
 #include "DibGraphic.h"
 
 #include <cmath>
@@ -46,20 +47,10 @@ TParts Decode(double DateTime) {
   }
   int64_t ms = int64_t(std::llround(frac * 86400000.0));
   if (ms >= 86400000) ms = 86399999;
-  // Civil from days (H. Hinnant's algorithm), epoch 1970-01-01 = 25569.
-  int64_t z = int64_t(days) - 25569 + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t y = yoe + era * 400;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  if (m <= 2) ++y;
+  int y = 0, m = 0, d = 0;
+  CivilFromDays(int64_t(days) - 25569, y, m, d); // day 25569 is 1970-01-01
   return TParts{
-      int(y),        int(m), int(d), int(ms / 3600000), int(ms / 60000 % 60), int(ms / 1000 % 60),
-      int(ms % 1000)};
+      y, m, d, int(ms / 3600000), int(ms / 60000 % 60), int(ms / 1000 % 60), int(ms % 1000)};
 }
 
 // Formats with the letters y, m, d, h, n, s, z (doubled for leading zeros,
