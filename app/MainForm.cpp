@@ -1083,7 +1083,8 @@ void TfrmMain::SetSlideShow(bool Value) {
 // Changes the window's border in place. QWidget::setWindowFlags would hide the
 // window and show it again; the window system then keeps its input focus on
 // the window while the application forgets that the window is active (no
-// focus widget, no active state for assistive tools, window shortcuts dead).
+// focus widget, so the list shows no focus and assistive tools see no active
+// window).
 void TfrmMain::SetBorder(bool Value) {
   Qt::WindowFlags Flags = windowFlags();
   Flags.setFlag(Qt::FramelessWindowHint, !Value);
