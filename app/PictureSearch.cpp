@@ -4,12 +4,17 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QTimer>
 
-// Shared between the GUI thread and one worker: the worker's stop flag and
-// whether its result is still wanted.
+// Shared between the GUI thread and one worker: the worker's stop flag, and
+// its result once it has one.
 struct TPictureSearch::TState {
   std::atomic<bool> Stop{false};
+  std::atomic<bool> Done{false};
+  std::atomic<bool> Found{false};
 };
+
+TPictureSearch::TPictureSearch() = default;
 
 TPictureSearch::~TPictureSearch() {
   Cancel();
@@ -26,9 +31,16 @@ void TPictureSearch::Start(const std::string& Folder, std::function<void(bool Fo
   Cancel();
   auto state = std::make_shared<TState>();
   FState = state;
+  FOnDone = std::move(OnDone);
   FRunning = true;
-  QCoreApplication* app = QCoreApplication::instance();
-  FWorker = std::thread([this, state, Folder, OnDone = std::move(OnDone), app] {
+  if (!FDelivery && QCoreApplication::instance() != nullptr) {
+    FDelivery = std::make_unique<QTimer>();
+    FDelivery->setSingleShot(true);
+    FDelivery->setInterval(0);
+    QObject::connect(FDelivery.get(), &QTimer::timeout, FDelivery.get(), [this] { Deliver(); });
+  }
+  QTimer* delivery = FDelivery.get();
+  FWorker = std::thread([state, Folder, delivery] {
     TWalkOptions options;
     options.ReadTimes = false;
     options.Stop = &state->Stop;
@@ -40,16 +52,21 @@ void TPictureSearch::Start(const std::string& Folder, std::function<void(bool Fo
           return false;
         },
         options);
-    const bool found = !completed && stoppedAtPicture;
-    if (state->Stop || !app) return;
-    // Delivered on the GUI thread, and only while this search is the current one.
-    QMetaObject::invokeMethod(
-        app,
-        [this, state, found, OnDone] {
-          if (state->Stop || FState != state) return;
-          FRunning = false;
-          OnDone(found);
-        },
-        Qt::QueuedConnection);
+    if (state->Stop || delivery == nullptr) return;
+    state->Found = !completed && stoppedAtPicture;
+    state->Done = true;
+    // The timer outlives this thread: Cancel joins it before anything goes.
+    QMetaObject::invokeMethod(delivery, "start", Qt::QueuedConnection);
   });
+}
+
+// On the GUI thread: delivers the result of the current search once, and only
+// while it is still wanted. A wake-up left from a search replaced since finds
+// the new one not done and waits for its own.
+void TPictureSearch::Deliver() {
+  if (!FState || FState->Stop || !FState->Done || !FRunning) return;
+  FRunning = false;
+  const bool found = FState->Found;
+  const std::function<void(bool)> onDone = FOnDone; // it may start another search
+  onDone(found);
 }

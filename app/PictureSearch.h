@@ -10,9 +10,11 @@
 #include <string>
 #include <thread>
 
+class QTimer;
+
 class TPictureSearch {
 public:
-  TPictureSearch() = default;
+  TPictureSearch();
   ~TPictureSearch(); // cancels and waits for the worker
   TPictureSearch(const TPictureSearch&) = delete;
   TPictureSearch& operator=(const TPictureSearch&) = delete;
@@ -27,7 +29,13 @@ public:
 
 private:
   struct TState;
+  void Deliver();
+
   std::shared_ptr<TState> FState;
+  std::function<void(bool Found)> FOnDone;
+  // Started by the worker (a queued call by name, which Qt makes and frees on
+  // its own): the result is then taken on the GUI thread.
+  std::unique_ptr<QTimer> FDelivery;
   std::thread FWorker;
   bool FRunning = false;
 };
