@@ -14,28 +14,12 @@ set -uo pipefail
 prog=$1
 pictures=$2
 steps=${3:-6}
+source "$(dirname "$0")/../../tests/lib/xvfb.sh"
 work=$(mktemp -d)
-xvfb_pid= prog_pid=
-cleanup() {
-  [ -n "$prog_pid" ] && kill "$prog_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-for tool in Xvfb xdotool xwd /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "$tool not installed"; exit 1; }
-done
-
-Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp -noreset 3>"$work/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 1 100); do
-  n=$(head -n 1 "$work/display" 2>/dev/null)
-  [ -n "$n" ] && break
-  sleep 0.05
-done
-[ -n "$n" ] || { echo "Xvfb did not start"; exit 1; }
-export DISPLAY=":$n" QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled:
+prog_pid=
+owned_pids="prog_pid xvfb_pid"
+require_tools Xvfb xdotool xwd /usr/bin/time
+start_xvfb 640x480 "$work/xvfb.log"
 
 screen() { xwd -root -silent | cksum; }
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
@@ -72,7 +56,7 @@ for mode in on off; do
     [ -n "$win" ] && break
     sleep 0.1
   done
-  [ -n "$win" ] || { echo "no window ($mode)"; exit 1; }
+  [ -n "$win" ] || fail "no window ($mode)"
   sleep 3 # the first picture and its neighbours
   xdotool windowfocus --sync "$win" 2>/dev/null
   for layout in "full screen" windowed; do
@@ -94,3 +78,4 @@ for mode in on off; do
   rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$work/time.$mode")
   echo "decoding ahead $mode: peak resident memory $((rss / 1024)) MiB"
 done
+rm -rf "$work"
