@@ -2,9 +2,7 @@
 # metainfo and its manual page where a desktop finds them (below
 # CMAKE_INSTALL_PREFIX, /usr/local by default). cpack -G DEB packs the same.
 include(GNUInstallDirs)
-if(TARGET TobbinsImbrel)
-  install(TARGETS TobbinsImbrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+install(TARGETS TobbinsImbrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/tobbins-imbrel.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 foreach(size 32 48 64 128 256)

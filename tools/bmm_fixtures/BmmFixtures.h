@@ -42,7 +42,7 @@ inline int64_t Stride(int width, int bpp) {
 
 // ---- BMP
 
-struct BmpSpec {
+struct BmpLayout {
   uint32_t cbFix = 40; // 12 (OS/2 1.x) or 16 to 64
   int32_t width = 1;
   int32_t height = 1;
@@ -57,7 +57,7 @@ struct BmpSpec {
   bool array = false;       // wrap in a 14-byte "BA" bitmap-array header
 };
 
-inline Bytes BmpFile(const BmpSpec& s) {
+inline Bytes BmpFile(const BmpLayout& s) {
   Bytes b;
   if (s.array) {
     U16(b, 0x4142); // off 0: "BA"
@@ -152,7 +152,7 @@ inline Bytes EncodeRle8(const uint8_t* rows, int width, int height, int64_t stri
 
 // ---- PCX
 
-struct PcxSpec {
+struct PcxLayout {
   uint8_t version = 5;
   uint8_t encoding = 1;
   uint8_t bitsPerPixel = 8;
@@ -167,7 +167,7 @@ struct PcxSpec {
   uint8_t trailerMark = 12;
 };
 
-inline Bytes PcxFile(const PcxSpec& s) {
+inline Bytes PcxFile(const PcxLayout& s) {
   Bytes b;
   U8(b, 10);                     // off 0: manufacturer
   U8(b, s.version);              // off 1: version
@@ -218,7 +218,7 @@ inline void EncodePcxLine(const uint8_t* p, std::size_t n, Bytes& out) {
 
 // ---- Targa
 
-struct TgaSpec {
+struct TgaLayout {
   Bytes id; // identification field
   uint8_t colourMapType = 0;
   uint8_t imageType = 2;
@@ -232,7 +232,7 @@ struct TgaSpec {
   Bytes data;             // as stored
 };
 
-inline Bytes TgaFile(const TgaSpec& s) {
+inline Bytes TgaFile(const TgaLayout& s) {
   Bytes b;
   U8(b, uint8_t(s.id.size())); // off 0: identification field length
   U8(b, s.colourMapType);      // off 1: colour map type

@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     Bytes rows(std::size_t(Stride(w, 8)) * h);
     for (std::size_t i = 0; i < rows.size(); ++i)
       rows[i] = uint8_t(i % 4 == 0 ? 7 : i);
-    BmpSpec s;
+    BmpLayout s;
     s.width = w;
     s.height = h;
     s.compression = 1;
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
   for (int bpp : {1, 4, 8, 24})
     Save(out / "pcx" / ("w" + std::to_string(bpp) + ".pcx"), Written(1, 13, 4, bpp, ""));
   {
-    PcxSpec s;
+    PcxLayout s;
     s.bitsPerPixel = 1;
     s.planes = 4;
     s.xmax = 12;
@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
     Bytes px(std::size_t(w) * h * n);
     for (std::size_t i = 0; i < px.size(); ++i)
       px[i] = uint8_t(i / n % 3 == 0 ? 9 : i);
-    TgaSpec s;
+    TgaLayout s;
     s.imageType = depth == 8 ? 11 : 10;
     s.depth = uint8_t(depth);
     s.width = w;
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
     Save(out / "tga" / ("rle" + std::to_string(depth) + ".tga"), TgaFile(s));
   }
   {
-    TgaSpec s;
+    TgaLayout s;
     s.imageType = 9;
     s.depth = 8;
     s.colourMapType = 1;

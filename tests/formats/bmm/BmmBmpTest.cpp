@@ -13,8 +13,8 @@ namespace {
 // ---- BMP
 
 // A 4 x 2 picture, 8 bits, palette entries 0..3; rows bottom first.
-BmpSpec Small8(uint32_t cbFix) {
-  BmpSpec s;
+BmpLayout Small8(uint32_t cbFix) {
+  BmpLayout s;
   s.cbFix = cbFix;
   s.width = 4;
   s.height = 2;
@@ -28,7 +28,7 @@ BmpSpec Small8(uint32_t cbFix) {
 
 TEST(BmpReader, EveryHeaderKindReadsTheSamePicture) {
   for (uint32_t cbFix : {12u, 16u, 20u, 36u, 40u, 42u, 46u, 48u, 64u}) {
-    BmpSpec s = Small8(cbFix);
+    BmpLayout s = Small8(cbFix);
     const Decoded d = Decode(BmpFile(s), 0);
     ASSERT_EQ(d.rc, 0) << cbFix << " step " << d.step;
     EXPECT_EQ(d.hdr.width, 4);
@@ -49,39 +49,39 @@ TEST(BmpReader, EveryHeaderKindReadsTheSamePicture) {
 TEST(BmpReader, HeaderRefusals) {
   struct Row {
     const char* what;
-    void (*edit)(BmpSpec&);
+    void (*edit)(BmpLayout&);
     int rc;
   } rows[] = {
-      {"cbFix 14", [](BmpSpec& s) { s.cbFix = 14; }, 302},
-      {"cbFix 66", [](BmpSpec& s) { s.cbFix = 66; }, 302},
-      {"cbFix 108 (V4)", [](BmpSpec& s) { s.cbFix = 108; }, 302},
-      {"cbFix 43", [](BmpSpec& s) { s.cbFix = 43; }, 302},
-      {"planes 2", [](BmpSpec& s) { s.planes = 2; }, 300},
+      {"cbFix 14", [](BmpLayout& s) { s.cbFix = 14; }, 302},
+      {"cbFix 66", [](BmpLayout& s) { s.cbFix = 66; }, 302},
+      {"cbFix 108 (V4)", [](BmpLayout& s) { s.cbFix = 108; }, 302},
+      {"cbFix 43", [](BmpLayout& s) { s.cbFix = 43; }, 302},
+      {"planes 2", [](BmpLayout& s) { s.planes = 2; }, 300},
       {"planes 2, os2",
-       [](BmpSpec& s) {
+       [](BmpLayout& s) {
          s.cbFix = 12;
          s.planes = 2;
        },
        300},
-      {"16 bits", [](BmpSpec& s) { s.bitCount = 16; }, 301},
-      {"30000 bits", [](BmpSpec& s) { s.bitCount = 30000; }, 301},
+      {"16 bits", [](BmpLayout& s) { s.bitCount = 16; }, 301},
+      {"30000 bits", [](BmpLayout& s) { s.bitCount = 30000; }, 301},
       {"2 bits, os2",
-       [](BmpSpec& s) {
+       [](BmpLayout& s) {
          s.cbFix = 12;
          s.bitCount = 2;
        },
        301},
-      {"width 0", [](BmpSpec& s) { s.width = 0; }, 6},
+      {"width 0", [](BmpLayout& s) { s.width = 0; }, 6},
       {"height 0, os2",
-       [](BmpSpec& s) {
+       [](BmpLayout& s) {
          s.cbFix = 12;
          s.height = 0;
        },
        6},
-      {"top-down", [](BmpSpec& s) { s.height = -2; }, 6},
-      {"negative width", [](BmpSpec& s) { s.width = -4; }, 6},
+      {"top-down", [](BmpLayout& s) { s.height = -2; }, 6},
+      {"negative width", [](BmpLayout& s) { s.width = -4; }, 6},
       {"huge",
-       [](BmpSpec& s) {
+       [](BmpLayout& s) {
          s.width = 0x7FFFFFFF;
          s.height = 0x7FFFFFFF;
          s.bitCount = 24;
@@ -89,14 +89,14 @@ TEST(BmpReader, HeaderRefusals) {
        6},
   };
   for (const Row& r : rows) {
-    BmpSpec s = Small8(40);
+    BmpLayout s = Small8(40);
     r.edit(s);
     const Decoded d = Decode(BmpFile(s), 0);
     EXPECT_EQ(d.rc, r.rc) << r.what;
     EXPECT_EQ(d.step, 'h') << r.what;
   }
   // Zero width wins over a bad plane count: checks run in the file's order.
-  BmpSpec s = Small8(40);
+  BmpLayout s = Small8(40);
   s.width = 0;
   s.planes = 3;
   EXPECT_EQ(Decode(BmpFile(s), 0).rc, 6);
@@ -119,7 +119,7 @@ TEST(BmpReader, MagicAndTruncatedHeaders) {
 }
 
 TEST(BmpReader, BitmapArrayReadsItsFirstBitmap) {
-  BmpSpec s = Small8(40);
+  BmpLayout s = Small8(40);
   s.array = true;
   const Decoded d = Decode(BmpFile(s), 0);
   ASSERT_EQ(d.rc, 0);
@@ -128,7 +128,7 @@ TEST(BmpReader, BitmapArrayReadsItsFirstBitmap) {
 }
 
 TEST(BmpReader, OneBitPaletteOrderAndInversion) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 8;
   s.height = 1;
   s.bitCount = 1;
@@ -151,7 +151,7 @@ TEST(BmpReader, OneBitPaletteOrderAndInversion) {
 TEST(BmpReader, ColoursUsedRules) {
   // Zero means 2^bits; more than 2^bits is cut.
   for (uint32_t used : {0u, 1000u}) {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 2;
     s.height = 1;
     s.bitCount = 4;
@@ -164,7 +164,7 @@ TEST(BmpReader, ColoursUsedRules) {
     EXPECT_EQ(d.pal[15].r, 16) << used;
   }
   // Fewer entries than 2^bits: the rest stay black.
-  BmpSpec s;
+  BmpLayout s;
   s.width = 2;
   s.height = 1;
   s.bitCount = 4;
@@ -178,7 +178,7 @@ TEST(BmpReader, ColoursUsedRules) {
 }
 
 TEST(BmpReader, PaletteCutShortStaysBlackAndShortDataIsZero) {
-  BmpSpec s = Small8(40);
+  BmpLayout s = Small8(40);
   s.data.clear();
   Bytes file = BmpFile(s);
   file.resize(file.size() - 5); // the last palette entry loses its bytes
@@ -188,7 +188,7 @@ TEST(BmpReader, PaletteCutShortStaysBlackAndShortDataIsZero) {
   EXPECT_EQ(d.pal[3].r, 0);
   EXPECT_EQ(d.data, Bytes(8, 0)); // no pixel data at all: not an error, all 0
 
-  BmpSpec s2 = Small8(40);
+  BmpLayout s2 = Small8(40);
   s2.data.resize(5);
   const Decoded d2 = Decode(BmpFile(s2), 0);
   ASSERT_EQ(d2.rc, 0);
@@ -196,7 +196,7 @@ TEST(BmpReader, PaletteCutShortStaysBlackAndShortDataIsZero) {
 }
 
 TEST(BmpReader, TwentyFourBitsAndOtherCompression) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 2;
   s.height = 2;
   s.bitCount = 24;
@@ -298,7 +298,7 @@ TEST(BmpRle8, UnsafeStreamsAreRefused) {
 }
 
 Bytes Rle4File(int width, int height, const Bytes& rle) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = width;
   s.height = height;
   s.bitCount = 4;

@@ -11,8 +11,8 @@ namespace {
 
 // ---- Targa
 
-TgaSpec Tga(uint8_t type, uint8_t depth, uint16_t w, uint16_t h) {
-  TgaSpec s;
+TgaLayout Tga(uint8_t type, uint8_t depth, uint16_t w, uint16_t h) {
+  TgaLayout s;
   s.imageType = type;
   s.depth = depth;
   s.width = w;
@@ -46,7 +46,7 @@ TEST(TgaReader, HeaderChecks) {
       {"height 0", 3, 8, 0, 1, 0, 6},
   };
   for (const Row& r : rows) {
-    TgaSpec s = Tga(r.type, r.depth, r.w, r.h);
+    TgaLayout s = Tga(r.type, r.depth, r.w, r.h);
     s.mapEntrySize = r.mapBits;
     const Decoded d = Decode(TgaFile(s), 2);
     EXPECT_EQ(d.rc, r.rc) << r.what;
@@ -55,7 +55,7 @@ TEST(TgaReader, HeaderChecks) {
 }
 
 TEST(TgaReader, ColourMapsAndGrey) {
-  TgaSpec s = Tga(1, 8, 2, 1);
+  TgaLayout s = Tga(1, 8, 2, 1);
   s.id = {'h', 'i'};
   s.mapFirst = 254;
   s.mapLength = 4; // entries 256 and 257 can't be reached by 8-bit pixels
@@ -74,7 +74,7 @@ TEST(TgaReader, ColourMapsAndGrey) {
   EXPECT_EQ(d.rc, 7);
   EXPECT_EQ(d.step, 'p');
 
-  TgaSpec g = Tga(3, 8, 3, 1);
+  TgaLayout g = Tga(3, 8, 3, 1);
   g.data = {0, 128, 255};
   d = Decode(TgaFile(g), 2);
   ASSERT_EQ(d.rc, 0);
@@ -85,14 +85,14 @@ TEST(TgaReader, ColourMapsAndGrey) {
 }
 
 TEST(TgaReader, SixteenAndThirtyTwoBitPixels) {
-  TgaSpec s = Tga(2, 16, 3, 1);
+  TgaLayout s = Tga(2, 16, 3, 1);
   s.data = {0xFF, 0x7F, 0x00, 0x80, 0x1F, 0x00}; // 0x7FFF, 0x8000, 0x001F
   Decoded d = Decode(TgaFile(s), 2);
   ASSERT_EQ(d.rc, 0);
   EXPECT_EQ(d.hdr.bpp, 24);
   EXPECT_EQ(Bytes(d.data.begin(), d.data.begin() + 12),
             (Bytes{248, 248, 248, 0, 0, 0, 248, 0, 0, 0, 0, 0}));
-  TgaSpec t = Tga(2, 32, 2, 1);
+  TgaLayout t = Tga(2, 32, 2, 1);
   t.data = {1, 2, 3, 0, 4, 5, 6, 255};
   d = Decode(TgaFile(t), 2);
   ASSERT_EQ(d.rc, 0);
@@ -102,7 +102,7 @@ TEST(TgaReader, SixteenAndThirtyTwoBitPixels) {
 TEST(TgaReader, PacketsRunsAndLiterals) {
   // Grey 3 x 3, run-length: a run 0x83 gives 4 pixels, a literal 0x02 three,
   // packets run across row ends.
-  TgaSpec s = Tga(11, 8, 3, 3);
+  TgaLayout s = Tga(11, 8, 3, 3);
   s.data = {0x83, 7, 0x02, 1, 2, 3, 0x81, 9};
   Decoded d = Decode(TgaFile(s), 2);
   ASSERT_EQ(d.rc, 0);
@@ -121,7 +121,7 @@ TEST(TgaReader, PacketsRunsAndLiterals) {
   ASSERT_EQ(d.rc, 0);
   EXPECT_EQ(d.data, (Bytes{7, 7, 7, 0, 7, 1, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0}));
   // Raw data cut short.
-  TgaSpec r = Tga(3, 8, 3, 3);
+  TgaLayout r = Tga(3, 8, 3, 3);
   r.data = {1, 2, 3, 4};
   d = Decode(TgaFile(r), 2);
   EXPECT_EQ(d.rc, 7);
@@ -131,7 +131,7 @@ TEST(TgaReader, PacketsRunsAndLiterals) {
 TEST(TgaReader, ColourMapIsSkippedBeforeTheData) {
   // A true-colour file that carries a colour map of 3 entries of 15 bits
   // (counted as 16): 6 bytes to skip.
-  TgaSpec s = Tga(2, 24, 1, 1);
+  TgaLayout s = Tga(2, 24, 1, 1);
   s.colourMapType = 1;
   s.mapLength = 3;
   s.mapEntrySize = 15;
@@ -169,10 +169,10 @@ TEST(TgaReader, BothOrientationsAtEveryDepthRawAndRle) {
     for (int y = h - 1; y >= 0; --y)
       bottom.insert(bottom.end(), top.begin() + y * rowBytes, top.begin() + (y + 1) * rowBytes);
     const bool rle = k.type >= 9;
-    TgaSpec a = Tga(k.type, k.depth, w, h);
+    TgaLayout a = Tga(k.type, k.depth, w, h);
     a.descriptor = 0x20;
     a.data = rle ? EncodeTgaRle(top.data(), std::size_t(w) * h, k.depth / 8) : top;
-    TgaSpec b = Tga(k.type, k.depth, w, h);
+    TgaLayout b = Tga(k.type, k.depth, w, h);
     b.data = rle ? EncodeTgaRle(bottom.data(), std::size_t(w) * h, k.depth / 8) : bottom;
     const Decoded da = Decode(TgaFile(a), 2);
     const Decoded db = Decode(TgaFile(b), 2, "", true);

@@ -4,7 +4,7 @@
 
 #include "Bmm.h"
 #include "Stream.h"
-#include "../../tools/bmm_fixtures/BmmFixtures.h"
+#include "../../../tools/bmm_fixtures/BmmFixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 namespace bmmtest {
 
 using bmmfix::BmpFile;
-using bmmfix::BmpSpec;
+using bmmfix::BmpLayout;
 using bmmfix::Bytes;
 using bmmfix::Stride;
 
@@ -87,7 +87,7 @@ inline Bytes Encode(int Format, int Width, int Height, int Bpp, const BmmPalette
 
 // RLE8 pictures of width 4 (stride 4).
 inline Bytes Rle8File(int width, int height, const Bytes& rle) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = width;
   s.height = height;
   s.bitCount = 8;

@@ -12,8 +12,8 @@ namespace {
 // ---- PCX
 
 // Width 4, height 2, 8 bits, one plane; lines of 4 bytes.
-PcxSpec Pcx8() {
-  PcxSpec s;
+PcxLayout Pcx8() {
+  PcxLayout s;
   s.xmax = 3;
   s.ymax = 1;
   s.bytesPerLine = 4;
@@ -26,27 +26,27 @@ PcxSpec Pcx8() {
 TEST(PcxReader, HeaderChecks) {
   struct Row {
     const char* what;
-    void (*edit)(PcxSpec&);
+    void (*edit)(PcxLayout&);
     int rc;
   } rows[] = {
-      {"version 4", [](PcxSpec& s) { s.version = 4; }, 700},
-      {"version 6", [](PcxSpec& s) { s.version = 6; }, 700},
-      {"encoding 0", [](PcxSpec& s) { s.encoding = 0; }, 701},
-      {"2 bits x 1", [](PcxSpec& s) { s.bitsPerPixel = 2; }, 702},
+      {"version 4", [](PcxLayout& s) { s.version = 4; }, 700},
+      {"version 6", [](PcxLayout& s) { s.version = 6; }, 700},
+      {"encoding 0", [](PcxLayout& s) { s.encoding = 0; }, 701},
+      {"2 bits x 1", [](PcxLayout& s) { s.bitsPerPixel = 2; }, 702},
       {"1 bit x 3",
-       [](PcxSpec& s) {
+       [](PcxLayout& s) {
          s.bitsPerPixel = 1;
          s.planes = 3;
        },
        702},
-      {"8 bits x 4", [](PcxSpec& s) { s.planes = 4; }, 702},
-      {"xmax < xmin", [](PcxSpec& s) { s.xmin = 5; }, 6},
-      {"ymax < ymin", [](PcxSpec& s) { s.ymin = 2; }, 6},
-      {"bytes per line below the width", [](PcxSpec& s) { s.bytesPerLine = 3; }, 6},
-      {"bytes per line 0", [](PcxSpec& s) { s.bytesPerLine = 0; }, 6},
+      {"8 bits x 4", [](PcxLayout& s) { s.planes = 4; }, 702},
+      {"xmax < xmin", [](PcxLayout& s) { s.xmin = 5; }, 6},
+      {"ymax < ymin", [](PcxLayout& s) { s.ymin = 2; }, 6},
+      {"bytes per line below the width", [](PcxLayout& s) { s.bytesPerLine = 3; }, 6},
+      {"bytes per line 0", [](PcxLayout& s) { s.bytesPerLine = 0; }, 6},
   };
   for (const Row& r : rows) {
-    PcxSpec s = Pcx8();
+    PcxLayout s = Pcx8();
     r.edit(s);
     const Decoded d = Decode(PcxFile(s), 1);
     EXPECT_EQ(d.rc, r.rc) << r.what;
@@ -57,7 +57,7 @@ TEST(PcxReader, HeaderChecks) {
   EXPECT_EQ(Decode(bad, 1).rc, 5);
   EXPECT_EQ(Decode(Bytes(bad.begin(), bad.begin() + 69), 1).rc, 7);
   for (uint8_t v : {0, 2, 3, 5}) {
-    PcxSpec s = Pcx8();
+    PcxLayout s = Pcx8();
     s.version = v;
     EXPECT_EQ(Decode(PcxFile(s), 1).rc, 0) << int(v);
   }
@@ -72,7 +72,7 @@ TEST(PcxReader, EightBitsWithTrailer) {
   EXPECT_EQ(Bytes(d.data.begin() + 4, d.data.end()), (Bytes{7, 7, 7, 7}));
   EXPECT_EQ(d.pal[1].r, 4);
   EXPECT_EQ(d.pal[1].b, 6);
-  PcxSpec s = Pcx8();
+  PcxLayout s = Pcx8();
   s.trailerMark = 13;
   const Decoded bad = Decode(PcxFile(s), 1);
   EXPECT_EQ(bad.rc, 703);
@@ -82,7 +82,7 @@ TEST(PcxReader, EightBitsWithTrailer) {
 }
 
 TEST(PcxReader, RunsCarryAcrossLinesUnlessTrunc) {
-  PcxSpec s = Pcx8();
+  PcxLayout s = Pcx8();
   s.data = {0xC6, 9, 1, 2}; // a run of 6: 4 for line 1, 2 carried into line 2
   const Decoded d = Decode(PcxFile(s), 1);
   ASSERT_EQ(d.rc, 0);
@@ -97,11 +97,11 @@ TEST(PcxReader, RunsCarryAcrossLinesUnlessTrunc) {
 }
 
 TEST(PcxReader, TruncatedDataFillWithFF) {
-  PcxSpec s = Pcx8();
+  PcxLayout s = Pcx8();
   s.trailer = false;
   s.data = {0xC2, 5};
   // No trailer: the palette step fails, so decode the data of a 24-bit file.
-  PcxSpec t;
+  PcxLayout t;
   t.planes = 3;
   t.xmax = 1;
   t.ymax = 1;
@@ -124,7 +124,7 @@ TEST(PcxReader, RunPendingAtTheDataEndThenFF) {
   // 24 bits, width 4, one row of three lines: a run of 9 sevens covers the red
   // and green lines and the first blue byte; the data then end, so the rest
   // of the blue line is 0xFF.
-  PcxSpec s;
+  PcxLayout s;
   s.planes = 3; // 24 bits: no palette step
   s.xmax = 3;
   s.ymax = 0;
@@ -140,7 +140,7 @@ TEST(PcxReader, RunPendingAtTheDataEndThenFF) {
 TEST(PcxReader, CutShortWithLongLinesFillsFast) {
   // 1 x 60000 pixels with 60000 bytes per line and no data: every row is the
   // 0xFF fill; decoding them all byte by byte would take billions of steps.
-  PcxSpec s;
+  PcxLayout s;
   s.planes = 3;
   s.xmax = 0;
   s.ymax = 59999;
@@ -155,7 +155,7 @@ TEST(PcxReader, CutShortWithLongLinesFillsFast) {
 }
 
 TEST(PcxReader, OneBitIsAlwaysBlackAndWhite) {
-  PcxSpec s;
+  PcxLayout s;
   s.bitsPerPixel = 1;
   s.xmax = 9;
   s.bytesPerLine = 2;
@@ -173,7 +173,7 @@ TEST(PcxReader, OneBitIsAlwaysBlackAndWhite) {
 }
 
 TEST(PcxReader, FourPlanesWidthThirteen) {
-  PcxSpec s;
+  PcxLayout s;
   s.bitsPerPixel = 1;
   s.planes = 4;
   s.xmax = 12;
@@ -195,7 +195,7 @@ TEST(PcxReader, FourPlanesWidthThirteen) {
 }
 
 TEST(PcxReader, FourBitsOnePlaneAndLongLines) {
-  PcxSpec s;
+  PcxLayout s;
   s.bitsPerPixel = 4;
   s.xmax = 2;
   s.ymax = 1;

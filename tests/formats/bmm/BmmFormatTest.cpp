@@ -49,7 +49,7 @@ Bytes Saved(TDibGraphic& g) {
 }
 
 Bytes Grey4Bmp() {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 3;
   s.height = 2;
   s.bitCount = 4;
@@ -73,7 +73,7 @@ TEST(BmmBridge, FixedErrorTexts) {
       {"bad header", Bytes{'B', 'X', 0, 0}, "File.bmp", "bmm_read_header failed."},
       {"palette step fails",
        [] {
-         PcxSpec s;
+         PcxLayout s;
          s.xmax = 1;
          s.bytesPerLine = 2;
          s.data = {1, 2};
@@ -82,7 +82,7 @@ TEST(BmmBridge, FixedErrorTexts) {
        "File.pcx", "bmm_read_header failed."},
       {"data step fails",
        [] {
-         TgaSpec s;
+         TgaLayout s;
          s.imageType = 11;
          s.depth = 8;
          s.width = 4;
@@ -142,7 +142,7 @@ TEST(BmmBridge, FormatsAndPalettes) {
   EXPECT_EQ(g4->GetPixelColor(2, 0), MakeRgb(85, 85, 85));
 
   // An 8-bit PCX has exactly 256 entries, a 1-bit one 2.
-  PcxSpec p;
+  PcxLayout p;
   p.xmax = 1;
   p.bytesPerLine = 2;
   p.data = {3, 0};
@@ -161,7 +161,7 @@ TEST(BmmBridge, FormatsAndPalettes) {
   EXPECT_EQ(g1->GetPixelColor(1, 0), MakeRgb(255, 255, 255));
 
   // Grey Targa: the (i, i, i) palette, as a colour-palette image.
-  TgaSpec t;
+  TgaLayout t;
   t.imageType = 3;
   t.depth = 8;
   t.width = 2;
@@ -180,7 +180,7 @@ TEST(BmmBridge, FormatsAndPalettes) {
 // ---- BMP
 
 TEST(BitmapGraphic, ResolutionAndOneBitPalette) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 8;
   s.height = 1;
   s.bitCount = 1;
@@ -212,14 +212,14 @@ uint64_t ResidentBytes() {
 // reused buffer that held another picture, and a header that claims a huge
 // picture over a few bytes of data costs no memory for the missing part.
 TEST(BitmapGraphic, DataCutShortReadsAsZeroWithoutCommittingMemory) {
-  BmpSpec full;
+  BmpLayout full;
   full.width = 1500;
   full.height = 1000;
   full.bitCount = 24;
   full.data.assign(4500 * 1000, 0x7F);
   Load<TBitmapGraphic>(BmpFile(full)); // its pixels go back for reuse
 
-  BmpSpec cut = full;
+  BmpLayout cut = full;
   cut.data = {1, 2, 3}; // the bottom-left pixel only
   auto g = Load<TBitmapGraphic>(BmpFile(cut));
   ASSERT_EQ(g->Width(), 1500);
@@ -230,7 +230,7 @@ TEST(BitmapGraphic, DataCutShortReadsAsZeroWithoutCommittingMemory) {
     nonZero += bits[i] != 0;
   EXPECT_EQ(nonZero, 0u);
 
-  BmpSpec huge;
+  BmpLayout huge;
   huge.width = 8000;
   huge.height = 8000; // 192 MB of pixels
   huge.bitCount = 24;
@@ -243,7 +243,7 @@ TEST(BitmapGraphic, DataCutShortReadsAsZeroWithoutCommittingMemory) {
 
 TEST(BitmapGraphic, PlatformDecoderTakesWhatTheModuleRefuses) {
   // 16 bits, 5-5-5: (31, 0, 0) red, (0, 31, 0) green.
-  BmpSpec s;
+  BmpLayout s;
   s.width = 2;
   s.height = 1;
   s.bitCount = 16;
@@ -256,7 +256,7 @@ TEST(BitmapGraphic, PlatformDecoderTakesWhatTheModuleRefuses) {
   EXPECT_EQ(g->XDpi(), 96);
 
   // A top-down 8-bit file: rows come top first.
-  BmpSpec t;
+  BmpLayout t;
   t.width = 2;
   t.height = -2;
   t.bitCount = 8;
@@ -270,7 +270,7 @@ TEST(BitmapGraphic, PlatformDecoderTakesWhatTheModuleRefuses) {
   EXPECT_EQ(td->GetPixelColor(1, 0), MakeRgb(1, 1, 1));
 
   // A 108-byte header.
-  BmpSpec v4 = t;
+  BmpLayout v4 = t;
   v4.height = 2;
   v4.cbFix = 108;
   v4.data = {1, 0, 0, 0, 0, 1, 0, 0};
@@ -319,7 +319,7 @@ TEST(BitmapGraphic, SaveToStreamRoundTripsEveryFormat) {
 // ---- PCX
 
 TEST(PcxGraphic, ResolutionAndSaving) {
-  PcxSpec p;
+  PcxLayout p;
   p.planes = 3;
   p.xmax = 1;
   p.bytesPerLine = 2;
@@ -357,7 +357,7 @@ TEST(PcxGraphic, ResolutionAndSaving) {
 // ---- DCX
 
 Bytes PcxPage(int width, uint8_t value) {
-  PcxSpec p;
+  PcxLayout p;
   p.xmax = uint16_t(width - 1);
   p.bytesPerLine = uint16_t(width + (width & 1));
   p.data.assign(p.bytesPerLine, value);
@@ -530,7 +530,7 @@ TEST(DcxGraphic, SaveAndAppend) {
 // ---- Targa
 
 TEST(TgaGraphic, LoadAndSave) {
-  TgaSpec t;
+  TgaLayout t;
   t.imageType = 10;
   t.depth = 32;
   t.width = 2;

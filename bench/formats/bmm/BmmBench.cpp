@@ -94,7 +94,7 @@ void MakeFiles() {
       const uint8_t* p = dib24.data() + y * stride24 + 3 * x;
       dib8[std::size_t(y * stride8 + x)] = uint8_t((p[2] >> 5) << 5 | (p[1] >> 5) << 2 | p[0] >> 6);
     }
-  BmpSpec s;
+  BmpLayout s;
   s.width = kWidth;
   s.height = kHeight;
   s.bitCount = 8;
@@ -108,7 +108,7 @@ void MakeFiles() {
   Files().push_back(
       {"PCX 24-bit", BMM_FORMAT_PCX, nullptr, Written(1, 24, pal, dib24, ""), decoded24});
 
-  TgaSpec t;
+  TgaLayout t;
   t.imageType = 10;
   t.depth = 24;
   t.width = kWidth;

@@ -211,7 +211,6 @@ TEST_F(HostileFormatsTest, PlatformReaderDecodesFromMemoryWithoutTemporaryFiles)
     unsetenv("TMPDIR");
 }
 
-#ifdef IMBREL_DECODE_TOOL
 namespace {
 
 struct TRun {
@@ -304,4 +303,3 @@ TEST_F(HostileFormatsTest, DecodeToolRefusesAPpmAboveTheLimit) {
       << Refused.Output;
   EXPECT_FALSE(fs::exists(Dir + "/big.ppm"));
 }
-#endif

@@ -274,7 +274,6 @@ TEST(PhotoOrientation, TiffShowsUprightOnEveryReadingPath) {
 
 // ---- The decode tool --------------------------------------------------------------
 
-#ifdef IMBREL_DECODE_TOOL
 namespace {
 // Runs the decode tool on Bytes saved as Name; answers the PPM as an image.
 std::unique_ptr<TDibGraphic> Decode(const TBytes& Bytes, const std::string& Name,
@@ -336,4 +335,3 @@ TEST(PhotoOrientation, DecodeToolShowsUprightUnlessToldNot) {
     EXPECT_EQ(ShownBlocks(*Page, 1), Index == 1 ? kStored : kUpright[6]);
   }
 }
-#endif

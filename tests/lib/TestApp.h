@@ -5,7 +5,7 @@
 
 inline QApplication& TestApp() {
   static int argc = 1;
-  static char name[] = "shell_tests";
+  static char name[] = "imbrel_tests";
   static char* argv[] = {name, nullptr};
   if (!qApp) new QApplication(argc, argv);
   return *static_cast<QApplication*>(QCoreApplication::instance());

@@ -7,7 +7,7 @@
 #include "FolderWalk.h"
 #include "MainForm.h"
 #include "TestApp.h"
-#include "../app/TempTree.h"
+#include "TempTree.h"
 
 #include <QImage>
 #include <QLabel>
