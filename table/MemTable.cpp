@@ -1,66 +1,30 @@
-#include "MemTable.h"
-
-#include "Collation.h"
-#include "IndexStore.h"
+#include "MemTableInternal.h"
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <map>
-#include <mutex>
+#include <memory>
 #include <new>
-#include <random>
+#include <string>
 #include <thread>
-#include <unordered_map>
+#include <vector>
 
-// ---------------------------------------------------------------------------
-// Stored records: one allocation each. A fixed header, then the data area
-// (per field a null indicator byte, 0 = null, 2 = stored, followed by the
-// value), then the key directory (offset and length of each sort key), then
-// the variable part holding text, bytes, blob contents and sort keys. Text is
-// kept out of line so that a record costs its real length, not its field size.
-
-struct TmtbRecord {
-  int32_t PositionHint = -1; // spare (not used)
-  int32_t Slot = -1;
-  int32_t Sequence = -1;
-  uint8_t Flags = 0;
-  uint8_t UpdateStatus = 0; // always "unmodified": no change log is kept
-  uint16_t Reserved = 0;
-  uint64_t RowOrder = 0; // order label in the built-in insertion-order index
-  uint32_t Size = 0;     // bytes of the whole allocation
-  uint32_t Reserved2 = 0;
-
-  uint8_t* Bytes() { return reinterpret_cast<uint8_t*>(this); }
-  const uint8_t* Bytes() const { return reinterpret_cast<const uint8_t*>(this); }
-  uint8_t* Data() { return Bytes() + sizeof(TmtbRecord); }
-  const uint8_t* Data() const { return Bytes() + sizeof(TmtbRecord); }
-};
-static_assert(sizeof(TmtbRecord) == 32);
+using namespace memtable_internal;
 
 namespace {
 
-constexpr uint8_t NotNull = 2;
 constexpr int64_t MaxSequence = 0x7FFFFFCF;
 constexpr uint64_t RowOrderStep = uint64_t(1) << 32;
 constexpr uint32_t MaxGeneration = 0x80000000u;
-// Marks a length in a record as a reference to a shared value (whose number
-// takes the offset's place); the lowest bit then picks the key.
-constexpr uint32_t SharedFlag = 0x80000000u;
-constexpr uint32_t NotShared = UINT32_MAX;
+
 // Records the selected index may collect during a bulk load before they are placed.
 constexpr size_t SelectedCatchUp = 4096;
-
-uint32_t LoadU32(const uint8_t* P) {
-  uint32_t V;
-  std::memcpy(&V, P, 4);
-  return V;
-}
-void StoreU32(uint8_t* P, uint32_t V) {
-  std::memcpy(P, &V, 4);
-}
 
 int Sign(int64_t V) {
   return (V > 0) - (V < 0);
@@ -69,31 +33,6 @@ int CompareDoubles(double A, double B) {
   return A < B ? -1 : A > B ? 1 : 0;
 }
 
-bool EqualsIgnoreCase(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t I = 0; I < A.size(); ++I) {
-    const unsigned char X = static_cast<unsigned char>(A[I]), Y = static_cast<unsigned char>(B[I]);
-    if (std::tolower(X) != std::tolower(Y)) return false;
-  }
-  return true;
-}
-
-std::string Trim(std::string_view S) {
-  size_t B = 0, E = S.size();
-  while (B < E && static_cast<unsigned char>(S[B]) <= ' ')
-    ++B;
-  while (E > B && static_cast<unsigned char>(S[E - 1]) <= ' ')
-    --E;
-  return std::string(S.substr(B, E - B));
-}
-
-bool IsTextType(TFieldType T) {
-  return T == ftString || T == ftFixedChar;
-}
-bool IsBlobType(TFieldType T) {
-  return T == ftBlob || T == ftMemo || T == ftGraphic || T == ftFmtMemo || T == ftParadoxOle ||
-         T == ftDBaseOle || T == ftTypedBinary;
-}
 bool IsSupportedType(TFieldType T) {
   switch (T) {
   case ftString:
@@ -149,9 +88,7 @@ bool IsIndexableType(TFieldType T) {
     return false;
   }
 }
-bool IsFloatType(TFieldType T) {
-  return T == ftFloat || T == ftCurrency || T == ftDate || T == ftTime || T == ftDateTime;
-}
+
 bool IsIntegerType(TFieldType T) {
   return T == ftSmallint || T == ftInteger || T == ftWord || T == ftAutoInc || T == ftLargeint ||
          T == ftBoolean;
@@ -206,15 +143,6 @@ std::string_view CutText(std::string_view Text, int Size) {
   return Text.substr(0, Cut);
 }
 
-uint64_t PrefixOfBytes(const uint8_t* P, size_t Len) {
-  uint8_t B[8] = {};
-  std::memcpy(B, P, std::min<size_t>(8, Len));
-  uint64_t V = 0;
-  for (int I = 0; I < 8; ++I)
-    V = V << 8 | B[I];
-  return V;
-}
-
 // Makes room for one more element, growing geometrically.
 template <class T> void GrowFor(std::vector<T>& V) {
   if (V.size() == V.capacity()) V.reserve(std::max<size_t>(16, V.size() * 2));
@@ -226,110 +154,9 @@ uint64_t OrderedDouble(double D) {
   return (Bits >> 63) ? ~Bits : Bits | (uint64_t(1) << 63);
 }
 
+constexpr uint32_t MaxLabel = 0xFFFFFFFEu;
+
 } // namespace
-
-// ---------------------------------------------------------------------------
-// Table internals.
-
-struct TValueRef {
-  bool Null = true;
-  const uint8_t* P = nullptr;
-  size_t Len = 0;
-  std::string_view Text() const { return {reinterpret_cast<const char*>(P), Len}; }
-};
-
-struct TmtbCustomMemTable::TBuffer {
-  TmtbRecord* Record = nullptr; // nullptr: the new record being inserted
-  int Position = -1;
-};
-
-struct TmtbCustomMemTable::TImpl {
-  // A text value kept once for the records that hold it (a folder's path, a
-  // type), with its sort keys: case-sensitive, then case-insensitive (each
-  // made when the field has that key slot).
-  struct TSharedValue {
-    std::string Text;
-    std::string Keys[2];
-  };
-  using TSharedValues = std::vector<std::unique_ptr<TSharedValue>>;
-  struct TFieldLayout {
-    uint32_t Offset = 0; // of the null indicator in the data area
-    uint32_t Size = 0;   // inline value bytes
-    bool OutOfLine = false;
-    bool Shareable = false;                // text: equal values may be kept once
-    const TSharedValues* Shared = nullptr; // where shared values are kept
-    int KeySlot = -1;                      // sort key of the case-sensitive collation
-    int KeySlotCI = -1;                    // sort key of the case-insensitive collation
-  };
-  struct TKeySlot {
-    int Field = 0;
-    bool CaseInsensitive = false;
-  };
-  struct TEditValue {
-    bool Null = true;
-    std::string Bytes;
-  };
-
-  std::vector<TFieldLayout> Layout;
-  std::vector<TKeySlot> KeySlots;
-  uint32_t DataSize = 0;     // data area
-  uint32_t KeyDirOffset = 0; // from the start of the data area
-  uint32_t FixedSize = 0;    // header + data area + key directory
-
-  std::vector<TBuffer> Window;
-  int WindowTop = -1; // position of the first buffer's record
-  // The window's positions are always current; its records are read from the
-  // selected order only when first needed (buffers with Position >= 0 and no
-  // record yet), so that posting many records does not re-read it each time.
-  bool WindowStale = false;
-  std::vector<TEditValue> Edit;
-  int InsertPosition = -1;            // cursor position when the insert began
-  TmtbRecord* InsertBefore = nullptr; // record current when the insert began
-  int CursorPosition = -1;
-
-  std::unique_ptr<TCollator> Collator, CollatorCI;
-  int CollatorLocale = -1;
-
-  // Sort keys of the record being built, one per key slot; each stays valid
-  // for the text it was made from (consecutive records often share a folder).
-  std::vector<std::string> Keys, KeyTexts;
-  std::vector<char> KeyValid;
-  static constexpr size_t ShortKeyText = 8, ShortKeyCount = 256;
-  std::vector<std::unordered_map<std::string, std::string>> ShortKeys;
-
-  // Shared values and, per field, how they are found: the value the last
-  // record shared, then every value shared so far. A field whose values are
-  // seldom met again stops adding to them.
-  TSharedValues Shared;
-  struct TSharing {
-    std::unordered_map<std::string_view, uint32_t> Ids;
-    uint32_t Last = UINT32_MAX;
-    size_t Added = 0, Found = 0;
-    bool Closed = false;
-  };
-  std::vector<TSharing> Sharing;
-  std::vector<uint32_t> SharedIds; // of the record being built, per field
-
-  // Workers of PrepareIndexes, and the flag that makes them give up.
-  std::vector<std::thread> Workers;
-  std::atomic<bool> StopWorkers{false};
-};
-
-namespace {
-// Thrown inside a worker's sort when it is told to stop.
-struct TPlacementStopped {};
-} // namespace
-
-struct TmtbCommon::TImpl {
-  std::recursive_mutex Lock;
-  std::vector<TmtbRecord*> BySequence; // record of each sequence number, nullptr once deleted
-  size_t RecordBytes = 0;
-  std::mt19937 Random{std::random_device{}()};
-};
-
-namespace {
-using TLock = std::lock_guard<std::recursive_mutex>;
-}
 
 // ---------------------------------------------------------------------------
 // TmtbCommon
@@ -425,32 +252,6 @@ int TField::DisplayWidth() const {
     return 10;
   }
 }
-
-namespace {
-
-TValueRef ReadRecordValue(const TmtbRecord* R, const TmtbCustomMemTable::TImpl::TFieldLayout& L) {
-  TValueRef V;
-  const uint8_t* D = R->Data() + L.Offset;
-  if (D[0] == 0) return V;
-  V.Null = false;
-  if (L.OutOfLine) {
-    const uint32_t Where = LoadU32(D + 1), Len = LoadU32(D + 5);
-    if (Len & SharedFlag) {
-      const std::string& Text = (*L.Shared)[Where]->Text;
-      V.P = reinterpret_cast<const uint8_t*>(Text.data());
-      V.Len = Text.size();
-    } else {
-      V.P = R->Bytes() + Where;
-      V.Len = Len;
-    }
-  } else {
-    V.P = D + 1;
-    V.Len = L.Size;
-  }
-  return V;
-}
-
-} // namespace
 
 // Reads the value of field FieldIndex in buffer BufferIndex of the window
 // (-1: the active buffer); a null value when there is no record.
@@ -1392,13 +1193,6 @@ bool TmtbCustomMemTable::BookmarkValid(const TBookmark& Value) const {
   return FindBookmarkRecord(Value) != nullptr;
 }
 
-namespace {
-// Order of two different records with equal keys: the newer one first.
-int SequenceOrder(const TmtbRecord* A, const TmtbRecord* B) {
-  return A->Sequence > B->Sequence ? -1 : A->Sequence < B->Sequence ? 1 : 0;
-}
-} // namespace
-
 int TmtbCustomMemTable::CompareBookmarks(const TBookmark& A, const TBookmark& B) const {
   TLock Guard(FCommon->FImpl->Lock);
   const TmtbRecord* RA = FindBookmarkRecord(A);
@@ -1625,18 +1419,6 @@ uint64_t TmtbCustomMemTable::FieldPrefix(const TmtbFieldList::TItem& Item,
   if (Item.Options & mtfoDescending) P = ~P;
   return P;
 }
-
-namespace {
-constexpr size_t MaxLabelledValues = 8192;
-constexpr uint32_t MaxLabel = 0xFFFFFFFEu;
-} // namespace
-
-struct TmtbIndex::TLabels {
-  bool Active = true;
-  std::map<std::string, uint32_t, std::less<>>
-      Labels;          // dictionary key of a value -> its order label
-  std::string Scratch; // the key being looked up
-};
 
 // Whether an index's first field can carry order labels: locale-collated text
 // compared whole.
