@@ -370,7 +370,7 @@ void TmtbCustomMemTable::Open() {
   if (Active()) return;
   TImpl& I = *FImpl;
   try {
-    // 1. The field definitions: rebuilt from persistent fields when there are any.
+    // Field definitions: rebuilt from the persistent fields when there are any.
     if (FPersistentFields) {
       std::vector<TFieldDef> Defs;
       for (const auto& F : FFields)
@@ -382,7 +382,8 @@ void TmtbCustomMemTable::Open() {
     }
     if (FFieldDefs.empty()) throw EMemTableError("There must be at least one field");
     if (FFieldDefs.size() > 256) throw EMemTableError("Too many fields: at most 256 per record");
-    // 2. Types.
+    // Only types the store can hold; without persistent fields the fields are
+    // made from the definitions.
     for (const TFieldDef& D : FFieldDefs)
       if (!IsSupportedType(D.DataType))
         throw EMemTableError("Fielddef " + D.Name + " (" + D.Name + ") Datatype " +
@@ -397,7 +398,8 @@ void TmtbCustomMemTable::Open() {
     for (size_t K = 0; K < FFields.size(); ++K)
       FFields[K]->FIndex = static_cast<int>(K);
     // Only data fields hold values; other kinds keep no storage.
-    // 3./5. Indexes, then the record layout with the sort keys they need.
+    // Indexes first, then the record layout with a sort-key slot for each
+    // collation a text index field uses.
     CreateIndexes();
     I.Layout.assign(FFields.size(), {});
     I.KeySlots.clear();
@@ -434,13 +436,13 @@ void TmtbCustomMemTable::Open() {
     I.KeyDirOffset = (Offset + 3) & ~3u;
     I.FixedSize = static_cast<uint32_t>(sizeof(TmtbRecord)) + I.KeyDirOffset +
                   8 * static_cast<uint32_t>(I.KeySlots.size());
-    // 4. The store, empty, and the cursor before the first record.
+    // An empty store, and the cursor before the first record.
     FreeRecords();
     ClearWindow();
     I.CursorPosition = -1;
     FBof = FEof = true;
     I.Edit.assign(FFields.size(), {});
-    // 6. The selected index.
+    // Select the index named before opening, else the insertion order.
     TmtbIndex* Wanted = nullptr;
     if (!FIndexName.empty())
       Wanted = FIndexes.Find(FIndexName);
@@ -460,7 +462,7 @@ void TmtbCustomMemTable::Open() {
     if (!FPersistentFields) FFields.clear();
     throw;
   }
-  // 7. Browse state; the views become active.
+  // Browse state; the views become active.
   SetState(dsBrowse);
   DoAfterScroll();
 }
