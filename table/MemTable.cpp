@@ -260,6 +260,9 @@ void TmtbCustomMemTable::SetAttachMaxCount(int Value) {
   FAttachMaxCount = Value;
 }
 
+// Makes Index the selected order (SetIndexName, SetIndexFieldNames); the
+// current record stays current when that order holds it. A failure closes
+// the table.
 void TmtbCustomMemTable::SwitchIndex(TmtbIndex* Index) {
   if (Index == FSelected) return;
   CheckBrowseMode();
