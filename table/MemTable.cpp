@@ -380,8 +380,6 @@ void TmtbCustomMemTable::Open() {
         if (F->FieldKind() == fkData || F->FieldKind() == fkInternalCalc)
           Defs.push_back({F->FieldName(), F->DataType(), F->Size(), F->Required()});
       FFieldDefs = std::move(Defs);
-    } else {
-      if (FFieldDefs.empty()) throw EMemTableError("There must be at least one field");
     }
     if (FFieldDefs.empty()) throw EMemTableError("There must be at least one field");
     if (FFieldDefs.size() > 256) throw EMemTableError("Too many fields: at most 256 per record");
@@ -400,7 +398,6 @@ void TmtbCustomMemTable::Open() {
     }
     for (size_t K = 0; K < FFields.size(); ++K)
       FFields[K]->FIndex = static_cast<int>(K);
-    // Only data fields hold values; other kinds keep no storage.
     // Indexes first, then the record layout with a sort-key slot for each
     // collation a text index field uses.
     CreateIndexes();

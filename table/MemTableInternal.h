@@ -162,7 +162,6 @@ struct TmtbCustomMemTable::TImpl {
   int CursorPosition = -1;
 
   std::unique_ptr<TCollator> Collator, CollatorCI;
-  int CollatorLocale = -1;
 
   // Sort keys of the record being built, one per key slot; each stays valid
   // for the text it was made from (consecutive records often share a folder).
