@@ -7,7 +7,7 @@
 # are allowed.
 
 # Adds to OUT_VAR the targets whose usage requirements reach a consumer of
-# Target; Visited guards against cycles.
+# Target; each target is walked once, so cycles end.
 function(imbrel_usage_closure target out_var)
   set(todo ${target})
   set(seen "")
