@@ -29,12 +29,13 @@ void Put32(uint8_t* p, uint32_t v) {
   Put16(p + 2, v >> 16);
 }
 
-// The platform's BMP decoder on the whole stream. Pictures too large for any
-// decoder never get here (the bitmap module refuses them first), so the
-// reader is not asked for the pixel limit. Its reader leaves the pixels a
-// damaged run-length picture never reaches as it found them in fresh memory;
-// decoding into zeroed pixels gives those pixels palette entry 0 or black, the
-// same on every decode.
+// The platform's BMP decoder on the whole stream. It does not check the pixel
+// limit itself: the bitmap module's refusal of a picture above it is passed on
+// without asking this decoder, and what does reach it is bounded by the
+// reader's own allocation limit. The reader leaves the pixels a damaged
+// run-length picture never reaches as it found them in fresh memory; decoding
+// into zeroed pixels gives those pixels palette entry 0 or black, the same on
+// every decode.
 TBitmapHandle DecodeWithPlatform(TStream& Stream) {
   Stream.SetPosition(0);
   const int64_t size = Stream.Size();
