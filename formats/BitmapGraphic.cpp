@@ -4,11 +4,6 @@
 #include "ByteOrder.h"
 #include "MemoryBudget.h"
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QImage>
-#include <QImageReader>
-
 #include <cmath>
 #include <vector>
 
@@ -34,35 +29,27 @@ void Put32(uint8_t* p, uint32_t v) {
   Put16(p + 2, v >> 16);
 }
 
-// The platform's BMP decoder on the whole stream.
+// The platform's BMP decoder on the whole stream. It does not check the pixel
+// limit itself: the bitmap module's refusal of a picture above it is passed on
+// without asking this decoder, and what does reach it is bounded by the
+// reader's own allocation limit. The reader leaves the pixels a damaged
+// run-length picture never reaches as it found them in fresh memory; decoding
+// into zeroed pixels gives those pixels palette entry 0 or black, the same on
+// every decode.
 TBitmapHandle DecodeWithPlatform(TStream& Stream) {
   Stream.SetPosition(0);
   const int64_t size = Stream.Size();
-  QByteArray bytes;
-  if (const uint8_t* mem = Stream.Memory()) {
-    bytes =
-        QByteArray::fromRawData(reinterpret_cast<const char*>(mem), static_cast<qsizetype>(size));
-  } else {
-    bytes.resize(static_cast<qsizetype>(size));
-    Stream.ReadBuffer(bytes.data(), size);
+  const uint8_t* data = Stream.Memory();
+  std::vector<uint8_t> copy;
+  if (!data) {
+    copy.resize(static_cast<size_t>(size));
+    Stream.ReadBuffer(copy.data(), size);
+    data = copy.data();
   }
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::ReadOnly);
-  QImageReader reader(&buffer, "bmp");
-  // Qt's reader leaves the pixels a damaged run-length picture never reaches
-  // as it found them in fresh memory. Handing it a zeroed picture of the size
-  // and layout it will make (which it then fills in place) gives those pixels
-  // palette entry 0 or black, the same on every decode.
-  QImage image;
-  const QSize claimed = reader.size();
-  const QImage::Format format = reader.imageFormat();
-  if (claimed.isValid() && format != QImage::Format_Invalid) {
-    image = QImage(claimed, format);
-    if (!image.isNull()) image.fill(0);
-  }
-  if (!reader.read(&image)) image = QImage();
-  if (image.isNull()) throw EInvalidGraphic("Bitmap image is not valid");
-  TBitmapHandle bitmap = BitmapFromImage(image);
+  std::string error;
+  TBitmapHandle bitmap =
+      ReadPictureData(data, static_cast<size_t>(size), "bmp", error,
+                      TPictureReadOptions{.CheckPixelLimit = false, .ZeroFill = true});
   if (!bitmap) throw EInvalidGraphic("Bitmap image is not valid");
   return bitmap;
 }

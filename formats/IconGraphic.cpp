@@ -1,7 +1,5 @@
 #include "IconGraphic.h"
 
-#include <QPainter>
-
 #include <cstring>
 
 void TIconGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
@@ -11,26 +9,21 @@ void TIconGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   std::memset(Bits(), 0, size_t(Height()) * size_t(BytesPerRow()));
   TCanvas* canvas = Canvas();
   if (!canvas) throw EImageError("Icon image has no canvas");
-  icon.Draw(canvas->Painter(), 0, 0);
+  icon.Draw(*canvas, 0, 0);
   canvas->Flush();
 }
 
 void TIconGraphic::SaveToStream(TStream& Stream) {
-  const QSize size = SystemIconSize();
-  QImage colour(size, QImage::Format_RGB32);
-  colour.fill(qRgb(0, 0, 0));
-  QImage mask(size, QImage::Format_RGB32);
-  mask.fill(qRgb(0, 0, 0)); // black: every pixel opaque
+  TDibView picture;
   if (!Empty()) {
     FlushCanvas();
-    QPainter painter(&colour);
-    painter.drawImage(0, 0, DibToImage(DibView()));
+    picture = DibView();
   }
-  TPlatformIcon::CreateFromBitmaps(colour, mask).SaveToStream(Stream);
+  TPlatformIcon::CreateOpaque(kSystemIconSize, kSystemIconSize, &picture).SaveToStream(Stream);
 }
 
 void TIcon::Draw(TCanvas& Canvas, const TRect& Rect) {
-  FIcon.Draw(Canvas.Painter(), Rect.Left, Rect.Top);
+  FIcon.Draw(Canvas, Rect.Left, Rect.Top);
 }
 
 void TIcon::SetHeightValue(int) {

@@ -3,8 +3,6 @@
 #include "MetaFile.h"
 #include "MemoryBudget.h"
 
-#include <QRect>
-
 #include <cstring>
 
 void TMetaFileGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
@@ -16,7 +14,7 @@ void TMetaFileGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   std::memset(Bits(), 0xFF, BitmapInfo().bmiHeader.biSizeImage);
   TCanvas* canvas = Canvas();
   if (!canvas) throw EImageError("Metafile image has no canvas");
-  metafile.Draw(canvas->Painter(), QRect(0, 0, Width(), Height()));
+  metafile.Draw(*canvas, TRect{0, 0, Width(), Height()});
   canvas->Flush();
 }
 
@@ -25,7 +23,7 @@ void TMetaFileGraphic::SaveToStream(TStream& Stream) {
   {
     TMetafileCanvas canvas(metafile, Width(), Height());
     FlushCanvas();
-    canvas.DrawImage(0, 0, DibToImage(DibView()));
+    canvas.DrawDib(0, 0, DibView());
     canvas.Finish();
   }
   metafile.SaveToStream(Stream);

@@ -3,10 +3,6 @@
 #include "MemoryBudget.h"
 #include "PaletteConverter.h"
 
-#include <QCoreApplication>
-#include <QImage>
-#include <QTimer>
-
 #include <cxxabi.h>
 
 #include <algorithm>
@@ -117,7 +113,7 @@ TDibGraphic::TDibGraphic() {
 }
 
 TDibGraphic::~TDibGraphic() {
-  if (FFrameTimer) FFrameTimer->stop();
+  if (FFrameTimer) FFrameTimer->Stop();
   FFrameTimer.reset();
   FFrames.clear();
   ClearImage();
@@ -554,34 +550,29 @@ void TDibGraphic::SetCurrentFrame(int Value) {
   TDibGraphic& frame = Frames(Value);
   AssignFromDib(&frame);
   Changed();
-  if (QCoreApplication::instance()) QCoreApplication::processEvents();
+  ProcessPendingEvents();
   FCurrentFrame = Value;
 }
 
 void TDibGraphic::SetAnimate(bool Value) {
   FAnimate = Value;
   if (FAnimate && !FFrames.empty()) {
-    if (!FFrameTimer) {
-      FFrameTimer = std::make_unique<QTimer>();
-      QObject::connect(FFrameTimer.get(), &QTimer::timeout, [this] { FrameTimerTick(); });
-    }
-    FFrameTimer->setInterval(FFrameDelay);
-    FFrameTimer->start();
+    if (!FFrameTimer) FFrameTimer = std::make_unique<TPlatformTimer>([this] { FrameTimerTick(); });
+    FFrameTimer->Start(FFrameDelay);
   } else if (FFrameTimer) {
-    FFrameTimer->stop();
+    FFrameTimer->Stop();
   }
 }
 
 void TDibGraphic::FrameTimerTick() {
   if (FFrames.empty()) return;
-  FFrameTimer->stop();
+  FFrameTimer->Stop();
   try {
     SetCurrentFrame(FCurrentFrame == FrameCount() ? 1 : FCurrentFrame + 1);
   } catch (...) {
     // A failed frame step must not unwind into the event loop; the next tick tries again.
   }
-  FFrameTimer->setInterval(FFrameDelay);
-  FFrameTimer->start();
+  FFrameTimer->Start(FFrameDelay);
 }
 
 // ---------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include "Dib.h"
 #include "Exception.h"
 #include "Stream.h"
+#include "Timer.h"
 
 #include <cstdint>
 #include <functional>
@@ -26,7 +27,6 @@
 #include <typeinfo>
 #include <vector>
 
-class QTimer;
 class TGraphic;
 class TDibGraphic;
 class TRgbToPaletteConverter;
@@ -361,7 +361,7 @@ private:
   std::vector<std::unique_ptr<TDibGraphic>> FFrames;
   int FFrameDelay = 200;
   bool FAnimate = false;
-  std::unique_ptr<QTimer> FFrameTimer;
+  std::unique_ptr<TPlatformTimer> FFrameTimer;
   int FCurrentFrame = -1;
   TPixelReader FPixelReader = nullptr;
   TPixelWriter FPixelWriter = nullptr;

@@ -1,8 +1,6 @@
 // TBitmap: a graphic held as a platform bitmap.
 #include "DibGraphic.h"
 
-#include <QImage>
-
 #include <algorithm>
 #include <cstring>
 
@@ -212,16 +210,11 @@ void TBitmap::SetWidthValue(int Value) {
 void TBitmap::LoadFromStream(TStream& Stream) {
   const int64_t left = Stream.Size() - Stream.Position();
   if (left <= 0 || left > int64_t(1) << 31) throw EInvalidGraphic("Bitmap image is not valid");
-  QImage img;
-  if (const uint8_t* mem = Stream.Memory()) {
-    img.loadFromData(mem + Stream.Position(), int(left));
-    Stream.Seek(left, TSeekOrigin::soCurrent);
-  } else {
-    std::string bytes(size_t(left), '\0');
-    Stream.ReadBuffer(bytes.data(), left);
-    img.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), int(left));
-  }
-  TBitmapHandle b = BitmapFromImage(img);
+  // The platform's picture reader chooses the decoder from the bytes.
+  const TStreamBytes bytes(Stream);
+  std::string error;
+  TBitmapHandle b = ReadPictureData(bytes.Data(), bytes.Size(), std::string(), error,
+                                    TPictureReadOptions{.CheckPixelLimit = false});
   if (!b) throw EInvalidGraphic("Bitmap image is not valid");
   SetHandle(b);
 }

@@ -1,7 +1,5 @@
 #include "GraphicRegistry.h"
 
-#include <QImageReader>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -102,8 +100,8 @@ std::unique_ptr<TDibGraphic> CreateGraphicFromStream(TStream& Stream,
     ext = FileNameOrExt[0] == '.' ? FileNameOrExt : "." + FileNameOrExt;
   const std::string suffix = ext.empty() ? std::string() : Upper(ext.substr(1));
   std::string format;
-  for (const QByteArray& f : QImageReader::supportedImageFormats())
-    if (Upper(f.toStdString()) == suffix) format = f.toStdString();
+  for (const std::string& f : PictureReaderFormats())
+    if (Upper(f) == suffix) format = f;
   if (format.empty()) throw EInvalidGraphic("Unknown picture file extension (" + ext + ")");
   // An existing file is read by name (as a regular file only), anything else
   // from the stream.

@@ -259,19 +259,28 @@ TBitmapHandle ReadPictureFile(const std::string& FileName, std::string& Error) {
 }
 
 TBitmapHandle ReadPictureData(const uint8_t* Data, size_t Size, const std::string& Format,
-                              std::string& Error) {
+                              std::string& Error, const TPictureReadOptions& Options) {
   QByteArray bytes =
       QByteArray::fromRawData(reinterpret_cast<const char*>(Data), static_cast<qsizetype>(Size));
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::ReadOnly);
   QImageReader reader(&buffer, QByteArray::fromStdString(Format));
   reader.setDecideFormatFromContent(false);
-  const QSize size = reader.size();
-  if (size.isValid() && !PixelsAllowed(size.width(), size.height())) {
-    Error = PixelLimitMessage(size.width(), size.height());
-    return nullptr;
-  }
   QImage img;
+  if (Options.CheckPixelLimit || Options.ZeroFill) {
+    const QSize size = reader.size();
+    if (Options.CheckPixelLimit && size.isValid() && !PixelsAllowed(size.width(), size.height())) {
+      Error = PixelLimitMessage(size.width(), size.height());
+      return nullptr;
+    }
+    if (Options.ZeroFill) {
+      const QImage::Format format = reader.imageFormat();
+      if (size.isValid() && format != QImage::Format_Invalid) {
+        img = QImage(size, format);
+        if (!img.isNull()) img.fill(0);
+      }
+    }
+  }
   if (!reader.read(&img)) {
     Error = reader.errorString().toStdString();
     return nullptr;
@@ -279,6 +288,13 @@ TBitmapHandle ReadPictureData(const uint8_t* Data, size_t Size, const std::strin
   TBitmapHandle b = BitmapFromImage(img);
   if (!b) Error = "Out of memory";
   return b;
+}
+
+std::vector<std::string> PictureReaderFormats() {
+  std::vector<std::string> formats;
+  for (const QByteArray& f : QImageReader::supportedImageFormats())
+    formats.push_back(f.toStdString());
+  return formats;
 }
 
 std::string TempFolder() {

@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class QImage;
 
@@ -104,11 +105,28 @@ bool ClipboardSetBitmap(const TPlatformBitmap& Bitmap);
 // set to the reader's message.
 TBitmapHandle ReadPictureFile(const std::string& FileName, std::string& Error);
 
-// As ReadPictureFile on bytes in memory, with the decoder named by Format (a
-// file extension without the dot, such as "gif"). Pictures above the pixel
-// limit are refused before they are decoded.
+// How ReadPictureData decodes.
+struct TPictureReadOptions {
+  // Refuse pictures whose claimed size is above the pixel limit before they
+  // are decoded (with the pixel limit message as Error).
+  bool CheckPixelLimit = true;
+  // Decode into zeroed pixels of the size and layout the reader claims, which
+  // it fills in place: pixels a damaged picture never reaches are palette
+  // entry 0 or black on every decode instead of whatever fresh memory held.
+  bool ZeroFill = false;
+};
+
+// The platform's picture reader (Qt's image reader) on bytes in memory, no
+// temporary file: Format names the decoder (a file extension without the
+// dot, such as "gif" or "bmp"); an empty Format lets the reader choose from
+// the bytes. Answers the picture as a bitmap, or null with Error set to the
+// reader's message ("Out of memory" when the bitmap cannot be had).
 TBitmapHandle ReadPictureData(const uint8_t* Data, size_t Size, const std::string& Format,
-                              std::string& Error);
+                              std::string& Error, const TPictureReadOptions& Options = {});
+
+// The formats the platform's picture reader knows (Qt's names, lower case,
+// such as "bmp", "gif", "png").
+std::vector<std::string> PictureReaderFormats();
 
 // The temporary folder (QDir::tempPath()); empty when there is none.
 std::string TempFolder();

@@ -4,6 +4,7 @@
 #include "MemoryBudget.h"
 
 #include <QByteArray>
+#include <QImage>
 #include <QPaintDevice>
 #include <QPainter>
 
@@ -63,9 +64,10 @@ bool ProbeEntry(const uint8_t* Data, size_t FileSize, const uint8_t* Entry, TCan
 
 } // namespace
 
-QSize SystemIconSize() {
-  return QSize(32, 32);
-}
+struct TPlatformIcon::TImages {
+  QImage Colour; // ARGB32; alpha meaningful only when FHasAlpha
+  QImage Mask;   // ARGB32, white where transparent, black where opaque
+};
 
 void TPlatformIcon::LoadFromStream(TStream& Stream) {
   const TStreamBytes bytes(Stream);
@@ -150,16 +152,23 @@ void TPlatformIcon::LoadFromMemory(const uint8_t* Data, size_t Size) {
       }
     }
   }
-  FColour = colour;
-  FMask = mask;
+  FImages = std::make_shared<const TImages>(TImages{colour, mask});
+  FWidth = colour.width();
+  FHeight = colour.height();
   FHasAlpha = hasAlpha;
   FBitCount = best.BitCount;
 }
 
+void TPlatformIcon::Draw(TCanvas& Canvas, int X, int Y) const {
+  Draw(Canvas.Painter(), X, Y);
+}
+
 void TPlatformIcon::Draw(QPainter& Painter, int X, int Y) const {
   if (Empty()) return;
+  const QImage& colourImage = FImages->Colour;
+  const QImage& maskImage = FImages->Mask;
   if (FHasAlpha) {
-    Painter.drawImage(X, Y, FColour);
+    Painter.drawImage(X, Y, colourImage);
     return;
   }
   // AND with the mask, then XOR with the colours, on the target's pixels when
@@ -172,8 +181,8 @@ void TPlatformIcon::Draw(QPainter& Painter, int X, int Y) const {
     for (int y = 0; y < Height(); ++y) {
       const int ty = oy + y;
       if (ty < 0 || ty >= target.height()) continue;
-      const QRgb* c = reinterpret_cast<const QRgb*>(FColour.constScanLine(y));
-      const QRgb* m = reinterpret_cast<const QRgb*>(FMask.constScanLine(y));
+      const QRgb* c = reinterpret_cast<const QRgb*>(colourImage.constScanLine(y));
+      const QRgb* m = reinterpret_cast<const QRgb*>(maskImage.constScanLine(y));
       for (int x = 0; x < Width(); ++x) {
         const int tx = ox + x;
         if (tx < 0 || tx >= target.width()) continue;
@@ -185,10 +194,10 @@ void TPlatformIcon::Draw(QPainter& Painter, int X, int Y) const {
     return;
   }
   // Other surfaces: the mask becomes the alpha channel.
-  QImage blended = FColour;
+  QImage blended = colourImage;
   for (int y = 0; y < Height(); ++y) {
     QRgb* c = reinterpret_cast<QRgb*>(blended.scanLine(y));
-    const QRgb* m = reinterpret_cast<const QRgb*>(FMask.constScanLine(y));
+    const QRgb* m = reinterpret_cast<const QRgb*>(maskImage.constScanLine(y));
     for (int x = 0; x < Width(); ++x)
       if (qRed(m[x])) c[x] &= 0x00FFFFFFu;
   }
@@ -208,19 +217,34 @@ QImage TPlatformIcon::ToImage() const {
 TPlatformIcon TPlatformIcon::CreateFromBitmaps(const QImage& Colour, const QImage& Mask) {
   if (Colour.isNull() || Colour.size() != Mask.size())
     throw EIconError("Icon bitmaps must have the same size");
-  TPlatformIcon icon;
-  icon.FColour = Colour.convertToFormat(QImage::Format_ARGB32);
-  icon.FMask = QImage(Colour.size(), QImage::Format_ARGB32);
+  TImages images{Colour.convertToFormat(QImage::Format_ARGB32),
+                 QImage(Colour.size(), QImage::Format_ARGB32)};
   for (int y = 0; y < Colour.height(); ++y) {
-    QRgb* c = reinterpret_cast<QRgb*>(icon.FColour.scanLine(y));
-    QRgb* m = reinterpret_cast<QRgb*>(icon.FMask.scanLine(y));
+    QRgb* c = reinterpret_cast<QRgb*>(images.Colour.scanLine(y));
+    QRgb* m = reinterpret_cast<QRgb*>(images.Mask.scanLine(y));
     for (int x = 0; x < Colour.width(); ++x) {
       c[x] |= 0xFF000000u;
       m[x] = qGray(Mask.pixel(x, y)) >= 128 ? qRgb(255, 255, 255) : qRgb(0, 0, 0);
     }
   }
+  TPlatformIcon icon;
+  icon.FWidth = images.Colour.width();
+  icon.FHeight = images.Colour.height();
+  icon.FImages = std::make_shared<const TImages>(std::move(images));
   icon.FBitCount = 24;
   return icon;
+}
+
+TPlatformIcon TPlatformIcon::CreateOpaque(int Width, int Height, const TDibView* Picture) {
+  QImage colour(Width, Height, QImage::Format_RGB32);
+  colour.fill(qRgb(0, 0, 0));
+  QImage mask(Width, Height, QImage::Format_RGB32);
+  mask.fill(qRgb(0, 0, 0)); // black: every pixel opaque
+  if (Picture && !Picture->Empty()) {
+    QPainter painter(&colour);
+    painter.drawImage(0, 0, DibToImage(*Picture));
+  }
+  return CreateFromBitmaps(colour, mask);
 }
 
 void TPlatformIcon::SaveToStream(TStream& Stream) const {
@@ -253,9 +277,11 @@ void TPlatformIcon::SaveToStream(TStream& Stream) const {
   AppendLe32(out, uint32_t(imageSize));
   for (int i = 0; i < 4; ++i)
     AppendLe32(out, 0);
-  const bool alphaOnly = FHasAlpha || FMask.isNull();
+  const QImage& colourImage = FImages->Colour;
+  const QImage& maskImage = FImages->Mask;
+  const bool alphaOnly = FHasAlpha || maskImage.isNull();
   for (int y = h - 1; y >= 0; --y) {
-    const QRgb* c = reinterpret_cast<const QRgb*>(FColour.constScanLine(y));
+    const QRgb* c = reinterpret_cast<const QRgb*>(colourImage.constScanLine(y));
     size_t written = 0;
     for (int x = 0; x < w; ++x) {
       // Alpha images are saved as they look over black.
@@ -274,7 +300,7 @@ void TPlatformIcon::SaveToStream(TStream& Stream) const {
   for (int y = h - 1; y >= 0; --y) {
     std::vector<uint8_t> row(maskStride, 0);
     if (!alphaOnly) {
-      const QRgb* m = reinterpret_cast<const QRgb*>(FMask.constScanLine(y));
+      const QRgb* m = reinterpret_cast<const QRgb*>(maskImage.constScanLine(y));
       for (int x = 0; x < w; ++x)
         if (qRed(m[x])) row[x >> 3] |= uint8_t(0x80 >> (x & 7));
     }

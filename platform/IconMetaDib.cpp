@@ -1,6 +1,7 @@
 #include "IconMetaDib.h"
 
 #include <QByteArray>
+#include <QImage>
 
 #include "ByteOrder.h"
 

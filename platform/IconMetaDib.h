@@ -4,12 +4,12 @@
 // table and the pixel rows. Every size is checked against the bytes given
 // before anything is read or allocated.
 
-#include <QImage>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+class QImage;
 
 // Largest bitmap we decode: each side and the pixel count are capped so that a
 // damaged header cannot ask for gigabytes.
@@ -23,7 +23,7 @@ struct TDibHeader {
   int BitCount = 0;                 // 1, 4, 8, 16, 24 or 32
   uint32_t Compression = 0;         // 0 none, 1 RLE8, 2 RLE4, 3 bit fields, 4 JPEG, 5 PNG
   uint32_t Masks[4] = {0, 0, 0, 0}; // red, green, blue, alpha for bit fields
-  std::vector<QRgb> Palette;        // opaque colours of the colour table
+  std::vector<uint32_t> Palette;    // opaque colours of the colour table (QRgb)
   size_t InfoSize = 0;              // header + masks + colour table, in bytes
   size_t ImageSize = 0;             // biSizeImage (0 for uncompressed files allowed)
   int64_t Stride() const { return ((int64_t(Width) * BitCount + 31) / 32) * 4; }

@@ -4,6 +4,7 @@
 #include "ByteOrder.h"
 #include "MetaFilePlayer.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QRect>
 
@@ -43,6 +44,10 @@ void TMetafile::Draw(QPainter& Painter, const QRect& Rect) const {
   PlayMetafile(*FData, Painter, QRectF(Rect));
 }
 
+void TMetafile::Draw(TCanvas& Canvas, const TRect& Rect) const {
+  Draw(Canvas.Painter(), QRect(Rect.Left, Rect.Top, Rect.Width(), Rect.Height()));
+}
+
 void TMetafile::SaveToStream(TStream& Stream) const {
   if (!FData) throw EMetafileError("Metafile is empty");
   Stream.WriteBuffer(FData->Bytes.data(), int64_t(FData->Bytes.size()));
@@ -61,6 +66,10 @@ TMetafileCanvas::~TMetafileCanvas() {
   } catch (...) {
     // A destructor must not throw; Finish() called explicitly reports errors.
   }
+}
+
+void TMetafileCanvas::DrawDib(int X, int Y, const TDibView& Dib) {
+  DrawImage(X, Y, DibToImage(Dib));
 }
 
 void TMetafileCanvas::DrawImage(int X, int Y, const QImage& Image) {

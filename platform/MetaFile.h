@@ -1,16 +1,17 @@
 #pragma once
 // The platform's metafile object: loads a Windows metafile (placeable or
 // plain WMF) or an enhanced metafile (EMF), reports the picture's size in
-// screen pixels and plays it onto a QPainter; and records pictures as EMF.
+// screen pixels and plays it onto a canvas or a QPainter; and records pictures
+// as EMF.
 // The parser is MetaFileReader.h, the player MetaFilePlayer.h.
 
+#include "Canvas.h"
 #include "MetaFileReader.h"
 #include "Stream.h"
 
-#include <QImage>
-
 #include <memory>
 
+class QImage;
 class QPainter;
 class QRect;
 
@@ -33,6 +34,8 @@ public:
 
   // Plays the metafile scaled into Rect (painter coordinates).
   void Draw(QPainter& Painter, const QRect& Rect) const;
+  // The same on a canvas, Rect in the canvas's coordinates.
+  void Draw(TCanvas& Canvas, const TRect& Rect) const;
 
   // Writes the metafile's bytes as they were loaded or recorded.
   void SaveToStream(TStream& Stream) const;
@@ -59,6 +62,8 @@ public:
 
   // Draws Image with its top-left corner at (X, Y), at its own size.
   void DrawImage(int X, int Y, const QImage& Image);
+  // The same for DIB pixels.
+  void DrawDib(int X, int Y, const TDibView& Dib);
   void Finish();
 
 private:

@@ -4,6 +4,7 @@
 #include "MetaFile.h"
 
 #include <QGuiApplication>
+#include <QImage>
 #include <QPainter>
 
 #include <algorithm>

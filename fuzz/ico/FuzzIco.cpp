@@ -3,6 +3,7 @@
 #include "Icon.h"
 
 #include <QGuiApplication>
+#include <QImage>
 #include <QPainter>
 
 #include <cstdlib>

@@ -4,6 +4,7 @@
 #include "DibGraphic.h"
 #include "TestHelpers.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPainter>
@@ -406,6 +407,41 @@ TEST(DibAssign, FromAnotherDibCopiesPixelsPaletteResolutionAndDelayOnly) {
   src.SetXDpi(0);
   g.Assign(&src);
   EXPECT_EQ(g.XDpi(), 0);
+}
+
+// TBitmap reads whatever picture the platform's reader recognises in the
+// bytes, from the stream's position to its end.
+TEST(BitmapLoad, ReadsThePictureTheBytesHoldFromThePosition) {
+  QImage img(3, 2, QImage::Format_RGB32);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x)
+      img.setPixel(x, y, qRgb(x * 80, y * 200, 5));
+  QByteArray png;
+  QBuffer out(&png);
+  out.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(img.save(&out, "PNG"));
+  TMemoryStream m;
+  m.WriteBuffer("junk", 4);
+  m.WriteBuffer(png.constData(), png.size());
+  m.SetPosition(4);
+  TBitmap bmp;
+  bmp.LoadFromStream(m);
+  EXPECT_EQ(m.Position(), m.Size());
+  ASSERT_EQ(bmp.Width(), 3);
+  ASSERT_EQ(bmp.Height(), 2);
+  TDibGraphic g;
+  g.Assign(&bmp);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x)
+      EXPECT_EQ(g.GetPixelColor(x, y), MakeRgb(uint8_t(x * 80), uint8_t(y * 200), 5));
+
+  const char garbage[] = "this is not a picture";
+  TBytesStream bad(garbage, sizeof garbage);
+  TBitmap refused;
+  EXPECT_THROW_MSG(refused.LoadFromStream(bad), EInvalidGraphic, "Bitmap image is not valid");
+  TBytesStream empty(nullptr, 0);
+  EXPECT_THROW_MSG(refused.LoadFromStream(empty), EInvalidGraphic, "Bitmap image is not valid");
+  EXPECT_TRUE(refused.Empty());
 }
 
 TEST(DibAssign, FromTrueColourBitmapKeepsPixels) {

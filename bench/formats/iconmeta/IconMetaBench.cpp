@@ -8,6 +8,7 @@
 #include "MetaFileGraphic.h"
 
 #include <QGuiApplication>
+#include <QImage>
 
 #include <benchmark/benchmark.h>
 
