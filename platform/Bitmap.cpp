@@ -245,19 +245,6 @@ bool ClipboardSetBitmap(const TPlatformBitmap& Bitmap) {
 
 // ---- Picture files and folders
 
-TBitmapHandle ReadPictureFile(const std::string& FileName, std::string& Error) {
-  QImageReader reader(QString::fromStdString(FileName));
-  reader.setDecideFormatFromContent(false);
-  QImage img;
-  if (!reader.read(&img)) {
-    Error = reader.errorString().toStdString();
-    return nullptr;
-  }
-  TBitmapHandle b = BitmapFromImage(img);
-  if (!b) Error = "Out of memory";
-  return b;
-}
-
 TBitmapHandle ReadPictureData(const uint8_t* Data, size_t Size, const std::string& Format,
                               std::string& Error, const TPictureReadOptions& Options) {
   QByteArray bytes =

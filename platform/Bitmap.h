@@ -100,11 +100,6 @@ TBitmapHandle ClipboardGetBitmap();
 // Puts a bitmap on the clipboard; false when there is no GUI application.
 bool ClipboardSetBitmap(const TPlatformBitmap& Bitmap);
 
-// The platform's picture reader (Qt's QImageReader), choosing the decoder by
-// the file's extension. Answers the picture as a bitmap, or null with Error
-// set to the reader's message.
-TBitmapHandle ReadPictureFile(const std::string& FileName, std::string& Error);
-
 // How ReadPictureData decodes.
 struct TPictureReadOptions {
   // Refuse pictures whose claimed size is above the pixel limit before they
