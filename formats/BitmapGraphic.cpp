@@ -1,7 +1,7 @@
 #include "BitmapGraphic.h"
 
 #include "BmmBridge.h"
-#include "ByteOrder.h"
+#include "ByteReader.h"
 #include "MemoryBudget.h"
 
 #include <cmath>
@@ -18,15 +18,6 @@ constexpr int64_t kOffResolution = 38;
 uint16_t DpiOf(int32_t PelsPerMeter) {
   const double dpi = std::round(PelsPerMeter * 0.0254);
   return (dpi < 0 || dpi > 65535) ? 0 : static_cast<uint16_t>(dpi);
-}
-
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  Put16(p, v & 0xFFFF);
-  Put16(p + 2, v >> 16);
 }
 
 // The platform's BMP decoder on the whole stream. It does not check the pixel
@@ -75,8 +66,9 @@ void TBitmapGraphic::LoadImageFromStream(TStream& Stream, int) {
   } catch (const std::exception&) {
     AssignBitmapHandle(DecodeWithPlatform(s));
   }
-  SetXDpi(DpiOf(static_cast<int32_t>(LoadLe32(res))));
-  SetYDpi(DpiOf(static_cast<int32_t>(LoadLe32(res + 4))));
+  TByteReader resolution(res, sizeof res);
+  SetXDpi(DpiOf(resolution.LeI32()));
+  SetYDpi(DpiOf(resolution.LeI32()));
 }
 
 void TBitmapGraphic::SaveToStream(TStream& Stream) {
@@ -87,31 +79,33 @@ void TBitmapGraphic::SaveToStream(TStream& Stream) {
   const uint64_t imageSize = uint64_t(Height()) * BytesPerRow();
   const uint64_t fileSize = 54 + paletteBytes + imageSize;
 
-  std::vector<uint8_t> head(54 + paletteBytes, 0);
-  uint8_t* p = head.data();
-  Put16(p, 0x4D42); // "BM"
-  Put32(p + 2, fileSize > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(fileSize));
-  Put32(p + 10, 54 + paletteBytes); // offset of the pixel data
-  p += 14;
-  Put32(p, 40);
-  Put32(p + 4, static_cast<uint32_t>(h.biWidth));
-  Put32(p + 8, static_cast<uint32_t>(h.biHeight));
-  Put16(p + 12, 1);
-  Put16(p + 14, h.biBitCount);
-  Put32(p + 16, h.biCompression);
-  Put32(p + 20, imageSize > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(imageSize));
-  Put32(p + 24, static_cast<uint32_t>(h.biXPelsPerMeter));
-  Put32(p + 28, static_cast<uint32_t>(h.biYPelsPerMeter));
-  Put32(p + 32, colours);
-  Put32(p + 36, h.biClrImportant);
-  p += 40;
-  for (uint32_t i = 0; i < colours && i < 256; ++i, p += 4) {
+  std::vector<uint8_t> head;
+  head.reserve(54 + paletteBytes);
+  TByteWriter out(head);
+  out.Le16(0x4D42); // "BM"
+  out.Le32(fileSize > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(fileSize));
+  out.Le32(0);                 // reserved
+  out.Le32(54 + paletteBytes); // offset of the pixel data
+  out.Le32(40);
+  out.LeI32(h.biWidth);
+  out.LeI32(h.biHeight);
+  out.Le16(1);
+  out.Le16(h.biBitCount);
+  out.Le32(h.biCompression);
+  out.Le32(imageSize > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(imageSize));
+  out.LeI32(h.biXPelsPerMeter);
+  out.LeI32(h.biYPelsPerMeter);
+  out.Le32(colours);
+  out.Le32(h.biClrImportant);
+  for (uint32_t i = 0; i < colours && i < 256; ++i) {
     const TRgbQuad& q = BitmapInfo().bmiColors[i];
-    p[0] = q.rgbBlue;
-    p[1] = q.rgbGreen;
-    p[2] = q.rgbRed;
-    p[3] = 0;
+    out.U8(q.rgbBlue);
+    out.U8(q.rgbGreen);
+    out.U8(q.rgbRed);
+    out.U8(0);
   }
+  // A palette longer than the table is written with black entries.
+  out.Zeros(54 + paletteBytes - head.size());
   Stream.WriteBuffer(head.data(), static_cast<int64_t>(head.size()));
   Stream.WriteBuffer(Bits(), static_cast<int64_t>(imageSize));
 }

@@ -1,6 +1,6 @@
 #include "DcxGraphic.h"
 
-#include "ByteOrder.h"
+#include "ByteReader.h"
 
 #include <algorithm>
 #include <climits>
@@ -88,9 +88,12 @@ void TDcxGraphic::LoadImageFromStream(TStream& Stream, int Index) {
 }
 
 void TDcxGraphic::SaveToStream(TStream& Stream) {
-  std::vector<uint8_t> head(kFirstPage, 0);
-  StoreLe32(head.data(), kMagic);
-  StoreLe32(head.data() + 4, kFirstPage);
+  // The magic, the one page's offset and an empty rest of the offset table.
+  std::vector<uint8_t> head;
+  TByteWriter out(head);
+  out.Le32(kMagic);
+  out.Le32(kFirstPage);
+  out.Zeros(kFirstPage - head.size());
   Stream.WriteBuffer(head.data(), static_cast<int64_t>(head.size()));
   TPcxGraphic::SaveToStream(Stream);
 }
@@ -113,10 +116,13 @@ void TDcxGraphic::AppendToStream(TStream& Stream) {
   if (slot + 8 > int64_t(first)) throw EDcxError(kHeaderFull);
   const int64_t pageStart = Stream.Size();
   if (pageStart > 0xFFFFFFFF) throw EDcxError(kHeaderFull);
-  uint8_t entries[8] = {};
-  StoreLe32(entries, static_cast<uint32_t>(pageStart));
+  // The new page's offset and the 0 that now ends the table.
+  std::vector<uint8_t> entries;
+  TByteWriter out(entries);
+  out.Le32(static_cast<uint32_t>(pageStart));
+  out.Le32(0);
   Stream.SetPosition(slot);
-  Stream.WriteBuffer(entries, sizeof entries);
+  Stream.WriteBuffer(entries.data(), static_cast<int64_t>(entries.size()));
   Stream.SetPosition(pageStart);
   TPcxGraphic::SaveToStream(Stream);
 }

@@ -8,7 +8,7 @@
 #include <QPaintDevice>
 #include <QPainter>
 
-#include "ByteOrder.h"
+#include "ByteReader.h"
 
 #include <cstring>
 #include <vector>
@@ -19,7 +19,6 @@ namespace {
 // 2 cursor), count (off 4); then one 16-byte entry per image: width (off 0,
 // 1 byte, 0 = 256), height (1), colour count (2), reserved (3), planes (4, 2),
 // bit count (6, 2), data size (8, 4), data offset (12, 4).
-constexpr size_t kDirSize = 6;
 constexpr size_t kEntrySize = 16;
 const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
@@ -34,16 +33,21 @@ struct TCandidate {
 
 // Reads the real size and depth of one directory entry from its image data;
 // false when the entry's bytes are not inside the file or not readable.
-bool ProbeEntry(const uint8_t* Data, size_t FileSize, const uint8_t* Entry, TCandidate& C) {
-  const uint32_t size = LoadLe32(Entry + 8);
-  const uint32_t offset = LoadLe32(Entry + 12);
-  if (offset >= FileSize || size > FileSize - offset || size < 12) return false;
+bool ProbeEntry(const uint8_t* Data, size_t FileSize, TByteReader Entry, TCandidate& C) {
+  Entry.Skip(8);
+  const uint32_t size = Entry.Le32();
+  const uint32_t offset = Entry.Le32();
+  TByteReader file(Data, FileSize);
+  file.Seek(offset);
+  const uint8_t* p = file.Bytes(size);
+  if (!p || size < 12) return false;
   C.Offset = offset;
   C.Size = size;
-  const uint8_t* p = Data + offset;
   if (size >= 33 && std::memcmp(p, kPngSignature, 8) == 0) {
     // IHDR: width at 16, height at 20 (big-endian).
-    const uint32_t w = LoadBe32(p + 16), h = LoadBe32(p + 20);
+    TByteReader png(p, size);
+    png.Skip(16);
+    const uint32_t w = png.Be32(), h = png.Be32();
     if (w == 0 || h == 0 || w > uint32_t(kMaxDibSide) || h > uint32_t(kMaxDibSide) ||
         int64_t(w) * h > kMaxDibPixels)
       return false;
@@ -76,18 +80,20 @@ void TPlatformIcon::LoadFromStream(TStream& Stream) {
 }
 
 void TPlatformIcon::LoadFromMemory(const uint8_t* Data, size_t Size) {
-  if (Size < kDirSize || LoadLe16(Data) != 0 ||
-      (LoadLe16(Data + 2) != 1 && LoadLe16(Data + 2) != 2))
+  TByteReader dir(Data, Size);
+  const uint16_t reserved = dir.Le16();
+  const uint16_t type = dir.Le16();
+  const unsigned count = dir.Le16();
+  if (dir.Failed() || reserved != 0 || (type != 1 && type != 2))
     throw EIconError("Not an icon file");
-  const unsigned count = LoadLe16(Data + 4);
   if (count == 0) throw EIconError("Icon file holds no image");
-  if (kDirSize + size_t(count) * kEntrySize > Size) throw EIconError("Icon directory is truncated");
+  if (!dir.Has(size_t(count) * kEntrySize)) throw EIconError("Icon directory is truncated");
 
   TCandidate best;
   bool found = false;
   for (unsigned i = 0; i < count; ++i) {
     TCandidate c;
-    if (!ProbeEntry(Data, Size, Data + kDirSize + i * kEntrySize, c)) continue;
+    if (!ProbeEntry(Data, Size, TByteReader(dir.Bytes(kEntrySize), kEntrySize), c)) continue;
     const int64_t area = int64_t(c.Width) * c.Height;
     const int64_t bestArea = int64_t(best.Width) * best.Height;
     if (!found || area > bestArea || (area == bestArea && c.BitCount > best.BitCount)) {
@@ -138,11 +144,11 @@ void TPlatformIcon::LoadFromMemory(const uint8_t* Data, size_t Size) {
       mask.fill(qRgb(0, 0, 0));
       const size_t xorSize = size_t(header.Stride()) * header.Height;
       const size_t maskStride = ((size_t(header.Width) + 31) / 32) * 4;
-      const bool haveMask = header.Compression == 0 && xorSize <= available &&
-                            maskStride * header.Height <= available - xorSize;
+      TByteReader rest(bits, available);
+      rest.Skip(xorSize);
+      const uint8_t* maskBits = rest.Bytes(maskStride * header.Height);
       // A file that stops after the colour rows has no mask: fully opaque.
-      if (haveMask) {
-        const uint8_t* maskBits = bits + xorSize;
+      if (header.Compression == 0 && maskBits) {
         for (int y = 0; y < header.Height; ++y) {
           const uint8_t* src = maskBits + (header.TopDown ? y : header.Height - 1 - y) * maskStride;
           QRgb* dst = reinterpret_cast<QRgb*>(mask.scanLine(y));
@@ -254,29 +260,30 @@ void TPlatformIcon::SaveToStream(TStream& Stream) const {
   const size_t colourStride = ((size_t(w) * 24 + 31) / 32) * 4;
   const size_t maskStride = ((size_t(w) + 31) / 32) * 4;
   const size_t imageSize = (colourStride + maskStride) * h;
-  std::vector<uint8_t> out;
-  out.reserve(22 + 40 + imageSize);
-  AppendLe16(out, 0);
-  AppendLe16(out, 1);
-  AppendLe16(out, 1);
-  out.push_back(uint8_t(w == 256 ? 0 : w));
-  out.push_back(uint8_t(h == 256 ? 0 : h));
-  out.push_back(0);
-  out.push_back(0);
-  AppendLe16(out, 1);
-  AppendLe16(out, 24);
-  AppendLe32(out, uint32_t(40 + imageSize));
-  AppendLe32(out, 22);
+  std::vector<uint8_t> bytes;
+  bytes.reserve(22 + 40 + imageSize);
+  TByteWriter out(bytes);
+  out.Le16(0);
+  out.Le16(1);
+  out.Le16(1);
+  out.U8(w == 256 ? 0 : w);
+  out.U8(h == 256 ? 0 : h);
+  out.U8(0);
+  out.U8(0);
+  out.Le16(1);
+  out.Le16(24);
+  out.Le32(uint32_t(40 + imageSize));
+  out.Le32(22);
   // BITMAPINFOHEADER; the height counts colour and mask rows.
-  AppendLe32(out, 40);
-  AppendLe32(out, uint32_t(w));
-  AppendLe32(out, uint32_t(2 * h));
-  AppendLe16(out, 1);
-  AppendLe16(out, 24);
-  AppendLe32(out, 0);
-  AppendLe32(out, uint32_t(imageSize));
+  out.Le32(40);
+  out.Le32(uint32_t(w));
+  out.Le32(uint32_t(2 * h));
+  out.Le16(1);
+  out.Le16(24);
+  out.Le32(0);
+  out.Le32(uint32_t(imageSize));
   for (int i = 0; i < 4; ++i)
-    AppendLe32(out, 0);
+    out.Le32(0);
   const QImage& colourImage = FImages->Colour;
   const QImage& maskImage = FImages->Mask;
   const bool alphaOnly = FHasAlpha || maskImage.isNull();
@@ -290,12 +297,12 @@ void TPlatformIcon::SaveToStream(TStream& Stream) const {
         const int a = qAlpha(v);
         v = qRgb(qRed(v) * a / 255, qGreen(v) * a / 255, qBlue(v) * a / 255);
       }
-      out.push_back(uint8_t(qBlue(v)));
-      out.push_back(uint8_t(qGreen(v)));
-      out.push_back(uint8_t(qRed(v)));
+      out.U8(qBlue(v));
+      out.U8(qGreen(v));
+      out.U8(qRed(v));
       written += 3;
     }
-    out.insert(out.end(), colourStride - written, 0);
+    out.Zeros(colourStride - written);
   }
   for (int y = h - 1; y >= 0; --y) {
     std::vector<uint8_t> row(maskStride, 0);
@@ -304,7 +311,7 @@ void TPlatformIcon::SaveToStream(TStream& Stream) const {
       for (int x = 0; x < w; ++x)
         if (qRed(m[x])) row[x >> 3] |= uint8_t(0x80 >> (x & 7));
     }
-    out.insert(out.end(), row.begin(), row.end());
+    out.Bytes(row.data(), row.size());
   }
-  Stream.WriteBuffer(out.data(), int64_t(out.size()));
+  Stream.WriteBuffer(bytes.data(), int64_t(bytes.size()));
 }

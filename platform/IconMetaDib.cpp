@@ -3,16 +3,12 @@
 #include <QByteArray>
 #include <QImage>
 
-#include "ByteOrder.h"
+#include "ByteReader.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
-
-int32_t LeI32(const uint8_t* p) {
-  return int32_t(LoadLe32(p));
-}
 
 // Position of the lowest set bit and the width of a colour mask, so that a
 // masked value can be widened to 8 bits.
@@ -94,35 +90,41 @@ bool DecodeRle(const TDibHeader& H, const uint8_t* Bits, size_t Size, QImage& Im
 bool ParseDibHeader(const uint8_t* Info, size_t Size, TDibHeader& H, std::string& Error,
                     bool DoubleHeight, bool PaletteIndices) {
   H = TDibHeader();
-  if (Size < 12) {
+  TByteReader in(Info, Size);
+  if (!in.Has(12)) {
     Error = "bitmap header is truncated";
     return false;
   }
-  const uint32_t headerSize = LoadLe32(Info);
+  const uint32_t headerSize = in.Le32();
   int64_t height = 0;
   uint32_t coloursUsed = 0;
-  size_t pos = 0;
   bool core = false;
   if (headerSize == 12) {
+    // Core header: width, height, planes, bit count, all 16-bit.
     core = true;
-    H.Width = LoadLe16(Info + 4);
-    height = LoadLe16(Info + 6);
-    H.BitCount = LoadLe16(Info + 10);
-    pos = 12;
+    H.Width = in.Le16();
+    height = in.Le16();
+    in.Skip(2);
+    H.BitCount = in.Le16();
   } else if (headerSize >= 40 && headerSize <= Size) {
-    H.Width = LeI32(Info + 4);
-    height = LeI32(Info + 8);
-    H.BitCount = LoadLe16(Info + 14);
-    H.Compression = LoadLe32(Info + 16);
-    H.ImageSize = LoadLe32(Info + 20);
-    coloursUsed = LoadLe32(Info + 32);
-    pos = headerSize;
-    if (headerSize >= 52) { // V2 and later carry their masks in the header
-      H.Masks[0] = LoadLe32(Info + 40);
-      H.Masks[1] = LoadLe32(Info + 44);
-      H.Masks[2] = LoadLe32(Info + 48);
-      if (headerSize >= 56) H.Masks[3] = LoadLe32(Info + 52);
+    // Info header: width, height, planes, bit count, compression, image size,
+    // resolutions, colours used and important; from V2 on the masks follow.
+    H.Width = in.LeI32();
+    height = in.LeI32();
+    in.Skip(2);
+    H.BitCount = in.Le16();
+    H.Compression = in.Le32();
+    H.ImageSize = in.Le32();
+    in.Skip(8);
+    coloursUsed = in.Le32();
+    in.Skip(4);
+    if (headerSize >= 52) {
+      H.Masks[0] = in.Le32();
+      H.Masks[1] = in.Le32();
+      H.Masks[2] = in.Le32();
+      if (headerSize >= 56) H.Masks[3] = in.Le32();
     }
+    in.Seek(headerSize);
   } else {
     Error = "unknown bitmap header size " + std::to_string(headerSize);
     return false;
@@ -151,14 +153,13 @@ bool ParseDibHeader(const uint8_t* Info, size_t Size, TDibHeader& H, std::string
     return false;
   }
   if (H.Compression == 3 && headerSize == 40) {
-    if (pos + 12 > Size) {
+    if (!in.Has(12)) {
       Error = "bitmap masks are truncated";
       return false;
     }
-    H.Masks[0] = LoadLe32(Info + pos);
-    H.Masks[1] = LoadLe32(Info + pos + 4);
-    H.Masks[2] = LoadLe32(Info + pos + 8);
-    pos += 12;
+    H.Masks[0] = in.Le32();
+    H.Masks[1] = in.Le32();
+    H.Masks[2] = in.Le32();
   }
   size_t colours = 0;
   if (bc <= 8 && H.Compression != 4 && H.Compression != 5)
@@ -166,24 +167,22 @@ bool ParseDibHeader(const uint8_t* Info, size_t Size, TDibHeader& H, std::string
   else if (coloursUsed > 0 && coloursUsed <= 256)
     colours = coloursUsed; // an optional table beside true-colour pixels: skipped
   const size_t entry = PaletteIndices ? 2 : (core ? 3 : 4);
-  if (pos + colours * entry > Size) {
-    // Some writers give a full table size but store fewer entries; keep what fits.
-    colours = (Size - pos) / entry;
-  }
+  // Some writers give a full table size but store fewer entries; keep what fits.
+  colours = std::min(colours, in.Remaining() / entry);
+  TByteReader table(in.Bytes(colours * entry), colours * entry);
   if (bc <= 8) {
     H.Palette.reserve(colours);
     for (size_t k = 0; k < colours; ++k) {
-      const uint8_t* e = Info + pos + k * entry;
       if (PaletteIndices) {
-        const int g = LoadLe16(e) & 0xFF;
+        const int g = table.Le16() & 0xFF;
         H.Palette.push_back(qRgb(g, g, g));
       } else {
+        const uint8_t* e = table.Bytes(entry);
         H.Palette.push_back(qRgb(e[2], e[1], e[0]));
       }
     }
   }
-  pos += colours * entry;
-  H.InfoSize = pos;
+  H.InfoSize = in.Position();
   return true;
 }
 

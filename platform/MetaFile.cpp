@@ -1,7 +1,7 @@
 #include "MetaFile.h"
 
 #include "Bitmap.h"
-#include "ByteOrder.h"
+#include "ByteReader.h"
 #include "MetaFilePlayer.h"
 
 #include <QImage>
@@ -9,14 +9,6 @@
 #include <QRect>
 
 #include <cmath>
-
-namespace {
-
-void PutI32(std::vector<uint8_t>& v, int32_t x) {
-  AppendLe32(v, uint32_t(x));
-}
-
-} // namespace
 
 void TMetafile::LoadFromStream(TStream& Stream) {
   const TStreamBytes bytes(Stream);
@@ -85,45 +77,45 @@ void TMetafileCanvas::DrawImage(int X, int Y, const QImage& Image) {
   // cbBits (60), usage (64), rop (68), cxDest (72), cyDest (76), then the
   // 40-byte header (80) and the bottom-up pixel rows (120).
   const uint32_t recordSize = 80 + 40 + uint32_t(bitsSize);
-  std::vector<uint8_t>& v = FRecords;
-  v.reserve(v.size() + recordSize);
-  AppendLe32(v, 81);
-  AppendLe32(v, recordSize);
-  PutI32(v, X);
-  PutI32(v, Y);
-  PutI32(v, X + w - 1);
-  PutI32(v, Y + h - 1);
-  PutI32(v, X);
-  PutI32(v, Y);
-  PutI32(v, 0);
-  PutI32(v, 0);
-  PutI32(v, w);
-  PutI32(v, h);
-  AppendLe32(v, 80);
-  AppendLe32(v, 40);
-  AppendLe32(v, 120);
-  AppendLe32(v, uint32_t(bitsSize));
-  AppendLe32(v, 0);          // DIB_RGB_COLORS
-  AppendLe32(v, 0x00CC0020); // SRCCOPY
-  PutI32(v, w);
-  PutI32(v, h);
-  AppendLe32(v, 40);
-  PutI32(v, w);
-  PutI32(v, h);
-  AppendLe16(v, 1);
-  AppendLe16(v, 24);
-  AppendLe32(v, 0);
-  AppendLe32(v, uint32_t(bitsSize));
+  FRecords.reserve(FRecords.size() + recordSize);
+  TByteWriter v(FRecords);
+  v.Le32(81);
+  v.Le32(recordSize);
+  v.LeI32(X);
+  v.LeI32(Y);
+  v.LeI32(X + w - 1);
+  v.LeI32(Y + h - 1);
+  v.LeI32(X);
+  v.LeI32(Y);
+  v.LeI32(0);
+  v.LeI32(0);
+  v.LeI32(w);
+  v.LeI32(h);
+  v.Le32(80);
+  v.Le32(40);
+  v.Le32(120);
+  v.Le32(uint32_t(bitsSize));
+  v.Le32(0);          // DIB_RGB_COLORS
+  v.Le32(0x00CC0020); // SRCCOPY
+  v.LeI32(w);
+  v.LeI32(h);
+  v.Le32(40);
+  v.LeI32(w);
+  v.LeI32(h);
+  v.Le16(1);
+  v.Le16(24);
+  v.Le32(0);
+  v.Le32(uint32_t(bitsSize));
   for (int i = 0; i < 4; ++i)
-    AppendLe32(v, 0);
+    v.Le32(0);
   for (int y = h - 1; y >= 0; --y) {
     const uint8_t* row = rgb.constScanLine(y);
     for (int x = 0; x < w; ++x) {
-      v.push_back(row[3 * x + 2]);
-      v.push_back(row[3 * x + 1]);
-      v.push_back(row[3 * x]);
+      v.U8(row[3 * x + 2]);
+      v.U8(row[3 * x + 1]);
+      v.U8(row[3 * x]);
     }
-    v.insert(v.end(), stride - uint32_t(3 * w), 0);
+    v.Zeros(stride - uint32_t(3 * w));
   }
   ++FRecordCount;
 }
@@ -140,52 +132,53 @@ void TMetafileCanvas::Finish() {
   const int32_t mmW = 254, mmH = 254;
   const int32_t frameR = int32_t(std::lround(FWidth * 2540.0 / dpiX));
   const int32_t frameB = int32_t(std::lround(FHeight * 2540.0 / dpiY));
-  std::vector<uint8_t> out;
+  std::vector<uint8_t> bytes;
+  TByteWriter out(bytes);
   const uint32_t headerSize = 108;
   const uint32_t eofSize = 20;
   const uint64_t total = uint64_t(headerSize) + FRecords.size() + eofSize;
   if (total > 0xFFFFFFFFu) throw EMetafileError("Metafile too large");
-  out.reserve(size_t(total));
+  bytes.reserve(size_t(total));
   // EMR_HEADER: type (0), size (4), bounds (8), frame (24), signature (40),
   // version (44), bytes (48), records (52), handles (56), reserved (58),
   // description length and offset (60, 64), palette entries (68), device
   // size (72), device millimetres (80), pixel format size and offset (88,
   // 92), OpenGL flag (96), device micrometres (100).
-  AppendLe32(out, 1);
-  AppendLe32(out, headerSize);
-  PutI32(out, 0);
-  PutI32(out, 0);
-  PutI32(out, FWidth - 1);
-  PutI32(out, FHeight - 1);
-  PutI32(out, 0);
-  PutI32(out, 0);
-  PutI32(out, frameR);
-  PutI32(out, frameB);
-  AppendLe32(out, 0x464D4520);
-  AppendLe32(out, 0x00010000);
-  AppendLe32(out, uint32_t(total));
-  AppendLe32(out, FRecordCount + 2);
-  AppendLe16(out, 1);
-  AppendLe16(out, 0);
-  AppendLe32(out, 0);
-  AppendLe32(out, 0);
-  AppendLe32(out, 0);
-  PutI32(out, devW);
-  PutI32(out, devH);
-  PutI32(out, mmW);
-  PutI32(out, mmH);
-  AppendLe32(out, 0);
-  AppendLe32(out, 0);
-  AppendLe32(out, 0);
-  PutI32(out, mmW * 1000);
-  PutI32(out, mmH * 1000);
-  out.insert(out.end(), FRecords.begin(), FRecords.end());
+  out.Le32(1);
+  out.Le32(headerSize);
+  out.LeI32(0);
+  out.LeI32(0);
+  out.LeI32(FWidth - 1);
+  out.LeI32(FHeight - 1);
+  out.LeI32(0);
+  out.LeI32(0);
+  out.LeI32(frameR);
+  out.LeI32(frameB);
+  out.Le32(0x464D4520);
+  out.Le32(0x00010000);
+  out.Le32(uint32_t(total));
+  out.Le32(FRecordCount + 2);
+  out.Le16(1);
+  out.Le16(0);
+  out.Le32(0);
+  out.Le32(0);
+  out.Le32(0);
+  out.LeI32(devW);
+  out.LeI32(devH);
+  out.LeI32(mmW);
+  out.LeI32(mmH);
+  out.Le32(0);
+  out.Le32(0);
+  out.Le32(0);
+  out.LeI32(mmW * 1000);
+  out.LeI32(mmH * 1000);
+  out.Bytes(FRecords.data(), FRecords.size());
   // EMR_EOF: type, size, palette entries, palette offset, size again.
-  AppendLe32(out, 14);
-  AppendLe32(out, eofSize);
-  AppendLe32(out, 0);
-  AppendLe32(out, 16);
-  AppendLe32(out, eofSize);
+  out.Le32(14);
+  out.Le32(eofSize);
+  out.Le32(0);
+  out.Le32(16);
+  out.Le32(eofSize);
   FRecords.clear();
-  FTarget.SetBytes(out.data(), out.size());
+  FTarget.SetBytes(bytes.data(), bytes.size());
 }

@@ -43,15 +43,19 @@ void ParseEmf(const TRecordReader& R, TMetafileData& M) {
   M.DeviceHeight = R.I32(76);
   M.DeviceWidthMM = R.I32(80);
   M.DeviceHeightMM = R.I32(84);
-  size_t pos = headerSize;
-  while (R.Size() - pos >= 8) {
-    const uint32_t type = R.U32(pos);
-    const uint32_t size = R.U32(pos + 4);
-    if (size < 8 || size % 4 != 0 || size > R.Size() - pos)
+  // Records: type (0), size in bytes (4), parameters.
+  TByteReader in(R.Data(), R.Size());
+  in.Seek(headerSize);
+  while (in.Remaining() >= 8) {
+    const size_t pos = in.Position();
+    const uint32_t type = in.Le32();
+    const uint32_t size = in.Le32();
+    in.Seek(pos);
+    if (size < 8 || size % 4 != 0 || !in.Has(size))
       throw EMetafileError("Damaged metafile record at offset " + Hex(pos));
     if (type == kEmrEof) break;
     M.Records.push_back({type, pos, size});
-    pos += size;
+    in.Skip(size);
   }
 }
 
@@ -76,16 +80,19 @@ void ParseWmf(const TRecordReader& R, TMetafileData& M) {
   if ((type != 1 && type != 2) || headerWords != 9 || (version != 0x100 && version != 0x300))
     throw EMetafileError("Not a metafile");
   M.ObjectCount = R.U16(pos + 10);
-  pos += kWmfHeaderSize;
   // Records: size in 16-bit words (0, 4 bytes), function (4, 2), parameters.
-  while (R.Size() - pos >= 6) {
-    const uint32_t words = R.U32(pos);
-    const uint16_t function = R.U16(pos + 4);
+  TByteReader in(R.Data(), R.Size());
+  in.Seek(pos + kWmfHeaderSize);
+  while (in.Remaining() >= 6) {
+    const size_t start = in.Position();
+    const uint32_t words = in.Le32();
+    const uint16_t function = in.Le16();
     if (function == 0) break; // end of file record
-    if (words < 3 || words > (R.Size() - pos) / 2)
-      throw EMetafileError("Damaged metafile record at offset " + Hex(pos));
-    M.Records.push_back({function, pos, size_t(words) * 2});
-    pos += size_t(words) * 2;
+    in.Seek(start);
+    if (words < 3 || !in.Has(size_t(words) * 2))
+      throw EMetafileError("Damaged metafile record at offset " + Hex(start));
+    M.Records.push_back({function, start, size_t(words) * 2});
+    in.Skip(size_t(words) * 2);
   }
 }
 

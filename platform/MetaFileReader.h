@@ -4,7 +4,7 @@
 // length checked against the file. It knows nothing of drawing; the player
 // (MetaFilePlayer.h) reads the records' fields through TRecordReader.
 
-#include "ByteOrder.h"
+#include "ByteReader.h"
 #include "Exception.h"
 
 #include <cstddef>
@@ -28,28 +28,30 @@ public:
 };
 
 // Bounds-checked little-endian reads from one record. Offsets count from the
-// record's first byte (the size field).
+// record's first byte (the size field). Each read is a TByteReader placed at
+// its offset; one that fails raises ERecordTruncated.
 class TRecordReader {
 public:
   TRecordReader(const uint8_t* Data, size_t Size) : FData(Data), FSize(Size) {}
   size_t Size() const { return FSize; }
   const uint8_t* Data() const { return FData; }
-  bool Has(size_t Offset, size_t Count) const { return Offset <= FSize && Count <= FSize - Offset; }
+  bool Has(size_t Offset, size_t Count) const { return At(Offset).Has(Count); }
   void Need(size_t Offset, size_t Count) const {
-    if (!Has(Offset, Count)) throw ERecordTruncated("record field beyond the record");
+    TByteReader r = At(Offset);
+    Checked(r, r.Bytes(Count));
   }
   uint8_t U8(size_t Off) const {
-    Need(Off, 1);
-    return FData[Off];
+    TByteReader r = At(Off);
+    return Checked(r, r.U8());
   }
   uint16_t U16(size_t Off) const {
-    Need(Off, 2);
-    return LoadLe16(FData + Off);
+    TByteReader r = At(Off);
+    return Checked(r, r.Le16());
   }
   int16_t I16(size_t Off) const { return int16_t(U16(Off)); }
   uint32_t U32(size_t Off) const {
-    Need(Off, 4);
-    return LoadLe32(FData + Off);
+    TByteReader r = At(Off);
+    return Checked(r, r.Le32());
   }
   int32_t I32(size_t Off) const { return int32_t(U32(Off)); }
   float F32(size_t Off) const {
@@ -60,11 +62,21 @@ public:
   }
   // Pointer to Count bytes at Off, checked.
   const uint8_t* Bytes(size_t Off, size_t Count) const {
-    Need(Off, Count);
-    return FData + Off;
+    TByteReader r = At(Off);
+    return Checked(r, r.Bytes(Count));
   }
 
 private:
+  TByteReader At(size_t Off) const {
+    TByteReader r(FData, FSize);
+    r.Seek(Off);
+    return r;
+  }
+  template <class T> static T Checked(const TByteReader& R, T Value) {
+    if (R.Failed()) throw ERecordTruncated("record field beyond the record");
+    return Value;
+  }
+
   const uint8_t* FData;
   size_t FSize;
 };

@@ -148,20 +148,14 @@ bool BmmReadU8(BmmHandle fd, uint8_t& Value) {
   return BmmRead(fd, &Value, 1) == 1;
 }
 
-bool BmmReadU16(BmmHandle fd, uint16_t& Value) {
-  uint8_t lo = 0;
-  uint8_t hi = 0;
-  const bool ok = BmmReadU8(fd, lo) && BmmReadU8(fd, hi);
-  Value = ok ? static_cast<uint16_t>(lo | (hi << 8)) : 0;
-  return ok;
-}
-
-bool BmmReadU32(BmmHandle fd, uint32_t& Value) {
-  uint16_t lo = 0;
-  uint16_t hi = 0;
-  const bool ok = BmmReadU16(fd, lo) && BmmReadU16(fd, hi);
-  Value = ok ? (static_cast<uint32_t>(hi) << 16) | lo : 0;
-  return ok;
+TByteReader BmmReadFields(BmmHandle fd, uint8_t* buf, int64_t n) {
+  int64_t got = 0;
+  while (got < n) {
+    const int64_t r = BmmRead(fd, buf + got, n - got);
+    if (r <= 0) break;
+    got += std::min(r, n - got);
+  }
+  return TByteReader(buf, static_cast<std::size_t>(got));
 }
 
 int BmmCheckWriteHeader(const BmmHeader* hdr, int flags) {

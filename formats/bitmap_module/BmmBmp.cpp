@@ -38,36 +38,40 @@ int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt) {
   st.inv = bmm_option_present(opt, "inv");
   st.invb = bmm_option_present(opt, "invb");
 
-  uint16_t magic = 0;
-  if (!BmmReadU16(fd, magic)) return BMM_ERR_READ;
+  uint8_t buf[64];
+  TByteReader in = BmmReadFields(fd, buf, 2);
+  uint16_t magic = in.Le16();
+  if (in.Failed()) return BMM_ERR_READ;
   if (magic == kMagicBA) {
     // Skip the rest of the 14-byte array header; the first bitmap follows.
     if (BmmSeek(fd, 12, BMM_SEEK_CUR) < 0) return BMM_ERR_READ;
-    if (!BmmReadU16(fd, magic)) return BMM_ERR_READ;
+    in = BmmReadFields(fd, buf, 2);
+    magic = in.Le16();
+    if (in.Failed()) return BMM_ERR_READ;
   }
   if (magic != kMagicBM) return BMM_ERR_BAD_MAGIC;
   const int64_t here = BmmSeek(fd, 0, BMM_SEEK_CUR);
   if (here < 2) return BMM_ERR_READ;
   st.base = here - 2;
 
-  uint32_t fileSize = 0;
-  uint16_t reserved1 = 0;
-  uint16_t reserved2 = 0;
-  bool ok = BmmReadU32(fd, fileSize);
-  ok = ok && BmmReadU16(fd, reserved1);
-  ok = ok && BmmReadU16(fd, reserved2);
-  ok = ok && BmmReadU32(fd, st.dataOffset);
-  ok = ok && BmmReadU32(fd, st.cbFix);
-  if (!ok) return BMM_ERR_READ;
+  // The rest of the file header: file size (4), two reserved words, the offset
+  // of the pixel data (4); then the info header's size.
+  in = BmmReadFields(fd, buf, 16);
+  in.Skip(8);
+  st.dataOffset = in.Le32();
+  st.cbFix = in.Le32();
+  if (in.Failed()) return BMM_ERR_READ;
 
   int64_t width = 0;
   int64_t height = 0;
   uint32_t bitCount = 0;
   if (st.cbFix == 12) {
-    uint16_t w = 0, h = 0, planes = 0, bits = 0;
-    if (!BmmReadU16(fd, w) || !BmmReadU16(fd, h) || !BmmReadU16(fd, planes) ||
-        !BmmReadU16(fd, bits))
-      return BMM_ERR_READ;
+    in = BmmReadFields(fd, buf, 8);
+    const uint16_t w = in.Le16();
+    const uint16_t h = in.Le16();
+    const uint16_t planes = in.Le16();
+    const uint16_t bits = in.Le16();
+    if (in.Failed()) return BMM_ERR_READ;
     if (w == 0 || h == 0) return BMM_ERR_BAD_SIZE;
     if (planes != 1) return BMM_ERR_BMP_PLANES;
     if (!ValidBitCount(bits)) return BMM_ERR_BMP_BITCOUNT;
@@ -79,29 +83,23 @@ int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt) {
   } else {
     if (st.cbFix < 16 || st.cbFix > 64 || (st.cbFix % 4 != 0 && st.cbFix != 42 && st.cbFix != 46))
       return BMM_ERR_BMP_CBFIX;
-    uint32_t w = 0, h = 0, u32 = 0, coloursUsed = 0;
-    uint16_t planes = 0, bits = 0, u16 = 0;
-    // Every field the header covers is read; a failure among them is reported
-    // once all reads are made.
-    bool good = BmmReadU32(fd, w);
-    good &= BmmReadU32(fd, h);
-    good &= BmmReadU16(fd, planes);
-    good &= BmmReadU16(fd, bits);
-    if (st.cbFix > 16) good &= BmmReadU32(fd, st.compression);
-    if (st.cbFix > 20) good &= BmmReadU32(fd, u32); // image size
-    if (st.cbFix > 24) good &= BmmReadU32(fd, u32); // x resolution
-    if (st.cbFix > 28) good &= BmmReadU32(fd, u32); // y resolution
-    if (st.cbFix > 32) good &= BmmReadU32(fd, coloursUsed);
-    if (st.cbFix > 36) good &= BmmReadU32(fd, u32); // colours important
-    if (st.cbFix > 40) good &= BmmReadU16(fd, u16); // units
-    if (st.cbFix > 42) good &= BmmReadU16(fd, u16); // reserved
-    if (st.cbFix > 44) good &= BmmReadU16(fd, u16); // recording
-    if (st.cbFix > 46) good &= BmmReadU16(fd, u16); // rendering
-    if (st.cbFix > 48) good &= BmmReadU32(fd, u32); // size 1
-    if (st.cbFix > 52) good &= BmmReadU32(fd, u32); // size 2
-    if (st.cbFix > 56) good &= BmmReadU32(fd, u32); // colour encoding
-    if (st.cbFix > 60) good &= BmmReadU32(fd, u32); // identifier
-    if (!good) return BMM_ERR_READ;
+    // The info header after its size field: width (0), height (4), planes (8),
+    // bit count (10), compression (12), image size, resolutions, colours used
+    // (28), and fields this reader does not use up to the header's end. The
+    // whole header must be in the file.
+    in = BmmReadFields(fd, buf, st.cbFix - 4);
+    const uint32_t w = in.Le32();
+    const uint32_t h = in.Le32();
+    const uint16_t planes = in.Le16();
+    const uint16_t bits = in.Le16();
+    if (st.cbFix > 16) st.compression = in.Le32();
+    uint32_t coloursUsed = 0;
+    if (st.cbFix > 32) {
+      in.Skip(12);
+      coloursUsed = in.Le32();
+    }
+    in.Seek(st.cbFix - 4);
+    if (in.Failed()) return BMM_ERR_READ;
     // Width and height are signed 32-bit values. A negative height (a top-down
     // bitmap) or width is refused: the pixel buffer is bottom-up.
     width = static_cast<int32_t>(w);
@@ -352,35 +350,37 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
   const uint32_t offset = 14 + cbFix + palBytes;
   const uint64_t fileSize = uint64_t(offset) + uint64_t(size);
 
-  uint8_t head[14 + 40 + 256 * 4] = {};
-  uint8_t* p = head;
-  StoreLe16(p, kMagicBM);
-  StoreLe32(p + 2, fileSize > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(fileSize));
-  StoreLe32(p + 10, offset);
-  StoreLe32(p + 14, cbFix);
-  p += 18;
+  std::vector<uint8_t> head;
+  head.reserve(offset);
+  TByteWriter out(head);
+  out.Le16(kMagicBM);
+  out.Le32(fileSize > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(fileSize));
+  out.Le32(0); // reserved
+  out.Le32(offset);
+  out.Le32(cbFix);
   if (os2) {
-    StoreLe16(p, static_cast<uint32_t>(hdr->width));
-    StoreLe16(p + 2, static_cast<uint32_t>(hdr->height));
-    StoreLe16(p + 4, 1);
-    StoreLe16(p + 6, static_cast<uint32_t>(hdr->bpp));
-    p += 8;
+    out.Le16(static_cast<uint32_t>(hdr->width));
+    out.Le16(static_cast<uint32_t>(hdr->height));
+    out.Le16(1);
+    out.Le16(static_cast<uint32_t>(hdr->bpp));
   } else {
-    StoreLe32(p, static_cast<uint32_t>(hdr->width));
-    StoreLe32(p + 4, static_cast<uint32_t>(hdr->height));
-    StoreLe16(p + 8, 1);
-    StoreLe16(p + 10, static_cast<uint32_t>(hdr->bpp));
-    StoreLe32(p + 12, kCompNone);
-    StoreLe32(p + 16, size > 0xFFFFFFFF ? 0 : static_cast<uint32_t>(size));
-    StoreLe32(p + 28, static_cast<uint32_t>(colours)); // colours used
-    p += 36;
+    out.LeI32(hdr->width);
+    out.LeI32(hdr->height);
+    out.Le16(1);
+    out.Le16(static_cast<uint32_t>(hdr->bpp));
+    out.Le32(kCompNone);
+    out.Le32(size > 0xFFFFFFFF ? 0 : static_cast<uint32_t>(size));
+    out.Zeros(8);                             // resolutions
+    out.Le32(static_cast<uint32_t>(colours)); // colours used
+    out.Le32(0);                              // colours important
   }
-  for (int i = 0; i < colours; ++i, p += entrySize) {
-    p[0] = pal[i].b;
-    p[1] = pal[i].g;
-    p[2] = pal[i].r;
+  for (int i = 0; i < colours; ++i) {
+    out.U8(pal[i].b);
+    out.U8(pal[i].g);
+    out.U8(pal[i].r);
+    if (!os2) out.U8(0);
   }
-  if (!BmmWriteExact(fd, head, p - head)) return BMM_ERR_WRITE;
+  if (!BmmWriteExact(fd, head.data(), static_cast<int64_t>(head.size()))) return BMM_ERR_WRITE;
 
   if (!flipBits && !invb) return BmmWriteExact(fd, data, size) ? BMM_ERR_OK : BMM_ERR_WRITE;
   std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[static_cast<std::size_t>(stride)]);

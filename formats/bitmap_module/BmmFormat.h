@@ -3,7 +3,7 @@
 // small helpers the format readers and writers share.
 
 #include "Bmm.h"
-#include "ByteOrder.h"
+#include "ByteReader.h"
 
 #include <cstring>
 #include <type_traits>
@@ -55,11 +55,13 @@ inline bool BmmWriteExact(BmmHandle fd, const void* buf, int64_t n) {
   return BmmWrite(fd, buf, n) == n;
 }
 
-// Little-endian fields read one byte at a time; each answers false on a short
-// read and leaves Value 0.
+// One byte; false on a short read, leaving Value 0.
 bool BmmReadU8(BmmHandle fd, uint8_t& Value);
-bool BmmReadU16(BmmHandle fd, uint16_t& Value);
-bool BmmReadU32(BmmHandle fd, uint32_t& Value);
+
+// Reads up to n header bytes into buf, through as many reads as the I/O
+// callbacks need, and answers a reader over the bytes that arrived: a field
+// the file does not hold in full fails the reader.
+TByteReader BmmReadFields(BmmHandle fd, uint8_t* buf, int64_t n);
 
 // Checks a header handed to a writer: positive size, a bit depth the format
 // writes, and a pixel buffer size that fits. Answers a result code.
