@@ -6,7 +6,9 @@
 // MainFormCatalogue.cpp the folder scan and the sort order; MainFormDisplay.cpp
 // showing pictures, zoom, pages and the status texts; MainFormNavigation.cpp
 // stepping, decoding ahead, slide show and full screen; MainFormKeys.cpp the
-// key map and the popup menu.
+// key map and the popup menu; MainFormFolder.cpp the folder picker;
+// MainFormDrag.cpp dragging pictures out and the About entry;
+// MainFormAccessible.cpp what screen readers are told.
 
 #include <QString>
 
