@@ -1,4 +1,4 @@
-#include "FolderWalk.h"
+#include "app/FolderWalk.h"
 
 #include <dirent.h>
 #include <fcntl.h>

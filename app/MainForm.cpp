@@ -2,7 +2,7 @@
 // properties, the popup menu, the layout of the panes, and the start-up and
 // lifetime handlers. MainFormPrivate.h names the files holding the rest.
 
-#include "MainForm.h"
+#include "app/MainForm.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,17 +18,17 @@
 #include <algorithm>
 #include <utility>
 
-#include "AboutBox.h"
-#include "Application.h"
-#include "BrowseFolder.h"
-#include "DbAltGrid.h"
-#include "DropFileSource.h"
-#include "FolderWalk.h"
-#include "ImageScrollBox.h"
-#include "MainFormAccessible.h"
-#include "MainFormPrivate.h"
-#include "Orientation.h"
-#include "PicturePrefetch.h"
+#include "app/AboutBox.h"
+#include "app/Application.h"
+#include "platform/ui/BrowseFolder.h"
+#include "grid/DbAltGrid.h"
+#include "platform/ui/DropFileSource.h"
+#include "app/FolderWalk.h"
+#include "view/ImageScrollBox.h"
+#include "app/MainFormAccessible.h"
+#include "app/MainFormPrivate.h"
+#include "imaging/Orientation.h"
+#include "app/PicturePrefetch.h"
 
 using namespace mainform;
 

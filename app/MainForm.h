@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "MemTable.h"
-#include "PicturePrefetch.h"
+#include "table/MemTable.h"
+#include "app/PicturePrefetch.h"
 
 class QAction;
 class QLabel;

@@ -1,9 +1,9 @@
-#include "MainFormAccessible.h"
+#include "app/MainFormAccessible.h"
 
 #include <QAccessibleWidget>
 #include <QLabel>
 
-#include "MainForm.h"
+#include "app/MainForm.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // the start picture of the command line, and the sort order the column titles
 // choose.
 
-#include "MainForm.h"
+#include "app/MainForm.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -14,11 +14,11 @@
 #include <exception>
 #include <utility>
 
-#include "DbAltGrid.h"
-#include "FolderWalk.h"
-#include "ImageScrollBox.h"
-#include "MainFormPrivate.h"
-#include "ScanWorker.h"
+#include "grid/DbAltGrid.h"
+#include "app/FolderWalk.h"
+#include "view/ImageScrollBox.h"
+#include "app/MainFormPrivate.h"
+#include "app/ScanWorker.h"
 
 using mainform::Num;
 

@@ -2,7 +2,7 @@
 // here), fitting and zooming the view, the pages of a multi-page file and the
 // status bar's texts.
 
-#include "MainForm.h"
+#include "app/MainForm.h"
 
 #include <QAction>
 #include <QApplication>
@@ -12,10 +12,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "DbAltGrid.h"
-#include "DibGraphic.h"
-#include "ImageScrollBox.h"
-#include "MainFormPrivate.h"
+#include "grid/DbAltGrid.h"
+#include "imaging/DibGraphic.h"
+#include "view/ImageScrollBox.h"
+#include "app/MainFormPrivate.h"
 
 using mainform::Num;
 

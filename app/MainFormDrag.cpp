@@ -1,11 +1,11 @@
 // Dragging the selected pictures out of the list (the application-wide message
 // hook) and the About entry.
 
-#include "MainForm.h"
+#include "app/MainForm.h"
 
-#include "AboutBox.h"
-#include "DbAltGrid.h"
-#include "DropFileSource.h"
+#include "app/AboutBox.h"
+#include "grid/DbAltGrid.h"
+#include "platform/ui/DropFileSource.h"
 
 #include <QCoreApplication>
 #include <QMouseEvent>

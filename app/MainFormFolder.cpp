@@ -2,12 +2,12 @@
 // the selection handler that enables OK only for folders whose tree holds a
 // picture.
 
-#include "MainForm.h"
+#include "app/MainForm.h"
 
-#include "BrowseFolder.h"
-#include "DbAltGrid.h"
-#include "FolderWalk.h"
-#include "PictureSearch.h"
+#include "platform/ui/BrowseFolder.h"
+#include "grid/DbAltGrid.h"
+#include "app/FolderWalk.h"
+#include "app/PictureSearch.h"
 
 #include <QPointer>
 

@@ -1,7 +1,7 @@
 // The main window's keyboard (the key map, page keys, double-clicks on the
 // view) and its popup menu.
 
-#include "MainForm.h"
+#include "app/MainForm.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,8 +14,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "DbAltGrid.h"
-#include "MainFormPrivate.h"
+#include "grid/DbAltGrid.h"
+#include "app/MainFormPrivate.h"
 
 using mainform::Num;
 

@@ -1,7 +1,7 @@
 // Moving through the main window's list: the next and previous picture,
 // decoding ahead of the steps, the slide show and the full-screen layout.
 
-#include "MainForm.h"
+#include "app/MainForm.h"
 
 #include <QAction>
 #include <QGuiApplication>
@@ -10,11 +10,11 @@
 #include <QTimer>
 #include <QWindow>
 
-#include "Application.h"
-#include "DbAltGrid.h"
-#include "DibGraphic.h"
-#include "ImageScrollBox.h"
-#include "MainFormPrivate.h"
+#include "app/Application.h"
+#include "grid/DbAltGrid.h"
+#include "imaging/DibGraphic.h"
+#include "view/ImageScrollBox.h"
+#include "app/MainFormPrivate.h"
 
 using namespace mainform;
 

@@ -1,7 +1,7 @@
 // The main window's plain panel, the splitter between its panes and its status
 // bar.
 
-#include "MainForm.h"
+#include "app/MainForm.h"
 
 #include <QLabel>
 #include <QMouseEvent>

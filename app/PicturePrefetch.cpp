@@ -1,4 +1,4 @@
-#include "PicturePrefetch.h"
+#include "app/PicturePrefetch.h"
 
 #include <sys/stat.h>
 
@@ -8,10 +8,10 @@
 #include <mutex>
 #include <thread>
 
-#include "Dib.h"
-#include "DibGraphic.h"
-#include "Memory.h"
-#include "MemoryBudget.h"
+#include "platform/Dib.h"
+#include "imaging/DibGraphic.h"
+#include "platform/Memory.h"
+#include "platform/MemoryBudget.h"
 
 bool StampFile(const std::string& Path, TFileStamp& Stamp) {
   struct stat St {};

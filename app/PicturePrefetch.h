@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "ImageScrollBox.h"
+#include "view/ImageScrollBox.h"
 
 class TDibGraphic;
 

@@ -1,6 +1,6 @@
-#include "PictureSearch.h"
+#include "app/PictureSearch.h"
 
-#include "FolderWalk.h"
+#include "app/FolderWalk.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>

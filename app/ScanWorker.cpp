@@ -1,6 +1,6 @@
-#include "ScanWorker.h"
+#include "app/ScanWorker.h"
 
-#include "FolderWalk.h"
+#include "app/FolderWalk.h"
 
 TScanWorker::TScanWorker(std::string Root) {
   FThread = std::thread([this, Root = std::move(Root)] { Run(Root); });

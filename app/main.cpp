@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "AboutBox.h"
-#include "Application.h"
-#include "FolderWalk.h"
-#include "Formats.h"
-#include "MainForm.h"
+#include "app/AboutBox.h"
+#include "app/Application.h"
+#include "app/FolderWalk.h"
+#include "formats/Formats.h"
+#include "app/MainForm.h"
 
 int main(int argc, char** argv) {
   // The arguments as delivered, before the framework takes its own options out.

@@ -1,8 +1,8 @@
-#include "BitmapGraphic.h"
+#include "formats/BitmapGraphic.h"
 
-#include "BmmBridge.h"
-#include "ByteReader.h"
-#include "MemoryBudget.h"
+#include "formats/bitmap_module/BmmBridge.h"
+#include "platform/ByteReader.h"
+#include "platform/MemoryBudget.h"
 
 #include <cmath>
 #include <vector>

@@ -3,7 +3,7 @@
 // module refuses (16 and 32 bits per pixel, bit fields, top-down rows, newer
 // header kinds) go to the platform's own BMP decoder.
 
-#include "DibGraphic.h"
+#include "imaging/DibGraphic.h"
 
 class TBitmapGraphic : public TDibGraphic {
 public:

@@ -1,6 +1,6 @@
-#include "DcxGraphic.h"
+#include "formats/DcxGraphic.h"
 
-#include "ByteReader.h"
+#include "platform/ByteReader.h"
 
 #include <algorithm>
 #include <climits>

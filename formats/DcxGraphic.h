@@ -2,8 +2,8 @@
 // DCX files: a table of page offsets followed by complete PCX files, one per
 // page. A page is cut out into a memory stream and decoded as a PCX file.
 
-#include "Exception.h"
-#include "PcxGraphic.h"
+#include "platform/Exception.h"
+#include "formats/PcxGraphic.h"
 
 class EDcxError : public Exception {
 public:

@@ -1,4 +1,4 @@
-#include "ExifReader.h"
+#include "formats/ExifReader.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "Formats.h"
+#include "formats/Formats.h"
 
 #include <mutex>
 

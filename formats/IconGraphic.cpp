@@ -1,4 +1,4 @@
-#include "IconGraphic.h"
+#include "formats/IconGraphic.h"
 
 #include <cstring>
 

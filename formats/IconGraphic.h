@@ -2,8 +2,8 @@
 // Windows icons (.ico) as true-colour images, and the framework's icon
 // graphic that images can be assigned to.
 
-#include "DibGraphic.h"
-#include "Icon.h"
+#include "imaging/DibGraphic.h"
+#include "platform/Icon.h"
 
 // An icon file decoded into a true-colour image: the icon the platform's icon
 // object loads (the largest, deepest image of the file), drawn with its mask

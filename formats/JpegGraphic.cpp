@@ -1,9 +1,9 @@
-#include "JpegGraphic.h"
+#include "formats/JpegGraphic.h"
 
-#include "ExifReader.h"
-#include "Memory.h"
-#include "MemoryBudget.h"
-#include "Orientation.h"
+#include "formats/ExifReader.h"
+#include "platform/Memory.h"
+#include "platform/MemoryBudget.h"
+#include "imaging/Orientation.h"
 
 #include <algorithm>
 #include <cmath>

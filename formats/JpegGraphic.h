@@ -1,7 +1,7 @@
 #pragma once
 // JPEG pictures through libjpeg: 256-grey or true-colour images.
 
-#include "DibGraphic.h"
+#include "imaging/DibGraphic.h"
 
 #include <cstdint>
 

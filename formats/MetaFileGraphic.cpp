@@ -1,7 +1,7 @@
-#include "MetaFileGraphic.h"
+#include "formats/MetaFileGraphic.h"
 
-#include "MetaFile.h"
-#include "MemoryBudget.h"
+#include "platform/MetaFile.h"
+#include "platform/MemoryBudget.h"
 
 #include <cstring>
 

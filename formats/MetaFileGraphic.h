@@ -2,7 +2,7 @@
 // Windows metafiles (.wmf) and enhanced metafiles (.emf) as true-colour
 // images of the picture's size at the screen's resolution, played onto white.
 
-#include "DibGraphic.h"
+#include "imaging/DibGraphic.h"
 
 class TMetaFileGraphic : public TDibGraphic {
 public:

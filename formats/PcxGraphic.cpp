@@ -1,6 +1,6 @@
-#include "PcxGraphic.h"
+#include "formats/PcxGraphic.h"
 
-#include "BmmBridge.h"
+#include "formats/bitmap_module/BmmBridge.h"
 
 namespace {
 constexpr int64_t kOffDpi = 12; // horizontal, then vertical dpi, 16 bits each

@@ -1,7 +1,7 @@
 #pragma once
 // ZSoft paintbrush files (.pcx, .pcc), decoded by the bitmap module.
 
-#include "DibGraphic.h"
+#include "imaging/DibGraphic.h"
 
 class TPcxGraphic : public TDibGraphic {
 public:

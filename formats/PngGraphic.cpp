@@ -1,6 +1,6 @@
-#include "PngGraphic.h"
+#include "formats/PngGraphic.h"
 
-#include "MemoryBudget.h"
+#include "platform/MemoryBudget.h"
 
 #include <png.h>
 

@@ -3,7 +3,7 @@
 // Transparency is composited onto a background; no image keeps an alpha
 // channel.
 
-#include "DibGraphic.h"
+#include "imaging/DibGraphic.h"
 
 #include <cstdint>
 

@@ -1,10 +1,10 @@
-#include "Formats.h"
+#include "formats/Formats.h"
 
-#include "BitmapGraphic.h"
-#include "DcxGraphic.h"
-#include "GraphicRegistry.h"
-#include "PcxGraphic.h"
-#include "TgaGraphic.h"
+#include "formats/BitmapGraphic.h"
+#include "formats/DcxGraphic.h"
+#include "imaging/GraphicRegistry.h"
+#include "formats/PcxGraphic.h"
+#include "formats/TgaGraphic.h"
 
 void RegisterBmmFormats() {
   RegisterGraphicFormat("BMP", "Bitmap file", ClassOf<TBitmapGraphic>());

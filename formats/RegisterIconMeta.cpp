@@ -1,8 +1,8 @@
-#include "Formats.h"
+#include "formats/Formats.h"
 
-#include "GraphicRegistry.h"
-#include "IconGraphic.h"
-#include "MetaFileGraphic.h"
+#include "imaging/GraphicRegistry.h"
+#include "formats/IconGraphic.h"
+#include "formats/MetaFileGraphic.h"
 
 void RegisterIconMetaFormats() {
   RegisterGraphicFormat("ICO", "Windows icon", ClassOf<TIconGraphic>());

@@ -1,9 +1,9 @@
-#include "Formats.h"
+#include "formats/Formats.h"
 
-#include "GraphicRegistry.h"
-#include "JpegGraphic.h"
-#include "PngGraphic.h"
-#include "TiffGraphic.h"
+#include "imaging/GraphicRegistry.h"
+#include "formats/JpegGraphic.h"
+#include "formats/PngGraphic.h"
+#include "formats/TiffGraphic.h"
 
 void RegisterLibraryFormats() {
   RegisterGraphicFormat("JPG", "JPEG", ClassOf<TJpegGraphic>());

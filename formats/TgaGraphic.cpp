@@ -1,6 +1,6 @@
-#include "TgaGraphic.h"
+#include "formats/TgaGraphic.h"
 
-#include "BmmBridge.h"
+#include "formats/bitmap_module/BmmBridge.h"
 
 void TTgaGraphic::LoadFromStream(TStream& Stream) {
   TMemoryStream temp;

@@ -1,8 +1,8 @@
 #pragma once
 // Truevision Targa and Vista files (.tga, .vst, .afi), decoded by the bitmap module.
 
-#include "DibGraphic.h"
-#include "Exception.h"
+#include "imaging/DibGraphic.h"
+#include "platform/Exception.h"
 
 class ETgaError : public Exception {
 public:

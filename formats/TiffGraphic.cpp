@@ -1,9 +1,9 @@
-#include "TiffGraphic.h"
+#include "formats/TiffGraphic.h"
 
-#include "Memory.h"
-#include "MemoryBudget.h"
-#include "Orientation.h"
-#include "Transforms.h"
+#include "platform/Memory.h"
+#include "platform/MemoryBudget.h"
+#include "imaging/Orientation.h"
+#include "imaging/Transforms.h"
 
 #include <tiffio.h>
 

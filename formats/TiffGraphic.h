@@ -1,7 +1,7 @@
 #pragma once
 // TIFF pictures through libtiff: one image per TIFF directory (page).
 
-#include "DibGraphic.h"
+#include "imaging/DibGraphic.h"
 
 #include <cstdint>
 #include <string>

@@ -7,7 +7,7 @@ add_library(bitmap_module OBJECT
   ${CMAKE_CURRENT_LIST_DIR}/bitmap_module/BmmPcx.cpp
   ${CMAKE_CURRENT_LIST_DIR}/bitmap_module/BmmTga.cpp
 )
-target_include_directories(bitmap_module PUBLIC ${CMAKE_CURRENT_LIST_DIR}/bitmap_module)
+target_include_directories(bitmap_module PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(bitmap_module PUBLIC platform_core)
 
 list(APPEND FORMATS_SOURCES

@@ -1,8 +1,8 @@
-#include "DagColumns.h"
+#include "grid/DagColumns.h"
 
 #include <algorithm>
 
-#include "DbAltGrid.h"
+#include "grid/DbAltGrid.h"
 
 QString TdagColumnTitle::Caption() const {
   if (FCaption) return *FCaption;

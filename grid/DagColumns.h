@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "DagTypes.h"
+#include "grid/DagTypes.h"
 
 class TCustomDbAltGrid;
 class TdagColumn;

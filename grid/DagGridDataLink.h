@@ -2,7 +2,7 @@
 // The grid's link to the table: asks for as many record buffers as the grid
 // shows rows and passes every notification on to the grid.
 
-#include "MemTable.h"
+#include "table/MemTable.h"
 
 class TCustomDbAltGrid;
 

@@ -1,4 +1,4 @@
-#include "DagTypes.h"
+#include "grid/DagTypes.h"
 
 #include <QColor>
 #include <QPalette>

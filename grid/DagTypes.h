@@ -5,7 +5,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "Exception.h"
+#include "platform/Exception.h"
 
 class QColor;
 class QPalette;

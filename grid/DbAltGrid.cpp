@@ -1,13 +1,13 @@
 // The grid's link to the table, construction and properties, and the
 // notifications from the table.
-#include "DbAltGrid.h"
+#include "grid/DbAltGrid.h"
 
 #include <QScrollBar>
 #include <algorithm>
 
-#include "DagGridDataLink.h"
-#include "DbAltGridAccessible.h"
-#include "MemTable.h"
+#include "grid/DagGridDataLink.h"
+#include "grid/DbAltGridAccessible.h"
+#include "table/MemTable.h"
 
 namespace {
 

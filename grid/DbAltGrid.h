@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "DagColumns.h"
-#include "DagTypes.h"
+#include "grid/DagColumns.h"
+#include "grid/DagTypes.h"
 
 class QScrollBar;
 class TCustomDbAltGrid;

@@ -1,10 +1,10 @@
-#include "DbAltGridAccessible.h"
+#include "grid/DbAltGridAccessible.h"
 
 #include <QTimer>
 #include <algorithm>
 #include <exception>
 
-#include "DbAltGrid.h"
+#include "grid/DbAltGrid.h"
 
 namespace {
 

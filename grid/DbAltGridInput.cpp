@@ -1,5 +1,5 @@
 // The grid's keyboard, mouse, wheel and focus handling.
-#include "DbAltGrid.h"
+#include "grid/DbAltGrid.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "DbAltGridAccessible.h"
-#include "MemTable.h"
+#include "grid/DbAltGridAccessible.h"
+#include "table/MemTable.h"
 
 namespace {
 

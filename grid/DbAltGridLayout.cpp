@@ -1,15 +1,15 @@
 // The grid's geometry, scroll bars and cache of the rows it shows, and
 // scrolling through the records and across the columns.
-#include "DbAltGrid.h"
+#include "grid/DbAltGrid.h"
 
 #include <QFontMetrics>
 #include <QScrollBar>
 #include <QStyle>
 #include <algorithm>
 
-#include "DagGridDataLink.h"
-#include "DbAltGridAccessible.h"
-#include "MemTable.h"
+#include "grid/DagGridDataLink.h"
+#include "grid/DbAltGridAccessible.h"
+#include "table/MemTable.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The grid's glyphs, title layout and painting.
-#include "DbAltGrid.h"
+#include "grid/DbAltGrid.h"
 
 #include <QFontMetrics>
 #include <QImage>

@@ -1,13 +1,13 @@
 // The grid's selected rows (bookmarks in the table's order) and deleting the
 // current or the selected records.
-#include "DbAltGrid.h"
+#include "grid/DbAltGrid.h"
 
 #include <QMessageBox>
 #include <QPushButton>
 #include <algorithm>
 
-#include "DbAltGridAccessible.h"
-#include "MemTable.h"
+#include "grid/DbAltGridAccessible.h"
+#include "table/MemTable.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The default palettes of the palette formats, built once and shared.
 
-#include "DibGraphic.h"
+#include "imaging/DibGraphic.h"
 
 namespace {
 

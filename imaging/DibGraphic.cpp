@@ -1,7 +1,7 @@
-#include "DibGraphic.h"
+#include "imaging/DibGraphic.h"
 
-#include "MemoryBudget.h"
-#include "PaletteConverter.h"
+#include "platform/MemoryBudget.h"
+#include "imaging/PaletteConverter.h"
 
 #include <cxxabi.h>
 

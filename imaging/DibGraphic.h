@@ -12,12 +12,12 @@
 // and writing rows through ScanLine. Registering it:
 //     RegisterGraphicFormat("bmp", "Bitmap", ClassOf<TBmpGraphic>());
 
-#include "Bitmap.h"
-#include "Canvas.h"
-#include "Dib.h"
-#include "Exception.h"
-#include "Stream.h"
-#include "Timer.h"
+#include "platform/Bitmap.h"
+#include "platform/Canvas.h"
+#include "platform/Dib.h"
+#include "platform/Exception.h"
+#include "platform/Stream.h"
+#include "platform/Timer.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
 // The graphic base classes (TPersistent, TGraphic), the clipboard object and
 // the free functions of the image model.
-#include "DibGraphic.h"
+#include "imaging/DibGraphic.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,5 +1,5 @@
 // TBitmap: a graphic held as a platform bitmap.
-#include "DibGraphic.h"
+#include "imaging/DibGraphic.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "GraphicRegistry.h"
+#include "imaging/GraphicRegistry.h"
 
 #include <algorithm>
 #include <cctype>

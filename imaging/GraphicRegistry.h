@@ -3,7 +3,7 @@
 // a picture from a stream by its file name or extension. Extensions are
 // matched case-insensitively; the first registration of an extension wins.
 
-#include "DibGraphic.h"
+#include "imaging/DibGraphic.h"
 
 #include <memory>
 #include <string>

@@ -1,7 +1,7 @@
 // Small routines shared by the image library's parts.
 
-#include "CivilDate.h"
-#include "DibGraphic.h"
+#include "platform/CivilDate.h"
+#include "imaging/DibGraphic.h"
 
 #include <cmath>
 #include <cstdio>

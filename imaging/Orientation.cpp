@@ -1,4 +1,4 @@
-#include "Orientation.h"
+#include "imaging/Orientation.h"
 
 #include <algorithm>
 #include <atomic>

@@ -3,7 +3,7 @@
 // record in EXIF (or a TIFF's own Orientation tag) how to turn it. The format
 // classes that know that record turn their picture right after decoding.
 
-#include "DibGraphic.h"
+#include "imaging/DibGraphic.h"
 
 // Whether decoders turn pictures by their stored orientation: on unless the
 // program switches it off (for the whole session). Safe to read from any

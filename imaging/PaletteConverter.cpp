@@ -1,4 +1,4 @@
-#include "PaletteConverter.h"
+#include "imaging/PaletteConverter.h"
 
 #include <algorithm>
 #include <climits>

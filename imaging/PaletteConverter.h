@@ -2,7 +2,7 @@
 // Nearest-colour mapping of 0x00RRGGBB colours to the entries of a palette,
 // with a direct-mapped cache of recent answers (1020 slots).
 
-#include "Dib.h"
+#include "platform/Dib.h"
 
 #include <cstdint>
 #include <vector>

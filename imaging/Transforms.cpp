@@ -1,6 +1,6 @@
-#include "Transforms.h"
+#include "imaging/Transforms.h"
 
-#include "PaletteConverter.h"
+#include "imaging/PaletteConverter.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,7 +4,7 @@
 // through its fields and applied from a source to a destination image
 // (ApplyOnDest) or in place (Apply), with optional progress reports.
 
-#include "DibGraphic.h"
+#include "imaging/DibGraphic.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "Bitmap.h"
-#include "Canvas.h"
-#include "MemoryBudget.h"
+#include "platform/Bitmap.h"
+#include "platform/Canvas.h"
+#include "platform/MemoryBudget.h"
 
 #include <QBuffer>
 #include <QClipboard>

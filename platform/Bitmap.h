@@ -6,7 +6,7 @@
 // objects. Also: the screen facts, the clipboard bitmap exchange and the
 // platform's picture reader (Qt's image reader).
 
-#include "Dib.h"
+#include "platform/Dib.h"
 
 #include <memory>
 #include <string>

@@ -7,7 +7,7 @@
 // sets a failure flag that stays set; every later read answers 0 too. A reader
 // reads a whole header and checks Failed() once.
 
-#include "ByteOrder.h"
+#include "platform/ByteOrder.h"
 
 #include <cstddef>
 #include <cstdint>

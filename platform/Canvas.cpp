@@ -1,6 +1,6 @@
-#include "Canvas.h"
+#include "platform/Canvas.h"
 
-#include "Bitmap.h"
+#include "platform/Bitmap.h"
 
 #include <QImage>
 #include <QPaintDevice>

@@ -28,7 +28,7 @@
 // brush origin, and (for palette devices, which Linux has none of, but tests
 // can make one) the selected palette.
 
-#include "Dib.h"
+#include "platform/Dib.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "Collation.h"
+#include "platform/Collation.h"
 
 #include <unicode/ucol.h>
 #include <unicode/uloc.h>

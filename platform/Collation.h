@@ -5,7 +5,7 @@
 // character by character. Texts are UTF-8; ill-formed bytes collate as
 // U+FFFD and are then told apart by their raw bytes, so the order is total.
 
-#include "Exception.h"
+#include "platform/Exception.h"
 
 #include <cstdint>
 #include <memory>

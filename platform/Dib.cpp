@@ -1,6 +1,6 @@
-#include "Dib.h"
+#include "platform/Dib.h"
 
-#include "DibRows.h"
+#include "platform/DibRows.h"
 
 #include <algorithm>
 #include <cstring>

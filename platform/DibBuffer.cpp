@@ -1,9 +1,9 @@
 // DIB memory: row strides and the pixel buffers every picture's pixels live
 // in (charged to the memory budget, mapped fresh or reused from a small pool).
-#include "Dib.h"
+#include "platform/Dib.h"
 
-#include "Memory.h"
-#include "MemoryBudget.h"
+#include "platform/Memory.h"
+#include "platform/MemoryBudget.h"
 
 #include <algorithm>
 #include <atomic>

@@ -3,7 +3,7 @@
 // (DibStretch.cpp): runs of pixels fetched and stored as blue, green, red
 // bytes or as palette indexes, and palette translation.
 
-#include "Dib.h"
+#include "platform/Dib.h"
 
 #include <cstdint>
 

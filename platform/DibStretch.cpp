@@ -1,8 +1,8 @@
 // Stretching: nearest-pixel and area-average scaling of one DIB into
 // another, with SSE2, SSSE3 and AVX2 kernels picked at run time.
-#include "Dib.h"
+#include "platform/Dib.h"
 
-#include "DibRows.h"
+#include "platform/DibRows.h"
 
 #include <algorithm>
 #include <atomic>

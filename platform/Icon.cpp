@@ -1,14 +1,14 @@
-#include "Icon.h"
+#include "platform/Icon.h"
 
-#include "IconMetaDib.h"
-#include "MemoryBudget.h"
+#include "platform/IconMetaDib.h"
+#include "platform/MemoryBudget.h"
 
 #include <QByteArray>
 #include <QImage>
 #include <QPaintDevice>
 #include <QPainter>
 
-#include "ByteReader.h"
+#include "platform/ByteReader.h"
 
 #include <cstring>
 #include <vector>

@@ -8,9 +8,9 @@
 // be stored as bitmaps (1, 4, 8, 16, 24 or 32 bits per pixel, with an AND
 // mask) or as PNG files.
 
-#include "Canvas.h"
-#include "Exception.h"
-#include "Stream.h"
+#include "platform/Canvas.h"
+#include "platform/Exception.h"
+#include "platform/Stream.h"
 
 #include <memory>
 

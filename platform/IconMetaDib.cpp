@@ -1,9 +1,9 @@
-#include "IconMetaDib.h"
+#include "platform/IconMetaDib.h"
 
 #include <QByteArray>
 #include <QImage>
 
-#include "ByteReader.h"
+#include "platform/ByteReader.h"
 
 #include <algorithm>
 #include <cstring>

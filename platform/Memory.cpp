@@ -1,4 +1,4 @@
-#include "Memory.h"
+#include "platform/Memory.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -1,6 +1,6 @@
-#include "MemoryBudget.h"
+#include "platform/MemoryBudget.h"
 
-#include "Memory.h"
+#include "platform/Memory.h"
 
 #include <unistd.h>
 

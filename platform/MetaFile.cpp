@@ -1,8 +1,8 @@
-#include "MetaFile.h"
+#include "platform/MetaFile.h"
 
-#include "Bitmap.h"
-#include "ByteReader.h"
-#include "MetaFilePlayer.h"
+#include "platform/Bitmap.h"
+#include "platform/ByteReader.h"
+#include "platform/MetaFilePlayer.h"
 
 #include <QImage>
 #include <QPainter>

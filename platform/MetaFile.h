@@ -5,9 +5,9 @@
 // as EMF.
 // The parser is MetaFileReader.h, the player MetaFilePlayer.h.
 
-#include "Canvas.h"
-#include "MetaFileReader.h"
-#include "Stream.h"
+#include "platform/Canvas.h"
+#include "platform/MetaFileReader.h"
+#include "platform/Stream.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
-#include "MetaFilePlayer.h"
+#include "platform/MetaFilePlayer.h"
 
-#include "MetaFilePlayerState.h"
+#include "platform/MetaFilePlayerState.h"
 
 #include <QPainter>
 

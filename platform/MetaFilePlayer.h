@@ -6,7 +6,7 @@
 // and records whose fields run past their own length, are skipped; drawing
 // goes on with the next record.
 
-#include "MetaFileReader.h"
+#include "platform/MetaFileReader.h"
 
 class QPainter;
 class QRectF;

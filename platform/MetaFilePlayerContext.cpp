@@ -1,7 +1,7 @@
 // The player's device context: coordinate mapping, clipping, the object
 // table, saved states and paths.
 
-#include "MetaFilePlayerState.h"
+#include "platform/MetaFilePlayerState.h"
 
 #include <QPainter>
 

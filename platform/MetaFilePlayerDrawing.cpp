@@ -1,8 +1,8 @@
 // The player's drawing: pens, brushes, figures, bitmaps and text.
 
-#include "MetaFilePlayerState.h"
+#include "platform/MetaFilePlayerState.h"
 
-#include "IconMetaDib.h"
+#include "platform/IconMetaDib.h"
 
 #include <QFont>
 #include <QFontMetricsF>

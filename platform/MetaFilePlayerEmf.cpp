@@ -1,8 +1,8 @@
 // Playing an EMF: where its frame lies on the destination, and its records.
 
-#include "MetaFilePlayerState.h"
+#include "platform/MetaFilePlayerState.h"
 
-#include "IconMetaDib.h"
+#include "platform/IconMetaDib.h"
 
 #include <QLinearGradient>
 #include <QPainter>

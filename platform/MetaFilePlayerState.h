@@ -7,7 +7,7 @@
 // brushes, figures, bitmaps and text; MetaFilePlayerWmf.cpp and
 // MetaFilePlayerEmf.cpp the set-up and the records of each kind of file.
 
-#include "MetaFileReader.h"
+#include "platform/MetaFileReader.h"
 
 #include <QBrush>
 #include <QColor>

@@ -1,6 +1,6 @@
 // Playing a WMF: where its picture lies on the destination, and its records.
 
-#include "MetaFilePlayerState.h"
+#include "platform/MetaFilePlayerState.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "MetaFileReader.h"
+#include "platform/MetaFileReader.h"
 
 #include <cmath>
 #include <cstdlib>

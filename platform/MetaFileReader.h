@@ -4,8 +4,8 @@
 // length checked against the file. It knows nothing of drawing; the player
 // (MetaFilePlayer.h) reads the records' fields through TRecordReader.
 
-#include "ByteReader.h"
-#include "Exception.h"
+#include "platform/ByteReader.h"
+#include "platform/Exception.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // and a file stream with read, write, seek, position and size. Positions and
 // sizes are in bytes.
 
-#include "Exception.h"
+#include "platform/Exception.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "MemTable.h"
+#include "table/MemTable.h"
 
-#include "CivilDate.h"
+#include "platform/CivilDate.h"
 
 #include <clocale>
 #include <cmath>

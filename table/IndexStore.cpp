@@ -1,4 +1,4 @@
-#include "IndexStore.h"
+#include "table/IndexStore.h"
 
 #include <algorithm>
 #include <cstring>

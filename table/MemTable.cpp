@@ -1,6 +1,6 @@
 // The memory table: its record store and index list, its configuration
 // (fields, indexes, locale), and opening and closing.
-#include "MemTableInternal.h"
+#include "table/MemTableInternal.h"
 
 #include <cstdlib>
 #include <memory>

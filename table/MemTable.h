@@ -6,9 +6,9 @@
 // on worker threads; the store's lock is re-entrant and taken by every store
 // operation.
 
-#include "Exception.h"
-#include "IndexStore.h"
-#include "Stream.h"
+#include "platform/Exception.h"
+#include "table/IndexStore.h"
+#include "platform/Stream.h"
 
 #include <cstdint>
 #include <atomic>

@@ -1,5 +1,5 @@
 // Blob fields read and written as streams.
-#include "MemTable.h"
+#include "table/MemTable.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 // Comparing records in an index's order: sort keys, the 64-bit key prefixes
 // an index keeps, order labels for a text first field, and finding where a
 // record stands in an index.
-#include "MemTableInternal.h"
+#include "table/MemTableInternal.h"
 
 #include <bit>
 #include <cstring>

@@ -1,6 +1,6 @@
 // The record window the views read, the cursor moving through the selected
 // order, and bookmarks.
-#include "MemTableInternal.h"
+#include "table/MemTableInternal.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Editing: inserting a record, building its stored form, posting it into the
 // store and the indexes, deleting and clearing records.
-#include "MemTableInternal.h"
+#include "table/MemTableInternal.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Fields: a record's values read from the record window and converted to
 // text, numbers and dates; new values checked and written to the edit buffer.
-#include "MemTableInternal.h"
+#include "table/MemTableInternal.h"
 
 #include <cmath>
 #include <cstdio>

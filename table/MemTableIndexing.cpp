@@ -1,7 +1,7 @@
 // Keeping the indexes in order: the insertion order, building an index from
 // the store, placing the records a bulk load collected, and doing that on
 // worker threads.
-#include "MemTableInternal.h"
+#include "table/MemTableInternal.h"
 
 #include <algorithm>
 #include <chrono>

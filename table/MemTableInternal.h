@@ -3,9 +3,9 @@
 // of the table and of its record store, and small helpers for values.
 #pragma once
 
-#include "Collation.h"
-#include "IndexStore.h"
-#include "MemTable.h"
+#include "platform/Collation.h"
+#include "table/IndexStore.h"
+#include "table/MemTable.h"
 
 #include <algorithm>
 #include <atomic>

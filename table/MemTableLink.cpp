@@ -1,6 +1,6 @@
 // The table's links to the views: data sources, data links and the
 // notifications the table sends them.
-#include "MemTable.h"
+#include "table/MemTable.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "MemTable.h"
+#include "table/MemTable.h"
 
 void ConfigurePictureTable(TmtbCustomMemTable& Table) {
   if (Table.Active()) Table.Close();

@@ -1,11 +1,11 @@
-#include "ImageScrollBox.h"
+#include "view/ImageScrollBox.h"
 
-#include "DibGraphic.h"
-#include "GraphicRegistry.h"
-#include "MemoryBudget.h"
-#include "MouseHandlers.h"
-#include "Stream.h"
-#include "Transforms.h"
+#include "imaging/DibGraphic.h"
+#include "imaging/GraphicRegistry.h"
+#include "platform/MemoryBudget.h"
+#include "view/MouseHandlers.h"
+#include "platform/Stream.h"
+#include "imaging/Transforms.h"
 
 #include <QMouseEvent>
 #include <QPaintEvent>

@@ -11,9 +11,9 @@
 // events carry coordinates of the inner image control, that is pixels of
 // DisplayGraphic.
 
-#include "Dib.h"
-#include "ViewCursors.h"
-#include "ZoomMath.h"
+#include "platform/Dib.h"
+#include "view/ViewCursors.h"
+#include "view/ZoomMath.h"
 
 #include <QWidget>
 

@@ -1,8 +1,8 @@
-#include "MouseHandlers.h"
+#include "view/MouseHandlers.h"
 
-#include "DibGraphic.h"
-#include "Exception.h"
-#include "Transforms.h"
+#include "imaging/DibGraphic.h"
+#include "platform/Exception.h"
+#include "imaging/Transforms.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -6,9 +6,9 @@
 // X and Y of MouseDown, MouseMove and MouseUp are coordinates of the view's
 // inner image control, that is pixels of the view's DisplayGraphic.
 
-#include "Dib.h"
-#include "ImageScrollBox.h"
-#include "ViewCursors.h"
+#include "platform/Dib.h"
+#include "view/ImageScrollBox.h"
+#include "view/ViewCursors.h"
 
 #include <cstdint>
 

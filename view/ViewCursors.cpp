@@ -1,4 +1,4 @@
-#include "ViewCursors.h"
+#include "view/ViewCursors.h"
 
 #include <QGuiApplication>
 #include <QPixmap>

@@ -1,4 +1,4 @@
-#include "ZoomMath.h"
+#include "view/ZoomMath.h"
 
 #include <cmath>
 

@@ -29,14 +29,14 @@
 #include <string>
 #include <vector>
 
-#include "Application.h"
-#include "BrowseFolder.h"
-#include "DbAltGrid.h"
-#include "DibGraphic.h"
-#include "Formats.h"
-#include "ImageScrollBox.h"
-#include "MainForm.h"
-#include "PicturePrefetch.h"
+#include "app/Application.h"
+#include "platform/ui/BrowseFolder.h"
+#include "grid/DbAltGrid.h"
+#include "imaging/DibGraphic.h"
+#include "formats/Formats.h"
+#include "view/ImageScrollBox.h"
+#include "app/MainForm.h"
+#include "app/PicturePrefetch.h"
 
 namespace fs = std::filesystem;
 

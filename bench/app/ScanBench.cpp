@@ -28,13 +28,13 @@
 #include <string>
 #include <vector>
 
-#include "Application.h"
-#include "BrowseFolder.h"
-#include "Collation.h"
-#include "FolderWalk.h"
-#include "Formats.h"
-#include "MainForm.h"
-#include "MemTable.h"
+#include "app/Application.h"
+#include "platform/ui/BrowseFolder.h"
+#include "platform/Collation.h"
+#include "app/FolderWalk.h"
+#include "formats/Formats.h"
+#include "app/MainForm.h"
+#include "table/MemTable.h"
 
 namespace fs = std::filesystem;
 

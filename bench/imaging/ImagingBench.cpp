@@ -7,9 +7,9 @@
 // Run with --benchmark_repetitions=3: the ratios printed at the end use the
 // medians.
 
-#include "DibGraphic.h"
-#include "PaletteConverter.h"
-#include "Transforms.h"
+#include "imaging/DibGraphic.h"
+#include "imaging/PaletteConverter.h"
+#include "imaging/Transforms.h"
 
 #include <QGuiApplication>
 #include <QImage>

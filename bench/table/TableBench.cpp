@@ -9,8 +9,8 @@
 //
 //   table_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 
-#include "Collation.h"
-#include "MemTable.h"
+#include "platform/Collation.h"
+#include "table/MemTable.h"
 
 #include <benchmark/benchmark.h>
 

@@ -5,11 +5,11 @@
 //  - peak memory of one picture shown fitted against its decoded size.
 // The program prints the medians side by side and their ratios.
 
-#include "DibGraphic.h"
-#include "Formats.h"
-#include "GraphicRegistry.h"
-#include "ImageScrollBox.h"
-#include "Stream.h"
+#include "imaging/DibGraphic.h"
+#include "formats/Formats.h"
+#include "imaging/GraphicRegistry.h"
+#include "view/ImageScrollBox.h"
+#include "platform/Stream.h"
 
 #include <QApplication>
 #include <QWidget>

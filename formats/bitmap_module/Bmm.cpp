@@ -1,10 +1,10 @@
 // The bitmap module's common part: format table, type guess, error texts, the
 // I/O callbacks and the buffered byte reader.
 
-#include "Bmm.h"
-#include "BmmFormat.h"
+#include "formats/bitmap_module/Bmm.h"
+#include "formats/bitmap_module/BmmFormat.h"
 
-#include "Stream.h"
+#include "platform/Stream.h"
 
 #include <algorithm>
 #include <limits>

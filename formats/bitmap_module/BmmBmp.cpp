@@ -2,8 +2,8 @@
 // Windows 3.0 and OS/2 2.x info headers of 16 to 64 bytes, uncompressed, RLE8
 // and RLE4 data, and the first bitmap of a bitmap array.
 
-#include "BmmFormat.h"
-#include "Memory.h"
+#include "formats/bitmap_module/BmmFormat.h"
+#include "platform/Memory.h"
 
 #include <algorithm>
 #include <memory>

@@ -1,7 +1,7 @@
-#include "BmmBridge.h"
+#include "formats/bitmap_module/BmmBridge.h"
 
-#include "Bmm.h"
-#include "MemoryBudget.h"
+#include "formats/bitmap_module/Bmm.h"
+#include "platform/MemoryBudget.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,9 +4,9 @@
 // straight into the image's pixel storage, or writes an image through the
 // module's writer.
 
-#include "DibGraphic.h"
-#include "Exception.h"
-#include "Stream.h"
+#include "imaging/DibGraphic.h"
+#include "platform/Exception.h"
+#include "platform/Stream.h"
 
 #include <string>
 

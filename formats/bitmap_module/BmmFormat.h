@@ -2,8 +2,8 @@
 // Internal to the bitmap module: the operations each format provides, and the
 // small helpers the format readers and writers share.
 
-#include "Bmm.h"
-#include "ByteReader.h"
+#include "formats/bitmap_module/Bmm.h"
+#include "platform/ByteReader.h"
 
 #include <cstring>
 #include <type_traits>

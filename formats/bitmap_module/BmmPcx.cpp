@@ -1,7 +1,7 @@
 // The bitmap module's PCX reader and writer: run-length encoded ZSoft files
 // with 1 bit x 1 or 4 planes, 4 bits x 1 plane, 8 bits x 1 or 3 planes.
 
-#include "BmmFormat.h"
+#include "formats/bitmap_module/BmmFormat.h"
 
 #include <algorithm>
 #include <array>

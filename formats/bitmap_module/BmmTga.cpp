@@ -2,7 +2,7 @@
 // 16, 24 and 32-bit and 8-bit grey images, raw or run-length encoded, decoded
 // to 8 or 24 bits per pixel.
 
-#include "BmmFormat.h"
+#include "formats/bitmap_module/BmmFormat.h"
 
 #include <algorithm>
 #include <memory>

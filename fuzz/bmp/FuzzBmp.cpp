@@ -1,8 +1,8 @@
 // BMP files through TBitmapGraphic: the bitmap module, and the platform
 // decoder for what the module refuses.
 
-#include "BitmapGraphic.h"
-#include "BmmFuzz.h"
+#include "formats/BitmapGraphic.h"
+#include "fuzz/common/BmmFuzz.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   static const bool once = (bmmfuzz::LimitPlatformDecoder(), true);

@@ -3,9 +3,9 @@
 // the targets that call the module directly (bypassing the readers' own
 // pixel limit).
 
-#include "Bmm.h"
-#include "FuzzLimits.h"
-#include "Stream.h"
+#include "formats/bitmap_module/Bmm.h"
+#include "fuzz/common/FuzzLimits.h"
+#include "platform/Stream.h"
 
 #include <QImageReader>
 

@@ -5,7 +5,7 @@
 // memory budget stays below libFuzzer's RSS limit, so that a file claiming a
 // huge picture fails in the reader instead of ending the run.
 
-#include "MemoryBudget.h"
+#include "platform/MemoryBudget.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // DCX files through TDcxGraphic: the page count, and every page (at most 8).
 
-#include "BmmFuzz.h"
-#include "DcxGraphic.h"
+#include "fuzz/common/BmmFuzz.h"
+#include "formats/DcxGraphic.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   fuzzlimits::Apply();

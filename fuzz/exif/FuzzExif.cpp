@@ -2,7 +2,7 @@
 // JPEG APP1 segment and as TIFF-structured data of their own. Each is copied
 // into a buffer of exactly its size, so that any read past the end is caught.
 
-#include "ExifReader.h"
+#include "formats/ExifReader.h"
 
 #include <cstddef>
 #include <cstdint>

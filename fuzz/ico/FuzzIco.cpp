@@ -1,6 +1,6 @@
 // The icon reader on arbitrary bytes: load, then draw onto a small image.
-#include "FuzzLimits.h"
-#include "Icon.h"
+#include "fuzz/common/FuzzLimits.h"
+#include "platform/Icon.h"
 
 #include <QGuiApplication>
 #include <QImage>

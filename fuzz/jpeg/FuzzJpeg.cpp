@@ -1,7 +1,7 @@
 // JPEG files through TJpegGraphic (libjpeg with our error manager and source).
 
-#include "FuzzLimits.h"
-#include "JpegGraphic.h"
+#include "fuzz/common/FuzzLimits.h"
+#include "formats/JpegGraphic.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // PCX files through TPcxGraphic, once as they are and once with the module's
 // "trunc" option.
 
-#include "BmmFuzz.h"
-#include "PcxGraphic.h"
+#include "fuzz/common/BmmFuzz.h"
+#include "formats/PcxGraphic.h"
 
 #include <vector>
 

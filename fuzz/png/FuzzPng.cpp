@@ -3,8 +3,8 @@
 // every chunk's CRC after mutation, so that mutated inputs get past libpng's
 // CRC check into the decoder and our transformations.
 
-#include "FuzzLimits.h"
-#include "PngGraphic.h"
+#include "fuzz/common/FuzzLimits.h"
+#include "formats/PngGraphic.h"
 
 #include <zlib.h>
 

@@ -1,7 +1,7 @@
 // Targa files through TTgaGraphic.
 
-#include "BmmFuzz.h"
-#include "TgaGraphic.h"
+#include "fuzz/common/BmmFuzz.h"
+#include "formats/TgaGraphic.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   fuzzlimits::Apply();

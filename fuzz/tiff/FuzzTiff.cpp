@@ -1,8 +1,8 @@
 // TIFF files through TTiffGraphic (libtiff with our client procedures), every
 // page of the file.
 
-#include "FuzzLimits.h"
-#include "TiffGraphic.h"
+#include "fuzz/common/FuzzLimits.h"
+#include "formats/TiffGraphic.h"
 
 #include <tiffio.h>
 

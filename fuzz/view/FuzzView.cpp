@@ -2,10 +2,10 @@
 // file whose extension the first byte picks, then the view loads that file through
 // the registry, decodes it and lays it out at a zoom the second byte picks.
 
-#include "Formats.h"
-#include "FuzzLimits.h"
-#include "GraphicRegistry.h"
-#include "ImageScrollBox.h"
+#include "formats/Formats.h"
+#include "fuzz/common/FuzzLimits.h"
+#include "imaging/GraphicRegistry.h"
+#include "view/ImageScrollBox.h"
 
 #include <QApplication>
 

@@ -1,7 +1,7 @@
 // The metafile parser and player on arbitrary bytes; inputs that parse as
 // the other metafile kind are left to that kind's target. The picture is
 // played into at most 256 x 256 pixels to keep runs fast.
-#include "MetaFile.h"
+#include "platform/MetaFile.h"
 
 #include <QGuiApplication>
 #include <QImage>

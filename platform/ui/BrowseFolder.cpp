@@ -1,4 +1,4 @@
-#include "BrowseFolder.h"
+#include "platform/ui/BrowseFolder.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "DropFileSource.h"
+#include "platform/ui/DropFileSource.h"
 
 #include <QApplication>
 #include <QDrag>

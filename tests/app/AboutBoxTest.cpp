@@ -1,5 +1,5 @@
-#include "AboutBox.h"
-#include "TestApp.h"
+#include "app/AboutBox.h"
+#include "tests/lib/TestApp.h"
 
 #include <QApplication>
 #include <QFontMetrics>

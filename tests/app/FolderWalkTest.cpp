@@ -1,8 +1,8 @@
 // The catalogue's file-system side: extension matching, the root rule, the
 // walk's order and its guards, the command line.
 
-#include "FolderWalk.h"
-#include "TempTree.h"
+#include "app/FolderWalk.h"
+#include "tests/app/TempTree.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The main window's commands: the slide show and its speed keys, full screen,
 // Esc, the popup menu and Select All, and errors leaving start-up or a handler.
 
-#include "MainFormFixture.h"
+#include "tests/app/MainFormFixture.h"
 
 #include <QAction>
 #include <QContextMenuEvent>

@@ -1,11 +1,11 @@
 // Decoding ahead in the main window: both directions in both layouts, what a
 // sort change or a rescan drops, and a held key that outruns the decodes.
 
-#include "MainFormFixture.h"
+#include "tests/app/MainFormFixture.h"
 
 #include <ctime>
 
-#include "PicturePrefetch.h"
+#include "app/PicturePrefetch.h"
 
 // ---------------------------------------------------------------------------
 // Decoding ahead

@@ -4,7 +4,7 @@
 // counted, dragging out cancelled, and errors that reach the error box recorded
 // in ShownErrors (see MainFormTestMain.cpp).
 
-#include "MainForm.h"
+#include "app/MainForm.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -18,14 +18,14 @@
 #include <string>
 #include <vector>
 
-#include "Application.h"
-#include "BrowseFolder.h"
-#include "DbAltGrid.h"
-#include "DibGraphic.h"
-#include "DropFileSource.h"
-#include "FolderWalk.h"
-#include "ImageScrollBox.h"
-#include "TempTree.h"
+#include "app/Application.h"
+#include "platform/ui/BrowseFolder.h"
+#include "grid/DbAltGrid.h"
+#include "imaging/DibGraphic.h"
+#include "platform/ui/DropFileSource.h"
+#include "app/FolderWalk.h"
+#include "view/ImageScrollBox.h"
+#include "tests/app/TempTree.h"
 
 // The messages of the errors shown since the test began.
 inline std::vector<std::string> ShownErrors;

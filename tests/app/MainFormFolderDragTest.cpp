@@ -1,13 +1,13 @@
 // The main window's folder picker and drag-out hook, end to end on the
 // offscreen platform against folder trees made by each test.
 
-#include "BrowseFolder.h"
-#include "DbAltGrid.h"
-#include "DropFileSource.h"
-#include "FolderWalk.h"
-#include "MainForm.h"
-#include "TestApp.h"
-#include "TempTree.h"
+#include "platform/ui/BrowseFolder.h"
+#include "grid/DbAltGrid.h"
+#include "platform/ui/DropFileSource.h"
+#include "app/FolderWalk.h"
+#include "app/MainForm.h"
+#include "tests/lib/TestApp.h"
+#include "tests/app/TempTree.h"
 
 #include <QImage>
 #include <QLabel>

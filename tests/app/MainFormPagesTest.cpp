@@ -2,7 +2,7 @@
 // (keys, zoom mode, the Page submenu, pages that fail) and photos turned
 // upright.
 
-#include "MainFormFixture.h"
+#include "tests/app/MainFormFixture.h"
 
 #include <QAction>
 #include <QMenu>
@@ -10,10 +10,10 @@
 #include <cstring>
 #include <fstream>
 
-#include "DcxGraphic.h"
-#include "JpegGraphic.h"
-#include "Orientation.h"
-#include "TiffGraphic.h"
+#include "formats/DcxGraphic.h"
+#include "formats/JpegGraphic.h"
+#include "imaging/Orientation.h"
+#include "formats/TiffGraphic.h"
 
 namespace {
 

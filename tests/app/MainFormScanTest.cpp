@@ -1,7 +1,7 @@
 // The main window's folder scan (what is catalogued, progress, scans asked for
 // while one runs, the start-up scan's window and Esc) and the sort order.
 
-#include "MainFormFixture.h"
+#include "tests/app/MainFormFixture.h"
 
 #include <QLabel>
 #include <QTimer>

@@ -1,7 +1,7 @@
 // The main window's start-up: the command line's folder, paths and switches,
 // the empty tree and the start picture.
 
-#include "MainFormFixture.h"
+#include "tests/app/MainFormFixture.h"
 
 #include <QLabel>
 #include <QTimer>

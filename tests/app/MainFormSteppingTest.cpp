@@ -2,7 +2,7 @@
 // table, pictures that fail, pictures decoded ahead and files in the tree that
 // are no pictures.
 
-#include "MainFormFixture.h"
+#include "tests/app/MainFormFixture.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -12,7 +12,7 @@
 
 #include <cstdio>
 
-#include "PicturePrefetch.h"
+#include "app/PicturePrefetch.h"
 
 // ---------------------------------------------------------------------------
 // Navigation

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "Application.h"
-#include "Formats.h"
-#include "MainFormFixture.h"
+#include "app/Application.h"
+#include "formats/Formats.h"
+#include "tests/app/MainFormFixture.h"
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,7 +1,7 @@
 // The main window's zoom and display: zoom steps, checkable menu items, the
 // view's mouse mode and scroll positions, and key releases without a press.
 
-#include "MainFormFixture.h"
+#include "tests/app/MainFormFixture.h"
 
 #include <QAction>
 #include <QTimer>

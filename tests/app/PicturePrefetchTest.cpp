@@ -2,7 +2,7 @@
 // aim drops, the budget, bounded waits, and files that are not regular. The
 // decoder is a stand-in that makes a small picture and can be held at a gate.
 
-#include "PicturePrefetch.h"
+#include "app/PicturePrefetch.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,8 @@
 #include <mutex>
 #include <thread>
 
-#include "DibGraphic.h"
-#include "TempTree.h"
+#include "imaging/DibGraphic.h"
+#include "tests/app/TempTree.h"
 
 namespace {
 

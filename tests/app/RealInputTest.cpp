@@ -3,8 +3,8 @@
 // dialogs and the window see them as they would from a user. Run by
 // real-input-test.sh, which starts the server and the window manager.
 
-#include "AboutBox.h"
-#include "MainForm.h"
+#include "app/AboutBox.h"
+#include "app/MainForm.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,12 +21,12 @@
 #include <functional>
 #include <map>
 
-#include "Application.h"
-#include "BrowseFolder.h"
-#include "DbAltGrid.h"
-#include "Formats.h"
-#include "ImageScrollBox.h"
-#include "TempTree.h"
+#include "app/Application.h"
+#include "platform/ui/BrowseFolder.h"
+#include "grid/DbAltGrid.h"
+#include "formats/Formats.h"
+#include "view/ImageScrollBox.h"
+#include "tests/app/TempTree.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "DagGridDataLink.h"
-#include "DbAltGrid.h"
-#include "MemTable.h"
+#include "grid/DagGridDataLink.h"
+#include "grid/DbAltGrid.h"
+#include "table/MemTable.h"
 
 namespace {
 

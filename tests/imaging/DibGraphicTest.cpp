@@ -1,8 +1,8 @@
 // The bitmap class: palettes, storage, pixels, resolution, Assign/AssignTo,
 // frames and animation, and the error texts.
 
-#include "DibGraphic.h"
-#include "TestHelpers.h"
+#include "imaging/DibGraphic.h"
+#include "tests/imaging/TestHelpers.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

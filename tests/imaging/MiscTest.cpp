@@ -1,6 +1,6 @@
 // The small shared routines.
 
-#include "TestHelpers.h"
+#include "tests/imaging/TestHelpers.h"
 
 #include <cstring>
 

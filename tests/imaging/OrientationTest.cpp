@@ -2,9 +2,9 @@
 // bits go their own way, so every format is checked against the true-colour
 // result of the same pattern (which the JPEG tests check block by block).
 
-#include "Orientation.h"
+#include "imaging/Orientation.h"
 
-#include "TestHelpers.h"
+#include "tests/imaging/TestHelpers.h"
 
 #include <vector>
 

@@ -1,7 +1,7 @@
 // Nearest-colour mapping: answers, ties, the cache and its collisions.
 
-#include "PaletteConverter.h"
-#include "TestHelpers.h"
+#include "imaging/PaletteConverter.h"
+#include "tests/imaging/TestHelpers.h"
 
 #include <random>
 

@@ -2,8 +2,8 @@
 // from a stream, the fallback through the platform's picture reader, and
 // temporary file names.
 
-#include "GraphicRegistry.h"
-#include "TestHelpers.h"
+#include "imaging/GraphicRegistry.h"
+#include "tests/imaging/TestHelpers.h"
 
 #include <QBuffer>
 #include <QByteArray>

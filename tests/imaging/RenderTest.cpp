@@ -1,9 +1,9 @@
 // Drawing an image on a canvas (1:1 and stretched), the platform's stretch
 // modes, and the clipboard formats.
 
-#include "DibGraphic.h"
-#include "TestHelpers.h"
-#include "PaletteConverter.h"
+#include "imaging/DibGraphic.h"
+#include "tests/imaging/TestHelpers.h"
+#include "imaging/PaletteConverter.h"
 
 #include <QImage>
 #include <QPainter>

@@ -1,7 +1,7 @@
 #pragma once
 // Small helpers shared by the image model's tests.
 
-#include "DibGraphic.h"
+#include "imaging/DibGraphic.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

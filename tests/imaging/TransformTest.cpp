@@ -1,9 +1,9 @@
 // Transforms: anti-alias, negative, resize (stretching and filtered
 // resampling), crop, progress reports and the error texts.
 
-#include "Transforms.h"
-#include "TestHelpers.h"
-#include "PaletteConverter.h"
+#include "imaging/Transforms.h"
+#include "tests/imaging/TestHelpers.h"
+#include "imaging/PaletteConverter.h"
 
 #include <cmath>
 #include <cstring>

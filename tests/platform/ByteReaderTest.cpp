@@ -1,4 +1,4 @@
-#include "ByteReader.h"
+#include "platform/ByteReader.h"
 
 #include <gtest/gtest.h>
 

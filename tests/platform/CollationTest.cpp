@@ -1,7 +1,7 @@
 // Collation of picture names: English order, the POSIX locale taken as
 // English, and sort keys that order as the collator compares.
 
-#include "Collation.h"
+#include "platform/Collation.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // FIFOs, sockets, devices and folders opened as pictures. None may fault or
 // block; each fails with a clear EStreamError.
 
-#include "Stream.h"
+#include "platform/Stream.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The pixel limit and the process's memory budget.
 
-#include "MemoryBudget.h"
+#include "platform/MemoryBudget.h"
 
 #include <gtest/gtest.h>
 

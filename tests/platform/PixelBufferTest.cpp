@@ -1,7 +1,7 @@
 // Pixel memory: sizes, zeroing, and reuse of big buffers.
 
-#include "Dib.h"
-#include "Memory.h"
+#include "platform/Dib.h"
+#include "platform/Memory.h"
 
 #include <gtest/gtest.h>
 

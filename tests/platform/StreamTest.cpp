@@ -1,4 +1,4 @@
-#include "Stream.h"
+#include "platform/Stream.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Cursor moves, end flags, record numbers, bookmarks and the after-scroll event.
 
-#include "TableTestUtil.h"
+#include "tests/table/TableTestUtil.h"
 
 using namespace tabletest;
 

@@ -5,7 +5,7 @@
 // RecNo, the current record, bookmarks and their comparison, after-scroll
 // and before-scroll calls and what an attached view is told.
 
-#include "TableTestUtil.h"
+#include "tests/table/TableTestUtil.h"
 
 #include <random>
 

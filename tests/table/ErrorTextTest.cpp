@@ -1,6 +1,6 @@
 // Every error the table raises, with its exact text and class.
 
-#include "TableTestUtil.h"
+#include "tests/table/TableTestUtil.h"
 
 #include <typeinfo>
 

@@ -1,8 +1,8 @@
 // Sort orders of the picture table's indexes: name order, placement among
 // equal keys, switching the selected index.
 
-#include "Collation.h"
-#include "TableTestUtil.h"
+#include "platform/Collation.h"
+#include "tests/table/TableTestUtil.h"
 
 #include <algorithm>
 #include <cstdio>

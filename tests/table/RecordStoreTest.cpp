@@ -1,7 +1,7 @@
 // The record store and fields: configuration, values, null handling,
 // emptying, slots and sequence numbers, date-time values and their text.
 
-#include "TableTestUtil.h"
+#include "tests/table/TableTestUtil.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 // process, a picture table that is open, posting a picture record, reading an
 // order, and a view that records the notifications it receives.
 
-#include "MemTable.h"
+#include "table/MemTable.h"
 
 #include <gtest/gtest.h>
 

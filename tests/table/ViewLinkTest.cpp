@@ -1,7 +1,7 @@
 // Attached views: record window size requests, the rows a view sees, the
 // notifications it receives and their suspension.
 
-#include "TableTestUtil.h"
+#include "tests/table/TableTestUtil.h"
 
 using namespace tabletest;
 

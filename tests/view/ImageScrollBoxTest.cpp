@@ -1,8 +1,8 @@
-#include "ImageScrollBox.h"
+#include "view/ImageScrollBox.h"
 
-#include "MemoryBudget.h"
-#include "MouseHandlers.h"
-#include "ViewTestSupport.h"
+#include "platform/MemoryBudget.h"
+#include "view/MouseHandlers.h"
+#include "tests/view/ViewTestSupport.h"
 
 #include <QApplication>
 #include <QImage>

@@ -1,6 +1,6 @@
-#include "MouseHandlers.h"
+#include "view/MouseHandlers.h"
 
-#include "ViewTestSupport.h"
+#include "tests/view/ViewTestSupport.h"
 
 #include <QGuiApplication>
 #include <QImage>

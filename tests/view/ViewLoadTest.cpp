@@ -1,11 +1,11 @@
 // Loading pictures into the view: from files through the registered format
 // classes, and what a failed load leaves behind.
 
-#include "Formats.h"
-#include "GraphicRegistry.h"
-#include "ImageScrollBox.h"
-#include "Stream.h"
-#include "ViewTestSupport.h"
+#include "formats/Formats.h"
+#include "imaging/GraphicRegistry.h"
+#include "view/ImageScrollBox.h"
+#include "platform/Stream.h"
+#include "tests/view/ViewTestSupport.h"
 
 #include <QTimer>
 

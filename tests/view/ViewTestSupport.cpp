@@ -1,6 +1,6 @@
-#include "ViewTestSupport.h"
+#include "tests/view/ViewTestSupport.h"
 
-#include "GraphicRegistry.h"
+#include "imaging/GraphicRegistry.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

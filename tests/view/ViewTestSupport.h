@@ -3,9 +3,9 @@
 // picture format registered under the extension "tst", pictures made in
 // memory, and mouse events sent the way the window system delivers them.
 
-#include "DibGraphic.h"
-#include "ImageScrollBox.h"
-#include "Stream.h"
+#include "imaging/DibGraphic.h"
+#include "view/ImageScrollBox.h"
+#include "platform/Stream.h"
 
 #include <QPoint>
 #include <QWidget>

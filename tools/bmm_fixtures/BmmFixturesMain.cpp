@@ -1,9 +1,9 @@
 // bmm_fixtures OUTDIR: writes small BMP, PCX, DCX and Targa files of every
 // layout the bitmap module reads into OUTDIR/bmp, pcx, dcx and tga.
 
-#include "Bmm.h"
-#include "BmmFixtures.h"
-#include "Stream.h"
+#include "formats/bitmap_module/Bmm.h"
+#include "tools/bmm_fixtures/BmmFixtures.h"
+#include "platform/Stream.h"
 
 #include <cstdio>
 #include <filesystem>

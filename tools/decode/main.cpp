@@ -7,11 +7,11 @@
 // above the pixel limit (IMBREL_MAX_PIXELS) are refused, and so is a PPM of
 // more bytes than that limit.
 
-#include "DibGraphic.h"
-#include "Formats.h"
-#include "GraphicRegistry.h"
-#include "MemoryBudget.h"
-#include "Orientation.h"
+#include "imaging/DibGraphic.h"
+#include "formats/Formats.h"
+#include "imaging/GraphicRegistry.h"
+#include "platform/MemoryBudget.h"
+#include "imaging/Orientation.h"
 
 #include <QGuiApplication>
 

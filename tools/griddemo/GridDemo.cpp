@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "DbAltGrid.h"
-#include "MemTable.h"
+#include "grid/DbAltGrid.h"
+#include "table/MemTable.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -6,9 +6,9 @@
 // Prints "ready" once the picture has been painted. With --grab the window is
 // saved as a PNG after the first paint and the program ends.
 
-#include "DibGraphic.h"
-#include "Formats.h"
-#include "ImageScrollBox.h"
+#include "imaging/DibGraphic.h"
+#include "formats/Formats.h"
+#include "view/ImageScrollBox.h"
 
 #include <QApplication>
 #include <QPixmap>

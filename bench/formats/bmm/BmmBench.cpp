@@ -6,11 +6,11 @@
 // table prints MB/s of decoded output and the ratios. Times are the CPU time
 // of this process, which a machine shared with other work leaves comparable.
 
-#include "BitmapGraphic.h"
-#include "Bmm.h"
-#include "BmmFixtures.h"
-#include "PcxGraphic.h"
-#include "TgaGraphic.h"
+#include "formats/BitmapGraphic.h"
+#include "formats/bitmap_module/Bmm.h"
+#include "tools/bmm_fixtures/BmmFixtures.h"
+#include "formats/PcxGraphic.h"
+#include "formats/TgaGraphic.h"
 
 #include <QBuffer>
 #include <QGuiApplication>

@@ -3,9 +3,9 @@
 // side by side; the ratio of the two record counts' times is printed (10
 // means linear).
 
-#include "IconGraphic.h"
-#include "MetaBuilder.h"
-#include "MetaFileGraphic.h"
+#include "formats/IconGraphic.h"
+#include "tests/formats/iconmeta/MetaBuilder.h"
+#include "formats/MetaFileGraphic.h"
 
 #include <QGuiApplication>
 #include <QImage>

@@ -4,9 +4,9 @@
 // reused buffer (the floor the glue can approach). The ratios are printed at
 // the end.
 
-#include "JpegGraphic.h"
-#include "PngGraphic.h"
-#include "TiffGraphic.h"
+#include "formats/JpegGraphic.h"
+#include "formats/PngGraphic.h"
+#include "formats/TiffGraphic.h"
 
 #include <benchmark/benchmark.h>
 #include <png.h>

@@ -1,7 +1,7 @@
 // The bitmap module's BMP reader, its RLE decoders and its writer on small
 // crafted files.
 
-#include "BmmTestSupport.h"
+#include "tests/formats/bmm/BmmTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The bitmap module's rules shared by every format: the format table, the
 // type guess, error texts, options, the byte reader and replaceable I/O.
 
-#include "BmmTestSupport.h"
+#include "tests/formats/bmm/BmmTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -5,10 +5,10 @@
 // reference it must match, or by the digest of the decoding our rules give, so
 // a decoder change that alters it fails here.
 
-#include "BitmapGraphic.h"
-#include "DcxGraphic.h"
-#include "PcxGraphic.h"
-#include "TgaGraphic.h"
+#include "formats/BitmapGraphic.h"
+#include "formats/DcxGraphic.h"
+#include "formats/PcxGraphic.h"
+#include "formats/TgaGraphic.h"
 
 #include <QImage>
 
@@ -44,7 +44,7 @@ struct Expected {
 // Every BMP, PCX, DCX and Targa file of the manifest.
 const std::map<std::string, Expected>& Table() {
   static const std::map<std::string, Expected> table = {
-#include "BmmConformanceTable.inc"
+#include "tests/formats/bmm/BmmConformanceTable.inc"
   };
   return table;
 }

@@ -2,14 +2,14 @@
 // image formats and palettes, resolutions, the platform-decoder fallback, the
 // DCX container, writing, and the registry rows.
 
-#include "BitmapGraphic.h"
-#include "BmmBridge.h"
-#include "BmmTestSupport.h"
-#include "DcxGraphic.h"
-#include "Formats.h"
-#include "GraphicRegistry.h"
-#include "PcxGraphic.h"
-#include "TgaGraphic.h"
+#include "formats/BitmapGraphic.h"
+#include "formats/bitmap_module/BmmBridge.h"
+#include "tests/formats/bmm/BmmTestSupport.h"
+#include "formats/DcxGraphic.h"
+#include "formats/Formats.h"
+#include "imaging/GraphicRegistry.h"
+#include "formats/PcxGraphic.h"
+#include "formats/TgaGraphic.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -2,9 +2,9 @@
 // Decoding and writing helpers and small pictures shared by the bitmap module
 // tests.
 
-#include "Bmm.h"
-#include "Stream.h"
-#include "../../../tools/bmm_fixtures/BmmFixtures.h"
+#include "formats/bitmap_module/Bmm.h"
+#include "platform/Stream.h"
+#include "tools/bmm_fixtures/BmmFixtures.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The bitmap module's Targa reader and writer on small crafted files.
 
-#include "BmmTestSupport.h"
+#include "tests/formats/bmm/BmmTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -3,12 +3,12 @@
 // process's memory budget, nothing goes through a temporary file, and the
 // decode tool fails on each of them with its message and little memory.
 
-#include "DibGraphic.h"
-#include "Formats.h"
-#include "GraphicRegistry.h"
-#include "HostileFixtures.h"
-#include "MemoryBudget.h"
-#include "Stream.h"
+#include "imaging/DibGraphic.h"
+#include "formats/Formats.h"
+#include "imaging/GraphicRegistry.h"
+#include "tests/formats/hostile/HostileFixtures.h"
+#include "platform/MemoryBudget.h"
+#include "platform/Stream.h"
 
 #include <QGuiApplication>
 

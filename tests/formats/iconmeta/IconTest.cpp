@@ -1,12 +1,12 @@
 // Icons: the platform's icon reader (entry choice, bit depths, masks, alpha,
 // PNG entries, damaged files) and TIconGraphic on top of it.
 
-#include "Formats.h"
-#include "GraphicRegistry.h"
-#include "Icon.h"
-#include "IconGraphic.h"
-#include "MetaBuilder.h"
-#include "MetaFileGraphic.h"
+#include "formats/Formats.h"
+#include "imaging/GraphicRegistry.h"
+#include "platform/Icon.h"
+#include "formats/IconGraphic.h"
+#include "tests/formats/iconmeta/MetaBuilder.h"
+#include "formats/MetaFileGraphic.h"
 
 #include <QPainter>
 

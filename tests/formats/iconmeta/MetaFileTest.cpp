@@ -2,10 +2,10 @@
 // at known pixels of metafiles written here), damaged files, and
 // TMetaFileGraphic's loading and recording.
 
-#include "Bitmap.h"
-#include "MetaBuilder.h"
-#include "MetaFile.h"
-#include "MetaFileGraphic.h"
+#include "platform/Bitmap.h"
+#include "tests/formats/iconmeta/MetaBuilder.h"
+#include "platform/MetaFile.h"
+#include "formats/MetaFileGraphic.h"
 
 #include <QPainter>
 

@@ -3,8 +3,8 @@
 // with their reference decodings (alpha over black). Set
 // IMBREL_ICONMETA_RENDER_DIR to also write every decoded picture as PNG.
 
-#include "IconGraphic.h"
-#include "MetaFileGraphic.h"
+#include "formats/IconGraphic.h"
+#include "formats/MetaFileGraphic.h"
 
 #include <QImage>
 

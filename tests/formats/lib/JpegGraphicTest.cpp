@@ -1,8 +1,8 @@
-#include "JpegGraphic.h"
+#include "formats/JpegGraphic.h"
 
-#include "LibFixtures.h"
-#include "Memory.h"
-#include "MemoryBudget.h"
+#include "tests/formats/lib/LibFixtures.h"
+#include "platform/Memory.h"
+#include "platform/MemoryBudget.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

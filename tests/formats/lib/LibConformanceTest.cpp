@@ -3,11 +3,11 @@
 // or to the reference changed by a named rule of ours, or it fails cleanly
 // with the given message.
 
-#include "JpegGraphic.h"
-#include "PngGraphic.h"
-#include "TiffGraphic.h"
+#include "formats/JpegGraphic.h"
+#include "formats/PngGraphic.h"
+#include "formats/TiffGraphic.h"
 
-#include "LibFixtures.h"
+#include "tests/formats/lib/LibFixtures.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "LibFixtures.h"
+#include "tests/formats/lib/LibFixtures.h"
 
 #include <png.h>
 #include <tiffio.h>

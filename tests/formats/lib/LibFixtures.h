@@ -3,8 +3,8 @@
 // themselves, streams with unusual behaviour, and a reader for the RGB
 // reference decodings of the shared test pictures.
 
-#include "DibGraphic.h"
-#include "Stream.h"
+#include "imaging/DibGraphic.h"
+#include "platform/Stream.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,8 +1,8 @@
-#include "Formats.h"
-#include "GraphicRegistry.h"
-#include "JpegGraphic.h"
-#include "PngGraphic.h"
-#include "TiffGraphic.h"
+#include "formats/Formats.h"
+#include "imaging/GraphicRegistry.h"
+#include "formats/JpegGraphic.h"
+#include "formats/PngGraphic.h"
+#include "formats/TiffGraphic.h"
 
 #include <gtest/gtest.h>
 

@@ -2,12 +2,12 @@
 // JPEG and TIFF files with each orientation loaded upright (and as stored
 // when switched off), and the decode tool doing the same.
 
-#include "ExifReader.h"
-#include "JpegGraphic.h"
-#include "Orientation.h"
-#include "TiffGraphic.h"
+#include "formats/ExifReader.h"
+#include "formats/JpegGraphic.h"
+#include "imaging/Orientation.h"
+#include "formats/TiffGraphic.h"
 
-#include "LibFixtures.h"
+#include "tests/formats/lib/LibFixtures.h"
 
 #include <tiffio.h>
 

@@ -1,6 +1,6 @@
-#include "PngGraphic.h"
+#include "formats/PngGraphic.h"
 
-#include "LibFixtures.h"
+#include "tests/formats/lib/LibFixtures.h"
 
 #include <png.h>
 #include <zlib.h>

@@ -1,6 +1,6 @@
-#include "TiffGraphic.h"
+#include "formats/TiffGraphic.h"
 
-#include "LibFixtures.h"
+#include "tests/formats/lib/LibFixtures.h"
 
 #include <tiffio.h>
 

@@ -1,5 +1,5 @@
-#include "BrowseFolder.h"
-#include "TestApp.h"
+#include "platform/ui/BrowseFolder.h"
+#include "tests/lib/TestApp.h"
 
 #include <QDir>
 #include <QFileSystemModel>

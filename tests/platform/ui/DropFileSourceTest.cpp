@@ -1,5 +1,5 @@
-#include "DropFileSource.h"
-#include "TestApp.h"
+#include "platform/ui/DropFileSource.h"
+#include "tests/lib/TestApp.h"
 
 #include <QMimeData>
 #include <QUrl>
