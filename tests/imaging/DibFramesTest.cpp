@@ -1,0 +1,185 @@
+// The bitmap class over streams: several images in one stream as frames, the
+// frame shown, animation, and the stream slots of the base class.
+
+#include "imaging/DibGraphic.h"
+#include "tests/imaging/TestHelpers.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// A format holding Count images: byte 0 is Count, image I is I pixels wide
+// and one high, its pixels of colour I. It checks it is handed the stream at
+// the picture's start.
+class TMultiGraphic : public TDibGraphic {
+public:
+  static inline int Loads = 0;
+  // A format positions itself: after counting, the stream is not sought back.
+  int64_t FStart = -1;
+  int GetImageCount(TStream& Stream) override {
+    FStart = Stream.Position();
+    uint8_t n = 0;
+    Stream.ReadBuffer(&n, 1);
+    return n;
+  }
+  void LoadImageFromStream(TStream& Stream, int Index) override {
+    if (FStart >= 0) Stream.SetPosition(FStart);
+    uint8_t n = 0;
+    Stream.ReadBuffer(&n, 1);
+    if (Index < 1 || Index > n) throw EImageError("no such image");
+    ++Loads;
+    NewImage(Index, 1, ifTrueColor, nullptr, 72, 72);
+    for (int x = 0; x < Index; ++x)
+      SetPixelColor(x, 0, uint32_t(Index));
+    SetFrameDelay(10 * Index);
+  }
+};
+
+class TFailingGraphic : public TDibGraphic {
+public:
+  void LoadImageFromStream(TStream&, int) override { throw EImageError("broken"); }
+};
+
+TEST(DibFrames, LoadAllImagesMakesFramesAndShowsTheFirst) {
+  const uint8_t bytes[] = {9, 3};
+  TBytesStream stream(bytes, 2);
+  stream.SetPosition(1);
+  TMultiGraphic g;
+  ClassOf<TMultiGraphic>();
+  g.SetLoadAllImages(true);
+  g.LoadFromStream(stream);
+  ASSERT_EQ(g.FrameCount(), 3);
+  EXPECT_EQ(g.CurrentFrame(), 1);
+  EXPECT_EQ(g.Width(), 1);
+  EXPECT_EQ(g.FrameDelay(), 10);
+  EXPECT_EQ(g.Frames(3).Width(), 3);
+  EXPECT_EQ(g.Frames(2).ClassName(), "TMultiGraphic");
+  int changes = 0;
+  g.OnChange = [&](TGraphic*) { ++changes; };
+  g.SetCurrentFrame(3);
+  EXPECT_EQ(g.Width(), 3);
+  EXPECT_EQ(g.GetPixelColor(2, 0), 3u);
+  EXPECT_EQ(g.CurrentFrame(), 3);
+  EXPECT_EQ(g.FrameDelay(), 30);
+  EXPECT_EQ(changes, 1);
+  g.SetCurrentFrame(3); // same frame: nothing happens
+  EXPECT_EQ(changes, 1);
+  EXPECT_THROW_MSG(g.Frames(0), EImageError, "Frame 0 does not exist");
+  EXPECT_THROW_MSG(g.SetCurrentFrame(4), EImageError, "Frame 4 does not exist");
+}
+
+TEST(DibFrames, SingleImageStreamClearsLoadAllImages) {
+  const uint8_t bytes[] = {1};
+  TBytesStream stream(bytes, 1);
+  TMultiGraphic g;
+  g.SetLoadAllImages(true);
+  g.LoadFromStream(stream);
+  EXPECT_FALSE(g.LoadAllImages());
+  EXPECT_EQ(g.FrameCount(), 0);
+  EXPECT_EQ(g.Width(), 1);
+  EXPECT_EQ(g.CurrentFrame(), -1);
+}
+
+TEST(DibFrames, ImageIndexSelectsTheImage) {
+  const uint8_t bytes[] = {4};
+  TBytesStream stream(bytes, 1);
+  TMultiGraphic g;
+  g.SetImageIndex(3);
+  g.LoadFromStream(stream);
+  EXPECT_EQ(g.Width(), 3);
+  EXPECT_EQ(g.FrameCount(), 0);
+}
+
+TEST(DibFrames, NoImagesWithLoadAllImagesEndsInFrameOneMissing) {
+  const uint8_t bytes[] = {0};
+  TBytesStream stream(bytes, 1);
+  ClassOf<TMultiGraphic>();
+  TMultiGraphic g;
+  g.SetLoadAllImages(true);
+  EXPECT_THROW_MSG(g.LoadFromStream(stream), EImageError, "Frame 1 does not exist");
+}
+
+TEST(DibFrames, AClassWithoutReferenceCannotMakeFrames) {
+  class TUnknownGraphic : public TMultiGraphic {};
+  const uint8_t bytes[] = {2};
+  TBytesStream stream(bytes, 1);
+  TUnknownGraphic g;
+  g.SetLoadAllImages(true);
+  EXPECT_THROW(g.LoadFromStream(stream), EImageError);
+  EXPECT_EQ(g.FrameCount(), 0);
+}
+
+TEST(DibFrames, CurrentFrameWithItsOwnValueDoesNothingEvenWithoutFrames) {
+  TDibGraphic g;
+  g.SetCurrentFrame(-1);
+  EXPECT_EQ(g.CurrentFrame(), -1);
+  EXPECT_THROW_MSG(g.SetCurrentFrame(1), EImageError, "Frame 1 does not exist");
+}
+
+TEST(DibFrames, LoadFromStreamRestoresAnimateAlsoOnFailure) {
+  TFailingGraphic g;
+  g.SetAnimate(true);
+  const uint8_t bytes[] = {1};
+  TBytesStream stream(bytes, 1);
+  EXPECT_THROW_MSG(g.LoadFromStream(stream), EImageError, "broken");
+  EXPECT_TRUE(g.Animate());
+}
+
+TEST(DibFrames, AnimationCyclesThroughTheFramesAndWraps) {
+  const uint8_t bytes[] = {3};
+  TBytesStream stream(bytes, 1);
+  ClassOf<TMultiGraphic>();
+  TMultiGraphic g;
+  g.SetLoadAllImages(true);
+  g.LoadFromStream(stream);
+  std::vector<int> seen;
+  g.OnChange = [&](TGraphic*) { seen.push_back(g.Width()); };
+  g.SetFrameDelay(5);
+  g.SetAnimate(true);
+  QElapsedTimer timer;
+  timer.start();
+  while (seen.size() < 4 && timer.elapsed() < 5000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  g.SetAnimate(false);
+  ASSERT_GE(seen.size(), 4u);
+  // After frame 1: 2, 3, then back to 1.
+  EXPECT_EQ(seen[0], 2);
+  EXPECT_EQ(seen[1], 3);
+  EXPECT_EQ(seen[2], 1);
+  const size_t n = seen.size();
+  QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  EXPECT_EQ(seen.size(), n); // switched off: no more steps
+}
+
+TEST(DibStreams, BaseSlots) {
+  TDibGraphic g;
+  TMemoryStream m;
+  EXPECT_EQ(g.GetImageCount(m), 1);
+  g.SaveToStream(m);
+  EXPECT_EQ(m.Size(), 0);
+  EXPECT_THROW_MSG(g.AppendToStream(m), EImageError,
+                   "The TDibGraphic format does not support multiple images");
+  TMultiGraphic multi;
+  EXPECT_THROW_MSG(multi.AppendToStream(m), EImageError,
+                   "The TMultiGraphic format does not support multiple images");
+}
+
+TEST(DibStreams, ClassReferencesCreateTheirOwnClass) {
+  TDibGraphicClass cls = ClassOf<TMultiGraphic>();
+  EXPECT_EQ(cls->Name, "TMultiGraphic");
+  std::unique_ptr<TDibGraphic> g = cls->Create();
+  EXPECT_NE(dynamic_cast<TMultiGraphic*>(g.get()), nullptr);
+  EXPECT_EQ(g->ClassType(), cls);
+  EXPECT_TRUE(g->Empty());
+  EXPECT_EQ(g->ImageIndex(), 1);
+  EXPECT_EQ(g->FrameDelay(), 200);
+  EXPECT_EQ(g->CurrentFrame(), -1);
+  EXPECT_FALSE(g->Animate());
+  EXPECT_FALSE(g->LoadAllImages());
+}
+
+} // namespace
