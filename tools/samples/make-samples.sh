@@ -63,12 +63,15 @@ convert "$tmp/pcc.png" -colors 64 -type Palette "PCX:$out/Retro/clip.pcc"
 scene 320 240 10 '#b5e48c' '#b5e48c' '#ffffff' '#52b69a' '#1a759f' 0 "DCX page 1" "$tmp/p1.png"
 scene 320 240 12 '#ffafcc' '#ffafcc' '#ffffff' '#cdb4db' '#a2d2ff' 0 "DCX page 2" "$tmp/p2.png"
 convert "$tmp/p1.png" "$tmp/p2.png" -colors 32 -type Palette "DCX:$out/Retro/Pages/fax pages.dcx"
+# ImageMagick writes Targa rows top first but marks the file as stored bottom
+# first, so every reader that follows the header shows its pictures upside down;
+# flipping before writing gives files that are upright by their header.
 scene 320 240 14 '#264653' '#264653' '#e9c46a' '#2a9d8f' '#f4a261' 0 "TGA" "$tmp/tga.png"
-convert "$tmp/tga.png" -compress RLE "TGA:$out/Retro/screen.tga"
+convert "$tmp/tga.png" -flip -compress RLE "TGA:$out/Retro/screen.tga"
 scene 320 240 16 '#540b0e' '#540b0e' '#fff3b0' '#9e2a2b' '#e09f3e' 0 "VST" "$tmp/vst.png"
-convert "$tmp/vst.png" -type TrueColor -compress None "TGA:$out/Retro/Pages/vista.VST"
+convert "$tmp/vst.png" -flip -type TrueColor -compress None "TGA:$out/Retro/Pages/vista.VST"
 scene 240 180 18 '#006d77' '#006d77' '#ffddd2' '#83c5be' '#edf6f9' 0 "AFI" "$tmp/afi.png"
-convert "$tmp/afi.png" -colors 200 -type Palette -compress None "TGA:$out/Retro/Pages/frame.afi"
+convert "$tmp/afi.png" -flip -colors 200 -type Palette -compress None "TGA:$out/Retro/Pages/frame.afi"
 
 du -sh "$out"
 find "$out" -type f | sort
