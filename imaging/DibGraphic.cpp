@@ -300,6 +300,7 @@ void TDibGraphic::AssignFromDib(const TDibGraphic* Source) {
     SetXDpi(Source->XDpi());
     SetYDpi(Source->YDpi());
     FFrameDelay = Source->FFrameDelay;
+    FColorDescription = Source->FColorDescription;
     std::memcpy(FBits, Source->FBits, size_t(GetHeight()) * size_t(FBytesPerRow));
   } catch (...) {
     ClearImage();
@@ -507,6 +508,7 @@ void TDibGraphic::AppendToStream(TStream&) {
 void TDibGraphic::LoadFromStream(TStream& Stream) {
   const bool animate = FAnimate;
   SetAnimate(false);
+  FColorDescription.reset();
   try {
     int count = 0;
     int64_t start = 0;

@@ -217,6 +217,31 @@ template <class T> TDibGraphicClass ClassOf() {
 }
 
 // ---------------------------------------------------------------------------
+// Colour: what the stored pixel values mean, as the picture's file says. A
+// picture without a description is taken as sRGB. The pixels themselves stay
+// as stored; the view converts what it shows.
+
+struct TColorDescription {
+  // Transfer curves of coded descriptions (PNG's gAMA, HEIF's nclx, JPEG XL's
+  // colour encoding).
+  enum TTransfer : uint8_t { tfSRGB, tfGamma, tfLinear, tfBT709, tfPQ, tfHLG };
+  // An embedded ICC profile's bytes; when empty the fields below describe the
+  // colour space.
+  std::vector<uint8_t> Icc;
+  // CIE xy chromaticities of the white point and the three primaries.
+  double WhiteX = 0.3127, WhiteY = 0.3290;
+  double RedX = 0.64, RedY = 0.33;
+  double GreenX = 0.30, GreenY = 0.60;
+  double BlueX = 0.15, BlueY = 0.06;
+  TTransfer Transfer = tfSRGB;
+  // tfGamma: linear light = stored value ^ Gamma (PNG's gAMA 0.45455 gives 2.2).
+  double Gamma = 2.2;
+};
+// Shared between a picture, its frames and its display copies; never changed
+// once made.
+using TColorDescriptionPtr = std::shared_ptr<const TColorDescription>;
+
+// ---------------------------------------------------------------------------
 // TDibGraphic
 
 using TPixelReader = uint32_t (*)(const uint8_t* Row, int X);
@@ -316,6 +341,11 @@ public:
   // Copies a platform bitmap's pixels and palette (16 and 32 bits become true colour).
   void AssignBitmapHandle(const TBitmapHandle& Bitmap);
 
+  // --- Colour: the file's description of its colour space (null: sRGB). A
+  // load starts with none; readers set it after NewImage. Assign copies it.
+  const TColorDescriptionPtr& ColorDescription() const { return FColorDescription; }
+  void SetColorDescription(TColorDescriptionPtr Value) { FColorDescription = std::move(Value); }
+
   // --- Multi-image streams and frames
   int ImageIndex() const { return FImageIndex; }
   void SetImageIndex(int Value) { FImageIndex = Value; }
@@ -336,6 +366,9 @@ public:
   void SetFrameDelay(int Value) { FFrameDelay = Value; }
   bool Animate() const { return FAnimate; }
   void SetAnimate(bool Value);
+  // How often an animation plays, as its file says; 0 loops for ever.
+  int LoopCount() const { return FLoopCount; }
+  void SetLoopCount(int Value) { FLoopCount = Value; }
 
   // Fired at the end of every Draw.
   TAfterDrawEvent OnAfterDraw;
@@ -360,7 +393,9 @@ private:
   int FPageCount = 1;
   std::vector<std::unique_ptr<TDibGraphic>> FFrames;
   int FFrameDelay = 200;
+  int FLoopCount = 0;
   bool FAnimate = false;
+  TColorDescriptionPtr FColorDescription;
   std::unique_ptr<TPlatformTimer> FFrameTimer;
   int FCurrentFrame = -1;
   TPixelReader FPixelReader = nullptr;

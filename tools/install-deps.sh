@@ -7,10 +7,14 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
   libjpeg-dev libpng-dev libtiff-dev zlib1g-dev libicu-dev
+  libgif-dev libwebp-dev libheif-dev libjxl-dev libraw-dev liblcms2-dev
+  qt6-svg-dev libxcb1-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool openbox imagemagick fonts-dejavu-core
   dpkg-dev file desktop-file-utils appstream man-db
   dbus at-spi2-core python3-pyatspi
+  webp libheif-examples libavif-bin libjxl-tools gifsicle libraw-bin
+  python3-pil colord-data lintian
 )
 
 missing=()
