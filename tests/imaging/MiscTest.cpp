@@ -1,6 +1,7 @@
 // The small shared routines.
 
 #include "tests/imaging/TestHelpers.h"
+#include "imaging/AlphaComposite.h"
 
 #include <cstring>
 
@@ -64,3 +65,32 @@ TEST(Misc, GlobalsAndErrors) {
 }
 
 } // namespace
+
+// Transparent pixels blend onto the background as Colour * a + Back * (255 - a)
+// over 255, rounded; both channel orders.
+TEST(AlphaComposite, BlendsOntoBackgroundInBothChannelOrders) {
+  struct TCase {
+    uint8_t R, G, B, A;
+    uint32_t Background;
+    uint8_t WantB, WantG, WantR;
+  };
+  const TCase cases[] = {
+      {200, 100, 50, 255, 0xFFFFFF, 50, 100, 200}, // opaque: the colour as it is
+      {200, 100, 50, 0, 0x102030, 0x30, 0x20, 0x10}, // clear: the background
+      {255, 255, 255, 128, 0x000000, 128, 128, 128}, // half over black
+      {0, 0, 0, 1, 0xFFFFFF, 254, 254, 254},
+      {10, 20, 30, 77, 0x804020, 31, 51, 92},
+  };
+  for (const TCase& c : cases) {
+    const uint8_t rgba[4] = {c.R, c.G, c.B, c.A};
+    const uint8_t bgra[4] = {c.B, c.G, c.R, c.A};
+    uint8_t fromRgba[3] = {}, fromBgra[3] = {};
+    CompositeRgbaRow(rgba, 1, c.Background, fromRgba);
+    CompositeBgraRow(bgra, 1, c.Background, fromBgra);
+    EXPECT_EQ(fromRgba[0], c.WantB);
+    EXPECT_EQ(fromRgba[1], c.WantG);
+    EXPECT_EQ(fromRgba[2], c.WantR);
+    EXPECT_EQ(std::vector<uint8_t>(fromRgba, fromRgba + 3),
+              std::vector<uint8_t>(fromBgra, fromBgra + 3));
+  }
+}
