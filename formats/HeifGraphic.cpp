@@ -1,5 +1,6 @@
 #include "formats/HeifGraphic.h"
 
+#include "formats/HeifBoxes.h"
 #include "imaging/AlphaComposite.h"
 #include "platform/MemoryBudget.h"
 
@@ -211,11 +212,24 @@ void THeifGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   if (!PixelsAllowed(CodedWidth, CodedHeight))
     throw EHeifError(PixelLimitMessage(CodedWidth, CodedHeight));
 
+  // A grid's or an overlay's canvas is allocated from the item's own data:
+  // it may not exceed the declared picture.
+  const int Largest = std::max({Width, Height, CodedWidth, CodedHeight});
+  const THeifCanvas Canvas = ReadHeifCanvas(Bytes.Data(), Bytes.Size());
+  if (Canvas.Derived && !Canvas.Readable)
+    throw EHeifError(Format + " file is not valid: the size of its grid or overlay cannot be read");
+  if (Canvas.Derived &&
+      (uint64_t(Canvas.Width) * Canvas.Height > uint64_t(std::max(CodedWidth, 0)) * uint64_t(std::max(CodedHeight, 0)) ||
+       std::max(Canvas.Width, Canvas.Height) > uint32_t(Largest)))
+    throw EHeifError(Format + " file is not valid: its grid or overlay of " +
+                     std::to_string(Canvas.Width) + " x " + std::to_string(Canvas.Height) +
+                     " pixels exceeds its declared size of " + std::to_string(CodedWidth) + " x " +
+                     std::to_string(CodedHeight));
+
   // From here on, libheif refuses any image larger than the primary one
   // (with the codec's padding to whole coding blocks): grid tiles and the
   // grid itself, alpha planes and codec output that claim more than the
   // file's declared size never get their memory.
-  const int Largest = std::max({Width, Height, CodedWidth, CodedHeight});
   heif_context_set_maximum_image_size_limit(
       Context.get(), Largest < INT_MAX - kBlockPadding ? Largest + kBlockPadding : INT_MAX);
 
