@@ -218,9 +218,10 @@ void THeifGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   const THeifCanvas Canvas = ReadHeifCanvas(Bytes.Data(), Bytes.Size());
   if (Canvas.Derived && !Canvas.Readable)
     throw EHeifError(Format + " file is not valid: the size of its grid or overlay cannot be read");
+  const uint64_t CanvasPixels = uint64_t(Canvas.Width) * Canvas.Height;
+  const uint64_t DeclaredPixels = uint64_t(std::max(CodedWidth, 0)) * uint64_t(std::max(CodedHeight, 0));
   if (Canvas.Derived &&
-      (uint64_t(Canvas.Width) * Canvas.Height > uint64_t(std::max(CodedWidth, 0)) * uint64_t(std::max(CodedHeight, 0)) ||
-       std::max(Canvas.Width, Canvas.Height) > uint32_t(Largest)))
+      (CanvasPixels > DeclaredPixels || std::max(Canvas.Width, Canvas.Height) > uint32_t(Largest)))
     throw EHeifError(Format + " file is not valid: its grid or overlay of " +
                      std::to_string(Canvas.Width) + " x " + std::to_string(Canvas.Height) +
                      " pixels exceeds its declared size of " + std::to_string(CodedWidth) + " x " +

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -38,39 +39,41 @@ std::string Where(int Frame) {
   return Frame == 0 ? "in its header" : "in frame " + std::to_string(Frame);
 }
 
-// Where the decoder's pixels go: rows of one image, converted to its layout
-// as they come. Runs outside any exception: it only writes memory.
+// The layout the decoder writes and how its rows become the image's.
 struct TOutput {
-  const TDibGraphic* Image = nullptr;
   int Width = 0;
   int Height = 0;
   int Channels = 3; // 1 grey, 3 RGB, 4 RGBA
-  uint32_t Background = 0;
+  // RGBA rows, composited into the image once the frame is complete.
+  std::unique_ptr<uint8_t[]> Rgba;
+  size_t RgbaSize = 0;
 };
 
-void CopyRgbAsBgr(const uint8_t* Rgb, size_t Count, uint8_t* Bgr) {
-  for (size_t X = 0; X < Count; ++X, Rgb += 3, Bgr += 3) {
-    Bgr[0] = Rgb[2];
-    Bgr[1] = Rgb[1];
-    Bgr[2] = Rgb[0];
-  }
-}
-
-void WritePixels(void* Opaque, size_t X, size_t Y, size_t Count, const void* Pixels) {
-  const TOutput& Out = *static_cast<const TOutput*>(Opaque);
-  if (Y >= size_t(Out.Height) || X >= size_t(Out.Width) || Count > size_t(Out.Width) - X) return;
-  uint8_t* Row = Out.Image->ScanLine(int(Y));
-  const auto* Source = static_cast<const uint8_t*>(Pixels);
-  switch (Out.Channels) {
-  case 1:
-    std::memcpy(Row + X, Source, Count);
-    break;
-  case 3:
-    CopyRgbAsBgr(Source, Count, Row + 3 * X);
-    break;
-  default:
-    CompositeRgbaRow(Source, int(Count), Out.Background, Row + 3 * X);
-    break;
+// Grey and RGB rows are written by the decoder straight into the image's
+// pixel memory, top row first, with the image's own row stride (rows padded
+// to 4 bytes). This turns them into the image's order: bottom row first,
+// blue-green-red.
+void TopDownToImage(const TDibGraphic& Image, int Channels) {
+  const int Height = Image.Height();
+  const ptrdiff_t Stride = Image.BytesPerRow();
+  const size_t Width = size_t(Image.Width());
+  uint8_t* const Bits = Image.Bits();
+  for (int Top = 0, Bottom = Height - 1; Top <= Bottom; ++Top, --Bottom) {
+    uint8_t* A = Bits + Top * Stride;
+    uint8_t* B = Bits + Bottom * Stride;
+    if (Channels == 1) {
+      if (A != B) std::swap_ranges(A, A + Width, B);
+      continue;
+    }
+    for (size_t X = 0; X < Width; ++X, A += 3, B += 3) {
+      const uint8_t Red = A[0], Green = A[1], Blue = A[2];
+      A[0] = B[2];
+      A[1] = B[1];
+      A[2] = B[0];
+      B[0] = Blue;
+      B[1] = Green;
+      B[2] = Red;
+    }
   }
 }
 
@@ -227,7 +230,6 @@ void TJxlGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   TMemoryReservation Working;
   TColorDescriptionPtr Description;
   TOutput Output;
-  Output.Background = BackgroundColor;
   TImageFormat Format = ifTrueColor;
   int Orientation = 1;
 
@@ -310,14 +312,39 @@ void TJxlGraphic::LoadImageFromStream(TStream& Stream, int Index) {
     }
     case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
       if (!Target) throw EJxlError("JPEG XL file is not valid or corrupted " + At());
-      Output.Image = Target;
-      const JxlPixelFormat Pixels{uint32_t(Output.Channels), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
-      if (JxlDecoderSetImageOutCallback(Decoder, &Pixels, WritePixels, &Output) != JXL_DEC_SUCCESS)
+      // Rows padded to 4 bytes, as the image's own rows are.
+      const JxlPixelFormat Pixels{uint32_t(Output.Channels), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN,
+                                  Output.Channels == 4 ? 0u : 4u};
+      size_t Needed = 0;
+      if (JxlDecoderImageOutBufferSize(Decoder, &Pixels, &Needed) != JXL_DEC_SUCCESS)
+        throw EJxlError("JPEG XL picture cannot be decoded " + At());
+      uint8_t* Buffer = Target->Bits();
+      size_t Size = size_t(Target->BytesPerRow()) * size_t(Target->Height());
+      if (Output.Channels == 4) {
+        if (Output.RgbaSize < Needed) {
+          Output.Rgba.reset(new (std::nothrow) uint8_t[Needed]);
+          Output.RgbaSize = Output.Rgba ? Needed : 0;
+          if (!Output.Rgba)
+            throw EJxlError("JPEG XL picture of " + std::to_string(Output.Width) + " x " +
+                            std::to_string(Output.Height) + " pixels: out of memory");
+        }
+        Buffer = Output.Rgba.get();
+        Size = Output.RgbaSize;
+      }
+      if (Needed > Size ||
+          JxlDecoderSetImageOutBuffer(Decoder, &Pixels, Buffer, Size) != JXL_DEC_SUCCESS)
         throw EJxlError("JPEG XL picture cannot be decoded " + At());
       break;
     }
     case JXL_DEC_FULL_IMAGE:
       if (!Target) throw EJxlError("JPEG XL file is not valid or corrupted " + At());
+      if (Output.Channels == 4) {
+        for (int Y = 0; Y < Output.Height; ++Y)
+          CompositeRgbaRow(Output.Rgba.get() + size_t(Y) * size_t(Output.Width) * 4, Output.Width,
+                           BackgroundColor, Target->ScanLine(Y));
+      } else {
+        TopDownToImage(*Target, Output.Channels);
+      }
       Target->SetColorDescription(Description);
       if (OrientationEnabled()) OrientImage(*Target, Orientation);
       Target = nullptr;
