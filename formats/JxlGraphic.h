@@ -13,6 +13,9 @@
 //
 // Orientation: the header's orientation is applied like EXIF's for JPEG and
 // TIFF, when OrientationEnabled().
+//
+// The decoder runs on up to one thread per core (libjxl's runner, sized to
+// the picture), all joined before LoadImageFromStream returns.
 
 #include "imaging/DibGraphic.h"
 
