@@ -184,4 +184,115 @@ inline std::string Gif(uint32_t W, uint32_t H) {
   return S;
 }
 
+// ---- HEIF -------------------------------------------------------------------
+
+inline std::string Box(const char* Type, const std::string& Body) {
+  std::string S;
+  Be32(S, uint32_t(8 + Body.size()));
+  return S + std::string(Type, 4) + Body;
+}
+// A box with a version (high byte) and 24 bits of flags before its body.
+inline std::string FullBox(const char* Type, uint32_t VersionAndFlags, const std::string& Body) {
+  std::string S;
+  Be32(S, VersionAndFlags);
+  return Box(Type, S + Body);
+}
+
+// A HEIF file whose primary item (item 1, of type Codec: "hvc1" or "av01")
+// has an image-size property of W x H and 16 bytes of coded data, with the
+// codec configuration empty but well-formed.
+inline std::string Heif(uint32_t W, uint32_t H, const char* Codec = "hvc1") {
+  const bool Av1 = std::string(Codec) == "av01";
+  std::string Ftyp = Av1 ? "avif" : "heic";
+  Be32(Ftyp, 0);                         // minor version
+  Ftyp += Av1 ? "mif1avif" : "mif1heic"; // compatible brands
+  std::string Handler(4, '\0');          // pre_defined
+  Handler += "pict";                     // handler type
+  Handler.append(13, '\0');              // reserved, empty name
+  std::string Primary;
+  Be16(Primary, 1);                      // item 1
+  std::string Entry;
+  Be16(Entry, 1);                        // item 1
+  Be16(Entry, 0);                        // no protection
+  Entry += std::string(Codec, 4) + '\0'; // item type, empty name
+  std::string Items;
+  Be16(Items, 1);
+  Items += FullBox("infe", 0x02000000, Entry);
+  std::string Config = Av1 ? Box("av1C", std::string("\x81\x00\x0C\x00", 4))
+                           : Box("hvcC", std::string("\x01\x01\x60\0\0\0\0\0\0\0\0\0\x5A\xF0\0"
+                                                     "\xFC\xFD\xF8\xF8\0\0\x0F\0",
+                                                     23));
+  std::string Size;
+  Be32(Size, W);
+  Be32(Size, H);
+  const std::string Properties = Box("ipco", Config + FullBox("ispe", 0, Size));
+  std::string Associations;
+  Be32(Associations, 1); // one item
+  Be16(Associations, 1); // item 1
+  Associations += '\x02';
+  Associations += '\x81'; // property 1 (configuration), essential
+  Associations += '\x02'; // property 2 (size)
+  const std::string Data = std::string("\0\0\0\x10\x26\x01", 6) + std::string(10, '\xAF');
+  // The location box's offset points past the meta box, into the data box.
+  const auto Build = [&](uint32_t Offset) {
+    std::string Location;
+    Location += '\x44'; // 4-byte offsets and lengths
+    Location += '\0';   // no base offset
+    Be16(Location, 1);  // one item
+    Be16(Location, 1);  // item 1
+    Be16(Location, 0);  // data in this file
+    Be16(Location, 1);  // one extent
+    Be32(Location, Offset);
+    Be32(Location, uint32_t(Data.size()));
+    return Box("ftyp", Ftyp) +
+           FullBox("meta", 0,
+                   FullBox("hdlr", 0, Handler) + FullBox("pitm", 0, Primary) +
+                       FullBox("iloc", 0, Location) + FullBox("iinf", 0, Items) +
+                       Box("iprp", Properties + FullBox("ipma", 0, Associations)));
+  };
+  const std::string Head = Build(uint32_t(Build(0).size() + 8));
+  return Head + Box("mdat", Data);
+}
+
+// ---- JPEG XL ----------------------------------------------------------------
+
+// Bits written least significant first, as JPEG XL's codestream packs them.
+struct TBitWriter {
+  std::string Bytes;
+  int Used = 8;
+  void Put(uint32_t Value, int Count) {
+    for (int I = 0; I < Count; ++I) {
+      if (Used == 8) {
+        Bytes += '\0';
+        Used = 0;
+      }
+      Bytes.back() = char(uint8_t(Bytes.back()) | (((Value >> I) & 1u) << Used++));
+    }
+  }
+  // A size field: 1 + one of 9, 13, 18 or 30 bits, the choice in 2 bits first.
+  void PutSize(uint32_t Value) {
+    const int Widths[] = {9, 13, 18, 30};
+    for (uint32_t Choice = 0; Choice < 4; ++Choice)
+      if (Value - 1 < (uint64_t(1) << Widths[Choice]) || Choice == 3) {
+        Put(Choice, 2);
+        Put(Value - 1, Widths[Choice]);
+        return;
+      }
+  }
+};
+
+// A bare JPEG XL codestream of 40 bytes: the signature, a size header of
+// W x H and default image metadata (8-bit sRGB), then zeros.
+inline std::string Jxl(uint32_t W, uint32_t H) {
+  TBitWriter B;
+  B.Put(0, 1); // not a small size
+  B.PutSize(H);
+  B.Put(0, 3); // no fixed aspect ratio: the width follows
+  B.PutSize(W);
+  B.Put(1, 1); // all image metadata default
+  std::string S = "\xFF\x0A" + B.Bytes;
+  S.resize(40, '\0');
+  return S;
+}
+
 } // namespace hostile

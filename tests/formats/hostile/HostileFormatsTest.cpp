@@ -52,6 +52,9 @@ const std::vector<TClaim>& Claims() {
       {"png", hostile::Png, "EPNGError"},
       {"tif", hostile::Tiff, "ETiffError"},
       {"gif", hostile::Gif, "EInvalidGraphic"},
+      {"heic", [](uint32_t W, uint32_t H) { return hostile::Heif(W, H); }, "EHeifError"},
+      {"avif", [](uint32_t W, uint32_t H) { return hostile::Heif(W, H, "av01"); }, "EHeifError"},
+      {"jxl", hostile::Jxl, "EJxlError"},
   };
   return List;
 }
