@@ -167,6 +167,7 @@ void TfrmMain::CreateComponents() {
   dbgPictures->SetDataSource(dsPictures.get());
   dbgPictures->OnTitleClick = [this](TdagColumn& Column) { dbgPicturesTitleClick(Column); };
   dbgPictures->OnCellClick = [this](TdagColumn& Column) { dbgPicturesCellClick(Column); };
+  dbgPictures->OnRecordsDeleted = [this] { dbgPicturesRecordsDeleted(); };
   dbgPictures->OnSelectionChanged = [this] {
     // Only a count of selected rows is rewritten here; a row number follows
     // the picture shown (a picture that fails to load keeps the texts before).
@@ -201,6 +202,10 @@ void TfrmMain::CreateComponents() {
   imgMain->OnZoomRefused = [this](TImageScrollBox&, const std::string& Why) {
     SetPanel(2, QString::fromStdString(Why));
   };
+  imgMain->OnWheelZoom = [this](TImageScrollBox&, int Notches, QPoint At) {
+    imgMainWheelZoom(Notches, At);
+  };
+  imgMain->OnWheelStep = [this](TImageScrollBox&, int Notches) { imgMainWheelStep(Notches); };
   pnlRHS->OnResize = [this] { pnlRHSResize(); };
 
   // Panels 0 to 2 are the zoom, the row and the picture; panel 3, at the right
@@ -358,6 +363,7 @@ void TfrmMain::FormCreate() {
       ScanFolder(CommandLine.PathFolder);
     } else {
       ScanFolder(ProgramFolder());
+      FProgramFolderEmpty = mtbPictures->RecordCount() == 0 && !FExitRequested;
     }
   }
   if (FExitRequested) {

@@ -1,4 +1,4 @@
-// Program entry: the application title, the main window (which catalogues the
+// Program entry: the application's name, the main window (which catalogues the
 // start folder), the hidden About box, then the event loop. --help, --version
 // and unknown "--" options answer before any window system is needed.
 
@@ -30,8 +30,11 @@ int main(int argc, char** argv) {
   case TProgramOption::None:
     break;
   }
+  // One name for the window system and the desktop entry; the title stays the
+  // error box's caption.
+  QApplication::setApplicationName(QString::fromUtf8(ApplicationName));
+  QGuiApplication::setDesktopFileName(QString::fromUtf8(DesktopFileName));
   TImbrelApplication Application(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Tobbin's Imbrel"));
   RegisterImageFormats();
 
   TfrmMain frmMain(std::move(Args));

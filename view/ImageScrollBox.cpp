@@ -7,6 +7,7 @@
 #include "platform/Stream.h"
 #include "imaging/Transforms.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -14,8 +15,10 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <string>
 #include <utility>
@@ -736,6 +739,74 @@ void TImageScrollBox::Layout(bool BlackAndWhite) {
   }
   MoveImageControl();
   FImage->update();
+}
+
+QPointF TImageScrollBox::PicturePointAt(QPoint Client) const {
+  if (FGraphic->Empty()) return {};
+  const int DW = DisplayExtent(FGraphic->Width(), FZoomPercent);
+  const int DH = DisplayExtent(FGraphic->Height(), FZoomPercent);
+  // The inner image control's left edge lies at FImageLeft - position.
+  const double X = Client.x() - FImageLeft + FHorzScrollBar->Position();
+  const double Y = Client.y() - FImageTop + FVertScrollBar->Position();
+  return {X * FGraphic->Width() / DW, Y * FGraphic->Height() / DH};
+}
+
+void TImageScrollBox::ShowPicturePointAt(QPointF Point, QPoint Client) {
+  if (FGraphic->Empty()) return;
+  const int DW = DisplayExtent(FGraphic->Width(), FZoomPercent);
+  const int DH = DisplayExtent(FGraphic->Height(), FZoomPercent);
+  const double X = Point.x() * DW / FGraphic->Width();
+  const double Y = Point.y() * DH / FGraphic->Height();
+  FHorzScrollBar->SetPosition(static_cast<int>(std::lround(X - Client.x() + FImageLeft)));
+  FVertScrollBar->SetPosition(static_cast<int>(std::lround(Y - Client.y() + FImageTop)));
+  update();
+}
+
+void TImageScrollBox::wheelEvent(QWheelEvent* Event) {
+  Event->accept();
+  const QPoint Angle = Event->angleDelta();
+  const uint64_t Time = Event->timestamp();
+  if (Event->modifiers() & Qt::ControlModifier) {
+    const int Notches = FZoomNotches.Add(Angle.y() != 0 ? Angle.y() : Angle.x(), Time);
+    if (Notches != 0 && OnWheelZoom)
+      OnWheelZoom(*this, Notches, mapFromGlobal(Event->globalPosition().toPoint()));
+    return;
+  }
+  TControlScrollBar& H = *FHorzScrollBar;
+  TControlScrollBar& V = *FVertScrollBar;
+  if (H.MaxPosition() == 0 && V.MaxPosition() == 0) {
+    // The whole picture is in view: the wheel steps through the pictures.
+    FScrollRestX = FScrollRestY = 0;
+    const int Notches = FStepNotches.Add(-Angle.y(), Time);
+    if (Notches != 0 && OnWheelStep) OnWheelStep(*this, Notches);
+    return;
+  }
+  FStepNotches.Reset();
+  // Pixels to scroll: what a touchpad reports in pixels, else the system's
+  // lines per notch of one scroll-bar step each.
+  QPointF Pixels = Event->pixelDelta();
+  if (Pixels.isNull()) {
+    const double PerNotch = double(QApplication::wheelScrollLines()) * V.Bar()->singleStep();
+    Pixels = QPointF(Angle) * (PerNotch / TWheelNotches::Notch);
+  }
+  double DX = Pixels.x();
+  double DY = Pixels.y();
+  // A picture only wider than the view scrolls sideways by the vertical wheel.
+  if (V.MaxPosition() == 0) {
+    DX += DY;
+    DY = 0;
+  }
+  auto Scroll = [](TControlScrollBar& Bar, double Delta, double& Rest) {
+    if (Bar.MaxPosition() == 0 || Delta == 0) return;
+    Rest += Delta;
+    const int Whole = static_cast<int>(Rest); // toward zero
+    Rest -= Whole;
+    // Turning the wheel away from the user shows what lies above.
+    Bar.SetPosition(Bar.Position() - Whole);
+  };
+  Scroll(H, DX, FScrollRestX);
+  Scroll(V, DY, FScrollRestY);
+  update();
 }
 
 void TImageScrollBox::ImageMouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {

@@ -13,8 +13,10 @@
 
 #include "platform/Dib.h"
 #include "view/ViewCursors.h"
+#include "view/WheelNotches.h"
 #include "view/ZoomMath.h"
 
+#include <QPointF>
 #include <QWidget>
 
 #include <cstdint>
@@ -75,6 +77,10 @@ using TRubberbandChangeEvent = std::function<void(const TRect& Rect)>;
 using TMouseEvent =
     std::function<void(QObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
 using TMouseMoveEvent = std::function<void(QObject* Sender, TShiftState Shift, int X, int Y)>;
+// Whole wheel notches: for zooming, away from the user positive, At the client
+// point under the pointer; for stepping, towards the user positive.
+using TWheelZoomEvent = std::function<void(TImageScrollBox& Sender, int Notches, QPoint At)>;
+using TWheelStepEvent = std::function<void(TImageScrollBox& Sender, int Notches)>;
 
 // One scroll bar of the view, with the framework's model: a range (the size
 // of the scrolled content), a position clamped to 0..range - client extent,
@@ -269,6 +275,12 @@ public:
   TImageControl& ImageControl() const { return *FImage; }
   TViewOverlay& Overlay() const { return *FOverlay; }
 
+  // The point of the picture (in pixels of Graphic) shown at a client point,
+  // and scrolling so that a point of the picture shows at a client point, as
+  // near as the scroll range allows: a zoom keeps the point under the pointer.
+  QPointF PicturePointAt(QPoint Client) const;
+  void ShowPicturePointAt(QPointF Point, QPoint Client);
+
   // Frees the mouse handler as the destruction of the view's window does;
   // MouseMode keeps its value. Runs when a shown view is given another parent.
   void DestroyWnd();
@@ -281,9 +293,16 @@ public:
   TMouseEvent OnImageMouseDown;
   TMouseMoveEvent OnImageMouseMove;
   TMouseEvent OnImageMouseUp;
+  // The mouse wheel over the view: with Ctrl held, OnWheelZoom; otherwise a
+  // picture larger than the client area scrolls (the vertical wheel scrolls
+  // sideways when only the width is larger), and a picture wholly in view
+  // raises OnWheelStep. Small turns add up to whole notches.
+  TWheelZoomEvent OnWheelZoom;
+  TWheelStepEvent OnWheelStep;
 
 protected:
   void resizeEvent(QResizeEvent* Event) override;
+  void wheelEvent(QWheelEvent* Event) override;
   bool event(QEvent* Event) override;
 
 private:
@@ -330,4 +349,9 @@ private:
   // Where the layout put the inner image control, at scroll positions 0.
   int FImageLeft = 0;
   int FImageTop = 0;
+  TWheelNotches FZoomNotches;
+  TWheelNotches FStepNotches;
+  // Scrolling by wheel: the parts of a pixel not scrolled yet.
+  double FScrollRestX = 0;
+  double FScrollRestY = 0;
 };
