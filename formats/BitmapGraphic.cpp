@@ -20,13 +20,14 @@ uint16_t DpiOf(int32_t PelsPerMeter) {
   return (dpi < 0 || dpi > 65535) ? 0 : static_cast<uint16_t>(dpi);
 }
 
-// The platform's BMP decoder on the whole stream. It does not check the pixel
-// limit itself: the bitmap module's refusal of a picture above it is passed on
-// without asking this decoder, and what does reach it is bounded by the
-// reader's own allocation limit. The reader leaves the pixels a damaged
-// run-length picture never reaches as it found them in fresh memory; decoding
-// into zeroed pixels gives those pixels palette entry 0 or black, the same on
-// every decode.
+// The platform's BMP decoder on the whole stream. The bitmap module's refusal
+// of a picture above the pixel limit is passed on without asking this decoder;
+// but the module may refuse a file for its layout first (16 or 32 bits per
+// pixel, bit fields) before it looks at the size, so the reader checks the
+// limit too, before it takes any pixel memory. The reader leaves the pixels a
+// damaged run-length picture never reaches as it found them in fresh memory;
+// decoding into zeroed pixels gives those pixels palette entry 0 or black, the
+// same on every decode.
 TBitmapHandle DecodeWithPlatform(TStream& Stream) {
   Stream.SetPosition(0);
   const int64_t size = Stream.Size();
@@ -40,7 +41,8 @@ TBitmapHandle DecodeWithPlatform(TStream& Stream) {
   std::string error;
   TBitmapHandle bitmap =
       ReadPictureData(data, static_cast<size_t>(size), "bmp", error,
-                      TPictureReadOptions{.CheckPixelLimit = false, .ZeroFill = true});
+                      TPictureReadOptions{.CheckPixelLimit = true, .ZeroFill = true});
+  if (!bitmap && IsPixelLimitMessage(error)) throw EImageError(error);
   if (!bitmap) throw EInvalidGraphic("Bitmap image is not valid");
   return bitmap;
 }

@@ -12,8 +12,6 @@
 #include <map>
 #include <mutex>
 
-double DisplayGamma = 2.2;
-
 namespace {
 
 std::string Demangle(const char* Name) {

@@ -418,8 +418,10 @@ constexpr uint32_t MakeRgb(uint8_t Red, uint8_t Green, uint8_t Blue) {
 }
 // The shared default palette of a palette format (null for ifTrueColor).
 const TLogPalette* DefaultPalette(TImageFormat Format);
-// The screen gamma the PNG reader uses; 2.2 from start-up.
-extern double DisplayGamma;
+// The screen gamma the PNG reader uses. A constant: nothing sets another, and
+// readers also run on the decode-ahead thread, where a changeable global
+// would be read while the GUI thread might write it.
+inline constexpr double DisplayGamma = 2.2;
 
 // Dots per inch to pixels per metre and back, rounding to nearest, ties to even.
 int DpiToPelsPerMeter(double Dpi);
@@ -431,32 +433,12 @@ inline int Clamp(int Value, int Low, int High) {
   if (Value > High) Value = High;
   return Value;
 }
-inline void SwapInt(int& A, int& B) {
-  const int t = A;
-  A = B;
-  B = t;
-}
 // Swaps the first and third byte of every 3-byte group of Count bytes
 // (red-green-blue to blue-green-red and back); a trailing partial group is left.
 void SwapRgb(uint8_t* Buffer, size_t Count);
 // Truncate, then add 1 when the fraction is positive (Ceil) or subtract 1 when negative (Floor).
 int Ceil(double X);
 int Floor(double X);
-// True when all bits of Mask are set in Value.
-constexpr bool BitsSet(uint32_t Value, uint32_t Mask) {
-  return (Value & Mask) == Mask;
-}
-// Adds a trailing "\" unless the name already ends in "\" or ":"; "" gives "\".
-std::string AddBackSlash(const std::string& Folder);
-// Formats with the given short-date (or long-time) format for the duration of
-// the call; the previous global format is restored also on failure.
-std::string FormatDate(const std::string& Format, double DateTime);
-std::string FormatTime(const std::string& Format, double DateTime);
-// The global short-date and long-time formats used by DateToStr/TimeToStr.
-extern std::string ShortDateFormat;
-extern std::string LongTimeFormat;
-std::string DateToStr(double DateTime);
-std::string TimeToStr(double DateTime);
 // The unqualified class name of a type, e.g. "EImageError" for typeid(e) of an EImageError.
 std::string DemangledClassName(const std::type_info& Type);
 // Raises EImageError "LZW compression not supported".

@@ -139,6 +139,42 @@ inline std::string Png(uint32_t W, uint32_t H) {
   return S;
 }
 
+// An icon file with one entry of Image's bytes, its directory saying 256 x 256.
+inline std::string IcoWith(const std::string& Image) {
+  std::string S;
+  Le16(S, 0);        // reserved
+  Le16(S, 1);        // an icon
+  Le16(S, 1);        // one entry
+  S.append(4, '\0'); // 256 x 256, no palette, reserved
+  Le16(S, 1);        // planes
+  Le16(S, 32);       // bits per pixel
+  Le32(S, uint32_t(Image.size()));
+  Le32(S, 22); // where the image starts
+  return S + Image;
+}
+
+// An icon whose entry is a PNG file of W x H.
+inline std::string IcoPng(uint32_t W, uint32_t H) {
+  return IcoWith(Png(W, H));
+}
+
+// An icon whose entry is a 16 x 16 bitmap header with PNG-compressed pixels:
+// a PNG file of W x H.
+inline std::string IcoBitmapPng(uint32_t W, uint32_t H) {
+  const std::string Pixels = Png(W, H);
+  std::string S;
+  Le32(S, 40);
+  Le32(S, 16);
+  Le32(S, 32); // colour and mask rows
+  Le16(S, 1);
+  Le16(S, 32);
+  Le32(S, 5); // PNG compression
+  Le32(S, uint32_t(Pixels.size()));
+  for (int I = 0; I < 4; ++I)
+    Le32(S, 0);
+  return IcoWith(S + Pixels);
+}
+
 // A little-endian 8-bit grey TIFF with one strip of 64 bytes.
 inline std::string Tiff(uint32_t W, uint32_t H) {
   std::string S = "II*";

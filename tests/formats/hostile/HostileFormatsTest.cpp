@@ -55,6 +55,8 @@ const std::vector<TClaim>& Claims() {
       {"heic", [](uint32_t W, uint32_t H) { return hostile::Heif(W, H); }, "EHeifError"},
       {"avif", [](uint32_t W, uint32_t H) { return hostile::Heif(W, H, "av01"); }, "EHeifError"},
       {"jxl", hostile::Jxl, "EJxlError"},
+      {"ico", hostile::IcoPng, "EIconError"},
+      {"ico", hostile::IcoBitmapPng, "EIconError"},
   };
   return List;
 }
@@ -290,6 +292,29 @@ TEST_F(HostileFormatsTest, DecodeToolFailsOnEachHostileFileWithLittleMemory) {
     std::printf("peak %ld KiB: %s\n", Run.PeakKiB, File.c_str());
     EXPECT_FALSE(fs::exists(Dir + "/out.ppm"));
   }
+}
+
+// A BMP the bitmap module refuses for its layout (16 bits per pixel) before it
+// looks at the size goes to the platform decoder, which must refuse a claim
+// above the pixel limit before decoding too: a 70-byte file once took well
+// over a gigabyte and many seconds to be refused after it was decoded.
+TEST_F(HostileFormatsTest, PlatformBmpDecoderRefusesClaimsAboveTheLimitFirst) {
+  const std::string File = Write("deep.bmp", hostile::Bmp(9, 16000000, 16));
+  const TRun Run = RunDecode({File}, {"IMBREL_MAX_PIXELS=1000000"});
+  EXPECT_EQ(Run.Status, 1);
+  EXPECT_NE(Run.Output.find("EImageError: Picture too large: 9 x 16000000 pixels exceeds the "
+                            "limit of 1000000 pixels"),
+            std::string::npos)
+      << Run.Output;
+  long LimitKiB = 100 * 1024;
+#if defined(__SANITIZE_ADDRESS__)
+  LimitKiB = 400 * 1024;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  LimitKiB = 400 * 1024;
+#endif
+#endif
+  EXPECT_LE(Run.PeakKiB, LimitKiB) << "peak resident memory in KiB";
 }
 
 TEST_F(HostileFormatsTest, DecodeToolRefusesAPpmAboveTheLimit) {
