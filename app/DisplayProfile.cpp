@@ -19,9 +19,11 @@ template <class T> using TReply = std::unique_ptr<T, TFree>;
 
 // The X screen Qt's connection uses: the screen number of $DISPLAY.
 int DefaultScreenNumber() {
-  int Screen = 0;
-  if (!xcb_parse_display(nullptr, nullptr, nullptr, &Screen)) return 0;
-  return Screen;
+  char* Host = nullptr;
+  int Display = 0, Screen = 0;
+  const bool Parsed = xcb_parse_display(nullptr, &Host, &Display, &Screen) != 0;
+  std::free(Host);
+  return Parsed ? Screen : 0;
 }
 
 } // namespace

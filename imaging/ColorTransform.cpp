@@ -340,7 +340,9 @@ public:
 
   // Count blue-green-red pixels in place.
   void Bgr(uint8_t* P, size_t Count) const {
-    if (Reencoded)
+    // The shaper tables undo the re-encoding themselves, without rounding
+    // to 8 bits in between.
+    if (Reencoded && !Shaper)
       for (size_t I = 0; I < Count * 3; ++I)
         P[I] = Undo[P[I]];
     if (Shaper) {
@@ -425,7 +427,7 @@ bool ShaperParts(cmsHPROFILE P, bool AsInput, double M[9], cmsToneCurve* Curves[
   return true;
 }
 
-std::unique_ptr<TShaperTables> BuildShaper(cmsHPROFILE Src, cmsHPROFILE Dst) {
+std::unique_ptr<TShaperTables> BuildShaper(cmsHPROFILE Src, double Reencode, cmsHPROFILE Dst) {
   double MS[9], MD[9], MDInv[9];
   cmsToneCurve *In[3], *OutCurves[3];
   if (!ShaperParts(Src, true, MS, In) || !ShaperParts(Dst, false, MD, OutCurves)) return nullptr;
@@ -442,7 +444,8 @@ std::unique_ptr<TShaperTables> BuildShaper(cmsHPROFILE Src, cmsHPROFILE Dst) {
     }
   for (int Ch = 0; Ch < 3; ++Ch)
     for (int V = 0; V < 256; ++V) {
-      const double L = cmsEvalToneCurveFloat(In[Ch], cmsFloat32Number(V / 255.0));
+      const double Stored = Reencode == 1.0 ? V / 255.0 : std::pow(V / 255.0, 1 / Reencode);
+      const double L = cmsEvalToneCurveFloat(In[Ch], cmsFloat32Number(Stored));
       const int32_t Linear = int32_t(std::lround(std::clamp(L, 0.0, 1.0) * 16384));
       for (int Row = 0; Row < 3; ++Row) // the rounding of the sum rides on red's share
         T->In[Ch][V][Row] = Matrix[Row * 3 + Ch] * Linear + (Ch == 0 ? 8192 : 0);
@@ -504,7 +507,7 @@ TConverterPtr BuildConverter(const TColorSpace& From, double Reencode, const TCo
     }
     return C;
   }
-  if (gShaperTables) C->Shaper = BuildShaper(From.Profile, To.Profile);
+  if (gShaperTables) C->Shaper = BuildShaper(From.Profile, Reencode, To.Profile);
   if (!C->Shaper) {
     C->FRgb = cmsCreateTransformTHR(Lcms(), From.Profile, TYPE_BGR_8, To.Profile, TYPE_BGR_8,
                                     INTENT_PERCEPTUAL, Flags);

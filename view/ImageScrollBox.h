@@ -59,7 +59,7 @@ struct TDisplayPlan {
   float ZoomPercent = 0.0f;
   int Width = 0;
   int Height = 0;
-  std::shared_ptr<const TColorSpace> Color;
+  std::shared_ptr<const TColorSpace> Color = nullptr;
   bool operator==(const TDisplayPlan&) const = default;
 };
 

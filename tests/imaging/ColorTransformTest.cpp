@@ -72,6 +72,14 @@ int MaxDifference(const std::vector<uint8_t>& A, const std::vector<uint8_t>& B) 
   return A.size() == B.size() ? Max : 256;
 }
 
+// Largest per-channel difference of two 0x00RRGGBB colours.
+int Distance(uint32_t A, uint32_t B) {
+  int Max = 0;
+  for (int Shift : {0, 8, 16})
+    Max = std::max(Max, std::abs(int((A >> Shift) & 0xFF) - int((B >> Shift) & 0xFF)));
+  return Max;
+}
+
 std::vector<uint8_t> SaveProfile(cmsHPROFILE P) {
   cmsUInt32Number Size = 0;
   cmsSaveProfileToMem(P, nullptr, &Size);
@@ -155,8 +163,8 @@ TEST_F(ColorTransform, SwappedProfileTurnsStoredRedIntoGreen) {
   REQUIRE_PROFILE(Swapped, "SwappedRedAndGreen.icc");
   auto G = Picture({0, 0, 255, 0, 255, 0}); // red, green
   ASSERT_EQ(ConvertColors(*G, IccDescription(Swapped), *SRGBColorSpace()), crConverted);
-  EXPECT_EQ(G->GetPixelColor(0, 0), MakeRgb(0, 255, 0));
-  EXPECT_EQ(G->GetPixelColor(1, 0), MakeRgb(255, 0, 0));
+  EXPECT_LE(Distance(G->GetPixelColor(0, 0), MakeRgb(0, 255, 0)), 2);
+  EXPECT_LE(Distance(G->GetPixelColor(1, 0), MakeRgb(255, 0, 0)), 2);
 }
 
 // Coded descriptions (PNG's chunks, HEIF's nclx) become profiles of their
@@ -267,7 +275,7 @@ TEST_F(ColorTransform, PalettesAreConverted) {
   ASSERT_EQ(ConvertColors(G, IccDescription(Swapped), *SRGBColorSpace()), crConverted);
   EXPECT_EQ(G.ImageFormat(), ifColor16);
   EXPECT_EQ(G.GetPixelIndex(0, 0), 1);
-  EXPECT_EQ(G.GetPixelColor(0, 0), MakeRgb(0, 255, 0));
+  EXPECT_LE(Distance(G.GetPixelColor(0, 0), MakeRgb(0, 255, 0)), 2);
 
   cmsToneCurve* Curve = cmsBuildGamma(nullptr, 1.8);
   cmsHPROFILE GrayProfile = cmsCreateGrayProfile(cmsD50_xyY(), Curve);

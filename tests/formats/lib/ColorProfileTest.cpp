@@ -26,6 +26,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 
 namespace {
 
@@ -153,7 +154,9 @@ TEST(ColorProfiles, ReadersKeepTheEmbeddedProfile) {
       EXPECT_EQ(G->ColorDescription()->Icc, *Profile);
       EXPECT_EQ(G->ColorDescription()->Reencode, 1.0);
       const std::vector<uint8_t> Stored = BlockCentres(*G);
-      if (Format != "JPEG") EXPECT_EQ(Stored, FileValues());
+      if (Format != "JPEG") {
+        EXPECT_EQ(Stored, FileValues());
+      }
       auto Copy = std::make_unique<TDibGraphic>();
       Copy->Assign(G.get());
       ASSERT_EQ(ConvertColors(*Copy, G->ColorDescription(), *SRGBColorSpace()), crConverted);
@@ -301,7 +304,12 @@ TEST(ColorProfiles, DecodeToolConvertsToSrgbWhenAsked) {
                            size_t(4 * W + 4) * 3; // the centre of the first (red) block
     EXPECT_NEAR(First[0], C.Red, 2);
     EXPECT_NEAR(First[1], C.Green, 2);
-    EXPECT_EQ(std::count(Warnings.begin(), Warnings.end(), '\n'), C.WarningLines) << Warnings;
+    // Every line but Qt's own note on its runtime folder.
+    int Lines = 0;
+    std::istringstream Text(Warnings);
+    for (std::string Line; std::getline(Text, Line);)
+      Lines += Line.rfind("QStandardPaths:", 0) != 0;
+    EXPECT_EQ(Lines, C.WarningLines) << Warnings;
   }
   std::filesystem::remove_all(Dir);
 }
