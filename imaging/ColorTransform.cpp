@@ -434,14 +434,20 @@ std::unique_ptr<TShaperTables> BuildShaper(cmsHPROFILE Src, double Reencode, cms
   if (!Invert3(MD, MDInv)) return nullptr;
   auto T = std::make_unique<TShaperTables>();
   int32_t Matrix[9];
-  for (int R = 0; R < 3; ++R)
+  for (int R = 0; R < 3; ++R) {
+    double RowWeight = 0;
     for (int C = 0; C < 3; ++C) {
       double Sum = 0;
       for (int K = 0; K < 3; ++K)
         Sum += MDInv[R * 3 + K] * MS[K * 3 + C];
-      if (!std::isfinite(Sum) || std::fabs(Sum) > 8) return nullptr; // keeps the sums in 32 bits
-      Matrix[R * 3 + C] = int32_t(std::lround(Sum * 16384));
+      if (!std::isfinite(Sum)) return nullptr;
+      RowWeight += std::fabs(Sum);
+      Matrix[R * 3 + C] = int32_t(std::lround(std::clamp(Sum, -8.0, 8.0) * 16384));
     }
+    // A row's three shares of at most 16384 x 16384 each must add up in 32
+    // bits; matrices between real RGB spaces stay far below.
+    if (RowWeight > 7.5) return nullptr;
+  }
   for (int Ch = 0; Ch < 3; ++Ch)
     for (int V = 0; V < 256; ++V) {
       const double Stored = Reencode == 1.0 ? V / 255.0 : std::pow(V / 255.0, 1 / Reencode);
