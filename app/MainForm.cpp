@@ -3,6 +3,7 @@
 // lifetime handlers. MainFormPrivate.h names the files holding the rest.
 
 #include "app/MainForm.h"
+#include "app/DisplayProfile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -341,6 +342,19 @@ void TfrmMain::FormCreate() {
   mtbPictures->Open();
   const TCommandLine CommandLine = ParseCommandLine(FArgs, ProgramFolder());
   SetOrientationEnabled(!CommandLine.NoOrient);
+  // What is shown is converted to the display's colour profile, read from X
+  // and read again when it changes: the shown picture is laid out again and
+  // the pictures decoded ahead are laid out anew for it.
+  if (CommandLine.NoColor) {
+    imgMain->SetDisplayColorSpace(nullptr);
+  } else {
+    FDisplayProfile = std::make_unique<TDisplayProfile>([this](const TColorSpacePtr& Space) {
+      if (FDestroyed) return;
+      imgMain->SetDisplayColorSpace(Space);
+      SchedulePrefetch();
+    });
+    imgMain->SetDisplayColorSpace(FDisplayProfile->Current());
+  }
   // IMBREL_DECODE_AHEAD=off switches decoding ahead off (to compare stepping
   // with and without it from outside).
   if (qEnvironmentVariable("IMBREL_DECODE_AHEAD") == QLatin1String("off"))

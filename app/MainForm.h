@@ -16,6 +16,8 @@
 #include "table/MemTable.h"
 #include "app/PicturePrefetch.h"
 
+class TDisplayProfile;
+
 class QAction;
 class QLabel;
 class QMenu;
@@ -303,6 +305,8 @@ private:
   QEvent* FLastFiltered = nullptr; // the last double-click acted on
   unsigned long long FLastFilteredTime = 0;
   std::unique_ptr<TPicturePrefetch> FPrefetch;
+  // The display's colour profile, watched unless -nocolor was given.
+  std::unique_ptr<TDisplayProfile> FDisplayProfile;
   bool FPrefetchEnabled = true;
   int FPageKey = 0; // the Qt key of the page key held down: its release is no key-map key
   QTimer* FPrefetchTimer = nullptr;

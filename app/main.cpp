@@ -2,6 +2,8 @@
 // start folder), the hidden About box, then the event loop. --help, --version
 // and unknown "--" options answer before any window system is needed.
 
+#include <QLoggingCategory>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -34,6 +36,9 @@ int main(int argc, char** argv) {
   // error box's caption.
   QApplication::setApplicationName(QString::fromUtf8(ApplicationName));
   QGuiApplication::setDesktopFileName(QString::fromUtf8(DesktopFileName));
+  // Qt reads the display's ICC profile too and would report a damaged one
+  // itself; the program's own warning says it once (app/DisplayProfile.cpp).
+  QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.icc.warning=false"));
   TImbrelApplication Application(argc, argv);
   RegisterImageFormats();
 

@@ -236,6 +236,10 @@ struct TColorDescription {
   TTransfer Transfer = tfSRGB;
   // tfGamma: linear light = stored value ^ Gamma (PNG's gAMA 0.45455 gives 2.2).
   double Gamma = 2.2;
+  // The reader stored each of the file's values v (0 to 1) as v ^ Reencode
+  // (the PNG reader's gamma step); the conversion undoes that before the
+  // description above applies. 1: stored as the file has them.
+  double Reencode = 1.0;
 };
 // Shared between a picture, its frames and its display copies; never changed
 // once made.

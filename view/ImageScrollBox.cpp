@@ -1,5 +1,6 @@
 #include "view/ImageScrollBox.h"
 
+#include "imaging/ColorTransform.h"
 #include "imaging/DibGraphic.h"
 #include "imaging/GraphicRegistry.h"
 #include "platform/MemoryBudget.h"
@@ -315,6 +316,7 @@ TImageScrollBox::TImageScrollBox(QWidget* Parent) : QWidget(Parent) {
   FAntiAliasedGraphic = std::make_unique<TDibGraphic>();
   FResizeTransform = std::make_unique<TResizeTransform>();
   FAntiAliasTransform = std::make_unique<TAntiAliasTransform>();
+  FDisplayColor = SRGBColorSpace();
   FFrameTimer = new QTimer(this);
   QObject::connect(FFrameTimer, &QTimer::timeout, this, [this] { FrameTick(); });
 
@@ -451,6 +453,7 @@ TDisplayPlan TImageScrollBox::DisplayPlan() const {
   Plan.ZoomPercent = FZoomMode == zmPercent ? FZoomPercent : 0.0f;
   Plan.Width = width();
   Plan.Height = height();
+  Plan.Color = FDisplayColor;
   return Plan;
 }
 
@@ -494,6 +497,8 @@ std::unique_ptr<TDibGraphic> TImageScrollBox::LayOut(TDibGraphic& Picture,
   } else {
     Display->Assign(&Picture);
   }
+  // What is shown is converted, the picture stays as decoded.
+  if (Plan.Color) ConvertColors(*Display, Picture.ColorDescription(), *Plan.Color);
   return Display;
 }
 
@@ -552,6 +557,12 @@ void TImageScrollBox::SetAntiAliased(bool Value) {
   if (Value == FAntiAliased) return;
   FAntiAliased = Value;
   if (!FGraphic->Empty() && FGraphic->ImageFormat() == ifBlackWhite) UpdateImage(false);
+}
+
+void TImageScrollBox::SetDisplayColorSpace(std::shared_ptr<const TColorSpace> Value) {
+  if (Value == FDisplayColor) return;
+  FDisplayColor = std::move(Value);
+  if (!FGraphic->Empty()) UpdateImage(false);
 }
 
 void TImageScrollBox::SetFileName(const std::string& Value) {
@@ -716,12 +727,16 @@ void TImageScrollBox::Layout(bool BlackAndWhite) {
       FPrepared->Height() == DH) {
     // Laid out elsewhere for this very plan: shown as it is.
     FSwappedOut = FImage->SwapPicture(std::move(FPrepared));
-  } else if (FZoomPercent != 100.0f) {
-    FResizeTransform->Width = DW;
-    FResizeTransform->Height = DH;
-    FResizeTransform->ApplyOnDest(Source, DisplayGraphic());
   } else {
-    DisplayGraphic().Assign(&Source);
+    if (FZoomPercent != 100.0f) {
+      FResizeTransform->Width = DW;
+      FResizeTransform->Height = DH;
+      FResizeTransform->ApplyOnDest(Source, DisplayGraphic());
+    } else {
+      DisplayGraphic().Assign(&Source);
+    }
+    if (FDisplayColor)
+      ConvertColors(DisplayGraphic(), FGraphic->ColorDescription(), *FDisplayColor);
   }
   FImage->resize(DW, DH);
   FDisplayFor = &Source == FGraphic.get() ? FGraphic.get() : nullptr;

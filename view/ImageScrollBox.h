@@ -33,6 +33,7 @@ class TAntiAliasTransform;
 class TStream;
 class TImageScrollBox;
 class TMouseHandler;
+class TColorSpace;
 
 enum TMouseMode : uint8_t { mmDrag, mmQuickSelect, mmRubberband, mmNone };
 
@@ -50,14 +51,17 @@ enum TShiftFlag : unsigned {
 using TShiftState = unsigned;
 
 // What a display copy is laid out for: the view's zoom mode, its percent
-// (only in zmPercent; the fitting modes work it out per picture) and the
-// view's outer size. The view's own layout of a picture under one plan gives
-// the same display copy as TImageScrollBox::LayOut with that plan.
+// (only in zmPercent; the fitting modes work it out per picture), the
+// view's outer size and the display's colour space the copy is converted to
+// (null: stored values are shown). The view's own layout of a picture under
+// one plan gives the same display copy as TImageScrollBox::LayOut with that
+// plan.
 struct TDisplayPlan {
   TZoomMode ZoomMode = zmOriginalSize;
   float ZoomPercent = 0.0f;
   int Width = 0;
   int Height = 0;
+  std::shared_ptr<const TColorSpace> Color = nullptr;
   bool operator==(const TDisplayPlan&) const = default;
 };
 
@@ -247,6 +251,11 @@ public:
   void SetCentered(bool Value);
   bool AntiAliased() const { return FAntiAliased; }
   void SetAntiAliased(bool Value);
+  // The colour space of the display the view converts display copies to
+  // (sRGB to start with); null shows stored values. Setting another lays the
+  // picture out again.
+  const std::shared_ptr<const TColorSpace>& DisplayColorSpace() const { return FDisplayColor; }
+  void SetDisplayColorSpace(std::shared_ptr<const TColorSpace> Value);
   const std::string& FileName() const { return FFileName; }
   void SetFileName(const std::string& Value);
   TMouseMode MouseMode() const { return FMouseMode; }
@@ -335,6 +344,7 @@ private:
   TZoomMode FZoomMode = zmOriginalSize;
   float FZoomPercent = 100.0f;
   bool FAntiAliased = false;
+  std::shared_ptr<const TColorSpace> FDisplayColor;
   bool FAnimate = false;
   QTimer* FFrameTimer = nullptr;
   std::string FFileName;
