@@ -1,6 +1,5 @@
 #include "imaging/ColorTransform.h"
 
-#include "platform/ByteOrder.h"
 #include "platform/ByteReader.h"
 
 #include <lcms2.h>

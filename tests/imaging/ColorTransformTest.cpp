@@ -5,7 +5,7 @@
 
 #include "imaging/ColorTransform.h"
 #include "imaging/DibGraphic.h"
-#include "platform/ByteOrder.h"
+#include "platform/ByteReader.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
@@ -373,8 +373,17 @@ TEST_F(ColorTransform, OneWarningLinePerPicture) {
   // Passes our check but not lcms2: a tag type lcms2 does not know where the
   // colorants are expected.
   std::vector<uint8_t> LcmsBad = Adobe;
-  for (size_t At = 132; At + 12 <= 132 + 12 * size_t(LoadBe32(&Adobe[128])); At += 12)
-    std::memset(&LcmsBad[LoadBe32(&Adobe[At + 4])], 'Z', 4);
+  TByteReader Tags(Adobe.data(), Adobe.size());
+  Tags.Seek(128);
+  const uint32_t TagCount = Tags.Be32();
+  for (uint32_t I = 0; I < TagCount; ++I) {
+    Tags.Skip(4); // signature
+    const uint32_t Offset = Tags.Be32();
+    Tags.Skip(4); // size
+    ASSERT_FALSE(Tags.Failed());
+    ASSERT_LE(size_t(Offset) + 4, LcmsBad.size());
+    std::memset(&LcmsBad[Offset], 'Z', 4);
+  }
   const TColorDescriptionPtr Third = IccDescription(LcmsBad);
   testing::internal::CaptureStderr();
   for (int I = 0; I < 3; ++I) {
