@@ -52,6 +52,8 @@ const std::vector<TClaim>& Claims() {
       {"png", hostile::Png, "EPNGError"},
       {"tif", hostile::Tiff, "ETiffError"},
       {"gif", hostile::Gif, "EInvalidGraphic"},
+      {"dng", hostile::Dng, "ERawError"},
+      {"svg", hostile::Svg, "ESvgError"},
   };
   return List;
 }

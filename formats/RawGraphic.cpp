@@ -1,0 +1,317 @@
+#include "formats/RawGraphic.h"
+
+#include "formats/ExifReader.h"
+#include "formats/JpegGraphic.h"
+#include "imaging/Orientation.h"
+#include "platform/Memory.h"
+#include "platform/MemoryBudget.h"
+
+#include <libraw/libraw.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& Text) {
+  throw ERawError("Camera RAW: " + Text);
+}
+
+// Compressed sensor data needs at least this many bytes per 256 samples: a
+// lossless codec spends a bit or more on each, a lossy DNG of a flat frame
+// about one bit on twenty. A file claiming more samples than its bytes can
+// carry is refused before libraw takes memory and time for them.
+constexpr uint64_t kSamplesPerDataByte = 256;
+
+// One libraw object for one load. The object is large (its work areas are
+// members), so it lives on the heap; libraw's messages on the standard error
+// are replaced by counting what it reports.
+struct TRawSession {
+  std::unique_ptr<LibRaw> Raw;
+  int DataErrors = 0;
+
+  TRawSession() {
+    try {
+      Raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
+    } catch (const std::bad_alloc&) {
+      Fail("out of memory");
+    }
+    Raw->set_dataerror_handler(&OnDataError, this);
+    Raw->set_memerror_handler(&OnMemoryError, this);
+  }
+  static void OnDataError(void* Self, const char*, const int) {
+    ++static_cast<TRawSession*>(Self)->DataErrors;
+  }
+  // A failed allocation also fails the call that made it; nothing to add.
+  static void OnMemoryError(void*, const char*, const char*) {}
+};
+
+// What a JPEG preview says about itself before it is decoded: its size from
+// the frame header and the orientation of its own EXIF segment (0 when it has
+// none). Every read stays inside the bytes; damage leaves fields 0.
+struct TJpegFacts {
+  int Width = 0;
+  int Height = 0;
+  int Orientation = 0;
+};
+
+TJpegFacts ScanJpeg(const uint8_t* Data, size_t Size) {
+  TJpegFacts Facts;
+  if (Size < 4 || Data[0] != 0xFF || Data[1] != 0xD8) return Facts;
+  size_t Pos = 2;
+  while (Pos + 4 <= Size) {
+    if (Data[Pos] != 0xFF) return Facts;
+    const uint8_t Marker = Data[Pos + 1];
+    if (Marker == 0xFF) { // fill byte
+      ++Pos;
+      continue;
+    }
+    if (Marker == 0xD9 || Marker == 0xDA) return Facts; // end of image, start of scan
+    if (Marker == 0x01 || (Marker >= 0xD0 && Marker <= 0xD7)) {
+      Pos += 2; // markers without a length
+      continue;
+    }
+    const size_t Length = size_t(Data[Pos + 2]) << 8 | Data[Pos + 3];
+    if (Length < 2 || Length > Size - Pos - 2) return Facts;
+    const uint8_t* Payload = Data + Pos + 4;
+    const size_t PayloadSize = Length - 2;
+    const bool FrameHeader = Marker >= 0xC0 && Marker <= 0xCF && Marker != 0xC4 &&
+                             Marker != 0xC8 && Marker != 0xCC;
+    if (FrameHeader && PayloadSize >= 5) {
+      Facts.Height = int(Payload[1]) << 8 | Payload[2];
+      Facts.Width = int(Payload[3]) << 8 | Payload[4];
+    } else if (Marker == 0xE1 && Facts.Orientation == 0) {
+      Facts.Orientation = ExifOrientation(Payload, PayloadSize);
+    }
+    Pos += 2 + Length;
+  }
+  return Facts;
+}
+
+// Whether a preview shown W x H (upright) is large enough to stand for the
+// picture: fitting it to the screen needs no enlarging in the direction that
+// decides the fit, or it is as large as the sensor's own picture (SensorW x
+// SensorH, upright).
+bool PreviewLargeEnough(int W, int H, int SensorW, int SensorH) {
+  int ScreenW = 0, ScreenH = 0;
+  ScreenPixelSize(ScreenW, ScreenH);
+  if (W <= 0 || H <= 0) return false;
+  return W >= ScreenW || H >= ScreenH || (W >= SensorW && H >= SensorH);
+}
+
+// The Adobe RGB (1998) colour space, which cameras set to it use for their
+// previews: sRGB's white point, wider green and red primaries, gamma 563/256.
+TColorDescriptionPtr AdobeRgb() {
+  auto D = std::make_shared<TColorDescription>();
+  D->RedX = 0.64;
+  D->RedY = 0.33;
+  D->GreenX = 0.21;
+  D->GreenY = 0.71;
+  D->BlueX = 0.15;
+  D->BlueY = 0.06;
+  D->Transfer = TColorDescription::tfGamma;
+  D->Gamma = 563.0 / 256.0;
+  return D;
+}
+
+bool PreviewInAdobeRgb(const LibRaw& Raw) {
+  return Raw.imgdata.color.ExifColorSpace == LIBRAW_COLORSPACE_AdobeRGB ||
+         Raw.imgdata.makernotes.common.ColorSpace == LIBRAW_COLORSPACE_AdobeRGB;
+}
+
+} // namespace
+
+int RawFlipToOrientation(int Flip) {
+  // libraw keeps dcraw's flip bits: 1 mirrors left-right, 2 top-bottom, 4
+  // transposes.
+  static constexpr int kOrientation[8] = {1, 2, 4, 3, 5, 8, 6, 7};
+  return Flip >= 0 && Flip < 8 ? kOrientation[Flip] : 1;
+}
+
+namespace {
+
+// The preview of an open RAW file into Graphic when it is large enough;
+// false when there is none, it is too small, or it cannot be decoded (the
+// sensor's picture is developed then). Orientation is the RAW file's;
+// SensorW x SensorH the sensor picture's stored size.
+bool LoadPreview(TDibGraphic& Graphic, TRawSession& Session, size_t FileSize, int Orientation,
+                 int SensorW, int SensorH) {
+  LibRaw& Raw = *Session.Raw;
+  const libraw_thumbnail_t& Thumb = Raw.imgdata.thumbnail;
+  // The preview's bytes must lie inside the file before libraw reads them.
+  const INT64 Offset = Raw.get_internal_data_pointer()->internal_data.toffset;
+  if (Thumb.tlength == 0 || Offset <= 0 || uint64_t(Offset) >= FileSize ||
+      Thumb.tlength > FileSize - uint64_t(Offset))
+    return false;
+  if (Raw.unpack_thumb() != LIBRAW_SUCCESS || !Thumb.thumb) return false;
+
+  const bool Turns = Orientation >= 5;
+  const int UprightSensorW = Turns ? SensorH : SensorW;
+  const int UprightSensorH = Turns ? SensorW : SensorH;
+  int W = Thumb.twidth, H = Thumb.theight;
+  int OwnOrientation = 0;
+  if (Thumb.tformat == LIBRAW_THUMBNAIL_JPEG) {
+    const TJpegFacts Facts = ScanJpeg(reinterpret_cast<const uint8_t*>(Thumb.thumb), Thumb.tlength);
+    if (Facts.Width > 0 && Facts.Height > 0) {
+      W = Facts.Width;
+      H = Facts.Height;
+    }
+    OwnOrientation = Facts.Orientation;
+  } else if (Thumb.tformat != LIBRAW_THUMBNAIL_BITMAP &&
+             Thumb.tformat != LIBRAW_THUMBNAIL_BITMAP16) {
+    return false;
+  }
+  // A preview with its own orientation is turned by the JPEG reader; one whose
+  // shape is already the upright picture's was turned by the camera; any
+  // other is stored as the sensor's and takes the RAW file's orientation.
+  const bool AlreadyUpright =
+      Turns && W != H && SensorW != SensorH && (W > H) != (SensorW > SensorH);
+  const int Turn = OwnOrientation == 0 && !AlreadyUpright ? Orientation : 1;
+  const int Shown = OwnOrientation != 0 ? OwnOrientation : Turn;
+  const bool ShownTurned = OrientationEnabled() && Shown >= 5;
+  if (!PreviewLargeEnough(ShownTurned ? H : W, ShownTurned ? W : H, UprightSensorW,
+                          UprightSensorH))
+    return false;
+
+  if (Thumb.tformat == LIBRAW_THUMBNAIL_JPEG) {
+    TJpegGraphic Jpeg;
+    TBytesStream Bytes(Thumb.thumb, Thumb.tlength);
+    try {
+      Jpeg.LoadImageFromStream(Bytes, 1);
+    } catch (const Exception&) {
+      return false; // a damaged preview: the sensor's picture instead
+    }
+    Graphic.TakeImage(Jpeg);
+  } else {
+    // Bitmap previews: rows of 8- or 16-bit samples, grey or RGB, top first.
+    const int Colors = Thumb.tcolors;
+    const size_t SampleBytes = Thumb.tformat == LIBRAW_THUMBNAIL_BITMAP16 ? 2 : 1;
+    if ((Colors != 1 && Colors != 3) || W <= 0 || H <= 0 || !PixelsAllowed(W, H) ||
+        uint64_t(W) * uint64_t(H) * uint64_t(Colors) * SampleBytes > Thumb.tlength)
+      return false;
+    Graphic.NewImage(W, H, Colors == 3 ? ifTrueColor : ifGray256, nullptr, 0, 0);
+    const uint8_t* Src = reinterpret_cast<const uint8_t*>(Thumb.thumb);
+    const size_t RowBytes = size_t(W) * size_t(Colors) * SampleBytes;
+    for (int y = 0; y < H; ++y) {
+      const uint8_t* S = Src + size_t(y) * RowBytes;
+      uint8_t* D = Graphic.ScanLine(y);
+      for (int x = 0; x < W; ++x) {
+        for (int c = 0; c < Colors; ++c) {
+          uint8_t V;
+          if (SampleBytes == 2) {
+            uint16_t Sample;
+            std::memcpy(&Sample, S + (size_t(x) * Colors + c) * 2, 2);
+            V = uint8_t(Sample >> 8);
+          } else {
+            V = S[size_t(x) * Colors + c];
+          }
+          // RGB samples into the image's blue-green-red order.
+          D[size_t(x) * Colors + (Colors == 3 ? 2 - c : 0)] = V;
+        }
+      }
+    }
+  }
+  if (!Graphic.ColorDescription() && PreviewInAdobeRgb(Raw)) Graphic.SetColorDescription(AdobeRgb());
+  if (OrientationEnabled()) OrientImage(Graphic, Turn);
+  return true;
+}
+
+// Develops the sensor's picture of an open RAW file into Graphic.
+void Develop(TDibGraphic& Graphic, TRawSession& Session, size_t FileSize, int Orientation) {
+  LibRaw& Raw = *Session.Raw;
+  const libraw_image_sizes_t& S = Raw.imgdata.sizes;
+  const libraw_internal_data_t& Internal = *Raw.get_internal_data_pointer();
+
+  // The file must hold enough bytes for the sensor data it claims.
+  const uint64_t Samples = uint64_t(S.raw_width) * uint64_t(S.raw_height) *
+                           std::max(1u, Internal.unpacker_data.tiff_samples);
+  const INT64 DataOffset = Internal.unpacker_data.data_offset;
+  const uint64_t DataBytes =
+      DataOffset <= 0 ? FileSize
+                      : (uint64_t(DataOffset) < FileSize ? FileSize - uint64_t(DataOffset) : 0);
+  if (DataBytes < Samples / kSamplesPerDataByte)
+    Fail("the file holds " + std::to_string(DataBytes) + " bytes of sensor data, too few for its " +
+         std::to_string(S.raw_width) + " x " + std::to_string(S.raw_height) + " sensor picture");
+
+  // Half size when that still fills the screen: a quarter of the work and of
+  // libraw's memory.
+  const bool Turns = Orientation >= 5;
+  int ScreenW = 0, ScreenH = 0;
+  ScreenPixelSize(ScreenW, ScreenH);
+  const int HalfW = (Turns ? S.height : S.width) / 2;
+  const int HalfH = (Turns ? S.width : S.height) / 2;
+  const bool Half = HalfW >= ScreenW || HalfH >= ScreenH;
+
+  libraw_output_params_t& P = Raw.imgdata.params;
+  P.half_size = Half ? 1 : 0;
+  P.use_camera_wb = 1;
+  P.output_color = 1; // sRGB
+  P.output_bps = 8;
+  P.user_flip = 0; // turned below, by the rule every format follows
+
+  // libraw's working memory: the sensor data (one 16-bit sample per photo
+  // site, or four for pictures that are not a colour mosaic) and the picture
+  // it develops (four 16-bit channels per pixel), held from the budget.
+  const uint64_t RawBytes = uint64_t(S.raw_width) * uint64_t(S.raw_height) *
+                            (Raw.imgdata.idata.filters ? 2 : 8);
+  const uint64_t ImageBytes =
+      uint64_t(Half ? (S.width + 1) / 2 : S.width) * uint64_t(Half ? (S.height + 1) / 2 : S.height) * 8;
+  TMemoryReservation Working(RawBytes + ImageBytes);
+  if (!Working || !MemoryCanBeHad(RawBytes + ImageBytes))
+    Fail("not enough memory to develop a " + std::to_string(S.width) + " x " +
+         std::to_string(S.height) + " picture");
+  P.max_raw_memory_mb = unsigned(std::min<uint64_t>(RawBytes / (1024 * 1024) + 1,
+                                                    uint64_t(LIBRAW_MAX_ALLOC_MB_DEFAULT)));
+
+  int Code = Raw.unpack();
+  if (Code != LIBRAW_SUCCESS) Fail(libraw_strerror(Code));
+  if (Session.DataErrors > 0) Fail("the sensor data is damaged or cut short");
+  Code = Raw.dcraw_process();
+  if (Code != LIBRAW_SUCCESS) Fail(libraw_strerror(Code));
+  if (Session.DataErrors > 0) Fail("the sensor data is damaged or cut short");
+
+  int W = 0, H = 0, Colors = 0, Bits = 0;
+  Raw.get_mem_image_format(&W, &H, &Colors, &Bits);
+  if (W <= 0 || H <= 0 || Bits != 8 || (Colors != 1 && Colors != 3))
+    Fail("libraw developed an unexpected picture (" + std::to_string(W) + " x " +
+         std::to_string(H) + ", " + std::to_string(Colors) + " x " + std::to_string(Bits) +
+         " bits)");
+  if (!PixelsAllowed(W, H)) throw ERawError(PixelLimitMessage(W, H));
+  Graphic.NewImage(W, H, Colors == 3 ? ifTrueColor : ifGray256, nullptr, 0, 0);
+  // Rows top first, blue-green-red: the image's top row is its last in
+  // memory, so the copy walks the rows backwards.
+  Code = Raw.copy_mem_image(Graphic.ScanLine(0), -Graphic.BytesPerRow(), 1);
+  if (Code != LIBRAW_SUCCESS) Fail(libraw_strerror(Code));
+  if (OrientationEnabled()) OrientImage(Graphic, Orientation);
+}
+
+} // namespace
+
+void TRawGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
+  FSource = rsNone;
+  const TStreamBytes Bytes(Stream);
+  if (Bytes.Size() == 0) Fail("the file is empty");
+  TRawSession Session;
+  LibRaw& Raw = *Session.Raw;
+  // libraw reads the buffer only; its interface is not const.
+  const int Code = Raw.open_buffer(const_cast<uint8_t*>(Bytes.Data()), Bytes.Size());
+  if (Code != LIBRAW_SUCCESS) Fail(libraw_strerror(Code));
+
+  const libraw_image_sizes_t& S = Raw.imgdata.sizes;
+  // Above the pixel limit: refused before libraw takes any memory for it.
+  if (!PixelsAllowed(S.width, S.height)) throw ERawError(PixelLimitMessage(S.width, S.height));
+  if (!PixelsAllowed(S.raw_width, S.raw_height))
+    throw ERawError(PixelLimitMessage(S.raw_width, S.raw_height));
+  if (S.width == 0 || S.height == 0) Fail("the file holds no picture");
+  const int Orientation = RawFlipToOrientation(S.flip);
+
+  if (LoadPreview(*this, Session, Bytes.Size(), Orientation, S.width, S.height)) {
+    FSource = rsPreview;
+    return;
+  }
+  Develop(*this, Session, Bytes.Size(), Orientation);
+  FSource = rsDeveloped;
+}
