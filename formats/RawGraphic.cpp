@@ -8,11 +8,14 @@
 
 #include <libraw/libraw.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -26,12 +29,49 @@ namespace {
 // carry is refused before libraw takes memory and time for them.
 constexpr uint64_t kSamplesPerDataByte = 256;
 
+// libraw develops with OpenMP. Its thread team costs more than it gains on
+// small pictures (tens of milliseconds on a busy machine for a picture that
+// takes a few alone), so those are developed on the calling thread only;
+// large ones use a thread per processor. The count is a setting of the
+// calling thread in the OpenMP runtime libraw was built with, looked up among
+// the runtimes already loaded (none when libraw uses no OpenMP).
+constexpr uint64_t kThreadedDevelopPixels = 2000000;
+
+void SetDevelopThreads(bool Threaded) {
+  using TSetThreads = void (*)(int);
+  using TProcs = int (*)();
+  struct TRuntime {
+    TSetThreads Set = nullptr;
+    TProcs Procs = nullptr;
+  };
+  static const std::vector<TRuntime> Runtimes = [] {
+    std::vector<TRuntime> Found;
+    for (const char* Name : {"libgomp.so.1", "libomp.so.5", "libomp.so"}) {
+      void* Library = ::dlopen(Name, RTLD_NOW | RTLD_NOLOAD);
+      if (!Library) continue;
+      TRuntime R;
+      R.Set = reinterpret_cast<TSetThreads>(::dlsym(Library, "omp_set_num_threads"));
+      R.Procs = reinterpret_cast<TProcs>(::dlsym(Library, "omp_get_num_procs"));
+      if (R.Set && R.Procs) Found.push_back(R);
+    }
+    return Found;
+  }();
+  for (const TRuntime& R : Runtimes)
+    R.Set(Threaded ? std::max(1, R.Procs()) : 1);
+}
+
 // One libraw object for one load. The object is large (its work areas are
 // members), so it lives on the heap; libraw's messages on the standard error
 // are replaced by counting what it reports.
 struct TRawSession {
   std::unique_ptr<LibRaw> Raw;
   int DataErrors = 0;
+
+  // Directories (as libraw numbers them in the tag it reports) whose
+  // CFARepeatPatternDim is 6 x 6.
+  std::vector<int> SixBySix;
+  // Why the open was stopped from OnTag, or "".
+  std::string Stopped;
 
   TRawSession() {
     try {
@@ -41,6 +81,35 @@ struct TRawSession {
     }
     Raw->set_dataerror_handler(&OnDataError, this);
     Raw->set_memerror_handler(&OnMemoryError, this);
+    Raw->set_exifparser_handler(&OnTag, this);
+  }
+  // libraw 0.20 reports every tag of a TIFF directory here before it reads
+  // it. A CFAPattern of 36 entries (an X-Trans mosaic) is safe only after a
+  // 6 x 6 CFARepeatPatternDim in the same directory: without one, libraw
+  // reads it past the end of its own pattern array and crashes (found by
+  // fuzzing; a file of 264 bytes is enough). Such a file is stopped with
+  // libraw's own exception for corrupt data, which ends the open cleanly.
+  static void OnTag(void* Self, int Tag, int /*Type*/, int Count, unsigned Order, void* Stream,
+                    INT64 /*Base*/) {
+    auto& Session = *static_cast<TRawSession*>(Self);
+    const int Number = Tag & 0xFFFF;
+    const int Directory = Tag >> 16;
+    if (Number == 33421 && Count == 2) {
+      auto* In = static_cast<LibRaw_abstract_datastream*>(Stream);
+      const INT64 At = In->tell();
+      uint8_t B[4] = {};
+      const bool Read = In->read(B, 1, 4) == 4;
+      In->seek(At, SEEK_SET);
+      const bool Big = Order == 0x4D4D;
+      const int Rows = Big ? (B[0] << 8 | B[1]) : (B[1] << 8 | B[0]);
+      const int Columns = Big ? (B[2] << 8 | B[3]) : (B[3] << 8 | B[2]);
+      if (Read && Rows == 6 && Columns == 6) Session.SixBySix.push_back(Directory);
+    } else if (Number == 33422 && Count == 36 &&
+               std::find(Session.SixBySix.begin(), Session.SixBySix.end(), Directory) ==
+                   Session.SixBySix.end()) {
+      Session.Stopped = "a colour filter pattern of 36 entries without its 6 x 6 repeat";
+      throw LIBRAW_EXCEPTION_IO_CORRUPT;
+    }
   }
   static void OnDataError(void* Self, const char*, const int) {
     ++static_cast<TRawSession*>(Self)->DataErrors;
@@ -259,13 +328,16 @@ void Develop(TDibGraphic& Graphic, TRawSession& Session, size_t FileSize, int Or
                             (Raw.imgdata.idata.filters ? 2 : 8);
   const uint64_t ImageBytes =
       uint64_t(Half ? (S.width + 1) / 2 : S.width) * uint64_t(Half ? (S.height + 1) / 2 : S.height) * 8;
+  // libraw's own bound on the sensor data it takes: what the budget has left,
+  // at most libraw's default.
+  P.max_raw_memory_mb = unsigned(std::clamp<uint64_t>(TMemoryBudget::Available() >> 20, 1,
+                                                      uint64_t(LIBRAW_MAX_ALLOC_MB_DEFAULT)));
   TMemoryReservation Working(RawBytes + ImageBytes);
   if (!Working || !MemoryCanBeHad(RawBytes + ImageBytes))
     Fail("not enough memory to develop a " + std::to_string(S.width) + " x " +
          std::to_string(S.height) + " picture");
-  P.max_raw_memory_mb = unsigned(std::min<uint64_t>(RawBytes / (1024 * 1024) + 1,
-                                                    uint64_t(LIBRAW_MAX_ALLOC_MB_DEFAULT)));
 
+  SetDevelopThreads(uint64_t(S.width) * uint64_t(S.height) >= kThreadedDevelopPixels);
   int Code = Raw.unpack();
   if (Code != LIBRAW_SUCCESS) Fail(libraw_strerror(Code));
   if (Session.DataErrors > 0) Fail("the sensor data is damaged or cut short");
@@ -298,6 +370,7 @@ void TRawGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   LibRaw& Raw = *Session.Raw;
   // libraw reads the buffer only; its interface is not const.
   const int Code = Raw.open_buffer(const_cast<uint8_t*>(Bytes.Data()), Bytes.Size());
+  if (!Session.Stopped.empty()) Fail(Session.Stopped);
   if (Code != LIBRAW_SUCCESS) Fail(libraw_strerror(Code));
 
   const libraw_image_sizes_t& S = Raw.imgdata.sizes;

@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
       {"jpeg_exif_preview.dng", TDng{32, 24, false, 6, {JpegExif}, false}},
       {"upright_preview.dng", TDng{32, 24, false, 6, {Upright}, false}},
       {"bitmap_first.dng", TDng{32, 24, false, 8, {Bitmap, Jpeg}, true}},
+      {"adobe_rgb_exif.dng", TDng{32, 24, false, 1, {Jpeg}, false, 2}},
   };
   for (const TFile& F : Files) {
     const std::string Path = std::string(argv[1]) + "/" + F.Name;

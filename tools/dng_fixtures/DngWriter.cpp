@@ -31,6 +31,7 @@ void StoredPixelOf(int Orientation, int X, int Y, int StoredW, int StoredH, int&
 }
 
 std::vector<uint8_t> PreviewPixels(const TPreview& P, int FileOrientation) {
+  if (!P.Pixels.empty()) return P.Pixels;
   std::vector<uint8_t> Rgb(size_t(P.Width) * size_t(P.Height) * 3);
   const bool Turned = P.Upright && FileOrientation >= 5;
   const int StoredW = Turned ? P.Height : P.Width, StoredH = Turned ? P.Width : P.Height;
@@ -182,8 +183,19 @@ std::string WriteDng(const std::string& Path, const TDng& S) {
   const bool PreviewFirst = S.PreviewFirst && !S.Previews.empty();
   const size_t Subs = S.Previews.size(); // the sensor replaces the first preview there
   std::vector<uint64_t> Offsets(Subs, 0);
+  // The EXIF directory goes first: the first directory points to it.
+  uint64_t Exif = 0;
+  if (S.ExifColorSpace > 0) {
+    if (TIFFCreateEXIFDirectory(T) != 0 ||
+        !TIFFSetField(T, EXIFTAG_COLORSPACE, uint16_t(S.ExifColorSpace)) ||
+        !TIFFWriteCustomDirectory(T, &Exif))
+      Error = "cannot write the EXIF directory";
+    TIFFFreeDirectory(T);
+    TIFFCreateDirectory(T);
+  }
   // libtiff takes a directory's tags only before its first pixels.
   SetDngTags(T, S);
+  if (Exif != 0) TIFFSetField(T, TIFFTAG_EXIFIFD, Exif);
   if (Subs > 0) TIFFSetField(T, TIFFTAG_SUBIFD, uint16_t(Subs), Offsets.data());
   if (PreviewFirst)
     SetPreviewDirectory(T, S.Previews[0], S.Orientation, Error);

@@ -30,6 +30,9 @@ struct TPreview {
   // and the pattern is the stored one turned by the file's orientation.
   bool Upright = false;
   int Quality = 90;
+  // The preview's own RGB rows (top first) in place of the pattern, when not
+  // empty: Width x Height x 3 bytes.
+  std::vector<uint8_t> Pixels = {};
 };
 
 struct TDng {
@@ -42,6 +45,9 @@ struct TDng {
   // is the file's first directory instead, and the sensor picture a sub-image.
   std::vector<TPreview> Previews;
   bool PreviewFirst = false;
+  // An EXIF directory with this ColorSpace value (1 sRGB, 2 Adobe RGB, as
+  // some cameras write it); 0: none.
+  int ExifColorSpace = 0;
 };
 
 // Writes Spec to Path; "" on success, else what failed.
