@@ -60,11 +60,25 @@ void SetDevelopThreads(bool Threaded) {
     R.Set(Threaded ? std::max(1, R.Procs()) : 1);
 }
 
+// libraw, with a look at how it would read the preview. libraw 0.20 reads
+// previews it takes for layered bitmaps (what a preview directory without a
+// compression it knows becomes) three times over into the buffer it made for
+// one: the heap is corrupted (found by fuzzing). Only JPEG previews and plain
+// 8- and 16-bit bitmaps are read.
+class TLibRaw : public LibRaw {
+public:
+  TLibRaw() : LibRaw(LIBRAW_OPTIONS_NONE) {}
+  bool PreviewReadable() const {
+    return write_thumb == &TLibRaw::jpeg_thumb || write_thumb == &TLibRaw::ppm_thumb ||
+           write_thumb == &TLibRaw::ppm16_thumb;
+  }
+};
+
 // One libraw object for one load. The object is large (its work areas are
 // members), so it lives on the heap; libraw's messages on the standard error
 // are replaced by counting what it reports.
 struct TRawSession {
-  std::unique_ptr<LibRaw> Raw;
+  std::unique_ptr<TLibRaw> Raw;
   int DataErrors = 0;
 
   // Directories (as libraw numbers them in the tag it reports) whose
@@ -75,7 +89,7 @@ struct TRawSession {
 
   TRawSession() {
     try {
-      Raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
+      Raw = std::make_unique<TLibRaw>();
     } catch (const std::bad_alloc&) {
       Fail("out of memory");
     }
@@ -84,26 +98,35 @@ struct TRawSession {
     Raw->set_exifparser_handler(&OnTag, this);
   }
   // libraw 0.20 reports every tag of a TIFF directory here before it reads
-  // it. A CFAPattern of 36 entries (an X-Trans mosaic) is safe only after a
-  // 6 x 6 CFARepeatPatternDim in the same directory: without one, libraw
-  // reads it past the end of its own pattern array and crashes (found by
-  // fuzzing; a file of 264 bytes is enough). Such a file is stopped with
+  // it (EXIF tags come as directory 0). A CFAPattern of 36 entries (an
+  // X-Trans mosaic) without a 6 x 6 CFARepeatPatternDim before it in the same
+  // directory crashes it: it reads the pattern past the end of its own array
+  // (found by fuzzing; 264 bytes are enough). Such a file is stopped with
   // libraw's own exception for corrupt data, which ends the open cleanly.
   static void OnTag(void* Self, int Tag, int /*Type*/, int Count, unsigned Order, void* Stream,
                     INT64 /*Base*/) {
     auto& Session = *static_cast<TRawSession*>(Self);
     const int Number = Tag & 0xFFFF;
     const int Directory = Tag >> 16;
-    if (Number == 33421 && Count == 2) {
-      auto* In = static_cast<LibRaw_abstract_datastream*>(Stream);
+    if (Directory == 0 || Count < 1) return;
+    auto* In = static_cast<LibRaw_abstract_datastream*>(Stream);
+    // The first values of the tag, where libraw is about to read them.
+    auto Read = [In, Order](int Bytes, uint32_t* Values, int N) {
       const INT64 At = In->tell();
-      uint8_t B[4] = {};
-      const bool Read = In->read(B, 1, 4) == 4;
+      uint8_t B[8] = {};
+      const bool Ok = In->read(B, 1, size_t(Bytes) * size_t(N)) == int(Bytes * N);
       In->seek(At, SEEK_SET);
-      const bool Big = Order == 0x4D4D;
-      const int Rows = Big ? (B[0] << 8 | B[1]) : (B[1] << 8 | B[0]);
-      const int Columns = Big ? (B[2] << 8 | B[3]) : (B[3] << 8 | B[2]);
-      if (Read && Rows == 6 && Columns == 6) Session.SixBySix.push_back(Directory);
+      for (int i = 0; i < N; ++i) {
+        const uint8_t* V = B + i * Bytes;
+        Values[i] = Bytes == 2 ? (Order == 0x4D4D ? uint32_t(V[0] << 8 | V[1]) : uint32_t(V[1] << 8 | V[0]))
+                               : (Order == 0x4D4D ? uint32_t(V[0]) << 24 | V[1] << 16 | V[2] << 8 | V[3]
+                                                  : uint32_t(V[3]) << 24 | V[2] << 16 | V[1] << 8 | V[0]);
+      }
+      return Ok;
+    };
+    uint32_t V[2] = {};
+    if (Number == 33421 && Count == 2) {
+      if (Read(2, V, 2) && V[0] == 6 && V[1] == 6) Session.SixBySix.push_back(Directory);
     } else if (Number == 33422 && Count == 36 &&
                std::find(Session.SixBySix.begin(), Session.SixBySix.end(), Directory) ==
                    Session.SixBySix.end()) {
@@ -213,7 +236,7 @@ bool LoadPreview(TDibGraphic& Graphic, TRawSession& Session, size_t FileSize, in
   // The preview's bytes must lie inside the file before libraw reads them.
   const INT64 Offset = Raw.get_internal_data_pointer()->internal_data.toffset;
   if (Thumb.tlength == 0 || Offset <= 0 || uint64_t(Offset) >= FileSize ||
-      Thumb.tlength > FileSize - uint64_t(Offset))
+      Thumb.tlength > FileSize - uint64_t(Offset) || !Session.Raw->PreviewReadable())
     return false;
   if (Raw.unpack_thumb() != LIBRAW_SUCCESS || !Thumb.thumb) return false;
 

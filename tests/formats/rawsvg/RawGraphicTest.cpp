@@ -310,25 +310,45 @@ TEST_F(RawGraphicTest, TinyFileClaimingAHugeSensorIsRefusedBeforeDecoding) {
   ::alarm(0);
 }
 
-// libraw 0.20 reads a colour filter pattern of 36 entries (an X-Trans
-// mosaic) past the end of its own array unless a 6 x 6 repeat came first in
-// the same directory, and crashes: such files are stopped while libraw reads
-// their tags. The fuzzer found it with one byte changed in the claim below.
-TEST_F(RawGraphicTest, ColourFilterPatternThatCrashesLibrawIsStopped) {
-  std::string Bytes = hostile::Dng(64, 48);
-  const size_t Pattern = Bytes.find(std::string("\x8E\x82\x01\x00\x04\x00\x00\x00", 8));
+// Two kinds of TIFF directory crash libraw 0.20 (the fuzzer found both, each
+// one changed field away from a fixture): a colour filter pattern of 36
+// entries (an X-Trans mosaic) without a 6 x 6 repeat before it, stopped
+// while libraw reads the tags; and a bitmap preview with a compression libraw
+// does not know (0 here), which it would read as a layered bitmap three times
+// over into its buffer: that preview is not read, the sensor's picture is
+// developed instead.
+TEST_F(RawGraphicTest, DirectoriesThatCrashLibrawAreKeptFromIt) {
+  std::string Pattern36 = hostile::Dng(64, 48);
+  const size_t Pattern = Pattern36.find(std::string("\x8E\x82\x01\x00\x04\x00\x00\x00", 8));
   ASSERT_NE(Pattern, std::string::npos);
-  Bytes[Pattern + 4] = 36;
-  EXPECT_EQ(DecodeFailure(Bytes, "dng"),
+  Pattern36[Pattern + 4] = 36;
+
+  TPreview Bitmap{24, 16};
+  Bitmap.Kind = TPreview::pkBitmap;
+  std::string Compression0 = ReadFile(WriteDng("c0.dng", TDng{32, 24, false, 1, {Bitmap}, true}));
+  const std::string Uncompressed("\x03\x01\x03\x00\x01\x00\x00\x00\x01\x00", 10);
+  const size_t Compression = Compression0.find(Uncompressed); // the preview's directory comes first
+  ASSERT_NE(Compression, std::string::npos);
+  Compression0[Compression + 8] = 0;
+
+  EXPECT_EQ(DecodeFailure(Pattern36, "dng"),
             "ERawError: Camera RAW: a colour filter pattern of 36 entries without its 6 x 6 repeat");
-  // With its 6 x 6 repeat (and 36 entries inside the file) libraw reads it;
-  // what it makes of this sensor data is its own business.
-  const size_t Repeat = Bytes.find(std::string("\x8D\x82\x03\x00\x02\x00\x00\x00\x02\x00\x02\x00", 12));
+  TBytesStream Stream(Compression0.data(), int64_t(Compression0.size()));
+  TRawGraphic Developed;
+  Developed.LoadFromStream(Stream);
+  EXPECT_EQ(Developed.Source(), TRawGraphic::rsDeveloped);
+  EXPECT_EQ(Developed.Width(), 32);
+
+  // With its 6 x 6 repeat (and 36 entries inside the file) libraw reads the
+  // pattern; what it makes of this sensor data is its own business.
+  const size_t Repeat =
+      Pattern36.find(std::string("\x8D\x82\x03\x00\x02\x00\x00\x00\x02\x00\x02\x00", 12));
   ASSERT_NE(Repeat, std::string::npos);
-  Bytes[Repeat + 8] = Bytes[Repeat + 10] = 6;
-  Bytes[Pattern + 8] = char(200); // the entries at offset 200, inside the file
-  Bytes[Pattern + 9] = Bytes[Pattern + 10] = Bytes[Pattern + 11] = 0;
-  EXPECT_THAT(DecodeFailure(Bytes, "dng"), ::testing::Not(::testing::HasSubstr("colour filter pattern")));
+  Pattern36[Repeat + 8] = Pattern36[Repeat + 10] = 6;
+  Pattern36[Pattern + 8] = char(200); // the entries at offset 200, inside the file
+  Pattern36[Pattern + 9] = Pattern36[Pattern + 10] = Pattern36[Pattern + 11] = 0;
+  EXPECT_THAT(DecodeFailure(Pattern36, "dng"),
+              ::testing::Not(::testing::HasSubstr("colour filter pattern")));
 }
 
 TEST_F(RawGraphicTest, DevelopingStaysWithinTheMemoryBudget) {
