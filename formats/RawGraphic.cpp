@@ -109,24 +109,17 @@ struct TRawSession {
     const int Number = Tag & 0xFFFF;
     const int Directory = Tag >> 16;
     if (Directory == 0 || Count < 1) return;
-    auto* In = static_cast<LibRaw_abstract_datastream*>(Stream);
-    // The first values of the tag, where libraw is about to read them.
-    auto Read = [In, Order](int Bytes, uint32_t* Values, int N) {
-      const INT64 At = In->tell();
-      uint8_t B[8] = {};
-      const bool Ok = In->read(B, 1, size_t(Bytes) * size_t(N)) == int(Bytes * N);
-      In->seek(At, SEEK_SET);
-      for (int i = 0; i < N; ++i) {
-        const uint8_t* V = B + i * Bytes;
-        Values[i] = Bytes == 2 ? (Order == 0x4D4D ? uint32_t(V[0] << 8 | V[1]) : uint32_t(V[1] << 8 | V[0]))
-                               : (Order == 0x4D4D ? uint32_t(V[0]) << 24 | V[1] << 16 | V[2] << 8 | V[3]
-                                                  : uint32_t(V[3]) << 24 | V[2] << 16 | V[1] << 8 | V[0]);
-      }
-      return Ok;
-    };
-    uint32_t V[2] = {};
     if (Number == 33421 && Count == 2) {
-      if (Read(2, V, 2) && V[0] == 6 && V[1] == 6) Session.SixBySix.push_back(Directory);
+      // The two values, where libraw is about to read them.
+      auto* In = static_cast<LibRaw_abstract_datastream*>(Stream);
+      const INT64 At = In->tell();
+      uint8_t B[4] = {};
+      const bool Read = In->read(B, 1, 4) == 4;
+      In->seek(At, SEEK_SET);
+      const bool Big = Order == 0x4D4D;
+      const int Rows = Big ? (B[0] << 8 | B[1]) : (B[1] << 8 | B[0]);
+      const int Columns = Big ? (B[2] << 8 | B[3]) : (B[3] << 8 | B[2]);
+      if (Read && Rows == 6 && Columns == 6) Session.SixBySix.push_back(Directory);
     } else if (Number == 33422 && Count == 36 &&
                std::find(Session.SixBySix.begin(), Session.SixBySix.end(), Directory) ==
                    Session.SixBySix.end()) {
