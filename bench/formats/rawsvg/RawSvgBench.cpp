@@ -23,6 +23,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -71,14 +72,14 @@ std::string MakeDng(bool WithPreview) {
     Preview.Pixels = Photo();
     Spec.Previews.push_back(std::move(Preview));
   }
-  char Name[] = "/tmp/imbrel-raw-bench-XXXXXX";
-  const int Fd = ::mkstemp(Name);
+  std::string Name = (std::filesystem::temp_directory_path() / "imbrel-raw-bench-XXXXXX").string();
+  const int Fd = ::mkstemp(Name.data());
   if (Fd < 0) std::abort();
   ::close(Fd);
   const std::string Error = dngfixture::WriteDng(Name, Spec);
   std::stringstream Bytes;
   Bytes << std::ifstream(Name, std::ios::binary).rdbuf();
-  std::remove(Name);
+  std::remove(Name.c_str());
   if (!Error.empty()) {
     std::fprintf(stderr, "%s\n", Error.c_str());
     std::abort();
