@@ -3,6 +3,7 @@
 #include "formats/ExifReader.h"
 #include "formats/JpegGraphic.h"
 #include "imaging/Orientation.h"
+#include "platform/ByteReader.h"
 #include "platform/Memory.h"
 #include "platform/MemoryBudget.h"
 
@@ -145,33 +146,37 @@ struct TJpegFacts {
 
 TJpegFacts ScanJpeg(const uint8_t* Data, size_t Size) {
   TJpegFacts Facts;
-  if (Size < 4 || Data[0] != 0xFF || Data[1] != 0xD8) return Facts;
-  size_t Pos = 2;
-  while (Pos + 4 <= Size) {
-    if (Data[Pos] != 0xFF) return Facts;
-    const uint8_t Marker = Data[Pos + 1];
-    if (Marker == 0xFF) { // fill byte
-      ++Pos;
-      continue;
-    }
-    if (Marker == 0xD9 || Marker == 0xDA) return Facts; // end of image, start of scan
-    if (Marker == 0x01 || (Marker >= 0xD0 && Marker <= 0xD7)) {
-      Pos += 2; // markers without a length
-      continue;
-    }
-    const size_t Length = size_t(Data[Pos + 2]) << 8 | Data[Pos + 3];
-    if (Length < 2 || Length > Size - Pos - 2) return Facts;
-    const uint8_t* Payload = Data + Pos + 4;
-    const size_t PayloadSize = Length - 2;
+  TByteReader In(Data, Size);
+  auto Be16 = [&In] {
+    const uint8_t High = In.U8();
+    const uint8_t Low = In.U8();
+    return uint16_t(High << 8 | Low);
+  };
+  if (Be16() != 0xFFD8) return Facts; // start of image
+  while (!In.Failed()) {
+    if (In.U8() != 0xFF) return Facts;
+    uint8_t Marker = In.U8();
+    while (Marker == 0xFF && !In.Failed()) // fill bytes
+      Marker = In.U8();
+    if (In.Failed() || Marker == 0xD9 || Marker == 0xDA) return Facts; // end of image, start of scan
+    if (Marker == 0x01 || (Marker >= 0xD0 && Marker <= 0xD7)) continue; // no length
+    const uint16_t Length = Be16();
+    if (Length < 2) return Facts;
+    const size_t PayloadSize = Length - 2u;
+    const uint8_t* Payload = In.Bytes(PayloadSize);
+    if (!Payload) return Facts;
     const bool FrameHeader = Marker >= 0xC0 && Marker <= 0xCF && Marker != 0xC4 &&
                              Marker != 0xC8 && Marker != 0xCC;
     if (FrameHeader && PayloadSize >= 5) {
-      Facts.Height = int(Payload[1]) << 8 | Payload[2];
-      Facts.Width = int(Payload[3]) << 8 | Payload[4];
+      // Precision, then height and width, big-endian.
+      TByteReader Frame(Payload, PayloadSize);
+      Frame.Skip(1);
+      const uint8_t H1 = Frame.U8(), H0 = Frame.U8(), W1 = Frame.U8(), W0 = Frame.U8();
+      Facts.Height = H1 << 8 | H0;
+      Facts.Width = W1 << 8 | W0;
     } else if (Marker == 0xE1 && Facts.Orientation == 0) {
       Facts.Orientation = ExifOrientation(Payload, PayloadSize);
     }
-    Pos += 2 + Length;
   }
   return Facts;
 }
