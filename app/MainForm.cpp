@@ -61,9 +61,11 @@ TfrmMain::TfrmMain(std::vector<std::string> Args, QWidget* Parent)
           &TImageScrollBox::LayOut)) {
   // The worker only starts a timer of this thread, by a queued call that Qt
   // makes and frees itself: the picture is taken here.
-  // The screen's resolution, read here once for decodes on the worker.
+  // The screen's resolution and size, read here once for decodes on the worker.
   ScreenLogPixelsX();
   ScreenLogPixelsY();
+  int ScreenW = 0, ScreenH = 0;
+  ScreenPixelSize(ScreenW, ScreenH);
   auto* Ready = new QTimer(this);
   Ready->setSingleShot(true);
   Ready->setInterval(0);

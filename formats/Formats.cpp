@@ -9,5 +9,6 @@ void RegisterImageFormats() {
     RegisterLibraryFormats();
     RegisterIconMetaFormats();
     RegisterHeifJxlFormats();
+    RegisterRawSvgFormats();
   });
 }

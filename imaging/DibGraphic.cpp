@@ -287,6 +287,29 @@ const TPalette* TDibGraphic::PaletteHandle() {
 
 // --- Assign
 
+void TDibGraphic::TakeImage(TDibGraphic& Source) {
+  if (&Source == this) return;
+  ClearImage();
+  if (Source.GetEmpty()) return;
+  // Pending drawing goes into the pixels before they change hands, and the
+  // source's canvas must not outlive its claim on them.
+  Source.FlushCanvas();
+  Source.FCanvas.reset();
+  FImageFormat = Source.FImageFormat;
+  FBitmapInfo = Source.FBitmapInfo;
+  FLogPalette = Source.FLogPalette;
+  FBytesPerRow = Source.FBytesPerRow;
+  FStorage = std::move(Source.FStorage);
+  FBits = FStorage.Data();
+  FPixelReader = Source.FPixelReader;
+  FPixelWriter = Source.FPixelWriter;
+  FColorDescription = Source.FColorDescription;
+  Source.ClearImage();
+  if (FImageFormat != ifTrueColor)
+    FConverter = std::make_unique<TRgbToPaletteConverter>(&FLogPalette);
+  FCanvas = std::make_unique<TDibCanvas>(DibView(), FConverter.get());
+}
+
 void TDibGraphic::AssignFromDib(const TDibGraphic* Source) {
   if (Source == this) return;
   ClearImage();

@@ -342,6 +342,12 @@ public:
   void FlushCanvas() const;
 
   void ClearImage();
+  // Takes over Source's picture without copying its pixels: size, layout,
+  // palette, resolution, pixel storage and colour description. Source is left
+  // empty; frames and the settings of either class stay where they are. For
+  // readers that decode through another format class (a camera RAW's JPEG
+  // preview).
+  void TakeImage(TDibGraphic& Source);
   // Copies a platform bitmap's pixels and palette (16 and 32 bits become true colour).
   void AssignBitmapHandle(const TBitmapHandle& Bitmap);
 

@@ -200,6 +200,44 @@ inline std::string Tiff(uint32_t W, uint32_t H) {
   return S;
 }
 
+// A little-endian DNG whose sensor picture of W x H (a red-green-blue mosaic
+// of 16-bit samples, lossless JPEG) has 64 bytes of data.
+inline std::string Dng(uint32_t W, uint32_t H) {
+  std::string S = "II*";
+  S += char(0);
+  Le32(S, 8);
+  // Tag, type (1 byte, 3 short, 4 long), count, value (inline).
+  const uint32_t Tags[][4] = {{254, 4, 1, 0},          {256, 4, 1, W},         {257, 4, 1, H},
+                              {258, 3, 1, 16},         {259, 3, 1, 7},         {262, 3, 1, 32803},
+                              {273, 4, 1, 200},        {277, 3, 1, 1},         {278, 4, 1, H},
+                              {279, 4, 1, 64},         {33421, 3, 2, 0x20002}, {33422, 1, 4, 0x02010100},
+                              {50706, 1, 4, 0x00000401}};
+  Le16(S, 13);
+  for (const auto& T : Tags) {
+    Le16(S, T[0]);
+    Le16(S, T[1]);
+    Le32(S, T[2]);
+    if (T[1] == 3 && T[2] == 1) {
+      Le16(S, T[3]);
+      Le16(S, 0);
+    } else {
+      Le32(S, T[3]);
+    }
+  }
+  Le32(S, 0);
+  S.append(200 - S.size(), '\0');
+  S.append("\xFF\xD8\xFF\xC3", 4); // a lossless JPEG starts, then ends
+  S.append(60, '\x40');
+  return S;
+}
+
+// An SVG document of W x H pixels holding one rectangle.
+inline std::string Svg(uint32_t W, uint32_t H) {
+  const std::string Ws = std::to_string(W), Hs = std::to_string(H);
+  return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Ws + "\" height=\"" + Hs +
+         "\"><rect width=\"" + Ws + "\" height=\"" + Hs + "\" fill=\"red\"/></svg>";
+}
+
 // A GIF (the platform's reader) with a logical screen and one image of W x H.
 inline std::string Gif(uint32_t W, uint32_t H) {
   std::string S = "GIF89a";

@@ -57,6 +57,8 @@ const std::vector<TClaim>& Claims() {
       {"jxl", hostile::Jxl, "EJxlError"},
       {"ico", hostile::IcoPng, "EIconError"},
       {"ico", hostile::IcoBitmapPng, "EIconError"},
+      {"dng", hostile::Dng, "ERawError"},
+      {"svg", hostile::Svg, "ESvgError"},
   };
   return List;
 }
