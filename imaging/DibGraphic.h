@@ -361,7 +361,31 @@ public:
   // Adds a frame (taking it over).
   void AddFrame(std::unique_ptr<TDibGraphic> Frame) { FFrames.push_back(std::move(Frame)); }
   int CurrentFrame() const { return FCurrentFrame; }
+  // Shows frame Value: its pixels, FrameDelay and colour description become
+  // the image's, OnChange fires and pending events are processed.
   void SetCurrentFrame(int Value);
+  // As SetCurrentFrame, but processes no events, so that the caller is not
+  // re-entered (the view's frame timer, readers on the decode-ahead worker).
+  void SelectFrame(int Value);
+  // Copies Source's pixels, palette, resolution, FrameDelay and colour
+  // description into this image's present storage when both have the same
+  // size and format (no allocation); false, and nothing changed, otherwise.
+  bool CopyPixelsFrom(const TDibGraphic& Source);
+
+  // --- Animations. A file holding an animation (GIF, WebP) is one image:
+  // its reader decodes every frame in one pass as a whole picture of the
+  // animation's size (disposal and blending done) with its own FrameDelay,
+  // and hands them over here. They replace the frames, the image shows
+  // frame 1 and Animated() is true, which makes the view play them by
+  // themselves, LoopCount times. GetImageCount stays 1: pages of a
+  // multi-page file loaded as frames (LoadAllImages) are no animation.
+  // Processes no events: readers run on any thread.
+  void SetAnimationFrames(std::vector<std::unique_ptr<TDibGraphic>> Frames);
+  bool Animated() const { return FAnimated; }
+  // Set by a reader that kept only the first frame of an animation because
+  // its frames did not fit (AnimationFramesFit): the picture is a still.
+  bool FramesOmitted() const { return FFramesOmitted; }
+  void SetFramesOmitted(bool Value) { FFramesOmitted = Value; }
   int FrameDelay() const { return FFrameDelay; }
   void SetFrameDelay(int Value) { FFrameDelay = Value; }
   bool Animate() const { return FAnimate; }
@@ -394,6 +418,8 @@ private:
   std::vector<std::unique_ptr<TDibGraphic>> FFrames;
   int FFrameDelay = 200;
   int FLoopCount = 0;
+  bool FAnimated = false;
+  bool FFramesOmitted = false;
   bool FAnimate = false;
   TColorDescriptionPtr FColorDescription;
   std::unique_ptr<TPlatformTimer> FFrameTimer;
@@ -420,6 +446,20 @@ constexpr uint32_t MakeRgb(uint8_t Red, uint8_t Green, uint8_t Blue) {
 const TLogPalette* DefaultPalette(TImageFormat Format);
 // The screen gamma the PNG reader uses; 2.2 from start-up.
 extern double DisplayGamma;
+
+// The most frames an animation keeps; the rest of its file is not read, so a
+// tiny file cannot claim a million frames (each costs a picture object even
+// when its pixels are few).
+constexpr int MaxAnimationFrames = 10000;
+// Whether an animation of Count true-colour frames of Width x Height may keep
+// them all besides the picture showing one of them. An animation is one
+// picture: its (Count + 1) x Width x Height pixels stay within the pixel
+// limit, and their bytes within what the memory budget has left now. When
+// not, Why (if given) tells the figures and the reader keeps the first frame
+// only. At the default limit of one gigapixel, 60 frames of 800 x 600 (29
+// million pixels, 88 MB) play; 100 frames of 24 megapixels (2.4 gigapixels,
+// 7.3 GB) show their first frame.
+bool AnimationFramesFit(int64_t Width, int64_t Height, int64_t Count, std::string* Why = nullptr);
 
 // Dots per inch to pixels per metre and back, rounding to nearest, ties to even.
 int DpiToPelsPerMeter(double Dpi);
