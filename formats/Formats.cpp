@@ -8,5 +8,6 @@ void RegisterImageFormats() {
     RegisterBmmFormats();
     RegisterLibraryFormats();
     RegisterIconMetaFormats();
+    RegisterGifWebPFormats();
   });
 }
