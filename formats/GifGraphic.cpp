@@ -5,6 +5,7 @@
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -54,6 +55,7 @@ struct TFrameInfo {
   int Transparent = NO_TRANSPARENT_COLOR;
   int Disposal = DISPOSAL_UNSPECIFIED;
   int DelayMs = 0; // 0: the file gives none (no graphic control extension)
+  bool LocalTable = false;
 };
 
 // The part of a frame's rectangle inside a W x H screen (possibly empty).
@@ -116,6 +118,7 @@ public:
       Frame.Width = D.Width;
       Frame.Height = D.Height;
       Frame.Interlace = D.Interlace;
+      Frame.LocalTable = D.ColorMap != nullptr;
       Frame.Transparent = Control.TransparentColor;
       Frame.Disposal = Control.DisposalMode <= DISPOSE_PREVIOUS ? Control.DisposalMode : 0;
       if (Control.DelayTime >= 0)
@@ -170,23 +173,19 @@ private:
   int FLoopValue = -1;
 };
 
-// The colours of a colour table as blue-green-red triplets for all 256
-// indices: indices past the table are black (as are those of a file without
-// any table, which shows as a grey ramp).
+// The colours of a colour table for all 256 indices, each as blue, green and
+// red in the low three bytes of a 32-bit value (written as little-endian
+// bytes): indices past the table are black, as are those of a file without
+// any table, which shows as a grey ramp.
 struct TColorTable {
-  uint8_t Bgr[256 * 3];
+  uint32_t Bgr[256];
   explicit TColorTable(const ColorMapObject* Map) {
     std::memset(Bgr, 0, sizeof Bgr);
     const int Count = Map ? std::min(Map->ColorCount, 256) : 256;
     for (int I = 0; I < Count; ++I) {
-      uint8_t* E = Bgr + 3 * I;
-      if (Map && Map->Colors) {
-        E[0] = Map->Colors[I].Blue;
-        E[1] = Map->Colors[I].Green;
-        E[2] = Map->Colors[I].Red;
-      } else {
-        E[0] = E[1] = E[2] = uint8_t(I);
-      }
+      const GifColorType C = Map && Map->Colors ? Map->Colors[I]
+                                                : GifColorType{uint8_t(I), uint8_t(I), uint8_t(I)};
+      Bgr[I] = uint32_t(C.Blue) | uint32_t(C.Green) << 8 | uint32_t(C.Red) << 16;
     }
   }
   TLogPalette Palette() const {
@@ -194,11 +193,13 @@ struct TColorTable {
     P.palVersion = 0x300;
     P.palNumEntries = 256;
     for (int I = 0; I < 256; ++I)
-      P.palPalEntry[I] = TPaletteEntry{Bgr[3 * I + 2], Bgr[3 * I + 1], Bgr[3 * I], 0};
+      P.palPalEntry[I] =
+          TPaletteEntry{uint8_t(Bgr[I] >> 16), uint8_t(Bgr[I] >> 8), uint8_t(Bgr[I]), 0};
     return P;
   }
 };
 
+// Fills the rectangle C of a true-colour picture.
 void FillRect(TDibGraphic& G, const TClip& C, uint32_t Colour) {
   const uint8_t B = uint8_t(Colour), Gr = uint8_t(Colour >> 8), R = uint8_t(Colour >> 16);
   for (int Y = C.Y0; Y < C.Y1; ++Y) {
@@ -211,29 +212,32 @@ void FillRect(TDibGraphic& G, const TClip& C, uint32_t Colour) {
   }
 }
 
-// Copies the rectangle C of G into Saved, or back.
-void SaveRect(const TDibGraphic& G, const TClip& C, std::vector<uint8_t>& Saved) {
-  const size_t RowBytes = 3 * size_t(C.X1 - C.X0);
+// Copies the rectangle C of G (Bpp bytes a pixel) into Saved, or back.
+void SaveRect(const TDibGraphic& G, const TClip& C, int Bpp, std::vector<uint8_t>& Saved) {
+  if (C.Empty()) return;
+  const size_t RowBytes = size_t(Bpp) * size_t(C.X1 - C.X0);
   Saved.resize(RowBytes * size_t(C.Y1 - C.Y0));
   for (int Y = C.Y0; Y < C.Y1; ++Y)
-    std::memcpy(Saved.data() + RowBytes * size_t(Y - C.Y0), G.ScanLine(Y) + 3 * size_t(C.X0),
+    std::memcpy(Saved.data() + RowBytes * size_t(Y - C.Y0), G.ScanLine(Y) + Bpp * size_t(C.X0),
                 RowBytes);
 }
-void RestoreRect(TDibGraphic& G, const TClip& C, const std::vector<uint8_t>& Saved) {
-  const size_t RowBytes = 3 * size_t(C.X1 - C.X0);
+void RestoreRect(TDibGraphic& G, const TClip& C, int Bpp, const std::vector<uint8_t>& Saved) {
+  if (C.Empty()) return;
+  const size_t RowBytes = size_t(Bpp) * size_t(C.X1 - C.X0);
   if (Saved.size() < RowBytes * size_t(C.Y1 - C.Y0)) return;
   for (int Y = C.Y0; Y < C.Y1; ++Y)
-    std::memcpy(G.ScanLine(Y) + 3 * size_t(C.X0), Saved.data() + RowBytes * size_t(Y - C.Y0),
+    std::memcpy(G.ScanLine(Y) + Bpp * size_t(C.X0), Saved.data() + RowBytes * size_t(Y - C.Y0),
                 RowBytes);
 }
 
-// Decodes the image just announced by Next row by row; Sink(Y, Line) gets
-// each row that lies on the W x H screen (Y in screen coordinates, Line the
-// frame's palette indices). Rows below the screen of a non-interlaced image
-// are not decoded. False when the data are damaged or cut short.
-template <class TSink>
+// Decodes the image just announced by Next row by row. Where(Y) names where
+// the indices of screen row Y are decoded to (null: a line buffer of the
+// reader's own); Sink(Y, Indices) then gets each row that lies on the W x H
+// screen. Rows below the screen of a non-interlaced image are not decoded.
+// False when the data are damaged or cut short.
+template <class TWhere, class TSink>
 bool DecodeRows(TGifFile& File, const TFrameInfo& F, int W, int H, std::vector<uint8_t>& Line,
-                TSink&& Sink) {
+                TWhere&& Where, TSink&& Sink) {
   const TClip C = ClipToScreen(F, W, H);
   if (C.Empty()) return File.SkipData(); // nothing of it is seen
   Line.resize(size_t(F.Width));
@@ -246,13 +250,25 @@ bool DecodeRows(TGifFile& File, const TFrameInfo& F, int W, int H, std::vector<u
     for (int R = F.Interlace ? kStart[Pass] : 0; R < F.Height; R += Step) {
       const int Y = F.Top + R;
       if (!F.Interlace && Y >= H) return File.SkipData(); // the rest lies below the screen
-      if (DGifGetLine(File.Gif(), Line.data(), F.Width) == GIF_ERROR) return false;
+      uint8_t* To = Y < H ? Where(Y) : nullptr;
+      if (!To) To = Line.data();
+      if (DGifGetLine(File.Gif(), To, F.Width) == GIF_ERROR) return false;
       ++Read;
-      if (Y < H) Sink(Y, Line.data());
+      if (Y < H) Sink(Y, To);
     }
   }
   // giflib skips the trailing blocks itself once every pixel was read.
   return Read == F.Height || F.Height == 0 ? true : File.SkipData();
+}
+
+static_assert(std::endian::native == std::endian::little, "colours are stored as little-endian words");
+inline void Store32(uint8_t* D, uint32_t V) {
+  std::memcpy(D, &V, 4);
+}
+inline void Put3(uint8_t* D, uint32_t C) {
+  D[0] = uint8_t(C);
+  D[1] = uint8_t(C >> 8);
+  D[2] = uint8_t(C >> 16);
 }
 
 // Writes the visible part of a row of indices as colours; the transparent
@@ -262,23 +278,36 @@ void PutRow(uint8_t* Row, const uint8_t* Line, const TFrameInfo& F, const TClip&
   uint8_t* D = Row + 3 * size_t(C.X0);
   const uint8_t* S = Line + (C.X0 - F.Left);
   const int N = C.X1 - C.X0;
+  const uint32_t* T = Table.Bgr;
+  int I = 0;
   if (F.Transparent < 0) {
-    for (int I = 0; I < N; ++I, D += 3) {
-      const uint8_t* E = Table.Bgr + 3 * S[I];
-      D[0] = E[0];
-      D[1] = E[1];
-      D[2] = E[2];
+    // Four pixels as three 32-bit stores (the bytes are little-endian).
+    for (; I + 4 <= N; I += 4, D += 12) {
+      const uint32_t P0 = T[S[I]], P1 = T[S[I + 1]], P2 = T[S[I + 2]], P3 = T[S[I + 3]];
+      Store32(D, P0 | P1 << 24);
+      Store32(D + 4, P1 >> 8 | P2 << 16);
+      Store32(D + 8, P2 >> 16 | P3 << 8);
     }
+    for (; I < N; ++I, D += 3)
+      Put3(D, T[S[I]]);
   } else {
-    const int T = F.Transparent;
-    for (int I = 0; I < N; ++I, D += 3) {
-      if (S[I] == T) continue;
-      const uint8_t* E = Table.Bgr + 3 * S[I];
-      D[0] = E[0];
-      D[1] = E[1];
-      D[2] = E[2];
-    }
+    const int Transparent = F.Transparent;
+    for (; I < N; ++I, D += 3)
+      if (S[I] != Transparent) Put3(D, T[S[I]]);
   }
+}
+
+// The same for a palette picture of the frame's colour table.
+void PutIndices(uint8_t* Row, const uint8_t* Line, const TFrameInfo& F, const TClip& C) {
+  uint8_t* D = Row + C.X0;
+  const uint8_t* S = Line + (C.X0 - F.Left);
+  const int N = C.X1 - C.X0;
+  if (F.Transparent < 0) {
+    std::memcpy(D, S, size_t(N));
+    return;
+  }
+  for (int I = 0; I < N; ++I)
+    if (S[I] != F.Transparent) D[I] = S[I];
 }
 
 } // namespace
@@ -330,39 +359,41 @@ void TGifGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   if (Index > Count)
     throw EGifError("GIF: frame " + std::to_string(Index) + " does not exist (the file holds " +
                     std::to_string(Count) + (Count == 1 ? " frame)" : " frames)"));
+  // Palette frames when no pixel can ever show the background: frames 1 to
+  // Last of one colour table (the file's global one, or a still's own), the
+  // first frame opaque, covering the screen and leaving it covered, none
+  // cleared to the background (later frames' transparent pixels leave the
+  // colours of the frame before). Then the table's colours are all there is:
+  // a third of true colour's memory, the indices decoded straight into the
+  // picture's rows. Anything else is true colour.
+  auto PaletteFor = [&](int Last) {
+    for (int K = 1; K <= Last; ++K) {
+      const TFrameInfo& F = Infos[size_t(K - 1)];
+      if ((Last > 1 && F.LocalTable) || (F.Disposal == DISPOSE_BACKGROUND && K < Last)) return false;
+      if (K == 1 && (F.Transparent >= 0 || F.Left != 0 || F.Top != 0 || F.Width < W ||
+                     F.Height < H || (F.Disposal == DISPOSE_PREVIOUS && Last > 1)))
+        return false;
+    }
+    return true;
+  };
   // Frames 1..Last are decoded; an animation keeps them all when they fit.
   bool KeepAll = Index <= 1 && Count > 1;
-  if (KeepAll && !AnimationFramesFit(W, H, Count)) {
+  if (KeepAll && !AnimationFramesFit(W, H, Count, PaletteFor(Count) ? 8 : 24)) {
     KeepAll = false;
     SetFramesOmitted(true);
   }
   const int Last = KeepAll ? Count : std::max(Index, 1);
+  const bool Palette = PaletteFor(Last);
+  const TImageFormat Format = Palette ? ifColor256 : ifTrueColor;
+  const int Bpp = Palette ? 1 : 3;
 
+  // Each frame is drawn over what the one before left after its disposal
+  // ("leave", "restore to background": transparent, that is BackgroundColor,
+  // as browsers do instead of the screen's background colour; "restore to
+  // previous": the rectangle as it was before the frame).
   TGifFile File(In);
   std::vector<uint8_t> Line;
-  const TFrameInfo& First = Infos.front();
-
-  // A still of one colour table, without transparency, covering its screen:
-  // a palette image, its rows decoded straight into the picture.
-  if (Last == 1 && First.Transparent < 0 && First.Left == 0 && First.Top == 0 &&
-      First.Width == W && First.Height == H) {
-    TFrameInfo F;
-    if (File.Next(F) != TGifFile::nxImage) throw EGifError(GifMessage(File.Error()));
-    const TLogPalette Palette = TColorTable(File.ColorMap()).Palette();
-    NewImage(W, H, ifColor256, &Palette, 0, 0);
-    if (!DecodeRows(File, F, W, H, Line, [&](int Y, const uint8_t* Row) {
-          std::memcpy(ScanLine(Y), Row, size_t(W));
-        }))
-      throw EGifError(GifMessage(File.Error()));
-    if (F.DelayMs > 0) SetFrameDelay(F.DelayMs);
-    SetLoopCount(LoopValue < 0 ? 1 : LoopValue == 0 ? 0 : LoopValue + 1);
-    return;
-  }
-
-  // True colour: each frame is drawn over what the one before left after its
-  // disposal ("leave", "restore to background": transparent, that is
-  // BackgroundColor, as browsers do instead of the screen's background
-  // colour; "restore to previous": the rectangle as it was before the frame).
+  TLogPalette Table{};
   std::vector<std::unique_ptr<TDibGraphic>> Done;
   TDibGraphic* Previous = nullptr; // frame K - 1, whole
   TFrameInfo PreviousInfo;
@@ -371,7 +402,8 @@ void TGifGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   for (int K = 1; K <= Last; ++K) {
     TFrameInfo F;
     bool Ok = File.Next(F) == TGifFile::nxImage;
-    const TColorTable Table(Ok ? File.ColorMap() : nullptr);
+    const TColorTable Colours(Ok ? File.ColorMap() : nullptr);
+    if (K == 1 && Palette) Table = Colours.Palette();
     const TClip C = ClipToScreen(F, W, H);
 
     // The frame shown last becomes this image; the others are frames of their own.
@@ -383,7 +415,7 @@ void TGifGraphic::LoadImageFromStream(TStream& Stream, int Index) {
     }
     if (Ok) {
       try {
-        Target->NewImage(W, H, ifTrueColor, nullptr, 0, 0);
+        Target->NewImage(W, H, Format, Palette ? &Table : nullptr, 0, 0);
       } catch (const EImageError&) {
         // Frames past the first that do not fit: the first one shows, still.
         if (!KeepAll || Done.empty()) throw;
@@ -394,7 +426,7 @@ void TGifGraphic::LoadImageFromStream(TStream& Stream, int Index) {
       const bool Covers = F.Transparent < 0 && C.X0 == 0 && C.Y0 == 0 && C.X1 == W && C.Y1 == H;
       if (!Covers || F.Disposal == DISPOSE_PREVIOUS) {
         if (!Previous) {
-          FillRect(*Target, Screen, BackgroundColor);
+          FillRect(*Target, Screen, BackgroundColor); // true colour: a palette frame 1 covers
         } else {
           std::memcpy(Target->Bits(), Previous->Bits(),
                       size_t(Target->BytesPerRow()) * size_t(H));
@@ -402,12 +434,21 @@ void TGifGraphic::LoadImageFromStream(TStream& Stream, int Index) {
           if (PreviousInfo.Disposal == DISPOSE_BACKGROUND)
             FillRect(*Target, P, BackgroundColor);
           else if (PreviousInfo.Disposal == DISPOSE_PREVIOUS)
-            RestoreRect(*Target, P, Saved);
+            RestoreRect(*Target, P, Bpp, Saved);
         }
       }
-      if (F.Disposal == DISPOSE_PREVIOUS && K < Last && !C.Empty()) SaveRect(*Target, C, Saved);
-      Ok = DecodeRows(File, F, W, H, Line,
-                      [&](int Y, const uint8_t* Row) { PutRow(Target->ScanLine(Y), Row, F, C, Table); });
+      if (F.Disposal == DISPOSE_PREVIOUS && K < Last) SaveRect(*Target, C, Bpp, Saved);
+      // Opaque palette rows as wide as the screen are decoded in place.
+      const bool InPlace = Palette && F.Transparent < 0 && F.Left == 0 && F.Width == W;
+      Ok = DecodeRows(
+          File, F, W, H, Line, [&](int Y) { return InPlace ? Target->ScanLine(Y) : nullptr; },
+          [&](int Y, const uint8_t* Row) {
+            if (InPlace) return;
+            if (Palette)
+              PutIndices(Target->ScanLine(Y), Row, F, C);
+            else
+              PutRow(Target->ScanLine(Y), Row, F, C, Colours);
+          });
       if (F.DelayMs > 0) Target->SetFrameDelay(F.DelayMs);
     }
     if (!Ok) {

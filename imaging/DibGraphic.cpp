@@ -632,11 +632,12 @@ void TDibGraphic::FrameTimerTick() {
   FFrameTimer->Start(FFrameDelay);
 }
 
-bool AnimationFramesFit(int64_t Width, int64_t Height, int64_t Count, std::string* Why) {
+bool AnimationFramesFit(int64_t Width, int64_t Height, int64_t Count, int BitCount,
+                        std::string* Why) {
   if (Width <= 0 || Height <= 0 || Count <= 0) return true;
   const uint64_t pictures = uint64_t(Count) + 1;
   const uint64_t pixels = uint64_t(Width) * uint64_t(Height);
-  const uint64_t bytes = uint64_t(DibStride(Width, 24)) * uint64_t(Height);
+  const uint64_t bytes = uint64_t(DibStride(Width, BitCount)) * uint64_t(Height);
   if (pictures > PixelLimit() / pixels) {
     if (Why)
       *Why = std::to_string(Count) + " frames of " + std::to_string(Width) + " x " +

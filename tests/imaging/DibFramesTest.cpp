@@ -262,14 +262,17 @@ TEST(DibAnimation, FramesFitWithinThePixelLimitAndTheBudgetLeft) {
   // picture showing one counts as well.
   SetPixelLimit(1000);
   std::string why;
-  EXPECT_TRUE(AnimationFramesFit(10, 10, 9, &why));
-  EXPECT_FALSE(AnimationFramesFit(10, 10, 10, &why));
+  EXPECT_TRUE(AnimationFramesFit(10, 10, 9, 24, &why));
+  EXPECT_FALSE(AnimationFramesFit(10, 10, 10, 24, &why));
   EXPECT_EQ(why, "10 frames of 10 x 10 pixels exceed the limit of 1000 pixels");
   SetPixelLimit(0);
   TMemoryBudget::SetLimit(TMemoryBudget::Used() + 3200);
   EXPECT_TRUE(AnimationFramesFit(10, 10, 9));
-  EXPECT_FALSE(AnimationFramesFit(10, 10, 10, &why));
+  EXPECT_FALSE(AnimationFramesFit(10, 10, 10, 24, &why));
   EXPECT_THAT(why, ::testing::StartsWith("10 frames of 10 x 10 pixels need 0 MB"));
+  // Palette frames of 120 bytes: 25 of them and the picture fit.
+  EXPECT_TRUE(AnimationFramesFit(10, 10, 25, 8));
+  EXPECT_FALSE(AnimationFramesFit(10, 10, 26, 8));
   // Counts and sizes that would overflow a product do not fit.
   TMemoryBudget::SetLimit(0);
   EXPECT_FALSE(AnimationFramesFit(65535, 65535, int64_t(1) << 40));

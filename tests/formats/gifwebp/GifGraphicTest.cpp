@@ -11,6 +11,7 @@
 
 #include <gmock/gmock.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -99,6 +100,50 @@ TEST(GifGraphic, AnAnimationHoldsEveryFrameWholeWithItsDelay) {
   G->SelectFrame(3);
   EXPECT_EQ(Pixels(*G), kDisposalFrames[2]);
   EXPECT_EQ(G->FrameDelay(), 100);
+}
+
+TEST(GifGraphic, FramesArePaletteImagesWhenNothingCanShowTheBackground) {
+  // Two frames: a whole red screen, then a green square.
+  auto Base = [] {
+    TGif D{4, 2, kColors, 0, {Solid(0, 0, 4, 2, 0), Solid(1, 0, 1, 1, 1)}};
+    return D;
+  };
+  const struct {
+    const char* Name;
+    std::function<void(TGif&)> Change;
+    TImageFormat Format;
+    uint32_t Corner; // frame 2's top right pixel
+  } kCases[] = {
+      {"one table, opaque, covered", [](TGif&) {}, ifColor256, Red},
+      {"a frame's own table", [](TGif& D) { D.Frames[1].Colors = kColors; }, ifTrueColor, Red},
+      {"transparency after the first frame", [](TGif& D) { D.Frames[1].Transparent = 3; },
+       ifColor256, Red},
+      {"transparency in the first frame", [](TGif& D) { D.Frames[0].Transparent = 3; },
+       ifTrueColor, Red},
+      {"the first frame leaves part of the screen",
+       [](TGif& D) {
+         D.Frames[0].Width = 3;
+         D.Frames[0].Pixels.resize(6);
+       },
+       ifTrueColor, Black},
+      {"cleared to the background", [](TGif& D) { D.Frames[0].Disposal = DISPOSE_BACKGROUND; },
+       ifTrueColor, Black},
+      {"the empty screen restored", [](TGif& D) { D.Frames[0].Disposal = DISPOSE_PREVIOUS; },
+       ifTrueColor, Black},
+      {"the last frame cleared", [](TGif& D) { D.Frames[1].Disposal = DISPOSE_BACKGROUND; },
+       ifColor256, Red},
+  };
+  for (const auto& C : kCases) {
+    SCOPED_TRACE(C.Name);
+    TGif D = Base();
+    C.Change(D);
+    const auto G = Load(Encode(D));
+    ASSERT_EQ(G->FrameCount(), 2);
+    EXPECT_EQ(G->Frames(2).ImageFormat(), C.Format);
+    EXPECT_EQ(G->ImageFormat(), C.Format);
+    EXPECT_EQ(G->Frames(2).GetPixelColor(1, 0), Green);
+    EXPECT_EQ(G->Frames(2).GetPixelColor(3, 0), C.Corner);
+  }
 }
 
 TEST(GifGraphic, IndexNIsFrameNAloneAndFramesPastTheEndDoNotExist) {
@@ -343,6 +388,7 @@ TEST_F(GifLimitsTest, AFrameWhoseAllocationFailsLeavesTheFirstFrameStill) {
   // third frame's buffer fails although the check let the frames in.
   TGif D{1000, 400, kColors, 0, {Solid(0, 0, 1000, 400, 0), Solid(0, 0, 1000, 400, 1),
                                  Solid(0, 0, 1000, 400, 2)}};
+  D.Frames[0].Transparent = 3; // true-colour frames
   const std::string Bytes = Encode(D);
   ASSERT_FALSE(Bytes.empty());
   const uint64_t Frame = 1000 * 400 * 3;
