@@ -1,9 +1,9 @@
 // imbrel-decode FILE [-o OUT.ppm] [--index N] [--no-orient]
-// Loads FILE (image N, 1-based: the page of a multi-page file) through the
-// format registry, turned upright by its stored orientation unless told
-// otherwise, prints one line (format class, format name, width, height, XDpi,
-// YDpi, frame count) and optionally writes the picture's colours as a binary
-// PPM. Exits 1 with the exception's class and message on failure. Pictures
+// Loads FILE (image N, 1-based: the page of a multi-page file, the frame of
+// an animation; image 1 of an animation holds every frame) through the format
+// registry, turned upright by its stored orientation unless told otherwise,
+// prints one line (format class, format name, width, height, XDpi, YDpi, frame
+// count) and optionally writes the picture's colours as a binary PPM. Exits 1 with the exception's class and message on failure. Pictures
 // above the pixel limit (IMBREL_MAX_PIXELS) are refused, and so is a PPM of
 // more bytes than that limit.
 
