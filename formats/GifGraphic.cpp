@@ -201,6 +201,7 @@ struct TColorTable {
 
 // Fills the rectangle C of a true-colour picture.
 void FillRect(TDibGraphic& G, const TClip& C, uint32_t Colour) {
+  if (G.ImageFormat() != ifTrueColor) return; // palette frames never show the background
   const uint8_t B = uint8_t(Colour), Gr = uint8_t(Colour >> 8), R = uint8_t(Colour >> 16);
   for (int Y = C.Y0; Y < C.Y1; ++Y) {
     uint8_t* P = G.ScanLine(Y) + 3 * size_t(C.X0);
@@ -378,7 +379,7 @@ void TGifGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   };
   // Frames 1..Last are decoded; an animation keeps them all when they fit.
   bool KeepAll = Index <= 1 && Count > 1;
-  if (KeepAll && !AnimationFramesFit(W, H, Count, PaletteFor(Count) ? 8 : 24)) {
+  if (KeepAll && !AnimationFramesFit(W, H, Count, Bytes.Size(), PaletteFor(Count) ? 8 : 24)) {
     KeepAll = false;
     SetFramesOmitted(true);
   }
@@ -423,8 +424,11 @@ void TGifGraphic::LoadImageFromStream(TStream& Stream, int Index) {
         SetFramesOmitted(true);
         break;
       }
+      // What the frame is drawn over: needed where it leaves pixels as they
+      // are, and to restore them after a "restore to previous" frame.
       const bool Covers = F.Transparent < 0 && C.X0 == 0 && C.Y0 == 0 && C.X1 == W && C.Y1 == H;
-      if (!Covers || F.Disposal == DISPOSE_PREVIOUS) {
+      const bool KeepBefore = F.Disposal == DISPOSE_PREVIOUS && K < Last;
+      if (!Covers || KeepBefore) {
         if (!Previous) {
           FillRect(*Target, Screen, BackgroundColor); // true colour: a palette frame 1 covers
         } else {
@@ -437,7 +441,7 @@ void TGifGraphic::LoadImageFromStream(TStream& Stream, int Index) {
             RestoreRect(*Target, P, Bpp, Saved);
         }
       }
-      if (F.Disposal == DISPOSE_PREVIOUS && K < Last) SaveRect(*Target, C, Bpp, Saved);
+      if (KeepBefore) SaveRect(*Target, C, Bpp, Saved);
       // Opaque palette rows as wide as the screen are decoded in place.
       const bool InPlace = Palette && F.Transparent < 0 && F.Left == 0 && F.Width == W;
       Ok = DecodeRows(

@@ -169,7 +169,7 @@ void TWebPGraphic::LoadImageFromStream(TStream& Stream, int Index) {
     throw EWebPError("WebP: frame " + std::to_string(Index) + " does not exist (the file holds " +
                      std::to_string(InFile) + (InFile == 1 ? " frame)" : " frames)"));
   bool KeepAll = Index <= 1 && InFile > 1;
-  if (KeepAll && !AnimationFramesFit(W, H, InFile)) {
+  if (KeepAll && !AnimationFramesFit(W, H, InFile, Data.size)) {
     KeepAll = false;
     SetFramesOmitted(true);
   }

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <mutex>
 
@@ -632,12 +633,23 @@ void TDibGraphic::FrameTimerTick() {
   FFrameTimer->Start(FFrameDelay);
 }
 
-bool AnimationFramesFit(int64_t Width, int64_t Height, int64_t Count, int BitCount,
-                        std::string* Why) {
+bool AnimationFramesFit(int64_t Width, int64_t Height, int64_t Count, uint64_t FileBytes,
+                        int BitCount, std::string* Why) {
   if (Width <= 0 || Height <= 0 || Count <= 0) return true;
   const uint64_t pictures = uint64_t(Count) + 1;
   const uint64_t pixels = uint64_t(Width) * uint64_t(Height);
   const uint64_t bytes = uint64_t(DibStride(Width, BitCount)) * uint64_t(Height);
+  const uint64_t later = uint64_t(Count) - 1;
+  const uint64_t justified = FileBytes > std::numeric_limits<uint64_t>::max() / AnimationPixelsPerByte
+                                 ? std::numeric_limits<uint64_t>::max()
+                                 : FileBytes * AnimationPixelsPerByte;
+  if (later > justified / pixels) {
+    if (Why)
+      *Why = std::to_string(later) + " frames of " + std::to_string(Width) + " x " +
+             std::to_string(Height) + " pixels after the first are more than a file of " +
+             std::to_string(FileBytes) + " bytes can hold";
+    return false;
+  }
   if (pictures > PixelLimit() / pixels) {
     if (Why)
       *Why = std::to_string(Count) + " frames of " + std::to_string(Width) + " x " +

@@ -451,16 +451,24 @@ extern double DisplayGamma;
 // tiny file cannot claim a million frames (each costs a picture object even
 // when its pixels are few).
 constexpr int MaxAnimationFrames = 10000;
+// The most pixels the frames of an animation beyond its first may have
+// together per byte of its file: a small file of many frames over a large
+// screen cannot take memory and time out of proportion to its data. Real
+// animations stay far below it (a frame that changes a few pixels still costs
+// tens of bytes); the JPEG XL reader keeps to the same figure.
+constexpr uint64_t AnimationPixelsPerByte = uint64_t(1) << 14;
 // Whether an animation of Count frames of Width x Height pixels (BitCount
-// bits each) may keep them all besides the picture showing one of them. An
-// animation is one picture: its (Count + 1) x Width x Height pixels stay
-// within the pixel limit, and their bytes within what the memory budget has
-// left now. When not, Why (if given) tells the figures and the reader keeps
-// the first frame only. At the default limit of one gigapixel, 60 true-colour
-// frames of 800 x 600 (29 million pixels, 88 MB) play; 100 frames of 24
-// megapixels (2.4 gigapixels, 7.3 GB) show their first frame.
-bool AnimationFramesFit(int64_t Width, int64_t Height, int64_t Count, int BitCount = 24,
-                        std::string* Why = nullptr);
+// bits each), read from FileBytes bytes, may keep them all besides the
+// picture showing one of them. An animation is one picture: its (Count + 1)
+// x Width x Height pixels stay within the pixel limit and their bytes within
+// what the memory budget has left now; and the frames beyond the first stay
+// within AnimationPixelsPerByte of the file. When not, Why (if given) tells
+// the figures and the reader keeps the first frame only. At the default
+// limit of one gigapixel, 60 true-colour frames of 800 x 600 (29 million
+// pixels, 88 MB) play; 100 frames of 24 megapixels (2.4 gigapixels, 7.3 GB)
+// show their first frame.
+bool AnimationFramesFit(int64_t Width, int64_t Height, int64_t Count, uint64_t FileBytes,
+                        int BitCount = 24, std::string* Why = nullptr);
 
 // Dots per inch to pixels per metre and back, rounding to nearest, ties to even.
 int DpiToPelsPerMeter(double Dpi);

@@ -251,31 +251,37 @@ TEST(DibAnimation, LoadingAgainDropsTheAnimation) {
   EXPECT_EQ(g.Width(), 2);
 }
 
-TEST(DibAnimation, FramesFitWithinThePixelLimitAndTheBudgetLeft) {
+TEST(DibAnimation, FramesFitWithinThePixelLimitTheBudgetLeftAndTheirFile) {
   struct Restore {
     ~Restore() {
       SetPixelLimit(0);
       TMemoryBudget::SetLimit(0);
     }
   } restore;
+  constexpr uint64_t kFile = 1 << 20; // holds the frames of every case but the last
   // 10 x 10 frames: 100 pixels and 320 bytes (rows of 32 bytes) each; the
   // picture showing one counts as well.
   SetPixelLimit(1000);
   std::string why;
-  EXPECT_TRUE(AnimationFramesFit(10, 10, 9, 24, &why));
-  EXPECT_FALSE(AnimationFramesFit(10, 10, 10, 24, &why));
+  EXPECT_TRUE(AnimationFramesFit(10, 10, 9, kFile, 24, &why));
+  EXPECT_FALSE(AnimationFramesFit(10, 10, 10, kFile, 24, &why));
   EXPECT_EQ(why, "10 frames of 10 x 10 pixels exceed the limit of 1000 pixels");
   SetPixelLimit(0);
   TMemoryBudget::SetLimit(TMemoryBudget::Used() + 3200);
-  EXPECT_TRUE(AnimationFramesFit(10, 10, 9));
-  EXPECT_FALSE(AnimationFramesFit(10, 10, 10, 24, &why));
+  EXPECT_TRUE(AnimationFramesFit(10, 10, 9, kFile));
+  EXPECT_FALSE(AnimationFramesFit(10, 10, 10, kFile, 24, &why));
   EXPECT_THAT(why, ::testing::StartsWith("10 frames of 10 x 10 pixels need 0 MB"));
   // Palette frames of 120 bytes: 25 of them and the picture fit.
-  EXPECT_TRUE(AnimationFramesFit(10, 10, 25, 8));
-  EXPECT_FALSE(AnimationFramesFit(10, 10, 26, 8));
-  // Counts and sizes that would overflow a product do not fit.
+  EXPECT_TRUE(AnimationFramesFit(10, 10, 25, kFile, 8));
+  EXPECT_FALSE(AnimationFramesFit(10, 10, 26, kFile, 8));
   TMemoryBudget::SetLimit(0);
-  EXPECT_FALSE(AnimationFramesFit(65535, 65535, int64_t(1) << 40));
+  // Frames after the first: at most 16384 pixels a byte of the file.
+  EXPECT_TRUE(AnimationFramesFit(1024, 1024, 17, 1024));
+  EXPECT_FALSE(AnimationFramesFit(1024, 1024, 18, 1024, 24, &why));
+  EXPECT_EQ(why, "17 frames of 1024 x 1024 pixels after the first are more than a file of 1024 "
+                 "bytes can hold");
+  // Counts and sizes that would overflow a product do not fit.
+  EXPECT_FALSE(AnimationFramesFit(65535, 65535, int64_t(1) << 40, UINT64_MAX));
 }
 
 TEST(DibStreams, BaseSlots) {

@@ -199,6 +199,14 @@ std::vector<TStillCase> StillCases() {
                      {Red, Green, Blue, White, Blue, Green}});
   }
   {
+    // "Restore to previous" after the only frame changes nothing shown.
+    TGif D{3, 1, kColors, -1, {Solid(0, 0, 3, 1, 0)}};
+    D.Frames[0].Pixels = {3, 2, 1};
+    D.Frames[0].Disposal = DISPOSE_PREVIOUS;
+    Cases.push_back({"a still restoring what was before", D, 0, ifColor256, 3, 1,
+                     {White, Blue, Green}});
+  }
+  {
     TGif D{2, 2, {}, -1, {Solid(0, 0, 2, 2, 1)}};
     D.Frames[0].Colors = {0x102030, 0x405060};
     D.Frames[0].Pixels = {0, 1, 1, 0};
@@ -397,6 +405,20 @@ TEST_F(GifLimitsTest, AFrameWhoseAllocationFailsLeavesTheFirstFrameStill) {
   EXPECT_TRUE(G->FramesOmitted());
   EXPECT_FALSE(G->Animated());
   EXPECT_EQ(G->GetPixelColor(999, 399), Red);
+}
+
+TEST(GifGraphic, ATinyFileCannotMakeFramesOutOfProportionToItsData) {
+  // Ten frames of one pixel on a 2000 x 2000 screen: a few hundred bytes
+  // claiming 36 million pixels of frames after the first.
+  TGif D{2000, 2000, kColors, 0, {}};
+  for (int I = 0; I < 10; ++I)
+    D.Frames.push_back(Solid(I, 0, 1, 1, uint8_t(I % 4)));
+  const std::string Bytes = Encode(D);
+  ASSERT_LT(Bytes.size(), 1000u);
+  const auto G = Load(Bytes);
+  EXPECT_TRUE(G->FramesOmitted());
+  EXPECT_EQ(G->FrameCount(), 0);
+  EXPECT_EQ(G->GetPixelColor(0, 0), Red);
 }
 
 TEST(GifGraphic, ATinyFileCannotClaimMoreFramesThanTheLimit) {
