@@ -8,6 +8,7 @@ void RegisterImageFormats() {
     RegisterBmmFormats();
     RegisterLibraryFormats();
     RegisterIconMetaFormats();
+    RegisterGifWebPFormats();
     RegisterHeifJxlFormats();
     RegisterRawSvgFormats();
   });

@@ -7,5 +7,6 @@ void RegisterImageFormats();
 void RegisterBmmFormats();      // BMP, PCX, PCC, DCX, TGA, VST, AFI
 void RegisterLibraryFormats();  // JPG, JPEG, PNG, TIF, TIFF
 void RegisterIconMetaFormats(); // ICO, WMF, EMF
+void RegisterGifWebPFormats();  // GIF, WEBP
 void RegisterHeifJxlFormats();  // HEIC, HEIF, HIF, AVIF, JXL
 void RegisterRawSvgFormats();   // camera RAW (DNG, CR2, NEF, ...), SVG, SVGZ

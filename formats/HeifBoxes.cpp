@@ -12,12 +12,6 @@ constexpr uint32_t FourCc(const char (&Name)[5]) {
          uint32_t(uint8_t(Name[2])) << 8 | uint32_t(uint8_t(Name[3]));
 }
 
-uint32_t Be16(TByteReader& R) {
-  const uint32_t High = R.U8();
-  const uint32_t Low = R.U8();
-  return High << 8 | Low;
-}
-
 // A big-endian field of Bytes bytes (0, 4 or 8); false for other widths.
 bool BeField(TByteReader& R, unsigned Bytes, uint64_t& Value) {
   Value = 0;
@@ -76,7 +70,7 @@ std::vector<TDerivedItem> DerivedItems(TByteReader& R, const TBox& Info) {
   R.Seek(Info.Start);
   const unsigned Version = FullBoxVersion(R);
   if (Version == 0)
-    Be16(R);
+    R.Be16();
   else
     R.Be32();
   TBox Entry;
@@ -84,8 +78,8 @@ std::vector<TDerivedItem> DerivedItems(TByteReader& R, const TBox& Info) {
     if (Entry.Type == FourCc("infe")) {
       const unsigned EntryVersion = FullBoxVersion(R);
       if (EntryVersion >= 2) {
-        const uint32_t Id = EntryVersion == 2 ? Be16(R) : R.Be32();
-        Be16(R); // protection index
+        const uint32_t Id = EntryVersion == 2 ? R.Be16() : R.Be32();
+        R.Be16(); // protection index
         const uint32_t Type = R.Be32();
         if (!R.Failed() && (Type == FourCc("grid") || Type == FourCc("iovl")))
           Items.push_back({Id, Type});
@@ -111,8 +105,8 @@ bool CanvasOf(uint32_t Type, const std::vector<uint8_t>& Head, uint32_t& Width, 
     Width = R.Be32();
     Height = R.Be32();
   } else {
-    Width = Be16(R);
-    Height = Be16(R);
+    Width = R.Be16();
+    Height = R.Be16();
   }
   return !R.Failed();
 }
@@ -173,17 +167,17 @@ THeifCanvas ReadHeifCanvas(const uint8_t* Data, size_t Size) {
   const unsigned OffsetSize = Sizes >> 4, LengthSize = Sizes & 15;
   const unsigned BaseOffsetSize = MoreSizes >> 4;
   const unsigned IndexSize = (Version == 1 || Version == 2) ? MoreSizes & 15 : 0;
-  const uint32_t Count = Version < 2 ? Be16(R) : R.Be32();
+  const uint32_t Count = Version < 2 ? R.Be16() : R.Be32();
   size_t Found = 0;
   uint64_t LargestArea = 0;
   for (uint32_t I = 0; I < Count && !R.Failed(); ++I) {
-    const uint32_t Id = Version < 2 ? Be16(R) : R.Be32();
+    const uint32_t Id = Version < 2 ? R.Be16() : R.Be32();
     unsigned Method = 0;
-    if (Version == 1 || Version == 2) Method = Be16(R) & 15;
-    Be16(R); // data reference index
+    if (Version == 1 || Version == 2) Method = R.Be16() & 15;
+    R.Be16(); // data reference index
     uint64_t Base = 0;
     if (!BeField(R, BaseOffsetSize, Base)) return Canvas;
-    const uint32_t Extents = Be16(R);
+    const uint32_t Extents = R.Be16();
     std::vector<std::pair<uint64_t, uint64_t>> Ranges;
     for (uint32_t E = 0; E < Extents && !R.Failed(); ++E) {
       uint64_t Index = 0, Offset = 0, Length = 0;

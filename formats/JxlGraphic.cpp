@@ -316,6 +316,7 @@ void TJxlGraphic::LoadImageFromStream(TStream& Stream, int Index) {
         if (!Next) {
           Later.clear();
           KeepFrames = false;
+          SetFramesOmitted(true);
           Done = true;
           break;
         }
@@ -386,15 +387,17 @@ void TJxlGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   SetLoopCount(int(std::min<uint32_t>(Info.animation.num_loops, INT32_MAX)));
   if (!KeepFrames || Later.empty()) return;
 
-  // Frame 1 is the image itself; the frames list holds it again so that the
-  // animation can come back to it.
-  auto First = std::make_unique<TDibGraphic>();
+  // Frame 1 is the image itself; the frames hold it again so that the
+  // animation can come back to it, and the view plays them.
+  std::vector<std::unique_ptr<TDibGraphic>> Frames;
+  Frames.push_back(std::make_unique<TDibGraphic>());
   try {
-    First->Assign(this);
+    Frames.front()->Assign(this);
   } catch (const EImageError&) {
+    SetFramesOmitted(true);
     return;
   }
-  AddFrame(std::move(First));
   for (auto& Next : Later)
-    AddFrame(std::move(Next));
+    Frames.push_back(std::move(Next));
+  SetAnimationFrames(std::move(Frames));
 }

@@ -117,9 +117,11 @@ struct TRawSession {
       uint8_t B[4] = {};
       const bool Read = In->read(B, 1, 4) == 4;
       In->seek(At, SEEK_SET);
-      const bool Big = Order == 0x4D4D;
-      const int Rows = Big ? (B[0] << 8 | B[1]) : (B[1] << 8 | B[0]);
-      const int Columns = Big ? (B[2] << 8 | B[3]) : (B[3] << 8 | B[2]);
+      const TByteOrder ByteOrder =
+          Order == 0x4D4D ? TByteOrder::BigEndian : TByteOrder::LittleEndian;
+      TByteReader Values(B, sizeof B);
+      const int Rows = Values.U16(ByteOrder);
+      const int Columns = Values.U16(ByteOrder);
       if (Read && Rows == 6 && Columns == 6) Session.SixBySix.push_back(Directory);
     } else if (Number == 33422 && Count == 36 &&
                std::find(Session.SixBySix.begin(), Session.SixBySix.end(), Directory) ==
@@ -147,12 +149,7 @@ struct TJpegFacts {
 TJpegFacts ScanJpeg(const uint8_t* Data, size_t Size) {
   TJpegFacts Facts;
   TByteReader In(Data, Size);
-  auto Be16 = [&In] {
-    const uint8_t High = In.U8();
-    const uint8_t Low = In.U8();
-    return uint16_t(High << 8 | Low);
-  };
-  if (Be16() != 0xFFD8) return Facts; // start of image
+  if (In.Be16() != 0xFFD8) return Facts; // start of image
   while (!In.Failed()) {
     if (In.U8() != 0xFF) return Facts;
     uint8_t Marker = In.U8();
@@ -160,7 +157,7 @@ TJpegFacts ScanJpeg(const uint8_t* Data, size_t Size) {
       Marker = In.U8();
     if (In.Failed() || Marker == 0xD9 || Marker == 0xDA) return Facts; // end of image, start of scan
     if (Marker == 0x01 || (Marker >= 0xD0 && Marker <= 0xD7)) continue; // no length
-    const uint16_t Length = Be16();
+    const uint16_t Length = In.Be16();
     if (Length < 2) return Facts;
     const size_t PayloadSize = Length - 2u;
     const uint8_t* Payload = In.Bytes(PayloadSize);
@@ -171,9 +168,8 @@ TJpegFacts ScanJpeg(const uint8_t* Data, size_t Size) {
       // Precision, then height and width, big-endian.
       TByteReader Frame(Payload, PayloadSize);
       Frame.Skip(1);
-      const uint8_t H1 = Frame.U8(), H0 = Frame.U8(), W1 = Frame.U8(), W0 = Frame.U8();
-      Facts.Height = H1 << 8 | H0;
-      Facts.Width = W1 << 8 | W0;
+      Facts.Height = Frame.Be16();
+      Facts.Width = Frame.Be16();
     } else if (Marker == 0xE1 && Facts.Orientation == 0) {
       Facts.Orientation = ExifOrientation(Payload, PayloadSize);
     }

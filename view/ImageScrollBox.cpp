@@ -415,25 +415,46 @@ void TImageScrollBox::LoadFromFile(const std::string& FileName, int Index) {
     if (WasAnimated) SetAnimate(true);
   });
   std::unique_ptr<TDibGraphic> New = DecodeFile(FileName, Index);
+  StopAnimation();
   FGraphic = std::move(New);
   UpdateImage(true);
+  StartAnimation();
 }
 
 void TImageScrollBox::LoadFromStream(TStream& Stream, const std::string& FileNameOrExt, int Index) {
   std::unique_ptr<TDibGraphic> New = CreateGraphicFromStream(Stream, FileNameOrExt, Index);
+  StopAnimation();
   FGraphic = std::move(New);
   UpdateImage(true);
+  StartAnimation();
 }
+
+namespace {
+
+// An animation given to the view plays from its first frame; a display copy
+// made of another frame (a picture shown before and kept) is not shown.
+void Rewind(TDibGraphic& Picture, std::unique_ptr<TDibGraphic>* Display) {
+  if (!Picture.Animated() || Picture.CurrentFrame() == 1) return;
+  Picture.SelectFrame(1);
+  if (Display) Display->reset();
+}
+
+} // namespace
 
 void TImageScrollBox::LoadFromGraphic(std::unique_ptr<TDibGraphic> New) {
   if (!New) return;
+  StopAnimation();
+  Rewind(*New, nullptr);
   FGraphic = std::move(New);
   UpdateImage(true);
+  StartAnimation();
 }
 
 TLaidOutPicture TImageScrollBox::LoadFromGraphic(TLaidOutPicture New) {
   TLaidOutPicture Old;
   if (!New.Picture) return Old;
+  StopAnimation();
+  Rewind(*New.Picture, &New.Display);
   Old.Plan = DisplayPlan();
   const bool OldDisplayFits = FDisplayFor == FGraphic.get() && FDisplayPlan == Old.Plan;
   if (New.Display && New.Plan == Old.Plan) FPrepared = std::move(New.Display);
@@ -444,6 +465,7 @@ TLaidOutPicture TImageScrollBox::LoadFromGraphic(TLaidOutPicture New) {
   // The prepared copy went in: the one it replaced is the old picture's.
   if (FSwappedOut && OldDisplayFits) Old.Display = std::move(FSwappedOut);
   FSwappedOut.reset();
+  StartAnimation();
   return Old;
 }
 
@@ -503,6 +525,8 @@ std::unique_ptr<TDibGraphic> TImageScrollBox::LayOut(TDibGraphic& Picture,
 }
 
 void TImageScrollBox::Clear() {
+  // The frames stay with the picture object: they must not come back.
+  StopAnimation();
   FGraphic->ClearImage();
   FFileName.clear();
   UpdateImage(true);
@@ -570,6 +594,7 @@ void TImageScrollBox::SetFileName(const std::string& Value) {
   if (!Value.empty()) {
     LoadFromFile(Value, 1);
   } else {
+    StopAnimation();
     FGraphic->ClearImage();
     UpdateImage(true);
   }
@@ -618,29 +643,91 @@ void TImageScrollBox::SetAnimate(bool Value) {
     FAnimate = false;
     return;
   }
-  // Room for the largest frame, so that the control does not jump in size.
+  // An animation that has played as often as its file says plays again.
+  if (FGraphic->Animated() && FGraphic->LoopCount() > 0 && FPlays >= FGraphic->LoopCount())
+    FPlays = 0;
+  // Room for the largest frame as shown, so that the control does not jump
+  // in size.
   int W = FImage->width(), H = FImage->height();
   for (int I = 1; I <= FGraphic->FrameCount(); ++I) {
-    W = std::max(W, FGraphic->Frames(I).Width());
-    H = std::max(H, FGraphic->Frames(I).Height());
+    W = std::max(W, DisplayExtent(FGraphic->Frames(I).Width(), FZoomPercent));
+    H = std::max(H, DisplayExtent(FGraphic->Frames(I).Height(), FZoomPercent));
   }
   FImage->resize(W, H);
   FFrameTimer->setInterval(FGraphic->FrameDelay());
   FFrameTimer->start();
 }
 
-void TImageScrollBox::FrameTick() {
-  if (FGraphic->FrameCount() < 2) return;
+void TImageScrollBox::StopAnimation() {
   FFrameTimer->stop();
+  FAnimate = false;
+  FPlays = 0;
+}
+
+void TImageScrollBox::StartAnimation() {
+  StopAnimation();
+  if (FGraphic->Animated() && FGraphic->FrameCount() > 1) SetAnimate(true);
+}
+
+void TImageScrollBox::FrameTick() {
+  if (FGraphic->FrameCount() < 2 || FGraphic->Empty()) return;
+  FFrameTimer->stop();
+  const int Current = FGraphic->CurrentFrame();
+  const bool AtEnd = Current == FGraphic->FrameCount();
+  if (FGraphic->Animated() && AtEnd) {
+    ++FPlays;
+    if (FGraphic->LoopCount() > 0 && FPlays >= FGraphic->LoopCount()) {
+      FAnimate = false; // played as often as the file says: the last frame stays
+      return;
+    }
+  }
   const TFinally Restart([this] {
+    if (!FAnimate) return; // switched off meanwhile
     FFrameTimer->setInterval(FGraphic->FrameDelay());
     FFrameTimer->start();
   });
-  ShowFrame(FGraphic->CurrentFrame() == FGraphic->FrameCount() ? 1 : FGraphic->CurrentFrame() + 1);
+  if (FGraphic->Animated())
+    ShowAnimationFrame(AtEnd ? 1 : Current + 1);
+  else
+    ShowFrame(AtEnd ? 1 : Current + 1);
+}
+
+void TImageScrollBox::ShowAnimationFrame(int I) {
+  const int W = FGraphic->Width(), H = FGraphic->Height();
+  const TImageFormat Format = FGraphic->ImageFormat();
+  // No events are processed here: nothing can replace the picture meanwhile.
+  FGraphic->SelectFrame(I);
+  const bool SameLayout =
+      FGraphic->Width() == W && FGraphic->Height() == H && FGraphic->ImageFormat() == Format;
+  if (SameLayout && FLaidOutFor == FGraphic.get() && !FBusy && parentWidget() &&
+      isVisibleTo(parentWidget())) {
+    // Only the display copy is made again, at the size laid out: a playing
+    // animation keeps its zoom, scroll position and a drag in progress.
+    FBusy = true;
+    const TFinally ClearBusy([this] { FBusy = false; });
+    TDibGraphic* Source = FGraphic.get();
+    if (Format == ifBlackWhite) {
+      FAntiAliasTransform->ApplyOnDest(*FGraphic, *FAntiAliasedGraphic);
+      if (FAntiAliased) Source = FAntiAliasedGraphic.get();
+    }
+    RenderDisplay(*Source, DisplayExtent(W, FZoomPercent), DisplayExtent(H, FZoomPercent));
+    FImage->update();
+    if (OnRedraw) OnRedraw(*FGraphic);
+    return;
+  }
+  // Not laid out yet, or a frame of another size: laid out as a new picture,
+  // at the same scroll position.
+  const int X = FHorzScrollBar->Position(), Y = FVertScrollBar->Position();
+  UpdateImage(true);
+  FHorzScrollBar->SetPosition(X);
+  FVertScrollBar->SetPosition(Y);
 }
 
 void TImageScrollBox::UpdateImage(bool NewImage) {
-  if (NewImage) FDisplayFor = nullptr; // the display copy is not this picture's yet
+  if (NewImage) {
+    FDisplayFor = nullptr; // the display copy is not this picture's yet
+    FLaidOutFor = nullptr;
+  }
   if (!parentWidget() || !isVisibleTo(parentWidget()) || FBusy) return;
   FBusy = true;
   const TFinally ClearBusy([this] { FBusy = false; });
@@ -728,18 +815,11 @@ void TImageScrollBox::Layout(bool BlackAndWhite) {
     // Laid out elsewhere for this very plan: shown as it is.
     FSwappedOut = FImage->SwapPicture(std::move(FPrepared));
   } else {
-    if (FZoomPercent != 100.0f) {
-      FResizeTransform->Width = DW;
-      FResizeTransform->Height = DH;
-      FResizeTransform->ApplyOnDest(Source, DisplayGraphic());
-    } else {
-      DisplayGraphic().Assign(&Source);
-    }
-    if (FDisplayColor)
-      ConvertColors(DisplayGraphic(), FGraphic->ColorDescription(), *FDisplayColor);
+    RenderDisplay(Source, DW, DH);
   }
   FImage->resize(DW, DH);
   FDisplayFor = &Source == FGraphic.get() ? FGraphic.get() : nullptr;
+  FLaidOutFor = FGraphic.get();
   FDisplayPlan = DisplayPlan();
 
   HB.SetPosition(0);
@@ -822,6 +902,18 @@ void TImageScrollBox::wheelEvent(QWheelEvent* Event) {
   Scroll(H, DX, FScrollRestX);
   Scroll(V, DY, FScrollRestY);
   update();
+}
+
+void TImageScrollBox::RenderDisplay(TDibGraphic& Source, int DW, int DH) {
+  if (FZoomPercent != 100.0f) {
+    FResizeTransform->Width = DW;
+    FResizeTransform->Height = DH;
+    FResizeTransform->ApplyOnDest(Source, DisplayGraphic());
+  } else if (!DisplayGraphic().CopyPixelsFrom(Source)) {
+    DisplayGraphic().Assign(&Source);
+  }
+  if (FDisplayColor)
+    ConvertColors(DisplayGraphic(), FGraphic->ColorDescription(), *FDisplayColor);
 }
 
 void TImageScrollBox::ImageMouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {

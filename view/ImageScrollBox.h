@@ -265,12 +265,21 @@ public:
   TControlScrollBar& HorzScrollBar() { return *FHorzScrollBar; }
   TControlScrollBar& VertScrollBar() { return *FVertScrollBar; }
 
+  // Frame cycling. An animated picture (TDibGraphic::Animated) plays by
+  // itself as soon as the view is given one, from its first frame: each frame
+  // stays for its own FrameDelay, the animation runs LoopCount times (0: for
+  // ever) and then stops on its last frame. A picture put in its place (or
+  // Clear) stops it. Animate() is on while frames cycle; switching it on
+  // again plays a finished animation once more. Pictures whose frames are
+  // pages (index 0) cycle for ever while Animate is on, as the flag says.
   bool Animate() const { return FAnimate; }
   void SetAnimate(bool Value);
   int FrameCount() const;
   int CurrentFrame() const;
   void ShowFrame(int I);
   QTimer& FrameTimer() { return *FFrameTimer; }
+  // How often the animation shown has played to its end.
+  int PlaysDone() const { return FPlays; }
 
   // Lays the picture out again; NewImage also rebuilds the anti-aliased copy.
   // Does nothing unless the view has a parent, is not hidden and is not
@@ -325,7 +334,16 @@ private:
   void ScrollBarMoved(TControlScrollBar& Bar, int Value);
   void ComputeZoom();
   void Layout(bool BlackAndWhite);
+  // The display copy of Source at DW x DH (the layout's step that scales).
+  void RenderDisplay(TDibGraphic& Source, int DW, int DH);
   void FrameTick();
+  // Shows frame I of an animation: the display copy is made again at the
+  // laid out size; zoom, scroll bars, positions and the mouse handler stay.
+  void ShowAnimationFrame(int I);
+  // A picture just given to the view: an animation starts from its first
+  // frame, anything else stops the frame timer.
+  void StartAnimation();
+  void StopAnimation();
   void ImageMouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
   void ImageMouseMove(TShiftState Shift, int X, int Y);
   void ImageMouseUp(TMouseButton Button, TShiftState Shift, int X, int Y);
@@ -346,6 +364,7 @@ private:
   bool FAntiAliased = false;
   std::shared_ptr<const TColorSpace> FDisplayColor;
   bool FAnimate = false;
+  int FPlays = 0;
   QTimer* FFrameTimer = nullptr;
   std::string FFileName;
   bool FCentered = false;
@@ -355,6 +374,7 @@ private:
   std::unique_ptr<TDibGraphic> FPrepared;
   std::unique_ptr<TDibGraphic> FSwappedOut; // the display copy FPrepared replaced
   const TDibGraphic* FDisplayFor = nullptr;
+  const TDibGraphic* FLaidOutFor = nullptr; // the picture the last layout was made for
   TDisplayPlan FDisplayPlan;
   // Where the layout put the inner image control, at scroll positions 0.
   int FImageLeft = 0;

@@ -58,6 +58,8 @@ protected:
           // The file's size as the width: tells the decodes of two versions apart.
           G->NewImage(static_cast<int>(std::max<uintmax_t>(1, std::filesystem::file_size(Path))), 2,
                       ifTrueColor, nullptr, 96, 96);
+          // Files named "*.cut.*" are animations whose frames did not fit.
+          G->SetFramesOmitted(Path.find(".cut.") != std::string::npos);
           return G;
         },
         [](TDibGraphic& Picture, const TDisplayPlan&) {
@@ -248,6 +250,17 @@ TEST_F(PicturePrefetchTest, HurryGoesFirstAndKeepStaysWithinTheBudget) {
   auto Back = Prefetch->Take(A, 0ms);
   ASSERT_NE(Back, nullptr);
   EXPECT_EQ(Back->Laid.Picture->Width(), 3);
+}
+
+TEST_F(PicturePrefetchTest, AnAnimationCutToItsFirstFrameAheadIsLeftToTheForeground) {
+  // Ahead, a quarter of the budget stays free: frames that did not fit there
+  // may fit when the picture is asked for.
+  const std::string Cut = File("a.cut.gif"), Whole = File("b.gif");
+  Prefetch->Aim({Cut, Whole}, Plan);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(*Calls, 2);
+  EXPECT_EQ(Prefetch->Take(Cut, 0ms), nullptr);
+  EXPECT_NE(Prefetch->Take(Whole, 0ms), nullptr);
 }
 
 TEST_F(PicturePrefetchTest, OnlyRegularFilesAreOpened) {

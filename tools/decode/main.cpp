@@ -1,11 +1,12 @@
 // imbrel-decode FILE [-o OUT.ppm] [--index N] [--no-orient] [--to-srgb]
-// Loads FILE (image N, 1-based: the page of a multi-page file) through the
-// format registry, turned upright by its stored orientation unless told
-// otherwise, prints one line (format class, format name, width, height, XDpi,
-// YDpi, frame count) and optionally writes the picture's colours as a binary
-// PPM: the stored values, or with --to-srgb the colours converted from the
-// picture's colour profile to sRGB (a profile that cannot be used leaves
-// them stored and says so in one line on stderr). Exits 1 with the exception's class and message on failure. Pictures
+// Loads FILE (image N, 1-based: the page of a multi-page file, the frame of
+// an animation; image 1 of an animation holds every frame) through the format
+// registry, turned upright by its stored orientation unless told otherwise,
+// prints one line (format class, format name, width, height, XDpi, YDpi, frame
+// count) and optionally writes the picture's colours as a binary PPM: the
+// stored values, or with --to-srgb the colours converted from the picture's
+// colour profile to sRGB (a profile that cannot be used leaves them stored and
+// says so in one line on stderr). Exits 1 with the exception's class and message on failure. Pictures
 // above the pixel limit (IMBREL_MAX_PIXELS) are refused, and so is a PPM of
 // more bytes than that limit.
 

@@ -206,7 +206,10 @@ TEST(JxlGraphic, AnimationsHaveEveryFrameWithItsDelay) {
     EXPECT_EQ(G->Frames(I).GetPixelColor(31, 23), Colours[I - 1]);
     EXPECT_EQ(G->Frames(I).FrameDelay(), Delays[I - 1]);
   }
-  // The picture itself is the first frame.
+  // The picture itself is the first frame, shown as an animation plays it.
+  EXPECT_TRUE(G->Animated());
+  EXPECT_FALSE(G->FramesOmitted());
+  EXPECT_EQ(G->CurrentFrame(), 1);
   EXPECT_EQ(G->GetPixelColor(16, 12), 0xFF0000u);
   EXPECT_EQ(G->FrameDelay(), 100);
   EXPECT_EQ(G->LoopCount(), 0);
@@ -375,6 +378,8 @@ TEST(JxlGraphic, StaysWithinTheMemoryBudgetAndWhatItsDataJustify) {
   {
     const auto G = Decode(Frames);
     EXPECT_EQ(G->FrameCount(), 0);
+    EXPECT_FALSE(G->Animated());
+    EXPECT_TRUE(G->FramesOmitted()) << "left to a decode with the whole budget";
     EXPECT_EQ(G->GetPixelColor(100, 100), 0xFF0000u);
   }
   TMemoryBudget::SetLimit(0);
@@ -394,6 +399,7 @@ TEST(JxlGraphic, StaysWithinTheMemoryBudgetAndWhatItsDataJustify) {
   ASSERT_LT(Blink.size() * 16384, 39u * 2000 * 2000) << "the file is not small enough";
   const auto G = Decode(Blink);
   EXPECT_EQ(G->FrameCount(), 0);
+  EXPECT_TRUE(G->FramesOmitted());
   EXPECT_EQ(G->Width(), 2000);
   EXPECT_EQ(G->GetPixelColor(0, 0), 0u);
   // The same changes over a small canvas are a real animation.

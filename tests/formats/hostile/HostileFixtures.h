@@ -238,7 +238,7 @@ inline std::string Svg(uint32_t W, uint32_t H) {
          "\"><rect width=\"" + Ws + "\" height=\"" + Hs + "\" fill=\"red\"/></svg>";
 }
 
-// A GIF (the platform's reader) with a logical screen and one image of W x H.
+// A GIF with a logical screen and one image of W x H.
 inline std::string Gif(uint32_t W, uint32_t H) {
   std::string S = "GIF89a";
   Le16(S, W);
@@ -367,6 +367,49 @@ inline std::string Jxl(uint32_t W, uint32_t H) {
   std::string S = "\xFF\x0A" + B.Bytes;
   S.resize(40, '\0');
   return S;
+}
+
+// An animated WebP: a VP8X header with a W x H canvas, the animation chunk
+// and one frame of 1 x 1 pixels (lossless).
+inline std::string WebP(uint32_t W, uint32_t H) {
+  auto Le24 = [](std::string& S, uint32_t V) {
+    S += char(V & 0xFF);
+    S += char((V >> 8) & 0xFF);
+    S += char((V >> 16) & 0xFF);
+  };
+  std::string Body = "WEBP";
+  Body += "VP8X";
+  Le32(Body, 10);
+  Body += char(0x02); // animation
+  Body.append(3, '\0');
+  Le24(Body, W - 1);
+  Le24(Body, H - 1);
+  Body += "ANIM";
+  Le32(Body, 6);
+  Le32(Body, 0); // background colour
+  Le16(Body, 0); // loop count
+  const std::string Lossless("\x2f\x00\x00\x00\x00\x07\x50\x81\x54\x08\x20\x00\x0a\x9a\xfe\xc7"
+                             "\x88\x88\xfe\x07",
+                             20);
+  Body += "ANMF";
+  Le32(Body, 16 + 8 + uint32_t(Lossless.size()));
+  Le24(Body, 0);   // x / 2
+  Le24(Body, 0);   // y / 2
+  Le24(Body, 0);   // width - 1
+  Le24(Body, 0);   // height - 1
+  Le24(Body, 100); // duration
+  Body += char(0); // blending and disposal
+  Body += "VP8L";
+  Le32(Body, uint32_t(Lossless.size()));
+  Body += Lossless;
+  std::string S = "RIFF";
+  Le32(S, uint32_t(Body.size()));
+  return S + Body;
+}
+
+// A binary PPM header and a few bytes (the platform's reader).
+inline std::string Ppm(uint32_t W, uint32_t H) {
+  return "P6\n" + std::to_string(W) + " " + std::to_string(H) + "\n255\n" + std::string(16, '\x20');
 }
 
 } // namespace hostile
