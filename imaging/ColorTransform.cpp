@@ -1,6 +1,7 @@
 #include "imaging/ColorTransform.h"
 
 #include "platform/ByteReader.h"
+#include "platform/ParallelRows.h"
 
 #include <lcms2.h>
 
@@ -694,9 +695,13 @@ TColorResult ConvertColors(TDibGraphic& Picture, const TColorDescriptionPtr& Fro
       WarnOnce(From, "ICC profile: a grey profile on a colour picture");
       return crRefused;
     }
+    // Rows in bands over the machine's cores: a display copy is converted
+    // while the user waits for it.
     const int W = Picture.Width(), H = Picture.Height();
-    for (int Y = 0; Y < H; ++Y)
-      Conv->Bgr(Picture.ScanLine(Y), size_t(W));
+    ParallelRows(H, int64_t(W) * H, [&](int First, int Last) {
+      for (int Y = First; Y < Last; ++Y)
+        Conv->Bgr(Picture.ScanLine(Y), size_t(W));
+    });
     return crConverted;
   }
   // Palette formats: the palette is converted, the indices stay. The image

@@ -2,9 +2,10 @@
 //  - converting a 1920 x 1080 display copy from Adobe RGB to sRGB on one
 //    core with our converter, against lcms2's own transform of the same
 //    pixels (its default 8-bit path, and with cmsFLAGS_HIGHRESPRECALC);
-//  - that time against building the same display copy from a 24 MP picture
-//    (the area-averaging resize the view uses, on every core as in the
-//    program; also printed held to one core).
+//  - the conversion against building the same display copy from a 24 MP
+//    picture (the area-averaging resize the view uses), both as the program
+//    does them (rows spread over every core); also printed with both held to
+//    one core.
 // Medians of several runs. Prints `required:` lines for the two figures the
 // view is held to. Needs colord-data's AdobeRGB1998.icc.
 //
@@ -65,6 +66,23 @@ double MedianMs(int Runs, const std::function<void()>& Before, const std::functi
   return Times[Times.size() / 2];
 }
 
+// Runs Measure with the process held to the first core it may use; 0 when
+// that cannot be done.
+double OnOneCore(const std::function<double()>& Measure) {
+  cpu_set_t All, One;
+  if (sched_getaffinity(0, sizeof All, &All) != 0) return 0;
+  CPU_ZERO(&One);
+  for (int Cpu = 0; Cpu < CPU_SETSIZE; ++Cpu)
+    if (CPU_ISSET(Cpu, &All)) {
+      CPU_SET(Cpu, &One);
+      break;
+    }
+  if (sched_setaffinity(0, sizeof One, &One) != 0) return 0;
+  const double Ms = Measure();
+  sched_setaffinity(0, sizeof All, &All);
+  return Ms;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -88,9 +106,15 @@ int main(int argc, char** argv) {
   // Ours; the converter is built once and kept, as in the program.
   ClearColorCache();
   ConvertColors(Copy, Description, *SRGBColorSpace());
-  const double Ours =
-      MedianMs(Runs, Restore, [&] { ConvertColors(Copy, Description, *SRGBColorSpace()); });
+  const auto Convert = [&] { ConvertColors(Copy, Description, *SRGBColorSpace()); };
+  const double OursAll = MedianMs(Runs, Restore, Convert);
+  const double OursAllFastest = gFastest;
+  const double Ours = OnOneCore([&] { return MedianMs(Runs, Restore, Convert); });
   const double OursFastest = gFastest;
+  if (Ours == 0) {
+    std::fprintf(stderr, "cannot hold the process to one core\n");
+    return 2;
+  }
 
   // lcms2's own transforms of the same rows.
   cmsHPROFILE From = cmsOpenProfileFromMem(Adobe.data(), cmsUInt32Number(Adobe.size()));
@@ -118,36 +142,25 @@ int main(int argc, char** argv) {
   Resize.Height = kH;
   const double Build = MedianMs(std::max(3, Runs / 3), [] {}, [&] { Resize.ApplyOnDest(Big, Display); });
   const double BuildFastest = gFastest;
-  // The resize spreads rows over every core; for a one-core comparison the
-  // process is held to one core while it builds the copy again.
-  double BuildOneCore = 0;
-  cpu_set_t All, One;
-  if (sched_getaffinity(0, sizeof All, &All) == 0) {
-    CPU_ZERO(&One);
-    for (int Cpu = 0; Cpu < CPU_SETSIZE; ++Cpu)
-      if (CPU_ISSET(Cpu, &All)) {
-        CPU_SET(Cpu, &One);
-        break;
-      }
-    if (sched_setaffinity(0, sizeof One, &One) == 0) {
-      BuildOneCore =
-          MedianMs(std::max(3, Runs / 3), [] {}, [&] { Resize.ApplyOnDest(Big, Display); });
-      sched_setaffinity(0, sizeof All, &All);
-    }
-  }
+  // The resize spreads rows over every core; for the one-core comparison
+  // the process is held to one core while it builds the copy again.
+  const double BuildOneCore =
+      OnOneCore([&] { return MedianMs(std::max(3, Runs / 3), [] {}, [&] { Resize.ApplyOnDest(Big, Display); }); });
 
-  std::printf("convert 1920x1080 Adobe RGB -> sRGB, ours:                 %7.2f ms (fastest %.2f)\n",
+  std::printf("convert 1920x1080 Adobe RGB -> sRGB, ours, one core:       %7.2f ms (fastest %.2f)\n",
               Ours, OursFastest);
+  std::printf("the same on every core, as the view does it:               %7.2f ms (fastest %.2f)\n",
+              OursAll, OursAllFastest);
   std::printf("convert 1920x1080 Adobe RGB -> sRGB, lcms2 default:        %7.2f ms (ours x %.2f)\n",
               Lcms[0], Lcms[0] / Ours);
   std::printf("convert 1920x1080 Adobe RGB -> sRGB, lcms2 HIGHRESPRECALC: %7.2f ms (ours x %.2f)\n",
               Lcms[1], Lcms[1] / Ours);
   std::printf("build the 1920x1080 display copy of a 24 MP picture:       %7.2f ms (fastest %.2f)\n",
               Build, BuildFastest);
-  if (BuildOneCore > 0)
-    std::printf("the same on one core:                                      %7.2f ms (ours / it %.3f)\n",
-                BuildOneCore, Ours / BuildOneCore);
-  const double Ratio = Ours / Build;
+  std::printf("the same on one core:                                      %7.2f ms (ours / it %.3f, "
+              "both on one core)\n",
+              BuildOneCore, Ours / BuildOneCore);
+  const double Ratio = OursAll / Build;
   std::printf("required: colour_transform_1080p_ms %.2f 8.0 %s\n", Ours, Ours <= 8.0 ? "ok" : "short");
   std::printf("required: colour_transform_over_display_copy %.3f 0.15 %s\n", Ratio,
               Ratio <= 0.15 ? "ok" : "short");

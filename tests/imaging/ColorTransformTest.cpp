@@ -159,6 +159,29 @@ TEST_F(ColorTransform, AdobeRgbColourLooksAsInOtherPrograms) {
   EXPECT_NEAR(Pixel[0], 34, 2);
 }
 
+// A picture as big as a display copy is converted in bands on every core:
+// each row exactly once, as the same pixels converted one row at a time.
+TEST_F(ColorTransform, BigPicturesConvertEveryRowOnce) {
+  REQUIRE_PROFILE(Adobe, "AdobeRGB1998.icc");
+  TDibGraphic G;
+  G.NewImage(1021, 613, ifTrueColor, nullptr, 96, 96); // rows padded to 4 bytes
+  std::vector<std::vector<uint8_t>> Rows;
+  for (int Y = 0; Y < G.Height(); ++Y) {
+    uint8_t* Row = G.ScanLine(Y);
+    for (int X = 0; X < G.Width() * 3; ++X)
+      Row[X] = uint8_t((X * 7 + Y * 13) & 0xFF);
+    Rows.emplace_back(Row, Row + G.Width() * 3);
+  }
+  ASSERT_EQ(ConvertColors(G, IccDescription(Adobe), *SRGBColorSpace()), crConverted);
+  for (int Y = 0; Y < G.Height(); ++Y) {
+    ASSERT_EQ(ConvertBgrPixels(Rows[size_t(Y)].data(), size_t(G.Width()), IccDescription(Adobe),
+                               *SRGBColorSpace()),
+              crConverted);
+    ASSERT_EQ(std::memcmp(G.ScanLine(Y), Rows[size_t(Y)].data(), Rows[size_t(Y)].size()), 0)
+        << "row " << Y;
+  }
+}
+
 TEST_F(ColorTransform, SwappedProfileTurnsStoredRedIntoGreen) {
   REQUIRE_PROFILE(Swapped, "SwappedRedAndGreen.icc");
   auto G = Picture({0, 0, 255, 0, 255, 0}); // red, green
