@@ -36,16 +36,18 @@ std::string_view FileExtension(std::string_view Name) {
   return Name.substr(Dot);
 }
 
-int PictureExtensionIndex(std::string_view Name) {
+int PictureExtensionIndex(std::string_view Name, TCatalogueFormats Formats) {
   const std::string_view Ext = FileExtension(Name);
-  // The longest entry is ".jpeg"/".tiff": five characters.
-  if (Ext.size() < 4 || Ext.size() > 5) return -1;
-  char Lower[5];
+  // Entries are a dot and at most six characters (the Type field's size).
+  constexpr std::size_t Longest = 7;
+  if (Ext.size() < 2 || Ext.size() > Longest) return -1;
+  char Lower[Longest];
   for (std::size_t i = 0; i < Ext.size(); ++i)
     Lower[i] = AsciiLower(Ext[i]);
   const std::string_view Key(Lower, Ext.size());
-  for (std::size_t i = 0; i < PictureExtensions.size(); ++i)
-    if (PictureExtensions[i] == Key) return static_cast<int>(i);
+  const std::span<const std::string_view> Table = CatalogueExtensions(Formats);
+  for (std::size_t i = 0; i < Table.size(); ++i)
+    if (Table[i] == Key) return static_cast<int>(i);
   return -1;
 }
 
@@ -109,7 +111,7 @@ bool WalkPictureTree(std::string_view Folder, const TWalkCallback& OnPicture,
         continue;
       }
 
-      const int Index = PictureExtensionIndex(Name);
+      const int Index = PictureExtensionIndex(Name, Options.Formats);
       if (Index < 0) continue;
       bool HasTime = false;
       std::time_t MTime = 0;
@@ -127,9 +129,10 @@ bool WalkPictureTree(std::string_view Folder, const TWalkCallback& OnPicture,
   return true;
 }
 
-bool TreeHasPicture(std::string_view Folder) {
+bool TreeHasPicture(std::string_view Folder, TCatalogueFormats Formats) {
   TWalkOptions Options;
   Options.ReadTimes = false;
+  Options.Formats = Formats;
   return !WalkPictureTree(
       Folder, [](const TWalkPicture&) { return false; }, Options);
 }
@@ -172,7 +175,8 @@ void ReadPlainPath(const std::string& Arg, TCommandLine& Result) {
   if (S_ISDIR(St.st_mode)) {
     Result.PathFolder = MakeRootPath(Path.string());
     Result.PathPicture.clear();
-  } else if (S_ISREG(St.st_mode) && IsPictureFileName(Path.filename().string())) {
+  } else if (S_ISREG(St.st_mode) &&
+             IsPictureFileName(Path.filename().string(), TCatalogueFormats::All)) {
     Result.PathFolder = MakeRootPath(Path.parent_path().string());
     Result.PathPicture = Path.filename().string();
   }
@@ -192,8 +196,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args,
     if (NoOrient) Result.NoOrient = true;
     const bool NoColor = Arg == "-nocolor";
     if (NoColor) Result.NoColor = true;
+    const bool AllFormats = Arg == "-formats:all";
+    if (AllFormats) Result.AllFormats = true;
     const auto At = Arg.find("Dir:");
-    if (At == std::string::npos && !SlideShow && !NoOrient && !NoColor) {
+    if (At == std::string::npos && !SlideShow && !NoOrient && !NoColor && !AllFormats) {
       if (!OptionsEnded && Arg == "--") {
         OptionsEnded = true;
       } else if (!OptionsEnded && Arg.rfind("--", 0) == 0) {
@@ -225,22 +231,51 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args,
     Result.FolderText = Text;
     if (DirectoryExists(Result.FolderText)) Result.FolderFound = true;
   }
+  const bool StartsOnPicture = !Result.FolderFound && !Result.PathPicture.empty();
+  if (Result.AllFormats || StartsOnPicture) Result.Formats = TCatalogueFormats::All;
   return Result;
 }
 
+namespace {
+
+// The extensions of Table separated by blanks, in lines of at most Width
+// characters, each line after the first indented by Indent.
+std::string WrappedExtensions(std::span<const std::string_view> Table, std::size_t Indent,
+                              std::size_t Width) {
+  std::string Text, Line;
+  for (const std::string_view Ext : Table) {
+    if (!Line.empty() && Indent + Line.size() + 1 + Ext.size() > Width) {
+      Text += Line + "\n" + std::string(Indent, ' ');
+      Line.clear();
+    }
+    if (!Line.empty()) Line += ' ';
+    Line += Ext;
+  }
+  return Text + Line + "\n";
+}
+
+} // namespace
+
 std::string CommandLineUsage() {
-  return "Usage: TobbinsImbrel [-Dir:FOLDER] [-slideshow] [-noorient] [-nocolor]\n"
-         "                     [FOLDER | PICTURE]\n"
+  return "Usage: TobbinsImbrel [-Dir:FOLDER] [-slideshow] [-formats:all] [-noorient]\n"
+         "                     [-nocolor] [FOLDER | PICTURE]\n"
          "Catalogues every picture in a folder tree and shows them full screen.\n"
          "\n"
          "  -Dir:FOLDER  catalogue FOLDER; a FOLDER beginning with '.' is taken\n"
          "               relative to the program's own folder\n"
          "  -slideshow   start the slide show\n"
+         "  -formats:all catalogue every format the program reads (GIF, WebP, HEIC,\n"
+         "               AVIF, JPEG XL, camera RAW, SVG, ...), not only the\n"
+         "               extensions catalogued by default:\n"
+         "               " +
+         WrappedExtensions(PictureExtensions, 15, 78) +
          "  -noorient    show photos as stored, not turned by their orientation\n"
          "  -nocolor     show stored colour values, not converted from the picture's\n"
          "               colour profile to the display's\n"
          "  FOLDER       catalogue FOLDER (when no -Dir: folder exists)\n"
-         "  PICTURE      catalogue the picture's folder and start on the picture\n"
+         "  PICTURE      catalogue the picture's folder and start on the picture;\n"
+         "               a picture of any format the program reads, its folder\n"
+         "               then catalogued as with -formats:all\n"
          "  --help       print this help and exit\n"
          "  --version    print the version and exit\n"
          "\n"

@@ -3,30 +3,42 @@
 // root rule, the walk of a folder tree and the program's own folder. No Qt GUI
 // calls here, so the walk may run on a worker thread.
 
-#include <array>
 #include <atomic>
 #include <ctime>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// The fifteen picture extensions, leading dot, lower case, in table order.
-inline constexpr std::array<std::string_view, 15> PictureExtensions = {
-    ".bmp", ".ico", ".jpg", ".jpeg", ".emf", ".wmf", ".pcx", ".pcc",
-    ".dcx", ".png", ".tga", ".vst",  ".afi", ".tif", ".tiff"};
+// The catalogue's extension tables, leading dot, lower case, written at build
+// time from the program's format table (formats/PictureFormats.cmake).
+// PictureExtensions: the fifteen the catalogue takes by default, in table order.
+// AllPictureExtensions: every extension a format class is registered for, the
+// fifteen first in the same order.
+extern const std::span<const std::string_view> PictureExtensions;
+extern const std::span<const std::string_view> AllPictureExtensions;
+
+// Which table the catalogue uses: the fifteen, or all (-formats:all).
+enum class TCatalogueFormats { Default, All };
+
+inline std::span<const std::string_view> CatalogueExtensions(TCatalogueFormats Formats) {
+  return Formats == TCatalogueFormats::All ? AllPictureExtensions : PictureExtensions;
+}
 
 // The extension of a file name: from its last dot to the end, dot included;
 // empty when the name has no dot.
 std::string_view FileExtension(std::string_view Name);
 
-// Index into PictureExtensions of the name's whole extension, compared without
-// regard to the case of A-Z/a-z; -1 when the name is not a picture.
-int PictureExtensionIndex(std::string_view Name);
+// Index into the table of Formats of the name's whole extension, compared
+// without regard to the case of A-Z/a-z; -1 when the name is not a picture.
+int PictureExtensionIndex(std::string_view Name,
+                          TCatalogueFormats Formats = TCatalogueFormats::Default);
 
-// True when the name's whole extension is one of PictureExtensions.
-inline bool IsPictureFileName(std::string_view Name) {
-  return PictureExtensionIndex(Name) >= 0;
+// True when the name's whole extension is in the table of Formats.
+inline bool IsPictureFileName(std::string_view Name,
+                              TCatalogueFormats Formats = TCatalogueFormats::Default) {
+  return PictureExtensionIndex(Name, Formats) >= 0;
 }
 
 // The folder root rule: the folder text is kept whole and a '/' is appended
@@ -41,7 +53,7 @@ struct TWalkPicture {
   const std::string& Folder;  // the folder being walked, ending in '/'
   std::string_view Name;      // the entry's name as the file system returns it
   std::string_view Extension; // the matched extension with its dot, in the name's own case
-  int ExtensionIndex;         // index into PictureExtensions
+  int ExtensionIndex;         // index into the walk's extension table
   bool HasTime;               // false when the last-write time could not be read
   std::time_t MTime;          // last-write time (seconds since the epoch) when HasTime
 };
@@ -53,6 +65,8 @@ struct TWalkOptions {
   // When set, the walk ends (answering false) as soon as the flag turns true;
   // lets a search on a worker thread be abandoned.
   const std::atomic<bool>* Stop = nullptr;
+  // The extension table a file must match to be a picture.
+  TCatalogueFormats Formats = TCatalogueFormats::Default;
 };
 
 // Returns false to stop the walk at once.
@@ -71,8 +85,10 @@ using TWalkCallback = std::function<bool(const TWalkPicture&)>;
 bool WalkPictureTree(std::string_view Folder, const TWalkCallback& OnPicture,
                      const TWalkOptions& Options = {});
 
-// True when the tree below Folder holds at least one picture (stops at the first).
-bool TreeHasPicture(std::string_view Folder);
+// True when the tree below Folder holds at least one picture of the table of
+// Formats (stops at the first).
+bool TreeHasPicture(std::string_view Folder,
+                    TCatalogueFormats Formats = TCatalogueFormats::Default);
 
 // The program's own folder, ending in '/': the folder of /proc/self/exe (or the
 // application's folder when that cannot be read). Tests may override it.
@@ -97,6 +113,11 @@ struct TCommandLine {
   std::string UnknownOption; // the first unknown option, as given
   bool NoOrient = false;     // some argument was "-noorient": photos shown as stored
   bool NoColor = false;      // some argument was "-nocolor": stored colour values shown
+  bool AllFormats = false;   // some argument was "-formats:all"
+  // The catalogue's extension table for this run: all with -formats:all, and
+  // when the run starts on a PICTURE (no "Dir:" folder existed), so that the
+  // picture is catalogued whatever its format; else the fifteen.
+  TCatalogueFormats Formats = TCatalogueFormats::Default;
 };
 
 // Reads arguments 1..N (Args[0] is the program name). The two substring tests
@@ -108,8 +129,9 @@ struct TCommandLine {
 //  - an option when it begins with "--" and comes before a lone "--":
 //    "--help", "--version" or an unknown one;
 //  - otherwise a plain path when it names an existing folder, or an existing
-//    file with a picture extension (relative paths from the working folder);
-//    anything else is ignored.
+//    regular file whose extension a format class is registered for (any of
+//    AllPictureExtensions; relative paths from the working folder); anything
+//    else is ignored.
 TCommandLine ParseCommandLine(const std::vector<std::string>& Args,
                               const std::string& ProgramFolderPath);
 

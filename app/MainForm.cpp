@@ -344,6 +344,7 @@ void TfrmMain::FormCreate() {
   mtbPictures->Open();
   const TCommandLine CommandLine = ParseCommandLine(FArgs, ProgramFolder());
   SetOrientationEnabled(!CommandLine.NoOrient);
+  FCatalogueFormats = CommandLine.Formats;
   // What is shown is converted to the display's colour profile, read from X
   // and read again when it changes: the shown picture is laid out again and
   // the pictures decoded ahead are laid out anew for it.

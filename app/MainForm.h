@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "table/MemTable.h"
+#include "app/FolderWalk.h"
 #include "app/PicturePrefetch.h"
 
 class TDisplayProfile;
@@ -295,6 +296,12 @@ private:
   // picture path on the command line; empty otherwise.
   std::string FStartLocation;
   std::string FStartName;
+  bool FStartFound = false; // the running scan posted the start picture
+  // The extension table of the scan and of the folder dialog's OK rule: the
+  // fifteen, or every registered extension (-formats:all, or a picture named
+  // on the command line).
+  TCatalogueFormats FCatalogueFormats = TCatalogueFormats::Default;
+  void AddStartPicture();
   bool FStartupScan = false; // the scan of FormCreate runs
   bool FProgramFolderEmpty =
       false;                   // the start-up scan walked the program's folder, finding nothing

@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QTimer>
 
+#include <sys/stat.h>
+
 #include <ctime>
 #include <exception>
 #include <utility>
@@ -111,7 +113,10 @@ void TfrmMain::ScanFolder(const std::string& Folder) {
 
     const std::string Root = MakeRootPath(Folder);
     lbDir->setText(QString::fromStdString(Folder));
+    FStartFound = false;
     Completed = !FAbortScan && CatalogueTree(Root);
+    if (Completed && !FStartFound && !FStartName.empty() && Root == FStartLocation)
+      AddStartPicture();
   }
 
   if (FPendingScan) {
@@ -134,7 +139,7 @@ void TfrmMain::ScanFolder(const std::string& Folder) {
 // answers keys throughout. Every 100th picture shows the count. Answers false
 // when the walk was ended early (a new scan asked for, or the program ends).
 bool TfrmMain::CatalogueTree(const std::string& Root) {
-  TScanWorker Worker(Root);
+  TScanWorker Worker(Root, FCatalogueFormats);
   QEventLoop Loop;
   QTimer Tick;
   Tick.setInterval(1);
@@ -174,6 +179,8 @@ bool TfrmMain::CatalogueTree(const std::string& Root) {
           mtbPicturesDate->SetAsDateTime(Date);
           mtbPicturesType->SetAsString(P.Type);
           mtbPictures->Post();
+          if (!FStartName.empty() && P.Name == FStartName && *P.Folder == FStartLocation)
+            FStartFound = true;
           ++Count;
           if (Count % 100 == 0) {
             SetPanel(0, Num(Count) + " files added...");
@@ -200,6 +207,24 @@ bool TfrmMain::CatalogueTree(const std::string& Root) {
   Tick.stop();
   if (Failure) std::rethrow_exception(Failure);
   return Ended && !FAbortScan;
+}
+
+// The picture named on the command line is catalogued even when the walk
+// passed it over: a hidden file (its name begins with '.') that the user
+// opened. One whose time cannot be read is left out, as the walk leaves it.
+void TfrmMain::AddStartPicture() {
+  if (!IsPictureFileName(FStartName, FCatalogueFormats)) return;
+  const std::string Path = FStartLocation + FStartName;
+  struct stat St {};
+  if (::stat(Path.c_str(), &St) != 0 || !S_ISREG(St.st_mode)) return;
+  TDateTime Date = 0;
+  if (!LocalDateTime(St.st_mtim.tv_sec, Date)) return;
+  mtbPictures->Insert();
+  mtbPicturesName->SetAsString(FStartName);
+  mtbPicturesLocation->SetAsString(FStartLocation);
+  mtbPicturesDate->SetAsDateTime(Date);
+  mtbPicturesType->SetAsString(std::string(FileExtension(FStartName).substr(1)));
+  mtbPictures->Post();
 }
 
 bool TfrmMain::GoToStartPicture() {

@@ -25,7 +25,7 @@ void TfrmMain::btnOpenDirClick() {
     // (or home) is where a first choice is made. The start-up scan may have
     // walked the program's folder already.
     const std::string Program = ProgramFolder();
-    const bool HasPicture = !FProgramFolderEmpty && TreeHasPicture(Program);
+    const bool HasPicture = !FProgramFolderEmpty && TreeHasPicture(Program, FCatalogueFormats);
     brfldMain->Directory = FirstBrowseFolder(Program, HasPicture);
   }
 
@@ -51,7 +51,7 @@ void TfrmMain::brfldMainSelectionChanged(TBrowseFolder& Sender, QWidget* DialogH
                                          const std::string& Directory) {
   if (!gSearch) {
     // Not inside btnOpenDirClick's dialog: decide at once.
-    Sender.EnableOK(DialogHandle, TreeHasPicture(Directory));
+    Sender.EnableOK(DialogHandle, TreeHasPicture(Directory, FCatalogueFormats));
     return;
   }
   // The tree is searched on a worker thread so that the dialog keeps
@@ -61,7 +61,7 @@ void TfrmMain::brfldMainSelectionChanged(TBrowseFolder& Sender, QWidget* DialogH
   Sender.SetStatusText(DialogHandle, QStringLiteral("Looking for pictures..."));
   QPointer<QWidget> dialog = DialogHandle;
   TBrowseFolder* sender = &Sender;
-  gSearch->Start(Directory, [dialog, sender](bool found) {
+  gSearch->Start(Directory, FCatalogueFormats, [dialog, sender](bool found) {
     if (!dialog) return;
     sender->EnableOK(dialog, found);
     sender->SetStatusText(dialog,

@@ -27,7 +27,8 @@ void TPictureSearch::Cancel() {
   FRunning = false;
 }
 
-void TPictureSearch::Start(const std::string& Folder, std::function<void(bool Found)> OnDone) {
+void TPictureSearch::Start(const std::string& Folder, TCatalogueFormats Formats,
+                           std::function<void(bool Found)> OnDone) {
   Cancel();
   auto state = std::make_shared<TState>();
   FState = state;
@@ -40,9 +41,10 @@ void TPictureSearch::Start(const std::string& Folder, std::function<void(bool Fo
     QObject::connect(FDelivery.get(), &QTimer::timeout, FDelivery.get(), [this] { Deliver(); });
   }
   QTimer* delivery = FDelivery.get();
-  FWorker = std::thread([state, Folder, delivery] {
+  FWorker = std::thread([state, Folder, Formats, delivery] {
     TWalkOptions options;
     options.ReadTimes = false;
+    options.Formats = Formats;
     options.Stop = &state->Stop;
     bool stoppedAtPicture = false;
     const bool completed = WalkPictureTree(

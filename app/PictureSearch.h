@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 
+#include "app/FolderWalk.h"
+
 class QTimer;
 
 class TPictureSearch {
@@ -19,9 +21,11 @@ public:
   TPictureSearch(const TPictureSearch&) = delete;
   TPictureSearch& operator=(const TPictureSearch&) = delete;
 
-  // Starts a search of the tree below Folder (the scan's walk and rules),
-  // abandoning the one running. OnDone(found) runs later on the GUI thread.
-  void Start(const std::string& Folder, std::function<void(bool Found)> OnDone);
+  // Starts a search of the tree below Folder (the scan's walk and rules, with
+  // the extension table of Formats), abandoning the one running. OnDone(found)
+  // runs later on the GUI thread.
+  void Start(const std::string& Folder, TCatalogueFormats Formats,
+             std::function<void(bool Found)> OnDone);
   // Abandons the running search; its result is dropped.
   void Cancel();
   // True from Start until the result is delivered or dropped.

@@ -1,9 +1,7 @@
 #include "app/ScanWorker.h"
 
-#include "app/FolderWalk.h"
-
-TScanWorker::TScanWorker(std::string Root) {
-  FThread = std::thread([this, Root = std::move(Root)] { Run(Root); });
+TScanWorker::TScanWorker(std::string Root, TCatalogueFormats Formats) {
+  FThread = std::thread([this, Root = std::move(Root), Formats] { Run(Root, Formats); });
 }
 
 TScanWorker::~TScanWorker() {
@@ -11,7 +9,7 @@ TScanWorker::~TScanWorker() {
   FThread.join();
 }
 
-void TScanWorker::Run(const std::string& Root) {
+void TScanWorker::Run(const std::string& Root, TCatalogueFormats Formats) {
   std::vector<TFoundPicture> Batch;
   std::shared_ptr<const std::string> Folder;
   // Hands over at most every few hundred pictures, so the lock is rare.
@@ -28,6 +26,7 @@ void TScanWorker::Run(const std::string& Root) {
   try {
     TWalkOptions Options;
     Options.Stop = &FStop;
+    Options.Formats = Formats;
     WalkPictureTree(
         Root,
         [&](const TWalkPicture& P) {

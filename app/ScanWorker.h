@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/FolderWalk.h"
+
 struct TFoundPicture {
   std::shared_ptr<const std::string> Folder; // shared by the pictures of one folder
   std::string Name;
@@ -21,8 +23,9 @@ struct TFoundPicture {
 
 class TScanWorker {
 public:
-  // Starts walking the tree below Root (a root path made by MakeRootPath).
-  explicit TScanWorker(std::string Root);
+  // Starts walking the tree below Root (a root path made by MakeRootPath),
+  // taking the files whose extension is in the table of Formats.
+  TScanWorker(std::string Root, TCatalogueFormats Formats);
   // Stops the walk and waits for the thread.
   ~TScanWorker();
   TScanWorker(const TScanWorker&) = delete;
@@ -36,7 +39,7 @@ public:
   bool Take(std::vector<TFoundPicture>& Out);
 
 private:
-  void Run(const std::string& Root);
+  void Run(const std::string& Root, TCatalogueFormats Formats);
 
   std::atomic<bool> FStop{false};
   std::mutex FLock;

@@ -13,14 +13,16 @@ install(CODE "
       \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/TobbinsImbrel\"
       COMMAND_ERROR_IS_FATAL ANY)
   endif()")
-install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/tobbins-imbrel.desktop
+# The desktop entry, the metainfo and the manual page are written from the
+# format table (cmake/PictureFormats.cmake).
+install(FILES ${IMBREL_DESKTOP_ENTRY}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 foreach(size 32 48 64 128 256)
   install(FILES ${PROJECT_SOURCE_DIR}/resources/icon/tobbins-imbrel-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
           RENAME tobbins-imbrel.png)
 endforeach()
-install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/org.tobbins_imbrel.viewer.metainfo.xml
+install(FILES ${IMBREL_METAINFO}
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 # Types for the picture files the shared MIME database does not know (DCX and
 # more extensions of known types); the database is rebuilt by its own trigger.
@@ -40,9 +42,8 @@ if(GZIP_PROGRAM)
   add_custom_command(
     OUTPUT ${IMBREL_MAN_PAGE}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
-    COMMAND ${GZIP_PROGRAM} -9 -n -c ${PROJECT_SOURCE_DIR}/resources/man/TobbinsImbrel.1
-            > ${IMBREL_MAN_PAGE}
-    DEPENDS ${PROJECT_SOURCE_DIR}/resources/man/TobbinsImbrel.1
+    COMMAND ${GZIP_PROGRAM} -9 -n -c ${IMBREL_MAN_SOURCE} > ${IMBREL_MAN_PAGE}
+    DEPENDS ${IMBREL_MAN_SOURCE}
     VERBATIM)
   add_custom_command(
     OUTPUT ${IMBREL_CHANGELOG}
@@ -54,7 +55,7 @@ if(GZIP_PROGRAM)
   add_custom_target(man_page ALL DEPENDS ${IMBREL_MAN_PAGE} ${IMBREL_CHANGELOG})
   install(FILES ${IMBREL_CHANGELOG} DESTINATION ${IMBREL_DOC_DIR})
 else()
-  set(IMBREL_MAN_PAGE ${PROJECT_SOURCE_DIR}/resources/man/TobbinsImbrel.1)
+  set(IMBREL_MAN_PAGE ${IMBREL_MAN_SOURCE})
   install(FILES ${PROJECT_SOURCE_DIR}/resources/package/changelog DESTINATION ${IMBREL_DOC_DIR})
 endif()
 install(FILES ${IMBREL_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
@@ -72,7 +73,8 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Tobbins' Imbrel walks a whole folder tree, lists every picture it finds\n"
     "with its name, location, date and type, and shows the selected picture full\n"
     "screen, one by one or as a slide show. It reads BMP, PCX, DCX, Targa, TIFF,\n"
-    "PNG, JPEG, icons and Windows metafiles.")
+    "PNG, JPEG, GIF, WebP, HEIC, AVIF, JPEG XL, camera RAW, SVG, icons and\n"
+    "Windows metafiles.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

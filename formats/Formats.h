@@ -3,10 +3,11 @@
 // Safe to call more than once; only the first call registers.
 void RegisterImageFormats();
 
-// The groups of format classes, each registering its own rows.
+// The groups of format classes, each registering its rows of the format table
+// (formats/PictureFormats.cmake, TFormatGroup in formats/FormatTable.h).
 void RegisterBmmFormats();      // BMP, PCX, PCC, DCX, TGA, VST, AFI
-void RegisterLibraryFormats();  // JPG, JPEG, PNG, TIF, TIFF
-void RegisterIconMetaFormats(); // ICO, WMF, EMF
+void RegisterLibraryFormats();  // JPG, JPEG, JPE, PNG, TIF, TIFF
+void RegisterIconMetaFormats(); // ICO, EMF, WMF
 void RegisterGifWebPFormats();  // GIF, WEBP
 void RegisterHeifJxlFormats();  // HEIC, HEIF, HIF, AVIF, JXL
 void RegisterRawSvgFormats();   // camera RAW (DNG, CR2, NEF, ...), SVG, SVGZ

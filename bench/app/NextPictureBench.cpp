@@ -14,6 +14,14 @@
 // With --adobe-rgb the photos carry an Adobe RGB profile (colord-data's, else
 // Qt's), so that every step converts its display copy to the display's
 // colour space (sRGB here).
+// With --formats-all the folder holds, before the photos in the list's order,
+// one picture of each of today's formats: an animated GIF (60 frames of
+// 800 x 600, through giflib), a 12-megapixel WebP, HEIC, AVIF and JPEG XL
+// (made once with cwebp, heif-enc, avifenc and cjxl), a 24-megapixel DNG with
+// a full-size JPEG preview (the DNG fixture writer) and an SVG; the program
+// runs with -formats:all, and the steps measured land on each of them.
+
+#include <gif_lib.h>
 
 #include <QApplication>
 #include <QColorSpace>
@@ -42,6 +50,7 @@
 #include "view/ImageScrollBox.h"
 #include "app/MainForm.h"
 #include "app/PicturePrefetch.h"
+#include "tools/dng_fixtures/DngWriter.h"
 
 namespace fs = std::filesystem;
 
@@ -53,8 +62,7 @@ constexpr int RepeatMs = 33; // auto-repeat at 30 per second
 constexpr int StepsEachWay = 6;
 
 // Smooth colour fields with fine grain: decodes like a photograph.
-void MakePicture(const std::string& Path, unsigned Seed, const QColorSpace& Space) {
-  const int W = 6000, H = 4000;
+QImage PhotoImage(int W, int H, unsigned Seed) {
   QImage Image(W, H, QImage::Format_RGB888);
   std::mt19937 Rng(Seed);
   std::uniform_int_distribution<int> Grain(-12, 12);
@@ -70,9 +78,106 @@ void MakePicture(const std::string& Path, unsigned Seed, const QColorSpace& Spac
       Row[3 * x + 2] = uchar(std::clamp(B, 0, 255));
     }
   }
+  return Image;
+}
+
+void MakePicture(const std::string& Path, unsigned Seed, const QColorSpace& Space) {
+  QImage Image = PhotoImage(6000, 4000, Seed);
   if (Space.isValid()) Image.setColorSpace(Space); // written as ICC_PROFILE segments
   if (!Image.save(QString::fromStdString(Path), "JPEG", 90))
     throw std::runtime_error("cannot write " + Path);
+}
+
+int WriteToString(GifFileType* Gif, const GifByteType* Bytes, int Count) {
+  static_cast<std::string*>(Gif->UserData)
+      ->append(reinterpret_cast<const char*>(Bytes), size_t(Count));
+  return Count;
+}
+
+// 60 frames of 800 x 600 that pan and change colour, looping, through
+// giflib's encoder: the kind of animation a web page shows.
+void MakeGif(const std::string& Path) {
+  constexpr int W = 800, H = 600, Frames = 60;
+  std::string Out;
+  int Error = 0;
+  GifFileType* Gif = EGifOpen(&Out, WriteToString, &Error);
+  if (Gif == nullptr) throw std::runtime_error("EGifOpen failed");
+  EGifSetGifVersion(Gif, true);
+  std::vector<GifColorType> Colors(256);
+  for (int I = 0; I < 256; ++I)
+    Colors[size_t(I)] = {uint8_t(I / 32 * 36), uint8_t(I / 4 % 8 * 36), uint8_t(I % 4 * 85)};
+  ColorMapObject* Map = GifMakeMapObject(256, Colors.data());
+  EGifPutScreenDesc(Gif, W, H, 8, 0, Map);
+  const uint8_t Loop[3] = {1, 0, 0};
+  EGifPutExtensionLeader(Gif, APPLICATION_EXT_FUNC_CODE);
+  EGifPutExtensionBlock(Gif, 11, "NETSCAPE2.0");
+  EGifPutExtensionBlock(Gif, 3, Loop);
+  EGifPutExtensionTrailer(Gif);
+  std::vector<GifPixelType> Row(W);
+  for (int T = 0; T < Frames; ++T) {
+    GraphicsControlBlock Gcb{};
+    Gcb.DisposalMode = DISPOSE_DO_NOT;
+    Gcb.DelayTime = 4;
+    Gcb.TransparentColor = NO_TRANSPARENT_COLOR;
+    GifByteType Ext[4];
+    EGifGCBToExtension(&Gcb, Ext);
+    EGifPutExtension(Gif, GRAPHICS_EXT_FUNC_CODE, 4, Ext);
+    EGifPutImageDesc(Gif, 0, 0, W, H, false, nullptr);
+    for (int Y = 0; Y < H; ++Y) {
+      for (int X = 0; X < W; ++X)
+        Row[size_t(X)] = GifPixelType(((X + 7 * T) / 25 + (Y + 3 * T) / 25 * 3 + T) & 0xFF);
+      EGifPutLine(Gif, Row.data(), W);
+    }
+  }
+  EGifCloseFile(Gif, &Error);
+  GifFreeMapObject(Map);
+  std::ofstream(Path, std::ios::binary) << Out;
+}
+
+// One picture of each of today's formats in Folder, made once; false when a
+// tool is missing or fails.
+bool MakeTodaysFormats(const std::string& Folder) {
+  const std::string Png = Folder + ".source.png";
+  auto Encode = [&](const std::string& Name, const std::string& Command) {
+    if (fs::exists(Folder + Name)) return true;
+    if (!fs::exists(Png) && !PhotoImage(4032, 3024, 31).save(QString::fromStdString(Png), "PNG"))
+      return false;
+    std::cerr << "making " << Folder + Name << "\n";
+    std::string Line = Command;
+    Line.replace(Line.find("IN"), 2, "'" + Png + "'");
+    Line.replace(Line.find("OUT"), 3, "'" + Folder + Name + ".part'");
+    if (std::system((Line + " >/dev/null 2>&1").c_str()) != 0) return false;
+    fs::rename(Folder + Name + ".part", Folder + Name);
+    return true;
+  };
+  if (!fs::exists(Folder + "a-anim.gif")) MakeGif(Folder + "a-anim.gif");
+  if (!Encode("b-phone.heic", "heif-enc -q 85 IN -o OUT") ||
+      !Encode("c-web.avif", "avifenc -s 8 -j 2 IN OUT") || !Encode("d-photo.jxl", "cjxl IN OUT -d 1") ||
+      !Encode("e-web.webp", "cwebp -q 85 IN -o OUT"))
+    return false;
+  if (!fs::exists(Folder + "f-camera.dng")) {
+    // A 24-megapixel sensor picture with a full-size JPEG preview, as cameras write.
+    dngfixture::TDng Spec;
+    Spec.Width = 6000;
+    Spec.Height = 4000;
+    dngfixture::TPreview Preview;
+    Preview.Width = 6000;
+    Preview.Height = 4000;
+    const QImage Photo = PhotoImage(6000, 4000, 37);
+    Preview.Pixels.resize(size_t(6000) * 4000 * 3);
+    for (int Y = 0; Y < 4000; ++Y)
+      std::memcpy(Preview.Pixels.data() + size_t(Y) * 6000 * 3, Photo.constScanLine(Y), 6000 * 3);
+    Spec.Previews.push_back(std::move(Preview));
+    std::cerr << "making " << Folder + "f-camera.dng\n";
+    if (!dngfixture::WriteDng(Folder + "f-camera.dng", Spec).empty()) return false;
+  }
+  std::ofstream(Folder + "g-drawing.svg")
+      << "<svg xmlns='http://www.w3.org/2000/svg' width='1024' height='768'>"
+         "<defs><linearGradient id='g'><stop offset='0' stop-color='#204080'/>"
+         "<stop offset='1' stop-color='#f0a020'/></linearGradient></defs>"
+         "<rect width='1024' height='768' fill='url(#g)'/>"
+         "<circle cx='512' cy='384' r='300' fill='#fff' fill-opacity='0.5'/></svg>";
+  return true;
 }
 
 long long StatusKiB(const char* Field) {
@@ -128,6 +233,9 @@ QWidget* KeyTarget() {
   return QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : Form;
 }
 
+// The pictures the steps reached and their times, when asked for.
+std::vector<std::pair<std::string, double>>* StepLog = nullptr;
+
 // Page Down (or Up) after a pause: key release to the new picture painted, ms.
 std::vector<double> PageSteps(Qt::Key Key, int Count, int Pause = PauseMs) {
   std::vector<double> Result;
@@ -147,6 +255,7 @@ std::vector<double> PageSteps(Qt::Key Key, int Count, int Pause = PauseMs) {
       std::exit(1);
     }
     Result.push_back(T.nsecsElapsed() / 1e6);
+    if (StepLog) StepLog->emplace_back(Form->mtbPicturesName->AsString(), Result.back());
   }
   return Result;
 }
@@ -160,7 +269,8 @@ double HeldKey() {
   Form->mtbPictures->First();
   WaitPainted();
   Idle(500);
-  const int Presses = PictureCount - 1;
+  const int Rows = Form->mtbPictures->RecordCount();
+  const int Presses = Rows - 1;
   QElapsedTimer T;
   T.start();
   int Sent = 0;
@@ -179,7 +289,7 @@ double HeldKey() {
     }
     QCoreApplication::processEvents(QEventLoop::AllEvents);
   }
-  if (Form->mtbPictures->RecNo() != PictureCount) {
+  if (Form->mtbPictures->RecNo() != Rows) {
     std::cerr << "the held key ended on row " << Form->mtbPictures->RecNo() << "\n";
     std::exit(1);
   }
@@ -213,7 +323,7 @@ struct TModeResult {
   int Hits = 0;
 };
 
-TModeResult RunMode(bool Ahead) {
+TModeResult RunMode(bool Ahead, std::vector<std::pair<std::string, double>>* Log = nullptr) {
   TModeResult R;
   Form->SetPrefetchEnabled(Ahead);
   if (!Form->FFullScreen) Form->mnuFullScreenClick();
@@ -224,11 +334,13 @@ TModeResult RunMode(bool Ahead) {
   Idle(1000);
   ResetPeak();
   const int HitsBefore = Form->Prefetch().Hits();
+  StepLog = Log;
 
   auto Down = PageSteps(Qt::Key_PageDown, StepsEachWay);
   auto Up = PageSteps(Qt::Key_PageUp, StepsEachWay);
   R.FullDown = Median(Down);
   R.FullUp = Median(Up);
+  StepLog = nullptr;
   R.FullMax = std::max(Max(Down), Max(Up));
   R.SlowDown = Median(PageSteps(Qt::Key_PageDown, 3, 1500));
   R.SlowUp = Median(PageSteps(Qt::Key_PageUp, 3, 1500));
@@ -269,7 +381,11 @@ int main(int argc, char** argv) {
   std::ofstream(Config) << R"({"screens":[{"name":"bench","x":0,"y":0,"width":1920,)"
                         << R"("height":1080,"logicalDpi":96,"logicalBaseDpi":96,"dpr":1}]})";
   qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + Config.string()).c_str());
-  const bool AdobeRgb = argc > 1 && std::strcmp(argv[argc - 1], "--adobe-rgb") == 0;
+  bool AdobeRgb = false, FormatsAll = false;
+  for (int i = 1; i < argc; ++i) {
+    AdobeRgb = AdobeRgb || std::strcmp(argv[i], "--adobe-rgb") == 0;
+    FormatsAll = FormatsAll || std::strcmp(argv[i], "--formats-all") == 0;
+  }
   TImbrelApplication App(argc, argv);
   RegisterImageFormats();
 
@@ -280,7 +396,9 @@ int main(int argc, char** argv) {
                                               : QColorSpace(QColorSpace::AdobeRgb);
   }
   const std::string Folder =
-      (fs::temp_directory_path() / (AdobeRgb ? "imbrel-step-bench-adobergb" : "imbrel-step-bench"))
+      (fs::temp_directory_path() / (AdobeRgb     ? "imbrel-step-bench-adobergb"
+                                    : FormatsAll ? "imbrel-step-bench-formats"
+                                                 : "imbrel-step-bench"))
           .string() +
       "/";
   fs::create_directories(Folder);
@@ -293,21 +411,40 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (FormatsAll && !MakeTodaysFormats(Folder)) {
+    std::cerr << "a picture of today's formats could not be made (cwebp, heif-enc, avifenc, cjxl)\n";
+    return 1;
+  }
+
   TfrmMain::OnComponentsCreated = [](TfrmMain& F) {
     F.brfldMain->OnDialogShown = [](TBrowseFolderDialog& D) { D.reject(); };
   };
-  TfrmMain Window({"TobbinsImbrel", "-Dir:" + Folder});
+  std::vector<std::string> Args{"TobbinsImbrel", "-Dir:" + Folder};
+  if (FormatsAll) Args.push_back("-formats:all");
+  TfrmMain Window(Args);
   Window.show();
   Window.activateWindow();
   Form = &Window;
   TPaintWatch PaintWatch;
   Watch = &PaintWatch;
   Window.imgMain->ImageControl().installEventFilter(&PaintWatch);
-  std::printf("screen %dx%d, %d pictures of 6000x4000%s, pause %d ms, repeat every %d ms\n",
+  std::printf("screen %dx%d, %d pictures of 6000x4000%s%s, pause %d ms, repeat every %d ms\n",
               Window.width(), Window.height(), PictureCount,
-              AdobeRgb ? " in Adobe RGB (converted to sRGB)" : "", PauseMs, RepeatMs);
+              AdobeRgb ? " in Adobe RGB (converted to sRGB)" : "",
+              FormatsAll ? " after one GIF, HEIC, AVIF, JPEG XL, WebP, DNG and SVG (-formats:all)"
+                         : "",
+              PauseMs, RepeatMs);
+  if (Window.mtbPictures->RecordCount() != PictureCount + (FormatsAll ? 7 : 0)) {
+    std::cerr << "the list holds " << Window.mtbPictures->RecordCount() << " pictures\n";
+    return 1;
+  }
 
-  const TModeResult On = RunMode(true);
+  std::vector<std::pair<std::string, double>> Steps;
+  const TModeResult On = RunMode(true, &Steps);
+  std::printf("full screen, decoding ahead on, each step after a pause:");
+  for (const auto& [Name, Ms] : Steps)
+    std::printf(" %s %.1f;", Name.c_str(), Ms);
+  std::printf("\n");
   const TModeResult Off = RunMode(false);
 
   // What the stepping may hold: the shown picture, two decoded ahead and the
@@ -329,7 +466,9 @@ int main(int argc, char** argv) {
   Row("windowed: Page Down after a pause", On.WinDown, Off.WinDown);
   Row("windowed: Page Up after a pause", On.WinUp, Off.WinUp);
   Row("windowed: slowest step", On.WinMax, Off.WinMax);
-  Row("held Down arrow over 20 pictures: total", On.Held, Off.Held);
+  Row(FormatsAll ? "held Down arrow over 27 pictures: total"
+                 : "held Down arrow over 20 pictures: total",
+      On.Held, Off.Held);
   Row("peak memory (MiB)", On.PeakKiB / 1024.0, Off.PeakKiB / 1024.0);
   std::printf(
       "peak memory by phase (MiB), ahead on: full screen %.1f, windowed %.1f, held key %.1f;"

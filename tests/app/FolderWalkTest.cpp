@@ -81,6 +81,34 @@ TEST(PictureExtensions, WholeExtensionMatchedWithoutCase) {
   EXPECT_EQ(FileExtension("README"), "");
 }
 
+// The whole table (-formats:all) holds the fifteen at the same indices, then
+// every other registered extension; the default table holds none of those.
+TEST(PictureExtensions, WholeTableAddsTheRegisteredFormats) {
+  ASSERT_EQ(PictureExtensions.size(), 15u);
+  ASSERT_GT(AllPictureExtensions.size(), PictureExtensions.size());
+  for (std::size_t i = 0; i < PictureExtensions.size(); ++i)
+    EXPECT_EQ(AllPictureExtensions[i], PictureExtensions[i]) << i;
+  const struct {
+    const char* Name;
+    bool Default, All;
+  } Cases[] = {
+      {"PHOTO.JPG", true, true},   {"b.jpe", false, true},     {"anim.GIF", false, true},
+      {"x.webp", false, true},     {"phone.HEIC", false, true}, {"p.heif", false, true},
+      {"p.hif", false, true},      {"a.avif", false, true},     {"j.jxl", false, true},
+      {"raw.DNG", false, true},    {"raw.Cr3", false, true},    {"raw.nef", false, true},
+      {"raw.3fr", false, true},    {"raw.iiq", false, true},    {"icon.svg", false, true},
+      {"icon.SVGZ", false, true},  {"x.svg.gz", false, false},  {"x.x3f", false, false},
+      {"x.xcf", false, false},     {"x.gifs", false, false},    {"x.jxlabcdef", false, false},
+      {"gif", false, false},       {".webp", false, true},      {"x.", false, false},
+  };
+  for (const auto& C : Cases) {
+    EXPECT_EQ(IsPictureFileName(C.Name), C.Default) << C.Name;
+    EXPECT_EQ(IsPictureFileName(C.Name, TCatalogueFormats::All), C.All) << C.Name;
+  }
+  EXPECT_EQ(PictureExtensionIndex("a.TIFF", TCatalogueFormats::All), 14);
+  EXPECT_EQ(AllPictureExtensions[PictureExtensionIndex("a.Gif", TCatalogueFormats::All)], ".gif");
+}
+
 TEST(FolderRoot, KeptWholeWithSlashAppended) {
   EXPECT_EQ(MakeRootPath("/tmp"), "/tmp/"); // not shortened to "/tm/"
   EXPECT_EQ(MakeRootPath("/tmp/"), "/tmp/");
@@ -183,6 +211,35 @@ TEST(FolderWalk, StopsEarlyAndReportsIt) {
   EXPECT_FALSE(WalkPictureTree(T.Root(), [&](const TWalkPicture&) { return ++Seen < 3; }));
   EXPECT_EQ(Seen, 3);
   EXPECT_TRUE(TreeHasPicture(T.Root()));
+}
+
+// The walk and the folder dialog's question take the table they are given.
+TEST(FolderWalk, TheActiveTableDecidesWhatIsAPicture) {
+  TTempTree T;
+  T.File("a.png");
+  T.File("anim.gif");
+  T.File("photo.HEIC");
+  T.File("raw/x.dng");
+  T.File("only-new/icon.svg");
+  T.File("only-new/deep/photo.jpe");
+  T.File("neither/notes.txt");
+  T.File("neither/.hidden.webp");
+
+  TWalkOptions All;
+  All.Formats = TCatalogueFormats::All;
+  std::vector<std::string> Found;
+  for (const auto& V : Walk(T.Root(), All))
+    Found.push_back(V.Folder.substr(T.Root().size()) + V.Name + " " + std::string(V.Extension));
+  std::sort(Found.begin(), Found.end());
+  EXPECT_EQ(Found, (std::vector<std::string>{"a.png .png", "anim.gif .gif",
+                                             "only-new/deep/photo.jpe .jpe",
+                                             "only-new/icon.svg .svg", "photo.HEIC .HEIC",
+                                             "raw/x.dng .dng"}));
+  ASSERT_EQ(Walk(T.Root()).size(), 1u);
+
+  EXPECT_FALSE(TreeHasPicture(T.Path("only-new")));
+  EXPECT_TRUE(TreeHasPicture(T.Path("only-new"), TCatalogueFormats::All));
+  EXPECT_FALSE(TreeHasPicture(T.Path("neither"), TCatalogueFormats::All));
 }
 
 TEST(FolderWalk, MissingOrEmptyRootsYieldNothing) {
@@ -335,6 +392,70 @@ TEST(CommandLine, NoColorIsAFlag) {
     EXPECT_EQ(L.Option, C.Option) << C.Args.back();
   }
   EXPECT_NE(CommandLineUsage().find("-nocolor"), std::string::npos);
+}
+
+// -formats:all is an exact flag; a PICTURE of any registered format is taken
+// (not only the fifteen), and a run that starts on one uses the whole table.
+// A "Dir:" folder that exists wins over the picture, and then the table is
+// the fifteen unless -formats:all says otherwise.
+TEST(CommandLine, WholeTableForFormatsAllAndForAStartPicture) {
+  TTempTree T;
+  T.File("Pics/b.png");
+  T.File("Pics/anim.gif");
+  T.File("Pics/photo.JPE");
+  T.File("Pics/raw.nef");
+  T.File("Pics/paint.xcf");
+  T.Folder("Pics/folder.gif");
+  T.Folder("Other");
+  const std::string Pics = T.Path("Pics/");
+  const std::string Other = T.Path("Other");
+  using F = TCatalogueFormats;
+  const struct {
+    std::vector<std::string> Args;
+    std::string PathFolder, PathPicture;
+    bool AllFormats;
+    F Formats;
+    TProgramOption Option = TProgramOption::None;
+  } Cases[] = {
+      {{"p"}, "", "", false, F::Default},
+      {{"p", "-formats:all"}, "", "", true, F::All},
+      {{"p", Pics}, Pics, "", false, F::Default},
+      {{"p", "-formats:all", Pics}, Pics, "", true, F::All},
+      {{"p", Pics + "b.png"}, Pics, "b.png", false, F::All},
+      {{"p", Pics + "anim.gif"}, Pics, "anim.gif", false, F::All},
+      {{"p", Pics + "photo.JPE"}, Pics, "photo.JPE", false, F::All},
+      {{"p", Pics + "raw.nef", "-slideshow"}, Pics, "raw.nef", false, F::All},
+      // Not a format the program reads, or not a file: no picture.
+      {{"p", Pics + "paint.xcf"}, "", "", false, F::Default},
+      {{"p", Pics + "folder.gif"}, Pics + "folder.gif/", "", false, F::Default},
+      // An existing Dir: folder is catalogued instead of the picture's.
+      {{"p", "-Dir:" + Other, Pics + "anim.gif"}, Pics, "anim.gif", false, F::Default},
+      {{"p", "-Dir:" + Other, Pics + "anim.gif", "-formats:all"}, Pics, "anim.gif", true, F::All},
+      {{"p", "-Dir:" + T.Path("missing"), Pics + "anim.gif"}, Pics, "anim.gif", false, F::All},
+      // Only the exact spelling counts.
+      {{"p", "-formats:ALL"}, "", "", false, F::Default},
+      {{"p", "-formats:all2"}, "", "", false, F::Default},
+      {{"p", "--formats:all"}, "", "", false, F::Default, TProgramOption::Unknown},
+  };
+  for (const auto& C : Cases) {
+    const TCommandLine L = ParseCommandLine(C.Args, T.Path("prog/"));
+    std::string Joined;
+    for (const auto& A : C.Args)
+      Joined += "[" + A + "] ";
+    EXPECT_EQ(L.PathFolder, C.PathFolder) << Joined;
+    EXPECT_EQ(L.PathPicture, C.PathPicture) << Joined;
+    EXPECT_EQ(L.AllFormats, C.AllFormats) << Joined;
+    EXPECT_EQ(L.Formats, C.Formats) << Joined;
+    EXPECT_EQ(L.Option, C.Option) << Joined;
+  }
+  // --help names the option and the fifteen default extensions.
+  const std::string Usage = CommandLineUsage();
+  EXPECT_NE(Usage.find("-formats:all"), std::string::npos);
+  for (const std::string_view Ext : PictureExtensions) {
+    const bool Listed = Usage.find(" " + std::string(Ext) + " ") != std::string::npos ||
+                        Usage.find(" " + std::string(Ext) + "\n") != std::string::npos;
+    EXPECT_TRUE(Listed) << Ext;
+  }
 }
 
 TEST(CommandLine, ProgramFolderEndsInSlashAndCanBeOverridden) {

@@ -49,7 +49,7 @@ protected:
     TfrmMain::OnComponentsCreated = nullptr;
   }
 
-  void Start() {
+  void Start(const std::vector<std::string>& Options = {}) {
     TfrmMain::OnComponentsCreated = [this](TfrmMain& F) {
       F.dropSourceImages->ExecuteHook = [this](QMimeData* data) {
         ++Drags;
@@ -61,8 +61,9 @@ protected:
         return TDragResult::drDropCopy;
       };
     };
-    Form = std::make_unique<TfrmMain>(
-        std::vector<std::string>{"TobbinsImbrel", "-Dir:" + Tree.Path("start/")});
+    std::vector<std::string> Args{"TobbinsImbrel", "-Dir:" + Tree.Path("start/")};
+    Args.insert(Args.end(), Options.begin(), Options.end());
+    Form = std::make_unique<TfrmMain>(Args);
     Form->SetFullScreen(false); // the list is visible
     Form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
@@ -139,6 +140,33 @@ TEST_F(FolderAndDrag, OkFollowsWhetherTheSelectedTreeHoldsAPicture) {
   // Cancel changes nothing.
   EXPECT_EQ(Form->mtbPictures->RecordCount(), before);
   EXPECT_EQ(Form->lbDir->text().toStdString(), Tree.Path("start/"));
+}
+
+// OK follows the catalogue's table: a tree holding only pictures beyond the
+// fifteen (an SVG, a camera RAW file) counts with -formats:all, not without.
+TEST_F(FolderAndDrag, OkFollowsTheActiveExtensionTable) {
+  Tree.File("newonly/icon.svg", "<svg xmlns='http://www.w3.org/2000/svg'/>");
+  Tree.File("newonly/deep/raw.NEF", "not read here");
+  Tree.File("other/notes.txt", "x");
+  for (const bool All : {false, true}) {
+    SCOPED_TRACE(All ? "-formats:all" : "the fifteen");
+    Start(All ? std::vector<std::string>{"-formats:all"} : std::vector<std::string>{});
+    std::map<std::string, bool> ok;
+    Form->brfldMain->OnDialogShown = [&](TBrowseFolderDialog& D) {
+      for (const char* folder : {"newonly", "newonly/deep", "other", "start"}) {
+        D.SelectPath(Tree.Path(folder));
+        WaitForSearch(D);
+        ok[folder] = D.OkEnabled();
+      }
+      D.reject();
+    };
+    Form->btnOpenDirClick();
+    EXPECT_EQ(ok["newonly"], All);
+    EXPECT_EQ(ok["newonly/deep"], All);
+    EXPECT_FALSE(ok["other"]);
+    EXPECT_TRUE(ok["start"]);
+    Form.reset();
+  }
 }
 
 TEST_F(FolderAndDrag, FirstOpeningPreselectsTheProgramsFolderThenTheLastConfirmed) {

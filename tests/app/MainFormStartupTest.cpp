@@ -117,6 +117,58 @@ TEST_F(ThreePictures, PlainPathsAloneAndWithDirAndSlideShow) {
   EXPECT_EQ(DialogCount, 0);
 }
 
+// The catalogue's table: the fifteen by default; every format the program
+// reads with -formats:all and when the run starts on a picture, which is then
+// catalogued and shown whatever its format, the rest of its folder tree with
+// it; even a hidden one, which the walk itself passes over. An existing Dir:
+// folder wins over the picture and keeps the fifteen.
+TEST_F(MainFormTest, FormatsAllAndAStartPictureCatalogueEveryFormat) {
+  WritePng(Tree.Path("a.png"), 40, 30);
+  Tree.File("b.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='30' height='20'>"
+                     "<rect width='30' height='20' fill='red'/></svg>");
+  Tree.File(".hidden.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='12' height='8'/>");
+  {
+    QImage Jpeg(25, 15, QImage::Format_RGB32);
+    Jpeg.fill(qRgb(10, 200, 30));
+    std::filesystem::create_directories(Tree.Path("sub"));
+    ASSERT_TRUE(Jpeg.save(QString::fromStdString(Tree.Path("sub/c.JPE")), "JPEG"));
+  }
+  WritePng(Tree.Path("Other/x.png"), 20, 10);
+  const std::string Root = Tree.Root();
+  const struct {
+    std::vector<std::string> Args;
+    std::vector<std::string> Names; // the list in Name order
+    std::string Current;
+    QString Picture; // status panel 2
+  } Cases[] = {
+      {{Root}, {"a.png", "x.png"}, "a.png", "a.png (40x30)"},
+      {{"-formats:all", Root}, {"a.png", "b.svg", "c.JPE", "x.png"}, "a.png", "a.png (40x30)"},
+      {{"-Dir:" + Root, "-formats:all"},
+       {"a.png", "b.svg", "c.JPE", "x.png"},
+       "a.png",
+       "a.png (40x30)"},
+      {{Root + "b.svg"}, {"a.png", "b.svg", "c.JPE", "x.png"}, "b.svg", "b.svg (30x20)"},
+      {{Root + "sub/c.JPE"}, {"c.JPE"}, "c.JPE", "c.JPE (25x15)"},
+      {{Root + ".hidden.svg"},
+       {".hidden.svg", "a.png", "b.svg", "c.JPE", "x.png"},
+       ".hidden.svg",
+       ".hidden.svg (12x8)"},
+      {{"-Dir:" + Root + "Other", Root + "b.svg"}, {"x.png"}, "x.png", "x.png (20x10)"},
+  };
+  for (const auto& C : Cases) {
+    std::string Joined;
+    for (const auto& A : C.Args)
+      Joined += "[" + A + "] ";
+    SCOPED_TRACE(Joined);
+    Start(C.Args);
+    ASSERT_TRUE(WaitFor([&] { return Panel(2) == C.Picture; })) << Panel(2).toStdString();
+    EXPECT_EQ(CurrentName(), C.Current);
+    EXPECT_EQ(Names(), C.Names); // moves to the first row
+    Form.reset();
+  }
+  EXPECT_EQ(DialogCount, 0);
+}
+
 TEST_F(ThreePictures, StartPictureFollowsTheSortOrderAndIsUsedOnce) {
   // The list sorted by Date (set before the first scan here): the start
   // picture's row is where that order puts it.

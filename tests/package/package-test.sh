@@ -74,13 +74,14 @@ logged=$(dpkg-parsechangelog -l "$out/changelog" -S Version 2>&1) || fail "chang
 [ "$logged" = "$(dpkg-deb -f "$deb" Version)" ] ||
   fail "the changelog's last entry is $logged, the package's version $(dpkg-deb -f "$deb" Version)"
 
-# The desktop entry: valid, starting the packaged program with one path, with
-# an icon the package holds.
+# The desktop entry: valid, starting the packaged program on every format it
+# reads with one path, with an icon the package holds.
 desktop="$root/usr/share/applications/tobbins-imbrel.desktop"
 [ -f "$desktop" ] || fail "no desktop entry in the package"
 report=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate: $report"
 [ -z "$report" ] || fail "desktop-file-validate: $report"
-grep -qx 'Exec=TobbinsImbrel %f' "$desktop" || fail "desktop entry does not pass a path"
+grep -qx 'Exec=TobbinsImbrel -formats:all %f' "$desktop" ||
+  fail "desktop entry does not start the program on every format with one path"
 icon=$(sed -n 's/^Icon=//p' "$desktop")
 ls "$root"/usr/share/icons/hicolor/*/apps/"$icon".png >/dev/null 2>&1 ||
   fail "icon $icon not in the package"
@@ -149,7 +150,7 @@ page="$root/usr/share/man/man1/TobbinsImbrel.1.gz"
 MANWIDTH=80 man --warnings -l "$page" >"$out/man.txt" 2>"$out/man-warnings.txt" ||
   fail "man -l failed"
 [ -s "$out/man-warnings.txt" ] && fail "man -l warnings: $(cat "$out/man-warnings.txt")"
-for text in -Dir: -slideshow --help --version; do
+for text in -Dir: -slideshow -formats:all --help --version; do
   grep -q -- "$text" "$out/man.txt" || fail "manual page lacks $text"
 done
 
