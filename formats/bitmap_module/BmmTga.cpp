@@ -62,6 +62,10 @@ int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char*) {
   hdr->width = width;
   hdr->height = height;
   hdr->bpp = depth == 8 ? 8 : 24;
+  // Every pixel stored, or at best one packet byte and one pixel value for
+  // a run of 128 pixels.
+  const int64_t pixels = int64_t(width) * height, bytes = (depth + 7) / 8;
+  hdr->leastData = h[kOffImageType] >= 9 ? pixels * (1 + bytes) / 128 : pixels * bytes;
   BmmStorePrivate(hdr, st);
   return BMM_ERR_OK;
 }

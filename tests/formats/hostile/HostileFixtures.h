@@ -164,6 +164,75 @@ inline std::string Tiff(uint32_t W, uint32_t H) {
   return S;
 }
 
+// A progressive JPEG up to its first (DC) scan header.
+inline std::string ProgressiveJpeg(uint32_t W, uint32_t H) {
+  std::string S = Jpeg(W, H);
+  S[S.find("\xFF\xC0")+ 1] = '\xC2';
+  // The scan: DC only (spectral selection 0..0).
+  const size_t Sos = S.find("\xFF\xDA");
+  S[Sos + 8] = char(0);
+  return S;
+}
+
+// A run-length (RLE8) BMP whose data end the picture at once.
+inline std::string RleBmp(uint32_t W, uint32_t H) {
+  std::string S = "BM";
+  Le32(S, 64);
+  Le32(S, 0);
+  Le32(S, 62);
+  Le32(S, 40);
+  Le32(S, W);
+  Le32(S, H);
+  Le16(S, 1);
+  Le16(S, 8);
+  Le32(S, 1); // RLE8
+  Le32(S, 2);
+  Le32(S, 0);
+  Le32(S, 0);
+  Le32(S, 2); // colours used
+  Le32(S, 0);
+  S.append("\0\0\0\0\xFF\xFF\xFF\0", 8);
+  S.append("\x00\x01", 2); // end of the picture
+  return S;
+}
+
+// A 16-bit BMP, a layout the bitmap module leaves to the platform's reader,
+// whose pixel data would start past the end of the file.
+inline std::string FallbackBmp(uint32_t W, uint32_t H) {
+  std::string S = "BM";
+  Le32(S, 61);
+  Le32(S, 0);
+  Le32(S, 1000);
+  Le32(S, 40);
+  Le32(S, W);
+  Le32(S, H);
+  Le16(S, 1);
+  Le16(S, 16);
+  for (int I = 0; I < 6; ++I)
+    Le32(S, 0);
+  S.append(61 - S.size(), '\0');
+  return S;
+}
+
+// A run-length true-colour Targa with one packet.
+inline std::string RleTga(uint32_t W, uint32_t H) {
+  std::string S = Tga(W, H);
+  S[2] = 10;
+  S.resize(18);
+  S.append("\xFF\x10\x20\x30", 4); // 128 pixels of one colour
+  return S;
+}
+
+// Tiff(W, H) with its one strip marked PackBits or Deflate (Compression).
+inline std::string CompressedTiff(uint32_t W, uint32_t H, uint16_t Compression) {
+  std::string S = Tiff(W, H);
+  // The fourth entry is the compression tag (259), its value at offset
+  // 8 + 2 + 3 * 12 + 8.
+  S[8 + 2 + 3 * 12 + 8] = char(Compression & 0xFF);
+  S[8 + 2 + 3 * 12 + 9] = char(Compression >> 8);
+  return S;
+}
+
 // A GIF (the platform's reader) with a logical screen and one image of W x H.
 inline std::string Gif(uint32_t W, uint32_t H) {
   std::string S = "GIF89a";

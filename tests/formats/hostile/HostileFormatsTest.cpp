@@ -289,6 +289,126 @@ TEST_F(HostileFormatsTest, DecodeToolFailsOnEachHostileFileWithLittleMemory) {
   }
 }
 
+// Claims under the pixel limit that the data cannot fill: each reader
+// refuses them by what the file holds, naming the format, and the decode
+// tool does so with little memory.
+struct TShortClaim {
+  const char* Ext;
+  std::function<std::string(uint32_t W, uint32_t H)> Make;
+  const char* Failure; // the class and the format named
+};
+
+const std::vector<TShortClaim>& ShortClaims() {
+  static const std::vector<TShortClaim> List = {
+      {"bmp", [](uint32_t W, uint32_t H) { return hostile::Bmp(W, H, 24); }, "EBmmError: BMP"},
+      {"bmp", [](uint32_t W, uint32_t H) { return hostile::Bmp(W, H, 1); }, "EBmmError: BMP"},
+      {"bmp", hostile::RleBmp, "EBmmError: BMP"},
+      {"bmp", hostile::FallbackBmp, "EInvalidGraphic: BMP"},
+      {"tga", hostile::Tga, "EBmmError: TGA"},
+      {"tga", hostile::RleTga, "EBmmError: TGA"},
+      {"pcx", hostile::Pcx, "EBmmError: PCX"},
+      {"dcx", hostile::Dcx, "EBmmError: PCX"},
+      {"jpg", hostile::Jpeg, "EJpegError: JPEG"},
+      {"jpg", hostile::ProgressiveJpeg, "EJpegError: JPEG"},
+      {"png", hostile::Png, "EPNGError: PNG"},
+      {"tif", hostile::Tiff, "ETiffError: TIFF"},
+      {"tif", [](uint32_t W, uint32_t H) { return hostile::CompressedTiff(W, H, 32773); },
+       "ETiffError: TIFF"},
+      {"tif", [](uint32_t W, uint32_t H) { return hostile::CompressedTiff(W, H, 8); },
+       "ETiffError: TIFF"},
+      {"gif", hostile::Gif, "EInvalidGraphic: GIF"},
+  };
+  return List;
+}
+
+TEST_F(HostileFormatsTest, ShortFilesClaimingBigPicturesAreRefusedByWhatTheyHold) {
+  int N = 0;
+  for (const TShortClaim& C : ShortClaims()) {
+    const std::string Bytes = C.Make(31000, 31000);
+    SCOPED_TRACE(std::string(C.Ext) + " #" + std::to_string(N++) + ", " +
+                 std::to_string(Bytes.size()) + " bytes");
+    const uint64_t Before = TMemoryBudget::Used();
+    const std::string Failure = DecodeFailure(Bytes, C.Ext);
+    EXPECT_EQ(Failure.rfind(C.Failure, 0), 0u) << Failure;
+    EXPECT_NE(Failure.find(" data too short: "), std::string::npos) << Failure;
+    EXPECT_NE(Failure.find(" bytes cannot fill a 31000 x 31000 picture"), std::string::npos)
+        << Failure;
+    EXPECT_EQ(TMemoryBudget::Used(), Before);
+  }
+  // Small pictures pass whatever their data: a cut-off small file still
+  // shows what it holds.
+  for (const auto& [Bytes, Ext] : std::vector<std::pair<std::string, std::string>>{
+           {hostile::Jpeg(600, 400), "jpg"},
+           {hostile::Bmp(600, 400, 24), "bmp"},
+           {hostile::RleBmp(600, 400), "bmp"},
+       }) {
+    SCOPED_TRACE(Ext);
+    const std::string Failure = DecodeFailure(Bytes, Ext);
+    EXPECT_EQ(Failure.find(" data too short: "), std::string::npos) << Failure;
+  }
+}
+
+TEST_F(HostileFormatsTest, PlatformReaderChecksTheLimitAndTheBudgetBeforeItAllocates) {
+  // A whole 16-bit BMP, which the bitmap module leaves to the platform's
+  // reader: 300 x 200 pixels of data.
+  std::string Bmp = "BM";
+  hostile::Le32(Bmp, 54 + 300 * 200 * 2);
+  hostile::Le32(Bmp, 0);
+  hostile::Le32(Bmp, 54);
+  hostile::Le32(Bmp, 40);
+  hostile::Le32(Bmp, 300);
+  hostile::Le32(Bmp, 200);
+  hostile::Le16(Bmp, 1);
+  hostile::Le16(Bmp, 16);
+  for (int I = 0; I < 6; ++I)
+    hostile::Le32(Bmp, 0);
+  Bmp.append(300 * 200 * 2, '\x1F');
+  EXPECT_EQ(DecodeFailure(Bmp, "bmp"), "");
+  SetPixelLimit(50000);
+  EXPECT_EQ(DecodeFailure(Bmp, "bmp"),
+            "EInvalidGraphic: Picture too large: 300 x 200 pixels exceeds the limit of 50000 "
+            "pixels");
+  SetPixelLimit(0);
+  const uint64_t Before = TMemoryBudget::Used();
+  TMemoryBudget::SetLimit(Before + 200 * 1024); // less than the reader's picture and its copy
+  const std::string Failure = DecodeFailure(Bmp, "bmp");
+  EXPECT_EQ(Failure.rfind("EInvalidGraphic: Out of memory: a 300 x 200 picture needs", 0), 0u)
+      << Failure;
+  EXPECT_EQ(TMemoryBudget::Used(), Before);
+}
+
+TEST_F(HostileFormatsTest, DecodeToolRefusesShortFilesWithLittleMemory) {
+  // 150 MB at most; the sanitizers' own start-up memory comes on top in
+  // their build, as above.
+  long LimitKiB = 150 * 1024;
+#if defined(__SANITIZE_ADDRESS__)
+  LimitKiB = std::max(LimitKiB, RunDecode({"/nonexistent"}).PeakKiB + 20 * 1024);
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  LimitKiB = std::max(LimitKiB, RunDecode({"/nonexistent"}).PeakKiB + 20 * 1024);
+#endif
+#endif
+  int N = 0;
+  for (const TShortClaim& C : ShortClaims()) {
+    const std::string File =
+        Write("short" + std::to_string(N++) + "." + C.Ext, C.Make(31000, 31000));
+    SCOPED_TRACE(File);
+    const TRun Run = RunDecode({File});
+    EXPECT_EQ(Run.Status, 1) << Run.Output;
+    EXPECT_NE(Run.Output.find(std::string(C.Failure) + " data too short: "), std::string::npos)
+        << Run.Output;
+    EXPECT_LE(Run.PeakKiB, LimitKiB) << "peak resident memory in KiB";
+    std::printf("peak %ld KiB: %s\n", Run.PeakKiB, File.c_str());
+  }
+  // With a low pixel limit and a small budget the platform's reader refuses
+  // before it allocates as well.
+  const std::string Fallback = Write("fallback.bmp", hostile::FallbackBmp(9, 25165824));
+  const TRun Run =
+      RunDecode({Fallback}, {"IMBREL_MAX_PIXELS=10000000", "IMBREL_MEMORY_BUDGET=200"});
+  EXPECT_EQ(Run.Status, 1) << Run.Output;
+  EXPECT_LE(Run.PeakKiB, LimitKiB);
+}
+
 TEST_F(HostileFormatsTest, DecodeToolRefusesAPpmAboveTheLimit) {
   const std::string File = Write("small.bmp", hostile::Bmp(8, 8, 24));
   const TRun Fits = RunDecode({File, "-o", Dir + "/fits.ppm"});
