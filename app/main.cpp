@@ -11,6 +11,7 @@
 #include "app/FolderWalk.h"
 #include "formats/Formats.h"
 #include "app/MainForm.h"
+#include "platform/Memory.h"
 
 int main(int argc, char** argv) {
   // The arguments as delivered, before the framework takes its own options out.
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
   case TProgramOption::None:
     break;
   }
+  TuneHeapForPictures();
   TImbrelApplication Application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tobbin's Imbrel"));
   RegisterImageFormats();

@@ -1,5 +1,6 @@
 #include "platform/Memory.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -117,4 +118,15 @@ void ZeroFill(void* Data, size_t Size) noexcept {
   if (madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED) != 0)
     std::memset(reinterpret_cast<void*>(first), 0, last - first);
   std::memset(reinterpret_cast<void*>(last), 0, start + Size - last);
+}
+
+void TuneHeapForPictures() noexcept {
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  mallopt(M_ARENA_MAX, int(std::max(2L, 2 * (cores > 0 ? cores : 1))));
+}
+
+void ReleaseFreeHeap() noexcept {
+  malloc_trim(0);
 }
