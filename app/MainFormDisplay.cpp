@@ -72,6 +72,9 @@ void TfrmMain::ShowPicture(const std::string& Path) {
     TPictureFetch Fetch;
     if (!Ready->Laid.Picture) Fetch = [this, Path] { return FetchWhole(Path); };
     Old->Laid = imgMain->LoadFromGraphic(std::move(Ready->Laid), std::move(Fetch));
+    // A whole picture asked for before is of no use now (this one's is asked
+    // for after the pictures ahead, see PrefetchAim).
+    if (FPrefetchEnabled) FPrefetch->DecodeWhole(std::string());
     // The picture stepped away from is the likely way back.
     if (FPrefetchEnabled) {
       if (FShownPath != Path) {

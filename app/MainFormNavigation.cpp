@@ -57,9 +57,9 @@ void TfrmMain::SchedulePrefetch() {
 void TfrmMain::PrefetchAim() {
   AimAhead();
   // The shown picture, stepped onto as a display copy, is decoded whole
-  // after the pictures ahead.
-  if (FPrefetchEnabled && !FDestroyed && imgMain->PicturePending() && !FShownPath.empty())
-    FPrefetch->DecodeWhole(FShownPath);
+  // after the pictures ahead; a whole one shown drops an earlier request.
+  if (FPrefetchEnabled && !FDestroyed)
+    FPrefetch->DecodeWhole(imgMain->PicturePending() ? FShownPath : std::string());
 }
 
 void TfrmMain::AimAhead() {

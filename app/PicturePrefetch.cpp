@@ -105,6 +105,7 @@ struct TPicturePrefetch::TShared {
 
   void Run();
   void RunWhole(std::unique_lock<std::mutex>& Guard);
+  void GiveBackWhenIdle(std::unique_lock<std::mutex>& Guard);
 };
 
 // Decodes the picture asked for with DecodeWhole; called with the lock held,
@@ -135,6 +136,18 @@ void TPicturePrefetch::TShared::RunWhole(std::unique_lock<std::mutex>& Guard) {
   if (!Stop && !Drop && OnReady) OnReady();
   Guard.unlock(); // big buffers are freed outside the lock
   Drop.reset();
+  Guard.lock();
+  GiveBackWhenIdle(Guard);
+}
+
+// Once nothing more is to be decoded, the pixel buffers kept for reuse and
+// the heaps' free memory go back to the system: what a step freed does not
+// stay with the process while the user looks (a long slide show does not
+// creep). Buffers freed during a run of decodes are reused by the next.
+void TPicturePrefetch::TShared::GiveBackWhenIdle(std::unique_lock<std::mutex>& Guard) {
+  if (Stop || !Queue.empty() || (!WholePath.empty() && !WholeDone)) return;
+  Guard.unlock();
+  TPixelBuffer::TrimCache();
   ReleaseFreeHeap();
   Guard.lock();
 }
@@ -209,10 +222,8 @@ void TPicturePrefetch::TShared::Run() {
     if (!Stop && OnReady) OnReady();
     Guard.unlock(); // big buffers are freed outside the lock
     Drop.reset();
-    // What the decode took from this thread's heap goes back to the system:
-    // a long slide show does not creep.
-    ReleaseFreeHeap();
     Guard.lock();
+    GiveBackWhenIdle(Guard);
   }
   Exited = true;
   Changed.notify_all();
@@ -373,7 +384,7 @@ void TPicturePrefetch::DecodeWhole(const std::string& Path) {
     TShared& S = *FShared;
     const std::lock_guard<std::mutex> Guard(S.Lock);
     if (S.WholePath == Path) return;
-    S.WholePath = Path;
+    S.WholePath = Path; // empty: none any more
     S.WholeDone = false;
     S.WholeUrgent = false;
     Drop = std::move(S.Whole);

@@ -103,7 +103,8 @@ public:
   void Keep(std::unique_ptr<TReadyPicture> Picture);
 
   // Decodes Path whole (the shown picture, stepped onto as a display copy)
-  // after the pictures queued ahead; replaces an earlier such request.
+  // after the pictures queued ahead; replaces an earlier such request, which
+  // an empty Path only drops.
   void DecodeWhole(const std::string& Path);
   // The whole picture of Path asked for with DecodeWhole, with the stamp its
   // file had; when Wait is true and it is not decoded yet, it is decoded
