@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -76,6 +77,8 @@ struct TPicturePrefetch::TShared {
   std::mutex Lock;
   std::condition_variable Changed;
   bool Stop = false;
+  // Set with Stop: a decode in progress gives up (the program is ending).
+  std::atomic<bool> Abandon{false};
   bool Exited = false;
   std::deque<TJob> Queue;
   std::string Busy; // being worked on by the worker; empty: nothing
@@ -153,6 +156,7 @@ void TPicturePrefetch::TShared::GiveBackWhenIdle(std::unique_lock<std::mutex>& G
 }
 
 void TPicturePrefetch::TShared::Run() {
+  const TDecodeStopScope StopScope(&Abandon);
   std::unique_lock<std::mutex> Guard(Lock);
   auto WholeWaiting = [&] { return !WholePath.empty() && !WholeDone && !WholeBusy; };
   for (;;) {
@@ -241,6 +245,7 @@ TPicturePrefetch::~TPicturePrefetch() {
   std::deque<TShared::TJob> DropQueue;
   std::unique_lock<std::mutex> Guard(FShared->Lock);
   FShared->Stop = true;
+  FShared->Abandon = true;
   Drop.swap(FShared->Done);
   DropQueue.swap(FShared->Queue);
   std::unique_ptr<TDibGraphic> DropWhole = std::move(FShared->Whole);

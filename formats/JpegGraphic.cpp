@@ -361,7 +361,8 @@ void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   case TooShort:
     throw EJpegError(ShortDataMessage("JPEG", DataBytes, Info.image_width, Info.image_height));
   case NoMemory:
-    throw EJpegError("Not enough memory for the " + std::to_string(CoefficientBytes >> 20) +
+    throw EJpegError("Not enough memory for the " +
+                     std::to_string((CoefficientBytes + (1 << 20) - 1) >> 20) +
                      " MB of coefficients of a " + std::to_string(Info.image_width) + " x " +
                      std::to_string(Info.image_height) + " progressive JPEG");
   case Fits:
@@ -396,14 +397,20 @@ void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
            nullptr, XRes, YRes);
 
   // Each row is decoded straight into the image's own row.
+  bool Stopped = false;
   if (!Guarded(D.Err, [&] {
         while (Info.output_scanline < Info.output_height) {
+          if (TDecodeStopScope::Requested()) {
+            Stopped = true;
+            return;
+          }
           JSAMPROW Row = ScanLine(static_cast<int>(Info.output_scanline));
           jpeg_read_scanlines(&Info, &Row, 1);
         }
         jpeg_finish_decompress(&Info);
       }))
     RaiseLibraryError(D.Err);
+  if (Stopped) TDecodeStopScope::Check();
 
   if (OrientationEnabled()) OrientImage(*this, Orientation);
   if (Info.scale_num < Info.scale_denom) {

@@ -334,10 +334,13 @@ void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
     // in every row once per pass.
     RowsRead = Guarded(Png, [&] {
       for (int Pass = 0; Pass < Passes; ++Pass)
-        for (int Y = 0; Y < H; ++Y)
+        for (int Y = 0; Y < H; ++Y) {
+          if (TDecodeStopScope::Requested()) return;
           png_read_row(Png, ScanLine(Y), nullptr);
+        }
     });
   }
+  TDecodeStopScope::Check();
   WarningCount = Ctx.Warnings;
   if (!RowsRead) RaiseLibraryError(Ctx);
 }

@@ -541,6 +541,7 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
     std::unique_ptr<uint8_t[]> Strip = NewBuffer<uint8_t>(static_cast<size_t>(StripSize));
     if (!Strip) throw EImageError("Out of memory");
     for (uint32_t G = 0; G < uint32_t(H); G += Band) {
+      TDecodeStopScope::Check();
       const uint32_t N = std::min(Band, uint32_t(H) - G);
       const tmsize_t Wanted = ScanlineSize * tmsize_t(N);
       const tmsize_t Got =

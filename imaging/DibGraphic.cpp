@@ -176,6 +176,26 @@ double TReducedDecodeScope::ScaleFor(int Width, int Height) {
   return Scale > 0 ? Scale : 1.0;
 }
 
+namespace {
+thread_local const std::atomic<bool>* GDecodeStop = nullptr;
+} // namespace
+
+TDecodeStopScope::TDecodeStopScope(const std::atomic<bool>* Stop) : FOuter(GDecodeStop) {
+  GDecodeStop = Stop;
+}
+
+TDecodeStopScope::~TDecodeStopScope() {
+  GDecodeStop = FOuter;
+}
+
+bool TDecodeStopScope::Requested() {
+  return GDecodeStop && GDecodeStop->load(std::memory_order_relaxed);
+}
+
+void TDecodeStopScope::Check() {
+  if (Requested()) throw EImageError("Decoding stopped");
+}
+
 void TDibGraphic::ClearImage() {
   FWholeWidth = FWholeHeight = 0;
   FCanvas.reset(); // flushes pending drawing while the pixels still exist

@@ -19,6 +19,7 @@
 #include "platform/Stream.h"
 #include "platform/Timer.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -432,6 +433,24 @@ public:
 private:
   TScale FScale;
   const TReducedDecodeScope* FOuter;
+};
+
+// While one lives on a thread, readers that decode row by row (JPEG, PNG,
+// TIFF) give up as soon as *Stop is set, with EImageError "Decoding stopped":
+// decoding ahead is not finished for a program that is ending.
+class TDecodeStopScope {
+public:
+  explicit TDecodeStopScope(const std::atomic<bool>* Stop);
+  ~TDecodeStopScope();
+  TDecodeStopScope(const TDecodeStopScope&) = delete;
+  TDecodeStopScope& operator=(const TDecodeStopScope&) = delete;
+  // Whether a scope on this thread was told to stop.
+  static bool Requested();
+  // Raises EImageError when Requested().
+  static void Check();
+
+private:
+  const std::atomic<bool>* FOuter;
 };
 
 // ---------------------------------------------------------------------------
