@@ -555,6 +555,20 @@ bool PlannedPercent(const TDisplayPlan& Plan, int W, int H, float& Percent) {
   }
 }
 
+// The one place a display copy is made, by the worker's LayOut and the view's
+// own layout alike: Source scaled to Width x Height into Dest (copied as it
+// is at its own size).
+void MakeDisplayCopy(TDibGraphic& Source, int Width, int Height, TDibGraphic& Dest) {
+  if (Width != Source.Width() || Height != Source.Height()) {
+    TResizeTransform Resize;
+    Resize.Width = Width;
+    Resize.Height = Height;
+    Resize.ApplyOnDest(Source, Dest);
+  } else {
+    Dest.Assign(&Source);
+  }
+}
+
 } // namespace
 
 double TImageScrollBox::PlannedScale(const TDisplayPlan& Plan, int Width, int Height) {
@@ -573,14 +587,7 @@ std::unique_ptr<TDibGraphic> TImageScrollBox::LayOut(TDibGraphic& Picture,
   const int DW = DisplayExtent(W, Percent), DH = DisplayExtent(H, Percent);
   if (Picture.Reduced() && (DW > Picture.Width() || DH > Picture.Height())) return nullptr;
   auto Display = std::make_unique<TDibGraphic>();
-  if (DW != Picture.Width() || DH != Picture.Height()) {
-    TResizeTransform Resize;
-    Resize.Width = DW;
-    Resize.Height = DH;
-    Resize.ApplyOnDest(Picture, *Display);
-  } else {
-    Display->Assign(&Picture);
-  }
+  MakeDisplayCopy(Picture, DW, DH, *Display);
   return Display;
 }
 
@@ -811,12 +818,8 @@ void TImageScrollBox::Layout(bool BlackAndWhite) {
   if (PreparedFits && (FPending || &Source == FGraphic.get())) {
     // Laid out elsewhere for this very plan: shown as it is.
     FSwappedOut = FImage->SwapPicture(std::move(FPrepared));
-  } else if (FZoomPercent != 100.0f) {
-    FResizeTransform->Width = DW;
-    FResizeTransform->Height = DH;
-    FResizeTransform->ApplyOnDest(Source, DisplayGraphic());
   } else {
-    DisplayGraphic().Assign(&Source);
+    MakeDisplayCopy(Source, DW, DH, DisplayGraphic());
   }
   FImage->resize(DW, DH);
   FDisplayFor = !FPending && &Source == FGraphic.get() ? FGraphic.get() : nullptr;
