@@ -79,6 +79,9 @@ struct TPicturePrefetch::TShared {
   bool Stop = false;
   // Set with Stop: a decode in progress gives up (the program is ending).
   std::atomic<bool> Abandon{false};
+  // Set when the whole picture being decoded is asked for no more (the user
+  // stepped on): its decode gives up and the pictures ahead come sooner.
+  std::atomic<bool> AbandonWhole{false};
   bool Exited = false;
   std::deque<TJob> Queue;
   std::string Busy; // being worked on by the worker; empty: nothing
@@ -116,10 +119,12 @@ struct TPicturePrefetch::TShared {
 void TPicturePrefetch::TShared::RunWhole(std::unique_lock<std::mutex>& Guard) {
   const std::string Path = WholePath;
   WholeBusy = true;
+  AbandonWhole = Stop;
   Guard.unlock();
   TFileStamp Stamp;
   std::unique_ptr<TDibGraphic> Picture;
   try {
+    const TDecodeStopScope Abandoned(&AbandonWhole);
     if (StampFile(Path, Stamp)) Picture = Decode(Path);
   } catch (...) {
     Picture.reset(); // the foreground meets the failure itself
@@ -246,6 +251,7 @@ TPicturePrefetch::~TPicturePrefetch() {
   std::unique_lock<std::mutex> Guard(FShared->Lock);
   FShared->Stop = true;
   FShared->Abandon = true;
+  FShared->AbandonWhole = true;
   Drop.swap(FShared->Done);
   DropQueue.swap(FShared->Queue);
   std::unique_ptr<TDibGraphic> DropWhole = std::move(FShared->Whole);
@@ -389,6 +395,7 @@ void TPicturePrefetch::DecodeWhole(const std::string& Path) {
     TShared& S = *FShared;
     const std::lock_guard<std::mutex> Guard(S.Lock);
     if (S.WholePath == Path) return;
+    if (S.WholeBusy) S.AbandonWhole = true; // the one being decoded gives up
     S.WholePath = Path; // empty: none any more
     S.WholeDone = false;
     S.WholeUrgent = false;
