@@ -13,7 +13,8 @@ void Show(const std::string& Message) {
     Handler()(Message);
     return;
   }
-  QMessageBox::critical(nullptr, QApplication::applicationName(), QString::fromStdString(Message));
+  QMessageBox::critical(nullptr, QString::fromUtf8(ApplicationTitle),
+                        QString::fromStdString(Message));
 }
 } // namespace
 

@@ -8,6 +8,15 @@
 #include <functional>
 #include <string>
 
+// The program's name: its file's name, the application name Qt reports (the
+// class of its windows, WM_CLASS, which the desktop entry's StartupWMClass
+// names) and the accessible application's name.
+inline const char* const ApplicationName = "TobbinsImbrel";
+// The desktop entry's file name without ".desktop".
+inline const char* const DesktopFileName = "tobbins-imbrel";
+// The application's title: the caption of the error box.
+inline const char* const ApplicationTitle = "Tobbin's Imbrel";
+
 class TImbrelApplication : public QApplication {
 public:
   TImbrelApplication(int& Argc, char** Argv) : QApplication(Argc, Argv) {}

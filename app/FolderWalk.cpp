@@ -190,8 +190,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args,
     if (SlideShow) Result.SlideShow = true;
     const bool NoOrient = Arg == "-noorient";
     if (NoOrient) Result.NoOrient = true;
+    const bool NoColor = Arg == "-nocolor";
+    if (NoColor) Result.NoColor = true;
     const auto At = Arg.find("Dir:");
-    if (At == std::string::npos && !SlideShow && !NoOrient) {
+    if (At == std::string::npos && !SlideShow && !NoOrient && !NoColor) {
       if (!OptionsEnded && Arg == "--") {
         OptionsEnded = true;
       } else if (!OptionsEnded && Arg.rfind("--", 0) == 0) {
@@ -227,13 +229,16 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args,
 }
 
 std::string CommandLineUsage() {
-  return "Usage: TobbinsImbrel [-Dir:FOLDER] [-slideshow] [-noorient] [FOLDER | PICTURE]\n"
+  return "Usage: TobbinsImbrel [-Dir:FOLDER] [-slideshow] [-noorient] [-nocolor]\n"
+         "                     [FOLDER | PICTURE]\n"
          "Catalogues every picture in a folder tree and shows them full screen.\n"
          "\n"
          "  -Dir:FOLDER  catalogue FOLDER; a FOLDER beginning with '.' is taken\n"
          "               relative to the program's own folder\n"
          "  -slideshow   start the slide show\n"
          "  -noorient    show photos as stored, not turned by their orientation\n"
+         "  -nocolor     show stored colour values, not converted from the picture's\n"
+         "               colour profile to the display's\n"
          "  FOLDER       catalogue FOLDER (when no -Dir: folder exists)\n"
          "  PICTURE      catalogue the picture's folder and start on the picture\n"
          "  --help       print this help and exit\n"

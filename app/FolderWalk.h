@@ -96,6 +96,7 @@ struct TCommandLine {
   TProgramOption Option = TProgramOption::None;
   std::string UnknownOption; // the first unknown option, as given
   bool NoOrient = false;     // some argument was "-noorient": photos shown as stored
+  bool NoColor = false;      // some argument was "-nocolor": stored colour values shown
 };
 
 // Reads arguments 1..N (Args[0] is the program name). The two substring tests

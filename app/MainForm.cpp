@@ -3,6 +3,7 @@
 // lifetime handlers. MainFormPrivate.h names the files holding the rest.
 
 #include "app/MainForm.h"
+#include "app/DisplayProfile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -60,9 +61,11 @@ TfrmMain::TfrmMain(std::vector<std::string> Args, QWidget* Parent)
           &TImageScrollBox::LayOut)) {
   // The worker only starts a timer of this thread, by a queued call that Qt
   // makes and frees itself: the picture is taken here.
-  // The screen's resolution, read here once for decodes on the worker.
+  // The screen's resolution and size, read here once for decodes on the worker.
   ScreenLogPixelsX();
   ScreenLogPixelsY();
+  int ScreenW = 0, ScreenH = 0;
+  ScreenPixelSize(ScreenW, ScreenH);
   auto* Ready = new QTimer(this);
   Ready->setSingleShot(true);
   Ready->setInterval(0);
@@ -167,6 +170,7 @@ void TfrmMain::CreateComponents() {
   dbgPictures->SetDataSource(dsPictures.get());
   dbgPictures->OnTitleClick = [this](TdagColumn& Column) { dbgPicturesTitleClick(Column); };
   dbgPictures->OnCellClick = [this](TdagColumn& Column) { dbgPicturesCellClick(Column); };
+  dbgPictures->OnRecordsDeleted = [this] { dbgPicturesRecordsDeleted(); };
   dbgPictures->OnSelectionChanged = [this] {
     // Only a count of selected rows is rewritten here; a row number follows
     // the picture shown (a picture that fails to load keeps the texts before).
@@ -201,6 +205,10 @@ void TfrmMain::CreateComponents() {
   imgMain->OnZoomRefused = [this](TImageScrollBox&, const std::string& Why) {
     SetPanel(2, QString::fromStdString(Why));
   };
+  imgMain->OnWheelZoom = [this](TImageScrollBox&, int Notches, QPoint At) {
+    imgMainWheelZoom(Notches, At);
+  };
+  imgMain->OnWheelStep = [this](TImageScrollBox&, int Notches) { imgMainWheelStep(Notches); };
   pnlRHS->OnResize = [this] { pnlRHSResize(); };
 
   // Panels 0 to 2 are the zoom, the row and the picture; panel 3, at the right
@@ -336,6 +344,19 @@ void TfrmMain::FormCreate() {
   mtbPictures->Open();
   const TCommandLine CommandLine = ParseCommandLine(FArgs, ProgramFolder());
   SetOrientationEnabled(!CommandLine.NoOrient);
+  // What is shown is converted to the display's colour profile, read from X
+  // and read again when it changes: the shown picture is laid out again and
+  // the pictures decoded ahead are laid out anew for it.
+  if (CommandLine.NoColor) {
+    imgMain->SetDisplayColorSpace(nullptr);
+  } else {
+    FDisplayProfile = std::make_unique<TDisplayProfile>([this](const TColorSpacePtr& Space) {
+      if (FDestroyed) return;
+      imgMain->SetDisplayColorSpace(Space);
+      SchedulePrefetch();
+    });
+    imgMain->SetDisplayColorSpace(FDisplayProfile->Current());
+  }
   // IMBREL_DECODE_AHEAD=off switches decoding ahead off (to compare stepping
   // with and without it from outside).
   if (qEnvironmentVariable("IMBREL_DECODE_AHEAD") == QLatin1String("off"))
@@ -358,6 +379,7 @@ void TfrmMain::FormCreate() {
       ScanFolder(CommandLine.PathFolder);
     } else {
       ScanFolder(ProgramFolder());
+      FProgramFolderEmpty = mtbPictures->RecordCount() == 0 && !FExitRequested;
     }
   }
   if (FExitRequested) {

@@ -16,6 +16,8 @@
 #include "table/MemTable.h"
 #include "app/PicturePrefetch.h"
 
+class TDisplayProfile;
+
 class QAction;
 class QLabel;
 class QMenu;
@@ -178,6 +180,15 @@ public:
   void mnuZoom100Click();
   void imgMainZoomChange();
   void pnlRHSResize();
+  // The mouse wheel over the picture: Ctrl+wheel zooms by the steps of + and
+  // -, keeping the picture point under the pointer in place; the wheel steps
+  // to the next (towards the user) or previous picture while the whole
+  // picture is in view.
+  void imgMainWheelZoom(int Notches, QPoint At);
+  void imgMainWheelStep(int Notches);
+  // Rows deleted from the list (Ctrl+Delete): the view and the status bar
+  // follow the row that is current now.
+  void dbgPicturesRecordsDeleted();
   void UpdateStatusBar();
   void UpdateSelectionCount(); // panel 1 alone
   bool Autosize() const;
@@ -254,6 +265,10 @@ private:
   void SetPanel(int Index, const QString& Text);
   void StepPage(int Delta);
   void UpdatePagePanel();
+  // Names the picture area for assistive technology by the shown picture's
+  // status text (panel 2's rule, for the picture the view shows) and describes
+  // its zoom and place in the list; each picture shown is announced once.
+  void DescribePicture();
   int ListWidth() const { return FListWidth; }
   void SetListWidth(int Width);
   void ShowPicture(const std::string& Path);
@@ -282,7 +297,9 @@ private:
   // picture path on the command line; empty otherwise.
   std::string FStartLocation;
   std::string FStartName;
-  bool FStartupScan = false;   // the scan of FormCreate runs
+  bool FStartupScan = false; // the scan of FormCreate runs
+  bool FProgramFolderEmpty =
+      false;                   // the start-up scan walked the program's folder, finding nothing
   bool FExitRequested = false; // Esc during it
   bool CatalogueTree(const std::string& Root);
   std::unique_ptr<QObject> FAppMessageFilter;
@@ -290,6 +307,8 @@ private:
   QEvent* FLastFiltered = nullptr; // the last double-click acted on
   unsigned long long FLastFilteredTime = 0;
   std::unique_ptr<TPicturePrefetch> FPrefetch;
+  // The display's colour profile, watched unless -nocolor was given.
+  std::unique_ptr<TDisplayProfile> FDisplayProfile;
   bool FPrefetchEnabled = true;
   int FPageKey = 0; // the Qt key of the page key held down: its release is no key-map key
   QTimer* FPrefetchTimer = nullptr;
@@ -301,4 +320,8 @@ private:
   std::string FShownPath;
   TFileStamp FShownStamp;
   std::string FAwaited; // the row's picture the worker is decoding for the view
+  // Pictures shown (or failed) so far, and the last of them announced to
+  // assistive technology.
+  unsigned long long FPictureShows = 0;
+  unsigned long long FPictureAnnounced = 0;
 };

@@ -4,6 +4,7 @@
 #include <QLabel>
 
 #include "app/MainForm.h"
+#include "view/ImageScrollBox.h"
 
 namespace {
 
@@ -14,6 +15,9 @@ QAccessibleInterface* MainFormFactory(const QString&, QObject* object) {
     return new QAccessibleWidget(bar, QAccessible::StatusBar);
   if (auto* form = dynamic_cast<TfrmMain*>(object))
     return new QAccessibleWidget(form, QAccessible::Window);
+  // The picture view is read as an image, not as a plain filler.
+  if (auto* view = dynamic_cast<TImageScrollBox*>(object))
+    return new QAccessibleWidget(view, QAccessible::Graphic);
   return nullptr;
 }
 
@@ -34,4 +38,18 @@ void DescribeStatusBar(TStatusBar& bar, const std::vector<QString>& panelDescrip
   for (qsizetype i = 0; i < panels.size() && i < static_cast<qsizetype>(panelDescriptions.size());
        ++i)
     panels[i]->setAccessibleDescription(panelDescriptions[static_cast<std::size_t>(i)]);
+}
+
+bool DescribeAccessibly(QWidget& view, const QString& name, const QString& description,
+                        bool announce) {
+  InstallFactory();
+  if (view.accessibleDescription() != description) view.setAccessibleDescription(description);
+  if (view.accessibleName() != name) {
+    view.setAccessibleName(name); // sends the name-change event
+    return true;
+  }
+  if (!announce) return false;
+  QAccessibleEvent event(&view, QAccessible::NameChanged);
+  QAccessible::updateAccessibility(&event);
+  return true;
 }

@@ -11,10 +11,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "grid/DbAltGrid.h"
 #include "imaging/DibGraphic.h"
 #include "view/ImageScrollBox.h"
+#include "app/MainFormAccessible.h"
 #include "app/MainFormPrivate.h"
 
 using mainform::Num;
@@ -51,6 +53,7 @@ void TfrmMain::mtbPicturesAfterScroll(TmtbCustomMemTable& DataSet) {
 // here, failing here as well.
 void TfrmMain::ShowPicture(const std::string& Path) {
   FAwaited.clear();
+  ++FPictureShows;
   const int H = imgMain->HorzScrollBar().Position();
   const int V = imgMain->VertScrollBar().Position();
   try {
@@ -98,6 +101,7 @@ void TfrmMain::ShowPicture(const std::string& Path) {
     FShownPath.clear();
     FPage = FPageCount = 1;
     UpdatePagePanel();
+    DescribePicture();
   }
   SchedulePrefetch();
   imgMain->HorzScrollBar().SetPosition(H);
@@ -204,6 +208,55 @@ void TfrmMain::UpdateStatusBar() {
   else
     SetPanel(2, Name);
   UpdatePagePanel();
+  DescribePicture();
+}
+
+void TfrmMain::DescribePicture() {
+  const bool NoRow = mtbPictures->IsEmpty() || mtbPicturesName->IsNull();
+  QString Name = NoRow ? QString() : QString::fromStdString(mtbPicturesName->AsString());
+  // The sizes a display copy shown alone stands for: its picture is not
+  // fetched for the text.
+  if (!imgMain->PictureEmpty())
+    Name += " (" + Num(imgMain->PictureWidth()) + "x" + Num(imgMain->PictureHeight()) + ")";
+  QString Description =
+      "Zoom " + Num(static_cast<long long>(std::trunc(imgMain->ZoomPercent()))) + " %, ";
+  if (NoRow)
+    Description += "no pictures";
+  else
+    Description +=
+        "picture " + Num(mtbPictures->RecNo()) + " of " + Num(mtbPictures->RecordCount());
+  if (FPageCount > 1) Description += ", page " + Num(FPage) + " of " + Num(FPageCount);
+  // Every picture shown is announced once, also one whose text is the text
+  // before (a list of one, or a file of the same name and size).
+  if (DescribeAccessibly(*imgMain, Name, Description, FPictureAnnounced != FPictureShows))
+    FPictureAnnounced = FPictureShows;
+}
+
+void TfrmMain::imgMainWheelZoom(int Notches, QPoint At) {
+  const QPointF Point = imgMain->PicturePointAt(At);
+  for (int I = 0; I < std::abs(Notches); ++I)
+    ZoomBy(Notches > 0 ? 20 : -20);
+  imgMain->ShowPicturePointAt(Point, At);
+}
+
+void TfrmMain::dbgPicturesRecordsDeleted() {
+  if (mtbPictures->ControlsDisabled()) return;
+  if (mtbPictures->IsEmpty()) {
+    // The last row went: nothing is shown.
+    FAwaited.clear();
+    if (FPrefetchEnabled) FPrefetch->Clear();
+    imgMain->Clear();
+    FShownPath.clear();
+    FPage = FPageCount = 1;
+    ++FPictureShows;
+    UpdateStatusBar();
+    return;
+  }
+  const std::string Path = mtbPicturesLocation->AsString() + mtbPicturesName->AsString();
+  if (Path != FShownPath || !FAwaited.empty())
+    ShowPicture(Path);
+  else
+    UpdateStatusBar(); // the picture stays; its row number and the count changed
 }
 
 // The fourth panel: "Page n of N" for a file of several pages, else hidden.
@@ -218,6 +271,7 @@ void TfrmMain::UpdatePagePanel() {
 void TfrmMain::StepPage(int Delta) {
   if (FPageCount < 2) return;
   FPage = ((FPage - 1 + Delta) % FPageCount + FPageCount) % FPageCount + 1;
+  ++FPictureShows;
   const int H = imgMain->HorzScrollBar().Position();
   const int V = imgMain->VertScrollBar().Position();
   try {
@@ -231,6 +285,7 @@ void TfrmMain::StepPage(int Delta) {
     imgMain->Clear();
     UpdatePagePanel();
   }
+  DescribePicture();
   imgMain->HorzScrollBar().SetPosition(H);
   imgMain->VertScrollBar().SetPosition(V);
 }

@@ -8,6 +8,7 @@
 #include "grid/DbAltGrid.h"
 #include "app/FolderWalk.h"
 #include "app/PictureSearch.h"
+#include "app/UserFolders.h"
 
 #include <QPointer>
 
@@ -18,7 +19,15 @@ TPictureSearch* gSearch = nullptr;
 
 void TfrmMain::btnOpenDirClick() {
   brfldMain->Title = "Select the folder with you image files below.";
-  if (brfldMain->Directory.empty()) brfldMain->Directory = ProgramFolder();
+  if (brfldMain->Directory.empty()) {
+    // The program's folder when it has pictures to show (a CD's own folder);
+    // an installed program's folder never has, and the user's Pictures folder
+    // (or home) is where a first choice is made. The start-up scan may have
+    // walked the program's folder already.
+    const std::string Program = ProgramFolder();
+    const bool HasPicture = !FProgramFolderEmpty && TreeHasPicture(Program);
+    brfldMain->Directory = FirstBrowseFolder(Program, HasPicture);
+  }
 
   bool confirmed = false;
   {

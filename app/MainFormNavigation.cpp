@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <cstdlib>
+
 #include "app/Application.h"
 #include "grid/DbAltGrid.h"
 #include "imaging/DibGraphic.h"
@@ -38,6 +40,15 @@ void TfrmMain::PreviousPicture() {
   }
   mtbPictures->Prior();
   if (mtbPictures->Bof()) mtbPictures->Last();
+}
+
+void TfrmMain::imgMainWheelStep(int Notches) {
+  for (int I = 0; I < std::abs(Notches); ++I) {
+    if (Notches > 0)
+      NextPicture();
+    else
+      PreviousPicture();
+  }
 }
 
 void TfrmMain::SetPrefetchEnabled(bool Value) {

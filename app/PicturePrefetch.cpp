@@ -200,6 +200,10 @@ void TPicturePrefetch::TShared::Run() {
         });
         if (TMemoryBudget::RoomForBackground() && StampFile(Job.Path, Result->Stamp))
           Result->Laid.Picture = Decode(Job.Path);
+        // An animation cut to its first frame here, where a quarter of the
+        // budget stays free, may play when decoded in the foreground.
+        if (Result->Laid.Picture && Result->Laid.Picture->FramesOmitted())
+          Result->Laid.Picture.reset();
       } catch (...) {
         Result->Laid.Picture.reset(); // the foreground meets the failure itself
       }

@@ -1,6 +1,8 @@
-// Program entry: the application title, the main window (which catalogues the
+// Program entry: the application's name, the main window (which catalogues the
 // start folder), the hidden About box, then the event loop. --help, --version
 // and unknown "--" options answer before any window system is needed.
+
+#include <QLoggingCategory>
 
 #include <cstdio>
 #include <string>
@@ -31,9 +33,15 @@ int main(int argc, char** argv) {
   case TProgramOption::None:
     break;
   }
+  // One name for the window system and the desktop entry; the title stays the
+  // error box's caption.
+  QApplication::setApplicationName(QString::fromUtf8(ApplicationName));
+  QGuiApplication::setDesktopFileName(QString::fromUtf8(DesktopFileName));
+  // Qt reads the display's ICC profile too and would report a damaged one
+  // itself; the program's own warning says it once (app/DisplayProfile.cpp).
+  QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.icc.warning=false"));
   TuneHeapForPictures();
   TImbrelApplication Application(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Tobbin's Imbrel"));
   RegisterImageFormats();
 
   TfrmMain frmMain(std::move(Args));

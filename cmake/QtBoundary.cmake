@@ -48,10 +48,14 @@ function(imbrel_usage_closure target out_var)
   set(${out_var} ${seen} PARENT_SCOPE)
 endfunction()
 
-# Stops the configuration when a Qt target is in the usage closure of Target.
+# Stops the configuration when a Qt target is in the usage closure of Target,
+# and when Target does not exist: a renamed or removed library must not turn
+# the check off unnoticed.
 function(imbrel_forbid_qt target)
   if(NOT TARGET ${target})
-    return()
+    message(FATAL_ERROR
+            "imbrel_forbid_qt: there is no target ${target} to keep off Qt; "
+            "name the library that replaced it in the top CMakeLists.txt")
   endif()
   imbrel_usage_closure(${target} closure)
   set(found "")

@@ -46,6 +46,9 @@ bool PlatformDataCanFill(const uint8_t* Data, size_t Size, std::string& Error) {
     compression = in.Le32();
   }
   if (in.Failed() || width <= 0 || height <= 0 || bits == 0 || bits > 32) return true;
+  // A claim above the pixel limit is refused by the platform reader with
+  // the limit's own message.
+  if (!PixelsAllowed(width, height)) return true;
   const uint64_t pixels = uint64_t(width) * uint64_t(height);
   uint64_t least = 0;
   if (compression == 0 || compression == 3 || compression == 6) // plain rows, bit fields
@@ -59,12 +62,14 @@ bool PlatformDataCanFill(const uint8_t* Data, size_t Size, std::string& Error) {
 }
 
 // The platform's BMP decoder on the whole stream, for layouts the bitmap
-// module does not read. It checks the pixel limit and the memory budget
-// before it allocates, and files whose data cannot fill a meaningful part of
-// their picture never reach it. The reader leaves the pixels a damaged
-// run-length picture never reaches as it found them in fresh memory; decoding
-// into zeroed pixels gives those pixels palette entry 0 or black, the same on
-// every decode.
+// module does not read. The module may refuse a file for its layout (16 or 32
+// bits per pixel, bit fields) before it looks at the size, so this path checks
+// on its own: files whose data cannot fill a meaningful part of their picture
+// never reach the decoder, and the platform reader checks the pixel limit and
+// holds its memory from the budget before it allocates. The reader leaves the
+// pixels a damaged run-length picture never reaches as it found them in fresh
+// memory; decoding into zeroed pixels gives those pixels palette entry 0 or
+// black, the same on every decode.
 TBitmapHandle DecodeWithPlatform(TStream& Stream) {
   Stream.SetPosition(0);
   const int64_t size = Stream.Size();
@@ -82,8 +87,8 @@ TBitmapHandle DecodeWithPlatform(TStream& Stream) {
   if (!bitmap) {
     // A refusal by size or memory says why; a reader's failure keeps the
     // format's own message.
-    if (IsPixelLimitMessage(error) || error.rfind("Out of memory", 0) == 0)
-      throw EInvalidGraphic(error);
+    if (IsPixelLimitMessage(error)) throw EImageError(error);
+    if (error.rfind("Out of memory", 0) == 0) throw EInvalidGraphic(error);
     throw EInvalidGraphic("Bitmap image is not valid");
   }
   return bitmap;

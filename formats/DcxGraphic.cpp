@@ -15,15 +15,17 @@ const char* const kHeaderFull = "The DCX file header is full";
 void CheckMagic(TStream& Stream) {
   uint8_t b[4];
   Stream.ReadBuffer(b, 4);
-  if (LoadLe32(b) != TDcxGraphic::kMagic) throw EDcxError(kHeaderNotValid);
+  TByteReader in(b, sizeof b);
+  const uint32_t magic = in.Le32();
+  if (magic != TDcxGraphic::kMagic) throw EDcxError(kHeaderNotValid);
 }
 
 // The next offset entry; false when it can't be read in full.
 bool ReadEntry(TStream& Stream, uint32_t& Value) {
   uint8_t b[4];
-  if (Stream.Read(b, 4) != 4) return false;
-  Value = LoadLe32(b);
-  return true;
+  TByteReader in(b, size_t(std::max<int64_t>(Stream.Read(b, 4), 0)));
+  Value = in.Le32();
+  return !in.Failed();
 }
 
 // The number of pages the offset table lists: its non-zero entries up to the

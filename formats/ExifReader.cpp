@@ -1,20 +1,17 @@
 #include "formats/ExifReader.h"
 
+#include "platform/ByteReader.h"
+
 #include <cstring>
 
 namespace {
 
-// TIFF header fields, offsets from the byte order mark.
-constexpr size_t kByteOrder = 0;      // "II" (little-endian) or "MM" (big-endian)
-constexpr size_t kMagic = 2;          // 42
-constexpr size_t kFirstDirectory = 4; // offset of the first image directory
-
-// A directory: a 16-bit entry count, then 12-byte entries.
+// The TIFF header, offsets from the byte order mark: "II" (little-endian) or
+// "MM" (big-endian) (off 0), 42 (2, 16 bits), offset of the first image
+// directory (4, 32 bits). A directory: a 16-bit entry count, then 12-byte
+// entries: tag (0, 16 bits), type (2, 16 bits: 3 SHORT, 4 LONG), number of
+// values (4, 32 bits), the value itself when it has up to 4 bytes (8).
 constexpr size_t kEntrySize = 12;
-constexpr size_t kEntryTag = 0;   // 16 bits
-constexpr size_t kEntryType = 2;  // 16 bits: 3 SHORT, 4 LONG
-constexpr size_t kEntryCount = 4; // 32 bits: number of values
-constexpr size_t kEntryValue = 8; // a value of up to 4 bytes is held here
 
 constexpr uint16_t kOrientationTag = 0x0112;
 constexpr uint16_t kTypeShort = 3;
@@ -25,56 +22,44 @@ constexpr uint8_t kExifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
 
 } // namespace
 
-uint16_t TEndianReader::U16(size_t Offset) {
-  if (!Has(Offset, 2)) {
-    FFailed = true;
-    return 0;
-  }
-  const uint16_t First = FData[Offset];
-  const uint16_t Second = FData[Offset + 1];
-  return FBigEndian ? uint16_t(First << 8 | Second) : uint16_t(Second << 8 | First);
-}
-
-uint32_t TEndianReader::U32(size_t Offset) {
-  if (!Has(Offset, 4)) {
-    FFailed = true;
-    return 0;
-  }
-  const uint32_t First = U16(Offset);
-  const uint32_t Second = U16(Offset + 2);
-  return FBigEndian ? First << 16 | Second : Second << 16 | First;
-}
-
 int TiffDataOrientation(const uint8_t* Data, size_t Size) {
-  if (Data == nullptr || Size < 8) return 0;
-  bool BigEndian;
-  if (Data[kByteOrder] == 'I' && Data[kByteOrder + 1] == 'I')
-    BigEndian = false;
-  else if (Data[kByteOrder] == 'M' && Data[kByteOrder + 1] == 'M')
-    BigEndian = true;
+  if (Data == nullptr) return 0;
+  const TByteReader Block(Data, Size);
+  TByteReader Header = Block.Slice(0, 8);
+  const uint8_t* Mark = Header.Bytes(2);
+  if (Mark == nullptr) return 0;
+  TByteOrder Order;
+  if (Mark[0] == 'I' && Mark[1] == 'I')
+    Order = TByteOrder::LittleEndian;
+  else if (Mark[0] == 'M' && Mark[1] == 'M')
+    Order = TByteOrder::BigEndian;
   else
     return 0;
-  TEndianReader R(Data, Size, BigEndian);
-  if (R.U16(kMagic) != 42) return 0;
-  const size_t Directory = R.U32(kFirstDirectory);
-  const size_t Entries = R.U16(Directory);
-  if (R.Failed()) return 0;
+  const uint16_t Magic = Header.U16(Order);
+  const uint32_t Directory = Header.U32(Order);
+  if (Header.Failed() || Magic != 42) return 0;
+  TByteReader Count = Block.Slice(Directory, 2);
+  const uint16_t Entries = Count.U16(Order);
+  if (Count.Failed()) return 0;
   // Only entries that lie wholly inside the data are looked at; a count
   // larger than the data allows ends at the data's end.
   for (size_t I = 0; I < Entries; ++I) {
-    const size_t Entry = Directory + 2 + I * kEntrySize;
-    if (!R.Has(Entry, kEntrySize)) return 0;
-    if (R.U16(Entry + kEntryTag) != kOrientationTag) continue;
-    const uint16_t Type = R.U16(Entry + kEntryType);
-    if (R.U32(Entry + kEntryCount) != 1) return 0;
+    TByteReader Entry = Block.Slice(size_t(Directory) + 2 + I * kEntrySize, kEntrySize);
+    const uint16_t Tag = Entry.U16(Order);
+    const uint16_t Type = Entry.U16(Order);
+    const uint32_t ValueCount = Entry.U32(Order);
+    if (Entry.Failed()) return 0;
+    if (Tag != kOrientationTag) continue;
+    if (ValueCount != 1) return 0;
+    // A value of up to 4 bytes is held in the entry itself.
     uint32_t Value = 0;
     if (Type == kTypeShort)
-      Value = R.U16(Entry + kEntryValue);
+      Value = Entry.U16(Order);
     else if (Type == kTypeLong)
-      Value = R.U32(Entry + kEntryValue);
+      Value = Entry.U32(Order);
     else
       return 0;
-    return !R.Failed() && Value >= 1 && Value <= 8 ? int(Value) : 0;
+    return !Entry.Failed() && Value >= 1 && Value <= 8 ? int(Value) : 0;
   }
   return 0;
 }

@@ -8,5 +8,8 @@ void RegisterImageFormats() {
     RegisterBmmFormats();
     RegisterLibraryFormats();
     RegisterIconMetaFormats();
+    RegisterGifWebPFormats();
+    RegisterHeifJxlFormats();
+    RegisterRawSvgFormats();
   });
 }

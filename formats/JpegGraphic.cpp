@@ -10,9 +10,12 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <exception>
 #include <limits>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <jpeglib.h>
@@ -281,6 +284,38 @@ uint64_t LeastJpegBytes(uint64_t Blocks, bool Arithmetic) {
   return Arithmetic ? Blocks / 512 : Blocks / 8;
 }
 
+// The ICC profile carried by the APP2 "ICC_PROFILE" segments libjpeg kept:
+// each segment holds its chunk number (from 1) and the chunk count, and the
+// chunks are joined in number order. Chunks missing, repeated, numbered
+// outside the count or disagreeing on the count give no profile.
+std::vector<uint8_t> SavedIccProfile(const jpeg_decompress_struct& Info) {
+  static const uint8_t Tag[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
+  constexpr size_t Header = sizeof(Tag) + 2; // tag, chunk number, chunk count
+  std::vector<const jpeg_marker_struct*> Chunks;
+  unsigned Count = 0;
+  for (jpeg_saved_marker_ptr M = Info.marker_list; M != nullptr; M = M->next) {
+    if (M->marker != JPEG_APP0 + 2 || M->data_length < Header ||
+        std::memcmp(M->data, Tag, sizeof(Tag)) != 0)
+      continue;
+    const unsigned Number = M->data[sizeof(Tag)];
+    const unsigned Total = M->data[sizeof(Tag) + 1];
+    if (Count == 0) {
+      Count = Total;
+      if (Count == 0) return {};
+      Chunks.assign(Count, nullptr);
+    }
+    if (Total != Count || Number == 0 || Number > Count || Chunks[Number - 1] != nullptr)
+      return {};
+    Chunks[Number - 1] = M;
+  }
+  std::vector<uint8_t> Profile;
+  for (const jpeg_marker_struct* M : Chunks) {
+    if (M == nullptr) return {};
+    Profile.insert(Profile.end(), M->data + Header, M->data + M->data_length);
+  }
+  return Profile;
+}
+
 } // namespace
 
 void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
@@ -297,6 +332,8 @@ void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
         InstallSource(&Info, D.Source, Stream);
         // EXIF segments are kept for the photo's orientation.
         jpeg_save_markers(&Info, JPEG_APP0 + 1, 0xFFFF);
+        // ICC profile segments, for the picture's colour description.
+        jpeg_save_markers(&Info, JPEG_APP0 + 2, 0xFFFF);
         jpeg_read_header(&Info, TRUE);
         // Above the pixel limit: refused before libjpeg takes any picture memory.
         if (!PixelsAllowed(Info.image_width, Info.image_height)) {
@@ -370,6 +407,7 @@ void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   }
   // Read now: finishing the decompression frees the saved segments.
   const int Orientation = SavedOrientation(Info);
+  std::vector<uint8_t> Icc = SavedIccProfile(Info);
 
   TImageFormat Format;
   switch (Info.output_components) {
@@ -417,6 +455,11 @@ void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
     const bool Turned = OrientationEnabled() && Orientation >= 5 && Orientation <= 8;
     SetWholeSize(int(Turned ? Info.image_height : Info.image_width),
                  int(Turned ? Info.image_width : Info.image_height));
+  }
+  if (!Icc.empty()) {
+    auto Description = std::make_shared<TColorDescription>();
+    Description->Icc = std::move(Icc);
+    SetColorDescription(std::move(Description));
   }
 }
 

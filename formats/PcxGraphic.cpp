@@ -1,6 +1,9 @@
 #include "formats/PcxGraphic.h"
 
 #include "formats/bitmap_module/BmmBridge.h"
+#include "platform/ByteReader.h"
+
+#include <vector>
 
 namespace {
 constexpr int64_t kOffDpi = 12; // horizontal, then vertical dpi, 16 bits each
@@ -14,19 +17,22 @@ void TPcxGraphic::LoadImageFromStream(TStream& Stream, int) {
   s.Read(dpi, sizeof dpi);
   s.SetPosition(0);
   ReadBmmImage(s, *this, "File.pcx", "");
-  SetXDpi(static_cast<uint16_t>(dpi[0] | dpi[1] << 8));
-  SetYDpi(static_cast<uint16_t>(dpi[2] | dpi[3] << 8));
+  TByteReader resolution(dpi, sizeof dpi);
+  const uint16_t horizontal = resolution.Le16();
+  const uint16_t vertical = resolution.Le16();
+  SetXDpi(horizontal);
+  SetYDpi(vertical);
 }
 
 void TPcxGraphic::SaveToStream(TStream& Stream) {
   const int64_t start = Stream.Position();
   WriteBmmImage(Stream, *this, "File.pcx");
   const int64_t end = Stream.Position();
-  const uint16_t x = XDpi();
-  const uint16_t y = YDpi();
-  const uint8_t dpi[4] = {static_cast<uint8_t>(x), static_cast<uint8_t>(x >> 8),
-                          static_cast<uint8_t>(y), static_cast<uint8_t>(y >> 8)};
+  std::vector<uint8_t> dpi;
+  TByteWriter out(dpi);
+  out.Le16(XDpi());
+  out.Le16(YDpi());
   Stream.SetPosition(start + kOffDpi);
-  Stream.WriteBuffer(dpi, sizeof dpi);
+  Stream.WriteBuffer(dpi.data(), static_cast<int64_t>(dpi.size()));
   Stream.SetPosition(end);
 }

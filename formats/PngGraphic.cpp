@@ -166,6 +166,63 @@ int GreyOf(uint32_t Colour) {
   return (R * 299 + G * 587 + B * 114 + 500) / 1000;
 }
 
+// The largest ancillary chunk libpng may hold once inflated.
+constexpr png_alloc_size_t MaxPngChunkBytes = 8u << 20;
+
+// What the decoded pixels are, from the file's colour chunks and the gamma
+// step the reader asked libpng for (GammaStep: png_set_gamma with the file's
+// gamma FileGamma, or the 0.5 assumed without gAMA, for DisplayGamma).
+// libpng's step stores each value v as v ^ (1 / (FileGamma x DisplayGamma)),
+// leaving it out when that exponent is within 5 % of 1.
+//  - iCCP (as libpng accepted it): the profile, with that exponent noted as
+//    the re-encoding the conversion undoes first;
+//  - sRGB: none (sRGB);
+//  - gAMA or cHRM: primaries from cHRM (sRGB's without) and a gamma curve:
+//    after the step the pixels are encoded for DisplayGamma, without it the
+//    file's gamma holds (sRGB's curve for cHRM alone);
+//  - nothing: none. The reader's assumed gamma 0.5 is its own choice for
+//    showing such files on a DisplayGamma screen, which is how they are
+//    shown now: taken as sRGB, so they cost no conversion.
+TColorDescriptionPtr DescribeColors(png_structp Png, png_infop Info, bool GammaStep,
+                                    double FileGamma) {
+  const double Exponent = GammaStep ? 1.0 / (FileGamma * DisplayGamma) : 1.0;
+  const bool Reencoded = GammaStep && std::fabs(FileGamma * DisplayGamma - 1.0) >= 0.05;
+  png_charp Name = nullptr;
+  int Compression = 0;
+  png_bytep Profile = nullptr;
+  png_uint_32 ProfileLength = 0;
+  if (png_get_iCCP(Png, Info, &Name, &Compression, &Profile, &ProfileLength) != 0 &&
+      Profile != nullptr && ProfileLength > 0) {
+    auto D = std::make_shared<TColorDescription>();
+    D->Icc.assign(Profile, Profile + ProfileLength);
+    if (Reencoded) D->Reencode = Exponent;
+    return D;
+  }
+  int Intent = 0;
+  if (png_get_sRGB(Png, Info, &Intent) != 0) return nullptr;
+  double FileGammaChunk = 0.0;
+  const bool HasGamma = png_get_gAMA(Png, Info, &FileGammaChunk) != 0 && FileGammaChunk > 0.0;
+  double WX = 0, WY = 0, RX = 0, RY = 0, GX = 0, GY = 0, BX = 0, BY = 0;
+  const bool HasChromaticities =
+      png_get_cHRM(Png, Info, &WX, &WY, &RX, &RY, &GX, &GY, &BX, &BY) != 0;
+  if (!HasGamma && !HasChromaticities) return nullptr;
+  auto D = std::make_shared<TColorDescription>();
+  if (HasChromaticities) {
+    D->WhiteX = WX, D->WhiteY = WY, D->RedX = RX, D->RedY = RY;
+    D->GreenX = GX, D->GreenY = GY, D->BlueX = BX, D->BlueY = BY;
+  }
+  D->Transfer = TColorDescription::tfGamma;
+  if (Reencoded)
+    D->Gamma = DisplayGamma;
+  else if (HasGamma)
+    D->Gamma = 1.0 / FileGammaChunk;
+  else if (GammaStep)
+    D->Gamma = 1.0 / FileGamma;
+  else
+    D->Transfer = TColorDescription::tfSRGB; // cHRM alone says nothing of the curve
+  return D;
+}
+
 } // namespace
 
 void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
@@ -190,6 +247,8 @@ void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   const bool HeaderRead = Guarded(Png, [&] {
     png_set_read_fn(Png, &Ctx, PngReadData);
     png_set_sig_bytes(Png, 8);
+    // Bounds what an ancillary chunk may take once inflated (iCCP profiles).
+    png_set_chunk_malloc_max(Png, MaxPngChunkBytes);
     png_read_info(Png, Info);
     png_get_IHDR(Png, Info, &ImageWidth, &ImageHeight, &BitDepth, &ColorType, &Interlace, nullptr,
                  nullptr);
@@ -236,6 +295,7 @@ void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   bool HasPalette = false;
   png_size_t RowBytes = 0;
   int OutChannels = 0, OutDepth = 0;
+  TColorDescriptionPtr Description;
 
   const bool Prepared = Guarded(Png, [&] {
     if (BitDepth == 16) {
@@ -245,6 +305,7 @@ void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
     if (Format == ifTrueColor) png_set_bgr(Png);
 
     int Intent = 0;
+    bool GammaStep = false;
     if (png_get_sRGB(Png, Info, &Intent) != 0) {
       // sRGB data are shown as they are.
       png_set_sRGB(Png, Info, Intent);
@@ -255,7 +316,9 @@ void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
       else
         Gamma = 0.5;
       png_set_gamma(Png, DisplayGamma, Gamma);
+      GammaStep = true;
     }
+    Description = DescribeColors(Png, Info, GammaStep, Gamma);
 
     png_color_16p FileBackground = nullptr;
     if (png_get_bKGD(Png, Info, &FileBackground) == 0 || ForceBackground)
@@ -343,6 +406,7 @@ void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   TDecodeStopScope::Check();
   WarningCount = Ctx.Warnings;
   if (!RowsRead) RaiseLibraryError(Ctx);
+  SetColorDescription(std::move(Description));
 }
 
 void TPngGraphic::SaveToStream(TStream& Stream) {

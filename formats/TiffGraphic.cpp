@@ -570,6 +570,20 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
 
   if (Invert) TNegativeTransform().Apply(*this);
   if (OrientationEnabled()) OrientImage(*this, Orientation);
+
+  // The embedded ICC profile describes the stored colours; CMYK and
+  // min-is-white pixels are no longer stored values once read, so their
+  // profile is left out.
+  uint32_t IccSize = 0;
+  const void* IccData = nullptr;
+  if (Photometric != PHOTOMETRIC_SEPARATED && Photometric != PHOTOMETRIC_MINISWHITE &&
+      TIFFGetField(Tif, TIFFTAG_ICCPROFILE, &IccSize, &IccData) != 0 && IccData != nullptr &&
+      IccSize > 0) {
+    auto Description = std::make_shared<TColorDescription>();
+    const auto* Bytes = static_cast<const uint8_t*>(IccData);
+    Description->Icc.assign(Bytes, Bytes + IccSize);
+    SetColorDescription(std::move(Description));
+  }
 }
 
 // ---- Writing -------------------------------------------------------------------

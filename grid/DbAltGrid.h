@@ -150,6 +150,11 @@ public:
   std::function<void()> OnSelectionChanged;
   // Asks the delete question; returns true for OK. Empty: a message box captioned "Confirm".
   std::function<bool(const QString& text)> OnConfirmDelete;
+  // Raised once DeleteRecords has deleted (also when a delete failed part
+  // way). Deleting the selected rows holds the table's notifications back, so
+  // the moves made meanwhile reached no after-scroll handler that acts: this
+  // tells the owner which row is current at the end.
+  std::function<void()> OnRecordsDeleted;
 
   // Vertical scroll bar actions, as the scroll bar sends them (also usable directly).
   enum class TScrollCode { LineUp, LineDown, PageUp, PageDown, ThumbPosition, Top, Bottom };

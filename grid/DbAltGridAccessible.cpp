@@ -18,16 +18,14 @@ TdagAccessibleGrid* GridInterface(QWidget* grid) {
               : nullptr;
 }
 
-// Whether a data row (0-based) of the grid is in its selection list. Asked by
-// assistive technology at any time, so a failing lookup answers "no" instead
-// of throwing into the accessibility layer.
+// Whether a data row (0-based) counts as selected: the rows the grid paints
+// highlighted, that is the rows of its selection list and the current row,
+// which the picture list always shows highlighted. Asked by assistive
+// technology at any time, so a failing lookup answers "no" instead of
+// throwing into the accessibility layer.
 bool RowSelected(const TCustomDbAltGrid& grid, int row) {
-  const TdagBookmarkList& list = grid.SelectedRows();
-  const std::string& bookmark = grid.RowBookmark(row + 1);
-  if (list.Count() == 0 || bookmark.empty()) return false;
   try {
-    int index = 0;
-    return list.Find(bookmark, index);
+    return grid.RowHighlighted(row + 1);
   } catch (const std::exception&) {
     return false;
   }

@@ -2,7 +2,8 @@
 // What assistive technology (screen readers, automation over AT-SPI) sees of
 // the picture list grid: a table whose rows are the rows the grid shows (the
 // window of records the table keeps for it), with a column header per column,
-// the current cell as the focused cell and the selected rows as selected.
+// the current cell as the focused cell, and as selected the rows the grid
+// paints highlighted: the chosen rows and the current row.
 // Texts are read from the grid on demand, so a table of any size costs
 // nothing more than the rows on screen.
 

@@ -156,8 +156,14 @@ void TCustomDbAltGrid::DeleteRecords() {
     }
     if (!ok) return;
   }
-  if (FSelectedRows.Count() == 0)
-    table->Delete();
-  else
-    FSelectedRows.Delete();
+  try {
+    if (FSelectedRows.Count() == 0)
+      table->Delete();
+    else
+      FSelectedRows.Delete();
+  } catch (...) {
+    if (OnRecordsDeleted) OnRecordsDeleted();
+    throw;
+  }
+  if (OnRecordsDeleted) OnRecordsDeleted();
 }

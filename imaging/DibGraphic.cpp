@@ -9,10 +9,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <mutex>
-
-double DisplayGamma = 2.2;
 
 namespace {
 
@@ -335,6 +334,29 @@ const TPalette* TDibGraphic::PaletteHandle() {
 
 // --- Assign
 
+void TDibGraphic::TakeImage(TDibGraphic& Source) {
+  if (&Source == this) return;
+  ClearImage();
+  if (Source.GetEmpty()) return;
+  // Pending drawing goes into the pixels before they change hands, and the
+  // source's canvas must not outlive its claim on them.
+  Source.FlushCanvas();
+  Source.FCanvas.reset();
+  FImageFormat = Source.FImageFormat;
+  FBitmapInfo = Source.FBitmapInfo;
+  FLogPalette = Source.FLogPalette;
+  FBytesPerRow = Source.FBytesPerRow;
+  FStorage = std::move(Source.FStorage);
+  FBits = FStorage.Data();
+  FPixelReader = Source.FPixelReader;
+  FPixelWriter = Source.FPixelWriter;
+  FColorDescription = Source.FColorDescription;
+  Source.ClearImage();
+  if (FImageFormat != ifTrueColor)
+    FConverter = std::make_unique<TRgbToPaletteConverter>(&FLogPalette);
+  FCanvas = std::make_unique<TDibCanvas>(DibView(), FConverter.get());
+}
+
 void TDibGraphic::AssignFromDib(const TDibGraphic* Source) {
   if (Source == this) return;
   ClearImage();
@@ -555,6 +577,13 @@ void TDibGraphic::LoadFromStream(TStream& Stream) {
   const bool animate = FAnimate;
   SetAnimate(false);
   FColorDescription.reset();
+  FFramesOmitted = false;
+  if (FAnimated) {
+    // An animation's frames belong to the file they came from.
+    FFrames.clear();
+    FCurrentFrame = -1;
+    FAnimated = false;
+  }
   try {
     int count = 0;
     int64_t start = 0;
@@ -596,10 +625,58 @@ TDibGraphic& TDibGraphic::Frames(int I) const {
 void TDibGraphic::SetCurrentFrame(int Value) {
   if (Value == FCurrentFrame) return;
   TDibGraphic& frame = Frames(Value);
-  AssignFromDib(&frame);
+  if (!CopyPixelsFrom(frame)) AssignFromDib(&frame);
   Changed();
   ProcessPendingEvents();
   FCurrentFrame = Value;
+}
+
+void TDibGraphic::SelectFrame(int Value) {
+  if (Value == FCurrentFrame) return;
+  TDibGraphic& frame = Frames(Value);
+  if (!CopyPixelsFrom(frame)) AssignFromDib(&frame);
+  Changed();
+  FCurrentFrame = Value;
+}
+
+bool TDibGraphic::CopyPixelsFrom(const TDibGraphic& Source) {
+  if (&Source == this) return true;
+  if (GetEmpty() || Source.GetEmpty() || Source.GetWidth() != GetWidth() ||
+      Source.GetHeight() != GetHeight() || Source.FImageFormat != FImageFormat ||
+      Source.FBytesPerRow != FBytesPerRow)
+    return false;
+  Source.FlushCanvas();
+  FlushCanvas();
+  if (FImageFormat != ifTrueColor) {
+    const TLogPalette& p = Source.FLogPalette;
+    const bool same = p.palNumEntries == FLogPalette.palNumEntries &&
+                      std::memcmp(p.palPalEntry, FLogPalette.palPalEntry,
+                                  sizeof(TPaletteEntry) * p.palNumEntries) == 0;
+    if (!same) {
+      // The converter and the canvas's colour mapping follow the new palette.
+      FCanvas.reset();
+      FPaletteHandle.reset();
+      FLogPalette = p;
+      FBitmapInfo.bmiHeader.biClrUsed = Source.FBitmapInfo.bmiHeader.biClrUsed;
+      std::memcpy(FBitmapInfo.bmiColors, Source.FBitmapInfo.bmiColors,
+                  sizeof(FBitmapInfo.bmiColors));
+      FConverter = std::make_unique<TRgbToPaletteConverter>(&FLogPalette);
+      FCanvas = std::make_unique<TDibCanvas>(DibView(), FConverter.get());
+    }
+  }
+  std::memcpy(FBits, Source.FBits, size_t(GetHeight()) * size_t(FBytesPerRow));
+  SetXDpi(Source.XDpi());
+  SetYDpi(Source.YDpi());
+  FFrameDelay = Source.FFrameDelay;
+  FColorDescription = Source.FColorDescription;
+  return true;
+}
+
+void TDibGraphic::SetAnimationFrames(std::vector<std::unique_ptr<TDibGraphic>> Frames) {
+  FFrames = std::move(Frames);
+  FCurrentFrame = -1;
+  FAnimated = !FFrames.empty();
+  if (FAnimated) SelectFrame(1);
 }
 
 void TDibGraphic::SetAnimate(bool Value) {
@@ -621,6 +698,41 @@ void TDibGraphic::FrameTimerTick() {
     // A failed frame step must not unwind into the event loop; the next tick tries again.
   }
   FFrameTimer->Start(FFrameDelay);
+}
+
+bool AnimationFramesFit(int64_t Width, int64_t Height, int64_t Count, uint64_t FileBytes,
+                        int BitCount, std::string* Why) {
+  if (Width <= 0 || Height <= 0 || Count <= 0) return true;
+  const uint64_t pictures = uint64_t(Count) + 1;
+  const uint64_t pixels = uint64_t(Width) * uint64_t(Height);
+  const uint64_t bytes = uint64_t(DibStride(Width, BitCount)) * uint64_t(Height);
+  const uint64_t later = uint64_t(Count) - 1;
+  const uint64_t justified = FileBytes > std::numeric_limits<uint64_t>::max() / AnimationPixelsPerByte
+                                 ? std::numeric_limits<uint64_t>::max()
+                                 : FileBytes * AnimationPixelsPerByte;
+  if (later > justified / pixels) {
+    if (Why)
+      *Why = std::to_string(later) + " frames of " + std::to_string(Width) + " x " +
+             std::to_string(Height) + " pixels after the first are more than a file of " +
+             std::to_string(FileBytes) + " bytes can hold";
+    return false;
+  }
+  if (pictures > PixelLimit() / pixels) {
+    if (Why)
+      *Why = std::to_string(Count) + " frames of " + std::to_string(Width) + " x " +
+             std::to_string(Height) + " pixels exceed the limit of " +
+             std::to_string(PixelLimit()) + " pixels";
+    return false;
+  }
+  if (pictures > TMemoryBudget::Available() / bytes) {
+    if (Why)
+      *Why = std::to_string(Count) + " frames of " + std::to_string(Width) + " x " +
+             std::to_string(Height) + " pixels need " + std::to_string((bytes * pictures) >> 20) +
+             " MB, only " + std::to_string(TMemoryBudget::Available() >> 20) +
+             " MB of the memory budget are left";
+    return false;
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -237,6 +237,10 @@ struct TColorDescription {
   TTransfer Transfer = tfSRGB;
   // tfGamma: linear light = stored value ^ Gamma (PNG's gAMA 0.45455 gives 2.2).
   double Gamma = 2.2;
+  // The reader stored each of the file's values v (0 to 1) as v ^ Reencode
+  // (the PNG reader's gamma step); the conversion undoes that before the
+  // description above applies. 1: stored as the file has them.
+  double Reencode = 1.0;
 };
 // Shared between a picture, its frames and its display copies; never changed
 // once made.
@@ -339,6 +343,12 @@ public:
   void FlushCanvas() const;
 
   void ClearImage();
+  // Takes over Source's picture without copying its pixels: size, layout,
+  // palette, resolution, pixel storage and colour description. Source is left
+  // empty; frames and the settings of either class stay where they are. For
+  // readers that decode through another format class (a camera RAW's JPEG
+  // preview).
+  void TakeImage(TDibGraphic& Source);
   // Copies a platform bitmap's pixels and palette (16 and 32 bits become true colour).
   void AssignBitmapHandle(const TBitmapHandle& Bitmap);
 
@@ -362,7 +372,31 @@ public:
   // Adds a frame (taking it over).
   void AddFrame(std::unique_ptr<TDibGraphic> Frame) { FFrames.push_back(std::move(Frame)); }
   int CurrentFrame() const { return FCurrentFrame; }
+  // Shows frame Value: its pixels, FrameDelay and colour description become
+  // the image's, OnChange fires and pending events are processed.
   void SetCurrentFrame(int Value);
+  // As SetCurrentFrame, but processes no events, so that the caller is not
+  // re-entered (the view's frame timer, readers on the decode-ahead worker).
+  void SelectFrame(int Value);
+  // Copies Source's pixels, palette, resolution, FrameDelay and colour
+  // description into this image's present storage when both have the same
+  // size and format (no allocation); false, and nothing changed, otherwise.
+  bool CopyPixelsFrom(const TDibGraphic& Source);
+
+  // --- Animations. A file holding an animation (GIF, WebP) is one image:
+  // its reader decodes every frame in one pass as a whole picture of the
+  // animation's size (disposal and blending done) with its own FrameDelay,
+  // and hands them over here. They replace the frames, the image shows
+  // frame 1 and Animated() is true, which makes the view play them by
+  // themselves, LoopCount times. GetImageCount stays 1: pages of a
+  // multi-page file loaded as frames (LoadAllImages) are no animation.
+  // Processes no events: readers run on any thread.
+  void SetAnimationFrames(std::vector<std::unique_ptr<TDibGraphic>> Frames);
+  bool Animated() const { return FAnimated; }
+  // Set by a reader that kept only the first frame of an animation because
+  // its frames did not fit (AnimationFramesFit): the picture is a still.
+  bool FramesOmitted() const { return FFramesOmitted; }
+  void SetFramesOmitted(bool Value) { FFramesOmitted = Value; }
   int FrameDelay() const { return FFrameDelay; }
   void SetFrameDelay(int Value) { FFrameDelay = Value; }
   bool Animate() const { return FAnimate; }
@@ -405,6 +439,8 @@ private:
   std::vector<std::unique_ptr<TDibGraphic>> FFrames;
   int FFrameDelay = 200;
   int FLoopCount = 0;
+  bool FAnimated = false;
+  bool FFramesOmitted = false;
   bool FAnimate = false;
   TColorDescriptionPtr FColorDescription;
   std::unique_ptr<TPlatformTimer> FFrameTimer;
@@ -468,8 +504,33 @@ constexpr uint32_t MakeRgb(uint8_t Red, uint8_t Green, uint8_t Blue) {
 }
 // The shared default palette of a palette format (null for ifTrueColor).
 const TLogPalette* DefaultPalette(TImageFormat Format);
-// The screen gamma the PNG reader uses; 2.2 from start-up.
-extern double DisplayGamma;
+// The screen gamma the PNG reader uses. A constant: nothing sets another, and
+// readers also run on the decode-ahead thread, where a changeable global
+// would be read while the GUI thread might write it.
+inline constexpr double DisplayGamma = 2.2;
+
+// The most frames an animation keeps; the rest of its file is not read, so a
+// tiny file cannot claim a million frames (each costs a picture object even
+// when its pixels are few).
+constexpr int MaxAnimationFrames = 10000;
+// The most pixels the frames of an animation beyond its first may have
+// together per byte of its file: a small file of many frames over a large
+// screen cannot take memory and time out of proportion to its data. Real
+// animations stay far below it (a frame that changes a few pixels still costs
+// tens of bytes); the JPEG XL reader keeps to the same figure.
+constexpr uint64_t AnimationPixelsPerByte = uint64_t(1) << 14;
+// Whether an animation of Count frames of Width x Height pixels (BitCount
+// bits each), read from FileBytes bytes, may keep them all besides the
+// picture showing one of them. An animation is one picture: its (Count + 1)
+// x Width x Height pixels stay within the pixel limit and their bytes within
+// what the memory budget has left now; and the frames beyond the first stay
+// within AnimationPixelsPerByte of the file. When not, Why (if given) tells
+// the figures and the reader keeps the first frame only. At the default
+// limit of one gigapixel, 60 true-colour frames of 800 x 600 (29 million
+// pixels, 88 MB) play; 100 frames of 24 megapixels (2.4 gigapixels, 7.3 GB)
+// show their first frame.
+bool AnimationFramesFit(int64_t Width, int64_t Height, int64_t Count, uint64_t FileBytes,
+                        int BitCount = 24, std::string* Why = nullptr);
 
 // Dots per inch to pixels per metre and back, rounding to nearest, ties to even.
 int DpiToPelsPerMeter(double Dpi);
@@ -481,32 +542,12 @@ inline int Clamp(int Value, int Low, int High) {
   if (Value > High) Value = High;
   return Value;
 }
-inline void SwapInt(int& A, int& B) {
-  const int t = A;
-  A = B;
-  B = t;
-}
 // Swaps the first and third byte of every 3-byte group of Count bytes
 // (red-green-blue to blue-green-red and back); a trailing partial group is left.
 void SwapRgb(uint8_t* Buffer, size_t Count);
 // Truncate, then add 1 when the fraction is positive (Ceil) or subtract 1 when negative (Floor).
 int Ceil(double X);
 int Floor(double X);
-// True when all bits of Mask are set in Value.
-constexpr bool BitsSet(uint32_t Value, uint32_t Mask) {
-  return (Value & Mask) == Mask;
-}
-// Adds a trailing "\" unless the name already ends in "\" or ":"; "" gives "\".
-std::string AddBackSlash(const std::string& Folder);
-// Formats with the given short-date (or long-time) format for the duration of
-// the call; the previous global format is restored also on failure.
-std::string FormatDate(const std::string& Format, double DateTime);
-std::string FormatTime(const std::string& Format, double DateTime);
-// The global short-date and long-time formats used by DateToStr/TimeToStr.
-extern std::string ShortDateFormat;
-extern std::string LongTimeFormat;
-std::string DateToStr(double DateTime);
-std::string TimeToStr(double DateTime);
 // The unqualified class name of a type, e.g. "EImageError" for typeid(e) of an EImageError.
 std::string DemangledClassName(const std::type_info& Type);
 // Raises EImageError "LZW compression not supported".

@@ -1,8 +1,10 @@
 // TBitmap: a graphic held as a platform bitmap.
 #include "imaging/DibGraphic.h"
+#include "platform/ByteReader.h"
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -225,18 +227,34 @@ void TBitmap::SaveToStream(TStream& Stream) {
   const uint32_t colors = uint32_t(b.ColorCount());
   const uint32_t bits = uint32_t(b.Stride()) * uint32_t(b.Height());
   const uint32_t offset = 14 + 40 + 4 * colors;
-  uint8_t file[14] = {'B', 'M'};
-  const uint32_t total = offset + bits;
-  std::memcpy(file + 2, &total, 4);
-  std::memcpy(file + 10, &offset, 4);
-  Stream.WriteBuffer(file, 14);
-  TBitmapInfoHeader h = b.Header();
-  h.biSize = 40;
-  h.biCompression = BI_RGB;
-  h.biSizeImage = bits;
-  h.biClrUsed = colors;
-  Stream.WriteBuffer(&h, 40);
-  Stream.WriteBuffer(b.Colors(), 4 * int64_t(colors));
+  const TBitmapInfoHeader& h = b.Header();
+  std::vector<uint8_t> head;
+  head.reserve(offset);
+  TByteWriter out(head);
+  out.U8('B');
+  out.U8('M');
+  out.Le32(offset + bits); // file size
+  out.Le32(0);             // reserved
+  out.Le32(offset);        // of the pixel data
+  out.Le32(40);            // the info header's size
+  out.LeI32(h.biWidth);
+  out.LeI32(h.biHeight);
+  out.Le16(h.biPlanes);
+  out.Le16(h.biBitCount);
+  out.Le32(BI_RGB);
+  out.Le32(bits);
+  out.LeI32(h.biXPelsPerMeter);
+  out.LeI32(h.biYPelsPerMeter);
+  out.Le32(colors);
+  out.Le32(h.biClrImportant);
+  for (uint32_t i = 0; i < colors; ++i) {
+    const TRgbQuad& q = b.Colors()[i];
+    out.U8(q.rgbBlue);
+    out.U8(q.rgbGreen);
+    out.U8(q.rgbRed);
+    out.U8(q.rgbReserved);
+  }
+  Stream.WriteBuffer(head.data(), int64_t(head.size()));
   Stream.WriteBuffer(b.Bits(), bits);
 }
 

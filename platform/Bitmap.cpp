@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -210,7 +211,26 @@ int ScreenDpi(bool X) {
   Last.store(v, std::memory_order_relaxed);
   return v;
 }
+
+// The last size read, width in the high half; 0 before any.
+std::atomic<uint64_t> LastScreenSize{0};
 } // namespace
+
+void ScreenPixelSize(int& Width, int& Height) {
+  if (OnGuiThread()) {
+    if (const QScreen* s = QGuiApplication::primaryScreen()) {
+      const QSize logical = s->size();
+      const double ratio = std::max(1.0, s->devicePixelRatio());
+      const int w = int(std::lround(logical.width() * ratio));
+      const int h = int(std::lround(logical.height() * ratio));
+      if (w > 0 && h > 0)
+        LastScreenSize.store(uint64_t(uint32_t(w)) << 32 | uint32_t(h), std::memory_order_relaxed);
+    }
+  }
+  const uint64_t v = LastScreenSize.load(std::memory_order_relaxed);
+  Width = v ? int(v >> 32) : 1920;
+  Height = v ? int(uint32_t(v)) : 1080;
+}
 
 int ScreenLogPixelsX() {
   return ScreenDpi(true);

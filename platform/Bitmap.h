@@ -89,6 +89,10 @@ QImage ImageFromBitmap(const TPlatformBitmap& Bitmap);
 // thread last read (96 before it read anything).
 int ScreenLogPixelsX();
 int ScreenLogPixelsY();
+// The primary screen's size in device pixels (its logical size times its
+// device pixel ratio): what a picture shown on the whole screen can use. Read
+// like the resolution; 1920 x 1080 before the GUI thread read a screen.
+void ScreenPixelSize(int& Width, int& Height);
 // The screen is never a palette device on this platform.
 bool ScreenIsPaletteDevice();
 

@@ -1,7 +1,7 @@
 #pragma once
-// Calendar arithmetic shared by the table's and the image model's date and
-// time values: days from 1970-01-01 to a proleptic Gregorian date and back
-// (valid far beyond the years any file can hold).
+// Calendar arithmetic of the table's date and time values: days from
+// 1970-01-01 to a proleptic Gregorian date and back (valid far beyond the
+// years any file can hold).
 
 #include <cstdint>
 

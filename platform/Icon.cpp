@@ -1,16 +1,14 @@
 #include "platform/Icon.h"
 
+#include "platform/ByteReader.h"
 #include "platform/IconMetaDib.h"
 #include "platform/MemoryBudget.h"
 
-#include <QByteArray>
 #include <QImage>
 #include <QPaintDevice>
 #include <QPainter>
 
-#include "platform/ByteReader.h"
-
-#include <cstring>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -20,7 +18,6 @@ namespace {
 // 1 byte, 0 = 256), height (1), colour count (2), reserved (3), planes (4, 2),
 // bit count (6, 2), data size (8, 4), data offset (12, 4).
 constexpr size_t kEntrySize = 16;
-const uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
 struct TCandidate {
   size_t Offset = 0;
@@ -29,28 +26,29 @@ struct TCandidate {
   int Width = 0;
   int Height = 0;
   int BitCount = 0;
+  int64_t Area() const { return int64_t(Width) * Height; }
 };
 
 // Reads the real size and depth of one directory entry from its image data;
 // false when the entry's bytes are not inside the file or not readable.
-bool ProbeEntry(const uint8_t* Data, size_t FileSize, TByteReader Entry, TCandidate& C) {
+bool ProbeEntry(const TByteReader& File, TByteReader Entry, TCandidate& C) {
   Entry.Skip(8);
   const uint32_t size = Entry.Le32();
   const uint32_t offset = Entry.Le32();
-  TByteReader file(Data, FileSize);
-  file.Seek(offset);
-  const uint8_t* p = file.Bytes(size);
-  if (!p || size < 12) return false;
+  const TByteReader image = File.Slice(offset, size);
+  const uint8_t* p = image.Data();
+  if (Entry.Failed() || image.Failed() || size < 12) return false;
   C.Offset = offset;
   C.Size = size;
-  if (size >= 33 && std::memcmp(p, kPngSignature, 8) == 0) {
-    // IHDR: width at 16, height at 20 (big-endian).
-    TByteReader png(p, size);
-    png.Skip(16);
-    const uint32_t w = png.Be32(), h = png.Be32();
-    if (w == 0 || h == 0 || w > uint32_t(kMaxDibSide) || h > uint32_t(kMaxDibSide) ||
-        int64_t(w) * h > kMaxDibPixels)
-      return false;
+  uint32_t w = 0, h = 0;
+  if (size >= 33 && PngHeaderSize(p, size, w, h)) {
+    // A size the decoder can't take makes the entry unreadable, unless the
+    // pixel limit refuses it anyway: the caller then names the size.
+    const bool decodable = w > 0 && h > 0 && w <= uint32_t(kMaxDibSide) &&
+                           h <= uint32_t(kMaxDibSide) && int64_t(w) * h <= kMaxDibPixels;
+    const bool refused =
+        !PixelsAllowed(w, h) && w <= uint32_t(INT32_MAX) && h <= uint32_t(INT32_MAX);
+    if (!decodable && !refused) return false;
     C.Png = true;
     C.Width = int(w);
     C.Height = int(h);
@@ -89,40 +87,46 @@ void TPlatformIcon::LoadFromMemory(const uint8_t* Data, size_t Size) {
   if (count == 0) throw EIconError("Icon file holds no image");
   if (!dir.Has(size_t(count) * kEntrySize)) throw EIconError("Icon directory is truncated");
 
-  TCandidate best;
-  bool found = false;
+  // The largest entry within the pixel limit, of those the deepest; the
+  // largest entry above it is kept for the error when no other can be shown.
+  const TByteReader file(Data, Size);
+  TCandidate best, tooLarge;
+  bool found = false, refused = false;
   for (unsigned i = 0; i < count; ++i) {
     TCandidate c;
-    if (!ProbeEntry(Data, Size, TByteReader(dir.Bytes(kEntrySize), kEntrySize), c)) continue;
-    const int64_t area = int64_t(c.Width) * c.Height;
-    const int64_t bestArea = int64_t(best.Width) * best.Height;
-    if (!found || area > bestArea || (area == bestArea && c.BitCount > best.BitCount)) {
+    if (!ProbeEntry(file, dir.Sub(kEntrySize), c)) continue;
+    if (!PixelsAllowed(c.Width, c.Height)) {
+      if (!refused || c.Area() > tooLarge.Area()) tooLarge = c;
+      refused = true;
+      continue;
+    }
+    if (!found || c.Area() > best.Area() ||
+        (c.Area() == best.Area() && c.BitCount > best.BitCount)) {
       best = c;
       found = true;
     }
   }
+  if (!found && refused) throw EIconError(PixelLimitMessage(tooLarge.Width, tooLarge.Height));
   if (!found) throw EIconError("Icon file holds no readable image");
-  if (!PixelsAllowed(best.Width, best.Height))
-    throw EIconError(PixelLimitMessage(best.Width, best.Height));
 
   const uint8_t* p = Data + best.Offset;
   QImage colour, mask;
   bool hasAlpha = false;
   std::string error;
+  // Errors of the image data; the pixel limit's message is passed on as it is.
+  auto failed = [&error] {
+    return EIconError(IsPixelLimitMessage(error) ? error : "Icon image: " + error);
+  };
   if (best.Png) {
-    colour = QImage::fromData(
-        QByteArray::fromRawData(reinterpret_cast<const char*>(p), qsizetype(best.Size)), "PNG");
-    if (colour.isNull()) throw EIconError("Icon image: damaged PNG data");
-    colour = colour.convertToFormat(QImage::Format_ARGB32);
+    if (!DecodeEmbeddedPicture(p, best.Size, "PNG", "damaged PNG data", colour, error))
+      throw failed();
     hasAlpha = true;
   } else {
     TDibHeader header;
-    if (!ParseDibHeader(p, best.Size, header, error, true))
-      throw EIconError("Icon image: " + error);
+    if (!ParseDibHeader(p, best.Size, header, error, true)) throw failed();
     const uint8_t* bits = p + header.InfoSize;
     const size_t available = best.Size - header.InfoSize;
-    if (!DecodeDibPixels(header, bits, available, true, colour, error))
-      throw EIconError("Icon image: " + error);
+    if (!DecodeDibPixels(header, bits, available, true, colour, error)) throw failed();
     if (header.BitCount == 32) {
       for (int y = 0; y < colour.height() && !hasAlpha; ++y) {
         const QRgb* row = reinterpret_cast<const QRgb*>(colour.constScanLine(y));

@@ -1,9 +1,12 @@
 #include "platform/IconMetaDib.h"
 
+#include "platform/ByteReader.h"
+#include "platform/MemoryBudget.h"
+
+#include <QBuffer>
 #include <QByteArray>
 #include <QImage>
-
-#include "platform/ByteReader.h"
+#include <QImageReader>
 
 #include <algorithm>
 #include <cstring>
@@ -39,12 +42,11 @@ QRgb PaletteColour(const TDibHeader& H, unsigned Index) {
   return qRgb(0, 0, 0);
 }
 
-// RLE8 and RLE4: runs and escapes, every write clipped to the picture.
-bool DecodeRle(const TDibHeader& H, const uint8_t* Bits, size_t Size, QImage& Image,
-               std::string& Error) {
+// RLE8 and RLE4: runs and escapes, every write clipped to the picture. Data
+// that stop early keep what was decoded.
+bool DecodeRle(const TDibHeader& H, const uint8_t* Bits, size_t Size, QImage& Image) {
   const bool four = H.Compression == 2;
   int x = 0, y = 0; // y counts rows from the bottom
-  size_t i = 0;
   auto put = [&](unsigned index) {
     if (x >= 0 && x < H.Width && y >= 0 && y < H.Height) {
       const int row = H.TopDown ? y : H.Height - 1 - y;
@@ -52,9 +54,11 @@ bool DecodeRle(const TDibHeader& H, const uint8_t* Bits, size_t Size, QImage& Im
     }
     ++x;
   };
-  while (i + 1 < Size) {
-    const uint8_t count = Bits[i], value = Bits[i + 1];
-    i += 2;
+  TByteReader in(Bits, Size);
+  for (;;) {
+    const uint8_t count = in.U8();
+    const uint8_t value = in.U8();
+    if (in.Failed()) break;
     if (count > 0) {
       for (int k = 0; k < count; ++k)
         put(four ? ((k & 1) ? (value & 0x0F) : (value >> 4)) : value);
@@ -64,25 +68,26 @@ bool DecodeRle(const TDibHeader& H, const uint8_t* Bits, size_t Size, QImage& Im
       x = 0;
       ++y;
     } else if (value == 1) { // end of bitmap
-      return true;
+      break;
     } else if (value == 2) { // delta
-      if (i + 1 >= Size) break;
-      x += Bits[i];
-      y += Bits[i + 1];
-      i += 2;
-    } else { // absolute run of `value` pixels
+      const uint8_t dx = in.U8();
+      const uint8_t dy = in.U8();
+      if (in.Failed()) break;
+      x += dx;
+      y += dy;
+    } else { // absolute run of `value` pixels, padded to 16 bits
       const size_t bytes = four ? (size_t(value) + 1) / 2 : value;
-      if (i + bytes > Size) break;
+      const uint8_t* run = in.Bytes(bytes);
+      if (!run) break;
       for (int k = 0; k < value; ++k) {
-        const uint8_t b = Bits[i + (four ? k / 2 : k)];
+        const uint8_t b = run[four ? k / 2 : k];
         put(four ? ((k & 1) ? (b & 0x0F) : (b >> 4)) : b);
       }
-      i += (bytes + 1) & ~size_t(1); // runs are padded to 16 bits
+      if (bytes & 1) in.Skip(1); // a missing pad byte ends the data
     }
-    if (y >= H.Height) return true;
+    if (y >= H.Height) break;
   }
-  (void)Error;
-  return true; // a run-length bitmap that stops early keeps what it has
+  return true;
 }
 
 } // namespace
@@ -186,19 +191,55 @@ bool ParseDibHeader(const uint8_t* Info, size_t Size, TDibHeader& H, std::string
   return true;
 }
 
+bool PngHeaderSize(const uint8_t* Data, size_t Size, uint32_t& Width, uint32_t& Height) {
+  // The 8-byte signature, then the IHDR chunk, which libpng requires first:
+  // length (4 bytes), type (4), width and height (4 each, big-endian), ...
+  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  TByteReader in(Data, Size);
+  const uint8_t* signature = in.Bytes(sizeof kSignature);
+  in.Skip(8); // the chunk's length and type
+  Width = in.Be32();
+  Height = in.Be32();
+  return !in.Failed() && std::memcmp(signature, kSignature, sizeof kSignature) == 0;
+}
+
+bool DecodeEmbeddedPicture(const uint8_t* Data, size_t Size, const char* Format,
+                           const std::string& Damaged, QImage& Image, std::string& Error) {
+  QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(Data), qsizetype(Size));
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer, Format);
+  reader.setDecideFormatFromContent(false);
+  const QSize size = reader.size();
+  if (!size.isValid()) {
+    Error = Damaged;
+    return false;
+  }
+  if (!PixelsAllowed(size.width(), size.height())) {
+    Error = PixelLimitMessage(size.width(), size.height());
+    return false;
+  }
+  if (size.width() > kMaxDibSide || size.height() > kMaxDibSide ||
+      int64_t(size.width()) * size.height() > kMaxDibPixels) {
+    Error = std::string("embedded ") + Format + " picture of " + std::to_string(size.width()) +
+            " x " + std::to_string(size.height()) + " pixels is out of range";
+    return false;
+  }
+  QImage decoded;
+  if (!reader.read(&decoded)) {
+    Error = Damaged;
+    return false;
+  }
+  Image = decoded.convertToFormat(QImage::Format_ARGB32);
+  return true;
+}
+
 bool DecodeDibPixels(const TDibHeader& H, const uint8_t* Bits, size_t Size, bool KeepAlpha,
                      QImage& Image, std::string& Error) {
   if (H.Compression == 4 || H.Compression == 5) {
     const size_t n = H.ImageSize > 0 && H.ImageSize <= Size ? H.ImageSize : Size;
-    QImage decoded =
-        QImage::fromData(QByteArray::fromRawData(reinterpret_cast<const char*>(Bits), qsizetype(n)),
-                         H.Compression == 4 ? "JPG" : "PNG");
-    if (decoded.isNull()) {
-      Error = "embedded compressed bitmap cannot be decoded";
-      return false;
-    }
-    Image = decoded.convertToFormat(QImage::Format_ARGB32);
-    return true;
+    return DecodeEmbeddedPicture(Bits, n, H.Compression == 4 ? "JPG" : "PNG",
+                                 "embedded compressed bitmap cannot be decoded", Image, Error);
   }
   const int64_t stride = H.Stride();
   if (H.Compression == 0 || H.Compression == 3) {
@@ -222,7 +263,7 @@ bool DecodeDibPixels(const TDibHeader& H, const uint8_t* Bits, size_t Size, bool
   }
   if (H.Compression == 1 || H.Compression == 2) {
     Image.fill(PaletteColour(H, 0));
-    return DecodeRle(H, Bits, Size, Image, Error);
+    return DecodeRle(H, Bits, Size, Image);
   }
   uint32_t masks[4] = {H.Masks[0], H.Masks[1], H.Masks[2], H.Masks[3]};
   if (H.Compression == 0) {
@@ -239,9 +280,16 @@ bool DecodeDibPixels(const TDibHeader& H, const uint8_t* Bits, size_t Size, bool
     }
   }
   const TMaskShift sr(masks[0]), sg(masks[1]), sb(masks[2]), sa(masks[3]);
+  // Rows are stored bottom first unless the height was negative.
+  TByteReader rows(Bits, Size);
   for (int y = 0; y < H.Height; ++y) {
-    const uint8_t* src = Bits + (H.TopDown ? y : H.Height - 1 - y) * stride;
-    QRgb* dst = reinterpret_cast<QRgb*>(Image.scanLine(y));
+    TByteReader row = rows.Sub(size_t(stride));
+    QRgb* dst = reinterpret_cast<QRgb*>(Image.scanLine(H.TopDown ? y : H.Height - 1 - y));
+    const uint8_t* src = row.Data();
+    if (!src) {
+      Error = "bitmap pixel data are truncated";
+      return false;
+    }
     switch (H.BitCount) {
     case 1:
       for (int x = 0; x < H.Width; ++x)
@@ -261,9 +309,8 @@ bool DecodeDibPixels(const TDibHeader& H, const uint8_t* Bits, size_t Size, bool
       break;
     case 16:
     case 32: {
-      const int bytes = H.BitCount / 8;
       for (int x = 0; x < H.Width; ++x) {
-        const uint32_t v = bytes == 2 ? LoadLe16(src + 2 * x) : LoadLe32(src + 4 * x);
+        const uint32_t v = H.BitCount == 16 ? row.Le16() : row.Le32();
         const int a = (KeepAlpha && masks[3]) ? sa.Scale(v, masks[3]) : 255;
         dst[x] = qRgba(sr.Scale(v, masks[0]), sg.Scale(v, masks[1]), sb.Scale(v, masks[2]), a);
       }

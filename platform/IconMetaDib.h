@@ -37,9 +37,23 @@ struct TDibHeader {
 bool ParseDibHeader(const uint8_t* Info, size_t Size, TDibHeader& Header, std::string& Error,
                     bool DoubleHeight = false, bool PaletteIndices = false);
 
+// The width and height in the header of a PNG file (the IHDR chunk, which
+// must follow the signature); false when Data does not start with a PNG
+// signature and those fields.
+bool PngHeaderSize(const uint8_t* Data, size_t Size, uint32_t& Width, uint32_t& Height);
+
+// Decodes a PNG or JPEG file embedded in an icon or a bitmap (Format "PNG" or
+// "JPG") into an ARGB32 image. The size its header gives is checked first,
+// before any pixel memory is taken: above the pixel limit Error is the pixel
+// limit's message (PixelLimitMessage), above kMaxDibSide or kMaxDibPixels it
+// says the size is out of range. Data that do not decode give Damaged.
+bool DecodeEmbeddedPicture(const uint8_t* Data, size_t Size, const char* Format,
+                           const std::string& Damaged, QImage& Image, std::string& Error);
+
 // Decodes the pixel rows Bits (Size bytes) of a parsed header into an ARGB32
 // image, top row first. Alpha is taken from 32-bit pixels (and from an alpha
 // bit field) when KeepAlpha is set, else every pixel is opaque. Answers false
-// with Error set when the data are too short or the layout is not supported.
+// with Error set when the data are too short or the layout is not supported;
+// PNG and JPEG pixels go through DecodeEmbeddedPicture.
 bool DecodeDibPixels(const TDibHeader& Header, const uint8_t* Bits, size_t Size, bool KeepAlpha,
                      QImage& Image, std::string& Error);

@@ -422,8 +422,9 @@ bool TPlayer::DecodeBitmap16(const TRecordReader& r, size_t Off, QImage& Image) 
   if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32) return false;
   Image = QImage(w, h, QImage::Format_ARGB32);
   if (Image.isNull()) return false;
+  TByteReader rows(r.Bytes(bitsOff, size_t(widthBytes) * h), size_t(widthBytes) * h);
   for (int y = 0; y < h; ++y) {
-    const uint8_t* src = r.Data() + bitsOff + size_t(y) * widthBytes;
+    const uint8_t* src = rows.Bytes(size_t(widthBytes)); // holds the w pixels (checked above)
     QRgb* dst = reinterpret_cast<QRgb*>(Image.scanLine(y));
     for (int x = 0; x < w; ++x) {
       switch (bpp) {

@@ -116,10 +116,13 @@ void TPlayer::EmfText(const TRecordReader& r, size_t T, bool Wide) {
   if (n > r.Size()) throw ERecordTruncated("text length beyond the record");
   QString s;
   if (Wide) {
-    const uint8_t* p = r.Bytes(offString, size_t(n) * 2);
+    // UTF-16 code units, little-endian.
+    TByteReader units(r.Bytes(offString, size_t(n) * 2), size_t(n) * 2);
     s.resize(qsizetype(n));
-    for (uint32_t i = 0; i < n; ++i)
-      s[qsizetype(i)] = QChar(uint16_t(p[2 * i] | (p[2 * i + 1] << 8)));
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint16_t unit = units.Le16();
+      s[qsizetype(i)] = QChar(unit);
+    }
   } else {
     s = Decode8Bit(r.Bytes(offString, n), n);
   }

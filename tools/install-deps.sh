@@ -12,6 +12,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils xdotool openbox imagemagick fonts-dejavu-core
   dpkg-dev file desktop-file-utils appstream man-db
+  shared-mime-info libglib2.0-bin libxml2-utils
   dbus at-spi2-core python3-pyatspi
   webp libheif-examples libavif-bin libjxl-tools gifsicle libraw-bin
   python3-pil colord-data lintian

@@ -1,5 +1,6 @@
 #include "view/ImageScrollBox.h"
 
+#include "imaging/ColorTransform.h"
 #include "imaging/DibGraphic.h"
 #include "imaging/GraphicRegistry.h"
 #include "platform/MemoryBudget.h"
@@ -7,7 +8,7 @@
 #include "platform/Stream.h"
 #include "imaging/Transforms.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -15,8 +16,10 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <string>
 #include <utility>
@@ -313,6 +316,7 @@ TImageScrollBox::TImageScrollBox(QWidget* Parent) : QWidget(Parent) {
   FAntiAliasedGraphic = std::make_unique<TDibGraphic>();
   FResizeTransform = std::make_unique<TResizeTransform>();
   FAntiAliasTransform = std::make_unique<TAntiAliasTransform>();
+  FDisplayColor = SRGBColorSpace();
   FFrameTimer = new QTimer(this);
   QObject::connect(FFrameTimer, &QTimer::timeout, this, [this] { FrameTick(); });
 
@@ -372,6 +376,7 @@ void TImageScrollBox::EnsurePicture() {
   // The display copy shown was laid out for this picture and the plan it
   // records; a layout for another plan follows where one is needed.
   FDisplayFor = FGraphic.get();
+  FLaidOutFor = FGraphic.get();
 }
 
 void TImageScrollBox::CompletePicture(std::unique_ptr<TDibGraphic> Picture, bool Same) {
@@ -379,10 +384,15 @@ void TImageScrollBox::CompletePicture(std::unique_ptr<TDibGraphic> Picture, bool
   FPending = false;
   FFetch = nullptr;
   FGraphic = std::move(Picture);
-  if (Same && FDisplayPlan == DisplayPlan())
+  if (Same && FDisplayPlan == DisplayPlan()) {
     FDisplayFor = FGraphic.get();
-  else
+    FLaidOutFor = FGraphic.get();
+  } else {
     UpdateImage(true);
+  }
+  // Animations are kept whole ahead and never wait here; one that does
+  // plays from its first frame.
+  if (FGraphic->Animated() && !FAnimate) StartAnimation();
 }
 
 int TImageScrollBox::ClientWidth() const {
@@ -469,30 +479,51 @@ void TImageScrollBox::LoadFromFile(const std::string& FileName, int Index) {
   std::unique_ptr<TDibGraphic> New = DecodeFile(FileName, Index);
   FPending = false;
   FFetch = nullptr;
+  StopAnimation();
   FGraphic = std::move(New);
   UpdateImage(true);
+  StartAnimation();
 }
 
 void TImageScrollBox::LoadFromStream(TStream& Stream, const std::string& FileNameOrExt, int Index) {
   std::unique_ptr<TDibGraphic> New = CreateGraphicFromStream(Stream, FileNameOrExt, Index);
   FPending = false;
   FFetch = nullptr;
+  StopAnimation();
   FGraphic = std::move(New);
   UpdateImage(true);
+  StartAnimation();
 }
+
+namespace {
+
+// An animation given to the view plays from its first frame; a display copy
+// made of another frame (a picture shown before and kept) is not shown.
+void Rewind(TDibGraphic& Picture, std::unique_ptr<TDibGraphic>* Display) {
+  if (!Picture.Animated() || Picture.CurrentFrame() == 1) return;
+  Picture.SelectFrame(1);
+  if (Display) Display->reset();
+}
+
+} // namespace
 
 void TImageScrollBox::LoadFromGraphic(std::unique_ptr<TDibGraphic> New) {
   if (!New) return;
   FPending = false;
   FFetch = nullptr;
+  StopAnimation();
+  Rewind(*New, nullptr);
   FGraphic = std::move(New);
   UpdateImage(true);
+  StartAnimation();
 }
 
 TLaidOutPicture TImageScrollBox::LoadFromGraphic(TLaidOutPicture New, TPictureFetch Fetch) {
   TLaidOutPicture Old;
   bool Alone = !New.Picture && New.Display && Fetch;
   if (!New.Picture && !Alone) return Old;
+  StopAnimation();
+  if (New.Picture) Rewind(*New.Picture, &New.Display);
   Old.Plan = DisplayPlan();
   if (Alone && !(New.Plan == Old.Plan)) {
     // Laid out for another plan (the view changed since): the picture
@@ -519,6 +550,7 @@ TLaidOutPicture TImageScrollBox::LoadFromGraphic(TLaidOutPicture New, TPictureFe
   // The prepared copy went in: the one it replaced is the old picture's.
   if (FSwappedOut && OldDisplayFits) Old.Display = std::move(FSwappedOut);
   FSwappedOut.reset();
+  StartAnimation();
   return Old;
 }
 
@@ -528,6 +560,7 @@ TDisplayPlan TImageScrollBox::DisplayPlan() const {
   Plan.ZoomPercent = FZoomMode == zmPercent ? FZoomPercent : 0.0f;
   Plan.Width = width();
   Plan.Height = height();
+  Plan.Color = FDisplayColor;
   return Plan;
 }
 
@@ -555,18 +588,25 @@ bool PlannedPercent(const TDisplayPlan& Plan, int W, int H, float& Percent) {
   }
 }
 
-// The one place a display copy is made, by the worker's LayOut and the view's
-// own layout alike: Source scaled to Width x Height into Dest (copied as it
-// is at its own size).
-void MakeDisplayCopy(TDibGraphic& Source, int Width, int Height, TDibGraphic& Dest) {
+// The one place a display copy is made, by the worker's LayOut, the view's
+// own layout and an animation's frame changes alike: Source scaled to Width x
+// Height into Dest (copied as it is at its own size, into Dest's storage
+// when that fits), then converted from the colour space Description tells
+// (null: sRGB) to the display's, Color, when one is set. Resize, when given,
+// is the transform to scale with. The picture itself stays as decoded.
+void MakeDisplayCopy(TDibGraphic& Source, int Width, int Height, TDibGraphic& Dest,
+                     const TColorDescriptionPtr& Description, const TColorSpace* Color,
+                     TResizeTransform* Resize = nullptr) {
   if (Width != Source.Width() || Height != Source.Height()) {
-    TResizeTransform Resize;
-    Resize.Width = Width;
-    Resize.Height = Height;
-    Resize.ApplyOnDest(Source, Dest);
-  } else {
+    TResizeTransform Own;
+    TResizeTransform& R = Resize ? *Resize : Own;
+    R.Width = Width;
+    R.Height = Height;
+    R.ApplyOnDest(Source, Dest);
+  } else if (!Dest.CopyPixelsFrom(Source)) {
     Dest.Assign(&Source);
   }
+  if (Color) ConvertColors(Dest, Description, *Color);
 }
 
 } // namespace
@@ -587,13 +627,15 @@ std::unique_ptr<TDibGraphic> TImageScrollBox::LayOut(TDibGraphic& Picture,
   const int DW = DisplayExtent(W, Percent), DH = DisplayExtent(H, Percent);
   if (Picture.Reduced() && (DW > Picture.Width() || DH > Picture.Height())) return nullptr;
   auto Display = std::make_unique<TDibGraphic>();
-  MakeDisplayCopy(Picture, DW, DH, *Display);
+  MakeDisplayCopy(Picture, DW, DH, *Display, Picture.ColorDescription(), Plan.Color.get());
   return Display;
 }
 
 void TImageScrollBox::Clear() {
   FPending = false;
   FFetch = nullptr;
+  // The frames stay with the picture object: they must not come back.
+  StopAnimation();
   FGraphic->ClearImage();
   FFileName.clear();
   UpdateImage(true);
@@ -651,13 +693,22 @@ void TImageScrollBox::SetAntiAliased(bool Value) {
     UpdateImage(false);
 }
 
+void TImageScrollBox::SetDisplayColorSpace(std::shared_ptr<const TColorSpace> Value) {
+  if (Value == FDisplayColor) return;
+  FDisplayColor = std::move(Value);
+  // A display copy shown alone was made for the colour space before: its
+  // picture is fetched and laid out anew.
+  if (!PictureEmpty()) UpdateImage(false);
+}
+
 void TImageScrollBox::SetFileName(const std::string& Value) {
   FFileName = Value;
   if (!Value.empty()) {
     LoadFromFile(Value, 1);
   } else {
-    FPending = false;
-    FFetch = nullptr;
+  FPending = false;
+  FFetch = nullptr;
+  StopAnimation();
     FGraphic->ClearImage();
     UpdateImage(true);
   }
@@ -706,29 +757,91 @@ void TImageScrollBox::SetAnimate(bool Value) {
     FAnimate = false;
     return;
   }
-  // Room for the largest frame, so that the control does not jump in size.
+  // An animation that has played as often as its file says plays again.
+  if (FGraphic->Animated() && FGraphic->LoopCount() > 0 && FPlays >= FGraphic->LoopCount())
+    FPlays = 0;
+  // Room for the largest frame as shown, so that the control does not jump
+  // in size.
   int W = FImage->width(), H = FImage->height();
   for (int I = 1; I <= FGraphic->FrameCount(); ++I) {
-    W = std::max(W, FGraphic->Frames(I).Width());
-    H = std::max(H, FGraphic->Frames(I).Height());
+    W = std::max(W, DisplayExtent(FGraphic->Frames(I).Width(), FZoomPercent));
+    H = std::max(H, DisplayExtent(FGraphic->Frames(I).Height(), FZoomPercent));
   }
   FImage->resize(W, H);
   FFrameTimer->setInterval(FGraphic->FrameDelay());
   FFrameTimer->start();
 }
 
-void TImageScrollBox::FrameTick() {
-  if (FGraphic->FrameCount() < 2) return;
+void TImageScrollBox::StopAnimation() {
   FFrameTimer->stop();
+  FAnimate = false;
+  FPlays = 0;
+}
+
+void TImageScrollBox::StartAnimation() {
+  StopAnimation();
+  if (FGraphic->Animated() && FGraphic->FrameCount() > 1) SetAnimate(true);
+}
+
+void TImageScrollBox::FrameTick() {
+  if (FGraphic->FrameCount() < 2 || FGraphic->Empty()) return;
+  FFrameTimer->stop();
+  const int Current = FGraphic->CurrentFrame();
+  const bool AtEnd = Current == FGraphic->FrameCount();
+  if (FGraphic->Animated() && AtEnd) {
+    ++FPlays;
+    if (FGraphic->LoopCount() > 0 && FPlays >= FGraphic->LoopCount()) {
+      FAnimate = false; // played as often as the file says: the last frame stays
+      return;
+    }
+  }
   const TFinally Restart([this] {
+    if (!FAnimate) return; // switched off meanwhile
     FFrameTimer->setInterval(FGraphic->FrameDelay());
     FFrameTimer->start();
   });
-  ShowFrame(FGraphic->CurrentFrame() == FGraphic->FrameCount() ? 1 : FGraphic->CurrentFrame() + 1);
+  if (FGraphic->Animated())
+    ShowAnimationFrame(AtEnd ? 1 : Current + 1);
+  else
+    ShowFrame(AtEnd ? 1 : Current + 1);
+}
+
+void TImageScrollBox::ShowAnimationFrame(int I) {
+  const int W = FGraphic->Width(), H = FGraphic->Height();
+  const TImageFormat Format = FGraphic->ImageFormat();
+  // No events are processed here: nothing can replace the picture meanwhile.
+  FGraphic->SelectFrame(I);
+  const bool SameLayout =
+      FGraphic->Width() == W && FGraphic->Height() == H && FGraphic->ImageFormat() == Format;
+  if (SameLayout && FLaidOutFor == FGraphic.get() && !FBusy && parentWidget() &&
+      isVisibleTo(parentWidget())) {
+    // Only the display copy is made again, at the size laid out: a playing
+    // animation keeps its zoom, scroll position and a drag in progress.
+    FBusy = true;
+    const TFinally ClearBusy([this] { FBusy = false; });
+    TDibGraphic* Source = FGraphic.get();
+    if (Format == ifBlackWhite) {
+      FAntiAliasTransform->ApplyOnDest(*FGraphic, *FAntiAliasedGraphic);
+      if (FAntiAliased) Source = FAntiAliasedGraphic.get();
+    }
+    RenderDisplay(*Source, DisplayExtent(W, FZoomPercent), DisplayExtent(H, FZoomPercent));
+    FImage->update();
+    if (OnRedraw) OnRedraw(*FGraphic);
+    return;
+  }
+  // Not laid out yet, or a frame of another size: laid out as a new picture,
+  // at the same scroll position.
+  const int X = FHorzScrollBar->Position(), Y = FVertScrollBar->Position();
+  UpdateImage(true);
+  FHorzScrollBar->SetPosition(X);
+  FVertScrollBar->SetPosition(Y);
 }
 
 void TImageScrollBox::UpdateImage(bool NewImage) {
-  if (NewImage) FDisplayFor = nullptr; // the display copy is not this picture's yet
+  if (NewImage) {
+    FDisplayFor = nullptr; // the display copy is not this picture's yet
+    FLaidOutFor = nullptr;
+  }
   if (!parentWidget() || !isVisibleTo(parentWidget()) || FBusy) return;
   FBusy = true;
   const TFinally ClearBusy([this] { FBusy = false; });
@@ -819,10 +932,11 @@ void TImageScrollBox::Layout(bool BlackAndWhite) {
     // Laid out elsewhere for this very plan: shown as it is.
     FSwappedOut = FImage->SwapPicture(std::move(FPrepared));
   } else {
-    MakeDisplayCopy(Source, DW, DH, DisplayGraphic());
+    RenderDisplay(Source, DW, DH);
   }
   FImage->resize(DW, DH);
   FDisplayFor = !FPending && &Source == FGraphic.get() ? FGraphic.get() : nullptr;
+  FLaidOutFor = FPending ? nullptr : FGraphic.get();
   FDisplayPlan = DisplayPlan();
 
   HB.SetPosition(0);
@@ -837,6 +951,79 @@ void TImageScrollBox::Layout(bool BlackAndWhite) {
   }
   MoveImageControl();
   FImage->update();
+}
+
+QPointF TImageScrollBox::PicturePointAt(QPoint Client) const {
+  if (PictureEmpty()) return {};
+  const int DW = DisplayExtent(PictureWidth(), FZoomPercent);
+  const int DH = DisplayExtent(PictureHeight(), FZoomPercent);
+  // The inner image control's left edge lies at FImageLeft - position.
+  const double X = Client.x() - FImageLeft + FHorzScrollBar->Position();
+  const double Y = Client.y() - FImageTop + FVertScrollBar->Position();
+  return {X * PictureWidth() / DW, Y * PictureHeight() / DH};
+}
+
+void TImageScrollBox::ShowPicturePointAt(QPointF Point, QPoint Client) {
+  if (PictureEmpty()) return;
+  const int DW = DisplayExtent(PictureWidth(), FZoomPercent);
+  const int DH = DisplayExtent(PictureHeight(), FZoomPercent);
+  const double X = Point.x() * DW / PictureWidth();
+  const double Y = Point.y() * DH / PictureHeight();
+  FHorzScrollBar->SetPosition(static_cast<int>(std::lround(X - Client.x() + FImageLeft)));
+  FVertScrollBar->SetPosition(static_cast<int>(std::lround(Y - Client.y() + FImageTop)));
+  update();
+}
+
+void TImageScrollBox::wheelEvent(QWheelEvent* Event) {
+  Event->accept();
+  const QPoint Angle = Event->angleDelta();
+  const uint64_t Time = Event->timestamp();
+  if (Event->modifiers() & Qt::ControlModifier) {
+    const int Notches = FZoomNotches.Add(Angle.y() != 0 ? Angle.y() : Angle.x(), Time);
+    if (Notches != 0 && OnWheelZoom)
+      OnWheelZoom(*this, Notches, mapFromGlobal(Event->globalPosition().toPoint()));
+    return;
+  }
+  TControlScrollBar& H = *FHorzScrollBar;
+  TControlScrollBar& V = *FVertScrollBar;
+  if (H.MaxPosition() == 0 && V.MaxPosition() == 0) {
+    // The whole picture is in view: the wheel steps through the pictures.
+    FScrollRestX = FScrollRestY = 0;
+    const int Notches = FStepNotches.Add(-Angle.y(), Time);
+    if (Notches != 0 && OnWheelStep) OnWheelStep(*this, Notches);
+    return;
+  }
+  FStepNotches.Reset();
+  // Pixels to scroll: what a touchpad reports in pixels, else the system's
+  // lines per notch of one scroll-bar step each.
+  QPointF Pixels = Event->pixelDelta();
+  if (Pixels.isNull()) {
+    const double PerNotch = double(QApplication::wheelScrollLines()) * V.Bar()->singleStep();
+    Pixels = QPointF(Angle) * (PerNotch / TWheelNotches::Notch);
+  }
+  double DX = Pixels.x();
+  double DY = Pixels.y();
+  // A picture only wider than the view scrolls sideways by the vertical wheel.
+  if (V.MaxPosition() == 0) {
+    DX += DY;
+    DY = 0;
+  }
+  auto Scroll = [](TControlScrollBar& Bar, double Delta, double& Rest) {
+    if (Bar.MaxPosition() == 0 || Delta == 0) return;
+    Rest += Delta;
+    const int Whole = static_cast<int>(Rest); // toward zero
+    Rest -= Whole;
+    // Turning the wheel away from the user shows what lies above.
+    Bar.SetPosition(Bar.Position() - Whole);
+  };
+  Scroll(H, DX, FScrollRestX);
+  Scroll(V, DY, FScrollRestY);
+  update();
+}
+
+void TImageScrollBox::RenderDisplay(TDibGraphic& Source, int DW, int DH) {
+  MakeDisplayCopy(Source, DW, DH, DisplayGraphic(), FGraphic->ColorDescription(),
+                  FDisplayColor.get(), FResizeTransform.get());
 }
 
 void TImageScrollBox::ImageMouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {

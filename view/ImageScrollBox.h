@@ -13,8 +13,10 @@
 
 #include "platform/Dib.h"
 #include "view/ViewCursors.h"
+#include "view/WheelNotches.h"
 #include "view/ZoomMath.h"
 
+#include <QPointF>
 #include <QWidget>
 
 #include <cstdint>
@@ -31,6 +33,7 @@ class TAntiAliasTransform;
 class TStream;
 class TImageScrollBox;
 class TMouseHandler;
+class TColorSpace;
 
 enum TMouseMode : uint8_t { mmDrag, mmQuickSelect, mmRubberband, mmNone };
 
@@ -48,14 +51,17 @@ enum TShiftFlag : unsigned {
 using TShiftState = unsigned;
 
 // What a display copy is laid out for: the view's zoom mode, its percent
-// (only in zmPercent; the fitting modes work it out per picture) and the
-// view's outer size. The view's own layout of a picture under one plan gives
-// the same display copy as TImageScrollBox::LayOut with that plan.
+// (only in zmPercent; the fitting modes work it out per picture), the
+// view's outer size and the display's colour space the copy is converted to
+// (null: stored values are shown). The view's own layout of a picture under
+// one plan gives the same display copy as TImageScrollBox::LayOut with that
+// plan.
 struct TDisplayPlan {
   TZoomMode ZoomMode = zmOriginalSize;
   float ZoomPercent = 0.0f;
   int Width = 0;
   int Height = 0;
+  std::shared_ptr<const TColorSpace> Color = nullptr;
   bool operator==(const TDisplayPlan&) const = default;
 };
 
@@ -91,6 +97,10 @@ using TRubberbandChangeEvent = std::function<void(const TRect& Rect)>;
 using TMouseEvent =
     std::function<void(QObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
 using TMouseMoveEvent = std::function<void(QObject* Sender, TShiftState Shift, int X, int Y)>;
+// Whole wheel notches: for zooming, away from the user positive, At the client
+// point under the pointer; for stepping, towards the user positive.
+using TWheelZoomEvent = std::function<void(TImageScrollBox& Sender, int Notches, QPoint At)>;
+using TWheelStepEvent = std::function<void(TImageScrollBox& Sender, int Notches)>;
 
 // One scroll bar of the view, with the framework's model: a range (the size
 // of the scrolled content), a position clamped to 0..range - client extent,
@@ -282,6 +292,11 @@ public:
   void SetCentered(bool Value);
   bool AntiAliased() const { return FAntiAliased; }
   void SetAntiAliased(bool Value);
+  // The colour space of the display the view converts display copies to
+  // (sRGB to start with); null shows stored values. Setting another lays the
+  // picture out again.
+  const std::shared_ptr<const TColorSpace>& DisplayColorSpace() const { return FDisplayColor; }
+  void SetDisplayColorSpace(std::shared_ptr<const TColorSpace> Value);
   const std::string& FileName() const { return FFileName; }
   void SetFileName(const std::string& Value);
   TMouseMode MouseMode() const { return FMouseMode; }
@@ -291,12 +306,21 @@ public:
   TControlScrollBar& HorzScrollBar() { return *FHorzScrollBar; }
   TControlScrollBar& VertScrollBar() { return *FVertScrollBar; }
 
+  // Frame cycling. An animated picture (TDibGraphic::Animated) plays by
+  // itself as soon as the view is given one, from its first frame: each frame
+  // stays for its own FrameDelay, the animation runs LoopCount times (0: for
+  // ever) and then stops on its last frame. A picture put in its place (or
+  // Clear) stops it. Animate() is on while frames cycle; switching it on
+  // again plays a finished animation once more. Pictures whose frames are
+  // pages (index 0) cycle for ever while Animate is on, as the flag says.
   bool Animate() const { return FAnimate; }
   void SetAnimate(bool Value);
   int FrameCount() const;
   int CurrentFrame() const;
   void ShowFrame(int I);
   QTimer& FrameTimer() { return *FFrameTimer; }
+  // How often the animation shown has played to its end.
+  int PlaysDone() const { return FPlays; }
 
   // Lays the picture out again; NewImage also rebuilds the anti-aliased copy.
   // Does nothing unless the view has a parent, is not hidden and is not
@@ -310,6 +334,12 @@ public:
   TImageControl& ImageControl() const { return *FImage; }
   TViewOverlay& Overlay() const { return *FOverlay; }
 
+  // The point of the picture (in pixels of Graphic) shown at a client point,
+  // and scrolling so that a point of the picture shows at a client point, as
+  // near as the scroll range allows: a zoom keeps the point under the pointer.
+  QPointF PicturePointAt(QPoint Client) const;
+  void ShowPicturePointAt(QPointF Point, QPoint Client);
+
   // Frees the mouse handler as the destruction of the view's window does;
   // MouseMode keeps its value. Runs when a shown view is given another parent.
   void DestroyWnd();
@@ -322,9 +352,16 @@ public:
   TMouseEvent OnImageMouseDown;
   TMouseMoveEvent OnImageMouseMove;
   TMouseEvent OnImageMouseUp;
+  // The mouse wheel over the view: with Ctrl held, OnWheelZoom; otherwise a
+  // picture larger than the client area scrolls (the vertical wheel scrolls
+  // sideways when only the width is larger), and a picture wholly in view
+  // raises OnWheelStep. Small turns add up to whole notches.
+  TWheelZoomEvent OnWheelZoom;
+  TWheelStepEvent OnWheelStep;
 
 protected:
   void resizeEvent(QResizeEvent* Event) override;
+  void wheelEvent(QWheelEvent* Event) override;
   bool event(QEvent* Event) override;
 
 private:
@@ -340,7 +377,16 @@ private:
   void Layout(bool BlackAndWhite);
   // Fetches a pending picture (see LoadFromGraphic).
   void EnsurePicture();
+  // The display copy of Source at DW x DH (the layout's step that scales).
+  void RenderDisplay(TDibGraphic& Source, int DW, int DH);
   void FrameTick();
+  // Shows frame I of an animation: the display copy is made again at the
+  // laid out size; zoom, scroll bars, positions and the mouse handler stay.
+  void ShowAnimationFrame(int I);
+  // A picture just given to the view: an animation starts from its first
+  // frame, anything else stops the frame timer.
+  void StartAnimation();
+  void StopAnimation();
   void ImageMouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
   void ImageMouseMove(TShiftState Shift, int X, int Y);
   void ImageMouseUp(TMouseButton Button, TShiftState Shift, int X, int Y);
@@ -359,7 +405,9 @@ private:
   TZoomMode FZoomMode = zmOriginalSize;
   float FZoomPercent = 100.0f;
   bool FAntiAliased = false;
+  std::shared_ptr<const TColorSpace> FDisplayColor;
   bool FAnimate = false;
+  int FPlays = 0;
   QTimer* FFrameTimer = nullptr;
   std::string FFileName;
   bool FCentered = false;
@@ -369,6 +417,7 @@ private:
   std::unique_ptr<TDibGraphic> FPrepared;
   std::unique_ptr<TDibGraphic> FSwappedOut; // the display copy FPrepared replaced
   const TDibGraphic* FDisplayFor = nullptr;
+  const TDibGraphic* FLaidOutFor = nullptr; // the picture the last layout was made for
   TDisplayPlan FDisplayPlan;
   // A display copy shown alone: the facts of its picture, and where that
   // picture comes from.
@@ -378,4 +427,9 @@ private:
   // Where the layout put the inner image control, at scroll positions 0.
   int FImageLeft = 0;
   int FImageTop = 0;
+  TWheelNotches FZoomNotches;
+  TWheelNotches FStepNotches;
+  // Scrolling by wheel: the parts of a pixel not scrolled yet.
+  double FScrollRestX = 0;
+  double FScrollRestY = 0;
 };

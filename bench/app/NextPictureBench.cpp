@@ -11,8 +11,13 @@
 // Ratios on/off are printed, and one `required:` line per required figure.
 // The pictures are made once under the temporary folder (a synthetic
 // photo-like picture saved at quality 90); the screen is 1920 x 1080.
+// With --adobe-rgb the photos carry an Adobe RGB profile (colord-data's, else
+// Qt's), so that every step converts its display copy to the display's
+// colour space (sRGB here).
 
 #include <QApplication>
+#include <QColorSpace>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QKeyEvent>
@@ -48,7 +53,7 @@ constexpr int RepeatMs = 33; // auto-repeat at 30 per second
 constexpr int StepsEachWay = 6;
 
 // Smooth colour fields with fine grain: decodes like a photograph.
-void MakePicture(const std::string& Path, unsigned Seed) {
+void MakePicture(const std::string& Path, unsigned Seed, const QColorSpace& Space) {
   const int W = 6000, H = 4000;
   QImage Image(W, H, QImage::Format_RGB888);
   std::mt19937 Rng(Seed);
@@ -65,6 +70,7 @@ void MakePicture(const std::string& Path, unsigned Seed) {
       Row[3 * x + 2] = uchar(std::clamp(B, 0, 255));
     }
   }
+  if (Space.isValid()) Image.setColorSpace(Space); // written as ICC_PROFILE segments
   if (!Image.save(QString::fromStdString(Path), "JPEG", 90))
     throw std::runtime_error("cannot write " + Path);
 }
@@ -263,17 +269,27 @@ int main(int argc, char** argv) {
   std::ofstream(Config) << R"({"screens":[{"name":"bench","x":0,"y":0,"width":1920,)"
                         << R"("height":1080,"logicalDpi":96,"logicalBaseDpi":96,"dpr":1}]})";
   qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + Config.string()).c_str());
+  const bool AdobeRgb = argc > 1 && std::strcmp(argv[argc - 1], "--adobe-rgb") == 0;
   TImbrelApplication App(argc, argv);
   RegisterImageFormats();
 
-  const std::string Folder = (fs::temp_directory_path() / "imbrel-step-bench").string() + "/";
+  QColorSpace Space;
+  if (AdobeRgb) {
+    QFile Profile("/usr/share/color/icc/colord/AdobeRGB1998.icc");
+    Space = Profile.open(QIODevice::ReadOnly) ? QColorSpace::fromIccProfile(Profile.readAll())
+                                              : QColorSpace(QColorSpace::AdobeRgb);
+  }
+  const std::string Folder =
+      (fs::temp_directory_path() / (AdobeRgb ? "imbrel-step-bench-adobergb" : "imbrel-step-bench"))
+          .string() +
+      "/";
   fs::create_directories(Folder);
   for (int i = 0; i < PictureCount; ++i) {
     char Name[32];
     std::snprintf(Name, sizeof Name, "photo%02d.jpg", i);
     if (!fs::exists(Folder + Name)) {
       std::cerr << "making " << Folder + Name << "\n";
-      MakePicture(Folder + Name, static_cast<unsigned>(i + 1));
+      MakePicture(Folder + Name, static_cast<unsigned>(i + 1), Space);
     }
   }
 
@@ -287,8 +303,9 @@ int main(int argc, char** argv) {
   TPaintWatch PaintWatch;
   Watch = &PaintWatch;
   Window.imgMain->ImageControl().installEventFilter(&PaintWatch);
-  std::printf("screen %dx%d, %d pictures of 6000x4000, pause %d ms, repeat every %d ms\n",
-              Window.width(), Window.height(), PictureCount, PauseMs, RepeatMs);
+  std::printf("screen %dx%d, %d pictures of 6000x4000%s, pause %d ms, repeat every %d ms\n",
+              Window.width(), Window.height(), PictureCount,
+              AdobeRgb ? " in Adobe RGB (converted to sRGB)" : "", PauseMs, RepeatMs);
 
   const TModeResult On = RunMode(true);
   const TModeResult Off = RunMode(false);

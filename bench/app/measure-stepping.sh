@@ -9,7 +9,9 @@
 #
 # usage: measure-stepping.sh PROGRAM PICTURE_FOLDER [STEPS]
 # The folder should hold big photos (the stepping benchmark makes 20 of
-# 6000 x 4000 under the temporary folder, imbrel-step-bench).
+# 6000 x 4000 under the temporary folder, imbrel-step-bench, and with
+# --adobe-rgb the same with an Adobe RGB profile, imbrel-step-bench-adobergb,
+# whose display copies are converted at every step).
 set -uo pipefail
 prog=$1
 pictures=$2

@@ -88,7 +88,8 @@ int64_t DefaultWrite(BmmHandle h, const void* buf, int64_t n) {
   }
 }
 
-BmmIo gIo = {DefaultOpen, DefaultCreate, DefaultClose, DefaultSeek, DefaultRead, DefaultWrite};
+constexpr BmmIo kIo = {DefaultOpen, DefaultCreate, DefaultClose,
+                       DefaultSeek, DefaultRead,   DefaultWrite};
 
 bool IsSeparator(char c) {
   return c == ' ' || c == '\t' || c == ',';
@@ -191,19 +192,8 @@ bool bmm_option_present(const char* options, const char* word) {
 
 // ---- I/O
 
-int bmm_set_io(BmmOpenFunc open, BmmCreateFunc create, BmmCloseFunc close, BmmSeekFunc seek,
-               BmmReadFunc read, BmmWriteFunc write) {
-  gIo.open = open ? open : DefaultOpen;
-  gIo.create = create ? create : DefaultCreate;
-  gIo.close = close ? close : DefaultClose;
-  gIo.seek = seek ? seek : DefaultSeek;
-  gIo.read = read ? read : DefaultRead;
-  gIo.write = write ? write : DefaultWrite;
-  return BMM_ERR_OK;
-}
-
 const BmmIo& bmm_io() {
-  return gIo;
+  return kIo;
 }
 
 // ---- Byte reader
@@ -211,9 +201,8 @@ const BmmIo& bmm_io() {
 BmmByteReader* BmmByteReader::Create(BmmHandle handle) {
   auto* reader = new (std::nothrow) BmmByteReader(handle);
   if (!reader) return nullptr;
-  // With the default callbacks on a stream held in memory, read the stream's
-  // own bytes in place: same bytes, same end, no copies.
-  if (gIo.read == DefaultRead && gIo.seek == DefaultSeek && handle) {
+  // A stream held in memory is read in place: same bytes, same end, no copies.
+  if (handle) {
     TStream* s = AsStream(handle);
     const uint8_t* mem = nullptr;
     int64_t pos = 0;
@@ -308,22 +297,24 @@ int bmm_format_info(int ft, BmmFormatInfo* info) {
   return BMM_ERR_OK;
 }
 
-int bmm_read_header(const char* fn, BmmHandle fd, int ft, BmmHeader* hdr, const char* opt) {
+int bmm_read_header(const char* fn, BmmHandle fd, int ft, BmmHeader* hdr, const char* opt,
+                    std::string* reason) {
   if (!fd || !hdr || !ValidFormat(ft)) return BMM_ERR_BAD_ARG;
-  return kFormats[ft]->rhdr(fn, fd, hdr, opt ? opt : "");
+  return kFormats[ft]->rhdr(fn, fd, hdr, opt ? opt : "", reason);
 }
 
-int bmm_read_colours(BmmHandle fd, int ft, const BmmHeader* hdr, BmmPaletteEntry* pal) {
+int bmm_read_colours(BmmHandle fd, int ft, const BmmHeader* hdr, BmmPaletteEntry* pal,
+                     std::string* reason) {
   if (!fd || !hdr || !pal || !ValidFormat(ft)) return BMM_ERR_BAD_ARG;
-  return kFormats[ft]->rpal(fd, hdr, pal);
+  return kFormats[ft]->rpal(fd, hdr, pal, reason);
 }
 
-int bmm_read_data(BmmHandle fd, int ft, const BmmHeader* hdr, uint8_t* data) {
+int bmm_read_data(BmmHandle fd, int ft, const BmmHeader* hdr, uint8_t* data, std::string* reason) {
   if (!fd || !hdr || !data || !ValidFormat(ft)) return BMM_ERR_BAD_ARG;
   // The header step checked the size; a header altered since then is refused
   // here rather than trusted.
   if (bmm_image_size(hdr->width, hdr->height, hdr->bpp) < 0) return BMM_ERR_BAD_SIZE;
-  return kFormats[ft]->rdata(fd, hdr, data);
+  return kFormats[ft]->rdata(fd, hdr, data, reason);
 }
 
 int bmm_write(const char* fn, BmmHandle fd, int ft, const BmmHeader* hdr,

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // ---- Result codes
 
@@ -114,11 +115,10 @@ struct BmmIo {
 // Seek origins of the seek callback.
 enum : int { BMM_SEEK_SET = 0, BMM_SEEK_CUR = 1, BMM_SEEK_END = 2 };
 
-// Replaces the six callbacks; a null argument restores that callback's default
-// (the default ones work on TStream objects; open and create make file streams).
-int bmm_set_io(BmmOpenFunc open, BmmCreateFunc create, BmmCloseFunc close, BmmSeekFunc seek,
-               BmmReadFunc read, BmmWriteFunc write);
-// The callbacks in force.
+// The module's callbacks. They are fixed, so that reads on several threads at
+// once (the decode-ahead worker beside the GUI thread) share no changeable
+// state: seek, read and write work on TStream objects, open and create make
+// file streams and close frees them.
 const BmmIo& bmm_io();
 
 // ---- Buffered byte source used by the run-length decoders
@@ -166,10 +166,18 @@ int bmm_deinit();
 
 int bmm_guess_filetype(const char* fn, int* ft);
 int bmm_format_info(int ft, BmmFormatInfo* info);
-int bmm_read_header(const char* fn, BmmHandle fd, int ft, BmmHeader* hdr, const char* opt);
-int bmm_read_colours(BmmHandle fd, int ft, const BmmHeader* hdr, BmmPaletteEntry* pal);
+// The three reading steps. When reason is given, a refusal that is the
+// module's own choice (a layout the file formats allow but this module does
+// not read, or data that would leave the pixel buffer) also sets it to a text
+// naming the format and the field; it stays as it was for the other results,
+// whose codes say what went wrong.
+int bmm_read_header(const char* fn, BmmHandle fd, int ft, BmmHeader* hdr, const char* opt,
+                    std::string* reason = nullptr);
+int bmm_read_colours(BmmHandle fd, int ft, const BmmHeader* hdr, BmmPaletteEntry* pal,
+                     std::string* reason = nullptr);
 // data must hold height * stride bytes for the header's width, height and bpp.
-int bmm_read_data(BmmHandle fd, int ft, const BmmHeader* hdr, uint8_t* data);
+int bmm_read_data(BmmHandle fd, int ft, const BmmHeader* hdr, uint8_t* data,
+                  std::string* reason = nullptr);
 int bmm_write(const char* fn, BmmHandle fd, int ft, const BmmHeader* hdr,
               const BmmPaletteEntry* pal, const uint8_t* data, const char* opt);
 const char* bmm_error_text(int rc);

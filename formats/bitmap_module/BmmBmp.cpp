@@ -33,7 +33,7 @@ bool ValidBitCount(uint32_t n) {
   return n == 1 || n == 4 || n == 8 || n == 24;
 }
 
-int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt) {
+int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt, std::string* reason) {
   BmpState st{};
   st.inv = bmm_option_present(opt, "inv");
   st.invb = bmm_option_present(opt, "invb");
@@ -107,7 +107,11 @@ int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt) {
     if (width == 0 || height == 0) return BMM_ERR_BAD_SIZE;
     if (planes != 1) return BMM_ERR_BMP_PLANES;
     if (!ValidBitCount(bits)) return BMM_ERR_BMP_BITCOUNT;
-    if (width < 0 || height < 0) return BMM_ERR_BAD_SIZE;
+    if (width < 0 || height < 0)
+      return BmmRefuse(reason, BMM_ERR_BAD_SIZE,
+                       "BMP header: a negative " + std::string(width < 0 ? "width" : "height") +
+                           " (" + std::to_string(width < 0 ? width : height) +
+                           ") is not read by the bitmap module");
     bitCount = bits;
     const uint32_t maxColours = 1u << bitCount;
     if (st.cbFix <= 32 || (coloursUsed == 0 && bitCount != 24)) coloursUsed = maxColours;
@@ -115,7 +119,10 @@ int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt) {
   }
   if (bmm_image_size(static_cast<int32_t>(width), static_cast<int32_t>(height),
                      static_cast<int32_t>(bitCount)) < 0)
-    return BMM_ERR_BAD_SIZE;
+    return BmmRefuse(reason, BMM_ERR_BAD_SIZE,
+                     "BMP header: " + std::to_string(width) + " x " + std::to_string(height) +
+                         " pixels at " + std::to_string(bitCount) +
+                         " bits per pixel exceed what memory can address");
   hdr->width = static_cast<int32_t>(width);
   hdr->height = static_cast<int32_t>(height);
   hdr->bpp = static_cast<int32_t>(bitCount);
@@ -128,7 +135,7 @@ int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt) {
   return BMM_ERR_OK;
 }
 
-int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal) {
+int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal, std::string*) {
   if (hdr->bpp == 24) return BMM_ERR_OK;
   const BmpState st = BmmLoadPrivate<BmpState>(hdr);
   const int entrySize = st.os2 ? 3 : 4;
@@ -138,11 +145,13 @@ int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal) {
   uint8_t raw[256 * 4] = {};
   // A palette cut short by the end of the file leaves its missing entries black.
   BmmRead(fd, raw, int64_t(count) * entrySize);
+  TByteReader in(raw, sizeof raw);
   for (uint32_t i = 0; i < count; ++i) {
-    const uint8_t* e = raw + i * entrySize;
-    pal[i].r = e[2];
-    pal[i].g = e[1];
-    pal[i].b = e[0];
+    const uint8_t blue = in.U8();
+    const uint8_t green = in.U8();
+    const uint8_t red = in.U8();
+    if (!st.os2) in.Skip(1); // reserved
+    pal[i] = {red, green, blue};
   }
   if (hdr->bpp == 1 && !st.inv) std::swap(pal[0], pal[1]);
   return BMM_ERR_OK;
@@ -156,21 +165,46 @@ struct Target {
   int32_t height;
 };
 
+// The run-length decoders' refusals, with the encoding and the place in the
+// picture (rows count from the bottom, as stored) as their reason.
+struct RleRefusal {
+  const char* encoding; // "RLE8" or "RLE4"
+  const char* unit;     // what x counts: "byte" or "pixel"
+  std::string* reason;
+
+  int DataEnd(int64_t row) const {
+    return Refuse("the data end in row " + std::to_string(row) + " before the end-of-bitmap mark");
+  }
+  int Leaves(const char* what, int64_t count, int64_t row, int64_t x) const {
+    return Refuse(std::string(what) + " of " + std::to_string(count) + " in row " +
+                  std::to_string(row) + " at " + unit + " " + std::to_string(x) +
+                  " leaves the picture");
+  }
+  int DeltaLeaves(int dx, int dy, int64_t row) const {
+    return Refuse("a delta of (" + std::to_string(dx) + ", " + std::to_string(dy) + ") in row " +
+                  std::to_string(row) + " passes the last row");
+  }
+  int Refuse(const std::string& what) const {
+    return BmmRefuse(reason, BMM_ERR_READ, std::string("BMP ") + encoding + " data: " + what);
+  }
+};
+
 // RLE8: two bytes per step (count, value). Positions are row * stride + x, so a
 // run that passes the end of its row continues in the memory of the next row.
 // Runs and absolute runs that would pass the end of the buffer, deltas that
 // pass the last row and data that end before the bitmap does are refused with
 // "can't read file"; zero fills are clipped at the buffer end.
-int DecodeRle8(BmmByteReader& in, const Target& t) {
+int DecodeRle8(BmmByteReader& in, const Target& t, std::string* reason) {
+  const RleRefusal refuse{"RLE8", "byte", reason};
   int64_t row = 0;
   int64_t x = 0;
   for (;;) {
     const int count = in.Get();
     const int value = in.Get();
-    if (count < 0 || value < 0) return BMM_ERR_READ;
+    if (count < 0 || value < 0) return refuse.DataEnd(row);
     const int64_t pos = row * t.stride + x;
     if (count > 0) {
-      if (pos + count > t.size) return BMM_ERR_READ;
+      if (pos + count > t.size) return refuse.Leaves("a run", count, row, x);
       std::memset(t.data + pos, value, static_cast<std::size_t>(count));
       x += count;
       continue;
@@ -187,8 +221,8 @@ int DecodeRle8(BmmByteReader& in, const Target& t) {
     case 2: { // delta: the skipped bytes become 0
       const int dx = in.Get();
       const int dy = in.Get();
-      if (dx < 0 || dy < 0) return BMM_ERR_READ;
-      if (row + dy > t.height) return BMM_ERR_READ;
+      if (dx < 0 || dy < 0) return refuse.DataEnd(row);
+      if (row + dy > t.height) return refuse.DeltaLeaves(dx, dy, row);
       const int64_t end = std::min(pos + dx + dy * t.stride, t.size);
       if (end > pos) ZeroFill(t.data + pos, static_cast<std::size_t>(end - pos));
       x += dx;
@@ -197,12 +231,12 @@ int DecodeRle8(BmmByteReader& in, const Target& t) {
       break;
     }
     default: // absolute run of `value` bytes, padded to a 16-bit boundary
-      if (pos + value > t.size) return BMM_ERR_READ;
+      if (pos + value > t.size) return refuse.Leaves("an absolute run", value, row, x);
       if (in.GetBlock(t.data + pos, static_cast<std::size_t>(value)) !=
           static_cast<std::size_t>(value))
-        return BMM_ERR_READ;
+        return refuse.DataEnd(row);
       x += value;
-      if ((value & 1) && in.Get() < 0) return BMM_ERR_READ;
+      if ((value & 1) && in.Get() < 0) return refuse.DataEnd(row);
       break;
     }
   }
@@ -212,7 +246,8 @@ int DecodeRle8(BmmByteReader& in, const Target& t) {
 // pixel x sits in byte row * stride + x / 2, the high nibble for even x. Limits
 // as for RLE8; the spare nibble of an odd-length absolute run at an odd x is
 // dropped when it would fall outside the buffer.
-int DecodeRle4(BmmByteReader& in, const Target& t) {
+int DecodeRle4(BmmByteReader& in, const Target& t, std::string* reason) {
+  const RleRefusal refuse{"RLE4", "pixel", reason};
   int64_t row = 0;
   int64_t x = 0;
   auto put = [&](int64_t px, int nibble) {
@@ -224,12 +259,12 @@ int DecodeRle4(BmmByteReader& in, const Target& t) {
   for (;;) {
     const int count = in.Get();
     const int value = in.Get();
-    if (count < 0 || value < 0) return BMM_ERR_READ;
+    if (count < 0 || value < 0) return refuse.DataEnd(row);
     if (count > 0) {
       const int hi = value >> 4;
       const int lo = value & 0x0F;
       for (int i = 0; i < count; ++i)
-        if (!put(x + i, (i & 1) ? lo : hi)) return BMM_ERR_READ;
+        if (!put(x + i, (i & 1) ? lo : hi)) return refuse.Leaves("a run", count, row, x);
       x += count;
       continue;
     }
@@ -243,8 +278,8 @@ int DecodeRle4(BmmByteReader& in, const Target& t) {
     case 2: { // delta
       const int dx = in.Get();
       const int dy = in.Get();
-      if (dx < 0 || dy < 0) return BMM_ERR_READ;
-      if (row + dy > t.height) return BMM_ERR_READ;
+      if (dx < 0 || dy < 0) return refuse.DataEnd(row);
+      if (row + dy > t.height) return refuse.DeltaLeaves(dx, dy, row);
       x += dx;
       row += dy;
       if (row == t.height) return BMM_ERR_OK;
@@ -254,28 +289,29 @@ int DecodeRle4(BmmByteReader& in, const Target& t) {
       const int bytes = (value + 1) / 2;
       for (int i = 0; i < bytes; ++i) {
         const int b = in.Get();
-        if (b < 0) return BMM_ERR_READ;
+        if (b < 0) return refuse.DataEnd(row);
         const int64_t px = x + 2 * i;
         const bool spare = 2 * i + 1 >= value; // the low nibble is past the run
+        bool inside = true;
         if ((px & 1) == 0) {
           // Even x: the byte is stored whole.
           const int64_t at = row * t.stride + px / 2;
-          if (at >= t.size) return BMM_ERR_READ;
-          t.data[at] |= static_cast<uint8_t>(b);
+          inside = at < t.size;
+          if (inside) t.data[at] |= static_cast<uint8_t>(b);
         } else {
-          if (!put(px, b >> 4)) return BMM_ERR_READ;
-          if (!put(px + 1, b & 0x0F) && !spare) return BMM_ERR_READ;
+          inside = put(px, b >> 4) && (put(px + 1, b & 0x0F) || spare);
         }
+        if (!inside) return refuse.Leaves("an absolute run", value, row, x);
       }
       x += value;
-      if ((bytes & 1) && in.Get() < 0) return BMM_ERR_READ;
+      if ((bytes & 1) && in.Get() < 0) return refuse.DataEnd(row);
       break;
     }
     }
   }
 }
 
-int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
+int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data, std::string* reason) {
   const BmpState st = BmmLoadPrivate<BmpState>(hdr);
   const int64_t stride = bmm_stride(hdr->width, hdr->bpp);
   const int64_t size = bmm_image_size(hdr->width, hdr->height, hdr->bpp);
@@ -296,10 +332,10 @@ int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
     if (!in) return BMM_ERR_MEM;
     const Target t{data, size, stride, hdr->height};
     if (compression == kCompRle8) {
-      rc = DecodeRle8(*in, t);
+      rc = DecodeRle8(*in, t, reason);
     } else {
       ZeroFill(data, static_cast<std::size_t>(size));
-      rc = DecodeRle4(*in, t);
+      rc = DecodeRle4(*in, t, reason);
     }
   }
   if (rc == BMM_ERR_OK && st.invb)

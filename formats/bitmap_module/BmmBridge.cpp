@@ -25,6 +25,13 @@ int BppOfFormat(TImageFormat Format) {
   throw EBmmError("Internal error: Invalid image format");
 }
 
+// What a failed reading step raises: the step's fixed text, or the module's
+// reason where the refusal was the module's own choice (the fixed text would
+// not say what is wrong with the file).
+[[noreturn]] void StepFailed(const char* Fixed, const std::string& Reason) {
+  throw EBmmError(Reason.empty() ? Fixed : Reason);
+}
+
 } // namespace
 
 void ReadBmmImage(TStream& Stream, TDibGraphic& Image, const std::string& FileName,
@@ -35,8 +42,9 @@ void ReadBmmImage(TStream& Stream, TDibGraphic& Image, const std::string& FileNa
 
   const uint64_t held = uint64_t(std::max<int64_t>(0, Stream.Size() - Stream.Position()));
   BmmHeader hdr{};
-  if (bmm_read_header(FileName.c_str(), &Stream, ft, &hdr, Options.c_str()) != BMM_ERR_OK)
-    throw EBmmError("bmm_read_header failed.");
+  std::string reason;
+  if (bmm_read_header(FileName.c_str(), &Stream, ft, &hdr, Options.c_str(), &reason) != BMM_ERR_OK)
+    StepFailed("bmm_read_header failed.", reason);
   if (!PixelsAllowed(hdr.width, hdr.height))
     throw EBmmError(PixelLimitMessage(hdr.width, hdr.height));
   const int64_t pictureBytes = bmm_image_size(hdr.width, hdr.height, hdr.bpp);
@@ -69,8 +77,8 @@ void ReadBmmImage(TStream& Stream, TDibGraphic& Image, const std::string& FileNa
   TLogPalette logPalette{};
   if (format != ifTrueColor) {
     BmmPaletteEntry pal[256] = {};
-    if (bmm_read_colours(&Stream, ft, &hdr, pal) != BMM_ERR_OK)
-      throw EBmmError("bmm_read_header failed.");
+    if (bmm_read_colours(&Stream, ft, &hdr, pal, &reason) != BMM_ERR_OK)
+      StepFailed("bmm_read_header failed.", reason);
     const int count = 1 << hdr.bpp;
     logPalette.palVersion = 0x300;
     logPalette.palNumEntries = static_cast<uint16_t>(count);
@@ -80,8 +88,8 @@ void ReadBmmImage(TStream& Stream, TDibGraphic& Image, const std::string& FileNa
 
   Image.NewImage(hdr.width, hdr.height, format, format == ifTrueColor ? nullptr : &logPalette, 0,
                  0);
-  if (bmm_read_data(&Stream, ft, &hdr, Image.Bits()) != BMM_ERR_OK)
-    throw EBmmError("bmm_read_data failed.");
+  if (bmm_read_data(&Stream, ft, &hdr, Image.Bits(), &reason) != BMM_ERR_OK)
+    StepFailed("bmm_read_data failed.", reason);
 }
 
 void WriteBmmImage(TStream& Stream, const TDibGraphic& Image, const std::string& FileName) {

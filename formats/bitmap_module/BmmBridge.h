@@ -10,8 +10,12 @@
 
 #include <string>
 
-// The bridge's exception. Its messages are fixed texts; the module's result
-// codes are not passed on.
+// The bridge's exception. A failed step raises the step's fixed text
+// ("bmm_read_header failed.", "bmm_read_data failed.", ...); the module's
+// result codes and their texts are not passed on. Where the module refuses a
+// file of its own choice (a top-down BMP, a run leaving the picture, a PCX
+// line too short for its row), the message is the module's reason instead,
+// naming the format and the field.
 class EBmmError : public Exception {
 public:
   using Exception::Exception;

@@ -6,14 +6,18 @@
 #include "platform/ByteReader.h"
 
 #include <cstring>
+#include <string>
 #include <type_traits>
+#include <utility>
 
-// Each format's six operations.
+// Each format's six operations. The reading steps set *reason (when reason is
+// not null) for a refusal that is this module's own choice, as the result
+// codes have no text for it.
 struct BmmFormatOps {
   BmmFormatInfo info;
-  int (*rhdr)(const char* fn, BmmHandle fd, BmmHeader* hdr, const char* opt);
-  int (*rpal)(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal);
-  int (*rdata)(BmmHandle fd, const BmmHeader* hdr, uint8_t* data);
+  int (*rhdr)(const char* fn, BmmHandle fd, BmmHeader* hdr, const char* opt, std::string* reason);
+  int (*rpal)(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal, std::string* reason);
+  int (*rdata)(BmmHandle fd, const BmmHeader* hdr, uint8_t* data, std::string* reason);
   int (*w)(const char* fn, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry* pal,
            const uint8_t* data, const char* opt);
   const char* (*err)(int rc); // nullptr for codes the format does not own
@@ -36,7 +40,14 @@ template <class T> T BmmLoadPrivate(const BmmHeader* hdr) {
   return state;
 }
 
-// Calls through the I/O callbacks in force.
+// Answers Code, with Text as the reason of the refusal when the caller asked
+// for one.
+inline int BmmRefuse(std::string* reason, int Code, std::string Text) {
+  if (reason) *reason = std::move(Text);
+  return Code;
+}
+
+// Calls through the module's I/O callbacks.
 inline int64_t BmmRead(BmmHandle fd, void* buf, int64_t n) {
   return bmm_io().read(fd, buf, n);
 }

@@ -15,22 +15,15 @@
 
 namespace {
 
-// Offsets in the 128-byte file header.
+// The 128-byte file header, little-endian: manufacturer (off 0, 1 byte,
+// always 10), version (1), encoding (2, 1 = run-length), bits per pixel per
+// plane (3), xmin, ymin, xmax, ymax (4, 6, 8, 10; 2 bytes each), horizontal
+// and vertical dpi (12, 14), the 16-colour palette (16, 48 bytes of red, green,
+// blue), reserved (64), planes (65), bytes per line per plane (66, 2), palette
+// info (68, 2), filler to 128.
 enum : int {
-  kOffManufacturer = 0, // always 10
-  kOffVersion = 1,
-  kOffEncoding = 2,     // 1 = run-length
-  kOffBitsPerPixel = 3, // per plane
-  kOffXMin = 4,
-  kOffYMin = 6,
-  kOffXMax = 8,
-  kOffYMax = 10,
-  kOffHDpi = 12,
-  kOffVDpi = 14,
-  kOffPalette = 16, // 16 x (red, green, blue)
+  kOffPalette = 16,
   kOffPlanes = 65,
-  kOffBytesPerLine = 66, // per plane
-  kOffPaletteInfo = 68,
   kHeaderRead = 70,  // the part the reader looks at
   kHeaderSize = 128, // pixel data start here
 };
@@ -49,7 +42,7 @@ struct PcxState {
 
 // The 8 bits of a plane byte spread over 4 bytes of 4-bit pixels: bit 7
 // (pixel 0) to bit 4 of byte 0, bit 6 (pixel 1) to bit 0 of byte 0, and so on;
-// byte j of the row is byte j of the little-endian value.
+// byte j of the row is bits 8j to 8j + 7 of the value.
 constexpr auto kSpread = [] {
   std::array<uint32_t, 256> t{};
   for (unsigned b = 0; b < 256; ++b) {
@@ -70,26 +63,39 @@ int DecodedBpp(int bits, int planes) {
   return 0;
 }
 
-int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt) {
+int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt, std::string* reason) {
   PcxState st{};
   st.trunc = bmm_option_present(opt, "trunc");
-  uint8_t h[kHeaderRead];
-  if (!BmmReadExact(fd, h, kHeaderRead)) return BMM_ERR_READ;
-  if (h[kOffManufacturer] != kManufacturer) return BMM_ERR_BAD_MAGIC;
-  st.version = h[kOffVersion];
+  uint8_t buf[kHeaderRead];
+  TByteReader in = BmmReadFields(fd, buf, kHeaderRead);
+  if (in.Size() < kHeaderRead) return BMM_ERR_READ;
+  const uint8_t manufacturer = in.U8();
+  st.version = in.U8();
+  const uint8_t encoding = in.U8();
+  st.bitsPerPixel = in.U8();
+  const uint16_t xmin = in.Le16();
+  const uint16_t ymin = in.Le16();
+  const uint16_t xmax = in.Le16();
+  const uint16_t ymax = in.Le16();
+  in.Seek(kOffPlanes); // past the resolution, the palette and the reserved byte
+  st.planes = in.U8();
+  st.bytesPerLine = in.Le16();
+  if (in.Failed()) return BMM_ERR_READ;
+  if (manufacturer != kManufacturer) return BMM_ERR_BAD_MAGIC;
   if (st.version == 4 || st.version > 5) return BMM_ERR_PCX_BAD_VERSION;
-  if (h[kOffEncoding] != 1) return BMM_ERR_PCX_BAD_ENC;
-  st.bitsPerPixel = h[kOffBitsPerPixel];
-  st.planes = h[kOffPlanes];
+  if (encoding != 1) return BMM_ERR_PCX_BAD_ENC;
   const int bpp = DecodedBpp(st.bitsPerPixel, st.planes);
   if (bpp == 0) return BMM_ERR_PCX_BAD_BITS;
-  const int32_t width = int32_t(LoadLe16(h + kOffXMax)) - LoadLe16(h + kOffXMin) + 1;
-  const int32_t height = int32_t(LoadLe16(h + kOffYMax)) - LoadLe16(h + kOffYMin) + 1;
+  const int32_t width = int32_t(xmax) - xmin + 1;
+  const int32_t height = int32_t(ymax) - ymin + 1;
   if (width <= 0 || height <= 0) return BMM_ERR_BAD_SIZE;
-  st.bytesPerLine = LoadLe16(h + kOffBytesPerLine);
   // A line shorter than the width needs can't fill a row: refused as a bad size.
   const int64_t lineNeeds = (int64_t(width) * st.bitsPerPixel + 7) / 8;
-  if (st.bytesPerLine < lineNeeds) return BMM_ERR_BAD_SIZE;
+  if (st.bytesPerLine < lineNeeds)
+    return BmmRefuse(reason, BMM_ERR_BAD_SIZE,
+                     "PCX header: " + std::to_string(st.bytesPerLine) +
+                         " bytes per line are fewer than the " + std::to_string(lineNeeds) +
+                         " a row of " + std::to_string(width) + " pixels needs");
   if (bmm_image_size(width, height, bpp) < 0) return BMM_ERR_BAD_SIZE;
   hdr->width = width;
   hdr->height = height;
@@ -100,7 +106,17 @@ int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt) {
   return BMM_ERR_OK;
 }
 
-int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal) {
+// Reads Count entries of red, green and blue.
+void ReadEntries(TByteReader& in, BmmPaletteEntry* pal, int count) {
+  for (int i = 0; i < count; ++i) {
+    const uint8_t red = in.U8();
+    const uint8_t green = in.U8();
+    const uint8_t blue = in.U8();
+    pal[i] = {red, green, blue};
+  }
+}
+
+int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal, std::string*) {
   switch (hdr->bpp) {
   case 1:
     // Monochrome files are always black and white.
@@ -108,11 +124,11 @@ int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal) {
     pal[1] = {255, 255, 255};
     return BMM_ERR_OK;
   case 4: {
-    uint8_t raw[48];
+    uint8_t raw[16 * 3];
     if (BmmSeek(fd, kOffPalette, BMM_SEEK_SET) < 0 || !BmmReadExact(fd, raw, sizeof raw))
       return BMM_ERR_READ;
-    for (int i = 0; i < 16; ++i)
-      pal[i] = {raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
+    TByteReader in(raw, sizeof raw);
+    ReadEntries(in, pal, 16);
     return BMM_ERR_OK;
   }
   case 8: {
@@ -120,10 +136,10 @@ int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal) {
     if (BmmSeek(fd, -kTrailerSize, BMM_SEEK_END) < 0 || !BmmReadU8(fd, mark) ||
         mark != kTrailerMark)
       return BMM_ERR_PCX_BAD_TRAILER;
-    uint8_t raw[768];
+    uint8_t raw[256 * 3];
     if (!BmmReadExact(fd, raw, sizeof raw)) return BMM_ERR_READ;
-    for (int i = 0; i < 256; ++i)
-      pal[i] = {raw[3 * i], raw[3 * i + 1], raw[3 * i + 2]};
+    TByteReader in(raw, sizeof raw);
+    ReadEntries(in, pal, 256);
     return BMM_ERR_OK;
   }
   default:
@@ -230,7 +246,7 @@ private:
   uint8_t FPendingValue = 0;
 };
 
-int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
+int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data, std::string*) {
   const PcxState st = BmmLoadPrivate<PcxState>(hdr);
   if (BmmSeek(fd, kHeaderSize, BMM_SEEK_SET) < 0) return BMM_ERR_READ;
   std::unique_ptr<BmmByteReader> in(BmmByteReader::Create(fd));
@@ -287,7 +303,8 @@ int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
         uint32_t v = 0;
         for (int k = 0; k < 4; ++k)
           v |= kSpread[lines[k * bpl + i]] << k;
-        StoreLe32(row + 4 * i, v);
+        for (int j = 0; j < 4; ++j)
+          row[4 * i + j] = static_cast<uint8_t>(v >> 8 * j);
       }
       // Bits past the width in the last plane byte are not pixels.
       for (std::size_t x = width; x < 8 * groups; ++x)
@@ -343,25 +360,31 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
   const std::size_t width = static_cast<std::size_t>(hdr->width);
   const std::size_t lineBytes = (width * bits + 7) / 8; // the rest of a line stays 0
 
-  uint8_t h[kHeaderSize] = {};
-  h[kOffManufacturer] = kManufacturer;
-  h[kOffVersion] = 5;
-  h[kOffEncoding] = 1;
-  h[kOffBitsPerPixel] = static_cast<uint8_t>(bits);
-  StoreLe16(h + kOffXMax, static_cast<uint32_t>(hdr->width - 1));
-  StoreLe16(h + kOffYMax, static_cast<uint32_t>(hdr->height - 1));
+  std::vector<uint8_t> head;
+  head.reserve(kHeaderSize);
+  TByteWriter h(head);
+  h.U8(kManufacturer);
+  h.U8(5); // version
+  h.U8(1); // run-length encoding
+  h.U8(bits);
+  h.Le16(0); // xmin
+  h.Le16(0); // ymin
+  h.Le16(static_cast<uint32_t>(hdr->width - 1));
+  h.Le16(static_cast<uint32_t>(hdr->height - 1));
+  h.PadTo(kOffPalette); // resolution: 0
   if (hdr->bpp <= 4) {
-    const int n = 1 << hdr->bpp;
-    for (int i = 0; i < n; ++i) {
-      h[kOffPalette + 3 * i] = pal[i].r;
-      h[kOffPalette + 3 * i + 1] = pal[i].g;
-      h[kOffPalette + 3 * i + 2] = pal[i].b;
+    for (int i = 0; i < (1 << hdr->bpp); ++i) {
+      h.U8(pal[i].r);
+      h.U8(pal[i].g);
+      h.U8(pal[i].b);
     }
   }
-  h[kOffPlanes] = static_cast<uint8_t>(planes);
-  StoreLe16(h + kOffBytesPerLine, static_cast<uint32_t>(bpl));
-  StoreLe16(h + kOffPaletteInfo, 1);
-  if (!BmmWriteExact(fd, h, kHeaderSize)) return BMM_ERR_WRITE;
+  h.PadTo(kOffPlanes); // the rest of the palette and the reserved byte
+  h.U8(planes);
+  h.Le16(static_cast<uint32_t>(bpl));
+  h.Le16(1); // palette info: colour
+  h.PadTo(kHeaderSize);
+  if (!BmmWriteExact(fd, head.data(), kHeaderSize)) return BMM_ERR_WRITE;
 
   std::vector<uint8_t> line(bpl, 0);
   std::vector<uint8_t> out;
@@ -383,14 +406,15 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
     if (!BmmWriteExact(fd, out.data(), static_cast<int64_t>(out.size()))) return BMM_ERR_WRITE;
   }
   if (hdr->bpp == 8) {
-    uint8_t t[kTrailerSize];
-    t[0] = kTrailerMark;
+    std::vector<uint8_t> trailer;
+    TByteWriter t(trailer);
+    t.U8(kTrailerMark);
     for (int i = 0; i < 256; ++i) {
-      t[1 + 3 * i] = pal[i].r;
-      t[2 + 3 * i] = pal[i].g;
-      t[3 + 3 * i] = pal[i].b;
+      t.U8(pal[i].r);
+      t.U8(pal[i].g);
+      t.U8(pal[i].b);
     }
-    if (!BmmWriteExact(fd, t, kTrailerSize)) return BMM_ERR_WRITE;
+    if (!BmmWriteExact(fd, trailer.data(), kTrailerSize)) return BMM_ERR_WRITE;
   }
   return BMM_ERR_OK;
 }

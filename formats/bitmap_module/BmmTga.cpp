@@ -11,81 +11,90 @@
 
 namespace {
 
-// Offsets in the 18-byte file header.
-enum : int {
-  kOffIdLength = 0,
-  kOffColourMapType = 1, // 0: none
-  kOffImageType = 2,
-  kOffMapFirst = 3,     // index of the first colour map entry
-  kOffMapLength = 5,    // entries
-  kOffMapEntrySize = 7, // bits
-  kOffXOrigin = 8,
-  kOffYOrigin = 10,
-  kOffWidth = 12,
-  kOffHeight = 14,
-  kOffDepth = 16,      // bits per pixel
-  kOffDescriptor = 17, // bit 5: first stored row is the top row
-  kHeaderSize = 18,
-};
-
+// The 18-byte file header, little-endian: identification field length (off 0,
+// 1 byte), colour map type (1, 0 none), image type (2), index of the first
+// colour map entry (3, 2 bytes), colour map length in entries (5, 2), colour
+// map entry size in bits (7), x and y origin (8 and 10, 2 each, not used),
+// width (12, 2), height (14, 2), bits per pixel (16), image descriptor (17;
+// bit 5: the first stored row is the top row).
+constexpr int kHeaderSize = 18;
 constexpr uint8_t kTopFirst = 0x20;
 
+// The header fields the palette and data steps use.
 struct TgaState {
-  uint8_t raw[kHeaderSize];
+  uint8_t idLength;
+  uint8_t colourMapType;
+  uint8_t imageType;
+  uint16_t mapFirst;
+  uint16_t mapLength;
+  uint8_t mapEntrySize;
+  uint8_t depth;
+  uint8_t descriptor;
 };
 
-int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char*) {
+int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char*, std::string*) {
+  uint8_t buf[kHeaderSize];
+  TByteReader in = BmmReadFields(fd, buf, kHeaderSize);
   TgaState st{};
-  if (!BmmReadExact(fd, st.raw, kHeaderSize)) return BMM_ERR_READ;
-  const uint8_t* h = st.raw;
-  const int depth = h[kOffDepth];
-  switch (h[kOffImageType]) {
+  st.idLength = in.U8();
+  st.colourMapType = in.U8();
+  st.imageType = in.U8();
+  st.mapFirst = in.Le16();
+  st.mapLength = in.Le16();
+  st.mapEntrySize = in.U8();
+  in.Skip(4); // x and y origin
+  const uint16_t width = in.Le16();
+  const uint16_t height = in.Le16();
+  st.depth = in.U8();
+  st.descriptor = in.U8();
+  if (in.Failed()) return BMM_ERR_READ;
+  switch (st.imageType) {
   case 1:
   case 9:
-    if (depth != 8) return BMM_ERR_TGA_BAD_BPP;
-    if (h[kOffMapEntrySize] != 24) return BMM_ERR_TGA_BAD_PAL;
+    if (st.depth != 8) return BMM_ERR_TGA_BAD_BPP;
+    if (st.mapEntrySize != 24) return BMM_ERR_TGA_BAD_PAL;
     break;
   case 2:
   case 10:
-    if (depth != 16 && depth != 24 && depth != 32) return BMM_ERR_TGA_BAD_BPP;
+    if (st.depth != 16 && st.depth != 24 && st.depth != 32) return BMM_ERR_TGA_BAD_BPP;
     break;
   case 3:
   case 11:
-    if (depth != 8) return BMM_ERR_TGA_BAD_BPP;
+    if (st.depth != 8) return BMM_ERR_TGA_BAD_BPP;
     break;
   default:
     return BMM_ERR_TGA_BAD_TYPE;
   }
-  const int32_t width = LoadLe16(h + kOffWidth);
-  const int32_t height = LoadLe16(h + kOffHeight);
   if (width < 1 || height < 1) return BMM_ERR_BAD_SIZE;
   hdr->width = width;
   hdr->height = height;
-  hdr->bpp = depth == 8 ? 8 : 24;
+  hdr->bpp = st.depth == 8 ? 8 : 24;
   // Every pixel stored, or at best one packet byte and one pixel value for
   // a run of 128 pixels.
-  const int64_t pixels = int64_t(width) * height, bytes = (depth + 7) / 8;
-  hdr->leastData = h[kOffImageType] >= 9 ? pixels * (1 + bytes) / 128 : pixels * bytes;
+  const int64_t pixels = int64_t(width) * height, bytes = (st.depth + 7) / 8;
+  hdr->leastData = st.imageType >= 9 ? pixels * (1 + bytes) / 128 : pixels * bytes;
   BmmStorePrivate(hdr, st);
   return BMM_ERR_OK;
 }
 
-int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal) {
+int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal, std::string*) {
   const TgaState st = BmmLoadPrivate<TgaState>(hdr);
-  const uint8_t* h = st.raw;
-  switch (h[kOffImageType]) {
+  switch (st.imageType) {
   case 1:
   case 9: {
     for (int i = 0; i < 256; ++i)
       pal[i] = {0, 0, 0};
-    const int first = LoadLe16(h + kOffMapFirst);
-    const int length = LoadLe16(h + kOffMapLength);
-    if (BmmSeek(fd, kHeaderSize + h[kOffIdLength], BMM_SEEK_SET) < 0) return BMM_ERR_READ;
-    std::vector<uint8_t> map(std::size_t(length) * 3);
-    if (!BmmReadExact(fd, map.data(), static_cast<int64_t>(map.size()))) return BMM_ERR_READ;
+    if (BmmSeek(fd, kHeaderSize + st.idLength, BMM_SEEK_SET) < 0) return BMM_ERR_READ;
+    std::vector<uint8_t> bytes(std::size_t(st.mapLength) * 3);
+    if (!BmmReadExact(fd, bytes.data(), static_cast<int64_t>(bytes.size()))) return BMM_ERR_READ;
+    TByteReader map(bytes.data(), bytes.size());
     // Entries past index 255 can't be reached by 8-bit pixels and are ignored.
-    for (int i = 0; i < length && first + i < 256; ++i)
-      pal[first + i] = {map[3 * i + 2], map[3 * i + 1], map[3 * i]};
+    for (int i = st.mapFirst; i < st.mapFirst + st.mapLength && i < 256; ++i) {
+      const uint8_t blue = map.U8();
+      const uint8_t green = map.U8();
+      const uint8_t red = map.U8();
+      pal[i] = {red, green, blue};
+    }
     return BMM_ERR_OK;
   }
   case 3:
@@ -104,9 +113,9 @@ int ReadPalette(BmmHandle fd, const BmmHeader* hdr, BmmPaletteEntry* pal) {
 // pixels from the row's start. Each result lies before the source bytes still
 // to be read, so this works in place.
 void Expand16(uint8_t* row, std::size_t width) {
-  const uint8_t* src = row + width;
+  TByteReader src(row + width, 2 * width);
   for (std::size_t i = 0; i < width; ++i) {
-    const unsigned v = src[2 * i] | (src[2 * i + 1] << 8);
+    const unsigned v = src.Le16();
     uint8_t* d = row + 3 * i;
     d[0] = static_cast<uint8_t>((v & 0x1F) << 3);         // blue
     d[1] = static_cast<uint8_t>(((v >> 5) & 0x1F) << 3);  // green
@@ -206,22 +215,20 @@ int DecodeRle(BmmByteReader& in, uint8_t* data, std::size_t stride, std::size_t 
   return BMM_ERR_OK;
 }
 
-int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
+int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data, std::string*) {
   const TgaState st = BmmLoadPrivate<TgaState>(hdr);
-  const uint8_t* h = st.raw;
-  if (BmmSeek(fd, kHeaderSize + h[kOffIdLength], BMM_SEEK_SET) < 0) return BMM_ERR_READ;
-  if (h[kOffColourMapType] != 0) {
-    int entryBits = h[kOffMapEntrySize];
-    if (entryBits == 15) entryBits = 16;
-    const int64_t mapBytes = int64_t(entryBits) * LoadLe16(h + kOffMapLength) / 8;
+  if (BmmSeek(fd, kHeaderSize + st.idLength, BMM_SEEK_SET) < 0) return BMM_ERR_READ;
+  if (st.colourMapType != 0) {
+    const int entryBits = st.mapEntrySize == 15 ? 16 : st.mapEntrySize;
+    const int64_t mapBytes = int64_t(entryBits) * st.mapLength / 8;
     if (BmmSeek(fd, mapBytes, BMM_SEEK_CUR) < 0) return BMM_ERR_READ;
   }
-  const int depth = h[kOffDepth];
+  const int depth = st.depth;
   const int pixelBytes = depth / 8;
   const std::size_t stride = static_cast<std::size_t>(bmm_stride(hdr->width, hdr->bpp));
   const std::size_t width = static_cast<std::size_t>(hdr->width);
   const int32_t height = hdr->height;
-  const bool topFirst = (h[kOffDescriptor] & kTopFirst) != 0;
+  const bool topFirst = (st.descriptor & kTopFirst) != 0;
   const std::size_t used = width * (hdr->bpp / 8); // bytes of a decoded row
   auto rowAt = [&](int32_t r) {
     return data + std::size_t(topFirst ? height - 1 - r : r) * stride;
@@ -230,7 +237,7 @@ int ReadData(BmmHandle fd, const BmmHeader* hdr, uint8_t* data) {
   for (int32_t r = 0; r < height; ++r)
     std::memset(data + r * stride + used, 0, stride - used);
 
-  const int type = h[kOffImageType];
+  const int type = st.imageType;
   if (type == 1 || type == 2 || type == 3) {
     std::unique_ptr<uint8_t[]> temp;
     if (depth == 32) {
@@ -283,51 +290,58 @@ int Write(const char*, BmmHandle fd, const BmmHeader* hdr, const BmmPaletteEntry
   if (hdr->width > 0xFFFF || hdr->height > 0xFFFF) return BMM_ERR_BAD_SIZE;
   const int depth = hdr->bpp == 8 ? 8 : (o16 ? 16 : (o32 ? 32 : 24));
 
-  uint8_t h[kHeaderSize] = {};
-  h[kOffColourMapType] = hdr->bpp == 8 ? 1 : 0;
-  h[kOffImageType] = hdr->bpp == 8 ? 1 : 2;
-  if (hdr->bpp == 8) {
-    StoreLe16(h + kOffMapLength, 256);
-    h[kOffMapEntrySize] = 24;
-  }
-  StoreLe16(h + kOffWidth, static_cast<uint32_t>(hdr->width));
-  StoreLe16(h + kOffHeight, static_cast<uint32_t>(hdr->height));
-  h[kOffDepth] = static_cast<uint8_t>(depth);
-  h[kOffDescriptor] = static_cast<uint8_t>((ydown ? kTopFirst : 0) | (depth == 32 ? 8 : 0));
-  if (!BmmWriteExact(fd, h, kHeaderSize)) return BMM_ERR_WRITE;
-  if (hdr->bpp == 8) {
-    uint8_t map[256 * 3];
+  const bool mapped = hdr->bpp == 8;
+  std::vector<uint8_t> head;
+  TByteWriter out(head);
+  out.U8(0);              // no identification field
+  out.U8(mapped ? 1 : 0); // colour map type
+  out.U8(mapped ? 1 : 2); // image type: colour-mapped or true colour, raw
+  out.Le16(0);            // first colour map entry
+  out.Le16(mapped ? 256 : 0);
+  out.U8(mapped ? 24 : 0); // colour map entry size
+  out.Le16(0);             // x origin
+  out.Le16(0);             // y origin
+  out.Le16(static_cast<uint32_t>(hdr->width));
+  out.Le16(static_cast<uint32_t>(hdr->height));
+  out.U8(depth);
+  out.U8((ydown ? kTopFirst : 0) | (depth == 32 ? 8 : 0)); // bits 0-3: alpha bits per pixel
+  if (mapped) {
     for (int i = 0; i < 256; ++i) {
-      map[3 * i] = pal[i].b;
-      map[3 * i + 1] = pal[i].g;
-      map[3 * i + 2] = pal[i].r;
+      out.U8(pal[i].b);
+      out.U8(pal[i].g);
+      out.U8(pal[i].r);
     }
-    if (!BmmWriteExact(fd, map, sizeof map)) return BMM_ERR_WRITE;
   }
+  if (!BmmWriteExact(fd, head.data(), static_cast<int64_t>(head.size()))) return BMM_ERR_WRITE;
 
   const std::size_t width = static_cast<std::size_t>(hdr->width);
   const std::size_t stride = static_cast<std::size_t>(bmm_stride(hdr->width, hdr->bpp));
   const std::size_t outBytes = width * (depth / 8);
-  std::vector<uint8_t> line(outBytes);
+  std::vector<uint8_t> line;
+  line.reserve(outBytes);
   for (int32_t i = 0; i < hdr->height; ++i) {
     const int32_t y = ydown ? hdr->height - 1 - i : i;
     const uint8_t* row = data + std::size_t(y) * stride;
-    const uint8_t* out = row;
-    if (depth == 16) {
+    const uint8_t* pixels = row; // 8 and 24 bits are written as stored
+    if (depth == 16 || depth == 32) {
+      line.clear();
+      TByteWriter px(line);
       for (std::size_t j = 0; j < width; ++j) {
-        const uint8_t* px = row + 3 * j;
-        const unsigned v = (px[0] >> 3) | ((px[1] >> 3) << 5) | ((px[2] >> 3) << 10);
-        StoreLe16(line.data() + 2 * j, v);
+        const uint8_t blue = row[3 * j];
+        const uint8_t green = row[3 * j + 1];
+        const uint8_t red = row[3 * j + 2];
+        if (depth == 16) {
+          px.Le16((blue >> 3) | (green >> 3) << 5 | (red >> 3) << 10);
+        } else {
+          px.U8(blue);
+          px.U8(green);
+          px.U8(red);
+          px.U8(0xFF);
+        }
       }
-      out = line.data();
-    } else if (depth == 32) {
-      for (std::size_t j = 0; j < width; ++j) {
-        std::memcpy(line.data() + 4 * j, row + 3 * j, 3);
-        line[4 * j + 3] = 0xFF;
-      }
-      out = line.data();
+      pixels = line.data();
     }
-    if (!BmmWriteExact(fd, out, static_cast<int64_t>(outBytes))) return BMM_ERR_WRITE;
+    if (!BmmWriteExact(fd, pixels, static_cast<int64_t>(outBytes))) return BMM_ERR_WRITE;
   }
   return BMM_ERR_OK;
 }

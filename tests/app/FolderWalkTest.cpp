@@ -311,6 +311,32 @@ TEST(CommandLine, PlainPathsAndOptionsBesideTheSubstringTests) {
   std::filesystem::current_path(Cwd);
 }
 
+// -nocolor (stored colour values shown) is a flag of its own: it names no
+// path and leaves the others as they are; only its exact spelling counts.
+TEST(CommandLine, NoColorIsAFlag) {
+  TTempTree T;
+  T.File("Pics/b.png");
+  const std::string Pics = T.Path("Pics/");
+  const struct {
+    std::vector<std::string> Args;
+    bool NoColor;
+    std::string PathPicture;
+    TProgramOption Option;
+  } Cases[] = {
+      {{"p", Pics + "b.png"}, false, "b.png", TProgramOption::None},
+      {{"p", Pics + "b.png", "-nocolor"}, true, "b.png", TProgramOption::None},
+      {{"p", "-nocolor", Pics + "b.png", "-noorient"}, true, "b.png", TProgramOption::None},
+      {{"p", "--nocolor"}, false, "", TProgramOption::Unknown},
+  };
+  for (const auto& C : Cases) {
+    const TCommandLine L = ParseCommandLine(C.Args, T.Path("prog/"));
+    EXPECT_EQ(L.NoColor, C.NoColor) << C.Args.back();
+    EXPECT_EQ(L.PathPicture, C.PathPicture) << C.Args.back();
+    EXPECT_EQ(L.Option, C.Option) << C.Args.back();
+  }
+  EXPECT_NE(CommandLineUsage().find("-nocolor"), std::string::npos);
+}
+
 TEST(CommandLine, ProgramFolderEndsInSlashAndCanBeOverridden) {
   const std::string Own = ProgramFolder();
   ASSERT_FALSE(Own.empty());

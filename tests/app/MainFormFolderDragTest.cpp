@@ -6,6 +6,8 @@
 #include "platform/ui/DropFileSource.h"
 #include "app/FolderWalk.h"
 #include "app/MainForm.h"
+#include "imaging/DibGraphic.h"
+#include "view/ImageScrollBox.h"
 #include "tests/lib/TestApp.h"
 #include "tests/app/TempTree.h"
 
@@ -17,6 +19,9 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -222,4 +227,83 @@ TEST_F(FolderAndDrag, DragWithNothingSelectedOffersNoFilesAndConsumesThePress) {
   EXPECT_EQ(OfferedFormats, 0);
   EXPECT_EQ(Form->dbgPictures->CurrentRow(), row) << "the press was consumed";
   EXPECT_FALSE(Form->mtbPictures->ControlsDisabled());
+}
+
+// Ctrl+Delete (confirmed) leaves the view and the status bar on the row that is
+// current afterwards, whichever way the rows were chosen: a row clicked with
+// the mouse is a selected row, and selected rows are deleted with the table's
+// notifications held back.
+TEST_F(FolderAndDrag, DeletingLeavesViewAndStatusOnTheRowCurrentAfterwards) {
+  const struct {
+    const char* What;
+    std::function<void()> Choose;
+    std::string Asked;
+    std::vector<std::string> Left; // the rows left, in order
+    std::string Current;           // "" when none is left
+  } Cases[] = {
+      {"one row clicked",
+       [this] { Click(2); },
+       "Delete record?",
+       {"p1.png", "p3.png", "p4.png", "p5.png"},
+       "p3.png"},
+      {"three rows with Shift",
+       [this] {
+         Click(2);
+         QTest::keyClick(Form->dbgPictures, Qt::Key_Down, Qt::ShiftModifier);
+         QTest::keyClick(Form->dbgPictures, Qt::Key_Down, Qt::ShiftModifier);
+       },
+       "Delete all selected records?",
+       {"p1.png", "p5.png"},
+       "p5.png"},
+      {"the first and the last row with Ctrl",
+       [this] {
+         Click(5, Qt::ControlModifier);
+         Click(1, Qt::ControlModifier);
+         Click(3, Qt::ControlModifier);
+         Click(3, Qt::ControlModifier); // chosen and taken out again
+       },
+       "Delete all selected records?",
+       {"p2.png", "p3.png", "p4.png"},
+       "p2.png"},
+      {"every row", [this] { Form->mnuSelectAllClick(); }, "Delete all selected records?", {}, ""},
+      {"the current row by keys, nothing chosen",
+       [this] { QTest::keyClick(Form->dbgPictures, Qt::Key_Down); },
+       "Delete record?",
+       {"p1.png", "p3.png", "p4.png", "p5.png"},
+       "p3.png"},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.What);
+    Start();
+    Form->dbgPictures->setFocus();
+    std::vector<std::string> Asked;
+    Form->dbgPictures->OnConfirmDelete = [&](const QString& Text) {
+      Asked.push_back(Text.toStdString());
+      return true;
+    };
+    C.Choose();
+    QTest::keyClick(Form->dbgPictures, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(Asked, std::vector<std::string>{C.Asked});
+    std::vector<std::string> Left;
+    for (int Row = 1; Row <= Form->dbgPictures->RowCount(); ++Row)
+      Left.push_back(Form->dbgPictures->CellText(0, Row).toStdString());
+    EXPECT_EQ(Left, C.Left);
+    const int Count = static_cast<int>(C.Left.size());
+    if (C.Current.empty()) {
+      EXPECT_TRUE(Form->imgMain->Graphic().Empty());
+      EXPECT_EQ(Form->ShownPath(), "");
+      EXPECT_EQ(Form->sbMain->PanelText(1), "-1 of 0");
+      EXPECT_EQ(Form->sbMain->PanelText(2), "");
+    } else {
+      const int At =
+          static_cast<int>(std::find(C.Left.begin(), C.Left.end(), C.Current) - C.Left.begin() + 1);
+      EXPECT_EQ(Form->mtbPicturesName->AsString(), C.Current);
+      EXPECT_EQ(Form->ShownPath(), Tree.Path("start/" + C.Current));
+      EXPECT_EQ(Form->sbMain->PanelText(1).toStdString(),
+                std::to_string(At) + " of " + std::to_string(Count));
+      EXPECT_EQ(Form->sbMain->PanelText(2).toStdString(), C.Current + " (20x20)");
+    }
+    EXPECT_EQ(Form->dbgPictures->SelectedRows().Count(), 0);
+    Form.reset();
+  }
 }

@@ -137,3 +137,49 @@ TEST_F(ThreePictures, StartPictureFollowsTheSortOrderAndIsUsedOnce) {
   Form->ScanFolder(Tree.Root());
   EXPECT_EQ(CurrentName(), "b.png");
 }
+
+// Started without a folder from a program folder without pictures (as an
+// installed program is): the folder picker opens on the user's Pictures
+// folder, as the XDG user folders name it, and OK there catalogues it.
+TEST_F(MainFormTest, PictureLessProgramFolderOpensThePickerOnTheUsersPictures) {
+  Tree.File("prog/TobbinsImbrel", "not a picture");
+  WritePng(Tree.Path("home/Fotos/2024/summer.png"), 30, 20);
+  WritePng(Tree.Path("home/elsewhere.png"), 30, 20);
+  Tree.File("home/.config/user-dirs.dirs", "XDG_PICTURES_DIR=\"$HOME/Fotos\"\n");
+  SetProgramFolderOverride(Tree.Path("prog"));
+  // This test's home, put back when it ends.
+  struct TSavedEnvironment {
+    QByteArray Home = qgetenv("HOME");
+    QByteArray Config = qgetenv("XDG_CONFIG_HOME");
+    ~TSavedEnvironment() {
+      qputenv("HOME", Home);
+      if (Config.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+      else
+        qputenv("XDG_CONFIG_HOME", Config);
+    }
+  } Saved;
+  qputenv("HOME", QByteArray::fromStdString(Tree.Path("home")));
+  qunsetenv("XDG_CONFIG_HOME");
+  std::string Preselected;
+  bool Confirmed = false;
+  BeforeCreate = [&](TfrmMain& F) {
+    F.brfldMain->OnDialogShown = [&](TBrowseFolderDialog& D) {
+      ++DialogCount;
+      Preselected = D.SelectedPath();
+      EXPECT_TRUE(WaitFor([&] { return D.OkEnabled(); }, 10000));
+      Confirmed = D.OkEnabled();
+      if (Confirmed)
+        D.accept();
+      else
+        D.reject();
+    };
+  };
+  Start({"-noorient"}); // no folder named
+  EXPECT_EQ(DialogCount, 1);
+  EXPECT_EQ(Preselected, Tree.Path("home/Fotos"));
+  ASSERT_TRUE(Confirmed);
+  EXPECT_EQ(Form->lbDir->text().toStdString(), Tree.Path("home/Fotos/"));
+  EXPECT_EQ(Form->mtbPictures->RecordCount(), 1);
+  EXPECT_EQ(Panel(2), "summer.png (30x20)");
+}

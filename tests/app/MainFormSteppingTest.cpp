@@ -11,6 +11,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
+
+#include <QAccessible>
 
 #include "app/PicturePrefetch.h"
 
@@ -145,4 +148,56 @@ TEST_F(MainFormTest, FifoSocketAndDeviceInTheTreeFailLikeBadPicturesInBothLayout
   Form.reset(); // exit does not wait on anything
   ::close(Sock);
   ::alarm(0);
+}
+
+// ---------------------------------------------------------------------------
+// What a screen reader is told
+
+// The picture area is an image named by the shown picture's status text and
+// described by its zoom and place, after every picture shown, in full screen
+// and windowed, a picture that fails included. (The announcements need a live
+// accessibility bridge: the AT-SPI test hears them.)
+TEST_F(ThreePictures, PictureAreaIsAnImageNamedByTheShownPicture) {
+  Tree.File("b2.png", "not a PNG");
+  Start();
+  QAccessibleInterface* Image = QAccessible::queryAccessibleInterface(Form->imgMain);
+  ASSERT_NE(Image, nullptr);
+  EXPECT_EQ(Image->role(), QAccessible::Graphic);
+  auto Zoom = [&] {
+    return "Zoom " + QString::number(static_cast<int>(Form->imgMain->ZoomPercent())) + " %, ";
+  };
+  EXPECT_EQ(Image->text(QAccessible::Name), "a.png (40x30)");
+  EXPECT_EQ(Image->text(QAccessible::Description), Zoom() + "picture 1 of 4");
+  const struct {
+    const char* What;
+    std::function<void()> Step;
+    QString Name;
+    QString Place;
+  } Steps[] = {
+      {"Page Down in full screen", [&] { KeyUp(Qt::Key_PageDown); }, "b.png (50x40)",
+       "picture 2 of 4"},
+      {"a picture that fails: the row's name", [&] { KeyUp(Qt::Key_PageDown); }, "b2.png",
+       "picture 3 of 4"},
+      {"Page Up back to it", [&] { KeyUp(Qt::Key_PageUp); }, "b.png (50x40)", "picture 2 of 4"},
+      {"windowed, a key in the list",
+       [&] {
+         Form->mnuFullScreenClick();
+         QTest::keyClick(Form->dbgPictures, Qt::Key_End);
+       },
+       "c.png (60x50)", "picture 4 of 4"},
+      {"zoomed in", [&] { Form->ZoomBy(20); }, "c.png (60x50)", "picture 4 of 4"},
+      {"the last row deleted: nothing shown",
+       [&] {
+         Form->dbgPictures->OnConfirmDelete = [](const QString&) { return true; };
+         Form->mnuSelectAllClick();
+         Form->dbgPictures->DeleteRecords();
+       },
+       "", "no pictures"},
+  };
+  for (const auto& S : Steps) {
+    SCOPED_TRACE(S.What);
+    S.Step();
+    EXPECT_EQ(Image->text(QAccessible::Name), S.Name);
+    EXPECT_EQ(Image->text(QAccessible::Description), Zoom() + S.Place);
+  }
 }

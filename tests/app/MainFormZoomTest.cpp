@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QTimer>
+#include <QWheelEvent>
 
 // ---------------------------------------------------------------------------
 // Zoom and display
@@ -141,4 +142,80 @@ TEST_F(ThreePictures, ScrollPositionsKeptAcrossPictures) {
   Form->ZoomBy(20); // the positions scale with the zoom
   EXPECT_EQ(Form->imgMain->HorzScrollBar().Position(), 840);
   EXPECT_EQ(Form->imgMain->VertScrollBar().Position(), 600);
+}
+
+namespace {
+
+// A wheel report over a client point of the view, as the window system sends it.
+void Wheel(TImageScrollBox& View, QPoint At, QPoint Angle, Qt::KeyboardModifiers Mods = {},
+           QPoint Pixels = {}) {
+  static ulong Time = 100000;
+  QWheelEvent Event(QPointF(At), QPointF(View.mapToGlobal(At)), Pixels, Angle, Qt::NoButton, Mods,
+                    Qt::NoScrollPhase, false);
+  Event.setTimestamp(Time += 20);
+  QApplication::sendEvent(&View, &Event);
+}
+
+} // namespace
+
+// The wheel over the picture: Ctrl+wheel zooms by the steps of the + and -
+// keys keeping the point under the pointer in place; the wheel scrolls a
+// picture larger than the view and steps through the list (towards the user:
+// next) while the whole picture is in view; small reports add up to notches.
+TEST_F(ThreePictures, WheelZoomsScrollsAndSteps) {
+  WritePng(Tree.Path("d.png"), 2000, 1500);
+  Start();
+  TImageScrollBox& View = *Form->imgMain;
+  const QPoint Middle = View.rect().center();
+  // Fitted pictures: the wheel steps, one step per notch.
+  Wheel(View, Middle, {0, -120});
+  EXPECT_EQ(CurrentName(), "b.png");
+  Wheel(View, Middle, {0, 120});
+  EXPECT_EQ(CurrentName(), "a.png");
+  Wheel(View, Middle, {0, 120}); // wraps like Page Up
+  EXPECT_EQ(CurrentName(), "d.png");
+  // A touchpad's eighths of a notch: one step once they add up to a notch.
+  for (int I = 1; I <= 8; ++I) {
+    Wheel(View, Middle, {0, -15});
+    EXPECT_EQ(CurrentName(), I < 8 ? "d.png" : "a.png") << I;
+  }
+  Wheel(View, Middle, {0, 240}); // a fast wheel: two steps
+  EXPECT_EQ(CurrentName(), "c.png");
+  Form->NextPicture();
+  ASSERT_EQ(CurrentName(), "d.png");
+
+  // Ctrl+wheel up: the + key's step from the fitted percent, Autosize off.
+  const float Fitted = View.ZoomPercent();
+  const QPoint At(Middle.x() + 150, Middle.y() + 100);
+  Wheel(View, At, {0, 120}, Qt::ControlModifier);
+  EXPECT_FLOAT_EQ(View.ZoomPercent(), Fitted * 1.2f);
+  EXPECT_FALSE(Form->mnuAutosize->isChecked());
+  EXPECT_EQ(Panel(0), "Zoom: " + QString::number(static_cast<int>(View.ZoomPercent())));
+  // Now only wider than the view: zoomed until it is larger both ways, the
+  // picture point under the pointer stays there (to a display pixel).
+  const QPointF Under = View.PicturePointAt(At);
+  Wheel(View, At, {0, 240}, Qt::ControlModifier);
+  EXPECT_FLOAT_EQ(View.ZoomPercent(), Fitted * 1.2f * 1.2f * 1.2f);
+  ASSERT_GT(View.HorzScrollBar().MaxPosition(), 0);
+  ASSERT_GT(View.VertScrollBar().MaxPosition(), 0);
+  const double PixelsPerDisplay = 100.0 / View.ZoomPercent();
+  EXPECT_NEAR(View.PicturePointAt(At).x(), Under.x(), PixelsPerDisplay);
+  EXPECT_NEAR(View.PicturePointAt(At).y(), Under.y(), PixelsPerDisplay);
+  EXPECT_GT(View.HorzScrollBar().Position(), 0);
+  EXPECT_GT(View.VertScrollBar().Position(), 0);
+
+  // Zoomed past the view: the wheel scrolls, and steps no more.
+  const int Top = View.VertScrollBar().Position();
+  Wheel(View, At, {0, -120});
+  EXPECT_GT(View.VertScrollBar().Position(), Top);
+  Wheel(View, At, {0, 120});
+  EXPECT_EQ(View.VertScrollBar().Position(), Top);
+  Wheel(View, At, {0, 0}, {}, {0, -7}); // a touchpad reporting pixels
+  EXPECT_EQ(View.VertScrollBar().Position(), Top + 7);
+  EXPECT_EQ(CurrentName(), "d.png");
+
+  // Ctrl+wheel down: the - key's step.
+  const float Before = View.ZoomPercent();
+  Wheel(View, At, {0, -120}, Qt::ControlModifier);
+  EXPECT_FLOAT_EQ(View.ZoomPercent(), Before * 0.8f);
 }

@@ -73,6 +73,8 @@ protected:
               F->NewImage(W, 2, ifTrueColor, nullptr, 96, 96);
               G->AddFrame(std::move(F));
             }
+          // Files named "*.cut.*" are animations whose frames did not fit.
+          G->SetFramesOmitted(Path.find(".cut.") != std::string::npos);
           return G;
         },
         [](TDibGraphic& Picture, const TDisplayPlan&) -> std::unique_ptr<TDibGraphic> {
@@ -388,6 +390,17 @@ TEST_F(PicturePrefetchTest, ShownPictureIsDecodedWholeAfterThePicturesAheadUnles
   ASSERT_TRUE(WaitIdle());
   Prefetch->Clear();
   EXPECT_EQ(Prefetch->TakeWhole(D, Stamp, false), nullptr);
+}
+
+TEST_F(PicturePrefetchTest, AnAnimationCutToItsFirstFrameAheadIsLeftToTheForeground) {
+  // Ahead, a quarter of the budget stays free: frames that did not fit there
+  // may fit when the picture is asked for.
+  const std::string Cut = File("a.cut.gif"), Whole = File("b.gif");
+  Prefetch->Aim({Cut, Whole}, Plan);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(*Calls, 2);
+  EXPECT_EQ(Prefetch->Take(Cut, 0ms), nullptr);
+  EXPECT_NE(Prefetch->Take(Whole, 0ms), nullptr);
 }
 
 TEST_F(PicturePrefetchTest, OnlyRegularFilesAreOpened) {

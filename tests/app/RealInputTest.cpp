@@ -20,6 +20,8 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "app/Application.h"
 #include "platform/ui/BrowseFolder.h"
@@ -292,6 +294,117 @@ TEST_F(RealInput, ShiftSelectionCountEqualsTheHighlightedRows) {
   ASSERT_TRUE(WaitFor([&] { return Count() == 0; }));
   QTest::qWait(100);
   EXPECT_EQ(Panel(1), QString::number(Form->mtbPictures->RecNo()) + " of 10");
+}
+
+// Rows chosen with the mouse (a click makes the clicked row a selected row),
+// then Ctrl+Delete and OK in the question box: the status bar and the view
+// move on to the row that is current afterwards, as after any move.
+TEST_F(RealInput, DeletingRowsChosenWithTheMouseShowsTheRowCurrentAfterwards) {
+  LeaveFullScreen();
+  TDbAltGrid* Grid = Form->dbgPictures;
+  // Where the toolkit has the row (settled since the window left full screen).
+  auto RowPoint = [&](int Row) { return Grid->mapToGlobal(Grid->CellRect(0, Row).center()); };
+  auto Name = [&](int Row) { return Grid->CellText(0, Row).toStdString(); };
+  // Presses OK in the question box once it shows.
+  auto ConfirmWithEnter = [&] {
+    auto* Confirm = new QTimer(Form.get());
+    Confirm->setInterval(50);
+    QObject::connect(Confirm, &QTimer::timeout, [Confirm] {
+      QWidget* Box = QApplication::activeModalWidget();
+      if (Box == nullptr || !Box->isVisible()) return;
+      Confirm->stop();
+      Confirm->deleteLater();
+      QTest::qWait(300);
+      Xdo({"windowfocus", "--sync", QString::number(Box->winId())});
+      Key("Return");
+    });
+    Confirm->start();
+  };
+  const struct {
+    const char* What;
+    std::vector<int> Rows; // clicked, the later ones with Ctrl
+    int Current;           // the row current afterwards, as numbered before
+  } Cases[] = {
+      {"one row clicked", {3}, 4},
+      {"two rows, the second with Ctrl", {2, 5}, 3},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.What);
+    const int Before = Form->mtbPictures->RecordCount();
+    const std::string Expected = Name(C.Current);
+    for (std::size_t I = 0; I < C.Rows.size(); ++I) {
+      QTest::qWait(QApplication::doubleClickInterval() + 100); // no double click
+      if (I == 0) {
+        ClickAt(RowPoint(C.Rows[I]));
+      } else {
+        Xdo({"mousemove", QString::number(RowPoint(C.Rows[I]).x()),
+             QString::number(RowPoint(C.Rows[I]).y())});
+        Xdo({"keydown", "ctrl", "click", "1", "keyup", "ctrl"});
+      }
+      ASSERT_TRUE(WaitFor([&] { return Grid->CurrentRow() == C.Rows[I]; }))
+          << "clicked row " << C.Rows[I] << ", current " << Grid->CurrentRow();
+    }
+    ASSERT_TRUE(WaitFor([&] { return Grid->SelectedRows().Count() == int(C.Rows.size()); }));
+    QTest::qWait(200);
+    ConfirmWithEnter();
+    Key("ctrl+Delete");
+    const int After = Before - static_cast<int>(C.Rows.size());
+    ASSERT_TRUE(WaitFor([&] { return Form->mtbPictures->RecordCount() == After; }));
+    QTest::qWait(200);
+    EXPECT_EQ(Form->mtbPicturesName->AsString(), Expected);
+    const QString Row = QString::number(Form->mtbPictures->RecNo());
+    EXPECT_EQ(Panel(1), Row + " of " + QString::number(After));
+    EXPECT_TRUE(Panel(2).startsWith(QString::fromStdString(Expected) + " ("))
+        << Panel(2).toStdString();
+    EXPECT_EQ(Form->ShownPath(), Tree.Root() + Expected);
+  }
+}
+
+// The wheel over the picture, through the X server (buttons 4 and 5): while
+// the whole picture is in view it steps, down to the next picture; Ctrl+wheel
+// zooms by the steps of + and - and keeps the point under the pointer; a
+// picture larger than the screen scrolls instead of stepping.
+TEST_F(RealInput, WheelStepsZoomsAndScrollsThePicture) {
+  TImageScrollBox* View = Form->imgMain;
+  const QPoint At(View->width() / 2 + 120, View->height() / 2 + 80);
+  Xdo({"mousemove", QString::number(OnScreen(View, At).x()),
+       QString::number(OnScreen(View, At).y())});
+  auto Wheel = [](const QString& Button, bool Ctrl = false) {
+    if (Ctrl)
+      Xdo({"keydown", "ctrl", "click", Button, "keyup", "ctrl"});
+    else
+      Xdo({"click", Button});
+  };
+  ASSERT_EQ(Form->mtbPictures->RecNo(), 1);
+  Wheel("5");
+  ASSERT_TRUE(WaitFor([&] { return Form->mtbPictures->RecNo() == 2; }));
+  Wheel("4");
+  ASSERT_TRUE(WaitFor([&] { return Form->mtbPictures->RecNo() == 1; }));
+  Wheel("4"); // wraps to the last picture, as Page Up
+  ASSERT_TRUE(WaitFor([&] { return Form->mtbPictures->RecNo() == 10; }));
+
+  const float Fitted = View->ZoomPercent();
+  const QPointF Under = View->PicturePointAt(At);
+  Wheel("4", true);
+  ASSERT_TRUE(WaitFor([&] { return View->ZoomPercent() > Fitted; }));
+  EXPECT_FLOAT_EQ(View->ZoomPercent(), Fitted * 1.2f);
+  EXPECT_FALSE(Form->mnuAutosize->isChecked());
+  EXPECT_EQ(Panel(0), "Zoom: " + QString::number(static_cast<int>(View->ZoomPercent())));
+  ASSERT_GT(View->VertScrollBar().MaxPosition(), 0) << "the picture is larger than the screen";
+  const double Pixel = 100.0 / View->ZoomPercent();
+  EXPECT_NEAR(View->PicturePointAt(At).x(), Under.x(), Pixel);
+  EXPECT_NEAR(View->PicturePointAt(At).y(), Under.y(), Pixel);
+
+  const int Top = View->VertScrollBar().Position();
+  Wheel("5");
+  ASSERT_TRUE(WaitFor([&] { return View->VertScrollBar().Position() > Top; }));
+  QTest::qWait(200);
+  EXPECT_EQ(Form->mtbPictures->RecNo(), 10) << "a wheel that scrolls does not step";
+
+  const float Zoomed = View->ZoomPercent();
+  Wheel("5", true);
+  ASSERT_TRUE(WaitFor([&] { return View->ZoomPercent() < Zoomed; }));
+  EXPECT_FLOAT_EQ(View->ZoomPercent(), Zoomed * 0.8f);
 }
 
 TEST_F(RealInput, AboutBoxOpensCentredOnTheScreen) {

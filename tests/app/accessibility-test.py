@@ -1,13 +1,17 @@
 #!/usr/bin/python3
-# What a screen reader sees of the real program, read over AT-SPI: the picture
-# list as a table (column headers, cells naming real files, the focused current
-# cell, the selected rows) and the status bar with its three panels, checked
-# against what the program shows while keys move the cursor and select rows.
+# What a screen reader sees of the real program, read over AT-SPI: in full
+# screen the picture area as an image named by the shown picture's status text
+# and renamed (with an event) at every step; windowed, the picture list as a
+# table (column headers, cells naming real files, the focused current cell, the
+# highlighted rows as the selection) and the status bar with its three panels,
+# checked against what the program shows while keys move the cursor and select
+# rows. Exits 77 (skipped) when the accessibility bus does not start.
 # Runs inside a private D-Bus session (the accessibility bus is started from
 # it on demand) on the X display given in DISPLAY.
 #
 # usage: accessibility-test.py PROGRAM PICTURE_FOLDER OUTPUT_FOLDER
 import os
+import re
 import subprocess
 import sys
 import time
@@ -119,6 +123,38 @@ def on_focus(event):
 
 pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
 
+# Name changes of pictures, as a screen reader hears them in full screen.
+image_names = []
+
+
+def on_name_change(event):
+    try:
+        if event.source.getRole() == pyatspi.ROLE_IMAGE:
+            image_names.append(event.source.name)
+    except Exception:
+        pass
+
+
+pyatspi.Registry.registerEventListener(on_name_change, "object:property-change:accessible-name")
+
+
+def accessibility_bus_starts():
+    # The session bus starts the accessibility bus on demand; where it cannot
+    # (no launcher, a broken installation) there is nothing to test.
+    from gi.repository import Gio
+    try:
+        bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+        reply = bus.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", None,
+                              GLib.VariantType.new("(s)"), Gio.DBusCallFlags.NONE, 20000, None)
+        return bool(reply.unpack()[0])
+    except Exception as e:
+        print("SKIP: the accessibility bus does not start (%s)" % e)
+        return False
+
+
+if not accessibility_bus_starts():
+    sys.exit(77)
+
 env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
 # The program finds the accessibility bus at start; asking for the desktop
 # first starts the bus and its registry.
@@ -135,10 +171,54 @@ bar = wait_for("the status bar",
 if table.name != "Pictures":
     fail("the list is named %r" % table.name)
 
-# The program starts full screen with the list hidden; Ctrl+F shows it and
-# gives it the keyboard focus.
+# The program starts full screen with the list and the status bar hidden: the
+# picture area, an image, tells what is shown: the status bar's picture text
+# as its name, the zoom and the place in the list as its description.
 wait_for("the first picture's name in the status bar",
          lambda: bar.childCount >= 3 and bar.getChildAtIndex(2).name)
+
+
+def picture_text():
+    bar.clearCache()
+    return bar.getChildAtIndex(2).name
+
+
+def showing_image():
+    return find(app, lambda o: o.getRole() == pyatspi.ROLE_IMAGE and
+                fresh_state(o, pyatspi.STATE_SHOWING))
+
+
+def fresh(obj):
+    # The object as the program has it now, not as this side remembers it.
+    obj.clearCache()
+    return obj
+
+
+image = wait_for("the picture area as a showing image", showing_image)
+first_text = picture_text()
+wait_for("the picture area named by the picture's status text",
+         lambda: fresh(image).name == first_text)
+# Without a window manager the test gives the window the input focus; the
+# picture area then holds the keyboard focus, where a screen reader starts.
+focus_window()
+wait_for("the picture area focused", lambda: fresh_state(image, pyatspi.STATE_FOCUSED))
+if not re.fullmatch(r"Zoom \d+ %, picture 1 of \d+(, page \d+ of \d+)?",
+                    fresh(image).description):
+    fail("the picture area is described as %r" % image.description)
+# Each step is announced: the name changes to the new picture's text, by an event.
+for step, place in (("Next", 2), ("Prior", 1)):
+    before = fresh(image).name
+    del image_names[:]
+    key(step)
+    text = wait_for("the status text after %s" % step,
+                    lambda: picture_text() != before and picture_text())
+    wait_for("the picture area renamed after %s" % step, lambda: fresh(image).name == text)
+    wait_for("a name-change event for %r" % text, lambda: text in image_names)
+    if not re.fullmatch(r"Zoom \d+ %%, picture %d of \d+(, page \d+ of \d+)?" % place,
+                        fresh(image).description):
+        fail("after %s the picture area is described as %r" % (step, image.description))
+
+# Ctrl+F shows the list and gives it the keyboard focus.
 key("ctrl+f")
 wait_for("the list shown", lambda: fresh_state(table, pyatspi.STATE_SHOWING))
 
@@ -238,6 +318,10 @@ def picture_panel_names(row):
 if wait_for("a focused cell", focused_cell) != (0, 0):
     fail("focused cell %r, not the first row's" % (focused_cell(),))
 wait_for("the first picture in the status bar", lambda: picture_panel_names(0))
+# The current row is highlighted, and reported as the selection.
+wait_for("the current row as the selection", lambda: list(t.getSelectedRows()) == [0])
+if not t.isRowSelected(0) or not fresh_state(t.getAccessibleAt(0, 0), pyatspi.STATE_SELECTED):
+    fail("the current row's cells are not selected")
 
 # Page Down moves by a page: the cursor lands on the last row, which the status
 # bar and a focus event both name.
@@ -247,6 +331,9 @@ wait_for("the cursor on the last row", lambda: panels()[1] == "%d of %d" % (last
 wait_for("the focus on the last row", lambda: focused_cell() == (last, 0))
 wait_for("the last row's picture in the status bar", lambda: picture_panel_names(last))
 wait_for("a focus event for the last row's cell", lambda: shown[last][0] in focused_cells)
+wait_for("the selection moved with the cursor", lambda: list(t.getSelectedRows()) == [last])
+if fresh_state(t.getAccessibleAt(0, 0), pyatspi.STATE_SELECTED):
+    fail("the row left still counts as selected")
 if row_texts(last) != shown[last]:
     fail("the last row changed while the cursor moved to it: %r" % row_texts(last))
 
@@ -264,8 +351,14 @@ if state(t.getAccessibleAt(0, 0), pyatspi.STATE_SELECTED):
 # Page Up clears the selection and returns to the first row.
 key("Prior")
 wait_for("the first row again", lambda: panels()[1] == "1 of %d" % count)
-wait_for("the selection cleared", lambda: len(t.getSelectedRows()) == 0)
+wait_for("the selection back to the current row", lambda: list(t.getSelectedRows()) == [0])
 wait_for("the focus back on the first row", lambda: focused_cell() == (0, 0))
+
+# A picture shown again (Home on the first row) is announced again, though its
+# text is the one before.
+del image_names[:]
+key("Home")
+wait_for("the picture shown again announced", lambda: picture_text() in image_names)
 
 # Back to full screen (the view takes the keys), where Esc ends the program.
 key("ctrl+f")

@@ -4,7 +4,8 @@
 # on demand and end with it), and runs accessibility-test.py there, which
 # starts TobbinsImbrel with accessibility on and reads the list and the status
 # bar over AT-SPI. Exit 77 (skipped) when Xvfb, xdotool, dbus-run-session,
-# the AT-SPI bus launcher or python3-pyatspi is missing.
+# the AT-SPI bus launcher or python3-pyatspi is missing, or the accessibility
+# bus does not start.
 #
 # usage: accessibility-test.sh PROGRAM PICTURE_FOLDER OUTPUT_FOLDER
 set -uo pipefail
@@ -35,4 +36,5 @@ export XDG_RUNTIME_DIR="$out/runtime"
 mkdir -p -m 700 "$XDG_RUNTIME_DIR"
 dbus-run-session -- "$python" "$here/accessibility-test.py" "$prog" "$pictures" "$out"
 rc=$?
+[ "$rc" -eq 77 ] && exit 77
 [ "$rc" -eq 0 ] || fail "accessibility check failed (exit $rc)"

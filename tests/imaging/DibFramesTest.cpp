@@ -4,8 +4,11 @@
 #include "imaging/DibGraphic.h"
 #include "tests/imaging/TestHelpers.h"
 
+#include "platform/MemoryBudget.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <cstring>
 #include <vector>
@@ -153,6 +156,132 @@ TEST(DibFrames, AnimationCyclesThroughTheFramesAndWraps) {
   const size_t n = seen.size();
   QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   EXPECT_EQ(seen.size(), n); // switched off: no more steps
+}
+
+// A still of one colour, Delay ms.
+std::unique_ptr<TDibGraphic> Solid(int W, int H, uint32_t Colour, int Delay) {
+  auto G = std::make_unique<TDibGraphic>();
+  G->NewImage(W, H, ifTrueColor, nullptr, 96, 96);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x)
+      G->SetPixelColor(x, y, Colour);
+  G->SetFrameDelay(Delay);
+  return G;
+}
+
+std::vector<std::unique_ptr<TDibGraphic>> ThreeFrames() {
+  std::vector<std::unique_ptr<TDibGraphic>> F;
+  F.push_back(Solid(4, 3, 0x110000, 30));
+  F.push_back(Solid(4, 3, 0x002200, 40));
+  F.push_back(Solid(2, 5, 0x000033, 50));
+  return F;
+}
+
+TEST(DibAnimation, FramesHandedOverShowTheFirstAndMakeTheImageAnimated) {
+  TDibGraphic g;
+  g.SetAnimationFrames(ThreeFrames());
+  EXPECT_TRUE(g.Animated());
+  ASSERT_EQ(g.FrameCount(), 3);
+  EXPECT_EQ(g.CurrentFrame(), 1);
+  EXPECT_EQ(g.Width(), 4);
+  EXPECT_EQ(g.GetPixelColor(3, 2), 0x110000u);
+  EXPECT_EQ(g.FrameDelay(), 30);
+  // Pages loaded as frames are no animation.
+  const uint8_t bytes[] = {3};
+  TBytesStream stream(bytes, 1);
+  ClassOf<TMultiGraphic>();
+  TMultiGraphic pages;
+  pages.SetLoadAllImages(true);
+  pages.LoadFromStream(stream);
+  EXPECT_EQ(pages.FrameCount(), 3);
+  EXPECT_FALSE(pages.Animated());
+}
+
+TEST(DibAnimation, SelectFrameCopiesInPlaceAndProcessesNoEvents) {
+  TDibGraphic g;
+  g.SetAnimationFrames(ThreeFrames());
+  const uint8_t* bits = g.Bits();
+  bool posted = false;
+  QTimer::singleShot(0, [&] { posted = true; });
+  g.SelectFrame(2);
+  EXPECT_FALSE(posted) << "no event is processed";
+  EXPECT_EQ(g.Bits(), bits) << "same size and format: the same storage";
+  EXPECT_EQ(g.GetPixelColor(0, 0), 0x002200u);
+  EXPECT_EQ(g.FrameDelay(), 40);
+  EXPECT_EQ(g.CurrentFrame(), 2);
+  g.SelectFrame(3); // another size: new storage
+  EXPECT_EQ(g.Width(), 2);
+  EXPECT_EQ(g.Height(), 5);
+  EXPECT_EQ(g.GetPixelColor(1, 4), 0x000033u);
+  g.SetCurrentFrame(1); // the framework's way processes pending events
+  EXPECT_TRUE(posted);
+  EXPECT_EQ(g.GetPixelColor(0, 0), 0x110000u);
+  EXPECT_THROW_MSG(g.SelectFrame(4), EImageError, "Frame 4 does not exist");
+}
+
+TEST(DibAnimation, CopyPixelsFromTakesThePaletteAlong) {
+  const TLogPalette red = MakePalette({0x000000, 0xFF0000});
+  const TLogPalette blue = MakePalette({0x000000, 0x0000FF});
+  TDibGraphic a, b;
+  FillIndexes(a, 5, 2, ifColor256, &red);
+  FillIndexes(b, 5, 2, ifColor256, &blue);
+  b.SetPixelIndex(0, 0, 1);
+  ASSERT_TRUE(a.CopyPixelsFrom(b));
+  EXPECT_EQ(a.GetPixelColor(0, 0), 0x0000FFu);
+  // Colours written afterwards map to the new palette.
+  a.SetPixelColor(1, 0, 0x0000F0);
+  EXPECT_EQ(a.GetPixelIndex(1, 0), 1);
+  // Another size or format is not copied in place.
+  TDibGraphic c;
+  FillPattern(c, 5, 2);
+  EXPECT_FALSE(a.CopyPixelsFrom(c));
+  EXPECT_EQ(a.ImageFormat(), ifColor256);
+}
+
+TEST(DibAnimation, LoadingAgainDropsTheAnimation) {
+  ClassOf<TMultiGraphic>();
+  TMultiGraphic g;
+  g.SetAnimationFrames(ThreeFrames());
+  const uint8_t bytes[] = {2};
+  TBytesStream stream(bytes, 1);
+  g.SetImageIndex(2);
+  g.LoadFromStream(stream);
+  EXPECT_FALSE(g.Animated());
+  EXPECT_EQ(g.FrameCount(), 0);
+  EXPECT_EQ(g.Width(), 2);
+}
+
+TEST(DibAnimation, FramesFitWithinThePixelLimitTheBudgetLeftAndTheirFile) {
+  struct Restore {
+    ~Restore() {
+      SetPixelLimit(0);
+      TMemoryBudget::SetLimit(0);
+    }
+  } restore;
+  constexpr uint64_t kFile = 1 << 20; // holds the frames of every case but the last
+  // 10 x 10 frames: 100 pixels and 320 bytes (rows of 32 bytes) each; the
+  // picture showing one counts as well.
+  SetPixelLimit(1000);
+  std::string why;
+  EXPECT_TRUE(AnimationFramesFit(10, 10, 9, kFile, 24, &why));
+  EXPECT_FALSE(AnimationFramesFit(10, 10, 10, kFile, 24, &why));
+  EXPECT_EQ(why, "10 frames of 10 x 10 pixels exceed the limit of 1000 pixels");
+  SetPixelLimit(0);
+  TMemoryBudget::SetLimit(TMemoryBudget::Used() + 3200);
+  EXPECT_TRUE(AnimationFramesFit(10, 10, 9, kFile));
+  EXPECT_FALSE(AnimationFramesFit(10, 10, 10, kFile, 24, &why));
+  EXPECT_THAT(why, ::testing::StartsWith("10 frames of 10 x 10 pixels need 0 MB"));
+  // Palette frames of 120 bytes: 25 of them and the picture fit.
+  EXPECT_TRUE(AnimationFramesFit(10, 10, 25, kFile, 8));
+  EXPECT_FALSE(AnimationFramesFit(10, 10, 26, kFile, 8));
+  TMemoryBudget::SetLimit(0);
+  // Frames after the first: at most 16384 pixels a byte of the file.
+  EXPECT_TRUE(AnimationFramesFit(1024, 1024, 17, 1024));
+  EXPECT_FALSE(AnimationFramesFit(1024, 1024, 18, 1024, 24, &why));
+  EXPECT_EQ(why, "17 frames of 1024 x 1024 pixels after the first are more than a file of 1024 "
+                 "bytes can hold");
+  // Counts and sizes that would overflow a product do not fit.
+  EXPECT_FALSE(AnimationFramesFit(65535, 65535, int64_t(1) << 40, UINT64_MAX));
 }
 
 TEST(DibStreams, BaseSlots) {

@@ -3,6 +3,7 @@
 
 #include "imaging/DibGraphic.h"
 #include "tests/imaging/TestHelpers.h"
+#include "platform/MemoryBudget.h"
 
 #include <QBuffer>
 #include <QPainter>
@@ -405,6 +406,59 @@ TEST(DibAssign, FromAnotherDibCopiesPixelsPaletteResolutionAndDelayOnly) {
   src.SetXDpi(0);
   g.Assign(&src);
   EXPECT_EQ(g.XDpi(), 0);
+}
+
+// TakeImage hands the storage over: the same pixel memory, charged once,
+// with palette, resolution and colour description; the source is empty and
+// the new owner's canvas and palette mapping work on the moved pixels.
+TEST(DibTakeImage, MovesPixelsPaletteResolutionAndColourWithoutCopying) {
+  const TLogPalette pal = MakePalette({0x102030, 0x405060, 0x708090, 0xA0B0C0});
+  TSubGraphic src;
+  FillIndexes(src, 7, 5, ifColor16, &pal);
+  src.SetXDpi(300);
+  src.SetYDpi(150);
+  auto colour = std::make_shared<TColorDescription>();
+  colour->Transfer = TColorDescription::tfLinear;
+  src.SetColorDescription(colour);
+  src.SetFrameDelay(55);
+  const uint8_t* pixels = src.Bits();
+  const uint64_t charged = TMemoryBudget::Used();
+
+  TDibGraphic g;
+  FillPattern(g, 2, 2); // replaced
+  g.TakeImage(src);
+  EXPECT_TRUE(src.Empty());
+  EXPECT_EQ(src.Canvas(), nullptr);
+  EXPECT_EQ(g.Bits(), pixels);
+  EXPECT_EQ(TMemoryBudget::Used(), charged);
+  EXPECT_EQ(g.ImageFormat(), ifColor16);
+  EXPECT_EQ(g.Width(), 7);
+  EXPECT_EQ(g.Height(), 5);
+  EXPECT_EQ(std::memcmp(g.LogPalette(), &pal, sizeof(TLogPalette)), 0);
+  EXPECT_EQ(g.XDpi(), 300);
+  EXPECT_EQ(g.YDpi(), 150);
+  EXPECT_EQ(g.ColorDescription().get(), colour.get());
+  EXPECT_EQ(g.FrameDelay(), 200) << "settings stay with their object";
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x)
+      EXPECT_EQ(g.GetPixelIndex(x, y), (x + 3 * y) % 16);
+  g.SetPixelColor(1, 1, 0xA0B0C1); // nearest entry of the moved palette
+  EXPECT_EQ(g.GetPixelIndex(1, 1), 3);
+  ASSERT_NE(g.Canvas(), nullptr);
+  g.Canvas()->FillRect(Rect(0, 0, 7, 1), 0x708090);
+  g.FlushCanvas();
+  EXPECT_EQ(g.GetPixelIndex(6, 0), 2);
+
+  // Drawing still pending on the source's canvas arrives with the pixels.
+  TDibGraphic drawn, taker;
+  FillPattern(drawn, 4, 4);
+  drawn.Canvas()->FillRect(Rect(0, 0, 4, 4), 0x123456);
+  taker.TakeImage(drawn);
+  EXPECT_EQ(taker.GetPixelColor(3, 3), 0x123456u);
+  // An empty source empties.
+  TDibGraphic none;
+  taker.TakeImage(none);
+  EXPECT_TRUE(taker.Empty());
 }
 
 // TBitmap reads whatever picture the platform's reader recognises in the

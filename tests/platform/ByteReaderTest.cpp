@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 namespace {
 
-enum class Op { U8, Le16, LeI16, Le32, LeI32, Be32, Skip, Seek, Bytes };
+enum class Op { U8, I8, Le16, LeI16, Le32, LeI32, Be16, BeI16, Be32, BeI32, Skip, Seek, Bytes };
 
 // One call on the reader and what it must answer. For Bytes the answer is the
 // first byte handed out, or -1 for none.
@@ -28,6 +30,8 @@ int64_t Apply(TByteReader& R, const Step& S) {
   switch (S.Call) {
   case Op::U8:
     return R.U8();
+  case Op::I8:
+    return R.I8();
   case Op::Le16:
     return R.Le16();
   case Op::LeI16:
@@ -36,8 +40,14 @@ int64_t Apply(TByteReader& R, const Step& S) {
     return R.Le32();
   case Op::LeI32:
     return R.LeI32();
+  case Op::Be16:
+    return R.Be16();
+  case Op::BeI16:
+    return R.BeI16();
   case Op::Be32:
     return R.Be32();
+  case Op::BeI32:
+    return R.BeI32();
   case Op::Skip:
     R.Skip(S.Arg);
     return 0;
@@ -77,6 +87,16 @@ TEST(ByteReader, ReadsAndFailures) {
        {{Op::LeI16, 0, -2}, {Op::LeI32, 0, -5}, {Op::Be32, 0, 0x80000001}},
        false,
        10},
+      {"big-endian 16-bit and signed big-endian fields",
+       {0x12, 0x34, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFB, 0x80},
+       {{Op::Be16, 0, 0x1234}, {Op::BeI16, 0, -2}, {Op::BeI32, 0, -5}, {Op::I8, 0, -128}},
+       false,
+       9},
+      {"a big-endian field past the end fails like a little-endian one",
+       {1, 2, 3},
+       {{Op::Be16, 0, 0x0102}, {Op::Be16, 0, 0}, {Op::U8, 0, 0}},
+       true,
+       2},
       {"seek to the end is allowed, a read there fails",
        {1, 2, 3},
        {{Op::Seek, 3}, {Op::U8, 0, 0}},
@@ -108,6 +128,75 @@ TEST(ByteReader, ReadsAndFailures) {
   }
 }
 
+TEST(ByteReader, FieldsInTheOrderTheFileStates) {
+  const std::vector<uint8_t> bytes = {0x01, 0x02, 0x03, 0x04};
+  for (const TByteOrder order : {TByteOrder::LittleEndian, TByteOrder::BigEndian}) {
+    const bool big = order == TByteOrder::BigEndian;
+    TByteReader r(bytes.data(), bytes.size());
+    EXPECT_EQ(r.U16(order), big ? 0x0102 : 0x0201);
+    r.Seek(0);
+    EXPECT_EQ(r.U32(order), big ? 0x01020304u : 0x04030201u);
+    EXPECT_EQ(r.U32(order), 0u); // nothing left
+    EXPECT_TRUE(r.Failed());
+  }
+}
+
+// Sub and Slice hand out readers that can't read outside their part of the
+// span, however far the outer span goes.
+TEST(ByteReader, SubRangesStayInsideTheirPart) {
+  const std::vector<uint8_t> bytes = {1, 2, 3, 4, 5, 6, 7, 8};
+  TByteReader r(bytes.data(), bytes.size());
+  r.Skip(1);
+  TByteReader part = r.Sub(3); // bytes 2, 3, 4
+  EXPECT_EQ(r.Position(), 4u);
+  EXPECT_EQ(part.Size(), 3u);
+  EXPECT_EQ(part.Le16(), 0x0302);
+  EXPECT_EQ(part.Le16(), 0); // the 5 after it belongs to the outer reader
+  EXPECT_TRUE(part.Failed());
+  EXPECT_FALSE(r.Failed()); // a failing part leaves its parent as it was
+  EXPECT_EQ(r.U8(), 5);
+
+  // A part longer than what remains fails the reader asking and is empty.
+  TByteReader tooLong = r.Sub(4);
+  EXPECT_TRUE(tooLong.Failed());
+  EXPECT_EQ(tooLong.Size(), 0u);
+  EXPECT_EQ(tooLong.U8(), 0);
+  EXPECT_TRUE(r.Failed());
+  EXPECT_EQ(r.Position(), 5u);
+
+  // Slices count from the span's start and leave the reader where it is.
+  struct Row {
+    size_t Offset, Count;
+    bool Fails;
+    int First; // the slice's first byte, or -1
+  } rows[] = {
+      {0, 8, false, 1}, {6, 2, false, 7}, {8, 0, false, -1},
+      {7, 2, true, -1}, {9, 0, true, -1}, {SIZE_MAX, 2, true, -1},
+  };
+  const TByteReader whole(bytes.data(), bytes.size());
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.Offset) + " + " + std::to_string(row.Count));
+    TByteReader slice = whole.Slice(row.Offset, row.Count);
+    EXPECT_EQ(slice.Failed(), row.Fails);
+    EXPECT_EQ(slice.Size(), row.Fails ? 0u : row.Count);
+    const uint8_t first = slice.U8();
+    EXPECT_EQ(slice.Failed() ? -1 : int(first), row.First);
+  }
+  EXPECT_EQ(whole.Position(), 0u);
+  EXPECT_FALSE(whole.Failed());
+}
+
+TEST(ByteReader, FailIsStickyLikeAShortRead) {
+  const std::vector<uint8_t> bytes = {1, 2, 3};
+  TByteReader r(bytes.data(), bytes.size());
+  EXPECT_EQ(r.U8(), 1);
+  r.Fail();
+  EXPECT_EQ(r.U8(), 0);
+  EXPECT_EQ(r.Position(), 1u);
+  EXPECT_FALSE(r.Has(0));
+  EXPECT_TRUE(r.Sub(1).Failed());
+}
+
 TEST(ByteReader, WriterOutputReadsBack) {
   std::vector<uint8_t> bytes = {0xAA}; // the writer appends to what is there
   TByteWriter w(bytes);
@@ -119,10 +208,14 @@ TEST(ByteReader, WriterOutputReadsBack) {
   const uint8_t tail[] = {'x', 'y'};
   w.Bytes(tail, 2);
   w.Zeros(3);
+  w.Be16(0xCAFE);
+  w.LeI16(-3);
+  w.PadTo(28); // the next field at offset 28
+  w.PadTo(28); // already there: nothing added
   EXPECT_EQ(w.Size(), bytes.size());
-  const std::vector<uint8_t> want = {0xAA, 0xFF, 0xEF, 0xBE, 0x78, 0x56, 0x34,
-                                     0x12, 0xFE, 0xFF, 0xFF, 0xFF, 1,    2,
-                                     3,    4,    'x',  'y',  0,    0,    0};
+  const std::vector<uint8_t> want = {0xAA, 0xFF, 0xEF, 0xBE, 0x78, 0x56, 0x34, 0x12, 0xFE, 0xFF,
+                                     0xFF, 0xFF, 1,    2,    3,    4,    'x',  'y',  0,    0,
+                                     0,    0xCA, 0xFE, 0xFD, 0xFF, 0,    0,    0};
   EXPECT_EQ(bytes, want);
 
   TByteReader r(bytes.data(), bytes.size());
@@ -136,6 +229,9 @@ TEST(ByteReader, WriterOutputReadsBack) {
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p[0], 'x');
   EXPECT_EQ(p[1], 'y');
+  r.Skip(3);
+  EXPECT_EQ(r.Be16(), 0xCAFE);
+  EXPECT_EQ(r.LeI16(), -3);
   r.Skip(3);
   EXPECT_FALSE(r.Failed());
   EXPECT_EQ(r.Remaining(), 0u);

@@ -1,6 +1,9 @@
+#include "view/WheelNotches.h"
 #include "view/ZoomMath.h"
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 TEST(ZoomMath, FitPercentKeepsSinglePrecision) {
   EXPECT_EQ(FitPercent(200, 400), 50.0f);
@@ -50,4 +53,41 @@ TEST(ZoomMath, CentredOffsetUsesTheOuterExtent) {
   EXPECT_EQ(CenteredOffset(201, 100), 50); // truncated
   EXPECT_EQ(CenteredOffset(200, 200), 0);
   EXPECT_EQ(CenteredOffset(200, 300), 0);
+}
+
+// Wheel reports add up to notches of 120: a high-resolution wheel or a
+// touchpad makes one step per notch, a fast wheel several at once.
+TEST(WheelNotches, ReportsAddUpToWholeNotches) {
+  struct TReport {
+    int Delta;
+    uint64_t Time; // ms
+    int Notches;   // answered
+  };
+  const struct {
+    const char* What;
+    std::vector<TReport> Reports;
+  } Cases[] = {
+      {"one notch each way", {{120, 10, 1}, {-120, 20, -1}}},
+      {"eight eighths of a notch make one",
+       {{15, 1, 0},
+        {15, 2, 0},
+        {15, 3, 0},
+        {15, 4, 0},
+        {15, 5, 0},
+        {15, 6, 0},
+        {15, 7, 0},
+        {15, 8, 1}}},
+      {"a fast wheel reports two notches at once, with a part left over",
+       {{-250, 5, -2}, {-110, 6, -1}}},
+      {"turning back drops the part left of the other way",
+       {{100, 1, 0}, {-30, 2, 0}, {-90, 3, -1}}},
+      {"a pause drops the part left", {{100, 1, 0}, {30, 1 + TWheelNotches::PauseMs + 1, 0}}},
+      {"no pause, no drop", {{100, 1, 0}, {30, 1 + TWheelNotches::PauseMs, 1}}},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.What);
+    TWheelNotches Wheel;
+    for (const TReport& R : C.Reports)
+      EXPECT_EQ(Wheel.Add(R.Delta, R.Time), R.Notches) << R.Delta << " at " << R.Time;
+  }
 }

@@ -1,12 +1,16 @@
-// imbrel-decode FILE [-o OUT.ppm] [--index N] [--no-orient]
-// Loads FILE (image N, 1-based: the page of a multi-page file) through the
-// format registry, turned upright by its stored orientation unless told
-// otherwise, prints one line (format class, format name, width, height, XDpi,
-// YDpi, frame count) and optionally writes the picture's colours as a binary
-// PPM. Exits 1 with the exception's class and message on failure. Pictures
+// imbrel-decode FILE [-o OUT.ppm] [--index N] [--no-orient] [--to-srgb]
+// Loads FILE (image N, 1-based: the page of a multi-page file, the frame of
+// an animation; image 1 of an animation holds every frame) through the format
+// registry, turned upright by its stored orientation unless told otherwise,
+// prints one line (format class, format name, width, height, XDpi, YDpi, frame
+// count) and optionally writes the picture's colours as a binary PPM: the
+// stored values, or with --to-srgb the colours converted from the picture's
+// colour profile to sRGB (a profile that cannot be used leaves them stored and
+// says so in one line on stderr). Exits 1 with the exception's class and message on failure. Pictures
 // above the pixel limit (IMBREL_MAX_PIXELS) are refused, and so is a PPM of
 // more bytes than that limit.
 
+#include "imaging/ColorTransform.h"
 #include "imaging/DibGraphic.h"
 #include "formats/Formats.h"
 #include "imaging/GraphicRegistry.h"
@@ -26,7 +30,7 @@
 namespace {
 
 int Usage() {
-  std::fprintf(stderr, "usage: imbrel-decode FILE [-o OUT.ppm] [--index N] [--no-orient]\n");
+  std::fprintf(stderr, "usage: imbrel-decode FILE [-o OUT.ppm] [--index N] [--no-orient] [--to-srgb]\n");
   return 2;
 }
 
@@ -66,6 +70,7 @@ void WritePpm(const TDibGraphic& G, const std::string& Name) {
 
 int main(int argc, char** argv) {
   std::string file, ppm;
+  bool toSrgb = false;
   int index = 1;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
@@ -75,6 +80,8 @@ int main(int argc, char** argv) {
       const long v = std::strtol(argv[++i], &end, 10);
       if (!end || *end || v < 0 || v > 1000000) return Usage();
       index = int(v);
+    } else if (std::strcmp(argv[i], "--to-srgb") == 0) {
+      toSrgb = true;
     } else if (std::strcmp(argv[i], "--no-orient") == 0) {
       SetOrientationEnabled(false);
     } else if (file.empty() && argv[i][0] != '-') {
@@ -99,6 +106,7 @@ int main(int argc, char** argv) {
     std::printf("%s %s %d %d %u %u %d\n", g->ClassName().c_str(),
                 ImageFormatName(g->ImageFormat()).c_str(), g->Width(), g->Height(),
                 unsigned(g->XDpi()), unsigned(g->YDpi()), g->FrameCount());
+    if (toSrgb) ConvertColors(*g, g->ColorDescription(), *SRGBColorSpace());
     if (!ppm.empty()) WritePpm(*g, ppm);
   } catch (const Exception& e) {
     std::printf("%s: %s\n", DemangledClassName(typeid(e)).c_str(), e.Message().c_str());

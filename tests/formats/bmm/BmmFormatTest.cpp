@@ -107,6 +107,67 @@ TEST(BmmBridge, FixedErrorTexts) {
   }
 }
 
+// Where the module refuses a file of its own choice (the formats allow it,
+// the module does not read it, or it would write outside the picture), the
+// message names the format, the field and the place instead of the step.
+TEST(BmmBridge, OwnRefusalsSayWhy) {
+  auto rle4 = [](const Bytes& Data) {
+    BmpLayout s;
+    s.width = 4;
+    s.height = 1;
+    s.bitCount = 4;
+    s.compression = 2;
+    s.palette.assign(16, {1, 2, 3});
+    s.data = Data;
+    return BmpFile(s);
+  };
+  struct Row {
+    const char* what;
+    Bytes file;
+    const char* name;
+    const char* text;
+  } rows[] = {
+      {"PCX line too short",
+       [] {
+         PcxLayout s;
+         s.xmax = 19; // 20 pixels of 8 bits
+         s.bytesPerLine = 2;
+         s.trailer = true;
+         s.data = {1, 2};
+         return PcxFile(s);
+       }(),
+       "File.pcx", "PCX header: 2 bytes per line are fewer than the 20 a row of 20 pixels needs"},
+      {"top-down BMP",
+       [] {
+         BmpLayout s;
+         s.width = 4;
+         s.height = -2;
+         s.palette = {{1, 2, 3}};
+         s.data = Bytes(8, 0);
+         return BmpFile(s);
+       }(),
+       "File.bmp", "BMP header: a negative height (-2) is not read by the bitmap module"},
+      {"RLE8 run past the end", bmmtest::Rle8File(4, 2, {20, 7}), "File.bmp",
+       "BMP RLE8 data: a run of 20 in row 0 at byte 0 leaves the picture"},
+      {"RLE8 absolute run past the end", bmmtest::Rle8File(4, 2, {0, 4, 1, 2, 3, 4, 0, 5, 1}),
+       "File.bmp", "BMP RLE8 data: an absolute run of 5 in row 0 at byte 4 leaves the picture"},
+      {"RLE8 delta below the last row", bmmtest::Rle8File(4, 2, {0, 2, 1, 5}), "File.bmp",
+       "BMP RLE8 data: a delta of (1, 5) in row 0 passes the last row"},
+      {"RLE8 data ending early", bmmtest::Rle8File(4, 2, {2, 7, 0, 0, 1}), "File.bmp",
+       "BMP RLE8 data: the data end in row 1 before the end-of-bitmap mark"},
+      {"RLE4 run past the end", rle4({9, 0x12}), "File.bmp",
+       "BMP RLE4 data: a run of 9 in row 0 at pixel 0 leaves the picture"},
+      {"RLE4 absolute run past the end", rle4({0, 10, 0x11, 0x22, 0x33, 0x44, 0x55, 0}), "File.bmp",
+       "BMP RLE4 data: an absolute run of 10 in row 0 at pixel 0 leaves the picture"},
+  };
+  for (const Row& r : rows) {
+    TDibGraphic g;
+    TBytesStream s(r.file.data(), int64_t(r.file.size()));
+    EXPECT_THAT([&] { ReadBmmImage(s, g, r.name, ""); }, ThrowsMessage<EBmmError>(r.text))
+        << r.what;
+  }
+}
+
 TEST(BmmBridge, WriteErrors) {
   TDibGraphic g;
   g.NewImage(4, 2, ifColor16, nullptr, 0, 0);

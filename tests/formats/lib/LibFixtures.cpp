@@ -42,6 +42,8 @@ TBytes MakeJpeg(const TJpegFixture& F) {
   Info.X_density = static_cast<UINT16>(F.XDensity);
   Info.Y_density = static_cast<UINT16>(F.YDensity);
   jpeg_start_compress(&Info, TRUE);
+  for (const std::vector<uint8_t>& Segment : F.App2)
+    jpeg_write_marker(&Info, JPEG_APP0 + 2, Segment.data(), static_cast<unsigned>(Segment.size()));
   const size_t Stride = size_t(F.Width) * size_t(F.Components);
   while (Info.next_scanline < Info.image_height) {
     JSAMPROW Row = const_cast<JSAMPROW>(F.Pixels.data() + Stride * Info.next_scanline);
@@ -52,6 +54,22 @@ TBytes MakeJpeg(const TJpegFixture& F) {
   jpeg_destroy_compress(&Info);
   std::free(Out);
   return Result;
+}
+
+std::vector<std::vector<uint8_t>> IccSegments(const std::vector<uint8_t>& Profile,
+                                              size_t ChunkSize) {
+  static const char Tag[12] = "ICC_PROFILE";
+  const size_t Count = (Profile.size() + ChunkSize - 1) / ChunkSize;
+  std::vector<std::vector<uint8_t>> Segments;
+  for (size_t I = 0; I < Count; ++I) {
+    std::vector<uint8_t> S(Tag, Tag + sizeof(Tag));
+    S.push_back(static_cast<uint8_t>(I + 1));
+    S.push_back(static_cast<uint8_t>(Count));
+    const size_t From = I * ChunkSize, To = std::min(Profile.size(), From + ChunkSize);
+    S.insert(S.end(), Profile.begin() + long(From), Profile.begin() + long(To));
+    Segments.push_back(std::move(S));
+  }
+  return Segments;
 }
 
 // ---- PNG --------------------------------------------------------------------
@@ -96,6 +114,13 @@ TBytes MakePng(const TPngFixture& F) {
     png_set_bKGD(Png, Info, &B);
   }
   if (F.HasPhys) png_set_pHYs(Png, Info, F.PhysX, F.PhysY, F.PhysUnit);
+  if (!F.Icc.empty())
+    png_set_iCCP(Png, Info, "profile", PNG_COMPRESSION_TYPE_BASE, F.Icc.data(),
+                 static_cast<png_uint_32>(F.Icc.size()));
+  if (F.Chromaticities.size() == 8) {
+    const std::vector<double>& C = F.Chromaticities;
+    png_set_cHRM(Png, Info, C[0], C[1], C[2], C[3], C[4], C[5], C[6], C[7]);
+  }
   png_write_info(Png, Info);
   const size_t RowBytes = png_get_rowbytes(Png, Info);
   std::vector<png_bytep> Rows(F.Height);

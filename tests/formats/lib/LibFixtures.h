@@ -25,8 +25,13 @@ struct TJpegFixture {
   int XDensity = 1;
   int YDensity = 1;
   bool Progressive = false;
+  std::vector<std::vector<uint8_t>> App2; // APP2 segments' data, written as given
 };
 TBytes MakeJpeg(const TJpegFixture& F);
+// The APP2 segments carrying Profile as "ICC_PROFILE" chunks of at most
+// ChunkSize bytes, numbered from 1 in order.
+std::vector<std::vector<uint8_t>> IccSegments(const std::vector<uint8_t>& Profile,
+                                              size_t ChunkSize = 65519);
 
 // ---- PNG --------------------------------------------------------------------
 struct TPngRgb {
@@ -48,6 +53,8 @@ struct TPngFixture {
   int PhysUnit = 1;
   std::vector<TPngRgb> Palette;
   std::vector<uint8_t> PaletteAlpha; // tRNS for palettes
+  std::vector<uint8_t> Icc;          // iCCP profile (none when empty)
+  std::vector<double> Chromaticities; // cHRM: white x, y, red x, y, green x, y, blue x, y
 };
 TBytes MakePng(const TPngFixture& F);
 
