@@ -476,6 +476,26 @@ inline std::string WebP(uint32_t W, uint32_t H) {
   return S + Body;
 }
 
+// A lossy WebP still (a simple file with one VP8 chunk) of W x H (at most
+// 16383 each) whose first partition holds four bytes.
+inline std::string WebPLossy(uint32_t W, uint32_t H) {
+  std::string Vp8;
+  const uint32_t Tag = (1u << 4) | (4u << 5); // a key frame, shown, 4 bytes of modes
+  Vp8 += char(Tag & 0xFF);
+  Vp8 += char((Tag >> 8) & 0xFF);
+  Vp8 += char((Tag >> 16) & 0xFF);
+  Vp8.append("\x9d\x01\x2a", 3); // the key frame's start code
+  Le16(Vp8, uint16_t(W & 0x3FFF));
+  Le16(Vp8, uint16_t(H & 0x3FFF));
+  Vp8.append(4, '\0');
+  std::string Body = "WEBPVP8 ";
+  Le32(Body, uint32_t(Vp8.size()));
+  Body += Vp8;
+  std::string S = "RIFF";
+  Le32(S, uint32_t(Body.size()));
+  return S + Body;
+}
+
 // A binary PPM header and a few bytes (the platform's reader).
 inline std::string Ppm(uint32_t W, uint32_t H) {
   return "P6\n" + std::to_string(W) + " " + std::to_string(H) + "\n255\n" + std::string(16, '\x20');

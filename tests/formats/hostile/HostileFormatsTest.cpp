@@ -342,6 +342,14 @@ const std::vector<TShortClaim>& ShortClaims() {
       {"tif", [](uint32_t W, uint32_t H) { return hostile::CompressedTiff(W, H, 8); },
        "ETiffError: TIFF"},
       {"gif", hostile::Gif, "EGifError: GIF"},
+      // An animation's canvas that its one 1 x 1 frame cannot fill, and a
+      // lossy still of four bytes of modes.
+      {"webp", hostile::WebP, "EWebPError: WebP"},
+      {"webp", hostile::WebPLossy, "EWebPError: WebP", 16383},
+      // A RAW's sensor data (previews are JPEG files or whole bitmaps, see
+      // the JPEG entries).
+      {"dng", hostile::Dng, "ERawError: Camera RAW", 31000,
+       "bytes of sensor data, too few for its 31000 x 31000 sensor picture"},
   };
   return List;
 }
@@ -406,6 +414,28 @@ TEST_F(HostileFormatsTest, PlatformReaderChecksTheLimitAndTheBudgetBeforeItAlloc
   EXPECT_EQ(Failure.rfind("EInvalidGraphic: Out of memory: a 300 x 200 picture needs", 0), 0u)
       << Failure;
   EXPECT_EQ(TMemoryBudget::Used(), Before);
+}
+
+// A vector file is small for any size: a 122-byte SVG of 20000 x 20000 is
+// no lie, and is drawn when the budget holds it. What holds it is the pixel
+// limit and the budget, which must also cover the drawing surface beside the
+// picture before either is allocated.
+TEST_F(HostileFormatsTest, SvgIsHeldToTheLimitAndTheBudgetNotToItsDataSize) {
+  const std::string Doc = hostile::Svg(4000, 4000);
+  EXPECT_EQ(DecodeFailure(Doc, "svg"), "");
+  const uint64_t Before = TMemoryBudget::Used();
+  const uint64_t Picture = 4000ull * 4000 * 3;
+  // Room for the picture but not for the surface it is drawn on as well.
+  TMemoryBudget::SetLimit(Before + Picture + 4000ull * 4000 * 2);
+  const std::string Failure = DecodeFailure(Doc, "svg");
+  EXPECT_EQ(Failure.rfind("ESvgError: SVG: drawing a 4000 x 4000 picture needs 61 MB", 0), 0u)
+      << Failure;
+  EXPECT_EQ(TMemoryBudget::Used(), Before);
+  TMemoryBudget::SetLimit(0);
+  SetPixelLimit(1000000);
+  EXPECT_EQ(DecodeFailure(Doc, "svg"),
+            "ESvgError: Picture too large: 4000 x 4000 pixels exceeds the limit of 1000000 pixels");
+  SetPixelLimit(0);
 }
 
 TEST_F(HostileFormatsTest, DecodeToolRefusesShortFilesWithLittleMemory) {
