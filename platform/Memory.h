@@ -30,5 +30,7 @@ void ZeroFill(void* Data, size_t Size) noexcept;
 void TuneHeapForPictures() noexcept;
 
 // Hands the free memory of every heap of the C library back to the system
-// (what a decode freed on a worker thread's heap stays there otherwise).
+// (what a decode freed on a worker thread's heap stays there otherwise) once
+// more than 32 MiB of it are free: trimming less costs the next paint more
+// than it gives back.
 void ReleaseFreeHeap() noexcept;
