@@ -3,6 +3,7 @@
 
 #include "formats/Formats.h"
 #include "imaging/GraphicRegistry.h"
+#include "imaging/ColorTransform.h"
 #include "view/ImageScrollBox.h"
 #include "platform/Stream.h"
 #include "tests/view/ViewTestSupport.h"
@@ -163,9 +164,12 @@ TEST_F(ViewLoadTest, ADisplayCopyAloneIsShownAndItsPictureFetchedWhenNeeded) {
       {"100 %", [&] { View->SetZoomMode(zmOriginalSize); }},
       {"the view resized", [&] { SetViewSize(300, 120); }},
       {"the picture asked for (a copy, a transform, a drag)", [&] { View->Graphic(); }},
+      // The copy was converted for the display before: it is made anew.
+      {"the display's colour space changed", [&] { View->SetDisplayColorSpace(nullptr); }},
   };
   for (const TCase& C : Cases) {
     SCOPED_TRACE(C.What);
+    View->SetDisplayColorSpace(SRGBColorSpace());
     SetViewSize(200, 150);
     View->SetZoomMode(zmFullPage);
     View->Clear();
