@@ -275,6 +275,8 @@ private:
   void ShowPicture(const std::string& Path);
   void SchedulePrefetch();
   void PrefetchAim();
+  void AimAhead();
+  std::unique_ptr<TDibGraphic> FetchWhole(const std::string& Path);
   void PrefetchReady();
   void NoteHeldKey(QObject* Watched, QEvent* Event);
   // Moves to the start picture the command line named, when the finished scan

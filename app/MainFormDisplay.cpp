@@ -70,7 +70,14 @@ void TfrmMain::ShowPicture(const std::string& Path) {
     }
     const TFileStamp Stamp = Ready->Stamp;
     auto Old = std::make_unique<TReadyPicture>();
-    Old->Laid = imgMain->LoadFromGraphic(std::move(Ready->Laid));
+    // A display copy decoded ahead is shown at once; its whole picture is
+    // decoded on the worker next, or here when something needs it first.
+    TPictureFetch Fetch;
+    if (!Ready->Laid.Picture) Fetch = [this, Path] { return FetchWhole(Path); };
+    Old->Laid = imgMain->LoadFromGraphic(std::move(Ready->Laid), std::move(Fetch));
+    // A whole picture asked for before is of no use now (this one's is asked
+    // for after the pictures ahead, see PrefetchAim).
+    if (FPrefetchEnabled) FPrefetch->DecodeWhole(std::string());
     // The picture stepped away from is the likely way back.
     if (FPrefetchEnabled) {
       if (FShownPath != Path) {
@@ -83,7 +90,7 @@ void TfrmMain::ShowPicture(const std::string& Path) {
     FShownPath = Path;
     FShownStamp = Stamp;
     FPage = 1;
-    FPageCount = imgMain->Graphic().PageCount();
+    FPageCount = imgMain->PicturePageCount();
     FPagePath = Path;
     FitView();
     UpdateStatusBar();
@@ -101,15 +108,23 @@ void TfrmMain::ShowPicture(const std::string& Path) {
   imgMain->VertScrollBar().SetPosition(V);
 }
 
+// The whole picture of the display copy shown for Path: the worker's, waited
+// for, or decoded here.
+std::unique_ptr<TDibGraphic> TfrmMain::FetchWhole(const std::string& Path) {
+  TFileStamp Stamp;
+  std::unique_ptr<TDibGraphic> Whole = FPrefetch->TakeWhole(Path, Stamp, true);
+  if (!Whole) Whole = TImageScrollBox::DecodeFile(Path, 1);
+  return Whole;
+}
+
 void TfrmMain::FitView() {
   const int AreaW = FFullScreen ? width() : pnlRHS->width();
   const int AreaH = FFullScreen ? height() : pnlRHS->height();
   if (Autosize()) {
     imgMain->SetMouseMode(mmQuickSelect);
   } else {
-    TDibGraphic& G = imgMain->Graphic();
-    const int Gw = G.Empty() ? 0 : G.Width();
-    const int Gh = G.Empty() ? 0 : G.Height();
+    const int Gw = imgMain->PictureWidth();
+    const int Gh = imgMain->PictureHeight();
     const auto DisplayH = static_cast<long long>(std::trunc(Gh * FZoom / 100));
     const auto DisplayW = static_cast<long long>(std::trunc(Gw * FZoom / 100));
     imgMain->SetMouseMode(DisplayH >= AreaH || DisplayW >= AreaW ? mmDrag : mmQuickSelect);
@@ -133,7 +148,7 @@ void TfrmMain::ZoomBy(int32_t Percent) {
   // A zoom past the memory budget is refused (OnZoomRefused tells why): the
   // picture stays as it is.
   std::string Why;
-  if (Percent > 0 && !imgMain->Graphic().Empty() &&
+  if (Percent > 0 && !imgMain->PictureEmpty() &&
       !imgMain->ZoomFits(static_cast<float>(Zoom), Why)) {
     if (imgMain->OnZoomRefused) imgMain->OnZoomRefused(*imgMain, Why);
     return;
@@ -187,9 +202,9 @@ void TfrmMain::UpdateStatusBar() {
   const QString Name = mtbPictures->IsEmpty() || mtbPicturesName->IsNull()
                            ? QString()
                            : QString::fromStdString(mtbPicturesName->AsString());
-  TDibGraphic& G = imgMain->Graphic();
-  if (!G.Empty())
-    SetPanel(2, Name + " (" + Num(G.Width()) + "x" + Num(G.Height()) + ")");
+  if (!imgMain->PictureEmpty())
+    SetPanel(2, Name + " (" + Num(imgMain->PictureWidth()) + "x" + Num(imgMain->PictureHeight()) +
+                    ")");
   else
     SetPanel(2, Name);
   UpdatePagePanel();
@@ -199,8 +214,10 @@ void TfrmMain::UpdateStatusBar() {
 void TfrmMain::DescribePicture() {
   const bool NoRow = mtbPictures->IsEmpty() || mtbPicturesName->IsNull();
   QString Name = NoRow ? QString() : QString::fromStdString(mtbPicturesName->AsString());
-  TDibGraphic& G = imgMain->Graphic();
-  if (!G.Empty()) Name += " (" + Num(G.Width()) + "x" + Num(G.Height()) + ")";
+  // The sizes a display copy shown alone stands for: its picture is not
+  // fetched for the text.
+  if (!imgMain->PictureEmpty())
+    Name += " (" + Num(imgMain->PictureWidth()) + "x" + Num(imgMain->PictureHeight()) + ")";
   QString Description =
       "Zoom " + Num(static_cast<long long>(std::trunc(imgMain->ZoomPercent()))) + " %, ";
   if (NoRow)

@@ -66,6 +66,14 @@ void TfrmMain::SchedulePrefetch() {
 }
 
 void TfrmMain::PrefetchAim() {
+  AimAhead();
+  // The shown picture, stepped onto as a display copy, is decoded whole
+  // after the pictures ahead; a whole one shown drops an earlier request.
+  if (FPrefetchEnabled && !FDestroyed)
+    FPrefetch->DecodeWhole(imgMain->PicturePending() ? FShownPath : std::string());
+}
+
+void TfrmMain::AimAhead() {
   // Before the window is first shown nothing is decoded ahead: the start-up
   // picture's first paint comes first (see showEvent).
   if (!FPrefetchEnabled || FDestroyed || FScanning || !FShownOnce || !mtbPictures->Active() ||
@@ -91,10 +99,11 @@ void TfrmMain::PrefetchAim() {
   else
     Paths = {Next, Previous};
   if (Paths.size() == 2 && Paths[0] == Paths[1]) Paths.pop_back();
-  // Each picture ahead takes about what the shown one takes, display copy
-  // included; when that is not to be had, nothing is decoded ahead.
-  const TDibGraphic& G = imgMain->Graphic();
-  const uint64_t Bytes = G.Empty() ? 0 : 2ull * uint64_t(G.BytesPerRow()) * uint64_t(G.Height());
+  // Decoding a picture ahead takes at most about what the shown one takes,
+  // display copy included; when that is not to be had, nothing is decoded
+  // ahead.
+  const uint64_t Bytes =
+      2ull * 3 * uint64_t(imgMain->PictureWidth()) * uint64_t(imgMain->PictureHeight());
   if (MemoryShort(Bytes * Paths.size())) {
     FPrefetch->Clear();
     return;
@@ -105,7 +114,14 @@ void TfrmMain::PrefetchAim() {
 // The worker has stored a picture: the one the view waits for is shown when
 // the cursor is still on its row.
 void TfrmMain::PrefetchReady() {
-  if (FDestroyed || FAwaited.empty() || mtbPictures->ControlsDisabled() ||
+  if (FDestroyed) return;
+  // The shown display copy's whole picture is there: it takes the copy's place.
+  if (imgMain->PicturePending() && FPrefetch->WholeDecoded(FShownPath)) {
+    TFileStamp Stamp;
+    std::unique_ptr<TDibGraphic> Whole = FPrefetch->TakeWhole(FShownPath, Stamp, false);
+    if (Whole) imgMain->CompletePicture(std::move(Whole), Stamp == FShownStamp);
+  }
+  if (FAwaited.empty() || mtbPictures->ControlsDisabled() ||
       mtbPicturesName->IsNull())
     return;
   const std::string Path = mtbPicturesLocation->AsString() + mtbPicturesName->AsString();

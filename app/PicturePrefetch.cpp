@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -20,6 +21,7 @@ bool StampFile(const std::string& Path, TFileStamp& Stamp) {
   Stamp.Ino = St.st_ino;
   Stamp.Size = St.st_size;
   Stamp.MTimeNs = static_cast<long long>(St.st_mtim.tv_sec) * 1'000'000'000LL + St.st_mtim.tv_nsec;
+  Stamp.CTimeNs = static_cast<long long>(St.st_ctim.tv_sec) * 1'000'000'000LL + St.st_ctim.tv_nsec;
   return true;
 }
 
@@ -35,13 +37,28 @@ namespace {
 // How long the destructor gives a decode in progress before leaving it.
 constexpr auto ExitWait = std::chrono::milliseconds(1500);
 
-// Frees pictures dropped from decoding ahead, and the freed pixel buffers the
-// bitmap layer keeps for reuse with them: memory beyond the budget is handed
-// back at once, at the cost of fresh pages for the next decode.
+// Frees pictures dropped from decoding ahead. Their pixel buffers go back to
+// the bitmap layer's pool, which keeps what the next decodes reuse and hands
+// the rest back to the system.
 template <class T> void GiveBack(T& Dropped) {
-  if (Dropped.empty()) return;
   Dropped.clear();
-  TPixelBuffer::TrimCache();
+}
+
+// What a ready picture keeps of a decoded one: its display copy alone, with
+// the facts of the picture it stands for, unless the picture is one the view
+// shows without a copy made ahead (no copy) or an animation (its frames are
+// needed to play). False: the picture is of no use ahead (a reduced decoding
+// without its copy).
+bool KeepDisplayOnly(TLaidOutPicture& Laid) {
+  if (!Laid.Picture) return Laid.Display != nullptr;
+  TDibGraphic& P = *Laid.Picture;
+  Laid.Facts = TPictureFacts{P.WholeWidth(), P.WholeHeight(), P.PageCount()};
+  if (P.FrameCount() > 1) return !P.Reduced();
+  if (Laid.Display) {
+    Laid.Picture.reset();
+    return true;
+  }
+  return !P.Reduced();
 }
 
 } // namespace
@@ -60,16 +77,30 @@ struct TPicturePrefetch::TShared {
   std::mutex Lock;
   std::condition_variable Changed;
   bool Stop = false;
+  // Set with Stop: a decode in progress gives up (the program is ending).
+  std::atomic<bool> Abandon{false};
+  // Set when the whole picture being decoded is asked for no more (the user
+  // stepped on): its decode gives up and the pictures ahead come sooner.
+  std::atomic<bool> AbandonWhole{false};
   bool Exited = false;
   std::deque<TJob> Queue;
   std::string Busy; // being worked on by the worker; empty: nothing
   bool BusyDropped = false;
   std::vector<std::unique_ptr<TReadyPicture>> Done; // a null picture: the decode failed
 
+  // The shown picture, decoded whole after the pictures ahead.
+  std::string WholePath; // asked for; empty: nothing
+  bool WholeUrgent = false; // decoded before the pictures ahead
+  bool WholeBusy = false;
+  bool WholeDone = false;
+  TFileStamp WholeStamp;
+  std::unique_ptr<TDibGraphic> Whole; // null when done: the decode failed
+
+  static bool Held(const TReadyPicture& R) { return R.Laid.Picture || R.Laid.Display; }
   int Pictures() const { // decoded pictures held here, ready or on the way
     int N = Busy.empty() ? 0 : 1;
     for (const auto& R : Done)
-      N += R->Laid.Picture ? 1 : 0;
+      N += Held(*R) ? 1 : 0;
     for (const auto& J : Queue)
       N += J.Relayout ? 1 : 0;
     return N;
@@ -79,13 +110,70 @@ struct TPicturePrefetch::TShared {
   }
 
   void Run();
+  void RunWhole(std::unique_lock<std::mutex>& Guard);
+  void GiveBackWhenIdle(std::unique_lock<std::mutex>& Guard);
 };
 
+// Decodes the picture asked for with DecodeWhole; called with the lock held,
+// which is let go while decoding.
+void TPicturePrefetch::TShared::RunWhole(std::unique_lock<std::mutex>& Guard) {
+  const std::string Path = WholePath;
+  WholeBusy = true;
+  AbandonWhole = Stop;
+  Guard.unlock();
+  TFileStamp Stamp;
+  std::unique_ptr<TDibGraphic> Picture;
+  try {
+    const TDecodeStopScope Abandoned(&AbandonWhole);
+    if (StampFile(Path, Stamp)) Picture = Decode(Path);
+  } catch (...) {
+    Picture.reset(); // the foreground meets the failure itself
+  }
+  Guard.lock();
+  WholeBusy = false;
+  std::unique_ptr<TDibGraphic> Drop;
+  if (WholePath == Path && !Stop) {
+    Whole = std::move(Picture);
+    WholeStamp = Stamp;
+    WholeDone = true;
+    WholeUrgent = false;
+  } else {
+    Drop = std::move(Picture); // asked for no more
+  }
+  Changed.notify_all();
+  if (!Stop && !Drop && OnReady) OnReady();
+  Guard.unlock(); // big buffers are freed outside the lock
+  Drop.reset();
+  Guard.lock();
+  GiveBackWhenIdle(Guard);
+}
+
+// Once nothing more is to be decoded, the pixel buffers kept for reuse and
+// the heaps' free memory go back to the system: what a step freed does not
+// stay with the process while the user looks (a long slide show does not
+// creep). Buffers freed during a run of decodes are reused by the next.
+void TPicturePrefetch::TShared::GiveBackWhenIdle(std::unique_lock<std::mutex>& Guard) {
+  if (Stop || !Queue.empty() || (!WholePath.empty() && !WholeDone)) return;
+  Guard.unlock();
+  TPixelBuffer::TrimCache();
+  ReleaseFreeHeap();
+  Guard.lock();
+}
+
 void TPicturePrefetch::TShared::Run() {
+  const TDecodeStopScope StopScope(&Abandon);
   std::unique_lock<std::mutex> Guard(Lock);
+  auto WholeWaiting = [&] { return !WholePath.empty() && !WholeDone && !WholeBusy; };
   for (;;) {
-    Changed.wait(Guard, [&] { return Stop || !Queue.empty(); });
+    Changed.wait(Guard, [&] { return Stop || !Queue.empty() || WholeWaiting(); });
     if (Stop) break;
+    // The pictures ahead come first, so that a step after a pause finds its
+    // picture ready; the shown picture's whole decoding waits for them
+    // unless something waits for it.
+    if (WholeWaiting() && (WholeUrgent || Queue.empty())) {
+      RunWhole(Guard);
+      continue;
+    }
     TJob Job = std::move(Queue.front());
     Queue.pop_front();
     Busy = Job.Path;
@@ -103,6 +191,13 @@ void TPicturePrefetch::TShared::Run() {
       Result->Path = Job.Path;
       try {
         // Only regular files: a FIFO or a device could block the worker.
+        // Decoded no larger than its display copy needs, where the reader
+        // can: only the copy is kept.
+        const TDisplayPlan Plan = Job.Plan;
+        const TReducedDecodeScope Reduced([Plan](int W, int H) {
+          return Plan.Width > 0 && Plan.Height > 0 ? TImageScrollBox::PlannedScale(Plan, W, H)
+                                                   : 1.0;
+        });
         if (TMemoryBudget::RoomForBackground() && StampFile(Job.Path, Result->Stamp))
           Result->Laid.Picture = Decode(Job.Path);
         // An animation cut to its first frame here, where a quarter of the
@@ -123,6 +218,10 @@ void TPicturePrefetch::TShared::Run() {
         Result->Laid.Display.reset(); // the view lays the picture out itself
       }
     }
+    if (!KeepDisplayOnly(Result->Laid)) {
+      Result->Laid.Picture.reset();
+      Result->Laid.Display.reset();
+    }
 
     Guard.lock();
     std::unique_ptr<TReadyPicture> Drop;
@@ -134,12 +233,10 @@ void TPicturePrefetch::TShared::Run() {
     BusyDropped = false;
     Changed.notify_all();
     if (!Stop && OnReady) OnReady();
-    if (Drop) {
-      Guard.unlock(); // big buffers are freed outside the lock
-      Drop.reset();
-      TPixelBuffer::TrimCache();
-      Guard.lock();
-    }
+    Guard.unlock(); // big buffers are freed outside the lock
+    Drop.reset();
+    Guard.lock();
+    GiveBackWhenIdle(Guard);
   }
   Exited = true;
   Changed.notify_all();
@@ -157,8 +254,11 @@ TPicturePrefetch::~TPicturePrefetch() {
   std::deque<TShared::TJob> DropQueue;
   std::unique_lock<std::mutex> Guard(FShared->Lock);
   FShared->Stop = true;
+  FShared->Abandon = true;
+  FShared->AbandonWhole = true;
   Drop.swap(FShared->Done);
   DropQueue.swap(FShared->Queue);
+  std::unique_ptr<TDibGraphic> DropWhole = std::move(FShared->Whole);
   FShared->Changed.notify_all();
   // The worker holds its own reference to the shared state: one that is still
   // decoding after this wait finishes alone and drops its result.
@@ -195,8 +295,14 @@ void TPicturePrefetch::Aim(const std::vector<std::string>& Wanted, const TDispla
       if (Found != S.Done.end()) {
         TReadyPicture& R = **Found;
         const bool Laid = R.Laid.Display && R.Laid.Plan == Plan;
-        if (R.Laid.Picture && !Laid && Plan.Width > 0 && Plan.Height > 0) {
-          S.Queue.push_back({P, Plan, std::move(*Found)});
+        if (!Laid && Plan.Width > 0 && Plan.Height > 0) {
+          if (R.Laid.Picture) {
+            S.Queue.push_back({P, Plan, std::move(*Found)});
+          } else {
+            // A display copy alone cannot be laid out again: decoded anew.
+            Drop.push_back(std::move(*Found));
+            S.Queue.push_back({P, Plan, nullptr});
+          }
           S.Done.erase(Found);
         }
       } else if (S.Busy != P || S.BusyDropped) {
@@ -255,7 +361,7 @@ std::unique_ptr<TReadyPicture> TPicturePrefetch::Take(const std::string& Path,
       }
     }
   }
-  if (!Result || !Result->Laid.Picture) return nullptr;
+  if (!Result || !TShared::Held(*Result)) return nullptr;
   TFileStamp Now;
   if (!StampFile(Path, Now) || !(Now == Result->Stamp)) {
     ++FStale; // written again since: decoded again
@@ -266,7 +372,15 @@ std::unique_ptr<TReadyPicture> TPicturePrefetch::Take(const std::string& Path,
 }
 
 void TPicturePrefetch::Keep(std::unique_ptr<TReadyPicture> Picture) {
-  if (!Picture || !Picture->Laid.Picture) return;
+  if (!Picture || !TShared::Held(*Picture)) return;
+  if (Picture->Laid.Picture) {
+    // The picture stepped away from is kept as its display copy; without
+    // one, only a picture the view shows without a copy stays whole.
+    TDibGraphic& P = *Picture->Laid.Picture;
+    const bool Whole = P.FrameCount() > 1 || P.ImageFormat() == ifBlackWhite;
+    if (!Picture->Laid.Display && !Whole) return;
+    if (!KeepDisplayOnly(Picture->Laid)) return;
+  }
   TShared& S = *FShared;
   {
     const std::lock_guard<std::mutex> Guard(S.Lock);
@@ -277,10 +391,57 @@ void TPicturePrefetch::Keep(std::unique_ptr<TReadyPicture> Picture) {
     }
   }
   Picture.reset(); // no room within the budget
-  TPixelBuffer::TrimCache();
+}
+
+void TPicturePrefetch::DecodeWhole(const std::string& Path) {
+  std::unique_ptr<TDibGraphic> Drop;
+  {
+    TShared& S = *FShared;
+    const std::lock_guard<std::mutex> Guard(S.Lock);
+    if (S.WholePath == Path) return;
+    if (S.WholeBusy) S.AbandonWhole = true; // the one being decoded gives up
+    S.WholePath = Path; // empty: none any more
+    S.WholeDone = false;
+    S.WholeUrgent = false;
+    Drop = std::move(S.Whole);
+  }
+  FShared->Changed.notify_all();
+}
+
+std::unique_ptr<TDibGraphic> TPicturePrefetch::TakeWhole(const std::string& Path,
+                                                         TFileStamp& Stamp, bool Wait) {
+  TShared& S = *FShared;
+  std::unique_ptr<TDibGraphic> Result;
+  {
+    std::unique_lock<std::mutex> Guard(S.Lock);
+    if (S.WholePath != Path || Path.empty()) return nullptr;
+    if (!S.WholeDone) {
+      if (!Wait) return nullptr;
+      S.WholeUrgent = true; // before anything queued ahead
+      S.Changed.notify_all();
+      S.Changed.wait(Guard, [&] { return S.WholeDone || S.Stop || S.WholePath != Path; });
+      if (!S.WholeDone || S.WholePath != Path) return nullptr;
+    }
+    Result = std::move(S.Whole);
+    Stamp = S.WholeStamp;
+    S.WholePath.clear();
+    S.WholeDone = false;
+  }
+  return Result;
+}
+
+bool TPicturePrefetch::WholeAwaited() {
+  const std::lock_guard<std::mutex> Guard(FShared->Lock);
+  return FShared->WholeUrgent;
+}
+
+bool TPicturePrefetch::WholeDecoded(const std::string& Path) {
+  const std::lock_guard<std::mutex> Guard(FShared->Lock);
+  return FShared->WholePath == Path && FShared->WholeDone;
 }
 
 void TPicturePrefetch::Clear() {
+  std::unique_ptr<TDibGraphic> DropWhole;
   std::vector<std::unique_ptr<TReadyPicture>> Drop;
   std::deque<TShared::TJob> DropQueue;
   {
@@ -289,6 +450,9 @@ void TPicturePrefetch::Clear() {
     Drop.swap(S.Done);
     DropQueue.swap(S.Queue);
     if (!S.Busy.empty()) S.BusyDropped = true;
+    DropWhole = std::move(S.Whole);
+    S.WholePath.clear();
+    S.WholeDone = false;
   }
   GiveBack(DropQueue);
   GiveBack(Drop);
@@ -301,7 +465,9 @@ bool TPicturePrefetch::Decoded(const std::string& Path) {
 
 bool TPicturePrefetch::Idle() {
   const std::lock_guard<std::mutex> Guard(FShared->Lock);
-  return FShared->Queue.empty() && FShared->Busy.empty();
+  const TShared& S = *FShared;
+  return S.Queue.empty() && S.Busy.empty() && !S.WholeBusy &&
+         (S.WholePath.empty() || S.WholeDone);
 }
 
 int TPicturePrefetch::Held() {

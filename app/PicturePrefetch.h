@@ -6,6 +6,13 @@
 // picture when its file is asked for and unchanged; anything else (another
 // file, a failed decode, a file changed since) is decoded as usual.
 //
+// Only the shown picture is kept whole. A ready picture is its display copy
+// alone (decoded no larger than the copy needs, where the reader can), except
+// for pictures the view does not lay out from a copy (black and white ones,
+// the fit-width zoom) and animations, whose frames are needed to play: those
+// are kept whole. After a step onto a display copy, the worker decodes the
+// shown picture whole (DecodeWhole) once the pictures ahead are ready.
+//
 // The worker and the GUI thread share nothing mutable but the queue and the
 // ready pictures below, always under one lock; a picture belongs to one side
 // at a time and changes hands whole.
@@ -24,12 +31,14 @@
 class TDibGraphic;
 
 // What tells a file apart from the same path written again: device, inode,
-// size and modification time.
+// size, modification time and change time (a file written in place with its
+// old size and modification time put back still gets a new change time).
 struct TFileStamp {
   dev_t Dev = 0;
   ino_t Ino = 0;
   off_t Size = -1;
   long long MTimeNs = 0;
+  long long CTimeNs = 0;
   bool operator==(const TFileStamp&) const = default;
 };
 
@@ -88,13 +97,25 @@ public:
   // caller decodes the file itself.
   std::unique_ptr<TReadyPicture> Take(const std::string& Path, std::chrono::milliseconds Wait);
 
-  // Keeps a decoded picture (the one a step replaced) as ready, when it has a
-  // path and the budget has room; otherwise it is freed, with the pixel
-  // buffers kept for reuse.
+  // Keeps a decoded picture (the one a step replaced) as ready, as its
+  // display copy alone where it has one, when it has a path and the budget
+  // has room; otherwise it is freed.
   void Keep(std::unique_ptr<TReadyPicture> Picture);
 
-  // Drops every ready and queued picture; one being decoded is dropped when
-  // it is done.
+  // Decodes Path whole (the shown picture, stepped onto as a display copy)
+  // after the pictures queued ahead; replaces an earlier such request, which
+  // an empty Path only drops.
+  void DecodeWhole(const std::string& Path);
+  // The whole picture of Path asked for with DecodeWhole, with the stamp its
+  // file had; when Wait is true and it is not decoded yet, it is decoded
+  // next and waited for. Null when Path was not asked for, or its decode
+  // failed: the caller decodes it itself.
+  std::unique_ptr<TDibGraphic> TakeWhole(const std::string& Path, TFileStamp& Stamp, bool Wait);
+  // Whether the whole picture of Path is decoded (or failed), not taken yet.
+  bool WholeDecoded(const std::string& Path);
+
+  // Drops every ready and queued picture and a whole picture asked for; one
+  // being decoded is dropped when it is done.
   void Clear();
 
   // For tests and benchmarks.
@@ -103,6 +124,7 @@ public:
   int Hits() const { return FHits; }     // pictures handed out by Take
   int Stale() const { return FStale; }   // ready pictures refused: file changed
   int Held();                            // decoded pictures ready or on the way
+  bool WholeAwaited();                   // TakeWhole waits for a whole picture
 
 private:
   struct TShared;

@@ -13,6 +13,7 @@
 #include "app/FolderWalk.h"
 #include "formats/Formats.h"
 #include "app/MainForm.h"
+#include "platform/Memory.h"
 
 int main(int argc, char** argv) {
   // The arguments as delivered, before the framework takes its own options out.
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
   // Qt reads the display's ICC profile too and would report a damaged one
   // itself; the program's own warning says it once (app/DisplayProfile.cpp).
   QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.icc.warning=false"));
+  TuneHeapForPictures();
   TImbrelApplication Application(argc, argv);
   RegisterImageFormats();
 

@@ -5,6 +5,8 @@
 #include "platform/MemoryBudget.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -20,14 +22,54 @@ uint16_t DpiOf(int32_t PelsPerMeter) {
   return (dpi < 0 || dpi > 65535) ? 0 : static_cast<uint16_t>(dpi);
 }
 
-// The platform's BMP decoder on the whole stream. The bitmap module's refusal
-// of a picture above the pixel limit is passed on without asking this decoder;
-// but the module may refuse a file for its layout first (16 or 32 bits per
-// pixel, bit fields) before it looks at the size, so the reader checks the
-// limit too, before it takes any pixel memory. The reader leaves the pixels a
-// damaged run-length picture never reaches as it found them in fresh memory;
-// decoding into zeroed pixels gives those pixels palette entry 0 or black, the
-// same on every decode.
+// Whether the pixel data of a BMP the bitmap module refused can fill a
+// meaningful part of the picture its header claims; false with Error set
+// when not. Headers it cannot read are the platform decoder's to judge.
+bool PlatformDataCanFill(const uint8_t* Data, size_t Size, std::string& Error) {
+  TByteReader in(Data, Size);
+  if (in.Le16() != 0x4D42) return true; // "BM"
+  in.Skip(8);
+  const uint32_t offset = in.Le32();
+  const uint32_t infoSize = in.Le32();
+  int64_t width = 0, height = 0;
+  uint32_t bits = 0, compression = 0;
+  if (infoSize == 12) {
+    width = in.Le16();
+    height = in.Le16();
+    in.Skip(2);
+    bits = in.Le16();
+  } else {
+    width = in.LeI32();
+    height = std::abs(int64_t(in.LeI32()));
+    in.Skip(2);
+    bits = in.Le16();
+    compression = in.Le32();
+  }
+  if (in.Failed() || width <= 0 || height <= 0 || bits == 0 || bits > 32) return true;
+  // A claim above the pixel limit is refused by the platform reader with
+  // the limit's own message.
+  if (!PixelsAllowed(width, height)) return true;
+  const uint64_t pixels = uint64_t(width) * uint64_t(height);
+  uint64_t least = 0;
+  if (compression == 0 || compression == 3 || compression == 6) // plain rows, bit fields
+    least = uint64_t((width * bits + 31) / 32 * 4) * uint64_t(height);
+  else if (compression == 1 || compression == 2) // run-length: 255 pixels in two bytes at best
+    least = pixels * 2 / 255;
+  const uint64_t held = offset < Size ? Size - offset : 0;
+  if (DataCanFill(held, least, pixels * 4)) return true;
+  Error = ShortDataMessage("BMP", held, width, height);
+  return false;
+}
+
+// The platform's BMP decoder on the whole stream, for layouts the bitmap
+// module does not read. The module may refuse a file for its layout (16 or 32
+// bits per pixel, bit fields) before it looks at the size, so this path checks
+// on its own: files whose data cannot fill a meaningful part of their picture
+// never reach the decoder, and the platform reader checks the pixel limit and
+// holds its memory from the budget before it allocates. The reader leaves the
+// pixels a damaged run-length picture never reaches as it found them in fresh
+// memory; decoding into zeroed pixels gives those pixels palette entry 0 or
+// black, the same on every decode.
 TBitmapHandle DecodeWithPlatform(TStream& Stream) {
   Stream.SetPosition(0);
   const int64_t size = Stream.Size();
@@ -39,11 +81,16 @@ TBitmapHandle DecodeWithPlatform(TStream& Stream) {
     data = copy.data();
   }
   std::string error;
-  TBitmapHandle bitmap =
-      ReadPictureData(data, static_cast<size_t>(size), "bmp", error,
-                      TPictureReadOptions{.CheckPixelLimit = true, .ZeroFill = true});
-  if (!bitmap && IsPixelLimitMessage(error)) throw EImageError(error);
-  if (!bitmap) throw EInvalidGraphic("Bitmap image is not valid");
+  if (!PlatformDataCanFill(data, static_cast<size_t>(size), error)) throw EInvalidGraphic(error);
+  TBitmapHandle bitmap = ReadPictureData(data, static_cast<size_t>(size), "bmp", error,
+                                         TPictureReadOptions{.ZeroFill = true});
+  if (!bitmap) {
+    // A refusal by size or memory says why; a reader's failure keeps the
+    // format's own message.
+    if (IsPixelLimitMessage(error)) throw EImageError(error);
+    if (error.rfind("Out of memory", 0) == 0) throw EInvalidGraphic(error);
+    throw EInvalidGraphic("Bitmap image is not valid");
+  }
   return bitmap;
 }
 
@@ -63,7 +110,8 @@ void TBitmapGraphic::LoadImageFromStream(TStream& Stream, int) {
   try {
     ReadBmmImage(s, *this, "File.bmp", "inv");
   } catch (const EBmmError& e) {
-    if (IsPixelLimitMessage(e.Message())) throw; // too large for any decoder
+    // Too large, or too short for what it claims: so for any decoder.
+    if (IsPixelLimitMessage(e.Message()) || IsShortDataMessage(e.Message())) throw;
     AssignBitmapHandle(DecodeWithPlatform(s));
   } catch (const std::exception&) {
     AssignBitmapHandle(DecodeWithPlatform(s));

@@ -312,6 +312,16 @@ void PutIndices(uint8_t* Row, const uint8_t* Line, const TFrameInfo& F, const TC
     if (S[I] != F.Transparent) D[I] = S[I];
 }
 
+// A file too short to fill a meaningful part of a W x H picture is refused
+// before any pixel memory is taken. LZW codes at best one string of up to
+// 4096 pixels in a 12-bit code.
+void RefuseShortData(uint64_t FileBytes, int64_t W, int64_t H) {
+  if (W <= 0 || H <= 0) return;
+  const uint64_t Pixels = uint64_t(W) * uint64_t(H);
+  if (!DataCanFill(FileBytes, Pixels * 12 / 8 / 4096, Pixels * 3))
+    throw EGifError(ShortDataMessage("GIF", FileBytes, W, H));
+}
+
 } // namespace
 
 void TGifGraphic::LoadImageFromStream(TStream& Stream, int Index) {
@@ -329,6 +339,7 @@ void TGifGraphic::LoadImageFromStream(TStream& Stream, int Index) {
     ScreenW = File.Gif()->SWidth;
     ScreenH = File.Gif()->SHeight;
     if (!PixelsAllowed(ScreenW, ScreenH)) throw EGifError(PixelLimitMessage(ScreenW, ScreenH));
+    RefuseShortData(Bytes.Size(), ScreenW, ScreenH);
     while (Infos.size() < size_t(MaxAnimationFrames)) {
       TFrameInfo F;
       const TGifFile::TNext Next = File.Next(F);
@@ -338,6 +349,7 @@ void TGifGraphic::LoadImageFromStream(TStream& Stream, int Index) {
         break;
       }
       if (!PixelsAllowed(F.Width, F.Height)) throw EGifError(PixelLimitMessage(F.Width, F.Height));
+      RefuseShortData(Bytes.Size(), F.Width, F.Height);
       if (!File.SkipData()) { // a frame whose data are cut short is not one
         Stop = GifMessage(File.Error());
         break;
@@ -356,6 +368,7 @@ void TGifGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   }
   if (W <= 0 || H <= 0) throw EGifError("GIF: the picture has no pixels");
   if (!PixelsAllowed(W, H)) throw EGifError(PixelLimitMessage(W, H));
+  RefuseShortData(Bytes.Size(), W, H);
 
   const int Count = int(Infos.size());
   if (Index > Count)

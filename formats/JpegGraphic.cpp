@@ -277,6 +277,13 @@ int SavedOrientation(const jpeg_decompress_struct& Info) {
   return 0;
 }
 
+// The fewest bytes of entropy-coded data that can code Blocks blocks: every
+// block's DC difference takes at least one bit of Huffman code; arithmetic
+// coding can take far less, bounded here at a bit for 64 blocks.
+uint64_t LeastJpegBytes(uint64_t Blocks, bool Arithmetic) {
+  return Arithmetic ? Blocks / 512 : Blocks / 8;
+}
+
 // The ICC profile carried by the APP2 "ICC_PROFILE" segments libjpeg kept:
 // each segment holds its chunk number (from 1) and the chunk count, and the
 // chunks are joined in number order. Chunks missing, repeated, numbered
@@ -314,8 +321,12 @@ std::vector<uint8_t> SavedIccProfile(const jpeg_decompress_struct& Info) {
 void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
   TJpegDecompression D;
   jpeg_decompress_struct& Info = D.Info;
+  const int64_t Position = Stream.Position();
+  const uint64_t DataBytes = uint64_t(std::max<int64_t>(0, Stream.Size() - Position));
 
-  bool TooLarge = false;
+  enum { Fits, TooLarge, TooShort, NoMemory } Verdict = Fits;
+  uint64_t CoefficientBytes = 0;
+  TMemoryReservation Coefficients;
   if (!Guarded(D.Err, [&] {
         jpeg_create_decompress(&Info);
         InstallSource(&Info, D.Source, Stream);
@@ -326,27 +337,74 @@ void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
         jpeg_read_header(&Info, TRUE);
         // Above the pixel limit: refused before libjpeg takes any picture memory.
         if (!PixelsAllowed(Info.image_width, Info.image_height)) {
-          TooLarge = true;
+          Verdict = TooLarge;
           return;
         }
         // Grey stays grey; everything else is converted to colour, which
         // libjpeg delivers straight in the image's blue-green-red order.
         Info.out_color_space = Info.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_EXT_BGR;
-        // A progressive file keeps the whole picture's coefficients, taken
-        // and zeroed as decoding reaches them. libjpeg gets what the system
-        // can give less the decoded picture, so that a small file claiming a
-        // huge picture fails here ("Backing store not supported") instead of
-        // taking more memory than the machine has.
+        // The file must hold data for a meaningful part of the picture it
+        // claims: libjpeg fills whatever the data do not reach, so a short
+        // file would otherwise cost the whole picture (and, when
+        // progressive, the whole picture's coefficients).
+        uint64_t Blocks = 0;
+        for (int C = 0; C < Info.num_components; ++C)
+          Blocks += uint64_t(Info.comp_info[C].width_in_blocks) * Info.comp_info[C].height_in_blocks;
         const uint64_t Picture = uint64_t(Info.image_width) * Info.image_height *
                                  (Info.out_color_space == JCS_GRAYSCALE ? 1 : 3);
-        const uint64_t Available = AvailableMemory();
-        const uint64_t Budget = Available > Picture ? Available - Picture : 1;
+        // A progressive file keeps the whole picture's coefficients (a DCT
+        // block of 64 two-byte values each) while it is decoded.
+        CoefficientBytes = Info.progressive_mode || Info.buffered_image
+                               ? Blocks * DCTSIZE2 * sizeof(JCOEF)
+                               : 0;
+        if (!DataCanFill(DataBytes, LeastJpegBytes(Blocks, Info.arith_code), Picture + CoefficientBytes)) {
+          Verdict = TooShort;
+          return;
+        }
+        // The coefficients are held from the memory budget while decoding;
+        // libjpeg may take them and little more, so that a picture the
+        // budget cannot hold fails here ("Backing store not supported")
+        // instead of taking more memory than the machine has.
+        uint64_t Allowed = 64ull << 20; // libjpeg's own row and table buffers
+        if (CoefficientBytes > 0) {
+          Coefficients = TMemoryReservation(CoefficientBytes);
+          if (!Coefficients || !MemoryCanBeHad(CoefficientBytes + Picture)) {
+            Verdict = NoMemory;
+            return;
+          }
+          Allowed += CoefficientBytes;
+        }
         Info.mem->max_memory_to_use =
-            long(std::min<uint64_t>(Budget, uint64_t(std::numeric_limits<long>::max())));
+            long(std::min<uint64_t>(Allowed, uint64_t(std::numeric_limits<long>::max())));
+        // For a display copy that needs less (decoding ahead), libjpeg
+        // decodes at M/8 of the size: the least M whose picture still covers
+        // the size it is shown at.
+        const int Stored = SavedOrientation(Info);
+        const bool Turned = OrientationEnabled() && Stored >= 5 && Stored <= 8;
+        const double Scale = TReducedDecodeScope::ScaleFor(
+            int(Turned ? Info.image_height : Info.image_width),
+            int(Turned ? Info.image_width : Info.image_height));
+        const int Eighths = Scale < 1.0 ? std::max(1, int(std::ceil(Scale * 8 - 1e-9))) : 8;
+        if (Eighths < 8) {
+          Info.scale_num = unsigned(Eighths);
+          Info.scale_denom = 8;
+        }
         jpeg_start_decompress(&Info);
       }))
     RaiseLibraryError(D.Err);
-  if (TooLarge) throw EJpegError(PixelLimitMessage(Info.image_width, Info.image_height));
+  switch (Verdict) {
+  case TooLarge:
+    throw EJpegError(PixelLimitMessage(Info.image_width, Info.image_height));
+  case TooShort:
+    throw EJpegError(ShortDataMessage("JPEG", DataBytes, Info.image_width, Info.image_height));
+  case NoMemory:
+    throw EJpegError("Not enough memory for the " +
+                     std::to_string((CoefficientBytes + (1 << 20) - 1) >> 20) +
+                     " MB of coefficients of a " + std::to_string(Info.image_width) + " x " +
+                     std::to_string(Info.image_height) + " progressive JPEG");
+  case Fits:
+    break;
+  }
   // Read now: finishing the decompression frees the saved segments.
   const int Orientation = SavedOrientation(Info);
   std::vector<uint8_t> Icc = SavedIccProfile(Info);
@@ -377,16 +435,27 @@ void TJpegGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
            nullptr, XRes, YRes);
 
   // Each row is decoded straight into the image's own row.
+  bool Stopped = false;
   if (!Guarded(D.Err, [&] {
         while (Info.output_scanline < Info.output_height) {
+          if (TDecodeStopScope::Requested()) {
+            Stopped = true;
+            return;
+          }
           JSAMPROW Row = ScanLine(static_cast<int>(Info.output_scanline));
           jpeg_read_scanlines(&Info, &Row, 1);
         }
         jpeg_finish_decompress(&Info);
       }))
     RaiseLibraryError(D.Err);
+  if (Stopped) TDecodeStopScope::Check();
 
   if (OrientationEnabled()) OrientImage(*this, Orientation);
+  if (Info.scale_num < Info.scale_denom) {
+    const bool Turned = OrientationEnabled() && Orientation >= 5 && Orientation <= 8;
+    SetWholeSize(int(Turned ? Info.image_height : Info.image_width),
+                 int(Turned ? Info.image_width : Info.image_height));
+  }
   if (!Icc.empty()) {
     auto Description = std::make_shared<TColorDescription>();
     Description->Icc = std::move(Icc);

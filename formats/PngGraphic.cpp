@@ -4,6 +4,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -225,6 +226,7 @@ TColorDescriptionPtr DescribeColors(png_structp Png, png_infop Info, bool GammaS
 } // namespace
 
 void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
+  const uint64_t DataBytes = uint64_t(std::max<int64_t>(0, Stream.Size() - Stream.Position()));
   png_byte Signature[8] = {};
   Stream.Read(Signature, sizeof(Signature));
   if (png_sig_cmp(Signature, 0, sizeof(Signature)) != 0)
@@ -257,6 +259,19 @@ void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
     throw EPNGError(PixelLimitMessage(ImageWidth, ImageHeight));
 
   const TImageFormat Format = FormatForDepthAndType(BitDepth, ColorType);
+  {
+    // Deflate codes at best about 1032 bytes in one: a file far shorter than
+    // the filtered rows it claims cannot fill a meaningful part of them.
+    const int Channels = (ColorType & PNG_COLOR_MASK_PALETTE) != 0 ? 1
+                         : ((ColorType & PNG_COLOR_MASK_COLOR) != 0 ? 3 : 1) +
+                               ((ColorType & PNG_COLOR_MASK_ALPHA) != 0 ? 1 : 0);
+    const uint64_t RowBits = uint64_t(ImageWidth) * uint64_t(Channels) * uint64_t(BitDepth);
+    const uint64_t Filtered = uint64_t(ImageHeight) * (1 + (RowBits + 7) / 8);
+    const uint64_t Picture =
+        uint64_t(ImageWidth) * ImageHeight * uint64_t(BitsPerPixel(Format)) / 8;
+    if (!DataCanFill(DataBytes, Filtered / 1032, Picture))
+      throw EPNGError(ShortDataMessage("PNG", DataBytes, ImageWidth, ImageHeight));
+  }
   if (Interlace != PNG_INTERLACE_NONE && Interlace != PNG_INTERLACE_ADAM7)
     throw EPNGError("Interlace type not valid");
 
@@ -382,10 +397,13 @@ void TPngGraphic::LoadImageFromStream(TStream& Stream, int /*Index*/) {
     // in every row once per pass.
     RowsRead = Guarded(Png, [&] {
       for (int Pass = 0; Pass < Passes; ++Pass)
-        for (int Y = 0; Y < H; ++Y)
+        for (int Y = 0; Y < H; ++Y) {
+          if (TDecodeStopScope::Requested()) return;
           png_read_row(Png, ScanLine(Y), nullptr);
+        }
     });
   }
+  TDecodeStopScope::Check();
   WarningCount = Ctx.Warnings;
   if (!RowsRead) RaiseLibraryError(Ctx);
   SetColorDescription(std::move(Description));

@@ -262,6 +262,7 @@ bool LoadPreview(TDibGraphic& Graphic, TRawSession& Session, size_t FileSize, in
                           UprightSensorH))
     return false;
 
+  int WholeW = 0, WholeH = 0; // of a reduced JPEG preview, upright
   if (Thumb.tformat == LIBRAW_THUMBNAIL_JPEG) {
     TJpegGraphic Jpeg;
     TBytesStream Bytes(Thumb.thumb, Thumb.tlength);
@@ -269,6 +270,12 @@ bool LoadPreview(TDibGraphic& Graphic, TRawSession& Session, size_t FileSize, in
       Jpeg.LoadImageFromStream(Bytes, 1);
     } catch (const Exception&) {
       return false; // a damaged preview: the sensor's picture instead
+    }
+    // Decoding ahead may have had the preview decoded reduced: the picture
+    // keeps the size of the whole preview it stands for.
+    if (Jpeg.Reduced()) {
+      WholeW = Jpeg.WholeWidth();
+      WholeH = Jpeg.WholeHeight();
     }
     Graphic.TakeImage(Jpeg);
   } else {
@@ -302,6 +309,10 @@ bool LoadPreview(TDibGraphic& Graphic, TRawSession& Session, size_t FileSize, in
   }
   if (!Graphic.ColorDescription() && PreviewInAdobeRgb(Raw)) Graphic.SetColorDescription(AdobeRgb());
   if (OrientationEnabled()) OrientImage(Graphic, Turn);
+  if (WholeW > 0) {
+    const bool Turned = OrientationEnabled() && Turn >= 5;
+    Graphic.SetWholeSize(Turned ? WholeH : WholeW, Turned ? WholeW : WholeH);
+  }
   return true;
 }
 

@@ -287,6 +287,7 @@ int TTiffGraphic::GetImageCount(TStream& Stream) {
 }
 
 void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
+  const uint64_t DataBytes = uint64_t(std::max<int64_t>(0, Stream.Size() - Stream.Position()));
   TTiffClient Client = ReadingClient(Stream);
   TTiffFile File;
   Open(File, Client, "r");
@@ -405,6 +406,38 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
   if (Format != ifTrueColor && Photometric == PHOTOMETRIC_MINISWHITE && !Rgba) Invert = true;
 
   if (ImageWidth > INT_MAX || ImageLength > INT_MAX) throw EImageError("CreateDibSection failed");
+  // Strips and tiles must hold data for a meaningful part of the picture:
+  // libtiff leaves what they do not reach, and the picture (with the RGBA
+  // path's raster) would cost its whole size for a few bytes of file. The
+  // fewest bytes each coding needs for the whole picture: none, every byte;
+  // PackBits, 2 in 128; Deflate, 1 in about 1032; JPEG, a bit per 8 x 8 block
+  // of each sample; the fax codings, a bit per row.
+  const uint64_t Pixels = uint64_t(ImageWidth) * ImageLength;
+  const uint64_t Raw = ScanlineSize > 0 ? uint64_t(ScanlineSize) * ImageLength : Pixels;
+  uint64_t Least = Raw;
+  switch (CompressionTag) {
+  case COMPRESSION_PACKBITS:
+    Least = Raw / 64;
+    break;
+  case COMPRESSION_ADOBE_DEFLATE:
+  case COMPRESSION_DEFLATE:
+    Least = Raw / 1032;
+    break;
+  case COMPRESSION_JPEG:
+    Least = Pixels / 512;
+    break;
+  case COMPRESSION_CCITTRLE:
+  case COMPRESSION_CCITTRLEW:
+  case COMPRESSION_CCITTFAX3:
+  case COMPRESSION_CCITTFAX4:
+    Least = ImageLength / 8;
+    break;
+  default:
+    break;
+  }
+  const uint64_t PictureBytes = Pixels * uint64_t(BitCount) / 8 + (Rgba ? Pixels * 4 : 0);
+  if (!DataCanFill(DataBytes, Least, PictureBytes))
+    throw ETiffError(ShortDataMessage("TIFF", DataBytes, ImageWidth, ImageLength));
   NewImage(static_cast<int>(ImageWidth), static_cast<int>(ImageLength), Format, ImagePalette,
            XDpiValue, YDpiValue);
 
@@ -463,7 +496,9 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
       std::memcpy(ScanLine(Y), Row.data(), Row.size());
     }
   } else if (Rgba) {
-    const size_t Pixels = size_t(W) * size_t(H);
+    // The raster is held from the memory budget while it lives.
+    const TMemoryReservation Held(uint64_t(Pixels) * sizeof(uint32_t));
+    if (!Held) throw EImageError("Out of memory");
     std::unique_ptr<uint32_t[]> Raster = NewBuffer<uint32_t>(Pixels);
     if (!Raster) throw EImageError("Out of memory");
     if (TIFFReadRGBAImage(Tif, static_cast<uint32_t>(W), static_cast<uint32_t>(H), Raster.get(),
@@ -501,9 +536,12 @@ void TTiffGraphic::LoadImageFromStream(TStream& Stream, int Index) {
     const tmsize_t StripSize = TIFFStripSize(Tif);
     if (StripSize <= 0 || StripSize / tmsize_t(Band) < ScanlineSize)
       throw ETiffError("ETiffError TIFFReadEncodedStrip");
+    const TMemoryReservation Held{uint64_t(StripSize)};
+    if (!Held) throw EImageError("Out of memory");
     std::unique_ptr<uint8_t[]> Strip = NewBuffer<uint8_t>(static_cast<size_t>(StripSize));
     if (!Strip) throw EImageError("Out of memory");
     for (uint32_t G = 0; G < uint32_t(H); G += Band) {
+      TDecodeStopScope::Check();
       const uint32_t N = std::min(Band, uint32_t(H) - G);
       const tmsize_t Wanted = ScanlineSize * tmsize_t(N);
       const tmsize_t Got =

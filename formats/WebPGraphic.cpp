@@ -83,6 +83,35 @@ void PutRows(TDibGraphic& G, const uint8_t* Bgra, size_t Stride, uint32_t Backgr
     CompositeBgraRow(Bgra + Stride * size_t(Y), G.Width(), Background, G.ScanLine(Y));
 }
 
+// A file whose data cannot fill a meaningful part of its W x H picture is
+// refused before any pixel memory is taken. What data can fill: a frame
+// only its own rectangle (the rest of an animation's canvas is background),
+// and a lossy (VP8) bitstream at best about 1,000 macroblocks a byte (its
+// boolean coder spends at least 1/177 bit on each of a macroblock's luma
+// and chroma modes). Lossless (VP8L) data have no such bound, a prefix code
+// of one symbol costing no bits: they are held to the pixel limit and the
+// memory budget alone.
+void RefuseShortData(WebPDemuxer* Demux, size_t FileBytes, int W, int H) {
+  const uint64_t Canvas = uint64_t(W) * uint64_t(H), PictureBytes = Canvas * 3;
+  uint64_t Covered = 0, Least = 0;
+  WebPIterator It;
+  if (WebPDemuxGetFrame(Demux, 1, &It)) {
+    int Frames = 0;
+    do {
+      Covered += uint64_t(It.width) * uint64_t(It.height);
+      WebPBitstreamFeatures F;
+      if (WebPGetFeatures(It.fragment.bytes, It.fragment.size, &F) == VP8_STATUS_OK &&
+          F.format == 1)
+        Least += ((uint64_t(It.width) + 15) / 16) * ((uint64_t(It.height) + 15) / 16) / 1024;
+    } while (++Frames < MaxAnimationFrames && WebPDemuxNextFrame(&It));
+    WebPDemuxReleaseIterator(&It);
+  }
+  // The frames' rectangles against the canvas, as pixels for bytes.
+  if (!DataCanFill(std::min(Covered, Canvas), Canvas, PictureBytes) ||
+      !DataCanFill(FileBytes, Least, PictureBytes))
+    throw EWebPError(ShortDataMessage("WebP", FileBytes, W, H));
+}
+
 } // namespace
 
 void TWebPGraphic::LoadImageFromStream(TStream& Stream, int Index) {
@@ -106,6 +135,7 @@ void TWebPGraphic::LoadImageFromStream(TStream& Stream, int Index) {
     throw EWebPError(State == WEBP_DEMUX_PARSE_ERROR
                          ? std::string("WebP: the file's chunks are damaged")
                          : StatusMessage(VP8_STATUS_NOT_ENOUGH_DATA));
+  RefuseShortData(Demux.get(), Data.size, W, H);
   const uint32_t Flags = WebPDemuxGetI(Demux.get(), WEBP_FF_FORMAT_FLAGS);
   TColorDescriptionPtr Colour;
   if (Flags & ICCP_FLAG) {

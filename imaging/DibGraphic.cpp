@@ -150,7 +150,53 @@ void TDibGraphic::FlushCanvas() const {
   if (FCanvas) FCanvas->Flush();
 }
 
+void TDibGraphic::SetWholeSize(int Width, int Height) {
+  const bool Whole = Width <= 0 || Height <= 0 || (Width == this->Width() && Height == this->Height());
+  FWholeWidth = Whole ? 0 : Width;
+  FWholeHeight = Whole ? 0 : Height;
+}
+
+namespace {
+thread_local const TReducedDecodeScope* GReducedDecode = nullptr;
+} // namespace
+
+TReducedDecodeScope::TReducedDecodeScope(TScale Scale)
+    : FScale(std::move(Scale)), FOuter(GReducedDecode) {
+  GReducedDecode = this;
+}
+
+TReducedDecodeScope::~TReducedDecodeScope() {
+  GReducedDecode = FOuter;
+}
+
+double TReducedDecodeScope::ScaleFor(int Width, int Height) {
+  if (!GReducedDecode || !GReducedDecode->FScale) return 1.0;
+  const double Scale = GReducedDecode->FScale(Width, Height);
+  return Scale > 0 ? Scale : 1.0;
+}
+
+namespace {
+thread_local const std::atomic<bool>* GDecodeStop = nullptr;
+} // namespace
+
+TDecodeStopScope::TDecodeStopScope(const std::atomic<bool>* Stop) : FOuter(GDecodeStop) {
+  GDecodeStop = Stop;
+}
+
+TDecodeStopScope::~TDecodeStopScope() {
+  GDecodeStop = FOuter;
+}
+
+bool TDecodeStopScope::Requested() {
+  return GDecodeStop && GDecodeStop->load(std::memory_order_relaxed);
+}
+
+void TDecodeStopScope::Check() {
+  if (Requested()) throw EImageError("Decoding stopped");
+}
+
 void TDibGraphic::ClearImage() {
+  FWholeWidth = FWholeHeight = 0;
   FCanvas.reset(); // flushes pending drawing while the pixels still exist
   FConverter.reset();
   FPaletteHandle.reset();

@@ -19,6 +19,7 @@
 #include "platform/Stream.h"
 #include "platform/Timer.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -404,6 +405,14 @@ public:
   int LoopCount() const { return FLoopCount; }
   void SetLoopCount(int Value) { FLoopCount = Value; }
 
+  // --- Reduced decoding: a picture a reader decoded smaller than its file
+  // stores it (see TReducedDecodeScope) knows the size of the whole picture.
+  bool Reduced() const { return FWholeWidth > 0; }
+  int WholeWidth() const { return FWholeWidth > 0 ? FWholeWidth : Width(); }
+  int WholeHeight() const { return FWholeWidth > 0 ? FWholeHeight : Height(); }
+  // Marks the picture as a reduced decoding of a Width x Height picture.
+  void SetWholeSize(int Width, int Height);
+
   // Fired at the end of every Draw.
   TAfterDrawEvent OnAfterDraw;
 
@@ -425,6 +434,8 @@ private:
   int FImageIndex = 1;
   bool FLoadAllImages = false;
   int FPageCount = 1;
+  int FWholeWidth = 0; // 0: the picture is whole
+  int FWholeHeight = 0;
   std::vector<std::unique_ptr<TDibGraphic>> FFrames;
   int FFrameDelay = 200;
   int FLoopCount = 0;
@@ -437,6 +448,45 @@ private:
   TPixelReader FPixelReader = nullptr;
   TPixelWriter FPixelWriter = nullptr;
   std::unique_ptr<TRgbToPaletteConverter> FConverter;
+};
+
+// While one lives on a thread, readers that can decode a picture smaller than
+// its file stores it (the JPEG reader, through libjpeg's scaled decoding) may
+// do so, for a display copy that needs no more: Scale(Width, Height) answers
+// the scale (above 0; 1 or more for the whole picture) a picture of that
+// upright size is shown at. Such a picture is Reduced() and knows its whole
+// size. Decoding ahead uses it; everything else gets whole pictures.
+class TReducedDecodeScope {
+public:
+  using TScale = std::function<double(int Width, int Height)>;
+  explicit TReducedDecodeScope(TScale Scale);
+  ~TReducedDecodeScope();
+  TReducedDecodeScope(const TReducedDecodeScope&) = delete;
+  TReducedDecodeScope& operator=(const TReducedDecodeScope&) = delete;
+  // The scale asked for on this thread; 1 when no scope lives.
+  static double ScaleFor(int Width, int Height);
+
+private:
+  TScale FScale;
+  const TReducedDecodeScope* FOuter;
+};
+
+// While one lives on a thread, readers that decode row by row (JPEG, PNG,
+// TIFF) give up as soon as *Stop is set, with EImageError "Decoding stopped":
+// decoding ahead is not finished for a program that is ending.
+class TDecodeStopScope {
+public:
+  explicit TDecodeStopScope(const std::atomic<bool>* Stop);
+  ~TDecodeStopScope();
+  TDecodeStopScope(const TDecodeStopScope&) = delete;
+  TDecodeStopScope& operator=(const TDecodeStopScope&) = delete;
+  // Whether a scope on this thread was told to stop.
+  static bool Requested();
+  // Raises EImageError when Requested().
+  static void Check();
+
+private:
+  const std::atomic<bool>* FOuter;
 };
 
 // ---------------------------------------------------------------------------

@@ -215,8 +215,7 @@ void TBitmap::LoadFromStream(TStream& Stream) {
   // The platform's picture reader chooses the decoder from the bytes.
   const TStreamBytes bytes(Stream);
   std::string error;
-  TBitmapHandle b = ReadPictureData(bytes.Data(), bytes.Size(), std::string(), error,
-                                    TPictureReadOptions{.CheckPixelLimit = false});
+  TBitmapHandle b = ReadPictureData(bytes.Data(), bytes.Size(), std::string(), error);
   if (!b) throw EInvalidGraphic("Bitmap image is not valid");
   SetHandle(b);
 }

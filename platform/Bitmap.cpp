@@ -1,5 +1,6 @@
 #include "platform/Bitmap.h"
 #include "platform/Canvas.h"
+#include "platform/Memory.h"
 #include "platform/MemoryBudget.h"
 
 #include <QBuffer>
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -273,20 +275,46 @@ TBitmapHandle ReadPictureData(const uint8_t* Data, size_t Size, const std::strin
   buffer.open(QIODevice::ReadOnly);
   QImageReader reader(&buffer, QByteArray::fromStdString(Format));
   reader.setDecideFormatFromContent(false);
-  QImage img;
-  if (Options.CheckPixelLimit || Options.ZeroFill) {
-    const QSize size = reader.size();
-    if (Options.CheckPixelLimit && size.isValid() && !PixelsAllowed(size.width(), size.height())) {
-      Error = PixelLimitMessage(size.width(), size.height());
+  const QSize size = reader.size();
+  if (size.isValid() && !PixelsAllowed(size.width(), size.height())) {
+    Error = PixelLimitMessage(size.width(), size.height());
+    return nullptr;
+  }
+  // A GIF's LZW codes at best 4096 pixels in a 12-bit code: a file far
+  // shorter than that for the picture it claims holds no meaningful part.
+  if (size.isValid() && Format == "gif") {
+    const uint64_t pixels = uint64_t(size.width()) * uint64_t(size.height());
+    if (!DataCanFill(Size, pixels * 12 / 8 / 4096, pixels * 4)) {
+      Error = ShortDataMessage("GIF", Size, size.width(), size.height());
       return nullptr;
     }
-    if (Options.ZeroFill) {
-      const QImage::Format format = reader.imageFormat();
-      if (size.isValid() && format != QImage::Format_Invalid) {
-        img = QImage(size, format);
-        if (!img.isNull()) img.fill(0);
-      }
+  }
+  // The reader's picture and the colour copy made from it are held from the
+  // budget before anything is allocated; a reader that cannot tell the size
+  // beforehand may take no more than what the budget has left.
+  const QImage::Format format = reader.imageFormat();
+  TMemoryReservation held;
+  uint64_t limit = TMemoryBudget::Available();
+  if (size.isValid()) {
+    const uint64_t pixels = uint64_t(size.width()) * uint64_t(size.height());
+    const int depth = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
+    const bool indexed = format == QImage::Format_Indexed8 || format == QImage::Format_Mono ||
+                         format == QImage::Format_MonoLSB;
+    const uint64_t bytes = pixels * uint64_t(std::max(depth, 8)) / 8 + (indexed ? 0 : pixels * 3);
+    held = TMemoryReservation(bytes);
+    if (!held || !MemoryCanBeHad(bytes)) {
+      Error = "Out of memory: a " + std::to_string(size.width()) + " x " +
+              std::to_string(size.height()) + " picture needs " + std::to_string(bytes >> 20) +
+              " MB, more than the memory budget has left";
+      return nullptr;
     }
+    limit = bytes;
+  }
+  reader.setAllocationLimit(int(std::min<uint64_t>((limit >> 20) + 1, INT32_MAX)));
+  QImage img;
+  if (Options.ZeroFill && size.isValid() && format != QImage::Format_Invalid) {
+    img = QImage(size, format);
+    if (!img.isNull()) img.fill(0);
   }
   if (!reader.read(&img)) {
     Error = reader.errorString().toStdString();

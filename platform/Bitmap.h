@@ -106,9 +106,6 @@ bool ClipboardSetBitmap(const TPlatformBitmap& Bitmap);
 
 // How ReadPictureData decodes.
 struct TPictureReadOptions {
-  // Refuse pictures whose claimed size is above the pixel limit before they
-  // are decoded (with the pixel limit message as Error).
-  bool CheckPixelLimit = true;
   // Decode into zeroed pixels of the size and layout the reader claims, which
   // it fills in place: pixels a damaged picture never reaches are palette
   // entry 0 or black on every decode instead of whatever fresh memory held.
@@ -120,6 +117,10 @@ struct TPictureReadOptions {
 // dot, such as "gif" or "bmp"); an empty Format lets the reader choose from
 // the bytes. Answers the picture as a bitmap, or null with Error set to the
 // reader's message ("Out of memory" when the bitmap cannot be had).
+// Before the reader allocates anything, a picture above the pixel limit is
+// refused (with the pixel limit message) and the memory it needs (the
+// reader's picture and its conversion) is held from the memory budget until
+// the bitmap is made; the reader may not allocate more than that.
 TBitmapHandle ReadPictureData(const uint8_t* Data, size_t Size, const std::string& Format,
                               std::string& Error, const TPictureReadOptions& Options = {});
 

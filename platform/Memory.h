@@ -21,3 +21,16 @@ bool MemoryCanBeHad(uint64_t Bytes) noexcept;
 // what a short file left unfilled commits no memory. Data must be private
 // anonymous memory: the heap or mapped pixel buffers.
 void ZeroFill(void* Data, size_t Size) noexcept;
+
+// Sets the C library's heap up for a program that decodes big pictures on
+// several threads: blocks from 256 KiB up are mapped on their own and
+// unmapped when freed (the library would otherwise raise that threshold
+// after the first big free and keep such blocks in its heaps), and at most
+// two heaps per core. Call once, before other threads start.
+void TuneHeapForPictures() noexcept;
+
+// Hands the free memory of every heap of the C library back to the system
+// (what a decode freed on a worker thread's heap stays there otherwise) once
+// more than 32 MiB of it are free: trimming less costs the next paint more
+// than it gives back.
+void ReleaseFreeHeap() noexcept;

@@ -69,6 +69,31 @@ bool IsPixelLimitMessage(const std::string& Message) noexcept {
   return Message.rfind("Picture too large: ", 0) == 0;
 }
 
+namespace {
+// Pictures up to this size pass whatever their data; above it the data must
+// be able to fill 1 / kMeaningfulPart of the picture.
+constexpr uint64_t kSmallPicture = uint64_t(16) << 20;
+constexpr uint64_t kMeaningfulPart = 16;
+constexpr const char* kShortData = " data too short: ";
+} // namespace
+
+bool DataCanFill(uint64_t DataBytes, uint64_t LeastBytes, uint64_t PictureBytes) noexcept {
+  if (PictureBytes <= kSmallPicture) return true;
+  const uint64_t Part = LeastBytes / kMeaningfulPart;
+  return DataBytes >= Part;
+}
+
+std::string ShortDataMessage(const std::string& Format, uint64_t DataBytes, int64_t Width,
+                             int64_t Height) {
+  return Format + kShortData + std::to_string(DataBytes) + " bytes cannot fill a " +
+         std::to_string(Width) + " x " + std::to_string(Height) + " picture";
+}
+
+bool IsShortDataMessage(const std::string& Message) noexcept {
+  const auto At = Message.find(kShortData);
+  return At != std::string::npos && Message.find(" bytes cannot fill a ", At) != std::string::npos;
+}
+
 uint64_t TMemoryBudget::Limit() noexcept {
   uint64_t v = GBudget.load(std::memory_order_relaxed);
   if (v == 0) {

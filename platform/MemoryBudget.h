@@ -28,6 +28,28 @@ std::string PixelLimitMessage(int64_t Width, int64_t Height);
 // decoder should be asked to retry).
 bool IsPixelLimitMessage(const std::string& Message) noexcept;
 
+// ---- Data a file holds against the picture it claims
+
+// A file whose data cannot fill a meaningful part of the picture it claims is
+// refused, so that what a picture costs follows what its file holds: a file
+// of a few hundred bytes must not cost gigabytes of decoded pixels (or a
+// decoder's working buffers) because its header says so.
+//
+// DataBytes: the bytes the file holds (from its start, or from where its
+// pixel data begin). LeastBytes: the fewest bytes the format's coding needs
+// for the whole picture, at its best compression (a lower bound; 0 when there
+// is none). PictureBytes: what the decoded picture takes. The file is refused
+// when the picture is big (above 16 MiB) and the data could fill less than a
+// sixteenth of it even at that best compression; small pictures always pass,
+// so a cut-off small file still shows what it holds.
+bool DataCanFill(uint64_t DataBytes, uint64_t LeastBytes, uint64_t PictureBytes) noexcept;
+// "<Format> data too short: <N> bytes cannot fill a <W> x <H> picture".
+std::string ShortDataMessage(const std::string& Format, uint64_t DataBytes, int64_t Width,
+                             int64_t Height);
+// Whether Message is one made by ShortDataMessage (a refusal that no other
+// decoder should be asked to retry).
+bool IsShortDataMessage(const std::string& Message) noexcept;
+
 // ---- Memory budget of the process
 
 class TMemoryBudget {

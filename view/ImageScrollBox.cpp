@@ -333,6 +333,68 @@ TDibGraphic& TImageScrollBox::DisplayGraphic() {
   return FImage->Picture();
 }
 
+TDibGraphic& TImageScrollBox::Graphic() {
+  EnsurePicture();
+  return *FGraphic;
+}
+
+bool TImageScrollBox::PictureEmpty() const {
+  return !FPending && FGraphic->Empty();
+}
+
+int TImageScrollBox::PictureWidth() const {
+  return FPending ? FPendingFacts.Width : (FGraphic->Empty() ? 0 : FGraphic->Width());
+}
+
+int TImageScrollBox::PictureHeight() const {
+  return FPending ? FPendingFacts.Height : (FGraphic->Empty() ? 0 : FGraphic->Height());
+}
+
+int TImageScrollBox::PicturePageCount() const {
+  return FPending ? FPendingFacts.PageCount : FGraphic->PageCount();
+}
+
+void TImageScrollBox::EnsurePicture() {
+  if (!FPending) return;
+  TPictureFetch Fetch = std::move(FFetch);
+  FFetch = nullptr;
+  FPending = false;
+  std::unique_ptr<TDibGraphic> Whole;
+  try {
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const TFinally Restore([] { QGuiApplication::restoreOverrideCursor(); });
+    if (Fetch) Whole = Fetch();
+    if (!Whole || Whole->Empty()) throw EImageError("The picture could not be loaded");
+  } catch (...) {
+    // Nothing stands for the picture any more: the view shows none.
+    FGraphic = std::make_unique<TDibGraphic>();
+    DisplayGraphic().ClearImage();
+    FImage->hide();
+    throw;
+  }
+  FGraphic = std::move(Whole);
+  // The display copy shown was laid out for this picture and the plan it
+  // records; a layout for another plan follows where one is needed.
+  FDisplayFor = FGraphic.get();
+  FLaidOutFor = FGraphic.get();
+}
+
+void TImageScrollBox::CompletePicture(std::unique_ptr<TDibGraphic> Picture, bool Same) {
+  if (!FPending || !Picture || Picture->Empty()) return;
+  FPending = false;
+  FFetch = nullptr;
+  FGraphic = std::move(Picture);
+  if (Same && FDisplayPlan == DisplayPlan()) {
+    FDisplayFor = FGraphic.get();
+    FLaidOutFor = FGraphic.get();
+  } else {
+    UpdateImage(true);
+  }
+  // Animations are kept whole ahead and never wait here; one that does
+  // plays from its first frame.
+  if (FGraphic->Animated() && !FAnimate) StartAnimation();
+}
+
 int TImageScrollBox::ClientWidth() const {
   const int Bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
   return std::max(0, width() - (FVertScrollBar && FVertScrollBar->FShown ? Bar : 0));
@@ -415,6 +477,8 @@ void TImageScrollBox::LoadFromFile(const std::string& FileName, int Index) {
     if (WasAnimated) SetAnimate(true);
   });
   std::unique_ptr<TDibGraphic> New = DecodeFile(FileName, Index);
+  FPending = false;
+  FFetch = nullptr;
   StopAnimation();
   FGraphic = std::move(New);
   UpdateImage(true);
@@ -423,6 +487,8 @@ void TImageScrollBox::LoadFromFile(const std::string& FileName, int Index) {
 
 void TImageScrollBox::LoadFromStream(TStream& Stream, const std::string& FileNameOrExt, int Index) {
   std::unique_ptr<TDibGraphic> New = CreateGraphicFromStream(Stream, FileNameOrExt, Index);
+  FPending = false;
+  FFetch = nullptr;
   StopAnimation();
   FGraphic = std::move(New);
   UpdateImage(true);
@@ -443,6 +509,8 @@ void Rewind(TDibGraphic& Picture, std::unique_ptr<TDibGraphic>* Display) {
 
 void TImageScrollBox::LoadFromGraphic(std::unique_ptr<TDibGraphic> New) {
   if (!New) return;
+  FPending = false;
+  FFetch = nullptr;
   StopAnimation();
   Rewind(*New, nullptr);
   FGraphic = std::move(New);
@@ -450,17 +518,34 @@ void TImageScrollBox::LoadFromGraphic(std::unique_ptr<TDibGraphic> New) {
   StartAnimation();
 }
 
-TLaidOutPicture TImageScrollBox::LoadFromGraphic(TLaidOutPicture New) {
+TLaidOutPicture TImageScrollBox::LoadFromGraphic(TLaidOutPicture New, TPictureFetch Fetch) {
   TLaidOutPicture Old;
-  if (!New.Picture) return Old;
+  bool Alone = !New.Picture && New.Display && Fetch;
+  if (!New.Picture && !Alone) return Old;
   StopAnimation();
-  Rewind(*New.Picture, &New.Display);
+  if (New.Picture) Rewind(*New.Picture, &New.Display);
   Old.Plan = DisplayPlan();
-  const bool OldDisplayFits = FDisplayFor == FGraphic.get() && FDisplayPlan == Old.Plan;
+  if (Alone && !(New.Plan == Old.Plan)) {
+    // Laid out for another plan (the view changed since): the picture
+    // itself is needed for this one.
+    New.Picture = Fetch();
+    if (!New.Picture) return Old;
+    New.Display.reset();
+    Alone = false;
+  }
+  const bool OldDisplayFits =
+      (FPending || FDisplayFor == FGraphic.get()) && FDisplayPlan == Old.Plan;
+  Old.Facts = TPictureFacts{PictureWidth(), PictureHeight(), PicturePageCount()};
   if (New.Display && New.Plan == Old.Plan) FPrepared = std::move(New.Display);
   const TFinally DropPrepared([this] { FPrepared.reset(); });
+  if (FPending)
+    FGraphic.reset(); // a display copy alone: it goes back without a picture
   Old.Picture = std::move(FGraphic);
-  FGraphic = std::move(New.Picture);
+  if (Old.Picture && Old.Picture->Empty()) Old.Picture.reset();
+  FPending = Alone;
+  FPendingFacts = New.Facts;
+  FFetch = Alone ? std::move(Fetch) : nullptr;
+  FGraphic = Alone ? std::make_unique<TDibGraphic>() : std::move(New.Picture);
   UpdateImage(true);
   // The prepared copy went in: the one it replaced is the old picture's.
   if (FSwappedOut && OldDisplayFits) Old.Display = std::move(FSwappedOut);
@@ -503,28 +588,52 @@ bool PlannedPercent(const TDisplayPlan& Plan, int W, int H, float& Percent) {
   }
 }
 
+// The one place a display copy is made, by the worker's LayOut, the view's
+// own layout and an animation's frame changes alike: Source scaled to Width x
+// Height into Dest (copied as it is at its own size, into Dest's storage
+// when that fits), then converted from the colour space Description tells
+// (null: sRGB) to the display's, Color, when one is set. Resize, when given,
+// is the transform to scale with. The picture itself stays as decoded.
+void MakeDisplayCopy(TDibGraphic& Source, int Width, int Height, TDibGraphic& Dest,
+                     const TColorDescriptionPtr& Description, const TColorSpace* Color,
+                     TResizeTransform* Resize = nullptr) {
+  if (Width != Source.Width() || Height != Source.Height()) {
+    TResizeTransform Own;
+    TResizeTransform& R = Resize ? *Resize : Own;
+    R.Width = Width;
+    R.Height = Height;
+    R.ApplyOnDest(Source, Dest);
+  } else if (!Dest.CopyPixelsFrom(Source)) {
+    Dest.Assign(&Source);
+  }
+  if (Color) ConvertColors(Dest, Description, *Color);
+}
+
 } // namespace
+
+double TImageScrollBox::PlannedScale(const TDisplayPlan& Plan, int Width, int Height) {
+  float Percent = 0;
+  if (Width <= 0 || Height <= 0 || !PlannedPercent(Plan, Width, Height, Percent)) return 1.0;
+  return Percent / 100.0;
+}
 
 std::unique_ptr<TDibGraphic> TImageScrollBox::LayOut(TDibGraphic& Picture,
                                                      const TDisplayPlan& Plan) {
   if (Picture.Empty() || Picture.ImageFormat() == ifBlackWhite) return nullptr;
+  // A reduced decoding is laid out as the whole picture it stands for.
+  const int W = Picture.WholeWidth(), H = Picture.WholeHeight();
   float Percent = 0;
-  if (!PlannedPercent(Plan, Picture.Width(), Picture.Height(), Percent)) return nullptr;
+  if (!PlannedPercent(Plan, W, H, Percent)) return nullptr;
+  const int DW = DisplayExtent(W, Percent), DH = DisplayExtent(H, Percent);
+  if (Picture.Reduced() && (DW > Picture.Width() || DH > Picture.Height())) return nullptr;
   auto Display = std::make_unique<TDibGraphic>();
-  if (Percent != 100.0f) {
-    TResizeTransform Resize;
-    Resize.Width = DisplayExtent(Picture.Width(), Percent);
-    Resize.Height = DisplayExtent(Picture.Height(), Percent);
-    Resize.ApplyOnDest(Picture, *Display);
-  } else {
-    Display->Assign(&Picture);
-  }
-  // What is shown is converted, the picture stays as decoded.
-  if (Plan.Color) ConvertColors(*Display, Picture.ColorDescription(), *Plan.Color);
+  MakeDisplayCopy(Picture, DW, DH, *Display, Picture.ColorDescription(), Plan.Color.get());
   return Display;
 }
 
 void TImageScrollBox::Clear() {
+  FPending = false;
+  FFetch = nullptr;
   // The frames stay with the picture object: they must not come back.
   StopAnimation();
   FGraphic->ClearImage();
@@ -538,8 +647,8 @@ void TImageScrollBox::SetZoomMode(TZoomMode Value) {
 }
 
 bool TImageScrollBox::ZoomFits(float Percent, std::string& Why) const {
-  const int64_t W = DisplayExtent(FGraphic->Width(), Percent);
-  const int64_t H = DisplayExtent(FGraphic->Height(), Percent);
+  const int64_t W = DisplayExtent(PictureWidth(), Percent);
+  const int64_t H = DisplayExtent(PictureHeight(), Percent);
   if (!PixelsAllowed(W, H)) {
     Why = "Zoom refused: " + PixelLimitMessage(W, H);
     return false;
@@ -558,7 +667,7 @@ bool TImageScrollBox::ZoomFits(float Percent, std::string& Why) const {
 
 bool TImageScrollBox::SetZoomPercent(float Value) {
   // Compared in long double: a float just above 0.1 is accepted.
-  if (FGraphic->Empty() || !(static_cast<long double>(Value) > 0.1L)) return false;
+  if (PictureEmpty() || !(static_cast<long double>(Value) > 0.1L)) return false;
   std::string Why;
   if (Value > FZoomPercent && !ZoomFits(Value, Why)) {
     if (OnZoomRefused) OnZoomRefused(*this, Why);
@@ -580,13 +689,16 @@ void TImageScrollBox::SetCentered(bool Value) {
 void TImageScrollBox::SetAntiAliased(bool Value) {
   if (Value == FAntiAliased) return;
   FAntiAliased = Value;
-  if (!FGraphic->Empty() && FGraphic->ImageFormat() == ifBlackWhite) UpdateImage(false);
+  if (!FPending && !FGraphic->Empty() && FGraphic->ImageFormat() == ifBlackWhite)
+    UpdateImage(false);
 }
 
 void TImageScrollBox::SetDisplayColorSpace(std::shared_ptr<const TColorSpace> Value) {
   if (Value == FDisplayColor) return;
   FDisplayColor = std::move(Value);
-  if (!FGraphic->Empty()) UpdateImage(false);
+  // A display copy shown alone was made for the colour space before: its
+  // picture is fetched and laid out anew.
+  if (!PictureEmpty()) UpdateImage(false);
 }
 
 void TImageScrollBox::SetFileName(const std::string& Value) {
@@ -594,7 +706,9 @@ void TImageScrollBox::SetFileName(const std::string& Value) {
   if (!Value.empty()) {
     LoadFromFile(Value, 1);
   } else {
-    StopAnimation();
+  FPending = false;
+  FFetch = nullptr;
+  StopAnimation();
     FGraphic->ClearImage();
     UpdateImage(true);
   }
@@ -732,15 +846,15 @@ void TImageScrollBox::UpdateImage(bool NewImage) {
   FBusy = true;
   const TFinally ClearBusy([this] { FBusy = false; });
 
-  if (FGraphic->Empty()) {
+  if (PictureEmpty()) {
     DisplayGraphic().ClearImage();
     FHorzScrollBar->SetVisible(false);
     FVertScrollBar->SetVisible(false);
     FImage->hide();
     return;
   }
-  const bool BlackAndWhite = FGraphic->ImageFormat() == ifBlackWhite;
-  if (NewImage) {
+  const bool BlackAndWhite = !FPending && FGraphic->ImageFormat() == ifBlackWhite;
+  if (NewImage && !FPending) {
     if (BlackAndWhite)
       FAntiAliasTransform->ApplyOnDest(*FGraphic, *FAntiAliasedGraphic);
     else
@@ -757,7 +871,7 @@ void TImageScrollBox::UpdateImage(bool NewImage) {
 }
 
 void TImageScrollBox::ComputeZoom() {
-  const int W = FGraphic->Width(), H = FGraphic->Height();
+  const int W = PictureWidth(), H = PictureHeight();
   switch (FZoomMode) {
   case zmOriginalSize:
     FZoomPercent = 100.0f;
@@ -790,8 +904,8 @@ void TImageScrollBox::ComputeZoom() {
 void TImageScrollBox::Layout(bool BlackAndWhite) {
   TControlScrollBar& HB = *FHorzScrollBar;
   TControlScrollBar& VB = *FVertScrollBar;
-  const int DW = DisplayExtent(FGraphic->Width(), FZoomPercent);
-  const int DH = DisplayExtent(FGraphic->Height(), FZoomPercent);
+  const int DW = DisplayExtent(PictureWidth(), FZoomPercent);
+  const int DH = DisplayExtent(PictureHeight(), FZoomPercent);
 
   // Bars: each shows exactly when the display exceeds the client extent left
   // by the other bar.
@@ -807,19 +921,22 @@ void TImageScrollBox::Layout(bool BlackAndWhite) {
   VB.FRange = DH;
   UpdateScrollBars();
 
+  const bool PreparedFits = FPrepared && FPrepared->Width() == DW && FPrepared->Height() == DH;
+  // A display copy standing alone that does not fit this layout: the
+  // picture itself is needed now.
+  if (FPending && !PreparedFits) EnsurePicture();
   TDibGraphic& Source = BlackAndWhite && FAntiAliased && !FAntiAliasedGraphic->Empty()
                             ? *FAntiAliasedGraphic
                             : *FGraphic;
-  if (FPrepared && &Source == FGraphic.get() && FPrepared->Width() == DW &&
-      FPrepared->Height() == DH) {
+  if (PreparedFits && (FPending || &Source == FGraphic.get())) {
     // Laid out elsewhere for this very plan: shown as it is.
     FSwappedOut = FImage->SwapPicture(std::move(FPrepared));
   } else {
     RenderDisplay(Source, DW, DH);
   }
   FImage->resize(DW, DH);
-  FDisplayFor = &Source == FGraphic.get() ? FGraphic.get() : nullptr;
-  FLaidOutFor = FGraphic.get();
+  FDisplayFor = !FPending && &Source == FGraphic.get() ? FGraphic.get() : nullptr;
+  FLaidOutFor = FPending ? nullptr : FGraphic.get();
   FDisplayPlan = DisplayPlan();
 
   HB.SetPosition(0);
@@ -837,21 +954,21 @@ void TImageScrollBox::Layout(bool BlackAndWhite) {
 }
 
 QPointF TImageScrollBox::PicturePointAt(QPoint Client) const {
-  if (FGraphic->Empty()) return {};
-  const int DW = DisplayExtent(FGraphic->Width(), FZoomPercent);
-  const int DH = DisplayExtent(FGraphic->Height(), FZoomPercent);
+  if (PictureEmpty()) return {};
+  const int DW = DisplayExtent(PictureWidth(), FZoomPercent);
+  const int DH = DisplayExtent(PictureHeight(), FZoomPercent);
   // The inner image control's left edge lies at FImageLeft - position.
   const double X = Client.x() - FImageLeft + FHorzScrollBar->Position();
   const double Y = Client.y() - FImageTop + FVertScrollBar->Position();
-  return {X * FGraphic->Width() / DW, Y * FGraphic->Height() / DH};
+  return {X * PictureWidth() / DW, Y * PictureHeight() / DH};
 }
 
 void TImageScrollBox::ShowPicturePointAt(QPointF Point, QPoint Client) {
-  if (FGraphic->Empty()) return;
-  const int DW = DisplayExtent(FGraphic->Width(), FZoomPercent);
-  const int DH = DisplayExtent(FGraphic->Height(), FZoomPercent);
-  const double X = Point.x() * DW / FGraphic->Width();
-  const double Y = Point.y() * DH / FGraphic->Height();
+  if (PictureEmpty()) return;
+  const int DW = DisplayExtent(PictureWidth(), FZoomPercent);
+  const int DH = DisplayExtent(PictureHeight(), FZoomPercent);
+  const double X = Point.x() * DW / PictureWidth();
+  const double Y = Point.y() * DH / PictureHeight();
   FHorzScrollBar->SetPosition(static_cast<int>(std::lround(X - Client.x() + FImageLeft)));
   FVertScrollBar->SetPosition(static_cast<int>(std::lround(Y - Client.y() + FImageTop)));
   update();
@@ -905,15 +1022,8 @@ void TImageScrollBox::wheelEvent(QWheelEvent* Event) {
 }
 
 void TImageScrollBox::RenderDisplay(TDibGraphic& Source, int DW, int DH) {
-  if (FZoomPercent != 100.0f) {
-    FResizeTransform->Width = DW;
-    FResizeTransform->Height = DH;
-    FResizeTransform->ApplyOnDest(Source, DisplayGraphic());
-  } else if (!DisplayGraphic().CopyPixelsFrom(Source)) {
-    DisplayGraphic().Assign(&Source);
-  }
-  if (FDisplayColor)
-    ConvertColors(DisplayGraphic(), FGraphic->ColorDescription(), *FDisplayColor);
+  MakeDisplayCopy(Source, DW, DH, DisplayGraphic(), FGraphic->ColorDescription(),
+                  FDisplayColor.get(), FResizeTransform.get());
 }
 
 void TImageScrollBox::ImageMouseDown(TMouseButton Button, TShiftState Shift, int X, int Y) {

@@ -65,12 +65,28 @@ struct TDisplayPlan {
   bool operator==(const TDisplayPlan&) const = default;
 };
 
+// What the view needs to know of a picture it shows by its display copy
+// alone: the whole picture's size (upright) and its file's page count.
+struct TPictureFacts {
+  int Width = 0;
+  int Height = 0;
+  int PageCount = 1;
+  bool operator==(const TPictureFacts&) const = default;
+};
+
 // A decoded picture and, when it could be made, its display copy for Plan.
+// A display copy may also stand alone for its picture (Picture null, Facts
+// telling what it stands for): decoding ahead keeps only display copies.
 struct TLaidOutPicture {
   std::unique_ptr<TDibGraphic> Picture;
   std::unique_ptr<TDibGraphic> Display; // null: the view scales the picture itself
   TDisplayPlan Plan;
+  TPictureFacts Facts; // of Picture, or of the picture Display stands for
 };
+
+// Brings the whole picture of a display copy shown alone: waits for it to be
+// decoded elsewhere or decodes it; raises the decoder's error.
+using TPictureFetch = std::function<std::unique_ptr<TDibGraphic>()>;
 
 using TZoomChangeEvent = std::function<void(TImageScrollBox& Sender, float Zoom)>;
 using TRedrawEvent = std::function<void(TDibGraphic& Graphic)>;
@@ -217,7 +233,19 @@ public:
   // is instead of being scaled again. Answers the picture shown before, with
   // its display copy when that copy was laid out for the present plan (null
   // pictures when New held none: nothing changes then).
-  TLaidOutPicture LoadFromGraphic(TLaidOutPicture New);
+  // A display copy standing alone (New.Picture null) for the present plan is
+  // shown at once; its picture is pending until CompletePicture hands it in,
+  // and whatever needs it first (Graphic(): a zoom, 100 %, a transform, a
+  // drag, a copy, a new layout) gets it from Fetch, under the busy cursor.
+  // The answer may be such a display copy too, when the picture shown before
+  // was still pending.
+  TLaidOutPicture LoadFromGraphic(TLaidOutPicture New, TPictureFetch Fetch = {});
+  // Hands in the whole picture of the display copy shown alone (nothing
+  // happens when none is pending). Same: the picture is the one the copy was
+  // made from, which stays shown; otherwise the picture is laid out anew.
+  void CompletePicture(std::unique_ptr<TDibGraphic> Picture, bool Same = true);
+  // Whether the display copy shown stands alone for its picture.
+  bool PicturePending() const { return FPending; }
 
   // The one way a picture file becomes a picture: image Index (1-based; 0 for
   // every image as a frame) of FileName, opened read only and shared, decoded
@@ -227,13 +255,26 @@ public:
   TDisplayPlan DisplayPlan() const;
   // The display copy the view's layout makes of Picture under Plan; null for
   // pictures and plans the view lays out another way (black and white
-  // pictures, zmFitWidth, which depends on the scroll bars shown). Runs on any
-  // thread; Picture is only read.
+  // pictures, zmFitWidth, which depends on the scroll bars shown), and for a
+  // reduced decoding too small for the plan. The one place display copies
+  // are made, by the view's own layout too. Runs on any thread; Picture is
+  // only read. A reduced decoding (Picture.Reduced()) is laid out as the
+  // whole picture it stands for.
   static std::unique_ptr<TDibGraphic> LayOut(TDibGraphic& Picture, const TDisplayPlan& Plan);
+  // The scale (percent / 100) a Width x Height picture is shown at under
+  // Plan; 1 for plans whose scale depends on more (zmFitWidth).
+  static double PlannedScale(const TDisplayPlan& Plan, int Width, int Height);
   // Empties the picture and the file name.
   void Clear();
 
-  TDibGraphic& Graphic() { return *FGraphic; }
+  // The picture shown; a pending one is fetched first (see LoadFromGraphic).
+  TDibGraphic& Graphic();
+  // The picture's size and page count, also while it is pending; 0 x 0 for
+  // no picture.
+  int PictureWidth() const;
+  int PictureHeight() const;
+  int PicturePageCount() const;
+  bool PictureEmpty() const;
   TDibGraphic& DisplayGraphic();
   // The 16-grey copy of a black-and-white picture; empty otherwise.
   TDibGraphic& AntiAliasedGraphic() { return *FAntiAliasedGraphic; }
@@ -334,6 +375,8 @@ private:
   void ScrollBarMoved(TControlScrollBar& Bar, int Value);
   void ComputeZoom();
   void Layout(bool BlackAndWhite);
+  // Fetches a pending picture (see LoadFromGraphic).
+  void EnsurePicture();
   // The display copy of Source at DW x DH (the layout's step that scales).
   void RenderDisplay(TDibGraphic& Source, int DW, int DH);
   void FrameTick();
@@ -376,6 +419,11 @@ private:
   const TDibGraphic* FDisplayFor = nullptr;
   const TDibGraphic* FLaidOutFor = nullptr; // the picture the last layout was made for
   TDisplayPlan FDisplayPlan;
+  // A display copy shown alone: the facts of its picture, and where that
+  // picture comes from.
+  bool FPending = false;
+  TPictureFacts FPendingFacts;
+  TPictureFetch FFetch;
   // Where the layout put the inner image control, at scroll positions 0.
   int FImageLeft = 0;
   int FImageTop = 0;

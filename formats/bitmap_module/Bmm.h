@@ -74,6 +74,10 @@ struct BmmHeader {
   int32_t width = 0;  // pixels per row
   int32_t height = 0; // rows
   int32_t bpp = 0;    // bits per pixel of the decoded data: 1, 4, 8 or 24
+  // The fewest bytes of pixel data the file's coding needs for the whole
+  // picture (every byte when uncompressed; one run per longest run when
+  // run-length coded), for comparing with what the file holds. 0: no bound.
+  int64_t leastData = 0;
   alignas(8) unsigned char priv[kBmmPrivateSize] = {}; // owned by the format's reader
 };
 

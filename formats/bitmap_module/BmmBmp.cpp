@@ -126,6 +126,11 @@ int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt, std::
   hdr->width = static_cast<int32_t>(width);
   hdr->height = static_cast<int32_t>(height);
   hdr->bpp = static_cast<int32_t>(bitCount);
+  // Run-length data code at best 255 pixels in two bytes (the escapes that
+  // skip pixels leave them unset, which is no picture either).
+  hdr->leastData = st.compression == kCompNone
+                       ? bmm_image_size(hdr->width, hdr->height, hdr->bpp)
+                       : width * height * 2 / 255;
   BmmStorePrivate(hdr, st);
   return BMM_ERR_OK;
 }

@@ -4,6 +4,7 @@
 #include "platform/MemoryBudget.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace {
@@ -39,12 +40,21 @@ void ReadBmmImage(TStream& Stream, TDibGraphic& Image, const std::string& FileNa
   if (bmm_guess_filetype(FileName.c_str(), &ft) != BMM_ERR_OK)
     throw EBmmError("bmm_guess_filetype failed.");
 
+  const uint64_t held = uint64_t(std::max<int64_t>(0, Stream.Size() - Stream.Position()));
   BmmHeader hdr{};
   std::string reason;
   if (bmm_read_header(FileName.c_str(), &Stream, ft, &hdr, Options.c_str(), &reason) != BMM_ERR_OK)
     StepFailed("bmm_read_header failed.", reason);
   if (!PixelsAllowed(hdr.width, hdr.height))
     throw EBmmError(PixelLimitMessage(hdr.width, hdr.height));
+  const int64_t pictureBytes = bmm_image_size(hdr.width, hdr.height, hdr.bpp);
+  if (!DataCanFill(held, uint64_t(std::max<int64_t>(hdr.leastData, 0)),
+                   uint64_t(std::max<int64_t>(pictureBytes, 0)))) {
+    std::string format = FileName.substr(FileName.rfind('.') + 1);
+    for (char& c : format)
+      c = char(std::toupper(static_cast<unsigned char>(c)));
+    throw EBmmError(ShortDataMessage(format, held, hdr.width, hdr.height));
+  }
 
   TImageFormat format;
   switch (hdr.bpp) {

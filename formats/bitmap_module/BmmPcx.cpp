@@ -100,6 +100,8 @@ int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char* opt, std::
   hdr->width = width;
   hdr->height = height;
   hdr->bpp = bpp;
+  // A run codes at most 63 bytes of a line in two.
+  hdr->leastData = int64_t(st.bytesPerLine) * st.planes * height * 2 / 63;
   BmmStorePrivate(hdr, st);
   return BMM_ERR_OK;
 }

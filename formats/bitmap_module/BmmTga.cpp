@@ -69,6 +69,10 @@ int ReadHeader(const char*, BmmHandle fd, BmmHeader* hdr, const char*, std::stri
   hdr->width = width;
   hdr->height = height;
   hdr->bpp = st.depth == 8 ? 8 : 24;
+  // Every pixel stored, or at best one packet byte and one pixel value for
+  // a run of 128 pixels.
+  const int64_t pixels = int64_t(width) * height, bytes = (st.depth + 7) / 8;
+  hdr->leastData = st.imageType >= 9 ? pixels * (1 + bytes) / 128 : pixels * bytes;
   BmmStorePrivate(hdr, st);
   return BMM_ERR_OK;
 }

@@ -29,6 +29,11 @@ TEST_F(ThreePictures, DecodesAheadBothWaysInBothLayouts) {
   KeyUp(Qt::Key_PageDown);
   EXPECT_EQ(Ahead.Hits(), 1);
   EXPECT_EQ(Panel(2), "b.png (50x40)");
+  // Stepped onto its display copy alone; the worker then decodes the picture
+  // whole, and it takes the copy's place.
+  EXPECT_TRUE(Form->imgMain->PicturePending());
+  ASSERT_TRUE(WaitFor([&] { return !Form->imgMain->PicturePending(); }));
+  EXPECT_EQ(Shown().Width(), 50);
   ExpectLaidOut();
   // The picture stepped away from is kept for the way back.
   EXPECT_TRUE(Ahead.Decoded(Tree.Path("a.png")));
@@ -143,4 +148,33 @@ TEST_F(ThreePictures, HeldKeyMovesTheListAndEndsOnTheRightPicture) {
     EXPECT_EQ(Form->ShownPath(), Tree.Path(C.EndsOn));
     EXPECT_LE(Ahead.Held(), TPicturePrefetch::Budget);
   }
+}
+
+TEST_F(ThreePictures, AViewChangedBetweenDecodingAheadAndSteppingShowsThePictureRight) {
+  Start();
+  auto& Ahead = Form->Prefetch();
+  ASSERT_TRUE(WaitFor([&] { return Ahead.Decoded(Tree.Path("b.png")) && Ahead.Idle(); }));
+  // The view changes size (a layout change, another screen) and the step
+  // comes before decoding ahead has caught up: b's display copy was laid out
+  // for the old size, so b itself is decoded and laid out for the new one.
+  Form->imgMain->setFocus();
+  Form->imgMain->resize(Form->imgMain->width() / 2, Form->imgMain->height() / 3);
+  KeyUp(Qt::Key_PageDown);
+  EXPECT_EQ(Panel(2), "b.png (50x40)");
+  EXPECT_FALSE(Form->imgMain->PicturePending());
+  auto Own = TImageScrollBox::LayOut(Shown(), Form->imgMain->DisplayPlan());
+  ASSERT_NE(Own, nullptr);
+  EXPECT_EQ(Form->imgMain->DisplayGraphic().Width(), Own->Width());
+  EXPECT_EQ(Form->imgMain->DisplayGraphic().Height(), Own->Height());
+
+  // Decoding ahead catches up with the new size, holding no whole picture
+  // ahead: the next one is its display copy for the new plan alone.
+  ASSERT_TRUE(WaitFor([&] { return Ahead.Idle() && Ahead.Decoded(Tree.Path("c.png")); }));
+  EXPECT_LE(Ahead.Held(), TPicturePrefetch::Budget);
+  auto Next = Ahead.Take(Tree.Path("c.png"), std::chrono::milliseconds(0));
+  ASSERT_NE(Next, nullptr);
+  EXPECT_EQ(Next->Laid.Picture, nullptr);
+  ASSERT_NE(Next->Laid.Display, nullptr);
+  EXPECT_EQ(Next->Laid.Plan, Form->imgMain->DisplayPlan());
+  EXPECT_EQ(Next->Laid.Facts, (TPictureFacts{60, 50, 1}));
 }

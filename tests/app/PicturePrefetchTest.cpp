@@ -51,18 +51,34 @@ class PicturePrefetchTest : public ::testing::Test {
 protected:
   PicturePrefetchTest() {
     Prefetch = std::make_unique<TPicturePrefetch>(
-        [Gate = Gate, Calls = Calls](const std::string& Path) {
+        [Gate = Gate, Calls = Calls, Log = Log](const std::string& Path) {
           ++*Calls;
+          {
+            // Which file, and the scale a reader may decode an 8000 x 6000
+            // picture at.
+            const std::lock_guard<std::mutex> G(Log->Lock);
+            Log->Paths.push_back(std::filesystem::path(Path).filename().string());
+            Log->Scales.push_back(TReducedDecodeScope::ScaleFor(8000, 6000));
+          }
           Gate->Wait(Path);
           auto G = std::make_unique<TDibGraphic>();
-          // The file's size as the width: tells the decodes of two versions apart.
-          G->NewImage(static_cast<int>(std::max<uintmax_t>(1, std::filesystem::file_size(Path))), 2,
-                      ifTrueColor, nullptr, 96, 96);
+          // The file's size as the width: tells the decodes of two versions
+          // apart. Names starting "bw" are black and white, "anim" animations.
+          const std::string Name = std::filesystem::path(Path).filename().string();
+          const int W = static_cast<int>(std::max<uintmax_t>(1, std::filesystem::file_size(Path)));
+          G->NewImage(W, 2, Name.rfind("bw", 0) == 0 ? ifBlackWhite : ifTrueColor, nullptr, 96, 96);
+          if (Name.rfind("anim", 0) == 0)
+            for (int I = 0; I < 2; ++I) {
+              auto F = std::make_unique<TDibGraphic>();
+              F->NewImage(W, 2, ifTrueColor, nullptr, 96, 96);
+              G->AddFrame(std::move(F));
+            }
           // Files named "*.cut.*" are animations whose frames did not fit.
           G->SetFramesOmitted(Path.find(".cut.") != std::string::npos);
           return G;
         },
-        [](TDibGraphic& Picture, const TDisplayPlan&) {
+        [](TDibGraphic& Picture, const TDisplayPlan&) -> std::unique_ptr<TDibGraphic> {
+          if (Picture.ImageFormat() == ifBlackWhite) return nullptr; // as the view's layout
           auto D = std::make_unique<TDibGraphic>();
           D->NewImage(Picture.Width(), 1, ifTrueColor, nullptr, 96, 96);
           return D;
@@ -85,7 +101,18 @@ protected:
     return false;
   }
 
+  struct TLog {
+    std::mutex Lock;
+    std::vector<std::string> Paths;
+    std::vector<double> Scales;
+  };
+  std::vector<std::string> Decodes() {
+    const std::lock_guard<std::mutex> G(Log->Lock);
+    return Log->Paths;
+  }
+
   TTempTree Tree;
+  std::shared_ptr<TLog> Log = std::make_shared<TLog>();
   std::shared_ptr<TGate> Gate = std::make_shared<TGate>();
   std::shared_ptr<std::atomic<int>> Calls = std::make_shared<std::atomic<int>>(0);
   std::unique_ptr<TPicturePrefetch> Prefetch;
@@ -104,6 +131,16 @@ TEST_F(PicturePrefetchTest, ReadyPictureIsHandedOutOnlyWhileItsFileIsUnchanged) 
       {"same size, other time",
        [](const std::string& P) {
          struct timespec Times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+         ASSERT_EQ(::utimensat(AT_FDCWD, P.c_str(), Times, 0), 0);
+       },
+       false},
+      {"written in place, its size and modification time put back",
+       [](const std::string& P) {
+         struct stat St {};
+         ASSERT_EQ(::stat(P.c_str(), &St), 0);
+         std::this_thread::sleep_for(20ms); // a change time the clock tells apart
+         std::fstream(P, std::ios::in | std::ios::out | std::ios::binary) << "xyz";
+         struct timespec Times[2] = {St.st_atim, St.st_mtim};
          ASSERT_EQ(::utimensat(AT_FDCWD, P.c_str(), Times, 0), 0);
        },
        false},
@@ -132,9 +169,12 @@ TEST_F(PicturePrefetchTest, ReadyPictureIsHandedOutOnlyWhileItsFileIsUnchanged) 
     EXPECT_EQ(Ready != nullptr, C.Handed);
     (C.Handed ? Hits : Stale)++;
     if (Ready) {
+      // Only the display copy is kept, with what it stands for.
       EXPECT_EQ(Ready->Path, Path);
-      EXPECT_EQ(Ready->Laid.Picture->Width(), 3);
+      EXPECT_EQ(Ready->Laid.Picture, nullptr);
+      EXPECT_EQ(Ready->Laid.Facts, (TPictureFacts{3, 2, 1}));
       ASSERT_NE(Ready->Laid.Display, nullptr);
+      EXPECT_EQ(Ready->Laid.Display->Width(), 3);
       EXPECT_EQ(Ready->Laid.Plan, Plan);
     }
     EXPECT_FALSE(Prefetch->Decoded(Path)); // taken or refused: gone either way
@@ -158,11 +198,12 @@ TEST_F(PicturePrefetchTest, NewAimKeepsWhatIsStillWantedAndDropsTheRest) {
   EXPECT_EQ(*Calls, 3); // b was not decoded again
   EXPECT_EQ(Prefetch->Held(), 2);
 
-  // Another plan: the pictures stay, their display copies are made again.
+  // Another plan: a display copy cannot be laid out again, so the pictures
+  // are decoded anew for it.
   const TDisplayPlan Windowed{zmFullPage, 0, 400, 300};
   Prefetch->Aim({B, C}, Windowed);
   ASSERT_TRUE(WaitIdle());
-  EXPECT_EQ(*Calls, 3);
+  EXPECT_EQ(*Calls, 5);
   auto Ready = Prefetch->Take(C, 0ms);
   ASSERT_NE(Ready, nullptr);
   EXPECT_EQ(Ready->Laid.Plan, Windowed);
@@ -241,15 +282,114 @@ TEST_F(PicturePrefetchTest, HurryGoesFirstAndKeepStaysWithinTheBudget) {
   EXPECT_EQ(Prefetch->Held(), 2);
 
   ASSERT_NE(Prefetch->Take(D, 0ms), nullptr);
-  Kept = std::make_unique<TReadyPicture>();
-  Kept->Path = A;
-  Kept->Laid.Picture = std::make_unique<TDibGraphic>();
-  Kept->Laid.Picture->NewImage(3, 2, ifTrueColor, nullptr, 96, 96);
-  ASSERT_TRUE(StampFile(A, Kept->Stamp));
-  Prefetch->Keep(std::move(Kept)); // room again: handed out like a decoded one
+  // Room again. A picture without a display copy for the view is not kept
+  // (it would be kept whole); one with a copy is kept as the copy alone and
+  // handed out like a decoded one.
+  auto Stepped = [&](bool WithCopy) {
+    auto P = std::make_unique<TReadyPicture>();
+    P->Path = A;
+    P->Laid.Picture = std::make_unique<TDibGraphic>();
+    P->Laid.Picture->NewImage(3, 2, ifTrueColor, nullptr, 96, 96);
+    if (WithCopy) {
+      P->Laid.Display = std::make_unique<TDibGraphic>();
+      P->Laid.Display->NewImage(2, 1, ifTrueColor, nullptr, 96, 96);
+      P->Laid.Plan = Plan;
+    }
+    EXPECT_TRUE(StampFile(A, P->Stamp));
+    return P;
+  };
+  Prefetch->Keep(Stepped(false));
+  EXPECT_FALSE(Prefetch->Decoded(A));
+  Prefetch->Keep(Stepped(true));
   auto Back = Prefetch->Take(A, 0ms);
   ASSERT_NE(Back, nullptr);
-  EXPECT_EQ(Back->Laid.Picture->Width(), 3);
+  EXPECT_EQ(Back->Laid.Picture, nullptr);
+  ASSERT_NE(Back->Laid.Display, nullptr);
+  EXPECT_EQ(Back->Laid.Display->Width(), 2);
+  EXPECT_EQ(Back->Laid.Facts, (TPictureFacts{3, 2, 1}));
+}
+
+TEST_F(PicturePrefetchTest, OnlyPicturesWithoutADisplayCopyOrWithFramesAreKeptWhole) {
+  struct TCase {
+    const char* Name;
+    bool Whole;
+  } Cases[] = {
+      {"photo.jpg", false}, // its display copy alone
+      {"bw-fax.tif", true}, // the view lays black and white out itself
+      {"anim.gif", true},   // its frames are needed to play
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const std::string Path = File(C.Name);
+    Prefetch->Aim({Path}, Plan);
+    ASSERT_TRUE(WaitIdle());
+    auto Ready = Prefetch->Take(Path, 0ms);
+    ASSERT_NE(Ready, nullptr);
+    EXPECT_EQ(Ready->Laid.Picture != nullptr, C.Whole);
+    EXPECT_EQ(Ready->Laid.Display == nullptr, C.Whole && std::string(C.Name) != "anim.gif");
+    EXPECT_EQ(Ready->Laid.Facts.Width, 3);
+  }
+  // Pictures ahead are decoded no larger than the plan shows them (an
+  // 8000 x 6000 picture fits 800 x 600 at a tenth); the shown one whole.
+  const std::vector<double> Scales = Log->Scales;
+  ASSERT_EQ(Scales.size(), 3u);
+  for (double S : Scales)
+    EXPECT_DOUBLE_EQ(S, 0.1);
+  const std::string Shown = File("shown.jpg");
+  Prefetch->DecodeWhole(Shown);
+  TFileStamp Stamp;
+  auto Whole = Prefetch->TakeWhole(Shown, Stamp, true);
+  ASSERT_NE(Whole, nullptr);
+  EXPECT_EQ(Log->Scales.back(), 1.0);
+}
+
+TEST_F(PicturePrefetchTest, ShownPictureIsDecodedWholeAfterThePicturesAheadUnlessAwaited) {
+  const std::string A = File("a.jpg"), B = File("b.jpg"), C = File("c.jpg"), D = File("d.jpg");
+  // Asked for while b is being decoded ahead and c is queued: after both.
+  Gate->Held = B;
+  Prefetch->Aim({B, C}, Plan);
+  Gate->WaitUntilHeld();
+  Prefetch->DecodeWhole(A);
+  EXPECT_FALSE(Prefetch->WholeDecoded(A));
+  Gate->Release();
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(Decodes(), (std::vector<std::string>{"b.jpg", "c.jpg", "a.jpg"}));
+  EXPECT_TRUE(Prefetch->WholeDecoded(A));
+  TFileStamp Stamp, Now;
+  EXPECT_EQ(Prefetch->TakeWhole(B, Stamp, false), nullptr); // not asked for
+  auto Whole = Prefetch->TakeWhole(A, Stamp, false);
+  ASSERT_NE(Whole, nullptr);
+  EXPECT_EQ(Whole->Width(), 3);
+  ASSERT_TRUE(StampFile(A, Now));
+  EXPECT_EQ(Stamp, Now);
+  EXPECT_FALSE(Prefetch->WholeDecoded(A)); // taken
+
+  // Awaited (a zoom before it came): it goes before the pictures queued.
+  const std::string E = File("e.jpg"), F = File("f.jpg");
+  Gate->Open = false;
+  Gate->Waiting = false;
+  Gate->Held = E;
+  Prefetch->Aim({E, F}, Plan);
+  Gate->WaitUntilHeld();
+  Prefetch->DecodeWhole(B);
+  std::unique_ptr<TDibGraphic> Awaited;
+  std::thread Waiter([&] { Awaited = Prefetch->TakeWhole(B, Stamp, true); });
+  while (!Prefetch->WholeAwaited())
+    std::this_thread::sleep_for(1ms);
+  Gate->Release();
+  Waiter.join();
+  ASSERT_NE(Awaited, nullptr);
+  ASSERT_TRUE(WaitIdle());
+  const auto Order = Decodes();
+  ASSERT_GE(Order.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(Order.end() - 3, Order.end()),
+            (std::vector<std::string>{"e.jpg", "b.jpg", "f.jpg"}));
+
+  // Clear drops a whole picture asked for.
+  Prefetch->DecodeWhole(D);
+  ASSERT_TRUE(WaitIdle());
+  Prefetch->Clear();
+  EXPECT_EQ(Prefetch->TakeWhole(D, Stamp, false), nullptr);
 }
 
 TEST_F(PicturePrefetchTest, AnAnimationCutToItsFirstFrameAheadIsLeftToTheForeground) {

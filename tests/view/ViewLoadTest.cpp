@@ -3,6 +3,7 @@
 
 #include "formats/Formats.h"
 #include "imaging/GraphicRegistry.h"
+#include "imaging/ColorTransform.h"
 #include "view/ImageScrollBox.h"
 #include "platform/Stream.h"
 #include "tests/view/ViewTestSupport.h"
@@ -12,6 +13,7 @@
 #include <gmock/gmock.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -133,6 +135,121 @@ TEST_F(ViewLoadTest, TakesAPictureDecodedElsewhere) {
   EXPECT_EQ(&View->Graphic(), Raw);
   EXPECT_EQ(View->DisplayGraphic().Width(), 45); // still at 150 %
   EXPECT_EQ(View->HorzScrollBar().Position(), 0);
+}
+
+// Whether two pictures hold the same pixels.
+bool SamePixels(const TDibGraphic& A, const TDibGraphic& B) {
+  if (A.Width() != B.Width() || A.Height() != B.Height() || A.BytesPerRow() != B.BytesPerRow())
+    return false;
+  for (int Y = 0; Y < A.Height(); ++Y)
+    if (std::memcmp(A.ScanLine(Y), B.ScanLine(Y), size_t(A.BytesPerRow())) != 0) return false;
+  return true;
+}
+
+TEST_F(ViewLoadTest, ADisplayCopyAloneIsShownAndItsPictureFetchedWhenNeeded) {
+  SetViewSize(200, 150);
+  View->SetZoomMode(zmFullPage);
+  auto Decode = [] {
+    auto S = TestPictureStream({TTestImage{400, 300, ifTrueColor, 42}});
+    return CreateGraphicFromStream(*S, "x.tst", 1);
+  };
+  const auto Whole = Decode();
+  // What needs the picture itself: each gets it, then shows what the view's
+  // own layout of the whole picture shows.
+  struct TCase {
+    const char* What;
+    std::function<void()> Act;
+  } Cases[] = {
+      {"zoom past the fitted size", [&] { View->SetZoomPercent(150); }},
+      {"100 %", [&] { View->SetZoomMode(zmOriginalSize); }},
+      {"the view resized", [&] { SetViewSize(300, 120); }},
+      {"the picture asked for (a copy, a transform, a drag)", [&] { View->Graphic(); }},
+      // The copy was converted for the display before: it is made anew.
+      {"the display's colour space changed", [&] { View->SetDisplayColorSpace(nullptr); }},
+  };
+  for (const TCase& C : Cases) {
+    SCOPED_TRACE(C.What);
+    View->SetDisplayColorSpace(SRGBColorSpace());
+    SetViewSize(200, 150);
+    View->SetZoomMode(zmFullPage);
+    View->Clear();
+    TLaidOutPicture Laid;
+    Laid.Plan = View->DisplayPlan();
+    Laid.Display = TImageScrollBox::LayOut(*Whole, Laid.Plan);
+    Laid.Facts = TPictureFacts{400, 300, 1};
+    const TDibGraphic* Copy = Laid.Display.get();
+    int Fetches = 0;
+    View->LoadFromGraphic(std::move(Laid), [&] {
+      ++Fetches;
+      return Decode();
+    });
+    // Shown at once, as it is, standing for the 400 x 300 picture.
+    EXPECT_TRUE(View->PicturePending());
+    EXPECT_EQ(&View->DisplayGraphic(), Copy);
+    EXPECT_EQ(View->PictureWidth(), 400);
+    EXPECT_EQ(View->PictureHeight(), 300);
+    EXPECT_EQ(View->ZoomPercent(), 50.0f);
+    EXPECT_EQ(Fetches, 0);
+
+    C.Act();
+    EXPECT_EQ(Fetches, 1);
+    EXPECT_FALSE(View->PicturePending());
+    EXPECT_EQ(View->Graphic().Width(), 400);
+    auto Own = TImageScrollBox::LayOut(*Whole, View->DisplayPlan());
+    if (Own) EXPECT_TRUE(SamePixels(View->DisplayGraphic(), *Own));
+    EXPECT_EQ(View->DisplayGraphic().Width(), DisplayExtent(400, View->ZoomPercent()));
+  }
+
+  // Handed in before anything needs it: nothing is fetched or laid out again.
+  View->Clear();
+  TLaidOutPicture Laid;
+  Laid.Plan = View->DisplayPlan();
+  Laid.Display = TImageScrollBox::LayOut(*Whole, Laid.Plan);
+  Laid.Facts = TPictureFacts{400, 300, 1};
+  const TDibGraphic* Copy = Laid.Display.get();
+  int Fetches = 0;
+  View->LoadFromGraphic(std::move(Laid), [&] {
+    ++Fetches;
+    return Decode();
+  });
+  auto Handed = Decode();
+  const TDibGraphic* Raw = Handed.get();
+  View->CompletePicture(std::move(Handed));
+  EXPECT_FALSE(View->PicturePending());
+  EXPECT_EQ(&View->Graphic(), Raw);
+  EXPECT_EQ(&View->DisplayGraphic(), Copy);
+  View->SetZoomPercent(80);
+  EXPECT_EQ(Fetches, 0);
+  EXPECT_EQ(View->DisplayGraphic().Width(), 320);
+
+  // A copy laid out for another plan (the view changed since): the picture
+  // is fetched at once and laid out for the present one.
+  View->SetZoomMode(zmFullPage);
+  Laid = TLaidOutPicture{};
+  Laid.Plan = TDisplayPlan{zmFullPage, 0, 100, 100};
+  Laid.Display = TImageScrollBox::LayOut(*Whole, Laid.Plan);
+  Laid.Facts = TPictureFacts{400, 300, 1};
+  View->LoadFromGraphic(std::move(Laid), [&] {
+    ++Fetches;
+    return Decode();
+  });
+  EXPECT_EQ(Fetches, 1);
+  EXPECT_FALSE(View->PicturePending());
+  EXPECT_EQ(View->DisplayGraphic().Width(), 200);
+
+  // A fetch that fails leaves the view empty and says why.
+  Laid = TLaidOutPicture{};
+  Laid.Plan = View->DisplayPlan();
+  Laid.Display = TImageScrollBox::LayOut(*Whole, Laid.Plan);
+  Laid.Facts = TPictureFacts{400, 300, 1};
+  View->LoadFromGraphic(std::move(Laid), []() -> std::unique_ptr<TDibGraphic> {
+    throw EInvalidGraphic("the file is gone");
+  });
+  EXPECT_THAT([&] { View->SetZoomPercent(150); },
+              ThrowsMessage<EInvalidGraphic>(HasSubstr("the file is gone")));
+  EXPECT_FALSE(View->PicturePending());
+  EXPECT_TRUE(View->PictureEmpty());
+  EXPECT_TRUE(View->DisplayGraphic().Empty());
 }
 
 TEST_F(ViewLoadTest, ShowsARealBmpFittedAndCentred) {

@@ -200,6 +200,75 @@ inline std::string Tiff(uint32_t W, uint32_t H) {
   return S;
 }
 
+// A progressive JPEG up to its first (DC) scan header.
+inline std::string ProgressiveJpeg(uint32_t W, uint32_t H) {
+  std::string S = Jpeg(W, H);
+  S[S.find("\xFF\xC0")+ 1] = '\xC2';
+  // The scan: DC only (spectral selection 0..0).
+  const size_t Sos = S.find("\xFF\xDA");
+  S[Sos + 8] = char(0);
+  return S;
+}
+
+// A run-length (RLE8) BMP whose data end the picture at once.
+inline std::string RleBmp(uint32_t W, uint32_t H) {
+  std::string S = "BM";
+  Le32(S, 64);
+  Le32(S, 0);
+  Le32(S, 62);
+  Le32(S, 40);
+  Le32(S, W);
+  Le32(S, H);
+  Le16(S, 1);
+  Le16(S, 8);
+  Le32(S, 1); // RLE8
+  Le32(S, 2);
+  Le32(S, 0);
+  Le32(S, 0);
+  Le32(S, 2); // colours used
+  Le32(S, 0);
+  S.append("\0\0\0\0\xFF\xFF\xFF\0", 8);
+  S.append("\x00\x01", 2); // end of the picture
+  return S;
+}
+
+// A 16-bit BMP, a layout the bitmap module leaves to the platform's reader,
+// whose pixel data would start past the end of the file.
+inline std::string FallbackBmp(uint32_t W, uint32_t H) {
+  std::string S = "BM";
+  Le32(S, 61);
+  Le32(S, 0);
+  Le32(S, 1000);
+  Le32(S, 40);
+  Le32(S, W);
+  Le32(S, H);
+  Le16(S, 1);
+  Le16(S, 16);
+  for (int I = 0; I < 6; ++I)
+    Le32(S, 0);
+  S.append(61 - S.size(), '\0');
+  return S;
+}
+
+// A run-length true-colour Targa with one packet.
+inline std::string RleTga(uint32_t W, uint32_t H) {
+  std::string S = Tga(W, H);
+  S[2] = 10;
+  S.resize(18);
+  S.append("\xFF\x10\x20\x30", 4); // 128 pixels of one colour
+  return S;
+}
+
+// Tiff(W, H) with its one strip marked PackBits or Deflate (Compression).
+inline std::string CompressedTiff(uint32_t W, uint32_t H, uint16_t Compression) {
+  std::string S = Tiff(W, H);
+  // The fourth entry is the compression tag (259), its value at offset
+  // 8 + 2 + 3 * 12 + 8.
+  S[8 + 2 + 3 * 12 + 8] = char(Compression & 0xFF);
+  S[8 + 2 + 3 * 12 + 9] = char(Compression >> 8);
+  return S;
+}
+
 // A little-endian DNG whose sensor picture of W x H (a red-green-blue mosaic
 // of 16-bit samples, lossless JPEG) has 64 bytes of data.
 inline std::string Dng(uint32_t W, uint32_t H) {
@@ -402,6 +471,26 @@ inline std::string WebP(uint32_t W, uint32_t H) {
   Body += "VP8L";
   Le32(Body, uint32_t(Lossless.size()));
   Body += Lossless;
+  std::string S = "RIFF";
+  Le32(S, uint32_t(Body.size()));
+  return S + Body;
+}
+
+// A lossy WebP still (a simple file with one VP8 chunk) of W x H (at most
+// 16383 each) whose first partition holds four bytes.
+inline std::string WebPLossy(uint32_t W, uint32_t H) {
+  std::string Vp8;
+  const uint32_t Tag = (1u << 4) | (4u << 5); // a key frame, shown, 4 bytes of modes
+  Vp8 += char(Tag & 0xFF);
+  Vp8 += char((Tag >> 8) & 0xFF);
+  Vp8 += char((Tag >> 16) & 0xFF);
+  Vp8.append("\x9d\x01\x2a", 3); // the key frame's start code
+  Le16(Vp8, uint16_t(W & 0x3FFF));
+  Le16(Vp8, uint16_t(H & 0x3FFF));
+  Vp8.append(4, '\0');
+  std::string Body = "WEBPVP8 ";
+  Le32(Body, uint32_t(Vp8.size()));
+  Body += Vp8;
   std::string S = "RIFF";
   Le32(S, uint32_t(Body.size()));
   return S + Body;

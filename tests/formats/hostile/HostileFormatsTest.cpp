@@ -311,6 +311,165 @@ TEST_F(HostileFormatsTest, DecodeToolFailsOnEachHostileFileWithLittleMemory) {
   }
 }
 
+// Claims under the pixel limit that the data cannot fill: each reader
+// refuses them by what the file holds, naming the format, and the decode
+// tool does so with little memory.
+struct TShortClaim {
+  const char* Ext;
+  std::function<std::string(uint32_t W, uint32_t H)> Make;
+  const char* Failure; // the class and the format named
+  uint32_t Side = 31000; // the claim: Side x Side
+  // What the message says, when the reader words it its own way.
+  const char* Says = nullptr;
+};
+
+const std::vector<TShortClaim>& ShortClaims() {
+  static const std::vector<TShortClaim> List = {
+      {"bmp", [](uint32_t W, uint32_t H) { return hostile::Bmp(W, H, 24); }, "EBmmError: BMP"},
+      {"bmp", [](uint32_t W, uint32_t H) { return hostile::Bmp(W, H, 1); }, "EBmmError: BMP"},
+      {"bmp", hostile::RleBmp, "EBmmError: BMP"},
+      {"bmp", hostile::FallbackBmp, "EInvalidGraphic: BMP"},
+      {"tga", hostile::Tga, "EBmmError: TGA"},
+      {"tga", hostile::RleTga, "EBmmError: TGA"},
+      {"pcx", hostile::Pcx, "EBmmError: PCX"},
+      {"dcx", hostile::Dcx, "EBmmError: PCX"},
+      {"jpg", hostile::Jpeg, "EJpegError: JPEG"},
+      {"jpg", hostile::ProgressiveJpeg, "EJpegError: JPEG"},
+      {"png", hostile::Png, "EPNGError: PNG"},
+      {"tif", hostile::Tiff, "ETiffError: TIFF"},
+      {"tif", [](uint32_t W, uint32_t H) { return hostile::CompressedTiff(W, H, 32773); },
+       "ETiffError: TIFF"},
+      {"tif", [](uint32_t W, uint32_t H) { return hostile::CompressedTiff(W, H, 8); },
+       "ETiffError: TIFF"},
+      {"gif", hostile::Gif, "EGifError: GIF"},
+      // An animation's canvas that its one 1 x 1 frame cannot fill, and a
+      // lossy still of four bytes of modes.
+      {"webp", hostile::WebP, "EWebPError: WebP"},
+      {"webp", hostile::WebPLossy, "EWebPError: WebP", 16383},
+      // A RAW's sensor data (previews are JPEG files or whole bitmaps, see
+      // the JPEG entries).
+      {"dng", hostile::Dng, "ERawError: Camera RAW", 31000,
+       "bytes of sensor data, too few for its 31000 x 31000 sensor picture"},
+  };
+  return List;
+}
+
+// What a refusal of Claim must say.
+std::string ShortSays(const TShortClaim& Claim) {
+  if (Claim.Says) return Claim.Says;
+  const std::string Side = std::to_string(Claim.Side);
+  return " bytes cannot fill a " + Side + " x " + Side + " picture";
+}
+
+TEST_F(HostileFormatsTest, ShortFilesClaimingBigPicturesAreRefusedByWhatTheyHold) {
+  int N = 0;
+  for (const TShortClaim& C : ShortClaims()) {
+    const std::string Bytes = C.Make(C.Side, C.Side);
+    SCOPED_TRACE(std::string(C.Ext) + " #" + std::to_string(N++) + ", " +
+                 std::to_string(Bytes.size()) + " bytes");
+    const uint64_t Before = TMemoryBudget::Used();
+    const std::string Failure = DecodeFailure(Bytes, C.Ext);
+    EXPECT_EQ(Failure.rfind(C.Failure, 0), 0u) << Failure;
+    if (!C.Says) EXPECT_NE(Failure.find(" data too short: "), std::string::npos) << Failure;
+    EXPECT_NE(Failure.find(ShortSays(C)), std::string::npos) << Failure;
+    EXPECT_EQ(TMemoryBudget::Used(), Before);
+  }
+  // Small pictures pass whatever their data: a cut-off small file still
+  // shows what it holds.
+  for (const auto& [Bytes, Ext] : std::vector<std::pair<std::string, std::string>>{
+           {hostile::Jpeg(600, 400), "jpg"},
+           {hostile::Bmp(600, 400, 24), "bmp"},
+           {hostile::RleBmp(600, 400), "bmp"},
+       }) {
+    SCOPED_TRACE(Ext);
+    const std::string Failure = DecodeFailure(Bytes, Ext);
+    EXPECT_EQ(Failure.find(" data too short: "), std::string::npos) << Failure;
+  }
+}
+
+TEST_F(HostileFormatsTest, PlatformReaderChecksTheLimitAndTheBudgetBeforeItAllocates) {
+  // A whole 16-bit BMP, which the bitmap module leaves to the platform's
+  // reader: 300 x 200 pixels of data.
+  std::string Bmp = "BM";
+  hostile::Le32(Bmp, 54 + 300 * 200 * 2);
+  hostile::Le32(Bmp, 0);
+  hostile::Le32(Bmp, 54);
+  hostile::Le32(Bmp, 40);
+  hostile::Le32(Bmp, 300);
+  hostile::Le32(Bmp, 200);
+  hostile::Le16(Bmp, 1);
+  hostile::Le16(Bmp, 16);
+  for (int I = 0; I < 6; ++I)
+    hostile::Le32(Bmp, 0);
+  Bmp.append(300 * 200 * 2, '\x1F');
+  EXPECT_EQ(DecodeFailure(Bmp, "bmp"), "");
+  SetPixelLimit(50000);
+  EXPECT_EQ(DecodeFailure(Bmp, "bmp"),
+            "EImageError: Picture too large: 300 x 200 pixels exceeds the limit of 50000 "
+            "pixels");
+  SetPixelLimit(0);
+  const uint64_t Before = TMemoryBudget::Used();
+  TMemoryBudget::SetLimit(Before + 200 * 1024); // less than the reader's picture and its copy
+  const std::string Failure = DecodeFailure(Bmp, "bmp");
+  EXPECT_EQ(Failure.rfind("EInvalidGraphic: Out of memory: a 300 x 200 picture needs", 0), 0u)
+      << Failure;
+  EXPECT_EQ(TMemoryBudget::Used(), Before);
+}
+
+// A vector file is small for any size: a 122-byte SVG of 20000 x 20000 is
+// no lie, and is drawn when the budget holds it. What holds it is the pixel
+// limit and the budget, which must also cover the drawing surface beside the
+// picture before either is allocated.
+TEST_F(HostileFormatsTest, SvgIsHeldToTheLimitAndTheBudgetNotToItsDataSize) {
+  const std::string Doc = hostile::Svg(4000, 4000);
+  EXPECT_EQ(DecodeFailure(Doc, "svg"), "");
+  const uint64_t Before = TMemoryBudget::Used();
+  const uint64_t Picture = 4000ull * 4000 * 3;
+  // Room for the picture but not for the surface it is drawn on as well.
+  TMemoryBudget::SetLimit(Before + Picture + 4000ull * 4000 * 2);
+  const std::string Failure = DecodeFailure(Doc, "svg");
+  EXPECT_EQ(Failure.rfind("ESvgError: SVG: drawing a 4000 x 4000 picture needs 61 MB", 0), 0u)
+      << Failure;
+  EXPECT_EQ(TMemoryBudget::Used(), Before);
+  TMemoryBudget::SetLimit(0);
+  SetPixelLimit(1000000);
+  EXPECT_EQ(DecodeFailure(Doc, "svg"),
+            "ESvgError: Picture too large: 4000 x 4000 pixels exceeds the limit of 1000000 pixels");
+  SetPixelLimit(0);
+}
+
+TEST_F(HostileFormatsTest, DecodeToolRefusesShortFilesWithLittleMemory) {
+  // 150 MB at most; the sanitizers' own start-up memory comes on top in
+  // their build, as above.
+  long LimitKiB = 150 * 1024;
+#if defined(__SANITIZE_ADDRESS__)
+  LimitKiB = std::max(LimitKiB, RunDecode({"/nonexistent"}).PeakKiB + 20 * 1024);
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  LimitKiB = std::max(LimitKiB, RunDecode({"/nonexistent"}).PeakKiB + 20 * 1024);
+#endif
+#endif
+  int N = 0;
+  for (const TShortClaim& C : ShortClaims()) {
+    const std::string File =
+        Write("short" + std::to_string(N++) + "." + C.Ext, C.Make(C.Side, C.Side));
+    SCOPED_TRACE(File);
+    const TRun Run = RunDecode({File});
+    EXPECT_EQ(Run.Status, 1) << Run.Output;
+    EXPECT_NE(Run.Output.find(C.Failure), std::string::npos) << Run.Output;
+    EXPECT_NE(Run.Output.find(ShortSays(C)), std::string::npos) << Run.Output;
+    EXPECT_LE(Run.PeakKiB, LimitKiB) << "peak resident memory in KiB";
+    std::printf("peak %ld KiB: %s\n", Run.PeakKiB, File.c_str());
+  }
+  // With a low pixel limit and a small budget the platform's reader refuses
+  // before it allocates as well.
+  const std::string Fallback = Write("fallback.bmp", hostile::FallbackBmp(9, 25165824));
+  const TRun Run =
+      RunDecode({Fallback}, {"IMBREL_MAX_PIXELS=10000000", "IMBREL_MEMORY_BUDGET=200"});
+  EXPECT_EQ(Run.Status, 1) << Run.Output;
+  EXPECT_LE(Run.PeakKiB, LimitKiB);
+}
+
 // A BMP the bitmap module refuses for its layout (16 bits per pixel) before it
 // looks at the size goes to the platform decoder, which must refuse a claim
 // above the pixel limit before decoding too: a 70-byte file once took well

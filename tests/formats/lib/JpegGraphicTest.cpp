@@ -7,7 +7,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 using ::testing::HasSubstr;
+using ::testing::ThrowsMessage;
 
 namespace {
 
@@ -139,25 +142,78 @@ TEST(JpegGraphic, FileCutHalfwayStillLoadsWithTheTopIntact) {
 
 // A small progressive file whose header claims 65500 x 65500 pixels: libjpeg
 // would take and zero about 26 GB of coefficients before the picture's own
-// allocation could fail. It is refused at once instead, with libjpeg's text.
+// allocation could fail. It is refused at once by what it holds instead.
 TEST(JpegGraphic, HugeClaimInAProgressiveFileFailsBeforeTakingTheMemory) {
-  if (AvailableMemory() > (uint64_t(32) << 30)) GTEST_SKIP() << "this machine could hold it";
-  // Past the pixel limit the claim is refused sooner; raised, libjpeg's own
-  // memory bound still holds.
+  // Past the pixel limit the claim is refused sooner.
   SetPixelLimit(uint64_t(1) << 40);
   struct TRestore {
-    ~TRestore() { SetPixelLimit(0); }
+    ~TRestore() {
+      SetPixelLimit(0);
+      TMemoryBudget::SetLimit(0);
+    }
   } Restore;
   TJpegFixture F = Gradient();
   F.Progressive = true;
-  TBytes Bytes = MakeJpeg(F);
+  const TBytes Small = MakeJpeg(F);
+  TBytes Bytes = Small;
   const auto Sof = Bytes.find("\xFF\xC2");
   ASSERT_NE(Sof, TBytes::npos);
   for (size_t At : {Sof + 5, Sof + 7}) { // height, then width, big-endian
     Bytes[At] = char(0xFF);
     Bytes[At + 1] = char(0xDC);
   }
-  ExpectJpegMessage(Bytes, "Backing store not supported");
+  EXPECT_THAT([&] { LoadFrom<TJpegGraphic>(Bytes); },
+              ThrowsMessage<EJpegError>(HasSubstr(
+                  "JPEG data too short: " + std::to_string(Bytes.size()) +
+                  " bytes cannot fill a 65500 x 65500 picture")));
+  // A file that holds its data: the coefficients are held from the memory
+  // budget, and a budget without room for them refuses the picture before
+  // libjpeg takes them.
+  TMemoryBudget::SetLimit(TMemoryBudget::Used() + 4096);
+  EXPECT_THAT([&] { LoadFrom<TJpegGraphic>(Small); },
+              ThrowsMessage<EJpegError>(HasSubstr("coefficients of a 64 x 64 progressive JPEG")));
+  TMemoryBudget::SetLimit(0);
+  EXPECT_EQ(LoadFrom<TJpegGraphic>(Small)->Width(), 64);
+}
+
+// Decoding for a display copy: libjpeg's M/8 scaling gives the least size
+// that still covers the scale asked for, and the picture knows its whole size.
+TEST(JpegGraphic, ReducedDecodingCoversTheShownSizeAndKnowsTheWholeSize) {
+  const struct {
+    double Scale;
+    int Width; // of the 64 x 64 picture decoded
+  } Cases[] = {{1.0, 64}, {2.0, 64}, {0.5, 32}, {0.3, 24}, {0.01, 8}};
+  const TBytes Bytes = MakeJpeg(Gradient());
+  auto Whole = LoadFrom<TJpegGraphic>(Bytes);
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Scale);
+    const TReducedDecodeScope Scope([&](int W, int H) {
+      EXPECT_EQ(W, 64);
+      EXPECT_EQ(H, 64);
+      return C.Scale;
+    });
+    auto G = LoadFrom<TJpegGraphic>(Bytes);
+    EXPECT_EQ(G->Width(), C.Width);
+    EXPECT_EQ(G->Height(), C.Width);
+    EXPECT_EQ(G->Reduced(), C.Width < 64);
+    EXPECT_EQ(G->WholeWidth(), 64);
+    EXPECT_EQ(G->WholeHeight(), 64);
+    // The same picture, smaller: the colour of a corner block stays.
+    EXPECT_LT(ColourDistance(G->GetPixelColor(C.Width / 2, C.Width / 2),
+                             Whole->GetPixelColor(32, 32)),
+              40);
+  }
+  // Outside a scope: whole.
+  EXPECT_FALSE(LoadFrom<TJpegGraphic>(Bytes)->Reduced());
+}
+
+TEST(JpegGraphic, DecodingGivesUpWhenToldToStop) {
+  std::atomic<bool> Stop{false};
+  const TDecodeStopScope Scope(&Stop);
+  EXPECT_EQ(LoadFrom<TJpegGraphic>(MakeJpeg(Gradient()))->Width(), 64);
+  Stop = true;
+  EXPECT_THAT([&] { LoadFrom<TJpegGraphic>(MakeJpeg(Gradient())); },
+              ThrowsMessage<EImageError>(HasSubstr("Decoding stopped")));
 }
 
 TEST(JpegGraphic, RejectedInputRaisesLibjpegsOwnMessage) {
