@@ -57,8 +57,8 @@ private:
 TfrmMain::TfrmMain(std::vector<std::string> Args, QWidget* Parent)
     : QWidget(Parent), FArgs(std::move(Args)),
       FPrefetch(std::make_unique<TPicturePrefetch>(
-          [](const std::string& Path) { return TImageScrollBox::DecodeFile(Path, 1); },
-          &TImageScrollBox::LayOut)) {
+          [](const std::string& Path) { return DecodePicture(Path, 1); },
+          &MakePlannedDisplayCopy)) {
   // The worker only starts a timer of this thread, by a queued call that Qt
   // makes and frees itself: the picture is taken here.
   // The screen's resolution and size, read here once for decodes on the worker.

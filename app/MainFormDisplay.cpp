@@ -66,7 +66,7 @@ void TfrmMain::ShowPicture(const std::string& Path) {
       Ready = std::make_unique<TReadyPicture>();
       Ready->Path = Path;
       StampFile(Path, Ready->Stamp); // before decoding: a later write is noticed
-      Ready->Laid.Picture = TImageScrollBox::DecodeFile(Path, 1);
+      Ready->Laid.Picture = DecodePicture(Path, 1);
     }
     const TFileStamp Stamp = Ready->Stamp;
     auto Old = std::make_unique<TReadyPicture>();
@@ -113,7 +113,7 @@ void TfrmMain::ShowPicture(const std::string& Path) {
 std::unique_ptr<TDibGraphic> TfrmMain::FetchWhole(const std::string& Path) {
   TFileStamp Stamp;
   std::unique_ptr<TDibGraphic> Whole = FPrefetch->TakeWhole(Path, Stamp, true);
-  if (!Whole) Whole = TImageScrollBox::DecodeFile(Path, 1);
+  if (!Whole) Whole = DecodePicture(Path, 1);
   return Whole;
 }
 

@@ -65,7 +65,7 @@ bool KeepDisplayOnly(TLaidOutPicture& Laid) {
 
 struct TPicturePrefetch::TShared {
   TDecode Decode;
-  TLayOut LayOut;
+  TMakeCopy MakeCopy;
   std::function<void()> OnReady;
 
   struct TJob {
@@ -195,7 +195,7 @@ void TPicturePrefetch::TShared::Run() {
         // can: only the copy is kept.
         const TDisplayPlan Plan = Job.Plan;
         const TReducedDecodeScope Reduced([Plan](int W, int H) {
-          return Plan.Width > 0 && Plan.Height > 0 ? TImageScrollBox::PlannedScale(Plan, W, H)
+          return Plan.Width > 0 && Plan.Height > 0 ? PlannedScale(Plan, W, H)
                                                    : 1.0;
         });
         if (TMemoryBudget::RoomForBackground() && StampFile(Job.Path, Result->Stamp))
@@ -212,7 +212,7 @@ void TPicturePrefetch::TShared::Run() {
     if (Result->Laid.Picture && Job.Plan.Width > 0 && Job.Plan.Height > 0 &&
         TMemoryBudget::RoomForBackground()) {
       try {
-        Result->Laid.Display = LayOut(*Result->Laid.Picture, Job.Plan);
+        Result->Laid.Display = MakeCopy(*Result->Laid.Picture, Job.Plan);
         Result->Laid.Plan = Job.Plan;
       } catch (...) {
         Result->Laid.Display.reset(); // the view lays the picture out itself
@@ -242,10 +242,10 @@ void TPicturePrefetch::TShared::Run() {
   Changed.notify_all();
 }
 
-TPicturePrefetch::TPicturePrefetch(TDecode Decode, TLayOut LayOut)
+TPicturePrefetch::TPicturePrefetch(TDecode Decode, TMakeCopy MakeCopy)
     : FShared(std::make_shared<TShared>()) {
   FShared->Decode = std::move(Decode);
-  FShared->LayOut = std::move(LayOut);
+  FShared->MakeCopy = std::move(MakeCopy);
   std::thread([Shared = FShared] { Shared->Run(); }).detach();
 }
 

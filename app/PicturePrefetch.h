@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "view/ImageScrollBox.h"
+#include "view/DisplayCopy.h"
 
 class TDibGraphic;
 
@@ -65,12 +65,12 @@ public:
   static constexpr std::chrono::milliseconds WaitLimit{3000};
 
   using TDecode = std::function<std::unique_ptr<TDibGraphic>(const std::string& Path)>;
-  using TLayOut =
+  using TMakeCopy =
       std::function<std::unique_ptr<TDibGraphic>(TDibGraphic& Picture, const TDisplayPlan& Plan)>;
 
-  // Decode is the foreground's own way to load a file; LayOut makes a display
-  // copy. Both run on the worker.
-  TPicturePrefetch(TDecode Decode, TLayOut LayOut);
+  // Decode is the foreground's own way to load a file; MakeCopy makes a
+  // display copy. Both run on the worker.
+  TPicturePrefetch(TDecode Decode, TMakeCopy MakeCopy);
   // Never waits for a decode without bound: a worker still busy after a short
   // while is left to finish on its own and drop its result.
   ~TPicturePrefetch();

@@ -1,8 +1,9 @@
-# The image code stays off Qt: imaging and formats reach Qt only through
-# platform, which links it privately. This walks the usage requirements a
-# target passes on (its own link libraries and, recursively, the interface of
-# each) and stops the configuration when a Qt target is among them, so a
-# stray Qt6::Gui or Qt6::Widgets on these libraries fails the build at once.
+# The image code stays off Qt: imaging, formats and the view's display copies
+# (display_copy) reach Qt only through platform, which links it privately.
+# This walks the usage requirements a target passes on (its own link
+# libraries and, recursively, the interface of each) and stops the
+# configuration when a Qt target is among them, so a stray Qt6::Gui or
+# Qt6::Widgets on these libraries fails the build at once.
 # Link-only dependencies (platform's private Qt) carry no include paths and
 # are allowed.
 

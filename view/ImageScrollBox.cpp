@@ -410,15 +410,10 @@ void TImageScrollBox::UpdateScrollBars() {
   TControlScrollBar& H = *FHorzScrollBar;
   TControlScrollBar& V = *FVertScrollBar;
   const int Bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
-  // A bar shows when it may and its range exceeds the client extent, which
-  // the other bar reduces: settle both from "none shown".
-  bool ShowH = false, ShowV = false;
-  for (int Pass = 0; Pass < 3; ++Pass) {
-    ShowH = H.FVisible && H.FRange > width() - (ShowV ? Bar : 0);
-    ShowV = V.FVisible && V.FRange > height() - (ShowH ? Bar : 0);
-  }
-  H.FShown = ShowH;
-  V.FShown = ShowV;
+  const TShownBars Shown =
+      SettleScrollBars(H.FRange, V.FRange, H.FVisible, V.FVisible, width(), height(), Bar);
+  H.FShown = Shown.Horizontal;
+  V.FShown = Shown.Vertical;
   const int CW = ClientWidth(), CH = ClientHeight();
   FViewport->setGeometry(0, 0, CW, CH);
   FOverlay->setGeometry(0, 0, CW, CH);
@@ -465,18 +460,13 @@ void TImageScrollBox::DestroyWnd() {
   FMouseHandler.reset();
 }
 
-std::unique_ptr<TDibGraphic> TImageScrollBox::DecodeFile(const std::string& FileName, int Index) {
-  TFileStream Stream(FileName, TFileMode::fmOpenRead);
-  return CreateGraphicFromStream(Stream, FileName, Index);
-}
-
 void TImageScrollBox::LoadFromFile(const std::string& FileName, int Index) {
   const bool WasAnimated = FAnimate;
   if (WasAnimated) SetAnimate(false);
   const TFinally Restore([&] {
     if (WasAnimated) SetAnimate(true);
   });
-  std::unique_ptr<TDibGraphic> New = DecodeFile(FileName, Index);
+  std::unique_ptr<TDibGraphic> New = DecodePicture(FileName, Index);
   FPending = false;
   FFetch = nullptr;
   StopAnimation();
@@ -562,73 +552,6 @@ TDisplayPlan TImageScrollBox::DisplayPlan() const {
   Plan.Height = height();
   Plan.Color = FDisplayColor;
   return Plan;
-}
-
-namespace {
-
-// The zoom percent the view's zoom computation gives Picture under Plan;
-// false for modes that depend on the scroll bars shown.
-bool PlannedPercent(const TDisplayPlan& Plan, int W, int H, float& Percent) {
-  switch (Plan.ZoomMode) {
-  case zmOriginalSize:
-    Percent = 100.0f;
-    return true;
-  case zmFullPage:
-  case zmFitToPage: // both bars hidden: the client area is the whole view
-    Percent = FullPagePercent(Plan.Width, Plan.Height, W, H, Plan.ZoomMode == zmFitToPage);
-    return true;
-  case zmFitHeight:
-    Percent = FitPercent(Plan.Height, H);
-    return true;
-  case zmPercent:
-    Percent = Plan.ZoomPercent;
-    return true;
-  default:
-    return false;
-  }
-}
-
-// The one place a display copy is made, by the worker's LayOut, the view's
-// own layout and an animation's frame changes alike: Source scaled to Width x
-// Height into Dest (copied as it is at its own size, into Dest's storage
-// when that fits), then converted from the colour space Description tells
-// (null: sRGB) to the display's, Color, when one is set. Resize, when given,
-// is the transform to scale with. The picture itself stays as decoded.
-void MakeDisplayCopy(TDibGraphic& Source, int Width, int Height, TDibGraphic& Dest,
-                     const TColorDescriptionPtr& Description, const TColorSpace* Color,
-                     TResizeTransform* Resize = nullptr) {
-  if (Width != Source.Width() || Height != Source.Height()) {
-    TResizeTransform Own;
-    TResizeTransform& R = Resize ? *Resize : Own;
-    R.Width = Width;
-    R.Height = Height;
-    R.ApplyOnDest(Source, Dest);
-  } else if (!Dest.CopyPixelsFrom(Source)) {
-    Dest.Assign(&Source);
-  }
-  if (Color) ConvertColors(Dest, Description, *Color);
-}
-
-} // namespace
-
-double TImageScrollBox::PlannedScale(const TDisplayPlan& Plan, int Width, int Height) {
-  float Percent = 0;
-  if (Width <= 0 || Height <= 0 || !PlannedPercent(Plan, Width, Height, Percent)) return 1.0;
-  return Percent / 100.0;
-}
-
-std::unique_ptr<TDibGraphic> TImageScrollBox::LayOut(TDibGraphic& Picture,
-                                                     const TDisplayPlan& Plan) {
-  if (Picture.Empty() || Picture.ImageFormat() == ifBlackWhite) return nullptr;
-  // A reduced decoding is laid out as the whole picture it stands for.
-  const int W = Picture.WholeWidth(), H = Picture.WholeHeight();
-  float Percent = 0;
-  if (!PlannedPercent(Plan, W, H, Percent)) return nullptr;
-  const int DW = DisplayExtent(W, Percent), DH = DisplayExtent(H, Percent);
-  if (Picture.Reduced() && (DW > Picture.Width() || DH > Picture.Height())) return nullptr;
-  auto Display = std::make_unique<TDibGraphic>();
-  MakeDisplayCopy(Picture, DW, DH, *Display, Picture.ColorDescription(), Plan.Color.get());
-  return Display;
 }
 
 void TImageScrollBox::Clear() {
@@ -865,43 +788,21 @@ void TImageScrollBox::UpdateImage(bool NewImage) {
   const bool Changed = ZoomChanged(Old, FZoomPercent);
   if (Changed && OnZoomChange) OnZoomChange(*this, FZoomPercent);
   if (FMouseHandler && (NewImage || Changed)) FMouseHandler->Reset();
-  Layout(BlackAndWhite);
+  PlaceDisplayCopy(BlackAndWhite);
   if (OnRedraw) OnRedraw(*FGraphic);
   if (FImage->isHidden()) FImage->show();
 }
 
 void TImageScrollBox::ComputeZoom() {
-  const int W = PictureWidth(), H = PictureHeight();
-  switch (FZoomMode) {
-  case zmOriginalSize:
-    FZoomPercent = 100.0f;
-    break;
-  case zmFullPage:
-  case zmFitToPage: {
-    FVertScrollBar->SetVisible(false);
-    const int CW = ClientWidth();
-    FHorzScrollBar->SetVisible(false);
-    const int CH = ClientHeight();
-    FZoomPercent = FullPagePercent(CW, CH, W, H, FZoomMode == zmFitToPage);
-    break;
-  }
-  case zmFitWidth:
-    FZoomPercent = FitPercent(ClientWidth(), W);
-    break;
-  case zmFitHeight:
+  if (ZoomHidesScrollBars(FZoomMode)) {
     FVertScrollBar->SetVisible(false);
     FHorzScrollBar->SetVisible(false);
-    FZoomPercent = FitPercent(ClientHeight(), H);
-    break;
-  case zmPercent:
-    break;
-  default:
-    FZoomPercent = 100.0f;
-    break;
   }
+  FZoomPercent = ZoomPercentFor(FZoomMode, FZoomPercent, ClientWidth(), ClientHeight(),
+                                PictureWidth(), PictureHeight());
 }
 
-void TImageScrollBox::Layout(bool BlackAndWhite) {
+void TImageScrollBox::PlaceDisplayCopy(bool BlackAndWhite) {
   TControlScrollBar& HB = *FHorzScrollBar;
   TControlScrollBar& VB = *FVertScrollBar;
   const int DW = DisplayExtent(PictureWidth(), FZoomPercent);
@@ -910,13 +811,9 @@ void TImageScrollBox::Layout(bool BlackAndWhite) {
   // Bars: each shows exactly when the display exceeds the client extent left
   // by the other bar.
   const int Bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
-  bool ShowH = false, ShowV = false;
-  for (int Pass = 0; Pass < 3; ++Pass) {
-    ShowH = DW > width() - (ShowV ? Bar : 0);
-    ShowV = DH > height() - (ShowH ? Bar : 0);
-  }
-  HB.FVisible = ShowH;
-  VB.FVisible = ShowV;
+  const TShownBars Shown = SettleScrollBars(DW, DH, true, true, width(), height(), Bar);
+  HB.FVisible = Shown.Horizontal;
+  VB.FVisible = Shown.Vertical;
   HB.FRange = DW;
   VB.FRange = DH;
   UpdateScrollBars();

@@ -14,6 +14,7 @@
 #include "platform/Dib.h"
 #include "view/ViewCursors.h"
 #include "view/WheelNotches.h"
+#include "view/DisplayCopy.h"
 #include "view/ZoomMath.h"
 
 #include <QPointF>
@@ -49,44 +50,6 @@ enum TShiftFlag : unsigned {
   ssDouble = 64
 };
 using TShiftState = unsigned;
-
-// What a display copy is laid out for: the view's zoom mode, its percent
-// (only in zmPercent; the fitting modes work it out per picture), the
-// view's outer size and the display's colour space the copy is converted to
-// (null: stored values are shown). The view's own layout of a picture under
-// one plan gives the same display copy as TImageScrollBox::LayOut with that
-// plan.
-struct TDisplayPlan {
-  TZoomMode ZoomMode = zmOriginalSize;
-  float ZoomPercent = 0.0f;
-  int Width = 0;
-  int Height = 0;
-  std::shared_ptr<const TColorSpace> Color = nullptr;
-  bool operator==(const TDisplayPlan&) const = default;
-};
-
-// What the view needs to know of a picture it shows by its display copy
-// alone: the whole picture's size (upright) and its file's page count.
-struct TPictureFacts {
-  int Width = 0;
-  int Height = 0;
-  int PageCount = 1;
-  bool operator==(const TPictureFacts&) const = default;
-};
-
-// A decoded picture and, when it could be made, its display copy for Plan.
-// A display copy may also stand alone for its picture (Picture null, Facts
-// telling what it stands for): decoding ahead keeps only display copies.
-struct TLaidOutPicture {
-  std::unique_ptr<TDibGraphic> Picture;
-  std::unique_ptr<TDibGraphic> Display; // null: the view scales the picture itself
-  TDisplayPlan Plan;
-  TPictureFacts Facts; // of Picture, or of the picture Display stands for
-};
-
-// Brings the whole picture of a display copy shown alone: waits for it to be
-// decoded elsewhere or decodes it; raises the decoder's error.
-using TPictureFetch = std::function<std::unique_ptr<TDibGraphic>()>;
 
 using TZoomChangeEvent = std::function<void(TImageScrollBox& Sender, float Zoom)>;
 using TRedrawEvent = std::function<void(TDibGraphic& Graphic)>;
@@ -247,23 +210,8 @@ public:
   // Whether the display copy shown stands alone for its picture.
   bool PicturePending() const { return FPending; }
 
-  // The one way a picture file becomes a picture: image Index (1-based; 0 for
-  // every image as a frame) of FileName, opened read only and shared, decoded
-  // by the format registry. Runs on any thread.
-  static std::unique_ptr<TDibGraphic> DecodeFile(const std::string& FileName, int Index);
   // The plan the view lays pictures out for now.
   TDisplayPlan DisplayPlan() const;
-  // The display copy the view's layout makes of Picture under Plan; null for
-  // pictures and plans the view lays out another way (black and white
-  // pictures, zmFitWidth, which depends on the scroll bars shown), and for a
-  // reduced decoding too small for the plan. The one place display copies
-  // are made, by the view's own layout too. Runs on any thread; Picture is
-  // only read. A reduced decoding (Picture.Reduced()) is laid out as the
-  // whole picture it stands for.
-  static std::unique_ptr<TDibGraphic> LayOut(TDibGraphic& Picture, const TDisplayPlan& Plan);
-  // The scale (percent / 100) a Width x Height picture is shown at under
-  // Plan; 1 for plans whose scale depends on more (zmFitWidth).
-  static double PlannedScale(const TDisplayPlan& Plan, int Width, int Height);
   // Empties the picture and the file name.
   void Clear();
 
@@ -374,7 +322,7 @@ private:
   void MoveImageControl();
   void ScrollBarMoved(TControlScrollBar& Bar, int Value);
   void ComputeZoom();
-  void Layout(bool BlackAndWhite);
+  void PlaceDisplayCopy(bool BlackAndWhite);
   // Fetches a pending picture (see LoadFromGraphic).
   void EnsurePicture();
   // The display copy of Source at DW x DH (the layout's step that scales).

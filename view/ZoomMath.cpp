@@ -16,6 +16,40 @@ float FullPagePercent(int ClientWidth, int ClientHeight, int Width, int Height, 
   return Percent;
 }
 
+float ZoomPercentFor(TZoomMode Mode, float Percent, int ClientWidth, int ClientHeight, int Width,
+                     int Height) {
+  switch (Mode) {
+  case zmOriginalSize:
+    return 100.0f;
+  case zmFullPage:
+  case zmFitToPage:
+    return FullPagePercent(ClientWidth, ClientHeight, Width, Height, Mode == zmFitToPage);
+  case zmFitWidth:
+    return FitPercent(ClientWidth, Width);
+  case zmFitHeight:
+    return FitPercent(ClientHeight, Height);
+  case zmPercent:
+    return Percent;
+  }
+  return 100.0f;
+}
+
+bool ZoomHidesScrollBars(TZoomMode Mode) {
+  return Mode == zmFullPage || Mode == zmFitToPage || Mode == zmFitHeight;
+}
+
+TShownBars SettleScrollBars(int ContentWidth, int ContentHeight, bool MayShowHorizontal,
+                            bool MayShowVertical, int Width, int Height, int Bar) {
+  // Three passes settle it: a bar that shows can make the other show, which
+  // cannot take the first away again.
+  TShownBars Shown;
+  for (int Pass = 0; Pass < 3; ++Pass) {
+    Shown.Horizontal = MayShowHorizontal && ContentWidth > Width - (Shown.Vertical ? Bar : 0);
+    Shown.Vertical = MayShowVertical && ContentHeight > Height - (Shown.Horizontal ? Bar : 0);
+  }
+  return Shown;
+}
+
 int DisplayExtent(int Extent, float Percent) {
   const long double Scaled =
       static_cast<long double>(Extent) * (static_cast<long double>(Percent) / 100.0L);

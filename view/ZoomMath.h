@@ -22,6 +22,26 @@ float FitPercent(int ClientExtent, int PictureExtent);
 // CapAt100 limits the result to 100 (zmFitToPage).
 float FullPagePercent(int ClientWidth, int ClientHeight, int Width, int Height, bool CapAt100);
 
+// The zoom rule: the percent a Width x Height picture is shown at in Mode,
+// in a client area of ClientWidth x ClientHeight (for the modes that hide
+// the scroll bars first, ZoomHidesScrollBars, the view's whole size);
+// Percent is the caller's own, kept in zmPercent.
+float ZoomPercentFor(TZoomMode Mode, float Percent, int ClientWidth, int ClientHeight, int Width,
+                     int Height);
+// Whether Mode hides both scroll bars before it fits the picture.
+bool ZoomHidesScrollBars(TZoomMode Mode);
+
+// Which scroll bars show around content of ContentWidth x ContentHeight in a
+// view of Width x Height whose bars are Bar wide: each bar shows when it may
+// and its content exceeds the client extent the other bar leaves, settled
+// from "none shown".
+struct TShownBars {
+  bool Horizontal = false;
+  bool Vertical = false;
+};
+TShownBars SettleScrollBars(int ContentWidth, int ContentHeight, bool MayShowHorizontal,
+                            bool MayShowVertical, int Width, int Height, int Bar);
+
 // Displayed size of one picture extent at Percent: Trunc(Extent x Percent / 100)
 // in long double, at least 1.
 int DisplayExtent(int Extent, float Percent);

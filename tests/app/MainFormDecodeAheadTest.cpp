@@ -21,7 +21,7 @@ TEST_F(ThreePictures, DecodesAheadBothWaysInBothLayouts) {
   // A step swaps the ready picture and its display copy in: the copy is what
   // the view's own layout makes.
   auto ExpectLaidOut = [&] {
-    auto Own = TImageScrollBox::LayOut(Shown(), Form->imgMain->DisplayPlan());
+    auto Own = MakePlannedDisplayCopy(Shown(), Form->imgMain->DisplayPlan());
     ASSERT_NE(Own, nullptr);
     EXPECT_EQ(Form->imgMain->DisplayGraphic().Width(), Own->Width());
     EXPECT_EQ(Form->imgMain->DisplayGraphic().Height(), Own->Height());
@@ -162,7 +162,7 @@ TEST_F(ThreePictures, AViewChangedBetweenDecodingAheadAndSteppingShowsThePicture
   KeyUp(Qt::Key_PageDown);
   EXPECT_EQ(Panel(2), "b.png (50x40)");
   EXPECT_FALSE(Form->imgMain->PicturePending());
-  auto Own = TImageScrollBox::LayOut(Shown(), Form->imgMain->DisplayPlan());
+  auto Own = MakePlannedDisplayCopy(Shown(), Form->imgMain->DisplayPlan());
   ASSERT_NE(Own, nullptr);
   EXPECT_EQ(Form->imgMain->DisplayGraphic().Width(), Own->Width());
   EXPECT_EQ(Form->imgMain->DisplayGraphic().Height(), Own->Height());

@@ -180,7 +180,7 @@ TEST_F(ViewAnimationTest, APictureDecodedAheadWithItsDisplayCopyPlays) {
   std::thread Worker([&] {
     TBytesStream S(Bytes.data(), int64_t(Bytes.size()));
     Ready.Picture = CreateGraphicFromStream(S, "anim.gif", 1);
-    Ready.Display = TImageScrollBox::LayOut(*Ready.Picture, Plan);
+    Ready.Display = MakePlannedDisplayCopy(*Ready.Picture, Plan);
     Ready.Plan = Plan;
   });
   Worker.join();

@@ -80,7 +80,7 @@ TEST_F(ViewColorTest, DisplayCopiesAreConvertedAtEveryZoom) {
     EXPECT_LE(std::abs(int((Centre >> 8) & 0xFF) - 255), 2);
     EXPECT_EQ(View->Graphic().GetPixelColor(0, 0), Red); // the picture stays as decoded
     // Decode-ahead's layout for the view's plan is the same copy.
-    auto Ahead = TImageScrollBox::LayOut(View->Graphic(), View->DisplayPlan());
+    auto Ahead = MakePlannedDisplayCopy(View->Graphic(), View->DisplayPlan());
     ASSERT_TRUE(Ahead);
     ASSERT_EQ(Ahead->Width(), Shown.Width());
     EXPECT_EQ(std::memcmp(Ahead->Bits(), Shown.Bits(),
@@ -109,7 +109,7 @@ TEST_F(ViewColorTest, DisplaySpaceChangesLayTheShownPictureOut) {
   TLaidOutPicture Ahead;
   Ahead.Picture = Solid(50, 40, Colour, Adobe);
   Ahead.Plan = View->DisplayPlan();
-  Ahead.Display = TImageScrollBox::LayOut(*Ahead.Picture, Ahead.Plan);
+  Ahead.Display = MakePlannedDisplayCopy(*Ahead.Picture, Ahead.Plan);
 
   View->SetDisplayColorSpace(SwappedDisplay);
   EXPECT_EQ(Shown(), Converted(Colour, Adobe, *SwappedDisplay));
@@ -119,7 +119,7 @@ TEST_F(ViewColorTest, DisplaySpaceChangesLayTheShownPictureOut) {
   View->SetDisplayColorSpace(nullptr);
   EXPECT_EQ(Shown(), Colour);
   EXPECT_FALSE(View->DisplayPlan().Color);
-  auto Stored = TImageScrollBox::LayOut(View->Graphic(), View->DisplayPlan());
+  auto Stored = MakePlannedDisplayCopy(View->Graphic(), View->DisplayPlan());
   ASSERT_TRUE(Stored);
   EXPECT_EQ(Stored->GetPixelColor(10, 10), Colour);
 }
@@ -133,7 +133,7 @@ TEST_F(ViewColorTest, DamagedProfileShowsStoredValuesWithOneWarning) {
   View->SetZoomMode(zmFullPage);
   auto Picture = Solid(400, 300, MakeRgb(200, 60, 40), Damaged);
   testing::internal::CaptureStderr();
-  auto Ahead = TImageScrollBox::LayOut(*Picture, View->DisplayPlan());
+  auto Ahead = MakePlannedDisplayCopy(*Picture, View->DisplayPlan());
   View->LoadFromGraphic(std::move(Picture));
   View->SetZoomPercent(33.0f);
   const std::string Err = testing::internal::GetCapturedStderr();

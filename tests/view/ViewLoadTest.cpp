@@ -175,7 +175,7 @@ TEST_F(ViewLoadTest, ADisplayCopyAloneIsShownAndItsPictureFetchedWhenNeeded) {
     View->Clear();
     TLaidOutPicture Laid;
     Laid.Plan = View->DisplayPlan();
-    Laid.Display = TImageScrollBox::LayOut(*Whole, Laid.Plan);
+    Laid.Display = MakePlannedDisplayCopy(*Whole, Laid.Plan);
     Laid.Facts = TPictureFacts{400, 300, 1};
     const TDibGraphic* Copy = Laid.Display.get();
     int Fetches = 0;
@@ -195,7 +195,7 @@ TEST_F(ViewLoadTest, ADisplayCopyAloneIsShownAndItsPictureFetchedWhenNeeded) {
     EXPECT_EQ(Fetches, 1);
     EXPECT_FALSE(View->PicturePending());
     EXPECT_EQ(View->Graphic().Width(), 400);
-    auto Own = TImageScrollBox::LayOut(*Whole, View->DisplayPlan());
+    auto Own = MakePlannedDisplayCopy(*Whole, View->DisplayPlan());
     if (Own) EXPECT_TRUE(SamePixels(View->DisplayGraphic(), *Own));
     EXPECT_EQ(View->DisplayGraphic().Width(), DisplayExtent(400, View->ZoomPercent()));
   }
@@ -204,7 +204,7 @@ TEST_F(ViewLoadTest, ADisplayCopyAloneIsShownAndItsPictureFetchedWhenNeeded) {
   View->Clear();
   TLaidOutPicture Laid;
   Laid.Plan = View->DisplayPlan();
-  Laid.Display = TImageScrollBox::LayOut(*Whole, Laid.Plan);
+  Laid.Display = MakePlannedDisplayCopy(*Whole, Laid.Plan);
   Laid.Facts = TPictureFacts{400, 300, 1};
   const TDibGraphic* Copy = Laid.Display.get();
   int Fetches = 0;
@@ -227,7 +227,7 @@ TEST_F(ViewLoadTest, ADisplayCopyAloneIsShownAndItsPictureFetchedWhenNeeded) {
   View->SetZoomMode(zmFullPage);
   Laid = TLaidOutPicture{};
   Laid.Plan = TDisplayPlan{zmFullPage, 0, 100, 100};
-  Laid.Display = TImageScrollBox::LayOut(*Whole, Laid.Plan);
+  Laid.Display = MakePlannedDisplayCopy(*Whole, Laid.Plan);
   Laid.Facts = TPictureFacts{400, 300, 1};
   View->LoadFromGraphic(std::move(Laid), [&] {
     ++Fetches;
@@ -240,7 +240,7 @@ TEST_F(ViewLoadTest, ADisplayCopyAloneIsShownAndItsPictureFetchedWhenNeeded) {
   // A fetch that fails leaves the view empty and says why.
   Laid = TLaidOutPicture{};
   Laid.Plan = View->DisplayPlan();
-  Laid.Display = TImageScrollBox::LayOut(*Whole, Laid.Plan);
+  Laid.Display = MakePlannedDisplayCopy(*Whole, Laid.Plan);
   Laid.Facts = TPictureFacts{400, 300, 1};
   View->LoadFromGraphic(std::move(Laid), []() -> std::unique_ptr<TDibGraphic> {
     throw EInvalidGraphic("the file is gone");

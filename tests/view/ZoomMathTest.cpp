@@ -23,6 +23,58 @@ TEST(ZoomMath, FullPageTakesTheSmallerRatioAndCaps) {
   EXPECT_EQ(FullPagePercent(0, 0, 400, 300, false), 0.0f);
 }
 
+// The zoom rule the view and decoding ahead share, mode by mode.
+TEST(ZoomMath, ZoomRuleForEveryMode) {
+  struct Case {
+    TZoomMode Mode;
+    int ClientWidth, ClientHeight, Width, Height;
+    float Expected;
+    bool HidesBars;
+  } Cases[] = {
+      {zmOriginalSize, 640, 480, 4000, 3000, 100.0f, false},
+      {zmFullPage, 640, 480, 4000, 2000, 16.0f, true},  // the width limits
+      {zmFullPage, 640, 480, 100, 100, 480.0f, true},   // enlarged
+      {zmFitToPage, 640, 480, 100, 100, 100.0f, true},  // never enlarged
+      {zmFitToPage, 640, 480, 1280, 480, 50.0f, true},
+      {zmFitWidth, 600, 480, 1200, 9000, 50.0f, false}, // the height may overflow
+      {zmFitHeight, 640, 300, 9000, 600, 50.0f, true},
+      {zmPercent, 640, 480, 4000, 3000, 37.5f, false}, // the caller's own percent
+  };
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(int(C.Mode));
+    EXPECT_FLOAT_EQ(ZoomPercentFor(C.Mode, 37.5f, C.ClientWidth, C.ClientHeight, C.Width, C.Height),
+              C.Expected);
+    EXPECT_EQ(ZoomHidesScrollBars(C.Mode), C.HidesBars);
+  }
+}
+
+// Each bar shows exactly when its content exceeds what the other bar leaves.
+TEST(ZoomMath, ScrollBarsSettle) {
+  constexpr int Bar = 16;
+  struct Case {
+    const char* Name;
+    int ContentWidth, ContentHeight;
+    bool MayH, MayV;
+    bool H, V;
+  } Cases[] = {
+      {"fits", 640, 480, true, true, false, false},
+      {"wider only", 641, 400, true, true, true, false},
+      {"wider, then too tall beside the bar", 641, 470, true, true, true, true},
+      {"taller, then too wide beside the bar", 630, 481, true, true, true, true},
+      {"just fits beside the other bar", 624, 481, true, true, false, true},
+      {"both exceed", 2000, 2000, true, true, true, true},
+      {"a bar that may not show", 2000, 2000, false, true, false, true},
+      {"no bars at all", 2000, 2000, false, false, false, false},
+  };
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    const TShownBars S =
+        SettleScrollBars(C.ContentWidth, C.ContentHeight, C.MayH, C.MayV, 640, 480, Bar);
+    EXPECT_EQ(S.Horizontal, C.H);
+    EXPECT_EQ(S.Vertical, C.V);
+  }
+}
+
 TEST(ZoomMath, DisplayExtentTruncatesAndNeverVanishes) {
   struct Case {
     int Extent;
