@@ -19,6 +19,9 @@ import time
 import pyatspi
 from gi.repository import GLib
 
+import atspi_support
+from atspi_support import app_of, find
+
 prog, pictures, out = sys.argv[1:4]
 log_path = os.path.join(out, "program.log")
 proc = None
@@ -38,51 +41,8 @@ def fail(text):
     sys.exit(1)
 
 
-def pump():
-    # Delivers the events the listeners wait for.
-    context = GLib.MainContext.default()
-    while context.pending():
-        context.iteration(False)
-
-
 def wait_for(what, probe, timeout=60):
-    """Polls probe() until it returns something true; a generous hang guard only."""
-    end = time.monotonic() + timeout
-    last_error = None
-    while time.monotonic() < end:
-        pump()
-        if proc.poll() is not None:
-            fail("program ended while waiting for %s (exit %s)" % (what, proc.returncode))
-        try:
-            result = probe()
-            if result:
-                return result
-        except Exception as e:  # the tree changes while it is read
-            last_error = e
-        time.sleep(0.1)
-    fail("timed out waiting for %s%s" % (what, " (%s)" % last_error if last_error else ""))
-
-
-def find(root, predicate):
-    if predicate(root):
-        return root
-    for i in range(root.childCount):
-        child = root.getChildAtIndex(i)
-        if child is None:
-            continue
-        found = find(child, predicate)
-        if found:
-            return found
-    return None
-
-
-def app_of(pid):
-    desktop = pyatspi.Registry.getDesktop(0)
-    for i in range(desktop.childCount):
-        app = desktop.getChildAtIndex(i)
-        if app is not None and app.get_process_id() == pid:
-            return app
-    return None
+    return atspi_support.wait_for(proc, fail, what, probe, timeout)
 
 
 def focus_window():
