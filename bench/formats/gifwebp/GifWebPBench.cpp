@@ -21,6 +21,8 @@
 #include "formats/GifGraphic.h"
 #include "formats/WebPGraphic.h"
 
+#include "bench/MedianReporter.h"
+
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
 #include <webp/decode.h>
@@ -225,19 +227,6 @@ void BM_WebPLibrary(benchmark::State& State) {
   }
 }
 
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& Runs) override {
-    ConsoleReporter::ReportRuns(Runs);
-    for (const Run& R : Runs)
-      if (R.aggregate_name == "median") {
-        MedianCpu[R.run_name.function_name] = R.GetAdjustedCPUTime();
-        MedianReal[R.run_name.function_name] = R.GetAdjustedRealTime();
-      }
-  }
-  std::map<std::string, double> MedianCpu, MedianReal;
-};
-
 } // namespace
 
 #define IMBREL_BENCH(Name)                                                                         \
@@ -254,7 +243,7 @@ int main(int argc, char** argv) {
   // Encode once, before any timing.
   std::printf("GIF full motion %zu bytes, GIF sprite %zu bytes, WebP %zu bytes\n",
               FullMotionGif().size(), SpriteGif().size(), WebPFile().size());
-  TRatioReporter Reporter;
+  TMedianReporter Reporter;
   benchmark::RunSpecifiedBenchmarks(&Reporter);
   auto Ratio = [&](const char* Class, const char* Library) {
     if (!Reporter.MedianCpu.count(Class) || !Reporter.MedianCpu.count(Library)) return -1.0;

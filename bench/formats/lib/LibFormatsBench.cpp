@@ -8,6 +8,8 @@
 #include "formats/PngGraphic.h"
 #include "formats/TiffGraphic.h"
 
+#include "bench/MedianReporter.h"
+
 #include <benchmark/benchmark.h>
 #include <png.h>
 #include <tiffio.h>
@@ -275,22 +277,6 @@ void BM_TiffBare(benchmark::State& State) {
   }
 }
 
-// Collects each benchmark's median times so the ratios can be printed. On a
-// shared machine the CPU time of the decoding thread (page faults included)
-// is the steadier of the two.
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& Runs) override {
-    ConsoleReporter::ReportRuns(Runs);
-    for (const Run& R : Runs)
-      if (R.aggregate_name == "median") {
-        MedianReal[R.run_name.function_name] = R.GetAdjustedRealTime();
-        MedianCpu[R.run_name.function_name] = R.GetAdjustedCPUTime();
-      }
-  }
-  std::map<std::string, double> MedianReal, MedianCpu;
-};
-
 } // namespace
 
 BENCHMARK(BM_JpegBare)
@@ -330,7 +316,7 @@ int main(int argc, char** argv) {
   std::printf("JPEG %zu bytes, PNG %zu bytes, TIFF %zu bytes\n", JpegFile().size(),
               PngFile().size(), TiffFile().size());
   BareOutput();
-  TRatioReporter Reporter;
+  TMedianReporter Reporter;
   benchmark::RunSpecifiedBenchmarks(&Reporter);
   const struct {
     const char* Name;

@@ -14,6 +14,8 @@
 #include "formats/RawGraphic.h"
 #include "tools/dng_fixtures/DngWriter.h"
 
+#include "bench/MedianReporter.h"
+
 #include <benchmark/benchmark.h>
 #include <libraw/libraw.h>
 
@@ -170,19 +172,6 @@ void BM_RawDevelopLibrary(benchmark::State& State) {
   }
 }
 
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& Runs) override {
-    ConsoleReporter::ReportRuns(Runs);
-    for (const Run& R : Runs)
-      if (R.aggregate_name == "median") {
-        MedianReal[R.run_name.function_name] = R.GetAdjustedRealTime();
-        MedianCpu[R.run_name.function_name] = R.GetAdjustedCPUTime();
-      }
-  }
-  std::map<std::string, double> MedianReal, MedianCpu;
-};
-
 } // namespace
 
 // The two sides of the preview path alternate, so that load on the machine
@@ -198,7 +187,7 @@ int main(int argc, char** argv) {
   std::printf("DNG with preview %zu bytes, without %zu bytes\n", PreviewDng().size(),
               SensorDng().size());
   Output();
-  TRatioReporter Reporter;
+  TMedianReporter Reporter;
   benchmark::RunSpecifiedBenchmarks(&Reporter);
   auto Ratio = [&](const char* Ours, const char* Theirs, double& Cpu, double& Real) {
     if (!Reporter.MedianCpu.count(Ours) || !Reporter.MedianCpu.count(Theirs)) return false;
