@@ -157,9 +157,9 @@ bool MakeTodaysFormats(const std::string& Folder) {
     return false;
   if (!fs::exists(Folder + "f-camera.dng")) {
     // A 24-megapixel sensor picture with a full-size JPEG preview, as cameras write.
-    dngfixture::TDng Spec;
-    Spec.Width = 6000;
-    Spec.Height = 4000;
+    dngfixture::TDng Fixture;
+    Fixture.Width = 6000;
+    Fixture.Height = 4000;
     dngfixture::TPreview Preview;
     Preview.Width = 6000;
     Preview.Height = 4000;
@@ -167,9 +167,9 @@ bool MakeTodaysFormats(const std::string& Folder) {
     Preview.Pixels.resize(size_t(6000) * 4000 * 3);
     for (int Y = 0; Y < 4000; ++Y)
       std::memcpy(Preview.Pixels.data() + size_t(Y) * 6000 * 3, Photo.constScanLine(Y), 6000 * 3);
-    Spec.Previews.push_back(std::move(Preview));
+    Fixture.Previews.push_back(std::move(Preview));
     std::cerr << "making " << Folder + "f-camera.dng\n";
-    if (!dngfixture::WriteDng(Folder + "f-camera.dng", Spec).empty()) return false;
+    if (!dngfixture::WriteDng(Folder + "f-camera.dng", Fixture).empty()) return false;
   }
   std::ofstream(Folder + "g-drawing.svg")
       << "<svg xmlns='http://www.w3.org/2000/svg' width='1024' height='768'>"

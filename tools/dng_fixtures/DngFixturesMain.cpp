@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
   using dngfixture::TPreview;
   struct TFile {
     const char* Name;
-    TDng Spec;
+    TDng Fixture;
   };
   TPreview Jpeg{24, 16};
   TPreview JpegExif{24, 16};
@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
   };
   for (const TFile& F : Files) {
     const std::string Path = std::string(argv[1]) + "/" + F.Name;
-    const std::string Error = dngfixture::WriteDng(Path, F.Spec);
+    const std::string Error = dngfixture::WriteDng(Path, F.Fixture);
     if (!Error.empty()) {
       std::fprintf(stderr, "%s: %s\n", Path.c_str(), Error.c_str());
       return 1;

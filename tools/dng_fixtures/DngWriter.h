@@ -50,8 +50,8 @@ struct TDng {
   int ExifColorSpace = 0;
 };
 
-// Writes Spec to Path; "" on success, else what failed.
-std::string WriteDng(const std::string& Path, const TDng& Spec);
+// Writes Fixture to Path; "" on success, else what failed.
+std::string WriteDng(const std::string& Path, const TDng& Fixture);
 
 // A W x H RGB picture (rows top first) as JPEG bytes, with an EXIF segment
 // holding Orientation when it is above 0.

@@ -64,21 +64,21 @@ std::vector<uint8_t> Photo() {
 }
 
 std::string MakeDng(bool WithPreview) {
-  dngfixture::TDng Spec;
-  Spec.Width = kWidth;
-  Spec.Height = kHeight;
+  dngfixture::TDng Fixture;
+  Fixture.Width = kWidth;
+  Fixture.Height = kHeight;
   if (WithPreview) {
     dngfixture::TPreview Preview;
     Preview.Width = kWidth;
     Preview.Height = kHeight;
     Preview.Pixels = Photo();
-    Spec.Previews.push_back(std::move(Preview));
+    Fixture.Previews.push_back(std::move(Preview));
   }
   std::string Name = (std::filesystem::temp_directory_path() / "imbrel-raw-bench-XXXXXX").string();
   const int Fd = ::mkstemp(Name.data());
   if (Fd < 0) std::abort();
   ::close(Fd);
-  const std::string Error = dngfixture::WriteDng(Name, Spec);
+  const std::string Error = dngfixture::WriteDng(Name, Fixture);
   std::stringstream Bytes;
   Bytes << std::ifstream(Name, std::ios::binary).rdbuf();
   std::remove(Name.c_str());

@@ -60,9 +60,9 @@ protected:
     TMemoryBudget::SetLimit(0);
     TScratch::TearDown();
   }
-  std::string WriteDng(const std::string& Name, const TDng& Spec) {
+  std::string WriteDng(const std::string& Name, const TDng& Fixture) {
     const std::string P = Path(Name);
-    const std::string Error = dngfixture::WriteDng(P, Spec);
+    const std::string Error = dngfixture::WriteDng(P, Fixture);
     EXPECT_EQ(Error, "");
     return P;
   }
@@ -164,7 +164,7 @@ TEST_F(RawGraphicTest, ShowsTheLargestPreviewWhenItFillsTheScreen) {
   TPreview TinySensorSized{40, 30};
   struct TRow {
     const char* Name;
-    TDng Spec;
+    TDng Fixture;
     TRawGraphic::TRawSource Source;
     int Width, Height; // shown, upright
   };
@@ -187,14 +187,14 @@ TEST_F(RawGraphicTest, ShowsTheLargestPreviewWhenItFillsTheScreen) {
   const std::string Tool = FindTool("simple_dcraw");
   for (const TRow& R : Rows) {
     SCOPED_TRACE(R.Name);
-    const std::string File = WriteDng("preview.dng", R.Spec);
+    const std::string File = WriteDng("preview.dng", R.Fixture);
     const auto G = DecodeFile(File);
     EXPECT_EQ(Raw(G).Source(), R.Source);
     EXPECT_EQ(G->Width(), R.Width);
     EXPECT_EQ(G->Height(), R.Height);
-    ExpectScene(*G, R.Spec.Orientation);
+    ExpectScene(*G, R.Fixture.Orientation);
     if (R.Source != TRawGraphic::rsPreview || Tool.empty() ||
-        R.Spec.Previews.back().Kind != TPreview::pkJpeg)
+        R.Fixture.Previews.back().Kind != TPreview::pkJpeg)
       continue;
     // Stored as libraw extracts it: the very pixels of the preview it picks.
     SetOrientationEnabled(false);
@@ -213,11 +213,11 @@ TEST_F(RawGraphicTest, OrientationOffLeavesPicturesAsStored) {
   TPreview OwnExif = Big;
   OwnExif.ExifOrientation = 6;
   SetOrientationEnabled(false);
-  for (const TDng& Spec : {TDng{96, 64, false, 6, {}, false}, TDng{96, 64, false, 6, {Big}, false},
+  for (const TDng& Fixture : {TDng{96, 64, false, 6, {}, false}, TDng{96, 64, false, 6, {Big}, false},
                            TDng{96, 64, false, 8, {OwnExif}, false}}) {
-    const auto G = DecodeFile(WriteDng("stored.dng", Spec));
-    const int W = Spec.Previews.empty() ? Spec.Width : Big.Width;
-    const int H = Spec.Previews.empty() ? Spec.Height : Big.Height;
+    const auto G = DecodeFile(WriteDng("stored.dng", Fixture));
+    const int W = Fixture.Previews.empty() ? Fixture.Width : Big.Width;
+    const int H = Fixture.Previews.empty() ? Fixture.Height : Big.Height;
     EXPECT_EQ(G->Width(), W);
     EXPECT_EQ(G->Height(), H);
     ExpectScene(*G, 1);
@@ -231,7 +231,7 @@ TEST_F(RawGraphicTest, PreviewsInAdobeRgbSayWhatTheirColoursMean) {
   TPreview Big{S.Width + 64, S.Width / 2 + 32};
   struct TRow {
     const char* Name;
-    TDng Spec;
+    TDng Fixture;
     bool AdobeRgb;
   };
   const TRow Rows[] = {
@@ -242,7 +242,7 @@ TEST_F(RawGraphicTest, PreviewsInAdobeRgbSayWhatTheirColoursMean) {
   };
   for (const TRow& R : Rows) {
     SCOPED_TRACE(R.Name);
-    const auto G = DecodeFile(WriteDng("colour.dng", R.Spec));
+    const auto G = DecodeFile(WriteDng("colour.dng", R.Fixture));
     ASSERT_EQ(G->ColorDescription() != nullptr, R.AdobeRgb);
     if (!R.AdobeRgb) continue;
     const TColorDescription& D = *G->ColorDescription();
